@@ -1,0 +1,26 @@
+// Command-line switches: lookup by letter, switch values and positional parameters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace CmdLin {
+
+// The characters that start a switch: "-" and "/".
+bool InSwitchChars(unsigned char c);
+
+std::int32_t ArgCount();
+std::string ArgText(std::int32_t i);
+unsigned char LowerLetter(unsigned char c);
+std::int32_t SwitchIndex(unsigned char letter);
+bool HasSwitch(unsigned char letter);
+std::int32_t SwitchValue(unsigned char letter);
+std::int32_t PositionalCount();
+std::string PositionalParam(std::int32_t n);
+
+// Reads a switch's value text by the integer rules; false when it is not a
+// valid integer. Text past 255 characters is ignored.
+bool ReadSwitchInt(std::string_view text, std::int32_t& value);
+
+} // namespace CmdLin

@@ -1,0 +1,19 @@
+// Where the parameters come from: the Windows command line, split afresh on
+// every query, or the argv of a POSIX process.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace CmdLin {
+
+// Number of arguments after parameter 0.
+int SourceArgCount();
+// Argument i (1 to SourceArgCount()).
+std::string SourceArg(int i);
+// The full path of the running program file.
+std::string ProgramPath();
+// Whether an argument counts as a switch on this platform.
+bool IsSwitchText(std::string_view arg);
+
+} // namespace CmdLin

@@ -1,0 +1,36 @@
+# Unit tests (GoogleTest, one executable per module, beside their code) and the
+# end-to-end tests in tests/ that run the built program.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+function(kelpo32_unit_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE kelpo32_core gtest gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS unit)
+endfunction()
+
+kelpo32_unit_test(runtime_test runtime/rtl_test.cpp runtime/textout_test.cpp)
+kelpo32_unit_test(hexs_test hexs/hexs_test.cpp)
+kelpo32_unit_test(CmdLin_test CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)
+kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp)
+kelpo32_unit_test(kelpo32_test
+  kelpo32/body_test.cpp kelpo32/report_test.cpp kelpo32/scan_test.cpp kelpo32/paging_test.cpp
+  kelpo32/options_test.cpp kelpo32/test_support.cpp)
+
+# End-to-end tests: each script runs the built program in temporary trees.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WineTests.cmake)
+else()
+  set(KELPO32_E2E_ENV "KELPO32_EXE=$<TARGET_FILE:kelpo32>" "KELPO32_PLATFORM=posix")
+  file(GLOB e2e_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_*.py)
+  foreach(script ${e2e_scripts})
+    get_filename_component(stem ${script} NAME_WE)
+    add_test(NAME e2e_${stem} COMMAND ${Python3_EXECUTABLE} ${script})
+    set_tests_properties(e2e_${stem} PROPERTIES LABELS e2e ENVIRONMENT "${KELPO32_E2E_ENV}")
+  endforeach()
+endif()

@@ -1,0 +1,45 @@
+// The console layer: standard handles, detection of redirected output, colours,
+// clearing the rest of a row, key input and the screen buffer size. The Win32
+// console and a POSIX terminal are served by crt32_pipe_win32.cpp and
+// crt32_pipe_posix.cpp behind this one interface.
+#pragma once
+
+#include <cstdint>
+
+namespace crt32_pipe {
+
+struct Extent {
+    std::int16_t X = 0; // columns
+    std::int16_t Y = 0; // rows
+};
+
+// Start-up and shut-down entries of the module. They nest: only the first
+// start-up runs ConsoleInit and only the balancing shut-down runs ConsoleDone.
+void ConsoleStartup();
+void ConsoleShutdown();
+void ConsoleInit();
+void ConsoleDone();
+
+bool IsRedirected();
+void SetForeground(std::uint8_t colour);
+void RestoreAttr();
+void ClearToLineEnd();
+bool KeyWaiting();
+std::uint8_t WaitKey();
+void SetBufferSize(std::int16_t columns, std::int16_t rows);
+void MessageBeep();
+
+// Read-only console state.
+std::uint16_t TextAttr();
+Extent WindowExtent();
+Extent BufferExtent();
+std::uint32_t StdOutHandle();
+bool UnderIDE();
+
+// The attribute SetForeground makes from the current one: the colour's low
+// four bits become the foreground, the background stays, bits 8 to 15 clear.
+constexpr std::uint16_t ForegroundAttr(std::uint16_t attr, std::uint8_t colour) {
+    return static_cast<std::uint16_t>((colour & 0x0F) | (attr & 0x00F0));
+}
+
+} // namespace crt32_pipe

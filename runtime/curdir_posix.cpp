@@ -1,0 +1,34 @@
+#include "curdir.h"
+
+#include "rtl.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace rtl {
+
+int GetCurrentDir(std::string& dir) {
+    std::vector<char> buf(PATH_MAX);
+    for (;;) {
+        if (::getcwd(buf.data(), buf.size()) != nullptr) {
+            dir = buf.data();
+            return 0;
+        }
+        if (errno != ERANGE)
+            return errno == ENOENT ? IoFileNotFound : errno;
+        buf.resize(buf.size() * 2);
+    }
+}
+
+int ChangeDir(const std::string& dir) {
+    if (dir.empty())
+        return IoFileNotFound;
+    if (::chdir(dir.c_str()) == 0)
+        return 0;
+    return errno == EACCES ? IoAccessDenied : IoFileNotFound;
+}
+
+} // namespace rtl

@@ -1,0 +1,43 @@
+// Directory search: the entries of one directory with name, attribute word and
+// size. Only one search is open at a time; the walk closes each directory's
+// search before it descends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rtl {
+
+inline constexpr std::uint32_t AttrReadOnly = 1;
+inline constexpr std::uint32_t AttrHidden = 2;
+inline constexpr std::uint32_t AttrSystem = 4;
+inline constexpr std::uint32_t AttrVolumeId = 8;
+inline constexpr std::uint32_t AttrDirectory = 16;
+inline constexpr std::uint32_t AttrArchive = 32;
+
+// Identifies a directory (device and inode, or volume serial and file id).
+struct DirIdentity {
+    std::uint64_t Volume = 0;
+    std::uint64_t File = 0;
+    bool operator==(const DirIdentity&) const = default;
+};
+
+struct SearchRec {
+    std::string Name;
+    std::uint32_t Attr = 0;
+    std::uint64_t Size = 0;
+    DirIdentity Dir;             // the directory being searched, set by FindOpen
+    std::intptr_t Handle = -1;   // platform handle of the open search
+};
+
+// Opens the search of `dir`, a path that is empty (the current directory) or
+// ends in the platform separator. False when the search cannot be started.
+bool FindOpen(const std::string& dir, SearchRec& rec);
+// Loads the next entry ("." and ".." included); false at the end.
+bool FindNextEntry(SearchRec& rec);
+void FindClose(SearchRec& rec);
+
+// The platform's path separator, appended by the walk between levels.
+char PathSeparator();
+
+} // namespace rtl

@@ -1,0 +1,39 @@
+// Low-level file and process services of the platform. The POSIX and the
+// Win32 implementation live in sysio_posix.cpp and sysio_win32.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rtl {
+
+// An open file: a file descriptor on POSIX, a HANDLE on Windows.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle NoFile = -1;
+
+enum class StdStream { Input, Output, Error };
+
+FileHandle StdHandle(StdStream which);
+
+// Each returns 0 on success or a neutral I/O error code (rtl.h).
+int WriteFile(FileHandle h, const char* data, std::size_t size);
+int CreateFileForWrite(const std::string& name, FileHandle& h);
+int CloseFile(FileHandle h);
+
+// Writes a message to standard error, unbuffered; failures are ignored.
+void WriteStdErr(std::string_view text);
+
+// The program file's name without its directory.
+std::string ProgramModuleName();
+
+// The offset of a code address within the program image.
+std::uintptr_t CodeOffset(std::uintptr_t address);
+
+// Keeps the command line of the process for the platform's command-line source.
+void SetProcessArgs(int argc, char** argv);
+int ProcessArgCount();
+const char* ProcessArg(int i);
+
+} // namespace rtl

@@ -1,0 +1,116 @@
+#include "sysio.h"
+
+#include "rtl.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+extern "C" char __executable_start; // start of the program image (GNU linkers)
+
+namespace rtl {
+
+namespace {
+int gArgc = 0;
+char** gArgv = nullptr;
+
+int MapErrno(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+        return IoFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return IoAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return IoDiskFull;
+    default:
+        // Keep the system's number, away from the codes that have names.
+        return (e == IoFileNotFound || e == IoAccessDenied || e == IoDiskFull) ? 1000 + e : e;
+    }
+}
+} // namespace
+
+FileHandle StdHandle(StdStream which) {
+    switch (which) {
+    case StdStream::Input:
+        return STDIN_FILENO;
+    case StdStream::Output:
+        return STDOUT_FILENO;
+    case StdStream::Error:
+        break;
+    }
+    return STDERR_FILENO;
+}
+
+int WriteFile(FileHandle h, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(static_cast<int>(h), data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return MapErrno(errno);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int CreateFileForWrite(const std::string& name, FileHandle& h) {
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return MapErrno(errno);
+    h = fd;
+    return 0;
+}
+
+int CloseFile(FileHandle h) {
+    if (::close(static_cast<int>(h)) != 0 && errno != EINTR)
+        return MapErrno(errno);
+    return 0;
+}
+
+void WriteStdErr(std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+std::string ProgramModuleName() {
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string full;
+    if (n > 0)
+        full.assign(path, static_cast<std::size_t>(n));
+    else if (gArgc > 0 && gArgv[0] != nullptr)
+        full = gArgv[0];
+    else
+        full = "kelpo32";
+    auto slash = full.find_last_of('/');
+    return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+std::uintptr_t CodeOffset(std::uintptr_t address) {
+    return address - reinterpret_cast<std::uintptr_t>(&__executable_start);
+}
+
+void SetProcessArgs(int argc, char** argv) {
+    gArgc = argc;
+    gArgv = argv;
+}
+
+int ProcessArgCount() { return gArgc; }
+
+const char* ProcessArg(int i) { return i >= 0 && i < gArgc ? gArgv[i] : ""; }
+
+} // namespace rtl

@@ -1,0 +1,98 @@
+#include "textout.h"
+
+#include "rtl.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace rtl {
+
+void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
+    handle_ = h;
+    limit_ = bufferSize;
+    buffer_.clear();
+    buffer_.reserve(bufferSize);
+}
+
+void TextOut::Create(const std::string& name, std::size_t bufferSize) {
+    FileHandle h = NoFile;
+    if (int code = CreateFileForWrite(name, h); code != 0)
+        RaiseIoError(code);
+    Assign(h, bufferSize);
+}
+
+void TextOut::Close() {
+    if (handle_ == NoFile)
+        return;
+    FileHandle h = handle_;
+    int code = 0;
+    try {
+        Flush();
+    } catch (const RunError&) {
+        handle_ = NoFile;
+        CloseFile(h);
+        throw;
+    }
+    handle_ = NoFile;
+    code = CloseFile(h);
+    if (code != 0)
+        RaiseIoError(code);
+}
+
+void TextOut::Put(std::string_view bytes, bool name) {
+    if (translator_ != nullptr)
+        translator_(buffer_, bytes, name);
+    else
+        buffer_.append(bytes);
+    if (buffer_.size() >= limit_)
+        Flush();
+}
+
+void TextOut::Write(std::string_view bytes) { Put(bytes, false); }
+
+void TextOut::WriteName(std::string_view bytes) { Put(bytes, true); }
+
+void TextOut::WriteInt(long long value) {
+    char digits[24];
+    auto res = std::to_chars(digits, digits + sizeof digits, value);
+    Put(std::string_view(digits, static_cast<std::size_t>(res.ptr - digits)), false);
+}
+
+void TextOut::WriteFill(char c, std::size_t count) {
+    // Long runs go out in buffer-sized pieces, never as one string of their own.
+    char chunk[256];
+    std::fill(chunk, chunk + sizeof chunk, c);
+    while (count > 0) {
+        std::size_t n = std::min(count, sizeof chunk);
+        Put(std::string_view(chunk, n), false);
+        count -= n;
+    }
+}
+
+void TextOut::WriteLn() {
+    Put("\r\n", false);
+    if (lineFlush_)
+        Flush();
+}
+
+void TextOut::Flush() {
+    if (buffer_.empty())
+        return;
+    if (handle_ == NoFile) {
+        buffer_.clear();
+        RaiseIoError(103);
+    }
+    int code = writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
+                                  : WriteFile(handle_, buffer_.data(), buffer_.size());
+    // What could not be written is dropped, so the exit path does not fail on it again.
+    buffer_.clear();
+    if (code != 0)
+        RaiseIoError(code);
+}
+
+TextOut& StdOut() {
+    static TextOut out;
+    return out;
+}
+
+} // namespace rtl

@@ -1,0 +1,57 @@
+// Buffered text output to standard output and to files. Every write's result
+// is checked; a failed write raises an EInOutError.
+#pragma once
+
+#include "sysio.h"
+
+#include <string>
+#include <string_view>
+
+namespace rtl {
+
+class TextOut {
+  public:
+    // Appends bytes to the buffer in the form the device shows them. `name`
+    // marks text that comes from the file system rather than from the program.
+    using Translator = void (*)(std::string& buffer, std::string_view bytes, bool name);
+    // Writes a buffer to the device; returns 0 or an I/O error code.
+    using Writer = int (*)(FileHandle h, const char* data, std::size_t size);
+
+    TextOut() = default;
+    TextOut(const TextOut&) = delete;
+    TextOut& operator=(const TextOut&) = delete;
+    ~TextOut() = default; // owners close their files; a destructor must not raise
+
+    void Assign(FileHandle h, std::size_t bufferSize);
+    void Create(const std::string& name, std::size_t bufferSize); // replaces a file
+    void Close();
+    bool IsOpen() const { return handle_ != NoFile; }
+    FileHandle Handle() const { return handle_; }
+
+    void SetTranslator(Translator t) { translator_ = t; }
+    void SetWriter(Writer w) { writer_ = w; }
+    // Console-style output: the buffer goes out at every line end.
+    void SetLineFlush(bool on) { lineFlush_ = on; }
+
+    void Write(std::string_view bytes);
+    void WriteName(std::string_view bytes);
+    void Write(char c) { Write(std::string_view(&c, 1)); }
+    void WriteInt(long long value);
+    void WriteFill(char c, std::size_t count);
+    void WriteLn();
+    void Flush();
+
+  private:
+    void Put(std::string_view bytes, bool name);
+    FileHandle handle_ = NoFile;
+    std::string buffer_;
+    std::size_t limit_ = 0;
+    Translator translator_ = nullptr;
+    Writer writer_ = nullptr;
+    bool lineFlush_ = false;
+};
+
+// Standard output, buffered; the console layer may set its translator and writer.
+TextOut& StdOut();
+
+} // namespace rtl
