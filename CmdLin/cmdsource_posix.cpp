@@ -1,1 +1,53 @@
-// placeholder
+#include "CmdLin/cmdsource.h"
+
+#include "runtime/sysio.h"
+
+#include <sys/stat.h>
+#include <vector>
+
+namespace CmdLin {
+
+namespace {
+// Positions in argv of the non-empty arguments. The shell has split and
+// unquoted them already; empty ones are passed over, as an empty pair of
+// quotes makes no parameter on Windows.
+const std::vector<int>& ArgSlots() {
+    static std::vector<int> slots;
+    static const char* const* seenArgv = nullptr;
+    static int seenArgc = -1;
+    if (seenArgv != rtl::ProcessArgv() || seenArgc != rtl::ProcessArgCount()) {
+        seenArgv = rtl::ProcessArgv();
+        seenArgc = rtl::ProcessArgCount();
+        slots.clear();
+        for (int i = 1; i < seenArgc; ++i)
+            if (*rtl::ProcessArg(i) != '\0') slots.push_back(i);
+    }
+    return slots;
+}
+} // namespace
+
+int SourceArgCount() {
+    return static_cast<int>(ArgSlots().size());
+}
+
+std::string SourceArg(int i) {
+    if (i < 1 || i > SourceArgCount()) return std::string();
+    return rtl::ProcessArg(ArgSlots()[static_cast<std::size_t>(i - 1)]);
+}
+
+std::string ProgramPath() {
+    return rtl::ProcessArg(0);
+}
+
+// "-x" is always a switch. "/x" is one unless it looks like a path: it holds a
+// second "/" or names an existing file-system entry.
+bool IsSwitchText(std::string_view arg) {
+    if (arg.empty()) return false;
+    if (arg.front() == '-') return true;
+    if (arg.front() != '/') return false;
+    if (arg.find('/', 1) != std::string_view::npos) return false;
+    struct stat st;
+    return ::lstat(std::string(arg).c_str(), &st) != 0;
+}
+
+} // namespace CmdLin

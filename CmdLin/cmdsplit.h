@@ -17,6 +17,7 @@ using LeadBytePredicate = bool (*)(unsigned char);
 std::string ReadParam(std::string_view line, std::size_t& pos, LeadBytePredicate isLead = nullptr);
 
 // Parameter 0 and every argument of the line, in order.
-std::vector<std::string> SplitCommandLine(std::string_view line, LeadBytePredicate isLead = nullptr);
+std::vector<std::string> SplitCommandLine(std::string_view line,
+                                          LeadBytePredicate isLead = nullptr);
 
 } // namespace CmdLin

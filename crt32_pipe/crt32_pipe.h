@@ -26,6 +26,11 @@ void RestoreAttr();
 void ClearToLineEnd();
 bool KeyWaiting();
 std::uint8_t WaitKey();
+// Reads pending input without blocking: true with the character of the first
+// key event found; input that holds no key is dropped.
+bool PollKey(std::uint8_t& key);
+// Whether a user at a console can answer a prompt (standard input is one).
+bool InputIsConsole();
 void SetBufferSize(std::int16_t columns, std::int16_t rows);
 void MessageBeep();
 

@@ -1,1 +1,119 @@
-// placeholder
+#include "kelpo32/body.h"
+
+#include "CmdLin/CmdLin.h"
+#include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/options.h"
+#include "kelpo32/scan.h"
+#include "kelpo32/state.h"
+#include "runtime/rtl.h"
+
+#include <algorithm>
+
+namespace kelpo32 {
+
+namespace {
+
+constexpr std::int32_t RedirectedWidth = 200;
+constexpr std::int32_t RedirectedPageLines = 2147483646;
+constexpr std::size_t LogBufferSize = 4096;
+
+void WriteLine(std::string_view text) {
+    rtl::StdOut().Write(text);
+    rtl::StdOut().WriteLn();
+}
+
+void OpenLog() {
+    LogFile.Create("logfile.txt", LogBufferSize);
+    LogFile.Write("Kelpo32 Log:");
+    LogFile.WriteLn();
+    LogFile.Write(crt32_pipe::IsRedirected() ? "CRTpipe, HConsoleOutput: "
+                                             : "No CRTpipe, HConsoleOutput: ");
+    LogFile.WriteInt(static_cast<long long>(crt32_pipe::StdOutHandle()));
+    LogFile.WriteLn();
+    LogFile.Flush();
+}
+
+} // namespace
+
+std::uint8_t DrawDepthFor(std::int32_t screenWidth) {
+    std::int64_t depth = (static_cast<std::int64_t>(screenWidth) - 20) / 3;
+    return static_cast<std::uint8_t>(std::clamp<std::int64_t>(depth, 0, 255));
+}
+
+std::int32_t PageLinesFor(std::int32_t rows) {
+    return rows > 80 ? 50 : rows - 1;
+}
+
+void SetStartValues() {
+    AllocCount = 0;
+    AllocPeak = 0;
+    Indent = std::string("  \0", 3);
+    Prefix.clear();
+    DashSource = " ------------------";
+    LinesOnPage = 0;
+    StartDir.clear();
+    Level = 0;
+    TreeOnly = false;
+}
+
+void SetConsoleProfile() {
+    crt32_pipe::Extent window = crt32_pipe::WindowExtent();
+    if (LogEnabled) {
+        LogFile.Write("Screenwidth ");
+        LogFile.WriteInt(window.X);
+        LogFile.Write(' ');
+        LogFile.WriteInt(window.Y);
+        LogFile.WriteLn();
+        LogFile.Flush();
+    }
+    ScreenWidth = window.X;
+    DrawDepth = DrawDepthFor(ScreenWidth);
+    OutputWidth = ScreenWidth;
+    rtl::StdOut().Write("screen_width : ");
+    rtl::StdOut().WriteInt(ScreenWidth);
+    rtl::StdOut().WriteLn();
+    PageLines = PageLinesFor(window.Y);
+    UseConsoleGlyphs();
+}
+
+void SetRedirectedProfile() {
+    ScreenWidth = RedirectedWidth;
+    DrawDepth = DrawDepthFor(ScreenWidth);
+    if (!CmdLin::HasSwitch('W')) OutputWidth = RedirectedWidth;
+    PageLines = RedirectedPageLines;
+    UseRedirectedGlyphs();
+}
+
+void RunBody() {
+    auto& out = rtl::StdOut();
+    WriteLine("Kelpo32");
+    SetStartValues();
+    bool console = !crt32_pipe::IsRedirected();
+    if (console) crt32_pipe::SetForeground(7);
+    if (CmdLin::ArgCount() >= 1) ParseOptions();
+    if (LogEnabled) OpenLog();
+    if (console)
+        SetConsoleProfile();
+    else
+        SetRedirectedProfile();
+    ScanDir(StartDir, std::string(), 0, 0, GrandTotal);
+    if (LogEnabled) {
+        out.Write("Alloc:");
+        out.WriteInt(AllocCount);
+        out.Write("   max: ");
+        out.WriteInt(AllocPeak);
+        out.WriteLn();
+        LogFile.Close();
+    }
+    if (console) {
+        crt32_pipe::SetForeground(7);
+        out.Write(' ');
+    }
+    if (crt32_pipe::UnderIDE() && console) {
+        WriteLine("Press Enter to close window");
+        out.Flush();
+        rtl::ReadStdInLine();
+    }
+}
+
+} // namespace kelpo32

@@ -1,1 +1,27 @@
-int main() { return 0; }
+// Entry point: starts the modules in order and runs the body through the exit
+// path, which shuts them down in reverse on every end of the process.
+#include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/body.h"
+#include "kelpo32/state.h"
+#include "runtime/rtl.h"
+#include "runtime/sysio.h"
+#include "runtime/textout.h"
+
+namespace {
+
+constexpr std::size_t StdOutBufferSize = 64 * 1024;
+
+void Program() {
+    crt32_pipe::ConsoleStartup();
+    rtl::AddExitProc(crt32_pipe::ConsoleShutdown);
+    rtl::AddExitProc(kelpo32::ModuleShutdown);
+    kelpo32::RunBody();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    rtl::SetProcessArgs(argc, argv);
+    rtl::StdOut().Assign(rtl::StdHandle(rtl::StdStream::Output), StdOutBufferSize);
+    return rtl::RunProgram(Program);
+}

@@ -1,1 +1,107 @@
-// placeholder
+#include "kelpo32/options.h"
+
+#include "CmdLin/CmdLin.h"
+#include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/paging.h"
+#include "kelpo32/state.h"
+#include "runtime/curdir.h"
+#include "runtime/dirsearch.h"
+#include "runtime/rtl.h"
+
+namespace kelpo32 {
+
+namespace {
+
+constexpr const char* HelpLines[] = {
+    "/T    -  Only display Tree.",
+    "/132  -  Put screen in 132 column mode.",
+    "/Wnnn -  Set output width to nnn columns. (Only when output is redirected)",
+    "/H    -  This Help.",
+    "/N    -  no wait per page",
+    "/L    -  generate log file",
+    "/Vnn  -  deepest level to list",
+};
+
+void WriteLine(std::string_view text) {
+    rtl::StdOut().Write(text);
+    rtl::StdOut().WriteLn();
+}
+
+// Upper-cases the letters where the file system ignores case.
+std::string UpperCasePath(std::string dir) {
+    if (rtl::PathsIgnoreCase())
+        for (char& c : dir)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return dir;
+}
+
+// Drops a separator that is the only one and the last character ("C:\" gives
+// "C:", "TEMP\" gives "TEMP"). A lone separator stays: it names the root.
+std::string TrimSeparator(std::string dir) {
+    auto first = dir.find(rtl::PathSeparator());
+    if (first != std::string::npos && first + 1 == dir.size() && dir.size() > 1) dir.pop_back();
+    return dir;
+}
+
+} // namespace
+
+void WriteHelp() {
+    rtl::StdOut().WriteLn();
+    WriteLine("KELPO V1.6 2015/09/06  Command Line Parameters:");
+    for (const char* line : HelpLines)
+        WriteLine(line);
+}
+
+void Set132Columns() {
+    crt32_pipe::SetBufferSize(132, crt32_pipe::BufferExtent().Y);
+    ScreenWidth = crt32_pipe::WindowExtent().X;
+}
+
+void ParseOptions() {
+    TreeOnly = CmdLin::HasSwitch('T');
+    NoWait = CmdLin::HasSwitch('N');
+    LogEnabled = CmdLin::HasSwitch('L');
+    bool console = !crt32_pipe::IsRedirected();
+    if (CmdLin::HasSwitch('1') && console) {
+        Set132Columns();
+        OutputWidth = ScreenWidth;
+    }
+    if (CmdLin::HasSwitch('W')) {
+        std::int32_t width = CmdLin::SwitchValue('W');
+        if (width == 0) {
+            WriteLine("Invalid /W numeric parameter.");
+            rtl::Halt(0);
+        }
+        OutputWidth = width;
+        std::int32_t consoleWidth = crt32_pipe::WindowExtent().X;
+        if (console && width > consoleWidth) {
+            WriteLine("Can't exceed screen width unless output is re-directed!");
+            OutputWidth = consoleWidth;
+        }
+    }
+    MaxDepth = NoDepthLimit;
+    if (CmdLin::HasSwitch('V')) {
+        std::int32_t depth = CmdLin::SwitchValue('V');
+        // The deepest listable level is the largest one: a value that would
+        // need one more means no limit.
+        if (depth >= 1 && depth < NoDepthLimit) MaxDepth = depth + 1;
+    }
+    if (CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?')) {
+        WriteHelp();
+        rtl::Halt(0);
+    }
+    std::string startedIn;
+    if (int code = rtl::GetCurrentDir(startedIn); code != 0) rtl::RaiseIoError(code);
+    if (CmdLin::PositionalCount() >= 1) {
+        StartDir = UpperCasePath(CmdLin::PositionalParam(1));
+        if (rtl::ChangeDir(StartDir) != 0) {
+            AbortIfKeyPending();
+            WriteLine("No such directory -- please try again.");
+            rtl::Halt(1);
+        }
+        if (int code = rtl::ChangeDir(startedIn); code != 0) rtl::RaiseIoError(code);
+        StartDir = TrimSeparator(StartDir);
+    }
+}
+
+} // namespace kelpo32

@@ -1,1 +1,170 @@
-// placeholder
+#include "kelpo32/report.h"
+
+#include "crt32_pipe/crt32_pipe.h"
+#include "hexs/hexs.h"
+#include "kelpo32/paging.h"
+#include "kelpo32/state.h"
+#include "runtime/rtl.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace kelpo32 {
+
+namespace {
+
+constexpr std::int32_t ColumnsWidth = 21; // marker, count field and size field
+constexpr std::int32_t CountField = 5;
+constexpr std::int32_t SizeField = 14;
+constexpr std::size_t LeaderNameLimit = 13;
+
+// A line under construction: program text, a file-system name, program text.
+// The name is kept apart so that a console can show it safely.
+struct LineText {
+    std::string_view Head;
+    std::string_view Name;
+    std::string_view Tail;
+    std::size_t Length() const { return Head.size() + Name.size() + Tail.size(); }
+};
+
+void WriteCut(const LineText& text, std::size_t limit) {
+    auto& out = rtl::StdOut();
+    auto take = [&limit](std::string_view s) {
+        std::string_view part = s.substr(0, std::min(limit, s.size()));
+        limit -= part.size();
+        return part;
+    };
+    out.Write(take(text.Head));
+    out.WriteName(take(text.Name));
+    out.Write(take(text.Tail));
+}
+
+void WriteRightAligned(const std::string& text, std::int32_t field) {
+    rtl::StdOut().WriteFill(' ', hexs::PadCount(text.size(), field));
+    rtl::StdOut().Write(text);
+}
+
+void PrintOverDeepLine(const std::string& path, const std::string& name) {
+    auto& out = rtl::StdOut();
+    SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
+    crt32_pipe::SetForeground(12);
+    out.Write('(');
+    out.WriteName(path);
+    out.WriteName(name);
+    out.Write(')');
+    out.WriteFill(' ', hexs::PadCount(path.size() + name.size() + 2,
+                                      rtl::CheckedSub<std::int32_t>(OutputWidth, 1)));
+    out.WriteLn();
+    NextLine();
+    crt32_pipe::SetForeground(SavedAttr);
+}
+
+} // namespace
+
+std::string GroupThousands(std::int64_t value) {
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, value);
+    std::string text(buf, res.ptr);
+    if (!text.empty() && text[0] == '-') text.erase(0, 1);
+    for (std::size_t group : {9u, 6u, 3u})
+        if (text.size() > group) text.insert(text.size() - group, 1, ',');
+    return text;
+}
+
+void PrintDirLine(const std::string& path, const std::string& name, std::int32_t level,
+                  std::int32_t siblingCount, std::int32_t id, std::int32_t childCount,
+                  std::int32_t fileCount, std::int64_t fileBytes) {
+    // Levels past the drawn ones, and past the 80 level segments, have no glyphs.
+    if (level > DrawDepth || level > SegmentCount) {
+        PrintOverDeepLine(path, name);
+        return;
+    }
+    LineText text;
+    std::string leader;
+    if (level == 0) {
+        if (StartDir.empty()) {
+            text.Head = TreeOnly ? "ROOT" : "ROOT --";
+        } else {
+            text.Name = path;
+            text.Tail = TreeOnly ? "" : " --";
+        }
+    } else {
+        bool last = TreeOnly && id == siblingCount;
+        char branch[2] = {static_cast<char>(last ? GlyphLast : GlyphTee),
+                          static_cast<char>(GlyphHoriz)};
+        std::string& segment = LevelSegments[static_cast<std::size_t>(level)];
+        segment.assign(1, last ? ' ' : static_cast<char>(GlyphVert));
+        segment += Indent;
+        Prefix.clear();
+        for (std::int32_t l = 1; l < level; ++l)
+            Prefix += LevelSegments[static_cast<std::size_t>(l)];
+        Prefix.append(branch, 2);
+        text.Head = Prefix;
+        text.Name = name;
+        if (childCount > 0 && !TreeOnly && name.size() <= LeaderNameLimit) {
+            leader = DashSource.substr(0, LeaderNameLimit - name.size()) + "---";
+            if (static_cast<std::int64_t>(text.Length() + leader.size()) < OutputWidth)
+                text.Tail = leader;
+        }
+    }
+    auto& out = rtl::StdOut();
+    std::int32_t lastFull = static_cast<std::int32_t>(DrawDepth) - 1;
+    bool full = !TreeOnly && (level < lastFull || (level == lastFull && childCount == 0));
+    if (full) {
+        std::int64_t dashes =
+            static_cast<std::int64_t>(rtl::CheckedSub<std::int32_t>(OutputWidth, ColumnsWidth)) -
+            static_cast<std::int64_t>(text.Length());
+        WriteCut(text, text.Length());
+        out.WriteFill('-', dashes > 0 ? static_cast<std::size_t>(dashes) : 0);
+        out.Write(static_cast<char>(GlyphMarker));
+        WriteRightAligned(GroupThousands(fileCount), CountField);
+        WriteRightAligned(GroupThousands(fileBytes), SizeField);
+    } else {
+        WriteCut(text, OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0);
+    }
+    out.WriteLn();
+    NextLine();
+}
+
+void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total) {
+    auto& out = rtl::StdOut();
+    Prefix.clear();
+    for (std::int32_t l = 0; l < level; ++l) {
+        Prefix += static_cast<char>(GlyphVert);
+        Prefix += Indent;
+    }
+    out.Write(Prefix);
+    const char corner[3] = {static_cast<char>(GlyphLast), static_cast<char>(GlyphTotal), ' '};
+    out.Write(std::string_view(corner, 3));
+    bool coloured = !crt32_pipe::IsRedirected();
+    if (coloured) {
+        SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
+        crt32_pipe::SetForeground(10);
+    }
+    if (!name.empty()) {
+        out.Write("Total in \"");
+        out.WriteName(name);
+        out.Write("\": ");
+    } else {
+        out.Write("Total bytes: ");
+    }
+    out.Write(GroupThousands(total));
+    if (LogEnabled) {
+        out.Write(" {alloc:");
+        out.WriteInt(AllocCount);
+        out.Write('}');
+    }
+    out.WriteLn();
+    if (coloured) crt32_pipe::SetForeground(SavedAttr);
+    NextLine();
+}
+
+void PrintDepthNotice(std::int32_t level) {
+    auto& out = rtl::StdOut();
+    const char step[4] = {static_cast<char>(GlyphVert), '.', '.', '.'};
+    for (std::int32_t l = 1; l < level; ++l)
+        out.Write(std::string_view(step, 4));
+    out.WriteLn();
+}
+
+} // namespace kelpo32

@@ -1,1 +1,80 @@
-// placeholder
+#include "kelpo32/state.h"
+
+namespace kelpo32 {
+
+bool TreeOnly = false;
+bool NoWait = false;
+bool LogEnabled = false;
+std::int32_t MaxDepth = NoDepthLimit;
+std::string StartDir;
+std::int32_t ScreenWidth = 0;
+std::int32_t OutputWidth = 0;
+std::uint8_t DrawDepth = 0;
+std::int32_t PageLines = 0;
+std::int32_t LinesOnPage = 0;
+std::int32_t Level = 0;
+std::array<std::string, SegmentCount + 1> LevelSegments;
+std::string Prefix;
+std::string Indent;
+std::string DashSource;
+unsigned char GlyphTee = 0, GlyphLast = 0, GlyphVert = 0, GlyphHoriz = 0, GlyphMarker = 0,
+              GlyphTotal = 0;
+std::int32_t AllocCount = 0;
+std::int32_t AllocPeak = 0;
+std::uint8_t SavedAttr = 0;
+bool DepthNoticeShown = false;
+rtl::SearchRec SearchRec;
+rtl::TextOut LogFile;
+std::int64_t GrandTotal = 0;
+
+void ResetReportState() {
+    TreeOnly = NoWait = LogEnabled = false;
+    MaxDepth = NoDepthLimit;
+    StartDir.clear();
+    ScreenWidth = OutputWidth = PageLines = LinesOnPage = Level = 0;
+    DrawDepth = 0;
+    for (auto& segment : LevelSegments)
+        segment.clear();
+    Prefix.clear();
+    Indent.clear();
+    DashSource.clear();
+    GlyphTee = GlyphLast = GlyphVert = GlyphHoriz = GlyphMarker = GlyphTotal = 0;
+    AllocCount = AllocPeak = 0;
+    SavedAttr = 0;
+    DepthNoticeShown = false;
+    SearchRec = rtl::SearchRec{};
+    GrandTotal = 0;
+}
+
+void UseConsoleGlyphs() {
+    GlyphMarker = 16;
+    GlyphTotal = 175;
+    GlyphVert = 179;
+    GlyphLast = 192;
+    GlyphTee = 195;
+    GlyphHoriz = 196;
+}
+
+void UseRedirectedGlyphs() {
+    GlyphMarker = 62;
+    GlyphTotal = 187;
+    GlyphVert = 124;
+    GlyphLast = 43;
+    GlyphTee = 43;
+    GlyphHoriz = 151;
+}
+
+void ModuleShutdown() {
+    // An error that ended the run early must not lose what the log holds.
+    if (LogFile.IsOpen()) LogFile.Close();
+    if (SearchRec.Handle != -1) rtl::FindClose(SearchRec);
+    Indent.clear();
+    DashSource.clear();
+    Prefix.clear();
+    for (auto& segment : LevelSegments)
+        segment.clear();
+    StartDir.clear();
+    SearchRec.Name.clear();
+}
+
+} // namespace kelpo32

@@ -17,17 +17,14 @@ int GetCurrentDir(std::string& dir) {
             dir = buf.data();
             return 0;
         }
-        if (errno != ERANGE)
-            return errno == ENOENT ? IoFileNotFound : errno;
+        if (errno != ERANGE) return errno == ENOENT ? IoFileNotFound : errno;
         buf.resize(buf.size() * 2);
     }
 }
 
 int ChangeDir(const std::string& dir) {
-    if (dir.empty())
-        return IoFileNotFound;
-    if (::chdir(dir.c_str()) == 0)
-        return 0;
+    if (dir.empty()) return IoFileNotFound;
+    if (::chdir(dir.c_str()) == 0) return 0;
     return errno == EACCES ? IoAccessDenied : IoFileNotFound;
 }
 

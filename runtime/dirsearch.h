@@ -26,8 +26,8 @@ struct SearchRec {
     std::string Name;
     std::uint32_t Attr = 0;
     std::uint64_t Size = 0;
-    DirIdentity Dir;             // the directory being searched, set by FindOpen
-    std::intptr_t Handle = -1;   // platform handle of the open search
+    DirIdentity Dir;           // the directory being searched, set by FindOpen
+    std::intptr_t Handle = -1; // platform handle of the open search
 };
 
 // Opens the search of `dir`, a path that is empty (the current directory) or
@@ -37,7 +37,18 @@ bool FindOpen(const std::string& dir, SearchRec& rec);
 bool FindNextEntry(SearchRec& rec);
 void FindClose(SearchRec& rec);
 
+// What the searches have cost so far; tests use it to guard the fast path.
+struct SearchCounters {
+    std::uint64_t Opens = 0;   // directories opened
+    std::uint64_t Entries = 0; // entries delivered
+    std::uint64_t Stats = 0;   // entries whose metadata needed a call of its own
+};
+const SearchCounters& SearchCounts();
+
 // The platform's path separator, appended by the walk between levels.
 char PathSeparator();
+// Whether the file system ignores the case of names (start directories are
+// then upper-cased).
+bool PathsIgnoreCase();
 
 } // namespace rtl

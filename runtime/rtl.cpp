@@ -35,7 +35,9 @@ __attribute__((noinline)) void RaiseOutOfMemory() {
     Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
 }
 
-void Halt(int exitCode) { throw HaltRequest{exitCode}; }
+void Halt(int exitCode) {
+    throw HaltRequest{exitCode};
+}
 
 std::string_view ErrorClassName(ErrorClass cls) {
     switch (cls) {
@@ -81,15 +83,16 @@ std::string FormatRunError(const RunError& err, std::string_view module) {
     for (int i = 7; i >= 0; --i, offset >>= 4)
         addr[static_cast<std::size_t>(i)] = digits[offset & 15];
     std::string msg = ErrorMessage(err);
-    if (msg.empty() || msg.back() != '.')
-        msg += '.';
+    if (msg.empty() || msg.back() != '.') msg += '.';
     std::string out = "Exception ";
     out.append(ErrorClassName(err.Class)).append(" in module ").append(module);
     out.append(" at ").append(addr).append(".\r\n").append(msg).append("\r\n");
     return out;
 }
 
-void AddExitProc(void (*proc)()) { ExitProcs().push_back(proc); }
+void AddExitProc(void (*proc)()) {
+    ExitProcs().push_back(proc);
+}
 
 int RunProgram(void (*body)()) {
     int exitCode = 0;
@@ -98,8 +101,7 @@ int RunProgram(void (*body)()) {
     // Only the first uncaught error is reported; later ones (a flush of the
     // same full disk, say) would only repeat it.
     auto fail = [&](const RunError& err) {
-        if (!failed)
-            first = err;
+        if (!failed) first = err;
         failed = true;
         exitCode = 1;
     };
@@ -107,8 +109,7 @@ int RunProgram(void (*body)()) {
         try {
             step();
         } catch (const HaltRequest& h) {
-            if (!failed)
-                exitCode = h.ExitCode;
+            if (!failed) exitCode = h.ExitCode;
         } catch (const RunError& err) {
             fail(err);
         } catch (const std::bad_alloc&) {
@@ -124,8 +125,7 @@ int RunProgram(void (*body)()) {
         guarded(proc);
     }
     guarded([] { StdOut().Flush(); });
-    if (failed)
-        WriteStdErr(FormatRunError(first, ProgramModuleName()));
+    if (failed) WriteStdErr(FormatRunError(first, ProgramModuleName()));
     return exitCode;
 }
 

@@ -48,36 +48,31 @@ int RunProgram(void (*body)());
 
 template <class T> T CheckedAdd(T a, T b) {
     T r;
-    if (__builtin_add_overflow(a, b, &r))
-        RaiseIntOverflow();
+    if (__builtin_add_overflow(a, b, &r)) RaiseIntOverflow();
     return r;
 }
 
 template <class T> T CheckedSub(T a, T b) {
     T r;
-    if (__builtin_sub_overflow(a, b, &r))
-        RaiseIntOverflow();
+    if (__builtin_sub_overflow(a, b, &r)) RaiseIntOverflow();
     return r;
 }
 
 template <class T> T CheckedMul(T a, T b) {
     T r;
-    if (__builtin_mul_overflow(a, b, &r))
-        RaiseIntOverflow();
+    if (__builtin_mul_overflow(a, b, &r)) RaiseIntOverflow();
     return r;
 }
 
 // Narrows a value into a smaller type; a value outside its range is a range error.
 template <class To, class From> To CheckedRange(From v) {
-    if (!std::in_range<To>(v))
-        RaiseRangeError();
+    if (!std::in_range<To>(v)) RaiseRangeError();
     return static_cast<To>(v);
 }
 
 // Checks lo <= i <= hi and returns i.
 template <class T> T CheckedIndex(T i, T lo, T hi) {
-    if (i < lo || i > hi)
-        RaiseRangeError();
+    if (i < lo || i > hi) RaiseRangeError();
     return i;
 }
 

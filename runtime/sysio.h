@@ -25,6 +25,9 @@ int CloseFile(FileHandle h);
 // Writes a message to standard error, unbuffered; failures are ignored.
 void WriteStdErr(std::string_view text);
 
+// Reads one line from standard input and discards it (waits for Enter).
+void ReadStdInLine();
+
 // The program file's name without its directory.
 std::string ProgramModuleName();
 
@@ -35,5 +38,6 @@ std::uintptr_t CodeOffset(std::uintptr_t address);
 void SetProcessArgs(int argc, char** argv);
 int ProcessArgCount();
 const char* ProcessArg(int i);
+const char* const* ProcessArgv();
 
 } // namespace rtl

@@ -51,8 +51,7 @@ int WriteFile(FileHandle h, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(static_cast<int>(h), data, size);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return MapErrno(errno);
         }
         data += n;
@@ -63,26 +62,31 @@ int WriteFile(FileHandle h, const char* data, std::size_t size) {
 
 int CreateFileForWrite(const std::string& name, FileHandle& h) {
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return MapErrno(errno);
+    if (fd < 0) return MapErrno(errno);
     h = fd;
     return 0;
 }
 
 int CloseFile(FileHandle h) {
-    if (::close(static_cast<int>(h)) != 0 && errno != EINTR)
-        return MapErrno(errno);
+    if (::close(static_cast<int>(h)) != 0 && errno != EINTR) return MapErrno(errno);
     return 0;
 }
 
 void WriteStdErr(std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
         text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void ReadStdInLine() {
+    char c = 0;
+    for (;;) {
+        ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == '\n') return;
     }
 }
 
@@ -109,8 +113,16 @@ void SetProcessArgs(int argc, char** argv) {
     gArgv = argv;
 }
 
-int ProcessArgCount() { return gArgc; }
+int ProcessArgCount() {
+    return gArgc;
+}
 
-const char* ProcessArg(int i) { return i >= 0 && i < gArgc ? gArgv[i] : ""; }
+const char* ProcessArg(int i) {
+    return i >= 0 && i < gArgc ? gArgv[i] : "";
+}
+
+const char* const* ProcessArgv() {
+    return gArgv;
+}
 
 } // namespace rtl

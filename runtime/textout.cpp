@@ -16,14 +16,12 @@ void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
 
 void TextOut::Create(const std::string& name, std::size_t bufferSize) {
     FileHandle h = NoFile;
-    if (int code = CreateFileForWrite(name, h); code != 0)
-        RaiseIoError(code);
+    if (int code = CreateFileForWrite(name, h); code != 0) RaiseIoError(code);
     Assign(h, bufferSize);
 }
 
 void TextOut::Close() {
-    if (handle_ == NoFile)
-        return;
+    if (handle_ == NoFile) return;
     FileHandle h = handle_;
     int code = 0;
     try {
@@ -35,8 +33,7 @@ void TextOut::Close() {
     }
     handle_ = NoFile;
     code = CloseFile(h);
-    if (code != 0)
-        RaiseIoError(code);
+    if (code != 0) RaiseIoError(code);
 }
 
 void TextOut::Put(std::string_view bytes, bool name) {
@@ -44,13 +41,21 @@ void TextOut::Put(std::string_view bytes, bool name) {
         translator_(buffer_, bytes, name);
     else
         buffer_.append(bytes);
-    if (buffer_.size() >= limit_)
-        Flush();
+    if (buffer_.size() >= limit_) Flush();
 }
 
-void TextOut::Write(std::string_view bytes) { Put(bytes, false); }
+void TextOut::Write(std::string_view bytes) {
+    Put(bytes, false);
+}
 
-void TextOut::WriteName(std::string_view bytes) { Put(bytes, true); }
+void TextOut::WriteRaw(std::string_view bytes) {
+    buffer_.append(bytes);
+    if (buffer_.size() >= limit_) Flush();
+}
+
+void TextOut::WriteName(std::string_view bytes) {
+    Put(bytes, true);
+}
 
 void TextOut::WriteInt(long long value) {
     char digits[24];
@@ -71,13 +76,11 @@ void TextOut::WriteFill(char c, std::size_t count) {
 
 void TextOut::WriteLn() {
     Put("\r\n", false);
-    if (lineFlush_)
-        Flush();
+    if (lineFlush_) Flush();
 }
 
 void TextOut::Flush() {
-    if (buffer_.empty())
-        return;
+    if (buffer_.empty()) return;
     if (handle_ == NoFile) {
         buffer_.clear();
         RaiseIoError(103);
@@ -86,8 +89,7 @@ void TextOut::Flush() {
                                   : WriteFile(handle_, buffer_.data(), buffer_.size());
     // What could not be written is dropped, so the exit path does not fail on it again.
     buffer_.clear();
-    if (code != 0)
-        RaiseIoError(code);
+    if (code != 0) RaiseIoError(code);
 }
 
 TextOut& StdOut() {

@@ -36,6 +36,8 @@ class TextOut {
     void Write(std::string_view bytes);
     void WriteName(std::string_view bytes);
     void Write(char c) { Write(std::string_view(&c, 1)); }
+    // Device control text (colour sequences): passes no translator.
+    void WriteRaw(std::string_view bytes);
     void WriteInt(long long value);
     void WriteFill(char c, std::size_t count);
     void WriteLn();

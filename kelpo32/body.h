@@ -1,0 +1,18 @@
+// The program body: banner, start values, options, log, display profile, scan.
+#pragma once
+
+#include <cstdint>
+
+namespace kelpo32 {
+
+// (ScreenWidth - 20) div 3, kept within 0 to 255 for very narrow or wide consoles.
+std::uint8_t DrawDepthFor(std::int32_t screenWidth);
+// The page length of a console whose window ends at row `rows`.
+std::int32_t PageLinesFor(std::int32_t rows);
+
+void SetStartValues();
+void SetConsoleProfile();
+void SetRedirectedProfile();
+void RunBody();
+
+} // namespace kelpo32
