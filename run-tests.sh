@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what the tests need (only what is missing), builds the native and the
+# Windows build and runs every test of both: unit tests, end-to-end tests in
+# temporary trees and pseudo-terminals, the Windows program under Wine, the
+# whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# short fuzzing runs.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$here"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+packages=(cmake g++ ninja-build googletest python3 python3-pyte clang libclang-rt-14-dev
+          g++-mingw-w64-i686 wine wine64 wine32:i386 strace util-linux zip unzip man-db
+          dpkg-dev file)
+missing=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+for preset in posix win32 sanitize; do
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset: test"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+if [ -x fuzz/run.sh ]; then
+  echo "== fuzz"
+  fuzz/run.sh
+fi
