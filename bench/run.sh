@@ -1,0 +1,304 @@
+#!/usr/bin/env bash
+# Speed benchmark: Kelpo32 against the reference walker (the floor) and the
+# usual disk-usage tools, on generated trees of 100,000 and 1,000,000 entries.
+#
+#   bench/run.sh [--quick] [--runs N] [--rounds R] [--work DIR] [--kelpo32 PATH]
+#                [--no-install]
+#
+#   --quick        only the 100,000-entry tree
+#   --runs N       timed runs per command in each round (default 5)
+#   --rounds R     hyperfine sweeps over all commands (default 3); each starts
+#                  with 2 warm-up runs per command. Reported: the median over
+#                  the rounds of each round's median, so a burst of load from
+#                  elsewhere on the machine hits all commands alike
+#   --work DIR     where the trees and results live
+#                  (default $KELPO32_BENCH_DIR or /var/tmp/kelpo32-bench;
+#                  put it on a real disk, not tmpfs)
+#   --kelpo32 PATH use this binary instead of building build/posix/kelpo32
+#   --no-install   skip peers that are missing instead of installing them
+#
+# Builds the floor and the tree generator into build/bench, builds Kelpo32
+# with the posix preset, makes each tree once (kept and reused while the
+# generator is unchanged), checks that the walkers agree on the byte total,
+# then times every command with hyperfine (warm cache, output to /dev/null)
+# and measures peak RSS with /usr/bin/time. Prints a table: median wall
+# time, ratio to the floor, CPU time (user + system), peak RSS. Results are
+# also kept in the work dir.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BIN=$ROOT/build/bench
+WORK=${KELPO32_BENCH_DIR:-/var/tmp/kelpo32-bench}
+QUICK=0
+RUNS=5
+ROUNDS=3
+INSTALL=1
+KELPO32=
+SEED=1
+
+usage() { sed -n '2,23s/^# \{0,1\}//p' "$0"; exit "${1:-0}"; }
+
+while (($#)); do
+    case $1 in
+        --quick) QUICK=1 ;;
+        --runs) RUNS=${2:?--runs needs a number}; shift ;;
+        --rounds) ROUNDS=${2:?--rounds needs a number}; shift ;;
+        --work) WORK=${2:?--work needs a directory}; shift ;;
+        --kelpo32) KELPO32=${2:?--kelpo32 needs a path}; shift ;;
+        --no-install) INSTALL=0 ;;
+        -h|--help) usage 0 ;;
+        *) echo "run.sh: unknown argument: $1" >&2; usage 2 ;;
+    esac
+    shift
+done
+[[ $RUNS =~ ^[1-9][0-9]*$ && $ROUNDS =~ ^[1-9][0-9]*$ ]] ||
+    { echo "run.sh: --runs and --rounds take a positive number" >&2; exit 2; }
+
+mkdir -p "$WORK" "$BIN"
+WORK=$(cd "$WORK" && pwd)
+LOGS=$WORK/logs
+mkdir -p "$LOGS"
+NOTES=()
+note() { NOTES+=("$*"); echo "note: $*" >&2; }
+say() { echo "== $*" >&2; }
+
+# ---- tools ---------------------------------------------------------------
+
+APT_UPDATED=0
+apt_install() {
+    ((INSTALL)) || return 1
+    [[ $(id -u) == 0 ]] && command -v apt-get >/dev/null || return 1
+    say "installing $1"
+    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$1" >>"$LOGS/apt.log" 2>&1; then
+        ((APT_UPDATED)) && return 1
+        APT_UPDATED=1
+        apt-get update -qq >>"$LOGS/apt.log" 2>&1 || return 1
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$1" >>"$LOGS/apt.log" 2>&1 || return 1
+    fi
+}
+
+# have COMMAND PACKAGE: true when COMMAND exists, installing PACKAGE if needed.
+have() {
+    command -v "$1" >/dev/null 2>&1 && return 0
+    apt_install "$2" || true
+    command -v "$1" >/dev/null 2>&1
+}
+
+have hyperfine hyperfine || { echo "run.sh: hyperfine is needed (Debian package hyperfine)" >&2; exit 1; }
+[[ -x /usr/bin/time ]] || apt_install time || { echo "run.sh: /usr/bin/time is needed (Debian package time)" >&2; exit 1; }
+have cc gcc && have c++ g++ || { echo "run.sh: a C and C++ compiler are needed" >&2; exit 1; }
+
+# ---- build -----------------------------------------------------------------
+
+say "building the floor and the tree generator"
+cc -O2 -Wall -Wextra -o "$BIN/floor" "$ROOT/bench/floor.c"
+c++ -O2 -std=c++20 -Wall -Wextra -o "$BIN/gentree" "$ROOT/bench/gentree.cpp"
+
+if [[ -n $KELPO32 ]]; then
+    [[ -x $KELPO32 ]] || { echo "run.sh: not executable: $KELPO32" >&2; exit 1; }
+    KELPO32=$(cd "$(dirname "$KELPO32")" && pwd)/$(basename "$KELPO32")
+else
+    say "building kelpo32 (cmake --preset posix)"
+    if (cd "$ROOT" && cmake --preset posix && cmake --build build/posix -j2 --target kelpo32) \
+        >"$LOGS/kelpo32-build.log" 2>&1; then
+        KELPO32=$ROOT/build/posix/kelpo32
+    else
+        note "kelpo32 did not build (see $LOGS/kelpo32-build.log): measured without it"
+    fi
+fi
+
+# ---- trees -----------------------------------------------------------------
+
+GEN_ID="gentree $(cksum <"$ROOT/bench/gentree.cpp" | cut -d' ' -f1) seed=$SEED"
+
+# make_tree LABEL ENTRIES: makes $WORK/tree-LABEL once; prints its path.
+make_tree() {
+    local label=$1 entries=$2
+    local dir=$WORK/tree-$label stamp=$WORK/tree-$label.stamp
+    if [[ -d $dir && -f $stamp && $(head -n1 "$stamp") == "$GEN_ID entries=$entries" ]]; then
+        echo "$dir"
+        return
+    fi
+    say "generating $entries entries in $dir"
+    rm -rf -- "$dir" "$dir.tmp" "$stamp"
+    local info
+    info=$("$BIN/gentree" --seed "$SEED" --entries "$entries" "$dir.tmp")
+    mv -- "$dir.tmp" "$dir"
+    printf '%s\n%s\n' "$GEN_ID entries=$entries" "$info" >"$stamp"
+    echo "$dir"
+}
+
+# Bytes the generator wrote into the tree (from its stamp).
+expected_bytes() { sed -n '2s/.*bytes=\([0-9]*\).*/\1/p' "$WORK/tree-$1.stamp"; }
+
+LABELS=(100k)
+ENTRIES=(100000)
+if ((!QUICK)); then LABELS+=(1M); ENTRIES+=(1000000); fi
+for i in "${!LABELS[@]}"; do make_tree "${LABELS[$i]}" "${ENTRIES[$i]}" >/dev/null; done
+
+# ---- peers -----------------------------------------------------------------
+
+have du coreutils || note "du missing: skipped"
+have find findutils || note "find missing: skipped"
+have ncdu ncdu || note "ncdu not installed: skipped"
+have tree tree || note "tree not installed: skipped"
+have gdu gdu || note "gdu not installed: skipped"
+
+# commands TREE: fills NAMES/CMDS with the commands to measure on TREE.
+commands() {
+    local t
+    t=$(printf '%q' "$1")
+    NAMES=() CMDS=()
+    if [[ -n $KELPO32 ]]; then NAMES+=("kelpo32 /N"); CMDS+=("$(printf '%q' "$KELPO32") /N $t"); fi
+    NAMES+=("floor"); CMDS+=("$(printf '%q' "$BIN/floor") $t")
+    if command -v du >/dev/null; then
+        NAMES+=("du -b" "du -sb"); CMDS+=("du -b $t" "du -sb $t")
+    fi
+    if command -v ncdu >/dev/null; then NAMES+=("ncdu -0 -x -o /dev/null"); CMDS+=("ncdu -0 -x -o /dev/null $t"); fi
+    if command -v find >/dev/null; then NAMES+=("find -printf %s"); CMDS+=("find $t -printf '%s\n'"); fi
+    if command -v tree >/dev/null; then NAMES+=("tree -a --du -s"); CMDS+=("tree -a --du -s $t"); fi
+    if command -v gdu >/dev/null; then NAMES+=("gdu -n -p -c"); CMDS+=("gdu -n -p -c $t"); fi
+}
+
+# ---- correctness -------------------------------------------------------------
+
+# Byte totals must agree before any timing means anything.
+check_totals() {
+    local label=$1 tree=$2 want got
+    want=$(expected_bytes "$label")
+    got=$("$BIN/floor" "$tree" | sed -n 's/^Total bytes: //p')
+    [[ $got == "$want" ]] || { echo "run.sh: floor counts $got bytes in $tree, generator wrote $want" >&2; exit 1; }
+    got=$(find "$tree" -type f -printf '%s\n' | awk '{s += $1} END {printf "%.0f\n", s}')
+    [[ $got == "$want" ]] || note "$label: find sums $got bytes, generator wrote $want"
+    if [[ -n $KELPO32 ]]; then
+        local out=$LOGS/kelpo32-$label.txt rc=0
+        "$KELPO32" /N "$tree" >"$out" 2>"$LOGS/kelpo32-$label.err" || rc=$?
+        got=$(sed -n 's/.*Total bytes: *//p' "$out" | tail -n1 | tr -cd '0-9')
+        if ((rc != 0)); then
+            note "$label: kelpo32 exited with $rc (see $LOGS/kelpo32-$label.err)"
+        elif [[ $got != "$want" ]]; then
+            note "$label: kelpo32 reports '${got:-no total}' bytes, expected $want"
+        else
+            say "$label: kelpo32, floor and find agree on $want bytes"
+        fi
+    fi
+}
+
+# ---- measurement ---------------------------------------------------------------
+
+# peak_rss_kib CMD: the largest maximum RSS (KiB) of three runs of CMD.
+peak_rss_kib() {
+    local cmd=$1 max=0 v f
+    f=$(mktemp)
+    for _ in 1 2 3; do
+        eval "/usr/bin/time -f %M -o $(printf '%q' "$f") $cmd" >/dev/null 2>>"$LOGS/rss.err" || true
+        v=$(tail -n1 "$f")
+        [[ $v =~ ^[0-9]+$ ]] && ((v > max)) && max=$v
+    done
+    rm -f "$f"
+    echo "$max"
+}
+
+declare -A RSS_KELPO32
+STAMP=$(date -u +%Y%m%d-%H%M%S)
+REPORT=$WORK/results-$STAMP.md
+
+machine() {
+    local cpu fs
+    cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
+    fs=$(df -T "$WORK" | awk 'NR == 2 {print $2}')
+    echo "Machine: $(nproc) cores (${cpu:-unknown CPU}), $(free -g | awk '/^Mem:/ {print $2}') GiB memory," \
+        "$fs file system, Linux $(uname -r), $(date -u '+%Y-%m-%d')," \
+        "load average $(cut -d' ' -f1-3 /proc/loadavg) at start"
+}
+
+{
+    echo "Kelpo32 speed benchmark: warm cache, output to /dev/null," \
+        "$ROUNDS rounds of 2 warm-up and $RUNS timed runs per command"
+    machine
+} | tee "$REPORT"
+
+for i in "${!LABELS[@]}"; do
+    label=${LABELS[$i]}
+    tree=$WORK/tree-$label
+    check_totals "$label" "$tree"
+    commands "$tree"
+
+    # Drop commands that fail here rather than abort the whole run.
+    args=() keep_names=() keep_cmds=()
+    for j in "${!CMDS[@]}"; do
+        if eval "${CMDS[$j]}" >/dev/null 2>>"$LOGS/probe.err"; then
+            keep_names+=("${NAMES[$j]}"); keep_cmds+=("${CMDS[$j]}")
+            args+=(-n "${NAMES[$j]}" "${CMDS[$j]}")
+        else
+            note "$label: '${NAMES[$j]}' failed on the tree: not measured"
+        fi
+    done
+
+    say "timing ${#keep_cmds[@]} commands on $label ($ROUNDS rounds of $RUNS runs)"
+    csvs=()
+    for ((r = 1; r <= ROUNDS; r++)); do
+        csv=$WORK/hyperfine-$label-$STAMP-$r.csv
+        hyperfine -N --style basic --warmup 2 --runs "$RUNS" --export-csv "$csv" "${args[@]}" \
+            >>"$LOGS/hyperfine-$label.log" 2>&1
+        csvs+=("$csv")
+    done
+
+    say "measuring peak RSS on $label"
+    rss_file=$(mktemp)
+    for j in "${!keep_cmds[@]}"; do
+        kib=$(peak_rss_kib "${keep_cmds[$j]}")
+        printf '%s\t%s\n' "${keep_names[$j]}" "$kib" >>"$rss_file"
+        [[ ${keep_names[$j]} == "kelpo32 /N" ]] && RSS_KELPO32[$label]=$kib
+    done
+
+    {
+        echo
+        echo "Tree $label: $(sed -n '2p' "$WORK/tree-$label.stamp")"
+        echo
+        awk -F'\t' '
+            function median(list,    v, n, i, j, t) {
+                n = split(list, v, " ")
+                for (i = 2; i <= n; i++)
+                    for (j = i; j > 1 && v[j - 1] + 0 > v[j] + 0; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+                return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+            }
+            FNR == NR { rss[$1] = $2; next }
+            FNR == 1 { next }
+            {
+                # Command names are chosen without commas, so plain splitting works.
+                # Columns: command,mean,stddev,median,user,system,min,max
+                split($0, f, ",")
+                if (!(f[1] in wall)) order[++k] = f[1]
+                wall[f[1]] = wall[f[1]] " " f[4]
+                cpu[f[1]] = cpu[f[1]] " " (f[5] + f[6])
+            }
+            END {
+                floor_t = ("floor" in wall) ? median(wall["floor"]) : 0
+                printf "| %-24s | %10s | %7s | %7s | %14s |\n", "command", "median (s)", "x floor", "CPU (s)", "peak RSS (MiB)"
+                printf "|%s|%s|%s|%s|%s|\n", "--------------------------", "-----------:", "--------:", "--------:", "---------------:"
+                for (i = 1; i <= k; i++) {
+                    c = order[i]; t = median(wall[c])
+                    printf "| %-24s | %10.3f | %7.2f | %7.3f | %14.1f |\n", c, t,
+                        floor_t ? t / floor_t : 0, median(cpu[c]), rss[c] / 1024
+                }
+            }' "$rss_file" "${csvs[@]}"
+    } | tee -a "$REPORT"
+    rm -f "$rss_file"
+done
+
+{
+    if [[ -n $KELPO32 ]]; then
+        echo
+        line="Kelpo32 peak RSS:"
+        for label in "${LABELS[@]}"; do
+            [[ -n ${RSS_KELPO32[$label]:-} ]] && line+=" $label entries $(awk -v k="${RSS_KELPO32[$label]}" 'BEGIN {printf "%.1f", k / 1024}') MiB,"
+        done
+        if [[ -n ${RSS_KELPO32[100k]:-} && -n ${RSS_KELPO32[1M]:-} ]]; then
+            line+=" growth $(awk -v a="${RSS_KELPO32[100k]}" -v b="${RSS_KELPO32[1M]}" 'BEGIN {printf "%.2f", (b - a) / 1024}') MiB"
+        fi
+        echo "${line%,}"
+    fi
+    for n in "${NOTES[@]}"; do echo "Note: $n"; done
+} | tee -a "$REPORT"
+echo "(kept in $REPORT)" >&2
