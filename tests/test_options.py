@@ -1,0 +1,147 @@
+"""Switches, help, messages and the start directory, on redirected output."""
+
+import os
+import select
+import subprocess
+import time
+
+import kelpo
+from kelpo import SEP, WINDOWS
+
+HELP = (b"\r\nKELPO V1.6 2015/09/06  Command Line Parameters:\r\n"
+        b"/T    -  Only display Tree.\r\n"
+        b"/132  -  Put screen in 132 column mode.\r\n"
+        b"/Wnnn -  Set output width to nnn columns. (Only when output is redirected)\r\n"
+        b"/H    -  This Help.\r\n"
+        b"/N    -  no wait per page\r\n"
+        b"/L    -  generate log file\r\n"
+        b"/Vnn  -  deepest level to list\r\n")
+
+TREE = {"a.txt": 10, "ONE": {"b.txt": 20, "TWO": {"c.txt": 30, "THREE": {"d.txt": 40}}}}
+
+
+class Switches(kelpo.Case):
+    def setUp(self):
+        super().setUp()
+        kelpo.make_tree(os.path.join(self.dir, "data"), TREE)
+
+    def run_ok(self, *args):
+        res = kelpo.run(list(args), cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        self.assertEqual(res.err, b"")
+        return kelpo.lines(res.out)
+
+    def test_help(self):
+        for switch in ("/H", "/?", "-h", "/Help"):
+            res = kelpo.run([switch, "no-such-dir"], cwd=self.dir)
+            self.assertEqual((res.rc, res.out), (0, b"Kelpo32\r\n" + HELP), switch)
+
+    def test_invalid_width_ends_the_run_with_exit_code_0(self):
+        for args in (["/W0"], ["/Wide"], ["/W"], ["/W0", "/H"], ["/W2147483648"], ["/W80 "]):
+            res = kelpo.run(args, cwd=self.dir)
+            self.assertEqual((res.rc, res.out),
+                             (0, b"Kelpo32\r\nInvalid /W numeric parameter.\r\n"), args)
+
+    def test_widths(self):
+        for width in (100, 300, 31):
+            out = self.run_ok("/W%d" % width, "data")
+            self.assertEqual(len(out[1]), width - 1, width)
+        out = self.run_ok("/W$50", "data")
+        self.assertEqual(len(out[1]), 79)
+
+    def test_negative_width_leaves_no_room(self):
+        out = self.run_ok("/W-5", "data")
+        self.assertEqual(out[1], b"data -->    1            10")
+    def test_depth_one_hides_deeper_levels_but_counts_them(self):
+        out = self.run_ok("/V1", "/W60", "data")
+        self.assertEqual(out[1:], [
+            b"data --" + b"-" * 32 + b">    1            10",
+            b"+\x97ONE " + b"-" * 33 + b">    1            20",
+            b"|...",
+            b"|  \x00+\xbb Total in \"ONE\": 90",
+            b"+\xbb Total bytes: 100",
+        ])
+
+    def test_depth_zero_negative_and_largest_mean_no_limit(self):
+        full = self.run_ok("data")
+        for value in ("0", "-3", "2147483647", "x"):
+            self.assertEqual(self.run_ok("/V" + value, "data"), full, value)
+        self.assertEqual(len(full), 8)
+
+    def test_tree_only(self):
+        self.assertEqual(self.run_ok("/T", "data")[1:],
+                         [b"data", b"+\x97ONE", b"   \x00+\x97TWO", b"   \x00   \x00+\x97THREE"])
+
+    def test_second_positional_parameter_is_ignored(self):
+        self.assertEqual(self.run_ok("/N", "data", "no-such-dir"), self.run_ok("data"))
+
+    def test_start_directory_case(self):
+        out = self.run_ok("/T", "data")
+        # Windows paths ignore case and the start directory is shown upper-cased.
+        self.assertEqual(out[1], b"DATA" if WINDOWS else b"data")
+
+    def test_trailing_separator(self):
+        out = self.run_ok("/T", "data" + SEP)
+        self.assertEqual(out[1], b"DATA" if WINDOWS else b"data")
+        out = self.run_ok("/T", "data" + SEP + "ONE" + SEP)
+        self.assertEqual(out[1], ("data" + SEP + "ONE" + SEP).upper().encode() if WINDOWS
+                         else b"data/ONE/")
+
+    def test_absolute_start_directory(self):
+        start = os.path.join(self.dir, "data")
+        if WINDOWS:
+            start = "Z:" + start.replace("/", "\\")
+        out = self.run_ok("/T", start)
+        self.assertEqual(out[1], start.upper().encode() if WINDOWS else start.encode())
+
+    def test_missing_start_directory(self):
+        for args in (["no-such-dir"], ["/L", "no-such-dir"], ["data" + SEP + "a.txt"]):
+            res = kelpo.run(args, cwd=self.dir)
+            self.assertEqual((res.rc, res.out),
+                             (1, b"Kelpo32\r\nNo such directory -- please try again.\r\n"), args)
+            self.assertFalse(os.path.exists(os.path.join(self.dir, "logfile.txt")))
+
+    def test_log_and_allocation_summary(self):
+        out = self.run_ok("/L", "data")
+        self.assertEqual(out[-1], b"Alloc:0   max: 3")
+        self.assertEqual(out[-2], b"+\xbb Total bytes: 100 {alloc:0}")
+        self.assertEqual(out[-3], b"|  \x00+\xbb Total in \"ONE\": 90 {alloc:1}")
+        with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
+            log = f.read()
+        self.assertTrue(log.startswith(b"Kelpo32 Log:\r\nCRTpipe, HConsoleOutput: "))
+        start = b"DATA" if WINDOWS else b"data"
+        s = SEP.encode()
+        self.assertTrue(log.endswith(b"Level: 3  {%s%sONE%sTWO%s} {THREE}\r\n      d.txt\r\n"
+                                     % (start, s, s, s)), log[-80:])
+
+    def test_log_replaces_an_old_one(self):
+        with open(os.path.join(self.dir, "logfile.txt"), "wb") as f:
+            f.write(b"x" * 100000)
+        self.run_ok("/L", "data")
+        self.assertLess(os.path.getsize(os.path.join(self.dir, "logfile.txt")), 1000)
+
+
+class RootStart(kelpo.Case):
+    def test_lone_separator_lists_the_root(self):
+        """The first lines of a report of "/" name the root, not the current directory."""
+        self.native_only()
+        proc = subprocess.Popen(kelpo.command(["/T", "/"]), cwd=self.dir,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                stdin=subprocess.DEVNULL)
+        try:
+            data = b""
+            deadline = time.monotonic() + 30
+            while data.count(b"\r\n") < 3 and time.monotonic() < deadline:
+                if select.select([proc.stdout], [], [], 0.2)[0]:
+                    chunk = os.read(proc.stdout.fileno(), 65536)
+                    if not chunk:
+                        break
+                    data += chunk
+        finally:
+            proc.kill()
+            proc.wait()
+        self.assertTrue(data.startswith(b"Kelpo32\r\n/\r\n+\x97"), data[:100])
+
+
+if __name__ == "__main__":
+    kelpo.main()
