@@ -105,7 +105,7 @@ TEST(ReadSwitchInt, TextPastCharacter255IsIgnored) {
         {blanks253 + "80" + "80", true, 80},
         // The cut falls inside the number.
         {std::string(254, ' ') + "80", true, 8},
-        {"$" + std::string(250, '0') + "FFFF" + "FFFF", true, 0xFFFF},
+        {std::string("$").append(250, '0') + "FFFF" + "FFFF", true, 0xFFFF},
         // Junk before the cut still spoils the value.
         {zeros + "1x345" + "0", false, 0},
         {std::string(255, ' ') + "80", false, 0},
@@ -239,8 +239,8 @@ TEST_F(CommandLineQueries, SwitchLetterIndexAndValue) {
         {{"/V2147483647"}, 'v', 1, Int32Max},
         {{"/W 80"}, 'W', 1, 80},
         {{"/W 80 "}, 'W', 1, 0},
-        {{"/W" + blanks253 + "80" + "xyz"}, 'W', 1, 80},
-        {{"/W" + std::string(254, ' ') + "80"}, 'W', 1, 8},
+        {{std::string("/W") + blanks253 + "80" + "xyz"}, 'W', 1, 80},
+        {{std::string("/W").append(254, ' ') + "80"}, 'W', 1, 8},
         {{"--T"}, 'T', 0, 0},
         {{"--T"}, '-', 1, 0},
         {{"/?"}, '?', 1, 0},
