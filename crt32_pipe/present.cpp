@@ -83,7 +83,7 @@ void PresentName(std::string& out, std::string_view s) {
         std::size_t len = b >= 0x80 ? Utf8Sequence(s, cp) : 0;
         if (len == 0 || cp < 0xA0) { // controls, C1 controls, broken sequences
             out += '?';
-            s.remove_prefix(1);
+            s.remove_prefix(len == 0 ? 1 : len);
             continue;
         }
         out.append(s.substr(0, len));

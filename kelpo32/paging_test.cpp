@@ -1,1 +1,37 @@
-// placeholder
+#include "kelpo32/paging.h"
+
+#include "kelpo32/state.h"
+#include "kelpo32/test_support.h"
+#include "runtime/rtl.h"
+#include "runtime/textout.h"
+
+#include <gtest/gtest.h>
+
+namespace kelpo32 {
+namespace {
+
+TEST(Paging, RedirectedOutputNeverPausesAndTheCountStopsAtItsLargestValue) {
+    testing::PrepareReport(200);
+    PageLines = 1;
+    LinesOnPage = 2147483646;
+    NextLine();
+    NextLine();
+    NextLine();
+    EXPECT_EQ(LinesOnPage, 2147483647);
+    rtl::StdOut().Flush();
+    EXPECT_EQ(testing::Captured(), "");
+}
+
+TEST(Paging, StopSequenceWritesABlankAndEndsWithExitCode0) {
+    testing::PrepareReport(200);
+    try {
+        StopSequence(true);
+        FAIL() << "did not stop";
+    } catch (const rtl::HaltRequest& halt) {
+        EXPECT_EQ(halt.ExitCode, 0);
+    }
+    EXPECT_EQ(testing::Captured(), " \r\n");
+}
+
+} // namespace
+} // namespace kelpo32

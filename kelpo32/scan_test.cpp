@@ -1,1 +1,107 @@
-// placeholder
+#include "kelpo32/scan.h"
+
+#include "kelpo32/state.h"
+#include "kelpo32/test_support.h"
+#include "runtime/dirsearch.h"
+#include "runtime/rtl.h"
+#include "runtime/textout.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace kelpo32 {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScanTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("kelpo32-scan-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        testing::PrepareReport(60);
+        TreeOnly = true; // the lines are not under test here
+    }
+    void TearDown() override {
+        NewDirRec = saved_;
+        fs::remove_all(root_);
+    }
+    void File(const fs::path& rel, std::uintmax_t size) {
+        fs::create_directories((root_ / rel).parent_path());
+        std::ofstream(root_ / rel).close();
+        fs::resize_file(root_ / rel, size);
+    }
+    std::int64_t Scan() {
+        std::int64_t total = -1;
+        StartDir = root_.string();
+        ScanDir(StartDir, "", 0, 0, total);
+        rtl::StdOut().Flush();
+        return total;
+    }
+    fs::path root_;
+    Dir_Rec* (*saved_)() = NewDirRec;
+};
+
+TEST(AddBackslash, AppendsTheSeparatorOnce) {
+    const std::string sep(1, rtl::PathSeparator());
+    EXPECT_EQ(AddBackslash(""), "");
+    EXPECT_EQ(AddBackslash("A"), "A" + sep);
+    EXPECT_EQ(AddBackslash("C:" + sep), "C:" + sep);
+    EXPECT_EQ(AddBackslash("DOCS"), "DOCS" + sep);
+}
+
+TEST_F(ScanTest, TotalsCountEveryLevelAndRecordsAreReleased) {
+    File("a", 10);
+    File(".hidden", 5);
+    File("one/b", 20);
+    File("one/two/c", 30);
+    File("one/two/three/d", 40);
+    File("other/e", 1);
+    fs::create_directories(root_ / "empty");
+    EXPECT_EQ(Scan(), 106);
+    EXPECT_EQ(AllocCount, 0);
+    EXPECT_EQ(AllocPeak, 5); // one, other, empty; then two and three below one
+    EXPECT_EQ(Level, 0);
+}
+
+TEST_F(ScanTest, BigFilesAreSummedExactly) {
+    File("x/five", 5000000000ull);
+    File("x/tera", 1000000000000ull);
+    EXPECT_EQ(Scan(), 1005000000000);
+}
+
+TEST_F(ScanTest, DepthLimitStillCountsHiddenLevels) {
+    File("one/two/three/d", 40);
+    TreeOnly = false;
+    MaxDepth = 2;
+    EXPECT_EQ(Scan(), 40);
+    EXPECT_NE(testing::Captured().find("|...\r\n"), std::string::npos);
+    EXPECT_NE(testing::Captured().find("Total in \"one\": 40"), std::string::npos);
+}
+
+TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessage) {
+    File("one/x", 1);
+    NewDirRec = [] { return static_cast<Dir_Rec*>(nullptr); };
+    try {
+        Scan();
+        FAIL() << "the scan went on";
+    } catch (const rtl::HaltRequest& halt) {
+        EXPECT_EQ(halt.ExitCode, 1);
+    }
+    EXPECT_EQ(testing::Captured(), "Could not alocate record!\r\n");
+}
+
+TEST_F(ScanTest, MissingStartDirectoryIsAnEmptyDirectory) {
+    std::int64_t total = -1;
+    StartDir = (root_ / "missing").string();
+    ScanDir(StartDir, "", 0, 0, total);
+    rtl::StdOut().Flush();
+    EXPECT_EQ(total, 0);
+    EXPECT_EQ(testing::Captured(), StartDir + "\r\n");
+}
+
+} // namespace
+} // namespace kelpo32

@@ -1,1 +1,43 @@
-// placeholder
+#include "kelpo32/test_support.h"
+
+#include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/body.h"
+#include "kelpo32/state.h"
+#include "runtime/textout.h"
+
+namespace kelpo32::testing {
+
+namespace {
+int AppendToCapture(rtl::FileHandle, const char* data, std::size_t size) {
+    Captured().append(data, size);
+    return 0;
+}
+} // namespace
+
+std::string& Captured() {
+    static std::string text;
+    return text;
+}
+
+void CaptureStdOut() {
+    // The console layer decides that output is redirected (tests run with
+    // standard output on a pipe or file) and that no keys can arrive.
+    static bool started = [] {
+        crt32_pipe::ConsoleStartup();
+        return true;
+    }();
+    (void)started;
+    rtl::StdOut().Assign(1, 1 << 16);
+    rtl::StdOut().SetWriter(AppendToCapture);
+    Captured().clear();
+}
+
+void PrepareReport(std::int32_t width) {
+    CaptureStdOut();
+    ResetReportState();
+    SetStartValues();
+    SetRedirectedProfile();
+    OutputWidth = width;
+}
+
+} // namespace kelpo32::testing
