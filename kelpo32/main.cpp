@@ -21,6 +21,7 @@ void Program() {
 } // namespace
 
 int main(int argc, char** argv) {
+    rtl::ReserveStdHandles();
     rtl::SetProcessArgs(argc, argv);
     rtl::StdOut().Assign(rtl::StdHandle(rtl::StdStream::Output), StdOutBufferSize);
     return rtl::RunProgram(Program);

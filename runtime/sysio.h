@@ -17,6 +17,11 @@ enum class StdStream { Input, Output, Error };
 
 FileHandle StdHandle(StdStream which);
 
+// Keeps a closed standard handle from being taken by a file the program opens
+// later (a closed standard output would otherwise receive the log's lines):
+// writes to it then fail as they should.
+void ReserveStdHandles();
+
 // Each returns 0 on success or a neutral I/O error code (rtl.h).
 int WriteFile(FileHandle h, const char* data, std::size_t size);
 int CreateFileForWrite(const std::string& name, FileHandle& h);

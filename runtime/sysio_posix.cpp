@@ -47,6 +47,18 @@ FileHandle StdHandle(StdStream which) {
     return STDERR_FILENO;
 }
 
+void ReserveStdHandles() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // Opened for reading only: a write to it fails with EBADF.
+        int reserved = ::open("/dev/null", O_RDONLY);
+        if (reserved != -1 && reserved != fd) {
+            ::dup2(reserved, fd);
+            ::close(reserved);
+        }
+    }
+}
+
 int WriteFile(FileHandle h, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(static_cast<int>(h), data, size);

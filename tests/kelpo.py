@@ -59,7 +59,8 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
 
     keys: a sequence of (trigger, data): when the output so far (since the
     previous key) contains the bytes `trigger`, or when `trigger` is a number of
-    seconds since the start, `data` is written to the terminal."""
+    seconds since the start, `data` is written to the terminal; `data` may be a
+    function that acts first and returns the bytes."""
     master, slave = pty.openpty()
     set_winsize(slave, cols, rows)
     mode_before = termios.tcgetattr(slave)
@@ -97,6 +98,8 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
                 if fire:
                     pos = raw.find(trigger, mark) if not isinstance(trigger, (int, float)) else -1
                     mark = (pos + len(trigger)) if pos >= 0 else len(raw)
+                    if callable(data):
+                        data = data()
                     os.write(master, data)
                     pending.pop(0)
                     if data == b"\x1b":

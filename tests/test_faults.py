@@ -1,0 +1,262 @@
+"""Hostile trees, bad input and faults: the program finishes, tells the truth
+and leaves the terminal as it found it."""
+
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+import kelpo
+from kelpo import SEP, WINDOWS
+
+NOBODY = 65534
+
+
+def root():
+    return hasattr(os, "geteuid") and os.geteuid() == 0
+
+
+def has(tool):
+    return shutil.which(tool) is not None
+
+
+class Names(kelpo.Case):
+    def test_names_reach_redirected_output_unchanged(self):
+        self.native_only()
+        names = [b"with blank", b"ctl\x01\x02", b"new\nline", b"esc\x1b[31m", b"bad\xff\xfe"]
+        for name in names:
+            os.mkdir(os.path.join(os.fsencode(self.dir), name))
+        res = kelpo.run(["/T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        for name in names:
+            self.assertIn(b"+\x97" + name + b"\r\n", res.out)
+
+
+class Depth(kelpo.Case):
+    def make_chain(self, levels, name, leaf_size):
+        fd = os.open(self.dir, os.O_RDONLY)
+        for _ in range(levels):
+            os.mkdir(name, dir_fd=fd)
+            nxt = os.open(name, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = nxt
+        leaf = os.open("leaf", os.O_WRONLY | os.O_CREAT, dir_fd=fd)
+        os.ftruncate(leaf, leaf_size)
+        os.close(leaf)
+        os.close(fd)
+
+    def test_paths_longer_than_path_max_are_counted(self):
+        self.native_only()
+        self.make_chain(420, "d" * 10, 12345)  # paths of about 4,600 bytes
+        res = kelpo.run(["/N"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        out = kelpo.lines(res.out)
+        self.assertEqual(out[-1], b"+\xbb Total bytes: 12,345")
+        self.assertEqual(len([l for l in out if l.startswith(b"(")]), 420 - 60)
+
+    def test_console_wider_than_the_level_segments(self):
+        self.native_only()
+        self.make_chain(90, "d", 7)
+        res = kelpo.run_pty(["/N"], cwd=self.dir, cols=400, rows=50)
+        self.assertEqual(res.rc, 0, res.err)
+        # Level 81 and deeper have no glyph segments: they are over-deep lines.
+        raw = res.raw.replace(b"\r\r\n", b"\r\n")
+        self.assertIn(b"\x1b[91m(" + b"d/" * 80 + b"d)", raw)
+        self.assertEqual(raw.count(b"\x1b[91m(d/"), 10)
+        self.assertIn("\u2502   " * 79 + "\u251c\u2500d", raw.decode())
+        self.assertIn(b"Total bytes: 7", res.raw)
+
+
+class Loops(kelpo.Case):
+    def test_symbolic_link_loops_are_files(self):
+        self.native_only()
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"sub": {"f": 100}})
+        os.symlink(".", os.path.join(self.dir, "T", "self"))
+        os.symlink("..", os.path.join(self.dir, "T", "sub", "up"))
+        res = kelpo.run(["T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        out = kelpo.lines(res.out)
+        self.assertEqual(len(out), 4)
+        # Each link counts as a file of its own size (1 and 2 bytes).
+        self.assertTrue(out[1].endswith(b">    1             1"), out[1])
+        self.assertTrue(out[2].endswith(b">    2           102"), out[2])
+        self.assertEqual(out[3], b"+\xbb Total bytes: 103")
+
+    def test_directory_mounted_inside_itself(self):
+        self.native_only()
+        if not root() or not has("unshare"):
+            self.skipTest("needs root and unshare for a private mount namespace")
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"a": 10, "sub": {"b": 20, "loop": {}}})
+        cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+               'mount --bind T T/sub/loop && exec "$0" "$@"'] + kelpo.command(["T"])
+        proc = subprocess.run(cmd, cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=60)
+        if proc.returncode != 0 and b"mount" in proc.stderr:
+            self.skipTest("bind mounts are not allowed here: %r" % proc.stderr)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        out = kelpo.lines(proc.stdout)
+        loop = [l for l in out if b"\x97loop" in l]
+        self.assertEqual(len(loop), 1)
+        self.assertTrue(loop[0].endswith(b">    0             0"), loop[0])
+        self.assertEqual(out[-1], b"+\xbb Total bytes: 30")
+
+
+class Unreadable(kelpo.Case):
+    def test_unreadable_directory_is_empty_and_the_walk_goes_on(self):
+        self.native_only()
+        if not root() or not has("setpriv"):
+            self.skipTest("needs root to run as another user")
+        os.chmod(self.dir, 0o755)
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"locked": {"x": 5}, "open": {"y": 7}})
+        os.chmod(os.path.join(self.dir, "T", "locked"), 0)
+        res = kelpo.run(["T"], cwd=self.dir, user=NOBODY)
+        self.assertEqual(res.rc, 0, res.err)
+        out = kelpo.lines(res.out)
+        self.assertTrue(out[2].endswith(b">    0             0"), out[2])
+        self.assertTrue(out[3].endswith(b">    1             7"), out[3])
+        self.assertEqual(out[-1], b"+\xbb Total bytes: 7")
+
+    def test_directory_removed_while_the_report_waits(self):
+        self.native_only()
+        kelpo.make_tree(self.dir, {"d%02d" % i: {"f": 1000 + i} for i in range(30)})
+
+        def remove_later():
+            shutil.rmtree(os.path.join(self.dir, "d27"))
+            return b" "
+        res = kelpo.run_pty([], cwd=self.dir, cols=80, rows=25,
+                            keys=[(b"Press any key", remove_later)])
+        self.assertEqual(res.rc, 0, res.err)
+        rows = "\n".join(kelpo.screen(res.raw, 80, 25))
+        self.assertRegex(rows, r"d27-+►    0             0")
+        total = sum(1000 + i for i in range(30) if i != 27)
+        self.assertIn("Total bytes: %s" % format(total, ","), rows)
+
+
+class Sizes(kelpo.Case):
+    def test_largest_file_size_and_an_overflowing_sum(self):
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"tera": {"t": 10 ** 12}})
+        try:
+            with open(os.path.join(self.dir, "T", "max"), "wb") as f:
+                f.truncate(2 ** 63 - 1)
+        except (OSError, OverflowError):
+            self.skipTest("this file system does not allow a file of 2^63-1 bytes")
+        res = kelpo.run(["/T", os.path.join("T", "tera")], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        res = kelpo.run(["T"], cwd=self.dir)
+        self.assertEqual(res.rc, 1)
+        self.assertRegex(res.err, rb"^Exception EIntOverflow in module kelpo32(\.exe)? at "
+                                  rb"[0-9A-F]{8}\.\r\nInteger overflow\.\r\n$")
+        # What was written before the error is not lost.
+        self.assertIn(b"tera", res.out)
+
+    def test_largest_single_file(self):
+        kelpo.make_tree(os.path.join(self.dir, "T"), {})
+        try:
+            with open(os.path.join(self.dir, "T", "max"), "wb") as f:
+                f.truncate(2 ** 63 - 1)
+        except (OSError, OverflowError):
+            self.skipTest("this file system does not allow a file of 2^63-1 bytes")
+        res = kelpo.run(["/W80", "T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        self.assertEqual(kelpo.lines(res.out)[1], b"T --" + b"-" * 55 + b">    19223372036,854,775,807")
+
+
+class Output(kelpo.Case):
+    def test_full_disk(self):
+        self.native_only()
+        with open("/dev/full", "wb") as full:
+            res = kelpo.run([], cwd=self.dir, stdout=full)
+        self.assertEqual(res.rc, 1)
+        self.assertRegex(res.err, rb"^Exception EInOutError in module kelpo32 at [0-9A-F]{8}\.\r\n"
+                                  rb"Disk full\.\r\n$")
+
+    def test_closed_standard_output_keeps_the_log_clean(self):
+        self.native_only()
+        res = subprocess.run(kelpo.command(["/L"]), cwd=self.dir, stdin=subprocess.DEVNULL,
+                             stderr=subprocess.PIPE, stdout=None, close_fds=True,
+                             preexec_fn=lambda: os.close(1))
+        self.assertEqual(res.returncode, 1)
+        self.assertIn(b"I/O error 9.", res.stderr)
+        with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
+            self.assertNotIn(b"ROOT", f.read())
+
+    def test_reader_goes_away(self):
+        self.native_only()
+        kelpo.make_tree(self.dir, {"d%04d" % i: {} for i in range(3000)})
+        proc = subprocess.Popen(kelpo.command(["/N"]), cwd=self.dir, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        proc.stdout.read(100)
+        proc.stdout.close()
+        err = proc.stderr.read()
+        proc.stderr.close()
+        self.assertEqual(proc.wait(timeout=30), 1)
+        self.assertRegex(err, rb"EInOutError.*\r\nI/O error 32\.\r\n")
+
+    def test_log_cannot_be_created(self):
+        self.native_only()
+        if not root() or not has("setpriv"):
+            self.skipTest("needs root to run as another user")
+        os.chmod(self.dir, 0o755)
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"x": 1})
+        res = kelpo.run(["/L", "T"], cwd=self.dir, user=NOBODY)
+        self.assertEqual(res.rc, 1)
+        self.assertEqual(res.out, b"Kelpo32\r\n")  # nothing scanned
+        self.assertRegex(res.err, rb"\r\nFile access denied\.\r\n$")
+
+    def test_log_disk_full(self):
+        self.native_only()
+        if not root() or not has("unshare"):
+            self.skipTest("needs root for a small private file system")
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"file%05d" % i: 1 for i in range(3000)})
+        tiny = os.path.join(self.dir, "tiny")
+        os.mkdir(tiny)
+        cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+               'mount -t tmpfs -o size=16k tmpfs tiny && cd tiny && exec "$0" "$@"'] + \
+            kelpo.command(["/L", os.path.join(self.dir, "T")])
+        proc = subprocess.run(cmd, cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, timeout=60)
+        if b"mount" in proc.stderr:
+            self.skipTest("mounts are not allowed here: %r" % proc.stderr)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertRegex(proc.stderr, rb"^Exception EInOutError .*\r\nDisk full\.\r\n$")
+
+
+class BadSwitches(kelpo.Case):
+    def test_malformed_values_have_defined_results(self):
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {}})
+        long_value = "9" * 10000
+        cases = {
+            # /W: every invalid form is the width message and exit code 0.
+            "/W": 0, "/W0": 0, "/W-0": 0, "/Wx": 0, "/W$": 0, "/W0x": 0, "/W1.5": 0,
+            "/W--5": 0, "/W80 ": 0, "/W2147483648": 0, "/W" + long_value: 0,
+            # Valid but odd widths still give a report.
+            "/W1": 0, "/W-5": 0, "/W$FFFFFFFF": 0, "/W2147483647": 0,
+            # /V: an invalid or huge depth means no limit.
+            "/V" + long_value: 0, "/V-2147483648": 0, "/V2147483647": 0, "/Vq": 0,
+            "/" + "T" * 10000: 0,
+        }
+        for arg, rc in cases.items():
+            res = kelpo.run([arg, "T"], cwd=self.dir, stdout=subprocess.PIPE if
+                            "2147483647" not in arg or "/W" not in arg else subprocess.DEVNULL)
+            self.assertEqual(res.rc, rc, (arg[:20], res.err))
+            self.assertEqual(res.err, b"", arg[:20])
+
+    def test_most_negative_width_is_a_checked_overflow(self):
+        kelpo.make_tree(os.path.join(self.dir, "T"), {})
+        res = kelpo.run(["/W-2147483648", "T"], cwd=self.dir)
+        self.assertEqual(res.rc, 1)
+        self.assertRegex(res.err, rb"^Exception EIntOverflow in module kelpo32(\.exe)? at "
+                                  rb"[0-9A-F]{8}\.\r\nInteger overflow\.\r\n$")
+
+    def test_empty_and_long_arguments(self):
+        kelpo.make_tree(os.path.join(self.dir, "T"), {})
+        res = kelpo.run(["", "/T", "", "T"], cwd=self.dir)
+        self.assertEqual((res.rc, kelpo.lines(res.out)), (0, [b"Kelpo32", b"T"]))
+        res = kelpo.run(["x" * 10000], cwd=self.dir)
+        self.assertEqual(res.rc, 1)
+        self.assertEqual(res.out, b"Kelpo32\r\nNo such directory -- please try again.\r\n")
+
+
+if __name__ == "__main__":
+    kelpo.main()
