@@ -1,0 +1,97 @@
+# Installation of the manual page and the release packages: a Debian package of
+# the native build (`cpack -G DEB`, or the `package` target) and a .zip of the
+# Windows build holding kelpo32.exe and text copies of the manual and the usage
+# notes with CR LF line ends.
+#
+# The file also runs as a script that writes one of those text files:
+#   cmake -DIN=source -DOUT=file.txt [-DGROFF=groff] -P Packaging.cmake
+# With GROFF the source is a manual page and is rendered as plain text first.
+if(CMAKE_SCRIPT_MODE_FILE)
+  if(GROFF)
+    # -P-cbou: plain characters, no overstriking for bold or underline.
+    execute_process(
+      COMMAND ${GROFF} -Tascii -man -P-cbou -ww ${IN}
+      OUTPUT_VARIABLE text
+      ERROR_VARIABLE warnings
+      RESULT_VARIABLE status)
+    if(NOT status EQUAL 0 OR NOT warnings STREQUAL "")
+      message(FATAL_ERROR "rendering ${IN} failed (${status}):\n${warnings}")
+    endif()
+  else()
+    file(READ ${IN} text)
+  endif()
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${OUT} "${text}")
+  return()
+endif()
+
+include(GNUInstallDirs)
+
+set(CPACK_PACKAGE_NAME kelpo32)
+set(CPACK_PACKAGE_VENDOR "Kelpo32")
+set(CPACK_PACKAGE_CONTACT
+    "Kelpo32 maintainers <maintainers@users.noreply.c-seed-4d41e887.example>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "print the directory tree below a directory, with file counts and sizes")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Kelpo32 prints one line per directory of a tree, drawn with tree branches,"
+  "with the number of files directly in each directory and the sum of their"
+  "sizes, and after the subdirectories of a directory a total line for its"
+  "whole subtree. On a terminal it pages and colours the report; redirected"
+  "to a file or a pipe, it writes plain lines of a fixed width.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "/build-[^/]*/" "/out/" "\\\\.swp$")
+
+if(WIN32)
+  # The .zip is flat: the program and its two text files side by side, so it
+  # holds its own component, outside a plain `cmake --install`.
+  find_program(KELPO32_GROFF groff)
+  set(text_dir ${CMAKE_BINARY_DIR}/package-text)
+  set(manual_txt ${text_dir}/MANUAL.TXT)
+  set(usage_txt ${text_dir}/USAGE.TXT)
+  set(text_files ${usage_txt})
+  add_custom_command(
+    OUTPUT ${usage_txt}
+    COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/docs/USAGE.md -DOUT=${usage_txt}
+            -P ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS ${CMAKE_SOURCE_DIR}/docs/USAGE.md ${CMAKE_CURRENT_LIST_FILE}
+    COMMENT "Writing USAGE.TXT")
+  if(KELPO32_GROFF)
+    list(APPEND text_files ${manual_txt})
+    add_custom_command(
+      OUTPUT ${manual_txt}
+      COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/docs/kelpo32.1 -DOUT=${manual_txt}
+              -DGROFF=${KELPO32_GROFF} -P ${CMAKE_CURRENT_LIST_FILE}
+      DEPENDS ${CMAKE_SOURCE_DIR}/docs/kelpo32.1 ${CMAKE_CURRENT_LIST_FILE}
+      COMMENT "Rendering the manual page as MANUAL.TXT")
+  else()
+    message(WARNING "groff not found: the .zip will lack MANUAL.TXT")
+  endif()
+  add_custom_target(kelpo32_package_text ALL DEPENDS ${text_files})
+
+  install(TARGETS kelpo32 RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(FILES ${text_files} DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win32)
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};windows_zip;/")
+else()
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/kelpo32.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  find_program(KELPO32_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(KELPO32_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  endif()
+endif()
+
+include(CPack)
