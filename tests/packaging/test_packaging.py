@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""Installation, manual page and release packages of one build.
+
+  test_packaging.py --build-dir DIR --source-dir DIR --cmake CMAKE --cpack CPACK
+
+The environment names the build as for the end-to-end tests: KELPO32_EXE (the
+built program), KELPO32_PLATFORM (posix or win32) and, for win32,
+KELPO32_RUNNER (the Wine runner). On posix the Debian package is also
+installed into the system with dpkg when running as root, unless
+KELPO32_NO_SYSTEM_INSTALL is set or a kelpo32 is already installed.
+"""
+
+import argparse
+import fcntl
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+ARGS = None
+HELP_TITLE = b"KELPO V1.6 2015/09/06  Command Line Parameters:\r\n"
+
+
+def platform():
+    return os.environ.get("KELPO32_PLATFORM", "posix")
+
+
+def program_command(exe, *args):
+    """The command line that runs a program of this build."""
+    runner = os.environ.get("KELPO32_RUNNER")
+    if platform() == "win32" and runner:
+        return [runner, exe, *args]
+    return [exe, *args]
+
+
+def run_program(exe, *args, cwd=None):
+    return subprocess.run(program_command(exe, *args), cwd=cwd, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=120)
+
+
+def make_tree(root):
+    """A small tree: files at three levels, an empty directory, a blank in a name."""
+    layout = {
+        "a.txt": 1000,
+        "b.bin": 500,
+        "docs/d1.txt": 4000,
+        "docs/d2.txt": 123,
+        "docs/old/e.txt": 100,
+        "src/main c.cpp": 1234567,
+        "empty/": 0,
+    }
+    for path, size in layout.items():
+        full = os.path.join(root, path)
+        if path.endswith("/"):
+            os.makedirs(full, exist_ok=True)
+            continue
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(b"x" * size)
+    return sum(layout.values())
+
+
+def run_cpack(generator, out_dir):
+    config = os.path.join(ARGS.build_dir, "CPackConfig.cmake")
+    done = subprocess.run([ARGS.cpack, "-G", generator, "--config", config, "-B", out_dir],
+                          capture_output=True, text=True, timeout=600)
+    if done.returncode != 0:
+        raise AssertionError(f"cpack failed:\n{done.stdout}\n{done.stderr}")
+    ext = {"DEB": ".deb", "ZIP": ".zip"}[generator]
+    found = [f for f in os.listdir(out_dir) if f.endswith(ext)]
+    if len(found) != 1:
+        raise AssertionError(f"expected one {ext} in {out_dir}, found {found}")
+    return os.path.join(out_dir, found[0])
+
+
+def project_version():
+    with open(os.path.join(ARGS.build_dir, "CPackConfig.cmake"), encoding="utf-8") as f:
+        m = re.search(r'set\(CPACK_PACKAGE_VERSION "([^"]+)"\)', f.read())
+    assert m, "CPACK_PACKAGE_VERSION missing from CPackConfig.cmake"
+    return m.group(1)
+
+
+class InstallTest(unittest.TestCase):
+    """`cmake --install` into a temporary DESTDIR."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="kelpo32-install-")
+        cls.destdir = os.path.join(cls.tmp.name, "dest")
+        env = dict(os.environ, DESTDIR=cls.destdir)
+        done = subprocess.run(
+            [ARGS.cmake, "--install", ARGS.build_dir, "--prefix", "/usr/local"],
+            env=env, capture_output=True, text=True, timeout=300)
+        if done.returncode != 0:
+            raise AssertionError(f"cmake --install failed:\n{done.stdout}\n{done.stderr}")
+        cls.prefix = os.path.join(cls.destdir, "usr", "local")
+        name = "kelpo32.exe" if platform() == "win32" else "kelpo32"
+        cls.installed = os.path.join(cls.prefix, "bin", name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_installed_files(self):
+        mode = os.stat(self.installed).st_mode
+        self.assertTrue(mode & stat.S_IXUSR, "installed program is not executable")
+        if platform() == "posix":
+            page = os.path.join(self.prefix, "share", "man", "man1", "kelpo32.1")
+            with open(page, "rb") as f, open(ARGS.manual, "rb") as g:
+                self.assertEqual(f.read(), g.read())
+
+    def test_installed_program_writes_the_same_report(self):
+        with tempfile.TemporaryDirectory(prefix="kelpo32-tree-") as tree:
+            total = make_tree(tree)
+            for args in ([], ["/W80"], ["/T", "/V1"]):
+                with self.subTest(args=args):
+                    built = run_program(os.environ["KELPO32_EXE"], *args, cwd=tree)
+                    inst = run_program(self.installed, *args, cwd=tree)
+                    self.assertEqual(built.returncode, 0, built.stderr)
+                    self.assertEqual(inst.returncode, 0, inst.stderr)
+                    self.assertTrue(inst.stdout.startswith(b"Kelpo32\r\nROOT"), inst.stdout)
+                    self.assertEqual(inst.stdout, built.stdout)
+                    if not args:
+                        self.assertTrue(inst.stdout.endswith(
+                            f"Total bytes: {total:,}\r\n".encode()), inst.stdout)
+
+
+class ManualTest(unittest.TestCase):
+    """The manual page renders cleanly and matches the program."""
+
+    def render(self, locale):
+        env = dict(os.environ, LC_ALL=locale, MANWIDTH="80", MAN_KEEP_FORMATTING="")
+        return subprocess.run(["man", "--warnings", "-l", ARGS.manual], env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+
+    @unittest.skipUnless(shutil.which("man"), "man is not installed")
+    def test_renders_without_warnings(self):
+        for locale in ("C.UTF-8", "C"):
+            with self.subTest(locale=locale):
+                done = self.render(locale)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stderr.decode(errors="replace"), "")
+
+    @unittest.skipUnless(shutil.which("mandoc"), "mandoc is not installed")
+    def test_mandoc_lint(self):
+        done = subprocess.run(["mandoc", "-T", "lint", "-W", "warning", ARGS.manual],
+                              capture_output=True, text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+
+    @unittest.skipUnless(shutil.which("man"), "man is not installed")
+    def test_every_switch_of_the_help_has_an_entry(self):
+        help_text = run_program(os.environ["KELPO32_EXE"], "/H").stdout.decode("latin-1")
+        switches = [line.split()[0] for line in help_text.splitlines() if line.startswith("/")]
+        self.assertGreaterEqual(len(switches), 7, help_text)
+        page = subprocess.run(["col", "-bx"], input=self.render("C").stdout,
+                              capture_output=True).stdout.decode()
+        options = page.split("\nOPTIONS\n", 1)[1].split("\nCONSOLE\n", 1)[0]
+        for switch in switches + ["/?"]:
+            # An entry's tag: "/T     text", "/H, /? text".
+            sw = re.escape(switch)
+            if not re.search(rf"(?m)^ {{7}}(?:{sw}(?: {{2,}}|, )|/\S+, {sw} )", options):
+                self.fail(f"the manual's OPTIONS have no entry for {switch}")
+
+    def test_version_is_the_same_everywhere(self):
+        help_out = run_program(os.environ["KELPO32_EXE"], "/H").stdout
+        self.assertIn(HELP_TITLE, help_out)
+        shown = re.search(rb"V(\d+)\.(\d+) ", help_out)
+        major_minor = f"{int(shown.group(1))}.{int(shown.group(2))}"
+        self.assertTrue(project_version().startswith(major_minor + "."), project_version())
+        with open(ARGS.manual, encoding="ascii") as f:
+            th = next(line for line in f if line.startswith(".TH "))
+        self.assertIn(f'"Kelpo32 {major_minor}"', th)
+
+
+@unittest.skipUnless(platform() == "posix", "Debian package of the native build")
+@unittest.skipUnless(shutil.which("dpkg-deb"), "dpkg-deb is not installed")
+class DebianPackageTest(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="kelpo32-deb-")
+        cls.deb = run_cpack("DEB", cls.tmp.name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def field(self, name):
+        return subprocess.run(["dpkg-deb", "-f", self.deb, name], capture_output=True,
+                              text=True, check=True).stdout.strip()
+
+    def test_metadata(self):
+        info = subprocess.run(["dpkg-deb", "-I", self.deb], capture_output=True, text=True,
+                              check=True).stdout
+        self.assertEqual(self.field("Package"), "kelpo32", info)
+        self.assertEqual(self.field("Version"), project_version(), info)
+        self.assertIn("libc6", self.field("Depends"), info)
+        if shutil.which("dpkg"):
+            arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
+                                  text=True, check=True).stdout.strip()
+            self.assertEqual(self.field("Architecture"), arch)
+        self.assertEqual(os.path.basename(self.deb),
+                         f"kelpo32_{project_version()}_{self.field('Architecture')}.deb")
+
+    def test_contents(self):
+        listing = subprocess.run(["dpkg-deb", "-c", self.deb], capture_output=True, text=True,
+                                 check=True).stdout
+        entries = {line.split()[-1]: line.split()[0] for line in listing.splitlines()}
+        self.assertEqual(entries.get("./usr/bin/kelpo32"), "-rwxr-xr-x", listing)
+        self.assertEqual(entries.get("./usr/share/man/man1/kelpo32.1"), "-rw-r--r--", listing)
+        files = [p for p, mode in entries.items() if not mode.startswith("d")]
+        self.assertEqual(sorted(files),
+                         ["./usr/bin/kelpo32", "./usr/share/man/man1/kelpo32.1"], listing)
+
+    def test_unpacked_program_runs(self):
+        root = os.path.join(self.tmp.name, "unpacked")
+        subprocess.run(["dpkg-deb", "-x", self.deb, root], check=True)
+        done = run_program(os.path.join(root, "usr", "bin", "kelpo32"), "/H")
+        self.assertEqual(done.returncode, 0)
+        self.assertIn(HELP_TITLE, done.stdout)
+
+    @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "needs root")
+    @unittest.skipUnless(shutil.which("dpkg"), "dpkg is not installed")
+    @unittest.skipIf(os.environ.get("KELPO32_NO_SYSTEM_INSTALL"), "KELPO32_NO_SYSTEM_INSTALL")
+    def test_dpkg_install_and_remove(self):
+        # One system install at a time, whichever build runs this test.
+        with open(os.path.join(tempfile.gettempdir(), "kelpo32-dpkg.lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if subprocess.run(["dpkg-query", "-W", "kelpo32"], capture_output=True).returncode \
+                    == 0 or os.path.exists("/usr/bin/kelpo32"):
+                self.skipTest("a kelpo32 is already installed on this system")
+            dpkg("-i", self.deb)
+            try:
+                self.assertEqual(shutil.which("kelpo32", path="/usr/local/bin:/usr/bin:/bin"),
+                                 "/usr/bin/kelpo32")
+                done = subprocess.run(["kelpo32", "/H"], capture_output=True, timeout=60,
+                                      env=dict(os.environ, PATH="/usr/bin:/bin"))
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn(HELP_TITLE, done.stdout)
+                if shutil.which("man"):
+                    where = subprocess.run(["man", "-w", "kelpo32"], capture_output=True,
+                                           text=True)
+                    self.assertIn("/usr/share/man/man1/kelpo32.1", where.stdout, where.stderr)
+            finally:
+                dpkg("-r", "kelpo32")
+            self.assertFalse(os.path.exists("/usr/bin/kelpo32"))
+            self.assertFalse(os.path.exists("/usr/share/man/man1/kelpo32.1"))
+
+
+def dpkg(*args):
+    """Runs dpkg, waiting a while for a lock that apt or another dpkg holds."""
+    for _ in range(30):
+        done = subprocess.run(["dpkg", *args], capture_output=True, text=True, timeout=300)
+        if done.returncode == 0:
+            return
+        if "lock" not in done.stderr:
+            break
+        time.sleep(2)
+    raise AssertionError(f"dpkg {' '.join(args)} failed:\n{done.stdout}\n{done.stderr}")
+
+
+@unittest.skipUnless(platform() == "win32", ".zip of the Windows build")
+class ZipPackageTest(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="kelpo32-zip-")
+        cls.zip = run_cpack("ZIP", cls.tmp.name)
+        cls.top = f"kelpo32-{project_version()}-win32/"
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_contents(self):
+        self.assertEqual(os.path.basename(self.zip), self.top.rstrip("/") + ".zip")
+        with zipfile.ZipFile(self.zip) as z:
+            files = sorted(n for n in z.namelist() if not n.endswith("/"))
+        self.assertEqual(files, [self.top + n for n in ("MANUAL.TXT", "USAGE.TXT", "kelpo32.exe")])
+
+    def test_text_files_have_crlf_line_ends(self):
+        with zipfile.ZipFile(self.zip) as z:
+            for name in ("MANUAL.TXT", "USAGE.TXT"):
+                with self.subTest(name=name):
+                    data = z.read(self.top + name)
+                    self.assertGreater(data.count(b"\r\n"), 20)
+                    self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), "bare LF")
+                    self.assertEqual(data.count(b"\r"), data.count(b"\r\n"), "bare CR")
+                    self.assertTrue(data.isascii(), "not plain ASCII")
+                    self.assertNotIn(b"\x08", data, "overstrike left in the text")
+            manual = z.read(self.top + "MANUAL.TXT").decode()
+            for heading in ("SYNOPSIS", "OPTIONS", "EXIT STATUS", "FAULTS"):
+                self.assertIn("\r\n" + heading + "\r\n", manual)
+            with open(os.path.join(ARGS.source_dir, "docs", "USAGE.md"), "rb") as f:
+                self.assertEqual(z.read(self.top + "USAGE.TXT"), f.read().replace(b"\n", b"\r\n"))
+
+    def test_program_runs_under_wine(self):
+        with zipfile.ZipFile(self.zip) as z:
+            exe = z.extract(self.top + "kelpo32.exe", os.path.join(self.tmp.name, "x"))
+        done = run_program(exe, "/H")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertTrue(done.stdout.startswith(b"Kelpo32\r\n\r\n" + HELP_TITLE), done.stdout)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build-dir", required=True)
+    parser.add_argument("--source-dir", required=True)
+    parser.add_argument("--cmake", default="cmake")
+    parser.add_argument("--cpack", default="cpack")
+    ARGS, rest = parser.parse_known_args()
+    ARGS.manual = os.path.join(ARGS.source_dir, "docs", "kelpo32.1")
+    if "KELPO32_EXE" not in os.environ:
+        parser.error("KELPO32_EXE is not set")
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
