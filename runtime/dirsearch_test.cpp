@@ -41,3 +41,33 @@ TEST(DirSearch, EntriesWithAttributesAndSizes) {
 
 } // namespace
 } // namespace rtl
+
+namespace rtl {
+namespace {
+
+// The walk's speed rests on this: directory entries never cost a call of
+// their own, other entries at most one.
+TEST(DirSearch, NoMetadataCallForDirectoryEntries) {
+    fs::path dir = fs::temp_directory_path() / "kelpo32-dirsearch-counts";
+    fs::remove_all(dir);
+    for (int i = 0; i < 50; ++i)
+        fs::create_directories(dir / ("d" + std::to_string(i)));
+    for (int i = 0; i < 30; ++i)
+        std::ofstream(dir / ("f" + std::to_string(i))).close();
+    SearchCounters before = SearchCounts();
+    SearchRec rec;
+    ASSERT_TRUE(FindOpen(dir.string() + PathSeparator(), rec));
+    int entries = 0;
+    while (FindNextEntry(rec))
+        ++entries;
+    FindClose(rec);
+    SearchCounters after = SearchCounts();
+    EXPECT_EQ(entries, 82);
+    EXPECT_EQ(after.Opens - before.Opens, 1u);
+    EXPECT_EQ(after.Entries - before.Entries, 82u);
+    EXPECT_LE(after.Stats - before.Stats, 30u);
+    fs::remove_all(dir);
+}
+
+} // namespace
+} // namespace rtl

@@ -50,6 +50,17 @@ class Profile(kelpo.Case):
         self.assertEqual(rows[1], "screen_width : 132")
         self.assertEqual(len(rows[2]), 131)
 
+    def test_log_on_a_console(self):
+        res = kelpo.run_pty(["/L", "/132"], cwd=self.dir, cols=140, rows=25)
+        self.assertEqual(res.rc, 0, res.err)
+        with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
+            log = f.read().split(b"\r\n")
+        self.assertEqual(log[0], b"Kelpo32 Log:")
+        self.assertRegex(log[1], rb"^No CRTpipe, HConsoleOutput: \d+$")
+        self.assertEqual(log[2], b"Screenwidth 132 25")
+        rows = kelpo.screen(res.raw, 140, 25)
+        self.assertEqual(rows[3], "Alloc:0   max: 0")
+
     def test_file_names_cannot_drive_the_terminal(self):
         self.native_only()
         names = ["bell\x07", "esc\x1b[31mred", "nl\nx", "cr\rx", "bad\xff\xfeutf8".encode("latin-1"),
