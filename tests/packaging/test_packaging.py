@@ -153,7 +153,7 @@ class ManualTest(unittest.TestCase):
                               capture_output=True, text=True, timeout=60)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
 
-    @unittest.skipUnless(shutil.which("man"), "man is not installed")
+    @unittest.skipUnless(shutil.which("man") and shutil.which("col"), "man or col is missing")
     def test_every_switch_of_the_help_has_an_entry(self):
         help_text = run_program(os.environ["KELPO32_EXE"], "/H").stdout.decode("latin-1")
         switches = [line.split()[0] for line in help_text.splitlines() if line.startswith("/")]
