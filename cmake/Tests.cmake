@@ -39,3 +39,14 @@ else()
     set_tests_properties(e2e_${stem} PROPERTIES LABELS e2e ENVIRONMENT "${KELPO32_E2E_ENV}")
   endforeach()
 endif()
+
+# Installation, manual page and release packages (.deb natively, .zip for Windows).
+add_test(NAME packaging
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/packaging/test_packaging.py
+                 --build-dir ${CMAKE_BINARY_DIR} --source-dir ${CMAKE_SOURCE_DIR}
+                 --cmake ${CMAKE_COMMAND} --cpack ${CMAKE_CPACK_COMMAND})
+set_tests_properties(packaging PROPERTIES LABELS packaging RUN_SERIAL TRUE TIMEOUT 900
+                     ENVIRONMENT "${KELPO32_E2E_ENV}")
+if(WIN32)
+  set_property(TEST packaging APPEND PROPERTY FIXTURES_REQUIRED wine)
+endif()
