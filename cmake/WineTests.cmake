@@ -1,0 +1,70 @@
+# The Wine harness of the win32 build; included by Tests.cmake when WIN32, after
+# the unit tests have been added.
+#
+# Every unit test runs through tests/wine-run.sh (the CMAKE_CROSSCOMPILING_EMULATOR
+# of cmake/mingw32.cmake) in the Wine prefix below. A CTest fixture makes the
+# prefix, starts a persistent wineserver (a Wine run then takes tens of
+# milliseconds instead of about a second) and warms it up, and stops the server
+# after the last test; every unit and end-to-end test requires it.
+set(KELPO32_WINE_RUNNER ${CMAKE_SOURCE_DIR}/tests/wine-run.sh)
+set(KELPO32_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH
+    "Wine prefix of the win32 tests (made on the first test run)")
+
+# The default MinGW-w64 g++ (thread model win32, GCC 12) has no std::mutex,
+# which GoogleTest needs for one class only: tests/wine/gtest_notification.h
+# supplies that class to GoogleTest and to every test built with it.
+target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
+target_compile_options(gtest PUBLIC
+  "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_notification.h")
+# GCC 12 at -O3 (the Release build of this preset) warns falsely about
+# std::string concatenation (-Wrestrict, GCC bug 105329), in test code only.
+target_compile_options(gtest PUBLIC -Wno-restrict)
+
+# Helper for console tests in a pseudo-terminal: peeks console input so that
+# Wine starts reading the terminal, then runs the program named after it
+# (KELPO32_PEEK). kelpo32.exe needs it no more: its ConsoleInit peeks itself.
+add_executable(wine_peek tests/wine/peek.cpp)
+set_target_properties(wine_peek PROPERTIES OUTPUT_NAME peek
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/wine)
+target_link_libraries(wine_peek PRIVATE kelpo32_warnings)
+
+# Unit tests of the Win32 back ends themselves.
+kelpo32_unit_test(win32_platform_test
+  runtime/dirsearch_win32_test.cpp
+  crt32_pipe/crt32_pipe_win32_test.cpp)
+
+add_test(NAME wine_setup COMMAND ${KELPO32_WINE_RUNNER} --setup)
+add_test(NAME wine_cleanup COMMAND ${KELPO32_WINE_RUNNER} --cleanup)
+set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 600)
+set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+set_property(TEST wine_setup wine_cleanup PROPERTY LABELS wine)
+set_property(TEST wine_setup wine_cleanup PROPERTY ENVIRONMENT
+             "KELPO32_WINEPREFIX=${KELPO32_WINEPREFIX}")
+
+set(KELPO32_WINE_ENV
+  "KELPO32_WINEPREFIX=${KELPO32_WINEPREFIX}"
+  "WINEPREFIX=${KELPO32_WINEPREFIX}")
+
+get_property(kelpo32_all_tests DIRECTORY PROPERTY TESTS)
+foreach(test ${kelpo32_all_tests})
+  get_test_property(${test} LABELS labels)
+  if("unit" IN_LIST labels)
+    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED wine)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${KELPO32_WINE_ENV})
+  endif()
+endforeach()
+
+# End-to-end tests: each script runs kelpo32.exe through the runner.
+set(KELPO32_E2E_ENV
+  "KELPO32_EXE=$<TARGET_FILE:kelpo32>"
+  "KELPO32_PLATFORM=win32"
+  "KELPO32_RUNNER=${KELPO32_WINE_RUNNER}"
+  "KELPO32_PEEK=$<TARGET_FILE:wine_peek>"
+  ${KELPO32_WINE_ENV})
+file(GLOB e2e_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_*.py)
+foreach(script ${e2e_scripts})
+  get_filename_component(stem ${script} NAME_WE)
+  add_test(NAME e2e_${stem} COMMAND ${Python3_EXECUTABLE} ${script})
+  set_tests_properties(e2e_${stem} PROPERTIES LABELS e2e FIXTURES_REQUIRED wine
+                       ENVIRONMENT "${KELPO32_E2E_ENV}")
+endforeach()

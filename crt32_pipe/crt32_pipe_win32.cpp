@@ -1,0 +1,350 @@
+// The console layer on the Win32 console (spec Part 2.1, platform notes W2, W4, W5).
+#include "crt32_pipe/crt32_pipe.h"
+
+#include "runtime/rtl.h"
+#include "runtime/textout.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#undef TextOut // wingdi.h's macro would rename rtl::TextOut
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <string>
+
+namespace rtl {
+int Win32IoError(unsigned long code); // runtime/sysio_win32.cpp
+}
+
+namespace crt32_pipe {
+
+namespace {
+
+// Module state (Part 2.1, Data model): zero until ConsoleInit.
+HANDLE gStdIn = nullptr;
+HANDLE gStdOut = nullptr;
+HANDLE gStdErr = nullptr;
+bool gRedirected = false;
+std::uint16_t gTextAttr = 0;
+std::uint16_t gStartAttr = 0;
+Extent gWindowExtent;
+Extent gBufferExtent;
+bool gUnderIDE = false;
+UINT gSavedOutputCP = 0;
+UINT gSavedInputCP = 0;
+std::int32_t gStartupCounter = 0;
+
+// StdErrText: a text channel on standard error, 128-byte buffer. Nothing in
+// the program writes to it; it is opened and closed as the spec describes.
+rtl::TextOut gStdErrText;
+
+// A Ctrl+C that the console control handler (a thread of its own) has
+// caught and the main thread has not yet read as the key 3 (W5).
+std::atomic<bool> gCtrlCPending{false};
+bool gHandlerInstalled = false;
+bool gInputIsConsole = false; // standard input is a console's input buffer
+
+constexpr std::size_t StdErrBufferSize = 128;
+constexpr std::uint8_t KeyCtrlC = 3;
+constexpr std::uint8_t KeyEsc = 27;
+
+// What a console shows for a control character when the program's bytes are
+// written raw: the line controls act, the byte 0 (inside the report's indent)
+// is a blank, and every other one is its code page 437 glyph (the column
+// marker 16 is "►"). The code page tables map these bytes to U+0000 to U+001F.
+wchar_t ShownChar(wchar_t c) {
+    static constexpr wchar_t Glyphs[32] = {
+        L' ',      L'\u263A', L'\u263B', L'\u2665', L'\u2666', L'\u2663', L'\u2660', L'\a',
+        L'\b',     L'\t',     L'\n',     L'\u2642', L'\u2640', L'\r',     L'\u266B', L'\u263C',
+        L'\u25BA', L'\u25C4', L'\u2195', L'\u203C', L'\u00B6', L'\u00A7', L'\u25AC', L'\u21A8',
+        L'\u2191', L'\u2193', L'\u2192', L'\u2190', L'\u221F', L'\u2194', L'\u25B2', L'\u25BC'};
+    return c < 32 ? Glyphs[c] : c;
+}
+
+// W2: the console shows the program's bytes converted from the OEM code page
+// through WriteConsoleW, whatever the console's code page and font.
+int WriteConsoleOem(rtl::FileHandle h, const char* data, std::size_t size) {
+    static std::wstring wide;
+    HANDLE out = reinterpret_cast<HANDLE>(h);
+    constexpr std::size_t Piece = 8192;
+    while (size > 0) {
+        // Pieces of at most 8 KiB; a piece does not end inside a double-byte
+        // character of the OEM code page.
+        std::size_t n = size;
+        if (n > Piece) {
+            std::size_t i = 0;
+            while (i < Piece) {
+                std::size_t step = ::IsDBCSLeadByteEx(CP_OEMCP, static_cast<BYTE>(data[i])) ? 2 : 1;
+                if (i + step > Piece) break;
+                i += step;
+            }
+            n = i;
+        }
+        wide.resize(n);
+        int wlen = ::MultiByteToWideChar(CP_OEMCP, 0, data, static_cast<int>(n), wide.data(),
+                                         static_cast<int>(n));
+        if (wlen <= 0) return rtl::Win32IoError(::GetLastError());
+        for (int i = 0; i < wlen; ++i)
+            wide[static_cast<std::size_t>(i)] = ShownChar(wide[static_cast<std::size_t>(i)]);
+        const wchar_t* p = wide.data();
+        DWORD left = static_cast<DWORD>(wlen);
+        while (left > 0) {
+            DWORD written = 0;
+            if (!::WriteConsoleW(out, p, left, &written, nullptr))
+                return rtl::Win32IoError(::GetLastError());
+            if (written == 0) return rtl::IoDiskFull;
+            p += written;
+            left -= written;
+        }
+        data += n;
+        size -= n;
+    }
+    return 0;
+}
+
+// Output buffered for standard output must reach the console before the
+// attribute, the cursor or the buffer changes (whole pieces, never per character).
+void FlushConsoleOutput() {
+    if (gRedirected) return;
+    rtl::TextOut& out = rtl::StdOut();
+    if (out.IsOpen()) out.Flush();
+}
+
+void ApplyAttr() {
+    ::SetConsoleTextAttribute(gStdOut, gTextAttr);
+}
+
+// W5: Ctrl+C and Ctrl+Break become a key with character 3, which the report's
+// key checks turn into the stop sequence on the main thread.
+BOOL WINAPI CtrlHandler(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    gCtrlCPending.store(true);
+    // Wake a WaitKey blocked in ReadConsoleInputA with an event that holds no
+    // key. (A key record with character 3 would not do: a console with
+    // processed input, Wine's among them, turns it into Ctrl+C again.)
+    INPUT_RECORD rec{};
+    rec.EventType = FOCUS_EVENT;
+    rec.Event.FocusEvent.bSetFocus = TRUE;
+    DWORD written = 0;
+    ::WriteConsoleInputA(gStdIn, &rec, 1, &written);
+    return TRUE;
+}
+
+// The character of a key record; W4: some console hosts (Wine among them)
+// leave the character of Esc empty.
+std::uint8_t KeyChar(const KEY_EVENT_RECORD& key) {
+    auto ch = static_cast<std::uint8_t>(key.uChar.AsciiChar);
+    if (ch == 0 && key.wVirtualKeyCode == VK_ESCAPE) return KeyEsc;
+    return ch;
+}
+
+bool StdInIsConsole() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(gStdIn, &mode) != FALSE;
+}
+
+// Opens StdErrText as a standard channel (ConsoleInit step 4); returns the I/O result.
+int OpenStdErrText() {
+    HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (h == INVALID_HANDLE_VALUE) return rtl::Win32IoError(::GetLastError());
+    DWORD type = ::GetFileType(h);
+    if (type == FILE_TYPE_UNKNOWN) return 105; // "file not open for output"
+    gStdErrText.Assign(reinterpret_cast<rtl::FileHandle>(gStdErr), StdErrBufferSize);
+    // A character device gets every write passed on at once.
+    gStdErrText.SetLineFlush(type == FILE_TYPE_CHAR);
+    return 0;
+}
+
+// From now on the file-system functions take and give names in the OEM code page.
+void UseOemFileApis() {
+    if (::AreFileApisANSI()) ::SetFileApisToOEM();
+}
+
+} // namespace
+
+void ConsoleStartup() {
+    if (gStartupCounter-- == 0) ConsoleInit();
+}
+
+void ConsoleShutdown() {
+    if (++gStartupCounter == 0) ConsoleDone();
+}
+
+void ConsoleInit() {
+    ::SetActiveWindow(nullptr);
+    UseOemFileApis();
+    gStdIn = ::GetStdHandle(STD_INPUT_HANDLE);
+    gStdOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    gStdErr = ::GetStdHandle(STD_ERROR_HANDLE);
+    gInputIsConsole = StdInIsConsole();
+    if (int code = OpenStdErrText(); code != 0) rtl::RaiseIoError(code);
+
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (::GetConsoleScreenBufferInfo(gStdOut, &info)) {
+        gTextAttr = gStartAttr = info.wAttributes;
+        gBufferExtent = Extent{info.dwSize.X, info.dwSize.Y};
+        gWindowExtent = Extent{static_cast<std::int16_t>(info.srWindow.Right + 1),
+                               static_cast<std::int16_t>(info.srWindow.Bottom + 1)};
+        gRedirected = false;
+    } else {
+        gRedirected = true;
+    }
+
+    gSavedOutputCP = ::GetConsoleOutputCP();
+    gSavedInputCP = ::GetConsoleCP();
+    ::SetConsoleOutputCP(1252);
+    ::SetConsoleCP(1252);
+
+    gUnderIDE = ::FindWindowExA(nullptr, nullptr, "TAppBuilder", nullptr) != nullptr;
+
+    // W2: standard output on a console is shown through WriteConsoleW, a line at a time.
+    if (!gRedirected) {
+        rtl::TextOut& out = rtl::StdOut();
+        out.SetWriter(WriteConsoleOem);
+        out.SetLineFlush(true);
+    }
+    // W5: Ctrl+C becomes a key for the report's key checks.
+    gCtrlCPending.store(false);
+    gHandlerInstalled = ::SetConsoleCtrlHandler(CtrlHandler, TRUE) != FALSE;
+    // Some console hosts (Wine's on a terminal) start reading the keyboard only
+    // once a program has read or peeked console input; a peek consumes nothing.
+    if (gInputIsConsole) {
+        INPUT_RECORD rec;
+        DWORD count = 0;
+        ::PeekConsoleInputA(gStdIn, &rec, 1, &count);
+    }
+}
+
+void ConsoleDone() {
+    // The console is put back even when a flush fails; the first failure is
+    // raised at the end.
+    std::exception_ptr failure;
+    try {
+        RestoreAttr();
+    } catch (...) {
+        failure = std::current_exception();
+        gTextAttr = gStartAttr;
+        ApplyAttr();
+    }
+    // Close StdErrText: what is buffered goes out; the handle stays open.
+    try {
+        gStdErrText.Flush();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    gStdErrText.Assign(rtl::NoFile, 0);
+    ::SetConsoleOutputCP(gSavedOutputCP);
+    ::SetConsoleCP(gSavedInputCP);
+    if (gHandlerInstalled) ::SetConsoleCtrlHandler(CtrlHandler, FALSE);
+    gHandlerInstalled = false;
+    if (failure) std::rethrow_exception(failure);
+}
+
+bool IsRedirected() {
+    return gRedirected;
+}
+
+void SetForeground(std::uint8_t colour) {
+    FlushConsoleOutput();
+    gTextAttr = ForegroundAttr(gTextAttr, colour);
+    ApplyAttr();
+}
+
+void RestoreAttr() {
+    FlushConsoleOutput();
+    gTextAttr = gStartAttr;
+    ApplyAttr();
+}
+
+void ClearToLineEnd() {
+    FlushConsoleOutput();
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(gStdOut, &info)) return;
+    int n = info.dwSize.X - info.dwCursorPosition.X;
+    if (n <= 0) return;
+    DWORD done = 0;
+    ::FillConsoleOutputAttribute(gStdOut, gTextAttr, static_cast<DWORD>(n), info.dwCursorPosition,
+                                 &done);
+    ::FillConsoleOutputCharacterA(gStdOut, ' ', static_cast<DWORD>(n), info.dwCursorPosition,
+                                  &done);
+}
+
+bool KeyWaiting() {
+    if (gCtrlCPending.load()) return true;
+    DWORD count = 0;
+    if (!::GetNumberOfConsoleInputEvents(gStdIn, &count))
+        return false; // standard input is not a console: no key can be pending
+    return count >= 1;
+}
+
+std::uint8_t WaitKey() {
+    FlushConsoleOutput();
+    for (;;) {
+        if (gCtrlCPending.exchange(false)) return KeyCtrlC;
+        INPUT_RECORD rec;
+        DWORD read = 0;
+        if (!::ReadConsoleInputA(gStdIn, &rec, 1, &read)) {
+            // Not a console: no user can answer, so there is nothing to wait for.
+            if (!StdInIsConsole()) return 0;
+            continue;
+        }
+        if (read != 1 || rec.EventType != KEY_EVENT) continue;
+        return KeyChar(rec.Event.KeyEvent);
+    }
+}
+
+bool PollKey(std::uint8_t& key) {
+    if (gCtrlCPending.exchange(false)) {
+        key = KeyCtrlC;
+        return true;
+    }
+    for (;;) {
+        DWORD count = 0;
+        if (!::GetNumberOfConsoleInputEvents(gStdIn, &count) || count == 0) return false;
+        INPUT_RECORD rec;
+        DWORD read = 0;
+        if (!::ReadConsoleInputA(gStdIn, &rec, 1, &read) || read != 1) return false;
+        if (rec.EventType == KEY_EVENT) {
+            key = KeyChar(rec.Event.KeyEvent);
+            return true;
+        }
+    }
+}
+
+bool InputIsConsole() {
+    return gInputIsConsole;
+}
+
+void SetBufferSize(std::int16_t columns, std::int16_t rows) {
+    FlushConsoleOutput();
+    ::SetConsoleScreenBufferSize(gStdOut, COORD{columns, rows});
+    gWindowExtent = Extent{columns, rows};
+}
+
+void MessageBeep() {
+    ::MessageBeep(0);
+}
+
+std::uint16_t TextAttr() {
+    return gTextAttr;
+}
+Extent WindowExtent() {
+    return gWindowExtent;
+}
+Extent BufferExtent() {
+    return gBufferExtent;
+}
+std::uint32_t StdOutHandle() {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(gStdOut));
+}
+bool UnderIDE() {
+    return gUnderIDE;
+}
+
+} // namespace crt32_pipe

@@ -1,0 +1,189 @@
+// Win32 implementation of the low-level file and process services (sysio.h).
+#include "sysio.h"
+
+#include "rtl.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+namespace rtl {
+
+// Maps a Win32 error code onto the neutral I/O codes of rtl.h. Shared by the
+// other Win32 files of the runtime and by the console layer, which declare it
+// themselves (there is no header for this platform-only helper).
+int Win32IoError(unsigned long code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return IoFileNotFound;
+    case ERROR_ACCESS_DENIED:
+        return IoAccessDenied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return IoDiskFull;
+    case ERROR_SUCCESS:
+        // A failure without a reason still has to be an error.
+        return static_cast<int>(ERROR_GEN_FAILURE);
+    default:
+        break;
+    }
+    // Keep the system's number, away from the codes that have names.
+    int n = static_cast<int>(code & 0x7FFFFFFF);
+    return (n == IoFileNotFound || n == IoAccessDenied || n == IoDiskFull) ? 1000 + n : n;
+}
+
+namespace {
+
+int gArgc = 0;
+char** gArgv = nullptr;
+
+HANDLE ToHandle(FileHandle h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+int LastIoError() {
+    return Win32IoError(::GetLastError());
+}
+
+// Converts text from one code page to another through UTF-16; returns the
+// input unchanged when a conversion fails.
+std::string Recode(std::string_view text, UINT from, UINT to) {
+    if (text.empty()) return std::string(text);
+    int len = static_cast<int>(std::min<std::size_t>(text.size(), 0x7FFFFFF));
+    int wlen = ::MultiByteToWideChar(from, 0, text.data(), len, nullptr, 0);
+    if (wlen <= 0) return std::string(text);
+    std::wstring wide(static_cast<std::size_t>(wlen), L'\0');
+    ::MultiByteToWideChar(from, 0, text.data(), len, wide.data(), wlen);
+    int blen = ::WideCharToMultiByte(to, 0, wide.data(), wlen, nullptr, 0, nullptr, nullptr);
+    if (blen <= 0) return std::string(text);
+    std::string out(static_cast<std::size_t>(blen), '\0');
+    ::WideCharToMultiByte(to, 0, wide.data(), wlen, out.data(), blen, nullptr, nullptr);
+    return out;
+}
+
+} // namespace
+
+FileHandle StdHandle(StdStream which) {
+    DWORD id = STD_ERROR_HANDLE;
+    switch (which) {
+    case StdStream::Input:
+        id = STD_INPUT_HANDLE;
+        break;
+    case StdStream::Output:
+        id = STD_OUTPUT_HANDLE;
+        break;
+    case StdStream::Error:
+        break;
+    }
+    return reinterpret_cast<FileHandle>(::GetStdHandle(id));
+}
+
+void ReserveStdHandles() {
+    // Nothing to do: Windows never hands a closed standard handle's value to a
+    // file opened later; a missing standard handle stays NULL or invalid and
+    // writes to it fail.
+}
+
+int WriteFile(FileHandle h, const char* data, std::size_t size) {
+    // Pieces of at most 32 KiB: some console hosts refuse larger writes.
+    constexpr std::size_t Piece = 32768;
+    while (size > 0) {
+        DWORD want = static_cast<DWORD>(std::min(size, Piece));
+        DWORD written = 0;
+        if (!::WriteFile(ToHandle(h), data, want, &written, nullptr)) return LastIoError();
+        if (written == 0) return IoDiskFull; // a device that takes nothing more is full
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
+
+int CreateFileForWrite(const std::string& name, FileHandle& h) {
+    HANDLE f = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return LastIoError();
+    h = reinterpret_cast<FileHandle>(f);
+    return 0;
+}
+
+int CloseFile(FileHandle h) {
+    if (!::CloseHandle(ToHandle(h))) return LastIoError();
+    return 0;
+}
+
+void WriteStdErr(std::string_view text) {
+    // The message is ANSI text; standard error shows it in the OEM code page.
+    bool plain = std::all_of(text.begin(), text.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 128; });
+    std::string oem = plain ? std::string(text) : Recode(text, CP_ACP, CP_OEMCP);
+    HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+    std::string_view rest = oem;
+    while (!rest.empty()) {
+        DWORD written = 0;
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(rest.size(), 32768));
+        if (!::WriteFile(err, rest.data(), want, &written, nullptr) || written == 0) return;
+        rest.remove_prefix(written);
+    }
+}
+
+void ReadStdInLine() {
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    char c = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(in, &c, 1, &read, nullptr) || read == 0 || c == '\n') return;
+    }
+}
+
+std::string ProgramModuleName() {
+    // Through the wide call, so the name is ANSI whatever the file-API code
+    // page (the console layer switches it to OEM).
+    wchar_t wpath[MAX_PATH + 1];
+    DWORD n = ::GetModuleFileNameW(nullptr, wpath, MAX_PATH + 1);
+    std::string full;
+    if (n > 0) {
+        int len = ::WideCharToMultiByte(CP_ACP, 0, wpath, static_cast<int>(n), nullptr, 0, nullptr,
+                                        nullptr);
+        if (len > 0) {
+            full.assign(static_cast<std::size_t>(len), '\0');
+            ::WideCharToMultiByte(CP_ACP, 0, wpath, static_cast<int>(n), full.data(), len, nullptr,
+                                  nullptr);
+        }
+    }
+    if (full.empty())
+        full = gArgc > 0 && gArgv != nullptr && gArgv[0] != nullptr ? gArgv[0] : "kelpo32.exe";
+    auto sep = full.find_last_of("\\/:");
+    return sep == std::string::npos ? full : full.substr(sep + 1);
+}
+
+std::uintptr_t CodeOffset(std::uintptr_t address) {
+    return address - reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
+}
+
+void SetProcessArgs(int argc, char** argv) {
+    gArgc = argc;
+    gArgv = argv;
+}
+
+int ProcessArgCount() {
+    return gArgc;
+}
+
+const char* ProcessArg(int i) {
+    return i >= 0 && i < gArgc ? gArgv[i] : "";
+}
+
+const char* const* ProcessArgv() {
+    return gArgv;
+}
+
+} // namespace rtl
