@@ -110,6 +110,11 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
     const std::string dirPath = AddBackslash(path + name);
     bool entered = false;
     if (rtl::FindOpen(dirPath, SearchRec)) {
+        // Closed on every way out, an ended run included: an open search keeps
+        // the directory busy on some systems.
+        struct SearchCloser {
+            ~SearchCloser() { rtl::FindClose(SearchRec); }
+        } closer;
         // A directory met again on its own path (a loop through a mount) is
         // reported like one that cannot be read.
         if (std::find(OpenPath.begin(), OpenPath.end(), SearchRec.Dir) == OpenPath.end()) {

@@ -58,18 +58,23 @@ TEST_F(ScanTest, TotalsCountEveryLevelAndRecordsAreReleased) {
     File(".hidden", 5);
     File("one/b", 20);
     File("one/two/c", 30);
-    File("one/two/three/d", 40);
-    File("other/e", 1);
-    fs::create_directories(root_ / "empty");
+    File("other/d", 40);
+    File("other/three/e", 1);
     EXPECT_EQ(Scan(), 106);
     EXPECT_EQ(AllocCount, 0);
-    EXPECT_EQ(AllocPeak, 5); // one, other, empty; then two and three below one
+    // Whichever of one and other comes first: both are pending while the
+    // first one's subdirectory is.
+    EXPECT_EQ(AllocPeak, 3);
     EXPECT_EQ(Level, 0);
 }
 
 TEST_F(ScanTest, BigFilesAreSummedExactly) {
     File("x/five", 5000000000ull);
-    File("x/tera", 1000000000000ull);
+    try {
+        File("x/tera", 1000000000000ull);
+    } catch (const fs::filesystem_error&) {
+        GTEST_SKIP() << "no file of 10^12 bytes on this file system";
+    }
     EXPECT_EQ(Scan(), 1005000000000);
 }
 

@@ -171,7 +171,10 @@ def make_tree(root, spec):
 
 
 def search_order(path):
-    return [e for e in os.listdir(path)]
+    """The order in which the program's directory search meets the entries:
+    the order of readdir natively; Wine delivers them sorted by name."""
+    names = os.listdir(path)
+    return sorted(names, key=lambda n: n.upper()) if WINDOWS else names
 
 
 def lines(out):

@@ -10,6 +10,7 @@ import termios
 import time
 
 import kelpo
+from kelpo import WINDOWS
 
 PROMPT = b"Press any key to continue....."
 
@@ -25,6 +26,8 @@ class Profile(kelpo.Case):
         rows = kelpo.screen(res.raw, 80, 25)
         self.assertEqual(rows[:2], ["Kelpo32", "screen_width : 80"])
         self.assertEqual(rows[2], "ROOT --" + "-" * 52 + "►    0             0")
+        if WINDOWS:
+            return  # the console draws with cursor addressing: only the screen counts
         # Colour 7 is set after the banner and the start colours come back at the end,
         # after the closing blank.
         self.assertTrue(res.raw.startswith(b"Kelpo32\r"))
@@ -88,6 +91,11 @@ class Paging(kelpo.Case):
         res = kelpo.run_pty([], cwd=self.dir, cols=80, rows=25,
                             keys=[(PROMPT, b" "), (PROMPT, b"\x1b[A"), (PROMPT, b"x")])
         self.assertEqual(res.rc, 0, res.err)
+        if WINDOWS:
+            rows = kelpo.screen(res.raw, 80, 25)
+            self.assertIn("└» Total bytes: 0", rows)
+            self.assertNotIn(PROMPT.decode(), rows)
+            return
         raw = res.raw.replace(b"\r\r\n", b"\r\n")
         self.assertEqual(raw.count(PROMPT), 2)
         first = raw.index(PROMPT)
@@ -97,17 +105,22 @@ class Paging(kelpo.Case):
         self.assertIn(b"Total bytes: 0", raw)
         self.assertEqual(res.mode_before, res.mode_after)
 
-    def test_escape_at_the_prompt(self):
-        res = kelpo.run_pty([], cwd=self.dir, cols=80, rows=25, keys=[(PROMPT, b"\x1b")])
+    def check_stopped_at_prompt(self, res):
         self.assertEqual(res.rc, 0, res.err)
+        if WINDOWS:
+            rows = [r for r in kelpo.screen(res.raw, 80, 25) if r]
+            self.assertEqual(rows[-1], PROMPT.decode())
+            return
         self.assertTrue(res.raw.endswith(PROMPT + b"\x1b[0m \x1b[0m"), res.raw[-60:])
         self.assertEqual(res.mode_before, res.mode_after)
 
+    def test_escape_at_the_prompt(self):
+        res = kelpo.run_pty([], cwd=self.dir, cols=80, rows=25, keys=[(PROMPT, b"\x1b")])
+        self.check_stopped_at_prompt(res)
+
     def test_ctrl_c_at_the_prompt(self):
         res = kelpo.run_pty([], cwd=self.dir, cols=80, rows=25, keys=[(PROMPT, b"\x03")])
-        self.assertEqual(res.rc, 0, res.err)
-        self.assertTrue(res.raw.endswith(PROMPT + b"\x1b[0m \x1b[0m"), res.raw[-60:])
-        self.assertEqual(res.mode_before, res.mode_after)
+        self.check_stopped_at_prompt(res)
 
     def test_no_pause_without_a_user(self):
         res = kelpo.run_pty([], cwd=self.dir, cols=80, rows=25, stdin_tty=False)
@@ -133,6 +146,8 @@ class Interrupt(kelpo.Case):
                             keys=[(b"screen_width", key)])
         self.assertEqual(res.rc, 0, res.err)
         self.assertNotIn(b"Total bytes", res.raw)
+        if WINDOWS:
+            return
         self.assertTrue(res.raw.replace(b"\r\r\n", b"\r\n").endswith(b"\x1b[0m \r\n\x1b[0m"),
                         res.raw[-40:])
         self.assertEqual(res.mode_before, res.mode_after)
