@@ -23,22 +23,33 @@ bool IsAnsiLeadByte(unsigned char c) {
     return ::IsDBCSLeadByte(c) != FALSE;
 }
 
-std::vector<std::string> SplitProcessLine() {
+// The split of the current command line. Queries walk the arguments one by
+// one, so splitting afresh for each would make a long command line cost
+// quadratic time; the split is redone only when the line's text changes.
+const std::vector<std::string>& SplitProcessLine() {
+    static std::string seenLine;
+    static std::vector<std::string> params;
+    static bool split = false;
     const char* line = ::GetCommandLineA();
-    return SplitCommandLine(line != nullptr ? std::string_view(line) : std::string_view(),
-                            IsAnsiLeadByte);
+    std::string_view text = line != nullptr ? std::string_view(line) : std::string_view();
+    if (!split || text != seenLine) {
+        seenLine.assign(text);
+        params = SplitCommandLine(text, IsAnsiLeadByte);
+        split = true;
+    }
+    return params;
 }
 
 } // namespace
 
 int SourceArgCount() {
-    auto params = SplitProcessLine();
+    const auto& params = SplitProcessLine();
     return params.empty() ? 0 : static_cast<int>(params.size() - 1);
 }
 
 std::string SourceArg(int i) {
     if (i < 1) return std::string();
-    auto params = SplitProcessLine();
+    const auto& params = SplitProcessLine();
     return static_cast<std::size_t>(i) < params.size() ? params[static_cast<std::size_t>(i)]
                                                        : std::string();
 }
