@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::size_t StdOutBufferSize = 64 * 1024;
+constexpr std::size_t StdOutBufferSize = std::size_t{64} * 1024;
 
 void Program() {
     crt32_pipe::ConsoleStartup();

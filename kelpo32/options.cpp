@@ -8,6 +8,8 @@
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 
+#include <algorithm>
+
 namespace kelpo32 {
 
 namespace {
@@ -30,8 +32,9 @@ void WriteLine(std::string_view text) {
 // Upper-cases the letters where the file system ignores case.
 std::string UpperCasePath(std::string dir) {
     if (rtl::PathsIgnoreCase())
-        for (char& c : dir)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        std::transform(dir.begin(), dir.end(), dir.begin(), [](char c) {
+            return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        });
     return dir;
 }
 

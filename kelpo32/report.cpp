@@ -29,9 +29,10 @@ struct LineText {
 
 void WriteCut(const LineText& text, std::size_t limit) {
     auto& out = rtl::StdOut();
-    auto take = [&limit](std::string_view s) {
-        std::string_view part = s.substr(0, std::min(limit, s.size()));
-        limit -= part.size();
+    std::size_t left = limit;
+    auto take = [&left](std::string_view s) {
+        std::string_view part = s.substr(0, std::min(left, s.size()));
+        left -= part.size();
         return part;
     };
     out.Write(take(text.Head));

@@ -25,7 +25,7 @@ namespace {
 SearchCounters Counts;
 
 #ifdef __linux__
-constexpr std::size_t ReadBufferSize = 128 * 1024;
+constexpr std::size_t ReadBufferSize = std::size_t{128} * 1024;
 std::vector<char> ReadBuffer;
 std::size_t BufferPos = 0;
 std::size_t BufferEnd = 0;

@@ -7,7 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-extern "C" char __executable_start; // start of the program image (GNU linkers)
+// Start of the program image, defined by GNU linkers.
+extern "C" char __executable_start; // NOLINT(bugprone-reserved-identifier)
 
 namespace rtl {
 
