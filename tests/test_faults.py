@@ -171,6 +171,22 @@ class Output(kelpo.Case):
         self.assertRegex(res.err, rb"^Exception EInOutError in module kelpo32 at [0-9A-F]{8}\.\r\n"
                                   rb"Disk full\.\r\n$")
 
+    def test_full_disk_leaves_the_terminal_mode_alone(self):
+        self.native_only()
+        import pty
+        import termios
+        master, slave = pty.openpty()
+        before = termios.tcgetattr(slave)
+        with open("/dev/full", "wb") as full:
+            proc = subprocess.run(kelpo.command([]), cwd=self.dir, stdin=slave, stdout=full,
+                                  stderr=subprocess.PIPE, timeout=30)
+        after = termios.tcgetattr(slave)
+        os.close(master)
+        os.close(slave)
+        self.assertEqual(proc.returncode, 1)
+        self.assertEqual(proc.stderr.count(b"Exception"), 1)
+        self.assertEqual(before, after)
+
     def test_closed_standard_output_keeps_the_log_clean(self):
         self.native_only()
         res = subprocess.run(kelpo.command(["/L"]), cwd=self.dir, stdin=subprocess.DEVNULL,
