@@ -24,5 +24,5 @@ int main(int argc, char** argv) {
     rtl::ReserveStdHandles();
     rtl::SetProcessArgs(argc, argv);
     rtl::StdOut().Assign(rtl::StdHandle(rtl::StdStream::Output), StdOutBufferSize);
-    return rtl::RunProgram(Program);
+    return rtl::RunOnLargeStack([] { return rtl::RunProgram(Program); });
 }

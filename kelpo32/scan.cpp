@@ -6,8 +6,9 @@
 #include "runtime/rtl.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
-#include <vector>
+#include <unordered_set>
 
 namespace kelpo32 {
 
@@ -19,9 +20,26 @@ Dir_Rec* AllocateDirRec() {
     return new (std::nothrow) Dir_Rec;
 }
 
+struct IdentityHash {
+    std::size_t operator()(const rtl::DirIdentity& id) const {
+        return std::hash<std::uint64_t>()(id.File * 0x9E3779B97F4A7C15ull ^ id.Volume);
+    }
+};
+
 // The directories on the path from the start directory to the one being
 // scanned; a subdirectory that is one of them is not entered again.
-std::vector<rtl::DirIdentity> OpenPath;
+std::unordered_set<rtl::DirIdentity, IdentityHash> OpenPath;
+
+// The path of the directory being scanned, shared by every level: a level
+// appends its name and a separator for its search and its subdirectories and
+// takes them off again, so a deep tree costs no copy of its path per level.
+std::string WalkPath;
+
+void EnterWalkPath(const std::string& name) {
+    WalkPath += name;
+    if (!WalkPath.empty() && WalkPath.back() != rtl::PathSeparator())
+        WalkPath += rtl::PathSeparator();
+}
 
 // The subdirectory list of one ScanDir call; frees what is left when the
 // call ends early.
@@ -107,9 +125,12 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
     std::int32_t childCount = 0;
     std::int64_t childBytes = 0;
     DirList list;
-    const std::string dirPath = AddBackslash(path + name);
+    // Below the start directory `path` is the shared WalkPath itself.
+    if (&path != &WalkPath) WalkPath = path;
+    const std::size_t pathLength = WalkPath.size();
+    EnterWalkPath(name);
     bool entered = false;
-    if (rtl::FindOpen(dirPath, SearchRec)) {
+    if (rtl::FindOpen(WalkPath, SearchRec)) {
         // Closed on every way out, an ended run included: an open search keeps
         // the directory busy on some systems.
         struct SearchCloser {
@@ -117,7 +138,7 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
         } closer;
         // A directory met again on its own path (a loop through a mount) is
         // reported like one that cannot be read.
-        if (std::find(OpenPath.begin(), OpenPath.end(), SearchRec.Dir) == OpenPath.end()) {
+        if (OpenPath.count(SearchRec.Dir) == 0) {
             entered = true;
             while (rtl::FindNextEntry(SearchRec)) {
                 const std::string& entry = SearchRec.Name;
@@ -141,8 +162,8 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
                 if (LogEnabled) TraceEntry(entry);
             }
         }
-        rtl::FindClose(SearchRec);
     }
+    WalkPath.resize(pathLength);
     if (Level < MaxDepth) {
         PrintDirLine(path, name, Level, siblingCount, id, childCount, fileCount, fileBytes);
         DepthNoticeShown = false;
@@ -150,24 +171,29 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
         if (!DepthNoticeShown && !TreeOnly) PrintDepthNotice(Level);
         DepthNoticeShown = true;
     }
-    struct PathEntry {
-        bool Pushed;
-        ~PathEntry() {
-            if (Pushed) OpenPath.pop_back();
+    // Taken off the open path and the walk path on every way out.
+    struct Leave {
+        rtl::DirIdentity Id;
+        bool Entered;
+        std::size_t PathLength;
+        ~Leave() {
+            if (Entered) OpenPath.erase(Id);
+            if (WalkPath.size() > PathLength) WalkPath.resize(PathLength);
         }
-    } pathEntry{entered};
-    if (entered) OpenPath.push_back(SearchRec.Dir);
+    } leave{SearchRec.Dir, entered && OpenPath.insert(SearchRec.Dir).second, pathLength};
+    EnterWalkPath(name);
     Level = rtl::CheckedAdd<std::int32_t>(Level, 1);
     while (list.First != nullptr) {
         Dir_Rec* rec = list.First;
         std::int64_t subTotal = 0;
-        ScanDir(dirPath, rec->Name, rec->Id, childCount, subTotal);
+        ScanDir(WalkPath, rec->Name, rec->Id, childCount, subTotal);
         list.First = rec->Next;
         delete rec;
         AllocCount = rtl::CheckedSub<std::int32_t>(AllocCount, 1);
         childBytes = rtl::CheckedAdd<std::int64_t>(childBytes, subTotal);
     }
     Level = rtl::CheckedSub<std::int32_t>(Level, 1);
+    WalkPath.resize(pathLength);
     total = rtl::CheckedAdd<std::int64_t>(childBytes, fileBytes);
     if (Level < MaxDepth && childCount > 0 && !TreeOnly && Level < DrawDepth)
         PrintTotalLine(name, Level, total);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 // Start of the program image, defined by GNU linkers.
@@ -83,6 +84,30 @@ int CreateFileForWrite(const std::string& name, FileHandle& h) {
 int CloseFile(FileHandle h) {
     if (::close(static_cast<int>(h)) != 0 && errno != EINTR) return MapErrno(errno);
     return 0;
+}
+
+int RunOnLargeStack(int (*fn)()) {
+    constexpr std::size_t StackSize = std::size_t{256} << 20; // reserved, touched as needed
+    struct Call {
+        int (*Fn)();
+        int Result;
+    } call{fn, 0};
+    pthread_attr_t attr;
+    pthread_t thread;
+    bool started = pthread_attr_init(&attr) == 0 &&
+                   pthread_attr_setstacksize(&attr, StackSize) == 0 &&
+                   pthread_create(
+                       &thread, &attr,
+                       [](void* arg) -> void* {
+                           auto* c = static_cast<Call*>(arg);
+                           c->Result = c->Fn();
+                           return nullptr;
+                       },
+                       &call) == 0;
+    pthread_attr_destroy(&attr);
+    if (!started) return fn(); // no thread to be had: the ordinary stack still serves most trees
+    pthread_join(thread, nullptr);
+    return call.Result;
 }
 
 void WriteStdErr(std::string_view text) {

@@ -92,6 +92,27 @@ void ReserveStdHandles() {
     // writes to it fail.
 }
 
+int RunOnLargeStack(int (*fn)()) {
+    constexpr SIZE_T StackSize = SIZE_T{256} << 20; // reserved, committed as needed
+    struct Call {
+        int (*Fn)();
+        int Result;
+    } call{fn, 0};
+    HANDLE thread = ::CreateThread(
+        nullptr, StackSize,
+        [](LPVOID arg) -> DWORD {
+            auto* c = static_cast<Call*>(arg);
+            c->Result = c->Fn();
+            return 0;
+        },
+        &call, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr)
+        return fn(); // no thread to be had: the ordinary stack still serves most trees
+    ::WaitForSingleObject(thread, INFINITE);
+    ::CloseHandle(thread);
+    return call.Result;
+}
+
 int WriteFile(FileHandle h, const char* data, std::size_t size) {
     // Pieces of at most 32 KiB: some console hosts refuse larger writes.
     constexpr std::size_t Piece = 32768;
