@@ -92,20 +92,24 @@ void ReserveStdHandles() {
     // writes to it fail.
 }
 
+namespace {
+struct LargeStackCall {
+    int (*Fn)();
+    int Result;
+};
+
+DWORD WINAPI RunLargeStackCall(LPVOID arg) {
+    auto* call = static_cast<LargeStackCall*>(arg);
+    call->Result = call->Fn();
+    return 0;
+}
+} // namespace
+
 int RunOnLargeStack(int (*fn)()) {
     constexpr SIZE_T StackSize = SIZE_T{256} << 20; // reserved, committed as needed
-    struct Call {
-        int (*Fn)();
-        int Result;
-    } call{fn, 0};
-    HANDLE thread = ::CreateThread(
-        nullptr, StackSize,
-        [](LPVOID arg) -> DWORD {
-            auto* c = static_cast<Call*>(arg);
-            c->Result = c->Fn();
-            return 0;
-        },
-        &call, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    LargeStackCall call{fn, 0};
+    HANDLE thread = ::CreateThread(nullptr, StackSize, RunLargeStackCall, &call,
+                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr)
         return fn(); // no thread to be had: the ordinary stack still serves most trees
     ::WaitForSingleObject(thread, INFINITE);
