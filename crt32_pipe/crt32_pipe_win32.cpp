@@ -4,13 +4,7 @@
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
 #undef TextOut // wingdi.h's macro would rename rtl::TextOut
 
 #include <algorithm>

@@ -46,22 +46,26 @@ void ResetReportState() {
     GrandTotal = 0;
 }
 
+namespace {
+// Marker, total, vertical, corner, tee and horizontal glyph.
+void SetGlyphs(const unsigned char (&set)[6]) {
+    GlyphMarker = set[0];
+    GlyphTotal = set[1];
+    GlyphVert = set[2];
+    GlyphLast = set[3];
+    GlyphTee = set[4];
+    GlyphHoriz = set[5];
+}
+} // namespace
+
+// Box-drawing characters of code page 437.
 void UseConsoleGlyphs() {
-    GlyphMarker = 16;
-    GlyphTotal = 175;
-    GlyphVert = 179;
-    GlyphLast = 192;
-    GlyphTee = 195;
-    GlyphHoriz = 196;
+    SetGlyphs({16, 175, 179, 192, 195, 196});
 }
 
+// Plain characters, with the em dash and the guillemet of code page 1252.
 void UseRedirectedGlyphs() {
-    GlyphMarker = 62;
-    GlyphTotal = 187;
-    GlyphVert = 124;
-    GlyphLast = 43;
-    GlyphTee = 43;
-    GlyphHoriz = 151;
+    SetGlyphs({62, 187, 124, 43, 43, 151});
 }
 
 void ModuleShutdown() {

@@ -3,13 +3,7 @@
 // through ("." and ".." included, hidden, system and directories alike).
 #include "dirsearch.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
 
 namespace rtl {
 

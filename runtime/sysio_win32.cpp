@@ -3,13 +3,7 @@
 
 #include "rtl.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
 
 #include <algorithm>
 #include <string>

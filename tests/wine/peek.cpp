@@ -7,13 +7,7 @@
 // exit code. Ctrl+C is left to the program: the helper only survives it.
 //
 //   tests/wine-run.sh build/win32/tests/wine/peek.exe build/win32/kelpo32.exe /N
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
 
 #include <string>
 
