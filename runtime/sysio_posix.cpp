@@ -14,8 +14,6 @@ extern "C" char __executable_start; // NOLINT(bugprone-reserved-identifier)
 namespace rtl {
 
 namespace {
-int gArgc = 0;
-char** gArgv = nullptr;
 
 int MapErrno(int e) {
     switch (e) {
@@ -134,8 +132,8 @@ std::string ProgramModuleName() {
     std::string full;
     if (n > 0)
         full.assign(path, static_cast<std::size_t>(n));
-    else if (gArgc > 0 && gArgv[0] != nullptr)
-        full = gArgv[0];
+    else if (ProcessArgCount() > 0)
+        full = ProcessArg(0);
     else
         full = "kelpo32";
     auto slash = full.find_last_of('/');
@@ -144,23 +142,6 @@ std::string ProgramModuleName() {
 
 std::uintptr_t CodeOffset(std::uintptr_t address) {
     return address - reinterpret_cast<std::uintptr_t>(&__executable_start);
-}
-
-void SetProcessArgs(int argc, char** argv) {
-    gArgc = argc;
-    gArgv = argv;
-}
-
-int ProcessArgCount() {
-    return gArgc;
-}
-
-const char* ProcessArg(int i) {
-    return i >= 0 && i < gArgc ? gArgv[i] : "";
-}
-
-const char* const* ProcessArgv() {
-    return gArgv;
 }
 
 } // namespace rtl

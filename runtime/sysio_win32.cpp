@@ -36,9 +36,6 @@ int Win32IoError(unsigned long code) {
 
 namespace {
 
-int gArgc = 0;
-char** gArgv = nullptr;
-
 HANDLE ToHandle(FileHandle h) {
     return reinterpret_cast<HANDLE>(h);
 }
@@ -178,31 +175,13 @@ std::string ProgramModuleName() {
                                   nullptr);
         }
     }
-    if (full.empty())
-        full = gArgc > 0 && gArgv != nullptr && gArgv[0] != nullptr ? gArgv[0] : "kelpo32.exe";
+    if (full.empty()) full = ProcessArgCount() > 0 ? ProcessArg(0) : "kelpo32.exe";
     auto sep = full.find_last_of("\\/:");
     return sep == std::string::npos ? full : full.substr(sep + 1);
 }
 
 std::uintptr_t CodeOffset(std::uintptr_t address) {
     return address - reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
-}
-
-void SetProcessArgs(int argc, char** argv) {
-    gArgc = argc;
-    gArgv = argv;
-}
-
-int ProcessArgCount() {
-    return gArgc;
-}
-
-const char* ProcessArg(int i) {
-    return i >= 0 && i < gArgc ? gArgv[i] : "";
-}
-
-const char* const* ProcessArgv() {
-    return gArgv;
 }
 
 } // namespace rtl
