@@ -27,8 +27,8 @@ int WriteFile(FileHandle h, const char* data, std::size_t size);
 int CreateFileForWrite(const std::string& name, FileHandle& h);
 int CloseFile(FileHandle h);
 
-// Runs fn on a thread with a stack large enough for the walk of a very deep
-// tree (one frame per level) and returns its result.
+// Runs fn with a stack large enough for the walk of a very deep tree (one
+// frame per level) and returns its result.
 int RunOnLargeStack(int (*fn)());
 
 // Writes a message to standard error, unbuffered; failures are ignored.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // Start of the program image, defined by GNU linkers.
@@ -84,8 +85,26 @@ int CloseFile(FileHandle h) {
     return 0;
 }
 
+namespace {
+constexpr rlim_t LargeStack = rlim_t{120} << 20;
+
+// The main thread's stack grows on demand up to the soft stack limit, and the
+// kernel keeps at least 128 MiB free below it: raising the limit to just under
+// that lets the walk go very deep on the main thread.
+bool RaiseStackLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_STACK, &limit) != 0) return false;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= LargeStack) return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < LargeStack) return false;
+    limit.rlim_cur = LargeStack;
+    return ::setrlimit(RLIMIT_STACK, &limit) == 0;
+}
+} // namespace
+
 int RunOnLargeStack(int (*fn)()) {
-    constexpr std::size_t StackSize = std::size_t{256} << 20; // reserved, touched as needed
+    // A second thread would make every call on a directory handle dearer, so
+    // it is only the way out when the limit cannot be raised.
+    if (RaiseStackLimit()) return fn();
     struct Call {
         int (*Fn)();
         int Result;
@@ -93,7 +112,7 @@ int RunOnLargeStack(int (*fn)()) {
     pthread_attr_t attr;
     pthread_t thread;
     bool started = pthread_attr_init(&attr) == 0 &&
-                   pthread_attr_setstacksize(&attr, StackSize) == 0 &&
+                   pthread_attr_setstacksize(&attr, LargeStack) == 0 &&
                    pthread_create(
                        &thread, &attr,
                        [](void* arg) -> void* {
@@ -103,7 +122,7 @@ int RunOnLargeStack(int (*fn)()) {
                        },
                        &call) == 0;
     pthread_attr_destroy(&attr);
-    if (!started) return fn(); // no thread to be had: the ordinary stack still serves most trees
+    if (!started) return fn();
     pthread_join(thread, nullptr);
     return call.Result;
 }
