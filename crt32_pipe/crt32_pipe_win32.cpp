@@ -1,4 +1,4 @@
-// The console layer on the Win32 console (spec Part 2.1, platform notes W2, W4, W5).
+// The console layer on the Win32 console.
 #include "crt32_pipe/crt32_pipe.h"
 
 #include "runtime/rtl.h"
@@ -20,7 +20,7 @@ namespace crt32_pipe {
 
 namespace {
 
-// Module state (Part 2.1, Data model): zero until ConsoleInit.
+// Module state: zero until ConsoleInit.
 HANDLE gStdIn = nullptr;
 HANDLE gStdOut = nullptr;
 HANDLE gStdErr = nullptr;
@@ -35,11 +35,11 @@ UINT gSavedInputCP = 0;
 std::int32_t gStartupCounter = 0;
 
 // StdErrText: a text channel on standard error, 128-byte buffer. Nothing in
-// the program writes to it; it is opened and closed as the spec describes.
+// the program writes to it; it is opened and closed with the console layer.
 rtl::TextOut gStdErrText;
 
 // A Ctrl+C that the console control handler (a thread of its own) has
-// caught and the main thread has not yet read as the key 3 (W5).
+// caught and the main thread has not yet read as the key 3.
 std::atomic<bool> gCtrlCPending{false};
 bool gHandlerInstalled = false;
 bool gInputIsConsole = false; // standard input is a console's input buffer
@@ -61,7 +61,7 @@ wchar_t ShownChar(wchar_t c) {
     return c < 32 ? Glyphs[c] : c;
 }
 
-// W2: the console shows the program's bytes converted from the OEM code page
+// The console shows the program's bytes converted from the OEM code page
 // through WriteConsoleW, whatever the console's code page and font.
 int WriteConsoleOem(rtl::FileHandle h, const char* data, std::size_t size) {
     static std::wstring wide;
@@ -114,7 +114,7 @@ void ApplyAttr() {
     ::SetConsoleTextAttribute(gStdOut, gTextAttr);
 }
 
-// W5: Ctrl+C and Ctrl+Break become a key with character 3, which the report's
+// Ctrl+C and Ctrl+Break become a key with character 3, which the report's
 // key checks turn into the stop sequence on the main thread.
 BOOL WINAPI CtrlHandler(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
@@ -130,7 +130,7 @@ BOOL WINAPI CtrlHandler(DWORD type) {
     return TRUE;
 }
 
-// The character of a key record; W4: some console hosts (Wine among them)
+// The character of a key record; some console hosts (Wine among them)
 // leave the character of Esc empty.
 std::uint8_t KeyChar(const KEY_EVENT_RECORD& key) {
     auto ch = static_cast<std::uint8_t>(key.uChar.AsciiChar);
@@ -197,13 +197,13 @@ void ConsoleInit() {
 
     gUnderIDE = ::FindWindowExA(nullptr, nullptr, "TAppBuilder", nullptr) != nullptr;
 
-    // W2: standard output on a console is shown through WriteConsoleW, a line at a time.
+    // Standard output on a console is shown through WriteConsoleW, a line at a time.
     if (!gRedirected) {
         rtl::TextOut& out = rtl::StdOut();
         out.SetWriter(WriteConsoleOem);
         out.SetLineFlush(true);
     }
-    // W5: Ctrl+C becomes a key for the report's key checks.
+    // Ctrl+C becomes a key for the report's key checks.
     gCtrlCPending.store(false);
     gHandlerInstalled = ::SetConsoleCtrlHandler(CtrlHandler, TRUE) != FALSE;
     // Some console hosts (Wine's on a terminal) start reading the keyboard only

@@ -383,7 +383,7 @@ TEST_F(Crt32PipeConsole, KeysEscAndNonKeyEvents) {
     EXPECT_EQ(crt32_pipe::WaitKey(), 'a'); // the press
     EXPECT_EQ(crt32_pipe::WaitKey(), 'a'); // the release
 
-    PushKey(0, VK_ESCAPE); // Wine leaves Esc's character empty (W4)
+    PushKey(0, VK_ESCAPE); // Wine leaves Esc's character empty
     EXPECT_EQ(crt32_pipe::WaitKey(), 27);
     PushKey(0, VK_SHIFT);
     EXPECT_EQ(crt32_pipe::WaitKey(), 0);

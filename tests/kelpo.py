@@ -155,12 +155,12 @@ def scratch_dir(test):
     return path
 
 
-def make_tree(root, spec):
-    """Creates `spec` below root: a dict of name -> size in bytes (a sparse
+def make_tree(root, layout):
+    """Creates `layout` below root: a dict of name -> size in bytes (a sparse
     file) or name -> dict (a subdirectory). Entries are made last-to-first, so
     that on tmpfs the directory search delivers them in the order given."""
     os.makedirs(root, exist_ok=True)
-    for name, value in reversed(list(spec.items())):
+    for name, value in reversed(list(layout.items())):
         path = os.path.join(root, name)
         if isinstance(value, dict):
             make_tree(path, value)
