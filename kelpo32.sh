@@ -3,7 +3,7 @@
 # directory, building it first when needed. Example: ./kelpo32.sh /N /usr/share
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-build="$here/build/posix"
+build="$here/build/run"
 if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || ! command -v ninja >/dev/null; then
   echo "kelpo32.sh: installing cmake, g++ and ninja" >&2
   apt-get update -qq >&2 && apt-get install -y -qq cmake g++ ninja-build >&2
