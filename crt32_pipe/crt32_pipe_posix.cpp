@@ -19,7 +19,6 @@ namespace {
 constexpr std::uint16_t DefaultAttr = 0x07; // the terminal's default colours
 constexpr int EscapeWaitMs = 30;            // how long the rest of a key sequence may take
 
-int StartupCounter = 0;
 bool Redirected = false;
 std::uint16_t CurrentAttr = 0;
 std::uint16_t StartAttr = 0;
@@ -114,14 +113,6 @@ void SkipEscapeSequence() {
 }
 
 } // namespace
-
-void ConsoleStartup() {
-    if (StartupCounter-- == 0) ConsoleInit();
-}
-
-void ConsoleShutdown() {
-    if (++StartupCounter == 0) ConsoleDone();
-}
 
 void ConsoleInit() {
     std::signal(SIGPIPE, SIG_IGN); // a vanished reader is a failed write, not a kill

@@ -5,7 +5,7 @@
 #include "runtime/textout.h"
 
 #include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
-#undef TextOut // wingdi.h's macro would rename rtl::TextOut
+#undef TextOut       // wingdi.h's macro would rename rtl::TextOut
 
 #include <algorithm>
 #include <atomic>
@@ -32,7 +32,6 @@ Extent gBufferExtent;
 bool gUnderIDE = false;
 UINT gSavedOutputCP = 0;
 UINT gSavedInputCP = 0;
-std::int32_t gStartupCounter = 0;
 
 // StdErrText: a text channel on standard error, 128-byte buffer. Nothing in
 // the program writes to it; it is opened and closed with the console layer.
@@ -161,14 +160,6 @@ void UseOemFileApis() {
 }
 
 } // namespace
-
-void ConsoleStartup() {
-    if (gStartupCounter-- == 0) ConsoleInit();
-}
-
-void ConsoleShutdown() {
-    if (++gStartupCounter == 0) ConsoleDone();
-}
 
 void ConsoleInit() {
     ::SetActiveWindow(nullptr);

@@ -16,6 +16,7 @@
 //   direct reading of the split parameters.
 #include "CmdLin/CmdLin.h"
 #include "CmdLin/cmdsplit.h"
+#include "fuzz/check.h"
 #include "fuzz/cmdsource_fuzz.h"
 
 #include <cctype>
@@ -29,14 +30,6 @@
 #include <vector>
 
 namespace {
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "property violated at %s:%d: %s\n", __FILE__, __LINE__, #cond);   \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (false)
 
 // Lead bytes of a double-byte code page like 932, and a made-up page where
 // every high byte leads.

@@ -7,6 +7,7 @@
 //   digits, and never a comma in front;
 // - PadRight never shortens, pads exactly up to the width with the fill byte,
 //   and adds as many bytes as PadCount says, for any length and width.
+#include "fuzz/check.h"
 #include "hexs/hexs.h"
 #include "kelpo32/report.h"
 
@@ -18,14 +19,6 @@
 #include <string_view>
 
 namespace {
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "property violated at %s:%d: %s\n", __FILE__, __LINE__, #cond);   \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (false)
 
 // Widths above this are folded below it, so that padding never needs gigabytes.
 constexpr std::int32_t WidthFold = 1 << 16;
