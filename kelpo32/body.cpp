@@ -96,7 +96,7 @@ void RunBody() {
         SetConsoleProfile();
     else
         SetRedirectedProfile();
-    ScanDir(StartDir, std::string(), 0, 0, GrandTotal);
+    ScanDir(StartDir, GrandTotal);
     if (LogEnabled) {
         out.Write("Alloc:");
         out.WriteInt(AllocCount);

@@ -6,6 +6,7 @@
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
@@ -17,6 +18,10 @@ constexpr std::int32_t ColumnsWidth = 21; // marker, count field and size field
 constexpr std::int32_t CountField = 5;
 constexpr std::int32_t SizeField = 14;
 constexpr std::size_t LeaderNameLimit = 13;
+
+// True from the first directory at or past MaxDepth after a written directory
+// line until the next written one: one depth notice per such run.
+bool DepthNoticeShown = false;
 
 // A line under construction: program text, a file-system name, program text.
 // The name is kept apart so that a console can show it safely.
@@ -166,6 +171,35 @@ void PrintDepthNotice(std::int32_t level) {
     for (std::int32_t l = 1; l < level; ++l)
         out.Write(std::string_view(step, 4));
     out.WriteLn();
+}
+
+} // namespace kelpo32
+
+namespace kelpo32 {
+
+void StartReport() {
+    DepthNoticeShown = false;
+}
+
+void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
+    // The subdirectories wait in records until their subtrees are done.
+    AllocCount = rtl::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
+    AllocPeak = std::max(AllocPeak, AllocCount);
+    if (dir.Level < MaxDepth) {
+        PrintDirLine(dir.Path, dir.Name, dir.Level, dir.SiblingCount, dir.Id, listing.ChildCount,
+                     listing.FileCount, listing.FileBytes);
+        DepthNoticeShown = false;
+    } else {
+        if (!DepthNoticeShown && !TreeOnly) PrintDepthNotice(dir.Level);
+        DepthNoticeShown = true;
+    }
+}
+
+void ReportDirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
+    if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth)
+        PrintTotalLine(dir.Name, dir.Level, total);
+    // Its own record goes once its subtree is done.
+    if (dir.Level > 0) AllocCount = rtl::CheckedSub<std::int32_t>(AllocCount, 1);
 }
 
 } // namespace kelpo32

@@ -4,61 +4,74 @@
 #include "kelpo32/report.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
+#include "runtime/sysio.h"
 
 #include <algorithm>
-#include <functional>
-#include <new>
-#include <unordered_set>
+#include <charconv>
+#include <cstdlib>
 
 namespace kelpo32 {
 
 namespace {
 
-constexpr std::uint32_t LongNameAttr = 15; // read-only, hidden, system and volume label
+constexpr std::int32_t DefaultThreadLimit = 16;
 
-Dir_Rec* AllocateDirRec() {
-    return new (std::nothrow) Dir_Rec;
+// The trace of the walk in logfile.txt.
+void TraceDirStart(const WalkDir& dir) {
+    LogFile.Write("Level: ");
+    LogFile.WriteInt(dir.Level);
+    LogFile.Write("  {");
+    LogFile.Write(dir.Path);
+    LogFile.Write("} {");
+    LogFile.Write(dir.Name);
+    LogFile.Write("}");
+    LogFile.WriteLn();
+    LogFile.Flush();
 }
 
-struct IdentityHash {
-    std::size_t operator()(const rtl::DirIdentity& id) const {
-        return std::hash<std::uint64_t>()(id.File * 0x9E3779B97F4A7C15ull ^ id.Volume);
+void TraceEntry(const WalkDir& dir, EntryKind kind, std::string_view name) {
+    if (kind == EntryKind::Directory) {
+        LogFile.Write("DIR: ");
+        LogFile.Write(name);
+        LogFile.WriteLn();
+        return;
     }
-};
-
-// The directories on the path from the start directory to the one being
-// scanned; a subdirectory that is one of them is not entered again.
-std::unordered_set<rtl::DirIdentity, IdentityHash> OpenPath;
-
-// The path of the directory being scanned, shared by every level: a level
-// appends its name and a separator for its search and its subdirectories and
-// takes them off again, so a deep tree costs no copy of its path per level.
-std::string WalkPath;
-
-void EnterWalkPath(const std::string& name) {
-    WalkPath += name;
-    if (!WalkPath.empty() && WalkPath.back() != rtl::PathSeparator())
-        WalkPath += rtl::PathSeparator();
+    if (kind == EntryKind::Skipped) LogFile.Write("LFNATTR: ");
+    for (std::int32_t l = 0; l < dir.Level; ++l)
+        LogFile.Write("  ");
+    LogFile.Write(name);
+    LogFile.WriteLn();
+    LogFile.Flush();
 }
 
-// The subdirectory list of one ScanDir call; frees what is left when the
-// call ends early.
-struct DirList {
-    Dir_Rec* First = nullptr;
-    Dir_Rec* Last = nullptr;
-    DirList() = default;
-    DirList(const DirList&) = delete;
-    DirList& operator=(const DirList&) = delete;
-    ~DirList() {
-        while (First != nullptr) {
-            Dir_Rec* next = First->Next;
-            delete First;
-            First = next;
-        }
-    }
-};
+void DirStart(const WalkDir& dir) {
+    Level = dir.Level;
+    if (LogEnabled) TraceDirStart(dir);
+}
 
-[[noreturn]] void AllocationFailed() {
+// Nothing is lost in silence: a directory that could not be read for a
+// reason other than the tree's own gets one line on standard error.
+void ReadFailed(const WalkDir& dir, std::string_view reason) {
+    std::string line = "kelpo32: cannot read ";
+    line += dir.Path;
+    line += dir.Name;
+    line += ": ";
+    line += reason;
+    line += "\n";
+    rtl::WriteStdErr(line);
+}
+
+void DirListed(const WalkDir& dir, const WalkListing& listing) {
+    Level = dir.Level;
+    ReportDirListed(dir, listing);
+}
+
+void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
+    Level = dir.Level;
+    ReportDirDone(dir, listing, total);
+}
+
+[[noreturn]] void OutOfRecords() {
     auto& out = rtl::StdOut();
     out.Write("Could not alocate record!");
     out.WriteLn();
@@ -68,135 +81,35 @@ struct DirList {
     rtl::Halt(1);
 }
 
-void AppendDirRec(DirList& list, std::int32_t& childCount, const std::string& name) {
-    Dir_Rec* rec = nullptr;
-    try {
-        rec = NewDirRec();
-        if (rec != nullptr) rec->Name = name;
-    } catch (const std::bad_alloc&) {
-        delete rec;
-        rec = nullptr;
-    }
-    if (rec == nullptr) AllocationFailed();
-    AllocCount = rtl::CheckedAdd<std::int32_t>(AllocCount, 1);
-    AllocPeak = std::max(AllocPeak, AllocCount);
-    childCount = rtl::CheckedAdd<std::int32_t>(childCount, 1);
-    rec->Id = childCount;
-    rec->Prev = list.Last;
-    if (list.Last != nullptr)
-        list.Last->Next = rec;
-    else
-        list.First = rec;
-    list.Last = rec;
-}
-
-void TraceEntry(const std::string& name) {
-    for (std::int32_t l = 0; l < Level; ++l)
-        LogFile.Write("  ");
-    LogFile.Write(name);
-    LogFile.WriteLn();
-    LogFile.Flush();
-}
-
 } // namespace
 
-Dir_Rec* (*NewDirRec)() = AllocateDirRec;
-
-std::string AddBackslash(const std::string& s) {
-    if (s.empty() || s.back() == rtl::PathSeparator()) return s;
-    return s + rtl::PathSeparator();
+std::int32_t WalkThreads() {
+    const char* text = std::getenv("KELPO32_THREADS");
+    if (text != nullptr) {
+        std::string_view s(text);
+        std::int32_t n = 0;
+        auto res = std::from_chars(s.data(), s.data() + s.size(), n);
+        if (res.ec == std::errc() && res.ptr == s.data() + s.size() && n >= 1 &&
+            n <= MaxWalkThreads)
+            return n;
+    }
+    return std::clamp<std::int32_t>(rtl::OnlineProcessors(), 1, DefaultThreadLimit);
 }
 
-void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
-             std::int32_t siblingCount, std::int64_t& total) {
-    if (LogEnabled) {
-        LogFile.Write("Level: ");
-        LogFile.WriteInt(Level);
-        LogFile.Write("  {");
-        LogFile.Write(path);
-        LogFile.Write("} {");
-        LogFile.Write(name);
-        LogFile.Write("}");
-        LogFile.WriteLn();
-        LogFile.Flush();
-    }
-    std::int32_t fileCount = 0;
-    std::int64_t fileBytes = 0;
-    std::int32_t childCount = 0;
-    std::int64_t childBytes = 0;
-    DirList list;
-    // Below the start directory `path` is the shared WalkPath itself.
-    if (&path != &WalkPath) WalkPath = path;
-    const std::size_t pathLength = WalkPath.size();
-    EnterWalkPath(name);
-    bool entered = false;
-    if (rtl::FindOpen(WalkPath, SearchRec)) {
-        // Closed on every way out, an ended run included: an open search keeps
-        // the directory busy on some systems.
-        struct SearchCloser {
-            ~SearchCloser() { rtl::FindClose(SearchRec); }
-        } closer;
-        // A directory met again on its own path (a loop through a mount) is
-        // reported like one that cannot be read.
-        if (OpenPath.count(SearchRec.Dir) == 0) {
-            entered = true;
-            while (rtl::FindNextEntry(SearchRec)) {
-                const std::string& entry = SearchRec.Name;
-                if (entry == "." || entry == "..") continue;
-                if ((SearchRec.Attr & rtl::AttrDirectory) != 0) {
-                    if (LogEnabled) {
-                        LogFile.Write("DIR: ");
-                        LogFile.Write(entry);
-                        LogFile.WriteLn();
-                    }
-                    AppendDirRec(list, childCount, entry);
-                    continue;
-                }
-                if (SearchRec.Attr == LongNameAttr) {
-                    if (LogEnabled) LogFile.Write("LFNATTR: ");
-                } else {
-                    fileBytes = rtl::CheckedAdd<std::int64_t>(
-                        fileBytes, rtl::CheckedRange<std::int64_t>(SearchRec.Size));
-                    fileCount = rtl::CheckedAdd<std::int32_t>(fileCount, 1);
-                }
-                if (LogEnabled) TraceEntry(entry);
-            }
-        }
-    }
-    WalkPath.resize(pathLength);
-    if (Level < MaxDepth) {
-        PrintDirLine(path, name, Level, siblingCount, id, childCount, fileCount, fileBytes);
-        DepthNoticeShown = false;
-    } else {
-        if (!DepthNoticeShown && !TreeOnly) PrintDepthNotice(Level);
-        DepthNoticeShown = true;
-    }
-    // Taken off the open path and the walk path on every way out.
-    struct Leave {
-        rtl::DirIdentity Id;
-        bool Entered;
-        std::size_t PathLength;
-        ~Leave() {
-            if (Entered) OpenPath.erase(Id);
-            if (WalkPath.size() > PathLength) WalkPath.resize(PathLength);
-        }
-    } leave{SearchRec.Dir, entered && OpenPath.insert(SearchRec.Dir).second, pathLength};
-    EnterWalkPath(name);
-    Level = rtl::CheckedAdd<std::int32_t>(Level, 1);
-    while (list.First != nullptr) {
-        Dir_Rec* rec = list.First;
-        std::int64_t subTotal = 0;
-        ScanDir(WalkPath, rec->Name, rec->Id, childCount, subTotal);
-        list.First = rec->Next;
-        delete rec;
-        AllocCount = rtl::CheckedSub<std::int32_t>(AllocCount, 1);
-        childBytes = rtl::CheckedAdd<std::int64_t>(childBytes, subTotal);
-    }
-    Level = rtl::CheckedSub<std::int32_t>(Level, 1);
-    WalkPath.resize(pathLength);
-    total = rtl::CheckedAdd<std::int64_t>(childBytes, fileBytes);
-    if (Level < MaxDepth && childCount > 0 && !TreeOnly && Level < DrawDepth)
-        PrintTotalLine(name, Level, total);
+void ScanDir(const std::string& startDir, std::int64_t& total) {
+    WalkEvents events;
+    events.DirStart = DirStart;
+    events.Entry = TraceEntry;
+    events.ReadFailed = ReadFailed;
+    events.DirListed = DirListed;
+    events.DirDone = DirDone;
+    events.OutOfRecords = OutOfRecords;
+    WalkOptions options;
+    options.EntryNames = LogEnabled;
+    options.Threads = WalkThreads();
+    StartReport();
+    total = WalkTree(startDir, options, events);
+    Level = 0;
 }
 
 } // namespace kelpo32

@@ -1,25 +1,19 @@
-// The directory walk: depth first, one call per directory.
+// The scan: runs the walk over the start directory and hands its events to
+// the report lines and, with /L, to the trace in logfile.txt.
 #pragma once
+
+#include "kelpo32/walk.h"
 
 #include <cstdint>
 #include <string>
 
 namespace kelpo32 {
 
-// One pending subdirectory of the directory being scanned.
-struct Dir_Rec {
-    std::string Name;
-    std::int32_t Id = 0;
-    Dir_Rec* Next = nullptr;
-    Dir_Rec* Prev = nullptr;
-};
+void ScanDir(const std::string& startDir, std::int64_t& total);
 
-// Creates a record; tests replace it to make an allocation fail (nullptr).
-extern Dir_Rec* (*NewDirRec)();
-
-std::string AddBackslash(const std::string& s);
-
-void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
-             std::int32_t siblingCount, std::int64_t& total);
+// The number of threads that list directories: KELPO32_THREADS when it holds
+// a number from 1 to MaxWalkThreads, else the online processors, at most 16.
+std::int32_t WalkThreads();
+inline constexpr std::int32_t MaxWalkThreads = 64;
 
 } // namespace kelpo32

@@ -37,7 +37,7 @@ class ScanTest : public ::testing::Test {
     std::int64_t Scan() {
         std::int64_t total = -1;
         StartDir = root_.string();
-        ScanDir(StartDir, "", 0, 0, total);
+        ScanDir(StartDir, total);
         rtl::StdOut().Flush();
         return total;
     }
@@ -102,7 +102,7 @@ TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessage) {
 TEST_F(ScanTest, MissingStartDirectoryIsAnEmptyDirectory) {
     std::int64_t total = -1;
     StartDir = (root_ / "missing").string();
-    ScanDir(StartDir, "", 0, 0, total);
+    ScanDir(StartDir, total);
     rtl::StdOut().Flush();
     EXPECT_EQ(total, 0);
     EXPECT_EQ(testing::Captured(), StartDir + "\r\n");

@@ -22,8 +22,6 @@ unsigned char GlyphTee = 0, GlyphLast = 0, GlyphVert = 0, GlyphHoriz = 0, GlyphM
 std::int32_t AllocCount = 0;
 std::int32_t AllocPeak = 0;
 std::uint8_t SavedAttr = 0;
-bool DepthNoticeShown = false;
-rtl::SearchRec SearchRec;
 rtl::TextOut LogFile;
 std::int64_t GrandTotal = 0;
 
@@ -41,8 +39,6 @@ void ResetReportState() {
     GlyphTee = GlyphLast = GlyphVert = GlyphHoriz = GlyphMarker = GlyphTotal = 0;
     AllocCount = AllocPeak = 0;
     SavedAttr = 0;
-    DepthNoticeShown = false;
-    SearchRec = rtl::SearchRec{};
     GrandTotal = 0;
 }
 
@@ -71,14 +67,12 @@ void UseRedirectedGlyphs() {
 void ModuleShutdown() {
     // An error that ended the run early must not lose what the log holds.
     if (LogFile.IsOpen()) LogFile.Close();
-    if (SearchRec.Handle != -1) rtl::FindClose(SearchRec);
     Indent.clear();
     DashSource.clear();
     Prefix.clear();
     for (auto& segment : LevelSegments)
         segment.clear();
     StartDir.clear();
-    SearchRec.Name.clear();
 }
 
 } // namespace kelpo32

@@ -2,7 +2,6 @@
 // report lines and paging. One instance each, alive for the whole run.
 #pragma once
 
-#include "runtime/dirsearch.h"
 #include "runtime/textout.h"
 
 #include <array>
@@ -33,8 +32,6 @@ extern unsigned char GlyphTee, GlyphLast, GlyphVert, GlyphHoriz, GlyphMarker, Gl
 extern std::int32_t AllocCount;
 extern std::int32_t AllocPeak;
 extern std::uint8_t SavedAttr;
-extern bool DepthNoticeShown;
-extern rtl::SearchRec SearchRec;
 extern rtl::TextOut LogFile;
 extern std::int64_t GrandTotal;
 

@@ -31,6 +31,9 @@ int CloseFile(FileHandle h);
 // frame per level) and returns its result.
 int RunOnLargeStack(int (*fn)());
 
+// The number of processors online (at least 1).
+std::int32_t OnlineProcessors();
+
 // Writes a message to standard error, unbuffered; failures are ignored.
 void WriteStdErr(std::string_view text);
 

@@ -2,6 +2,7 @@
 
 #include "rtl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -125,6 +126,11 @@ int RunOnLargeStack(int (*fn)()) {
     if (!started) return fn();
     pthread_join(thread, nullptr);
     return call.Result;
+}
+
+std::int32_t OnlineProcessors() {
+    long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : static_cast<std::int32_t>(std::min(n, 1024L));
 }
 
 void WriteStdErr(std::string_view text) {

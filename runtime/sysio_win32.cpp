@@ -135,6 +135,14 @@ int CloseFile(FileHandle h) {
     return 0;
 }
 
+std::int32_t OnlineProcessors() {
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    return info.dwNumberOfProcessors < 1
+               ? 1
+               : static_cast<std::int32_t>(std::min<DWORD>(info.dwNumberOfProcessors, 1024));
+}
+
 void WriteStdErr(std::string_view text) {
     // The message is ANSI text; standard error shows it in the OEM code page.
     bool plain = std::all_of(text.begin(), text.end(),
