@@ -1,17 +1,90 @@
+// The walk has two sides. The consumer side runs on the caller's thread: it
+// takes the directories in the order of a one-thread depth-first walk and
+// hands their listings to the events. The listing side opens a directory
+// relative to its parent's open directory and reads its entries in parts.
+// With one thread the consumer lists each directory itself when it gets
+// there; with more, worker threads list the directories that come next
+// (earliest in walk order first) until a budget of unread parts is full, and
+// the consumer only reads what they have listed. Either way a directory's
+// parts reach the events in the same order, so the report does not depend on
+// the number of threads.
 #include "kelpo32/walk.h"
 
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
+#include "runtime/sysio.h"
+#include "runtime/threads.h"
 
+#include <algorithm>
+#include <cstring>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <new>
-#include <unordered_set>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace kelpo32 {
 
 namespace {
 
 constexpr std::uint32_t LongNameAttr = 15; // read-only, hidden, system and volume label
+constexpr std::size_t PartEntries = 1024;
+constexpr std::size_t PartBytes = std::size_t{32} * 1024;
+// Unread parts the read-ahead may hold before it waits for the consumer.
+constexpr std::size_t ReadAheadBudget = std::size_t{4} << 20;
+// Open directories kept for children still to be opened; above this a level
+// is reopened from its nearest open ancestor when it is needed.
+constexpr std::int64_t MaxHeldHandles = 256;
+
+// A part of a directory's listing.
+struct Part {
+    Part* Next = nullptr;
+    std::string Records; // with entry names: kind, 4-byte length and name of each entry
+    std::int32_t FileCount = 0;
+    std::int64_t FileBytes = 0;
+    std::int32_t Children = 0;
+    std::size_t Cost = 0;
+};
+
+enum class Stage : std::uint8_t { Waiting, Listing, Listed };
+
+} // namespace
+
+// A directory of the walk, from the listing that names it until its subtree
+// is done. Name, Native, Id, Parent and Depth never change; the rest is
+// guarded by the walk's lock.
+struct Dir_Rec {
+    std::string Name;
+    std::string Native;
+    std::int32_t Id = 0;
+    Dir_Rec* Next = nullptr; // the sibling found after it
+    Dir_Rec* Prev = nullptr;
+    Dir_Rec* Parent = nullptr;
+    std::int32_t Depth = 0;
+
+    Stage State = Stage::Waiting;
+    bool Queued = false; // waits in the read-ahead queue
+    Part* FirstPart = nullptr;
+    Part* LastPart = nullptr;
+    Dir_Rec* FirstChild = nullptr;
+    Dir_Rec* LastChild = nullptr;
+    std::int32_t ChildrenToOpen = 0; // children not opened yet: they need Handle
+    rtl::DirHandle Handle;
+    bool Held = false;      // Handle kept after the listing, for the children
+    std::int32_t Users = 0; // threads opening a child through Handle right now
+    rtl::DirIdentity Identity;
+    bool Registered = false; // Identity counted among the live directories
+    rtl::DirResult Fault;
+    std::exception_ptr Error;
+    bool OutOfRecords = false;
+
+    const std::string& NativeName() const { return Native.empty() ? Name : Native; }
+};
+
+namespace {
 
 Dir_Rec* AllocateDirRec() {
     return new (std::nothrow) Dir_Rec;
@@ -23,120 +96,591 @@ struct IdentityHash {
     }
 };
 
-// The subdirectory list of one directory; frees what is left when the walk
-// ends early.
-struct DirList {
-    Dir_Rec* First = nullptr;
-    Dir_Rec* Last = nullptr;
-    DirList() = default;
-    DirList(const DirList&) = delete;
-    DirList& operator=(const DirList&) = delete;
-    ~DirList() {
-        while (First != nullptr) {
-            Dir_Rec* next = First->Next;
-            delete First;
-            First = next;
+// Walk order of two directories neither of which has been listed: up to the
+// nearest common ancestor, then by position among its children.
+struct WalkOrder {
+    bool operator()(const Dir_Rec* a, const Dir_Rec* b) const {
+        if (a == b) return false;
+        const Dir_Rec* x = a;
+        const Dir_Rec* y = b;
+        while (x->Depth > y->Depth)
+            x = x->Parent;
+        while (y->Depth > x->Depth)
+            y = y->Parent;
+        if (x == y) return a->Depth < b->Depth; // an ancestor comes first
+        while (x->Parent != y->Parent) {
+            x = x->Parent;
+            y = y->Parent;
         }
+        return x->Id < y->Id;
     }
 };
 
-// The state of one walk.
-struct Walker {
-    const WalkOptions& Options;
-    const WalkEvents& Events;
-    // The path of the directory being listed, shared by every level: a level
-    // appends its name and a separator and takes them off again.
-    std::string WalkPath;
-    // The directories on the path from the start directory to the one being
-    // listed; a subdirectory that is one of them is not entered again.
-    std::unordered_set<rtl::DirIdentity, IdentityHash> OpenPath;
-    rtl::SearchRec Search;
+// What one listing thread keeps from directory to directory.
+struct Lister {
+    rtl::DirReader Reader;
+    rtl::DirEntry Entry;
+    rtl::DirHandle Handle; // of the directory being listed
+    std::int32_t Children = 0;
+    bool Started = false;
+    bool Reading = false;
+};
 
-    void Enter(const std::string& name) {
-        WalkPath += name;
-        if (!WalkPath.empty() && WalkPath.back() != rtl::PathSeparator())
-            WalkPath += rtl::PathSeparator();
+void AppendRecord(std::string& records, EntryKind kind, const std::string& name) {
+    auto length = rtl::CheckedRange<std::uint32_t>(name.size());
+    char head[5];
+    head[0] = static_cast<char>(kind);
+    std::memcpy(head + 1, &length, 4);
+    records.append(head, 5);
+    records.append(name);
+}
+
+class Walker {
+  public:
+    Walker(const WalkOptions& options, const WalkEvents& events)
+        : options_(options), events_(events) {
+        std::int64_t limit = rtl::OpenFileLimit();
+        heldCap_ = std::clamp<std::int64_t>((limit - 32) / 2, 4, MaxHeldHandles);
     }
+    Walker(const Walker&) = delete;
+    Walker& operator=(const Walker&) = delete;
 
-    void Append(DirList& list, WalkListing& listing, const std::string& name) {
-        Dir_Rec* rec = nullptr;
-        try {
-            rec = NewDirRec();
-            if (rec != nullptr) rec->Name = name;
-        } catch (const std::bad_alloc&) {
-            delete rec;
-            rec = nullptr;
+    ~Walker() {
+        if (lock_ != nullptr) {
+            {
+                rtl::Locked held(lock_);
+                stopping_ = true;
+                WakeWorkers();
+                rtl::WakeAll(ready_);
+            }
+            for (rtl::Thread* t : threads_)
+                rtl::JoinThread(t);
         }
-        if (rec == nullptr) Events.OutOfRecords();
-        listing.ChildCount = rtl::CheckedAdd<std::int32_t>(listing.ChildCount, 1);
-        rec->Id = listing.ChildCount;
-        rec->Prev = list.Last;
-        if (list.Last != nullptr)
-            list.Last->Next = rec;
-        else
-            list.First = rec;
-        list.Last = rec;
+        Abandon(consumer_);
+        FreeTree(root_);
+        rtl::FreeSignal(ready_);
+        rtl::FreeSignal(work_);
+        rtl::FreeLock(lock_);
     }
 
-    std::int64_t Walk(const WalkDir& dir) {
-        Events.DirStart(dir);
+    std::int64_t Run(const std::string& startDir) {
+        lock_ = rtl::NewLock();
+        work_ = rtl::NewSignal();
+        ready_ = rtl::NewSignal();
+        if (lock_ == nullptr || work_ == nullptr || ready_ == nullptr) throw std::bad_alloc();
+        root_ = new Dir_Rec;
+        root_->Fault = rtl::OpenDirPath(startDir, root_->Handle, root_->Identity);
+        rootVolume_ = root_->Identity.Volume;
+        if (options_.Threads > 1) {
+            for (std::int32_t i = 0; i < options_.Threads; ++i) {
+                rtl::Thread* t = rtl::StartThread(WorkerMain, this);
+                if (t == nullptr) break; // fewer helpers; the consumer lists the rest
+                threads_.push_back(t);
+            }
+        }
+        walkPath_ = startDir;
+        const std::string noName;
+        return Consume(root_, WalkDir{startDir, noName, 0, 0, 0});
+    }
+
+  private:
+    const WalkOptions& options_;
+    const WalkEvents& events_;
+    rtl::Lock* lock_ = nullptr;
+    rtl::Signal* work_ = nullptr;  // workers wait here for directories and budget
+    rtl::Signal* ready_ = nullptr; // the consumer waits here for parts
+    std::vector<rtl::Thread*> threads_;
+    Dir_Rec* root_ = nullptr;
+    std::uint64_t rootVolume_ = 0;
+    Lister consumer_;
+
+    // Guarded by lock_.
+    bool stopping_ = false;
+    Dir_Rec* target_ = nullptr; // the directory the consumer reads now
+    std::set<Dir_Rec*, WalkOrder> queue_;
+    std::size_t buffered_ = 0; // cost of the parts not read yet
+    std::set<std::pair<std::int32_t, Dir_Rec*>> held_;
+    std::int64_t heldCap_ = MaxHeldHandles;
+    // Directories listed whose subtrees are not done; a directory met again
+    // on its own path (a loop through a mount) is not entered.
+    std::unordered_map<rtl::DirIdentity, std::int32_t, IdentityHash> live_;
+
+    // The consumer's side alone: the path of the directory being read, shared
+    // by every level.
+    std::string walkPath_;
+
+    void WakeWorkers() { rtl::WakeAll(work_); }
+
+    // ---- consumer side ----
+
+    void EnterPath(const std::string& name) {
+        walkPath_ += name;
+        if (!walkPath_.empty() && walkPath_.back() != rtl::PathSeparator())
+            walkPath_ += rtl::PathSeparator();
+    }
+
+    std::int64_t Consume(Dir_Rec* node, const WalkDir& dir) {
+        events_.DirStart(dir);
         WalkListing listing;
-        DirList list;
-        const std::size_t pathLength = WalkPath.size();
-        Enter(dir.Name);
-        bool entered = false;
-        if (rtl::FindOpen(WalkPath, Search)) {
-            // Closed on every way out, an ended run included.
-            struct SearchCloser {
-                rtl::SearchRec& Rec;
-                ~SearchCloser() { rtl::FindClose(Rec); }
-            } closer{Search};
-            if (OpenPath.count(Search.Dir) == 0) {
-                entered = true;
-                while (rtl::FindNextEntry(Search)) {
-                    const std::string& entry = Search.Name;
-                    if (entry == "." || entry == "..") continue;
-                    EntryKind kind = EntryKind::File;
-                    if ((Search.Attr & rtl::AttrDirectory) != 0) {
-                        kind = EntryKind::Directory;
-                        Append(list, listing, entry);
-                    } else if (Search.Attr == LongNameAttr) {
-                        kind = EntryKind::Skipped;
-                    } else {
-                        listing.FileBytes = rtl::CheckedAdd<std::int64_t>(
-                            listing.FileBytes, rtl::CheckedRange<std::int64_t>(Search.Size));
-                        listing.FileCount = rtl::CheckedAdd<std::int32_t>(listing.FileCount, 1);
-                    }
-                    if (Options.EntryNames) Events.Entry(dir, kind, entry);
-                }
-            }
-        }
-        WalkPath.resize(pathLength);
-        Events.DirListed(dir, listing);
-        Enter(dir.Name);
-        // Taken off the open path on every way out.
-        struct Leave {
-            decltype(OpenPath)& Set;
-            rtl::DirIdentity Id;
-            bool Entered;
-            ~Leave() {
-                if (Entered) Set.erase(Id);
-            }
-        } leave{OpenPath, Search.Dir, entered && OpenPath.insert(Search.Dir).second};
-        std::int64_t childBytes = 0;
+        const std::size_t pathLength = walkPath_.size();
+        ReadListing(node, dir, listing);
+        Settle(node, dir);
+        events_.DirListed(dir, listing);
+        EnterPath(dir.Name);
         std::int32_t level = rtl::CheckedAdd<std::int32_t>(dir.Level, 1);
-        while (list.First != nullptr) {
-            Dir_Rec* rec = list.First;
-            std::int64_t sub =
-                Walk(WalkDir{WalkPath, rec->Name, level, rec->Id, listing.ChildCount});
-            list.First = rec->Next;
-            delete rec;
+        std::int64_t childBytes = 0;
+        for (;;) {
+            Dir_Rec* child = nullptr;
+            {
+                rtl::Locked held(lock_);
+                child = node->FirstChild;
+            }
+            if (child == nullptr) break;
+            std::int64_t sub = Consume(
+                child, WalkDir{walkPath_, child->Name, level, child->Id, listing.ChildCount});
+            {
+                rtl::Locked held(lock_);
+                node->FirstChild = child->Next;
+                if (node->FirstChild == nullptr) node->LastChild = nullptr;
+                Release(child);
+            }
+            delete child;
             childBytes = rtl::CheckedAdd<std::int64_t>(childBytes, sub);
         }
-        WalkPath.resize(pathLength);
+        walkPath_.resize(pathLength);
         std::int64_t total = rtl::CheckedAdd<std::int64_t>(childBytes, listing.FileBytes);
-        Events.DirDone(dir, listing, total);
+        events_.DirDone(dir, listing, total);
         return total;
+    }
+
+    // Hands the parts of `node` to the events as they come, listing the
+    // directory here when no worker has taken it.
+    void ReadListing(Dir_Rec* node, const WalkDir& dir, WalkListing& listing) {
+        bool self = false;
+        {
+            rtl::Locked held(lock_);
+            target_ = node;
+            if (node->State == Stage::Waiting) {
+                self = true;
+                node->State = Stage::Listing;
+                if (node->Queued) queue_.erase(node);
+                node->Queued = false;
+            }
+            WakeWorkers(); // a worker held back by the budget may be listing it
+        }
+        bool more = true;
+        for (;;) {
+            if (self && more) more = ListPart(node, consumer_, true);
+            Part* part = nullptr;
+            {
+                rtl::Locked held(lock_);
+                if (!self) {
+                    while (node->FirstPart == nullptr && node->State == Stage::Listing)
+                        rtl::Wait(ready_, lock_);
+                    // Handed back by a worker that ran out of descriptors.
+                    if (node->FirstPart == nullptr && node->State == Stage::Waiting) {
+                        node->State = Stage::Listing;
+                        self = true;
+                        continue;
+                    }
+                }
+                part = node->FirstPart;
+                if (part != nullptr) {
+                    node->FirstPart = part->Next;
+                    if (node->FirstPart == nullptr) node->LastPart = nullptr;
+                    bool wasFull = buffered_ >= ReadAheadBudget;
+                    buffered_ -= part->Cost;
+                    if (wasFull && buffered_ < ReadAheadBudget) WakeWorkers();
+                } else if (node->State == Stage::Listed) {
+                    break;
+                }
+            }
+            if (part != nullptr) {
+                std::unique_ptr<Part> owned(part);
+                TakePart(*owned, dir, listing);
+            }
+        }
+        rtl::Locked held(lock_);
+        target_ = nullptr;
+    }
+
+    void TakePart(const Part& part, const WalkDir& dir, WalkListing& listing) {
+        if (options_.EntryNames) {
+            std::size_t pos = 0;
+            while (pos < part.Records.size()) {
+                auto kind = static_cast<EntryKind>(part.Records[pos]);
+                std::uint32_t length = 0;
+                std::memcpy(&length, part.Records.data() + pos + 1, 4);
+                events_.Entry(dir, kind, std::string_view(part.Records).substr(pos + 5, length));
+                pos += 5 + length;
+            }
+        }
+        listing.FileCount = rtl::CheckedAdd<std::int32_t>(listing.FileCount, part.FileCount);
+        listing.FileBytes = rtl::CheckedAdd<std::int64_t>(listing.FileBytes, part.FileBytes);
+        listing.ChildCount = rtl::CheckedAdd<std::int32_t>(listing.ChildCount, part.Children);
+    }
+
+    // What the listing ended with, raised or reported where it belongs.
+    void Settle(Dir_Rec* node, const WalkDir& dir) {
+        rtl::DirResult fault;
+        std::exception_ptr error;
+        bool outOfRecords = false;
+        {
+            rtl::Locked held(lock_);
+            fault = node->Fault;
+            error = node->Error;
+            outOfRecords = node->OutOfRecords;
+        }
+        if (error) std::rethrow_exception(error);
+        if (outOfRecords) events_.OutOfRecords();
+        if (fault.Fault == rtl::DirFault::Resource) rtl::RaiseIoError(fault.Code);
+        if (fault.Fault == rtl::DirFault::Unexpected)
+            events_.ReadFailed(dir, rtl::FaultText(fault.Code));
+    }
+
+    // A directory whose subtree is done: off the live set, its handle closed.
+    // Under the lock.
+    void Release(Dir_Rec* node) {
+        if (node->Registered) {
+            auto it = live_.find(node->Identity);
+            if (it != live_.end() && --it->second == 0) live_.erase(it);
+        }
+        if (node->Held) held_.erase({node->Depth, node});
+        node->Held = false;
+        rtl::CloseDir(node->Handle);
+    }
+
+    // ---- listing side ----
+
+    static void WorkerMain(void* self) { static_cast<Walker*>(self)->Work(); }
+
+    void Work() {
+        Lister lister;
+        rtl::Locked held(lock_);
+        for (;;) {
+            while (!stopping_ && (queue_.empty() || buffered_ >= ReadAheadBudget))
+                rtl::Wait(work_, lock_);
+            if (stopping_) break;
+            Dir_Rec* node = *queue_.begin();
+            queue_.erase(queue_.begin());
+            node->Queued = false;
+            node->State = Stage::Listing;
+            rtl::Release(lock_);
+            bool more = true;
+            while (more) {
+                more = ListPart(node, lister, false);
+                if (!more) break;
+                rtl::Acquire(lock_);
+                while (!stopping_ && buffered_ >= ReadAheadBudget && target_ != node)
+                    rtl::Wait(work_, lock_);
+                bool stop = stopping_;
+                rtl::Release(lock_);
+                if (stop) {
+                    // The walk is ending: the node is freed with the tree.
+                    Abandon(lister);
+                    break;
+                }
+            }
+            rtl::Acquire(lock_);
+        }
+    }
+
+    void Abandon(Lister& lister) {
+        if (lister.Reading) rtl::StopReading(lister.Reader);
+        lister.Reading = false;
+        lister.Started = false;
+    }
+
+    // Opens `node` relative to its parent, reopening the levels above it
+    // whose handles were given up. Without the lock.
+    rtl::DirResult OpenNode(Dir_Rec* node, rtl::DirHandle& handle, rtl::DirIdentity& id) {
+        Dir_Rec* parent = node->Parent;
+        Dir_Rec* base = parent;
+        rtl::DirHandle baseHandle;
+        {
+            rtl::Locked held(lock_);
+            while (!base->Handle.IsOpen() && base != root_)
+                base = base->Parent;
+            ++base->Users;
+            baseHandle = base->Handle;
+        }
+        std::vector<std::pair<Dir_Rec*, rtl::DirHandle>> reopened;
+        rtl::DirResult result;
+        if (!baseHandle.IsOpen()) result = root_->Fault; // the start directory could not be opened
+        const rtl::DirHandle* from = &baseHandle;
+        std::vector<Dir_Rec*> chain;
+        for (Dir_Rec* n = parent; n != base; n = n->Parent)
+            chain.push_back(n);
+        for (auto it = chain.rbegin(); it != chain.rend() && result.Fault == rtl::DirFault::None;
+             ++it) {
+            rtl::DirHandle h;
+            rtl::DirIdentity again;
+            result = rtl::OpenDirAt(*from, (*it)->NativeName(), h, again);
+            if (result.Fault != rtl::DirFault::None) break;
+            reopened.emplace_back(*it, h);
+            from = &reopened.back().second;
+            // Renamed or replaced meanwhile: not the directory that was listed.
+            if (!(again == (*it)->Identity)) result = rtl::DirResult{rtl::DirFault::Unreadable, 0};
+        }
+        if (result.Fault == rtl::DirFault::None)
+            result = rtl::OpenDirAt(*from, node->NativeName(), handle, id);
+        rtl::Locked held(lock_);
+        --base->Users;
+        // Keep the reopened levels that still have children to open, deepest
+        // first; close the rest.
+        for (auto it = reopened.begin(); it != reopened.end(); ++it) {
+            Dir_Rec* n = it->first;
+            if (!n->Handle.IsOpen() && n->ChildrenToOpen > (n == parent ? 1 : 0) && Keep(n))
+                n->Handle = it->second;
+            else
+                rtl::CloseDir(it->second);
+        }
+        --parent->ChildrenToOpen;
+        Drop(parent);
+        if (base != parent) Drop(base);
+        return result;
+    }
+
+    // Whether `node` may keep its handle: room among the held ones, made by
+    // giving up the shallowest idle one when needed. Under the lock.
+    bool Keep(Dir_Rec* node) {
+        if (static_cast<std::int64_t>(held_.size()) >= heldCap_) {
+            auto victim = std::find_if(held_.begin(), held_.end(),
+                                       [](const auto& h) { return h.second->Users == 0; });
+            if (victim == held_.end() || victim->first >= node->Depth) return false;
+            Dir_Rec* v = victim->second;
+            held_.erase(victim);
+            v->Held = false;
+            rtl::CloseDir(v->Handle);
+        }
+        held_.insert({node->Depth, node});
+        node->Held = true;
+        return true;
+    }
+
+    // Closes the handle of a listed directory nobody needs any more. Under the lock.
+    void Drop(Dir_Rec* node) {
+        if (node == root_ || node->Users > 0 || node->State != Stage::Listed) return;
+        if (node->ChildrenToOpen > 0 && node->Held) return;
+        if (node->Held) held_.erase({node->Depth, node});
+        node->Held = false;
+        rtl::CloseDir(node->Handle);
+    }
+
+    // Opening failed for lack of descriptors: give up every idle held handle.
+    // Under the lock.
+    void DropIdleHandles() {
+        for (auto it = held_.begin(); it != held_.end();) {
+            Dir_Rec* v = it->second;
+            if (v->Users == 0) {
+                it = held_.erase(it);
+                v->Held = false;
+                rtl::CloseDir(v->Handle);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    // Opens the directory and checks that it may be entered. Without the lock.
+    rtl::DirResult Start(Dir_Rec* node, Lister& lister, bool consumer) {
+        rtl::DirHandle handle;
+        rtl::DirIdentity id;
+        rtl::DirResult result;
+        if (node == root_) {
+            rtl::Locked held(lock_);
+            result = root_->Fault;
+            handle = root_->Handle;
+            id = root_->Identity;
+        } else {
+            result = OpenNode(node, handle, id);
+            if (result.Fault == rtl::DirFault::Resource && consumer) {
+                {
+                    rtl::Locked held(lock_);
+                    DropIdleHandles();
+                }
+                result = OpenNode(node, handle, id);
+            }
+        }
+        rtl::Locked held(lock_);
+        if (result.Fault != rtl::DirFault::None) return result;
+        bool enter = !(options_.OneFileSystem && id.Volume != rootVolume_);
+        if (enter && live_.count(id) != 0)
+            for (Dir_Rec* a = node->Parent; a != nullptr && enter; a = a->Parent)
+                enter = !(a->Identity == id);
+        node->Identity = id;
+        if (!enter) {
+            if (node != root_) rtl::CloseDir(handle);
+            return rtl::DirResult{rtl::DirFault::Unreadable, 0};
+        }
+        ++live_[id];
+        node->Registered = true;
+        node->Handle = handle;
+        lister.Handle = handle;
+        return result;
+    }
+
+    // Lists the next part of `node` and hands it over; false once the listing
+    // is complete. Any error is kept with the directory for the consumer.
+    bool ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
+        std::unique_ptr<Part> part;
+        std::vector<Dir_Rec*> children;
+        bool more = false;
+        rtl::DirResult fault;
+        std::exception_ptr error;
+        bool outOfRecords = false;
+        try {
+            part = std::make_unique<Part>();
+            if (!lister.Started) {
+                lister.Started = true;
+                lister.Children = 0;
+                fault = Start(node, lister, consumer);
+                if (fault.Fault == rtl::DirFault::Resource && !consumer) {
+                    // Perhaps only the other workers' descriptors: the consumer
+                    // tries again when it gets there.
+                    rtl::Locked held(lock_);
+                    node->State = Stage::Waiting;
+                    lister.Started = false;
+                    if (node == target_) rtl::WakeAll(ready_);
+                    return false;
+                }
+                if (fault.Fault == rtl::DirFault::None) {
+                    fault = rtl::StartReading(lister.Handle, lister.Reader);
+                    lister.Reading = fault.Fault == rtl::DirFault::None;
+                }
+            }
+            std::size_t entries = 0;
+            while (lister.Reading && entries < PartEntries && part->Records.size() < PartBytes) {
+                rtl::DirEntry& e = lister.Entry;
+                if (!rtl::ReadEntry(lister.Handle, lister.Reader, e, fault)) {
+                    rtl::StopReading(lister.Reader);
+                    lister.Reading = false;
+                    break;
+                }
+                ++entries;
+                EntryKind kind = EntryKind::File;
+                if ((e.Attr & rtl::AttrDirectory) != 0)
+                    kind = EntryKind::Directory;
+                else if (e.Attr == LongNameAttr)
+                    kind = EntryKind::Skipped;
+                if (options_.EntryNames) AppendRecord(part->Records, kind, e.Name);
+                if (kind == EntryKind::Directory) {
+                    Dir_Rec* child = nullptr;
+                    try {
+                        child = NewDirRec();
+                        if (child != nullptr) {
+                            child->Name = e.Name;
+                            child->Native = e.Native;
+                        }
+                    } catch (const std::bad_alloc&) {
+                        delete child;
+                        child = nullptr;
+                    }
+                    if (child == nullptr) {
+                        outOfRecords = true;
+                        rtl::StopReading(lister.Reader);
+                        lister.Reading = false;
+                        break;
+                    }
+                    children.push_back(child);
+                    part->Children = rtl::CheckedAdd<std::int32_t>(part->Children, 1);
+                    lister.Children = rtl::CheckedAdd<std::int32_t>(lister.Children, 1);
+                    child->Id = lister.Children;
+                    child->Parent = node;
+                    child->Depth = rtl::CheckedAdd<std::int32_t>(node->Depth, 1);
+                } else if (kind == EntryKind::File) {
+                    part->FileBytes = rtl::CheckedAdd<std::int64_t>(
+                        part->FileBytes, rtl::CheckedRange<std::int64_t>(e.Size));
+                    part->FileCount = rtl::CheckedAdd<std::int32_t>(part->FileCount, 1);
+                }
+            }
+            more = lister.Reading;
+        } catch (...) {
+            error = std::current_exception();
+            if (lister.Reading) rtl::StopReading(lister.Reader);
+            lister.Reading = false;
+            more = false;
+        }
+        if (part == nullptr) {
+            // Not even room for a part: the error alone goes to the consumer.
+            more = false;
+        }
+        Publish(node, part.release(), children, more, fault, error, outOfRecords);
+        if (!more) lister.Started = false;
+        return more;
+    }
+
+    // Under the lock: the part joins the directory's listing, its children
+    // the read-ahead queue; the directory is complete when nothing more comes.
+    void Publish(Dir_Rec* node, Part* part, std::vector<Dir_Rec*>& children, bool more,
+                 rtl::DirResult fault, const std::exception_ptr& error, bool outOfRecords) {
+        rtl::Locked held(lock_);
+        for (Dir_Rec* child : children) {
+            child->Prev = node->LastChild;
+            if (node->LastChild != nullptr)
+                node->LastChild->Next = child;
+            else
+                node->FirstChild = child;
+            node->LastChild = child;
+            ++node->ChildrenToOpen;
+        }
+        bool queued = false;
+        if (!threads_.empty() && !stopping_) {
+            try {
+                for (Dir_Rec* child : children) {
+                    queue_.insert(child);
+                    child->Queued = true;
+                    queued = true;
+                }
+            } catch (const std::bad_alloc&) {
+                // Left to the consumer, which lists what was not queued.
+            }
+        }
+        if (part != nullptr) {
+            part->Cost =
+                sizeof(Part) + part->Records.capacity() + children.size() * (sizeof(Dir_Rec) + 16);
+            for (Dir_Rec* child : children)
+                part->Cost += child->Name.capacity() + child->Native.capacity();
+            buffered_ += part->Cost;
+            if (node->LastPart != nullptr)
+                node->LastPart->Next = part;
+            else
+                node->FirstPart = part;
+            node->LastPart = part;
+        }
+        if (!more) {
+            if (fault.Fault != rtl::DirFault::None && node->Fault.Fault == rtl::DirFault::None)
+                node->Fault = fault;
+            if (error && !node->Error) node->Error = error;
+            node->OutOfRecords = node->OutOfRecords || outOfRecords;
+            node->State = Stage::Listed;
+            if (node != root_) {
+                if (node->ChildrenToOpen > 0 && node->Handle.IsOpen() && !node->Held)
+                    node->Held = Keep(node);
+                Drop(node);
+            }
+        }
+        if (queued) WakeWorkers();
+        if (node == target_) rtl::WakeAll(ready_);
+    }
+
+    // Frees the directories left when the walk ends early.
+    void FreeTree(Dir_Rec* top) {
+        std::vector<Dir_Rec*> stack;
+        if (top != nullptr) stack.push_back(top);
+        while (!stack.empty()) {
+            Dir_Rec* n = stack.back();
+            stack.pop_back();
+            for (Dir_Rec* c = n->FirstChild; c != nullptr; c = c->Next)
+                stack.push_back(c);
+            while (n->FirstPart != nullptr) {
+                Part* p = n->FirstPart;
+                n->FirstPart = p->Next;
+                delete p;
+            }
+            rtl::CloseDir(n->Handle);
+            delete n;
+        }
     }
 };
 
@@ -151,9 +695,8 @@ std::string AddBackslash(const std::string& s) {
 
 std::int64_t WalkTree(const std::string& startDir, const WalkOptions& options,
                       const WalkEvents& events) {
-    Walker walker{options, events, startDir, {}, {}};
-    const std::string noName;
-    return walker.Walk(WalkDir{startDir, noName, 0, 0, 0});
+    Walker walker(options, events);
+    return walker.Run(startDir);
 }
 
 } // namespace kelpo32

@@ -10,14 +10,8 @@
 namespace kelpo32 {
 
 // One subdirectory named by its parent's listing, alive until its subtree is
-// done.
-struct Dir_Rec {
-    std::string Name;   // the bytes the report writes
-    std::string Native; // the platform's own form of the name; empty when it is Name
-    std::int32_t Id = 0;
-    Dir_Rec* Next = nullptr;
-    Dir_Rec* Prev = nullptr;
-};
+// done (the walk's own record).
+struct Dir_Rec;
 
 // Creates a record; tests replace it to make an allocation fail (nullptr).
 extern Dir_Rec* (*NewDirRec)();

@@ -1,10 +1,13 @@
-// Directory search: the entries of one directory with name, attribute word and
-// size. Only one search is open at a time; the walk closes each directory's
-// search before it descends.
+// Directory search: open directories and read their entries with name,
+// attribute word and size. A directory is opened relative to its parent's
+// open directory by the name the parent's listing gave, so the walk never
+// rebuilds a path. Every call may run on any thread; all state is in the
+// caller's DirHandle and DirReader.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace rtl {
 
@@ -22,20 +25,58 @@ struct DirIdentity {
     bool operator==(const DirIdentity&) const = default;
 };
 
-struct SearchRec {
-    std::string Name;
-    std::uint32_t Attr = 0;
-    std::uint64_t Size = 0;
-    DirIdentity Dir;           // the directory being searched, set by FindOpen
-    std::intptr_t Handle = -1; // platform handle of the open search
+// An open directory: a descriptor on POSIX; on Windows the path its entries
+// are searched under.
+struct DirHandle {
+    std::intptr_t Fd = -1;
+    std::string Path;
+    bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
 
-// Opens the search of `dir`, a path that is empty (the current directory) or
-// ends in the platform separator. False when the search cannot be started.
-bool FindOpen(const std::string& dir, SearchRec& rec);
-// Loads the next entry ("." and ".." included); false at the end.
-bool FindNextEntry(SearchRec& rec);
-void FindClose(SearchRec& rec);
+enum class DirFault : std::uint8_t {
+    None,
+    Unreadable, // the tree's own reason: missing, no permission, not a directory (a link now)
+    Unexpected, // any other failure of the file system (Code tells which)
+    Resource,   // the program's own resources ran out (Code is the I/O error to raise)
+};
+
+struct DirResult {
+    DirFault Fault = DirFault::None;
+    int Code = 0;
+};
+
+// Opens the start directory by its path (empty: the current directory).
+DirResult OpenDirPath(const std::string& path, DirHandle& dir, DirIdentity& id);
+// Opens the subdirectory `name` (the platform's own form) of `parent`; a name
+// that is a symbolic link now is never followed.
+DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
+                    DirIdentity& id);
+void CloseDir(DirHandle& dir);
+// The text of an Unexpected fault's code, for a message.
+std::string FaultText(int code);
+
+struct DirEntry {
+    std::string Name;   // the bytes the report writes
+    std::string Native; // the platform's own form of the name; empty when it is Name
+    std::uint32_t Attr = 0;
+    std::uint64_t Size = 0;
+};
+
+// The reading state of one thread; reused from directory to directory.
+struct DirReader {
+    std::intptr_t Search = -1;
+    std::vector<char> Buffer;
+    std::size_t Pos = 0;
+    std::size_t End = 0;
+    bool Pending = false;
+};
+
+// Starts reading the entries of `dir`.
+DirResult StartReading(const DirHandle& dir, DirReader& reader);
+// The next entry, "." and ".." left out; false at the end or on a fault,
+// which is then in `result`.
+bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResult& result);
+void StopReading(DirReader& reader);
 
 // What the searches have cost so far; tests use it to guard the fast path.
 struct SearchCounters {
@@ -43,7 +84,7 @@ struct SearchCounters {
     std::uint64_t Entries = 0; // entries delivered
     std::uint64_t Stats = 0;   // entries whose metadata needed a call of its own
 };
-const SearchCounters& SearchCounts();
+SearchCounters SearchCounts();
 
 // The platform's path separator, appended by the walk between levels.
 char PathSeparator();

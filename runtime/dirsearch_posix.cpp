@@ -1,9 +1,11 @@
-// Directory search on POSIX. On Linux the entries come straight from
-// getdents64 into one large buffer; the directory bit is taken from d_type
-// and only other entries are stat'ed, relative to the open directory. Paths
-// longer than PATH_MAX are opened piece by piece.
+// Directory search on POSIX. A subdirectory is opened with openat relative to
+// its parent's descriptor, without following a symbolic link. On Linux the
+// entries come straight from getdents64 into the reader's buffer; the
+// directory bit is taken from d_type and only other entries are stat'ed,
+// relative to the open directory.
 #include "runtime/dirsearch.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -11,7 +13,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 #include <dirent.h>
 #ifdef __linux__
@@ -22,29 +23,32 @@ namespace rtl {
 
 namespace {
 
-SearchCounters Counts;
-
-#ifdef __linux__
-constexpr std::size_t ReadBufferSize = std::size_t{128} * 1024;
-std::vector<char> ReadBuffer;
-std::size_t BufferPos = 0;
-std::size_t BufferEnd = 0;
-
-struct LinuxDirent64 {
-    std::uint64_t d_ino;
-    std::int64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[1];
-};
-#else
-DIR* OpenDir = nullptr;
-#endif
+std::atomic<std::uint64_t> OpenCount{0};
+std::atomic<std::uint64_t> EntryCount{0};
+std::atomic<std::uint64_t> StatCount{0};
 
 constexpr int DirOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// Opens a directory whose path may exceed PATH_MAX: each piece handed to
-// openat stays below it, cut at separators.
+// The program's own resources, not a property of the tree.
+bool IsResourceErrno(int e) {
+    return e == EMFILE || e == ENFILE || e == ENOMEM;
+}
+
+// What the tree itself can cause: no permission, removed or renamed meanwhile,
+// not a directory any more, a symbolic link now.
+bool IsTreeErrno(int e) {
+    return e == EACCES || e == EPERM || e == ENOENT || e == ENOTDIR || e == ELOOP || e == ESTALE ||
+           e == ENAMETOOLONG;
+}
+
+DirResult Fault(int e) {
+    if (IsResourceErrno(e)) return DirResult{DirFault::Resource, e};
+    if (IsTreeErrno(e)) return DirResult{DirFault::Unreadable, e};
+    return DirResult{DirFault::Unexpected, e};
+}
+
+// Opens a start directory whose path may exceed PATH_MAX: each piece handed
+// to openat stays below it, cut at separators.
 int OpenLongPath(const std::string& path) {
     int fd = AT_FDCWD;
     std::size_t pos = 0;
@@ -67,112 +71,161 @@ int OpenLongPath(const std::string& path) {
         }
         std::string piece = path.substr(pos, cut - pos);
         int next = ::openat(fd, piece.c_str(), DirOpenFlags);
+        int saved = errno;
         if (fd != AT_FDCWD) ::close(fd);
+        errno = saved;
         fd = next;
         pos = cut + 1;
     }
     return fd == AT_FDCWD ? ::open(".", DirOpenFlags) : fd;
 }
 
-int OpenDirectory(const std::string& dir) {
-    if (dir.empty()) return ::open(".", DirOpenFlags);
-    if (dir.size() < PATH_MAX) {
-        int fd = ::open(dir.c_str(), DirOpenFlags);
-        if (fd != -1 || errno != ENAMETOOLONG) return fd;
+DirResult Finish(int fd, DirHandle& dir, DirIdentity& id) {
+    if (fd == -1) return Fault(errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int e = errno;
+        ::close(fd);
+        return Fault(e);
     }
-    return OpenLongPath(dir);
+    OpenCount.fetch_add(1, std::memory_order_relaxed);
+    id = DirIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    dir.Fd = fd;
+    return DirResult{};
+}
+
+int OpenRetrying(int parent, const char* name, int flags) {
+    for (;;) {
+        int fd = ::openat(parent, name, flags);
+        if (fd != -1 || errno != EINTR) return fd;
+    }
 }
 
 bool IsDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Fills in attribute and size; false when the entry vanished meanwhile.
-bool Describe(int dirFd, const char* name, bool knownDir, SearchRec& rec) {
-    if (knownDir || IsDotOrDotDot(name)) {
-        rec.Attr = AttrDirectory;
-        rec.Size = 0;
-        return true;
-    }
-    ++Counts.Stats;
-    struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    // Symbolic links are files of their own size; only real directories are walked.
-    rec.Attr = S_ISDIR(st.st_mode) ? AttrDirectory : 0;
-    rec.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
-    return true;
-}
+#ifdef __linux__
+constexpr std::size_t ReadBufferSize = std::size_t{64} * 1024;
+
+struct LinuxDirent64 {
+    std::uint64_t d_ino;
+    std::int64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[1];
+};
+#endif
 
 } // namespace
 
-bool FindOpen(const std::string& dir, SearchRec& rec) {
-    int fd = OpenDirectory(dir);
-    if (fd == -1) return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return false;
+DirResult OpenDirPath(const std::string& path, DirHandle& dir, DirIdentity& id) {
+    int fd = -1;
+    if (path.empty()) {
+        fd = OpenRetrying(AT_FDCWD, ".", DirOpenFlags);
+    } else {
+        fd = path.size() < PATH_MAX ? OpenRetrying(AT_FDCWD, path.c_str(), DirOpenFlags) : -1;
+        if (fd == -1 && (path.size() >= PATH_MAX || errno == ENAMETOOLONG)) fd = OpenLongPath(path);
     }
-    ++Counts.Opens;
-    rec.Dir =
-        DirIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    rec.Handle = fd;
-#ifdef __linux__
-    if (ReadBuffer.empty()) ReadBuffer.resize(ReadBufferSize);
-    BufferPos = BufferEnd = 0;
-#else
-    OpenDir = ::fdopendir(fd);
-    if (OpenDir == nullptr) {
-        ::close(fd);
-        rec.Handle = -1;
-        return false;
-    }
-#endif
-    return true;
+    return Finish(fd, dir, id);
 }
 
-bool FindNextEntry(SearchRec& rec) {
-    if (rec.Handle == -1) return false;
-    int fd = static_cast<int>(rec.Handle);
+DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
+                    DirIdentity& id) {
+    int fd = OpenRetrying(static_cast<int>(parent.Fd), name.c_str(), DirOpenFlags | O_NOFOLLOW);
+    return Finish(fd, dir, id);
+}
+
+void CloseDir(DirHandle& dir) {
+    if (dir.Fd != -1) ::close(static_cast<int>(dir.Fd));
+    dir.Fd = -1;
+}
+
+std::string FaultText(int code) {
+    return std::strerror(code);
+}
+
+DirResult StartReading(const DirHandle& dir, DirReader& reader) {
+    reader.Pos = reader.End = 0;
+#ifdef __linux__
+    if (reader.Buffer.size() < ReadBufferSize) reader.Buffer.resize(ReadBufferSize);
+    reader.Search = dir.Fd;
+#else
+    // readdir needs a stream of its own; the descriptor stays the directory's.
+    int fd = ::dup(static_cast<int>(dir.Fd));
+    DIR* stream = fd == -1 ? nullptr : ::fdopendir(fd);
+    if (stream == nullptr) {
+        int e = errno;
+        if (fd != -1) ::close(fd);
+        return Fault(e);
+    }
+    reader.Search = reinterpret_cast<std::intptr_t>(stream);
+#endif
+    return DirResult{};
+}
+
+bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResult& result) {
+    result = DirResult{};
+    if (reader.Search == -1) return false;
+    int fd = static_cast<int>(dir.Fd);
     for (;;) {
 #ifdef __linux__
-        if (BufferPos >= BufferEnd) {
-            long n = ::syscall(SYS_getdents64, fd, ReadBuffer.data(), ReadBuffer.size());
+        if (reader.Pos >= reader.End) {
+            long n = ::syscall(SYS_getdents64, fd, reader.Buffer.data(), reader.Buffer.size());
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false; // the end, or a directory that went away: no more entries
-            BufferPos = 0;
-            BufferEnd = static_cast<std::size_t>(n);
+            if (n < 0 && errno != ENOENT) result = Fault(errno);
+            // The end, or a directory removed meanwhile: no more entries.
+            if (n <= 0) return false;
+            reader.Pos = 0;
+            reader.End = static_cast<std::size_t>(n);
         }
-        const auto* ent = reinterpret_cast<const LinuxDirent64*>(ReadBuffer.data() + BufferPos);
-        BufferPos += ent->d_reclen;
+        const auto* ent = reinterpret_cast<const LinuxDirent64*>(reader.Buffer.data() + reader.Pos);
+        reader.Pos += ent->d_reclen;
         const char* name = ent->d_name;
         bool knownDir = ent->d_type == DT_DIR;
 #else
         errno = 0;
-        struct dirent* ent = ::readdir(OpenDir);
-        if (ent == nullptr) return false;
+        struct dirent* ent = ::readdir(reinterpret_cast<DIR*>(reader.Search));
+        if (ent == nullptr) {
+            if (errno != 0 && errno != ENOENT) result = Fault(errno);
+            return false;
+        }
         const char* name = ent->d_name;
         bool knownDir = false;
 #ifdef DT_DIR
         knownDir = ent->d_type == DT_DIR;
 #endif
 #endif
-        if (!Describe(fd, name, knownDir, rec)) continue;
-        rec.Name.assign(name);
-        ++Counts.Entries;
+        if (IsDotOrDotDot(name)) continue;
+        if (knownDir) {
+            entry.Attr = AttrDirectory;
+            entry.Size = 0;
+        } else {
+            StatCount.fetch_add(1, std::memory_order_relaxed);
+            struct stat st;
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue; // gone meanwhile
+                result = Fault(errno);
+                return false;
+            }
+            // Symbolic links are files of their own size; only real
+            // directories are walked.
+            entry.Attr = S_ISDIR(st.st_mode) ? AttrDirectory : 0;
+            entry.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+        }
+        entry.Name.assign(name);
+        entry.Native.clear();
+        EntryCount.fetch_add(1, std::memory_order_relaxed);
         return true;
     }
 }
 
-void FindClose(SearchRec& rec) {
-    if (rec.Handle == -1) return;
-#ifdef __linux__
-    ::close(static_cast<int>(rec.Handle));
-#else
-    ::closedir(OpenDir);
-    OpenDir = nullptr;
+void StopReading(DirReader& reader) {
+#ifndef __linux__
+    if (reader.Search != -1) ::closedir(reinterpret_cast<DIR*>(reader.Search));
 #endif
-    rec.Handle = -1;
+    reader.Search = -1;
+    reader.Pos = reader.End = 0;
 }
 
 char PathSeparator() {
@@ -183,8 +236,8 @@ bool PathsIgnoreCase() {
     return false;
 }
 
-const SearchCounters& SearchCounts() {
-    return Counts;
+SearchCounters SearchCounts() {
+    return SearchCounters{OpenCount.load(), EntryCount.load(), StatCount.load()};
 }
 
 } // namespace rtl

@@ -10,63 +10,92 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(DirSearch, EntriesWithAttributesAndSizes) {
-    fs::path dir = fs::temp_directory_path() / "kelpo32-dirsearch";
-    fs::remove_all(dir);
-    fs::create_directories(dir / "sub");
-    std::ofstream(dir / "file").close();
-    fs::resize_file(dir / "file", 5000000000ull);
-    SearchRec rec;
-    ASSERT_TRUE(FindOpen(dir.string() + PathSeparator(), rec));
-    std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> seen;
-    while (FindNextEntry(rec))
-        seen[rec.Name] = {rec.Attr & AttrDirectory, rec.Size};
-    FindClose(rec);
-    EXPECT_EQ(seen.size(), 4u);
-    EXPECT_EQ(seen["."].first, AttrDirectory);
-    EXPECT_EQ(seen[".."].first, AttrDirectory);
-    EXPECT_EQ(seen["sub"].first, AttrDirectory);
-    EXPECT_EQ(seen["file"], std::make_pair(0u, std::uint64_t{5000000000ull}));
+struct Listed {
+    std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> Entries;
+    DirResult Result;
+};
 
-    SearchRec again;
-    ASSERT_TRUE(FindOpen(dir.string() + PathSeparator(), again));
-    EXPECT_EQ(again.Dir, rec.Dir); // the same directory has the same identity
-    FindClose(again);
-    ASSERT_TRUE(FindOpen((dir / "sub").string() + PathSeparator(), again));
-    EXPECT_FALSE(again.Dir == rec.Dir);
-    FindClose(again);
-    EXPECT_FALSE(FindOpen((dir / "missing").string() + PathSeparator(), again));
-    fs::remove_all(dir);
+Listed ReadAll(const DirHandle& dir) {
+    Listed out;
+    DirReader reader;
+    out.Result = StartReading(dir, reader);
+    DirEntry e;
+    while (ReadEntry(dir, reader, e, out.Result))
+        out.Entries[e.Name] = {e.Attr & AttrDirectory, e.Size};
+    StopReading(reader);
+    return out;
 }
 
-} // namespace
-} // namespace rtl
+class DirSearch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("kelpo32-dirsearch-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+    fs::path root_;
+};
 
-namespace rtl {
-namespace {
+TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
+    fs::create_directories(root_ / "sub");
+    std::ofstream(root_ / "file").close();
+    fs::resize_file(root_ / "file", 5000000000ull);
+    DirHandle top, sub, again;
+    DirIdentity topId, subId, againId;
+    ASSERT_EQ(OpenDirPath(root_.string(), top, topId).Fault, DirFault::None);
+    Listed listed = ReadAll(top);
+    EXPECT_EQ(listed.Result.Fault, DirFault::None);
+    EXPECT_EQ(listed.Entries.size(), 2u); // "." and ".." are left out
+    EXPECT_EQ(listed.Entries["sub"].first, AttrDirectory);
+    EXPECT_EQ(listed.Entries["file"], std::make_pair(0u, std::uint64_t{5000000000ull}));
+
+    ASSERT_EQ(OpenDirAt(top, "sub", sub, subId).Fault, DirFault::None);
+    ASSERT_EQ(OpenDirPath((root_ / "sub").string(), again, againId).Fault, DirFault::None);
+    EXPECT_EQ(subId, againId); // the same directory has the same identity
+    EXPECT_FALSE(subId == topId);
+    EXPECT_TRUE(ReadAll(sub).Entries.empty());
+
+    DirHandle missing;
+    DirIdentity missingId;
+    EXPECT_EQ(OpenDirAt(top, "missing", missing, missingId).Fault, DirFault::Unreadable);
+    EXPECT_EQ(OpenDirAt(top, "file", missing, missingId).Fault, DirFault::Unreadable);
+    EXPECT_FALSE(missing.IsOpen());
+    CloseDir(again);
+    CloseDir(sub);
+    CloseDir(top);
+}
+
+// An entry that is a symbolic link to a directory is never entered.
+TEST_F(DirSearch, SymbolicLinkToADirectoryIsNotOpened) {
+    fs::create_directories(root_ / "real");
+    fs::create_directory_symlink(root_ / "real", root_ / "link");
+    DirHandle top, link;
+    DirIdentity topId, linkId;
+    ASSERT_EQ(OpenDirPath(root_.string(), top, topId).Fault, DirFault::None);
+    EXPECT_EQ(OpenDirAt(top, "link", link, linkId).Fault, DirFault::Unreadable);
+    EXPECT_EQ(ReadAll(top).Entries["link"].first, 0u); // a file of its own size
+    CloseDir(top);
+}
 
 // The walk's speed rests on this: directory entries never cost a call of
 // their own, other entries at most one.
-TEST(DirSearch, NoMetadataCallForDirectoryEntries) {
-    fs::path dir = fs::temp_directory_path() / "kelpo32-dirsearch-counts";
-    fs::remove_all(dir);
+TEST_F(DirSearch, NoMetadataCallForDirectoryEntries) {
     for (int i = 0; i < 50; ++i)
-        fs::create_directories(dir / ("d" + std::to_string(i)));
+        fs::create_directories(root_ / ("d" + std::to_string(i)));
     for (int i = 0; i < 30; ++i)
-        std::ofstream(dir / ("f" + std::to_string(i))).close();
+        std::ofstream(root_ / ("f" + std::to_string(i))).close();
     SearchCounters before = SearchCounts();
-    SearchRec rec;
-    ASSERT_TRUE(FindOpen(dir.string() + PathSeparator(), rec));
-    int entries = 0;
-    while (FindNextEntry(rec))
-        ++entries;
-    FindClose(rec);
+    DirHandle top;
+    DirIdentity id;
+    ASSERT_EQ(OpenDirPath(root_.string(), top, id).Fault, DirFault::None);
+    EXPECT_EQ(ReadAll(top).Entries.size(), 80u);
+    CloseDir(top);
     SearchCounters after = SearchCounts();
-    EXPECT_EQ(entries, 82);
     EXPECT_EQ(after.Opens - before.Opens, 1u);
-    EXPECT_EQ(after.Entries - before.Entries, 82u);
+    EXPECT_EQ(after.Entries - before.Entries, 80u);
     EXPECT_LE(after.Stats - before.Stats, 30u);
-    fs::remove_all(dir);
 }
 
 } // namespace

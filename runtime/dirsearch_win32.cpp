@@ -1,35 +1,34 @@
-// Win32 implementation of the directory search (dirsearch.h): FindFirstFileExA
-// and FindNextFileA over the pattern "<dir>*.*", which lets every entry
-// through ("." and ".." included, hidden, system and directories alike).
+// Win32 implementation of the directory search (dirsearch.h): an open
+// directory is the path its entries are searched under, and its entries come
+// from FindFirstFileExA and FindNextFileA over "<dir>*.*", which lets every
+// entry through (hidden, system and directories alike).
 #include "dirsearch.h"
 
 #include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
+
+#include <atomic>
 
 namespace rtl {
 
 namespace {
 
-// Only one search is open at a time: the first entry, read by FindOpen, waits
-// here for the first FindNextEntry.
-WIN32_FIND_DATAA gData;
-bool gFirstPending = false;
-
 // Identities handed out for directories that cannot be identified: each one
 // differs from every other, so the walk's cycle guard never takes two such
 // directories for the same one.
-std::uint64_t gUnknownCount = 0;
+std::atomic<std::uint64_t> UnknownCount{0};
 constexpr std::uint64_t UnknownVolume = ~std::uint64_t{0};
 
-SearchCounters gCounts; // the find data carries every field: Stats stays 0
+std::atomic<std::uint64_t> OpenCount{0};
+std::atomic<std::uint64_t> EntryCount{0}; // the find data carries every field: no stats
 
 HANDLE ToHandle(std::intptr_t h) {
     return reinterpret_cast<HANDLE>(h);
 }
 
-void LoadEntry(SearchRec& rec) {
-    rec.Name = gData.cFileName;
-    rec.Attr = gData.dwFileAttributes;
-    rec.Size = (std::uint64_t{gData.nFileSizeHigh} << 32) | gData.nFileSizeLow;
+WIN32_FIND_DATAA& FindData(DirReader& reader) {
+    if (reader.Buffer.size() < sizeof(WIN32_FIND_DATAA))
+        reader.Buffer.resize(sizeof(WIN32_FIND_DATAA));
+    return *reinterpret_cast<WIN32_FIND_DATAA*>(reader.Buffer.data());
 }
 
 DirIdentity IdentifyDir(const std::string& dir) {
@@ -48,48 +47,91 @@ DirIdentity IdentifyDir(const std::string& dir) {
         }
     }
     id.Volume = UnknownVolume;
-    id.File = ++gUnknownCount;
+    id.File = UnknownCount.fetch_add(1) + 1;
     return id;
+}
+
+DirResult OpenPath(const std::string& path, DirHandle& dir, DirIdentity& id) {
+    dir.Fd = -1;
+    dir.Path = path;
+    id = IdentifyDir(path);
+    OpenCount.fetch_add(1, std::memory_order_relaxed);
+    return DirResult{};
 }
 
 } // namespace
 
-bool FindOpen(const std::string& dir, SearchRec& rec) {
-    rec.Handle = -1;
-    gFirstPending = false;
-    std::string pattern = dir + "*.*";
-    HANDLE h = ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &gData, FindExSearchNameMatch,
+DirResult OpenDirPath(const std::string& path, DirHandle& dir, DirIdentity& id) {
+    // The search itself finds out whether the directory can be read.
+    std::string withSlash = path;
+    if (!withSlash.empty() && withSlash.back() != '\\') withSlash += '\\';
+    return OpenPath(withSlash.empty() ? std::string(".\\") : withSlash, dir, id);
+}
+
+DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
+                    DirIdentity& id) {
+    return OpenPath(parent.Path + name + '\\', dir, id);
+}
+
+void CloseDir(DirHandle& dir) {
+    dir.Path.clear();
+    dir.Fd = -1;
+}
+
+std::string FaultText(int code) {
+    return "system error " + std::to_string(code);
+}
+
+DirResult StartReading(const DirHandle& dir, DirReader& reader) {
+    reader.Search = -1;
+    reader.Pending = false;
+    WIN32_FIND_DATAA& data = FindData(reader);
+    std::string pattern = (dir.Path == ".\\" ? std::string() : dir.Path) + "*.*";
+    HANDLE h = ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_INVALID_PARAMETER)
-        h = ::FindFirstFileA(pattern.c_str(), &gData); // systems before Windows 7
-    if (h == INVALID_HANDLE_VALUE) return false;
-    rec.Handle = reinterpret_cast<std::intptr_t>(h);
-    gFirstPending = true;
-    ++gCounts.Opens;
-    rec.Dir = IdentifyDir(dir);
-    return true;
-}
-
-bool FindNextEntry(SearchRec& rec) {
-    if (rec.Handle == -1) return false;
-    if (gFirstPending) {
-        gFirstPending = false;
-    } else if (!::FindNextFileA(ToHandle(rec.Handle), &gData)) {
-        return false;
+        h = ::FindFirstFileA(pattern.c_str(), &data); // systems before Windows 7
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD e = ::GetLastError();
+        if (e == ERROR_NOT_ENOUGH_MEMORY || e == ERROR_OUTOFMEMORY ||
+            e == ERROR_TOO_MANY_OPEN_FILES)
+            return DirResult{DirFault::Resource, static_cast<int>(e)};
+        return DirResult{DirFault::Unreadable, static_cast<int>(e)};
     }
-    LoadEntry(rec);
-    ++gCounts.Entries;
-    return true;
+    reader.Search = reinterpret_cast<std::intptr_t>(h);
+    reader.Pending = true;
+    return DirResult{};
 }
 
-void FindClose(SearchRec& rec) {
-    if (rec.Handle != -1) ::FindClose(ToHandle(rec.Handle));
-    rec.Handle = -1;
-    gFirstPending = false;
+bool ReadEntry(const DirHandle&, DirReader& reader, DirEntry& entry, DirResult& result) {
+    result = DirResult{};
+    if (reader.Search == -1) return false;
+    WIN32_FIND_DATAA& data = FindData(reader);
+    for (;;) {
+        if (reader.Pending) {
+            reader.Pending = false;
+        } else if (!::FindNextFileA(ToHandle(reader.Search), &data)) {
+            return false;
+        }
+        const char* name = data.cFileName;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        entry.Name.assign(name);
+        entry.Native.clear();
+        entry.Attr = data.dwFileAttributes;
+        entry.Size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        EntryCount.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
 }
 
-const SearchCounters& SearchCounts() {
-    return gCounts;
+void StopReading(DirReader& reader) {
+    if (reader.Search != -1) ::FindClose(ToHandle(reader.Search));
+    reader.Search = -1;
+    reader.Pending = false;
+}
+
+SearchCounters SearchCounts() {
+    return SearchCounters{OpenCount.load(), EntryCount.load(), 0};
 }
 
 char PathSeparator() {

@@ -31,6 +31,10 @@ int CloseFile(FileHandle h);
 // frame per level) and returns its result.
 int RunOnLargeStack(int (*fn)());
 
+// How many files the process may hold open at once (a large number where
+// there is no limit).
+std::int64_t OpenFileLimit();
+
 // The number of processors online (at least 1).
 std::int32_t OnlineProcessors();
 

@@ -128,6 +128,14 @@ int RunOnLargeStack(int (*fn)()) {
     return call.Result;
 }
 
+std::int64_t OpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur > (rlim_t{1} << 30))
+        return std::int64_t{1} << 30;
+    return static_cast<std::int64_t>(limit.rlim_cur);
+}
+
 std::int32_t OnlineProcessors() {
     long n = ::sysconf(_SC_NPROCESSORS_ONLN);
     return n < 1 ? 1 : static_cast<std::int32_t>(std::min(n, 1024L));

@@ -135,6 +135,10 @@ int CloseFile(FileHandle h) {
     return 0;
 }
 
+std::int64_t OpenFileLimit() {
+    return std::int64_t{1} << 24; // handles are limited by memory alone
+}
+
 std::int32_t OnlineProcessors() {
     SYSTEM_INFO info;
     ::GetSystemInfo(&info);

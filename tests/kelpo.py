@@ -38,14 +38,19 @@ def command(args):
     return ([RUNNER] if RUNNER else []) + [EXE] + [str(a) for a in args]
 
 
+def environment(env):
+    """The process environment with `env` (a dict) laid over it, or None."""
+    return None if env is None else dict(os.environ, **env)
+
+
 def run(args=(), cwd=None, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=120,
-        user=None):
+        user=None, env=None, preexec_fn=None):
     """Runs the program with output redirected; returns exit code and bytes."""
     cmd = command(args)
     if user is not None:
         cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + cmd
     proc = subprocess.run(cmd, cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
-                          timeout=timeout)
+                          timeout=timeout, env=environment(env), preexec_fn=preexec_fn)
     return Result(proc.returncode, proc.stdout, proc.stderr)
 
 
@@ -54,7 +59,7 @@ def set_winsize(fd, cols, rows):
 
 
 def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=True,
-            quiet_after_esc=0.05):
+            quiet_after_esc=0.05, env=None):
     """Runs the program on a pseudo-terminal of cols x rows.
 
     keys: a sequence of (trigger, data): when the output so far (since the
@@ -69,7 +74,7 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
         os.setsid()
         fcntl.ioctl(0 if stdin_tty else 1, termios.TIOCSCTTY, 0)
 
-    proc = subprocess.Popen(command(args), cwd=cwd,
+    proc = subprocess.Popen(command(args), cwd=cwd, env=environment(env),
                             stdin=slave if stdin_tty else subprocess.DEVNULL,
                             stdout=slave, stderr=subprocess.PIPE,
                             preexec_fn=make_controlling)

@@ -117,20 +117,26 @@ class Unreadable(kelpo.Case):
         self.assertTrue(out[3].endswith(b">    1             7"), out[3])
         self.assertEqual(out[-1], b"+\xbb Total bytes: 7")
 
-    def test_directory_removed_while_the_report_waits(self):
+    def test_directory_removed_or_swapped_for_a_link_while_the_report_waits(self):
         self.native_only()
-        kelpo.make_tree(self.dir, {"d%02d" % i: {"f": 1000 + i} for i in range(30)})
+        elsewhere = kelpo.make_tree(os.path.join(self.dir, "elsewhere"), {"big": 10 ** 9})
+        for swap in ("removed", "link"):
+            top = kelpo.make_tree(os.path.join(self.dir, swap),
+                                  {"d%02d" % i: {"f": 1000 + i} for i in range(30)})
 
-        def remove_later():
-            shutil.rmtree(os.path.join(self.dir, "d27"))
-            return b" "
-        res = kelpo.run_pty([], cwd=self.dir, cols=80, rows=25,
-                            keys=[(b"Press any key", remove_later)])
-        self.assertEqual(res.rc, 0, res.err)
-        rows = "\n".join(kelpo.screen(res.raw, 80, 25))
-        self.assertRegex(rows, r"d27-+►    0             0")
-        total = sum(1000 + i for i in range(30) if i != 27)
-        self.assertIn("Total bytes: %s" % format(total, ","), rows)
+            def change():
+                shutil.rmtree(os.path.join(top, "d27"))
+                if swap == "link":
+                    os.symlink(elsewhere, os.path.join(top, "d27"))
+                return b" "
+            # One thread: the read-ahead would have read d27 before the pause.
+            res = kelpo.run_pty([], cwd=top, cols=80, rows=25,
+                                keys=[(b"Press any key", change)], env={"KELPO32_THREADS": "1"})
+            self.assertEqual(res.rc, 0, res.err)
+            rows = "\n".join(kelpo.screen(res.raw, 80, 25))
+            self.assertRegex(rows, r"d27-+►    0             0", swap)
+            total = sum(1000 + i for i in range(30) if i != 27)
+            self.assertIn("Total bytes: %s" % format(total, ","), rows, swap)
 
 
 class Sizes(kelpo.Case):

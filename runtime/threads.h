@@ -1,0 +1,42 @@
+// Threads, a lock and wake-ups for the walk's read-ahead. The POSIX and the
+// Win32 implementation live in threads_posix.cpp and threads_win32.cpp.
+#pragma once
+
+namespace rtl {
+
+struct Lock;
+struct Signal;
+struct Thread;
+
+// Each returns nullptr when the system has no room for it.
+Lock* NewLock();
+Signal* NewSignal();
+// Starts fn(arg) on a thread of its own; signals to the process are never
+// delivered to it.
+Thread* StartThread(void (*fn)(void*), void* arg);
+
+void FreeLock(Lock* lock);
+void FreeSignal(Signal* signal);
+// Waits for the thread to end and frees it.
+void JoinThread(Thread* thread);
+
+void Acquire(Lock* lock);
+void Release(Lock* lock);
+// Releases `lock` while it waits for a wake-up (or a spurious one), then
+// holds it again.
+void Wait(Signal* signal, Lock* lock);
+void WakeAll(Signal* signal);
+
+// Holds a lock for a scope.
+class Locked {
+  public:
+    explicit Locked(Lock* lock) : lock_(lock) { Acquire(lock_); }
+    ~Locked() { Release(lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+  private:
+    Lock* lock_;
+};
+
+} // namespace rtl

@@ -1,0 +1,93 @@
+#include "runtime/threads.h"
+
+#include <csignal>
+#include <new>
+#include <pthread.h>
+
+namespace rtl {
+
+struct Lock {
+    pthread_mutex_t Mutex = PTHREAD_MUTEX_INITIALIZER;
+};
+
+struct Signal {
+    pthread_cond_t Cond = PTHREAD_COND_INITIALIZER;
+};
+
+struct Thread {
+    pthread_t Id{};
+    void (*Fn)(void*) = nullptr;
+    void* Arg = nullptr;
+};
+
+namespace {
+void* ThreadMain(void* arg) {
+    auto* t = static_cast<Thread*>(arg);
+    t->Fn(t->Arg);
+    return nullptr;
+}
+} // namespace
+
+Lock* NewLock() {
+    return new (std::nothrow) Lock;
+}
+
+Signal* NewSignal() {
+    return new (std::nothrow) Signal;
+}
+
+Thread* StartThread(void (*fn)(void*), void* arg) {
+    auto* t = new (std::nothrow) Thread;
+    if (t == nullptr) return nullptr;
+    t->Fn = fn;
+    t->Arg = arg;
+    // The new thread starts with every signal blocked, so the main thread
+    // alone handles them (the terminal's mode, the stop sequence).
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    int rc = pthread_create(&t->Id, nullptr, ThreadMain, t);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (rc != 0) {
+        delete t;
+        return nullptr;
+    }
+    return t;
+}
+
+void FreeLock(Lock* lock) {
+    if (lock == nullptr) return;
+    pthread_mutex_destroy(&lock->Mutex);
+    delete lock;
+}
+
+void FreeSignal(Signal* signal) {
+    if (signal == nullptr) return;
+    pthread_cond_destroy(&signal->Cond);
+    delete signal;
+}
+
+void JoinThread(Thread* thread) {
+    if (thread == nullptr) return;
+    pthread_join(thread->Id, nullptr);
+    delete thread;
+}
+
+void Acquire(Lock* lock) {
+    pthread_mutex_lock(&lock->Mutex);
+}
+
+void Release(Lock* lock) {
+    pthread_mutex_unlock(&lock->Mutex);
+}
+
+void Wait(Signal* signal, Lock* lock) {
+    pthread_cond_wait(&signal->Cond, &lock->Mutex);
+}
+
+void WakeAll(Signal* signal) {
+    pthread_cond_broadcast(&signal->Cond);
+}
+
+} // namespace rtl
