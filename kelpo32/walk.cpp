@@ -612,7 +612,7 @@ class Walker {
 
     // Under the lock: the part joins the directory's listing, its children
     // the read-ahead queue; the directory is complete when nothing more comes.
-    void Publish(Dir_Rec* node, Part* part, std::vector<Dir_Rec*>& children, bool more,
+    void Publish(Dir_Rec* node, Part* part, const std::vector<Dir_Rec*>& children, bool more,
                  rtl::DirResult fault, const std::exception_ptr& error, bool outOfRecords) {
         rtl::Locked held(lock_);
         for (Dir_Rec* child : children) {

@@ -191,10 +191,7 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
             return false;
         }
         const char* name = ent->d_name;
-        bool knownDir = false;
-#ifdef DT_DIR
-        knownDir = ent->d_type == DT_DIR;
-#endif
+        bool knownDir = ent->d_type == DT_DIR;
 #endif
         if (IsDotOrDotDot(name)) continue;
         if (knownDir) {

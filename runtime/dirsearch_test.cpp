@@ -70,7 +70,11 @@ TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
 // An entry that is a symbolic link to a directory is never entered.
 TEST_F(DirSearch, SymbolicLinkToADirectoryIsNotOpened) {
     fs::create_directories(root_ / "real");
-    fs::create_directory_symlink(root_ / "real", root_ / "link");
+    try {
+        fs::create_directory_symlink(root_ / "real", root_ / "link");
+    } catch (const fs::filesystem_error&) {
+        GTEST_SKIP() << "no symbolic links here";
+    }
     DirHandle top, link;
     DirIdentity topId, linkId;
     ASSERT_EQ(OpenDirPath(root_.string(), top, topId).Fault, DirFault::None);

@@ -31,30 +31,37 @@ WIN32_FIND_DATAA& FindData(DirReader& reader) {
     return *reinterpret_cast<WIN32_FIND_DATAA*>(reader.Buffer.data());
 }
 
-DirIdentity IdentifyDir(const std::string& dir) {
-    DirIdentity id;
+// Identifies a directory; false when there is no directory of that name.
+bool IdentifyDir(const std::string& dir, DirIdentity& id) {
     HANDLE h = ::CreateFileA(dir.empty() ? "." : dir.c_str(), 0,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD e = ::GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_DIRECTORY ||
+            e == ERROR_INVALID_NAME || e == ERROR_BAD_PATHNAME)
+            return false;
+    } else {
         BY_HANDLE_FILE_INFORMATION info;
         bool ok = ::GetFileInformationByHandle(h, &info) != FALSE;
         ::CloseHandle(h);
+        if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
         if (ok && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0)) {
             id.Volume = info.dwVolumeSerialNumber;
             id.File = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-            return id;
+            return true;
         }
     }
     id.Volume = UnknownVolume;
     id.File = UnknownCount.fetch_add(1) + 1;
-    return id;
+    return true;
 }
 
 DirResult OpenPath(const std::string& path, DirHandle& dir, DirIdentity& id) {
     dir.Fd = -1;
+    dir.Path.clear();
+    if (!IdentifyDir(path, id)) return DirResult{DirFault::Unreadable, ERROR_PATH_NOT_FOUND};
     dir.Path = path;
-    id = IdentifyDir(path);
     OpenCount.fetch_add(1, std::memory_order_relaxed);
     return DirResult{};
 }
@@ -85,6 +92,7 @@ std::string FaultText(int code) {
 DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     reader.Search = -1;
     reader.Pending = false;
+    if (!dir.IsOpen()) return DirResult{DirFault::Unreadable, ERROR_PATH_NOT_FOUND};
     WIN32_FIND_DATAA& data = FindData(reader);
     std::string pattern = (dir.Path == ".\\" ? std::string() : dir.Path) + "*.*";
     HANDLE h = ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,

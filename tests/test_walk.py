@@ -1,0 +1,162 @@
+"""The walk: the same report whatever the number of threads, every directory
+opened once relative to its parent, and the program's own resource failures
+reported as failures."""
+
+import os
+import random
+import re
+import resource
+import shutil
+import subprocess
+
+import kelpo
+
+NOBODY = 65534
+SWITCHES = [[], ["/T"], ["/V1"], ["/V3", "/L"], ["/W60", "/L"], ["/T", "/V2", "/L"]]
+
+
+def is_root():
+    return hasattr(os, "geteuid") and os.geteuid() == 0
+
+
+def random_tree(root, seed):
+    """A seeded random tree: wide and deep directories, a chain past the drawn
+    levels, symbolic links to directories and files, unreadable directories.
+    Returns the directories it made unreadable."""
+    rnd = random.Random(seed)
+    locked = []
+    os.makedirs(root)
+    dirs = [root]
+    for i in range(rnd.randint(150, 300)):
+        parent = rnd.choice(dirs)
+        path = os.path.join(parent, "d%d" % i)
+        os.mkdir(path)
+        dirs.append(path)
+        for j in range(rnd.choice([0, 1, 3, 40])):
+            with open(os.path.join(path, "f%d" % j), "wb") as f:
+                f.truncate(rnd.choice([0, 7, 1000, 123456789, 5 * 10 ** 9]))
+        if rnd.random() < 0.1:
+            os.symlink(rnd.choice(dirs), os.path.join(path, "link%d" % i))
+        if rnd.random() < 0.05:
+            locked.append(path)
+    chain = rnd.choice(dirs)
+    for i in range(rnd.randint(60, 120)):
+        chain = os.path.join(chain, "c")
+        os.mkdir(chain)
+    with open(os.path.join(chain, "leaf"), "wb") as f:
+        f.truncate(42)
+    return locked
+
+
+class Threads(kelpo.Case):
+    def run_with(self, args, threads, cwd, user=None, mount=None):
+        cmd = kelpo.command(args)
+        if user is not None:
+            cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + cmd
+        if mount is not None:
+            cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+                   'mount --bind "$1" "$2" && shift 2 && exec "$@"', "sh"] + list(mount) + cmd
+        log = os.path.join(cwd, "logfile.txt")
+        if os.path.exists(log):
+            os.remove(log)
+        proc = subprocess.run(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=120,
+                              env=kelpo.environment({"KELPO32_THREADS": str(threads)}))
+        logged = open(log, "rb").read() if os.path.exists(log) else None
+        return proc.returncode, proc.stdout, proc.stderr, logged
+
+    def test_same_bytes_and_logs_with_one_two_and_eight_threads(self):
+        self.native_only()
+        # Run as another user when root, so that unreadable directories are.
+        user = NOBODY if is_root() and shutil.which("setpriv") else None
+        mount = is_root() and shutil.which("unshare") is not None
+        work = os.path.join(self.dir, "work")
+        os.makedirs(work)
+        os.chmod(self.dir, 0o755)
+        os.chmod(work, 0o777)
+        for seed in (1, 2, 3):
+            tree = os.path.join(self.dir, "t%d" % seed)
+            locked = random_tree(tree, seed)
+            for path in locked:
+                os.chmod(path, 0)
+            loop = None
+            if mount:
+                os.mkdir(os.path.join(tree, "loop"))
+                loop = (tree, os.path.join(tree, "loop"))
+            for args in SWITCHES:
+                first = self.run_with(args + [tree], 1, work, user, loop)
+                if loop and first[0] != 0 and b"mount" in first[2]:
+                    mount, loop = False, None  # bind mounts not allowed here
+                    first = self.run_with(args + [tree], 1, work, user, loop)
+                self.assertEqual(first[0], 0, first[2])
+                for threads in (2, 8):
+                    other = self.run_with(args + [tree], threads, work, user, loop)
+                    self.assertTrue(other == first, (seed, args, threads))
+
+    def test_same_bytes_on_every_platform(self):
+        layout = {"d%d" % i: {"e%d" % j: {"f": i * 100 + j} for j in range(i % 4)}
+                  for i in range(12)}
+        kelpo.make_tree(os.path.join(self.dir, "T"), layout)
+        results = set()
+        for threads in ("1", "4"):
+            res = kelpo.run(["/L", "T"], cwd=self.dir, env={"KELPO32_THREADS": threads})
+            self.assertEqual(res.rc, 0, res.err)
+            with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
+                results.add((res.out, f.read()))
+        self.assertEqual(len(results), 1)
+
+    def test_same_screen_up_to_an_early_escape(self):
+        self.native_only()
+        random_tree(os.path.join(self.dir, "t"), 4)
+        screens = set()
+        for threads in (1, 2, 8):
+            res = kelpo.run_pty(["t"], cwd=self.dir, cols=80, rows=25,
+                                keys=[(b"Press any key", b" "), (b"Press any key", b"\x1b")],
+                                env={"KELPO32_THREADS": str(threads)})
+            self.assertEqual(res.rc, 0, res.err)
+            screens.add(res.raw)
+        self.assertEqual(len(screens), 1)
+
+
+class Descriptors(kelpo.Case):
+    def test_each_directory_opened_once_relative_to_its_parent(self):
+        self.native_only()
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        tree = kelpo.make_tree(os.path.join(self.dir, "T"), {
+            "a": {"b": {"c": {"f": 1}}, "e": {}}, "g": {"h": {}}, "i": 5})
+        os.symlink(os.path.join(tree, "a"), os.path.join(tree, "link"))
+        trace = os.path.join(self.dir, "trace")
+        proc = subprocess.run(["strace", "-f", "-e", "trace=open,openat", "-o", trace]
+                              + kelpo.command(["T"]), cwd=self.dir, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60,
+                              env=kelpo.environment({"KELPO32_THREADS": "4"}))
+        if proc.returncode != 0 and b"ptrace" in proc.stderr:
+            self.skipTest("ptrace is not allowed here")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        with open(trace) as f:
+            opens = re.findall(r'openat\((\w+), "([^"]*)", ([A-Z_|]*O_DIRECTORY[A-Z_|]*)',
+                               f.read())
+        names = sorted(name for _, name, _ in opens)
+        self.assertEqual(names, ["T", "a", "b", "c", "e", "g", "h"])
+        for at, name, flags in opens:
+            if name != "T":
+                self.assertNotEqual(at, "AT_FDCWD", name)
+                self.assertIn("O_NOFOLLOW", flags)
+
+    def test_too_few_descriptors_is_an_error_not_an_empty_report(self):
+        self.native_only()
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {"b": {"f": 1}}})
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))
+        for threads in ("1", "4"):
+            res = kelpo.run(["T"], cwd=self.dir, env={"KELPO32_THREADS": threads},
+                            preexec_fn=limit)
+            self.assertEqual(res.rc, 1, res.err)
+            self.assertRegex(res.err, rb"^Exception EInOutError in module .*\r\nI/O error \d+\.")
+            self.assertNotIn(b"Total bytes", res.out)
+
+
+if __name__ == "__main__":
+    kelpo.main()
