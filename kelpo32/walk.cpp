@@ -157,6 +157,7 @@ class Walker {
                 rtl::JoinThread(t);
         }
         Abandon(consumer_);
+        Abandon(helper_);
         FreeTree(root_);
         rtl::FreeSignal(ready_);
         rtl::FreeSignal(work_);
@@ -172,7 +173,8 @@ class Walker {
         root_->Fault = rtl::OpenDirPath(startDir, root_->Handle, root_->Identity);
         rootVolume_ = root_->Identity.Volume;
         if (options_.Threads > 1) {
-            for (std::int32_t i = 0; i < options_.Threads; ++i) {
+            // The consumer lists too: it takes each directory no worker has.
+            for (std::int32_t i = 1; i < options_.Threads; ++i) {
                 rtl::Thread* t = rtl::StartThread(WorkerMain, this);
                 if (t == nullptr) break; // fewer helpers; the consumer lists the rest
                 threads_.push_back(t);
@@ -193,9 +195,13 @@ class Walker {
     Dir_Rec* root_ = nullptr;
     std::uint64_t rootVolume_ = 0;
     Lister consumer_;
+    Lister helper_;              // the consumer's, for a directory it lists while it waits
+    Dir_Rec* helping_ = nullptr; // that directory, until its listing is complete
 
     // Guarded by lock_.
     bool stopping_ = false;
+    std::int32_t waitingWorkers_ = 0;
+    bool consumerWaits_ = false;
     Dir_Rec* target_ = nullptr; // the directory the consumer reads now
     std::set<Dir_Rec*, WalkOrder> queue_;
     std::size_t buffered_ = 0; // cost of the parts not read yet
@@ -209,7 +215,13 @@ class Walker {
     // by every level.
     std::string walkPath_;
 
-    void WakeWorkers() { rtl::WakeAll(work_); }
+    // Wake-ups cost a system call each: only for threads that wait.
+    void WakeWorkers() {
+        if (waitingWorkers_ > 0) rtl::WakeAll(work_);
+    }
+    void WakeConsumer(const Dir_Rec* node) {
+        if (consumerWaits_ && node == target_) rtl::WakeAll(ready_);
+    }
 
     // ---- consumer side ----
 
@@ -230,18 +242,15 @@ class Walker {
         std::int32_t level = rtl::CheckedAdd<std::int32_t>(dir.Level, 1);
         std::int64_t childBytes = 0;
         for (;;) {
-            Dir_Rec* child = nullptr;
-            {
-                rtl::Locked held(lock_);
-                child = node->FirstChild;
-            }
+            // Once listed, only the consumer changes the list of children.
+            Dir_Rec* child = node->FirstChild;
             if (child == nullptr) break;
             std::int64_t sub = Consume(
                 child, WalkDir{walkPath_, child->Name, level, child->Id, listing.ChildCount});
+            node->FirstChild = child->Next;
+            if (node->FirstChild == nullptr) node->LastChild = nullptr;
             {
                 rtl::Locked held(lock_);
-                node->FirstChild = child->Next;
-                if (node->FirstChild == nullptr) node->LastChild = nullptr;
                 Release(child);
             }
             delete child;
@@ -257,26 +266,42 @@ class Walker {
     // directory here when no worker has taken it.
     void ReadListing(Dir_Rec* node, const WalkDir& dir, WalkListing& listing) {
         bool self = false;
+        Lister* lister = &consumer_;
         {
             rtl::Locked held(lock_);
             target_ = node;
-            if (node->State == Stage::Waiting) {
+            if (node == helping_) {
+                // Begun while waiting for another directory: go on with it.
+                self = true;
+                lister = &helper_;
+                helping_ = nullptr;
+            } else if (node->State == Stage::Waiting) {
                 self = true;
                 node->State = Stage::Listing;
                 if (node->Queued) queue_.erase(node);
                 node->Queued = false;
             }
-            WakeWorkers(); // a worker held back by the budget may be listing it
+            // A worker held back by the budget may be listing it.
+            if (buffered_ >= ReadAheadBudget) WakeWorkers();
         }
         bool more = true;
         for (;;) {
-            if (self && more) more = ListPart(node, consumer_, true);
+            if (self && more) more = ListPart(node, *lister, true);
             Part* part = nullptr;
             {
                 rtl::Locked held(lock_);
                 if (!self) {
-                    while (node->FirstPart == nullptr && node->State == Stage::Listing)
+                    while (node->FirstPart == nullptr && node->State == Stage::Listing) {
+                        // Rather than wait, list what comes next in the queue.
+                        if (buffered_ < ReadAheadBudget &&
+                            (helping_ != nullptr || !queue_.empty())) {
+                            Help();
+                            continue;
+                        }
+                        consumerWaits_ = true;
                         rtl::Wait(ready_, lock_);
+                        consumerWaits_ = false;
+                    }
                     // Handed back by a worker that ran out of descriptors.
                     if (node->FirstPart == nullptr && node->State == Stage::Waiting) {
                         node->State = Stage::Listing;
@@ -292,6 +317,7 @@ class Walker {
                     buffered_ -= part->Cost;
                     if (wasFull && buffered_ < ReadAheadBudget) WakeWorkers();
                 } else if (node->State == Stage::Listed) {
+                    target_ = nullptr;
                     break;
                 }
             }
@@ -300,8 +326,6 @@ class Walker {
                 TakePart(*owned, dir, listing);
             }
         }
-        rtl::Locked held(lock_);
-        target_ = nullptr;
     }
 
     void TakePart(const Part& part, const WalkDir& dir, WalkListing& listing) {
@@ -320,22 +344,30 @@ class Walker {
         listing.ChildCount = rtl::CheckedAdd<std::int32_t>(listing.ChildCount, part.Children);
     }
 
-    // What the listing ended with, raised or reported where it belongs.
-    void Settle(Dir_Rec* node, const WalkDir& dir) {
-        rtl::DirResult fault;
-        std::exception_ptr error;
-        bool outOfRecords = false;
-        {
-            rtl::Locked held(lock_);
-            fault = node->Fault;
-            error = node->Error;
-            outOfRecords = node->OutOfRecords;
+    // Lists one part of the earliest queued directory while the consumer's
+    // own is listed elsewhere. Called and returns under the lock.
+    void Help() {
+        if (helping_ == nullptr) {
+            helping_ = *queue_.begin();
+            queue_.erase(queue_.begin());
+            helping_->Queued = false;
+            helping_->State = Stage::Listing;
         }
-        if (error) std::rethrow_exception(error);
-        if (outOfRecords) events_.OutOfRecords();
-        if (fault.Fault == rtl::DirFault::Resource) rtl::RaiseIoError(fault.Code);
-        if (fault.Fault == rtl::DirFault::Unexpected)
-            events_.ReadFailed(dir, rtl::FaultText(fault.Code));
+        Dir_Rec* node = helping_;
+        rtl::Release(lock_);
+        bool more = ListPart(node, helper_, false);
+        rtl::Acquire(lock_);
+        if (!more) helping_ = nullptr;
+    }
+
+    // What the listing ended with, raised or reported where it belongs. The
+    // directory is listed: nothing changes these fields any more.
+    void Settle(const Dir_Rec* node, const WalkDir& dir) {
+        if (node->Error) std::rethrow_exception(node->Error);
+        if (node->OutOfRecords) events_.OutOfRecords();
+        if (node->Fault.Fault == rtl::DirFault::Resource) rtl::RaiseIoError(node->Fault.Code);
+        if (node->Fault.Fault == rtl::DirFault::Unexpected)
+            events_.ReadFailed(dir, rtl::FaultText(node->Fault.Code));
     }
 
     // A directory whose subtree is done: off the live set, its handle closed.
@@ -358,8 +390,11 @@ class Walker {
         Lister lister;
         rtl::Locked held(lock_);
         for (;;) {
-            while (!stopping_ && (queue_.empty() || buffered_ >= ReadAheadBudget))
+            while (!stopping_ && (queue_.empty() || buffered_ >= ReadAheadBudget)) {
+                ++waitingWorkers_;
                 rtl::Wait(work_, lock_);
+                --waitingWorkers_;
+            }
             if (stopping_) break;
             Dir_Rec* node = *queue_.begin();
             queue_.erase(queue_.begin());
@@ -371,8 +406,11 @@ class Walker {
                 more = ListPart(node, lister, false);
                 if (!more) break;
                 rtl::Acquire(lock_);
-                while (!stopping_ && buffered_ >= ReadAheadBudget && target_ != node)
+                while (!stopping_ && buffered_ >= ReadAheadBudget && target_ != node) {
+                    ++waitingWorkers_;
                     rtl::Wait(work_, lock_);
+                    --waitingWorkers_;
+                }
                 bool stop = stopping_;
                 rtl::Release(lock_);
                 if (stop) {
@@ -541,7 +579,7 @@ class Walker {
                     rtl::Locked held(lock_);
                     node->State = Stage::Waiting;
                     lister.Started = false;
-                    if (node == target_) rtl::WakeAll(ready_);
+                    WakeConsumer(node);
                     return false;
                 }
                 if (fault.Fault == rtl::DirFault::None) {
@@ -661,7 +699,7 @@ class Walker {
             }
         }
         if (queued) WakeWorkers();
-        if (node == target_) rtl::WakeAll(ready_);
+        WakeConsumer(node);
     }
 
     // Frees the directories left when the walk ends early.
