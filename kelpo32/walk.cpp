@@ -139,8 +139,13 @@ class Walker {
   public:
     Walker(const WalkOptions& options, const WalkEvents& events)
         : options_(options), events_(events) {
-        std::int64_t limit = rtl::OpenFileLimit();
-        heldCap_ = std::clamp<std::int64_t>((limit - 32) / 2, 4, MaxHeldHandles);
+        // Descriptors: the standard ones, the log and the start directory
+        // aside, each listing thread needs up to four at a time; the held
+        // ones take what is left.
+        std::int64_t spare = rtl::OpenFileLimit() - 6;
+        std::int64_t threads = std::clamp<std::int64_t>(options.Threads, 1, spare / 8);
+        workers_ = static_cast<std::int32_t>(threads - 1);
+        heldCap_ = std::clamp<std::int64_t>(spare - 4 * threads, 1, MaxHeldHandles);
     }
     Walker(const Walker&) = delete;
     Walker& operator=(const Walker&) = delete;
@@ -172,9 +177,9 @@ class Walker {
         root_ = new Dir_Rec;
         root_->Fault = rtl::OpenDirPath(startDir, root_->Handle, root_->Identity);
         rootVolume_ = root_->Identity.Volume;
-        if (options_.Threads > 1) {
+        if (workers_ > 0) {
             // The consumer lists too: it takes each directory no worker has.
-            for (std::int32_t i = 1; i < options_.Threads; ++i) {
+            for (std::int32_t i = 0; i < workers_; ++i) {
                 rtl::Thread* t = rtl::StartThread(WorkerMain, this);
                 if (t == nullptr) break; // fewer helpers; the consumer lists the rest
                 threads_.push_back(t);
@@ -192,6 +197,7 @@ class Walker {
     rtl::Signal* work_ = nullptr;  // workers wait here for directories and budget
     rtl::Signal* ready_ = nullptr; // the consumer waits here for parts
     std::vector<rtl::Thread*> threads_;
+    std::int32_t workers_ = 0;
     Dir_Rec* root_ = nullptr;
     std::uint64_t rootVolume_ = 0;
     Lister consumer_;
@@ -433,49 +439,57 @@ class Walker {
     // whose handles were given up. Without the lock.
     rtl::DirResult OpenNode(Dir_Rec* node, rtl::DirHandle& handle, rtl::DirIdentity& id) {
         Dir_Rec* parent = node->Parent;
-        Dir_Rec* base = parent;
-        rtl::DirHandle baseHandle;
+        Dir_Rec* user = parent; // the level whose handle is borrowed
+        rtl::DirHandle from;
         {
             rtl::Locked held(lock_);
-            while (!base->Handle.IsOpen() && base != root_)
-                base = base->Parent;
-            ++base->Users;
-            baseHandle = base->Handle;
+            while (!user->Handle.IsOpen() && user != root_)
+                user = user->Parent;
+            ++user->Users;
+            from = user->Handle;
         }
-        std::vector<std::pair<Dir_Rec*, rtl::DirHandle>> reopened;
         rtl::DirResult result;
-        if (!baseHandle.IsOpen()) result = root_->Fault; // the start directory could not be opened
-        const rtl::DirHandle* from = &baseHandle;
+        if (!from.IsOpen()) result = root_->Fault; // the start directory could not be opened
         std::vector<Dir_Rec*> chain;
-        for (Dir_Rec* n = parent; n != base; n = n->Parent)
+        for (Dir_Rec* n = parent; n != user; n = n->Parent)
             chain.push_back(n);
+        bool temporary = false; // `from` is this call's to close
         for (auto it = chain.rbegin(); it != chain.rend() && result.Fault == rtl::DirFault::None;
              ++it) {
+            Dir_Rec* n = *it;
             rtl::DirHandle h;
             rtl::DirIdentity again;
-            result = rtl::OpenDirAt(*from, (*it)->NativeName(), h, again);
+            result = rtl::OpenDirAt(from, n->NativeName(), h, again);
+            if (temporary) rtl::CloseDir(from);
+            temporary = false;
             if (result.Fault != rtl::DirFault::None) break;
-            reopened.emplace_back(*it, h);
-            from = &reopened.back().second;
             // Renamed or replaced meanwhile: not the directory that was listed.
-            if (!(again == (*it)->Identity)) result = rtl::DirResult{rtl::DirFault::Unreadable, 0};
+            if (!(again == n->Identity)) {
+                rtl::CloseDir(h);
+                result = rtl::DirResult{rtl::DirFault::Unreadable, 0};
+                break;
+            }
+            from = h;
+            temporary = true;
+            // Kept while the level still has children to open.
+            rtl::Locked held(lock_);
+            if (!n->Handle.IsOpen() && n->ChildrenToOpen > (n == parent ? 1 : 0) && Keep(n)) {
+                n->Handle = h;
+                ++n->Users;
+                --user->Users;
+                Drop(user);
+                user = n;
+                temporary = false;
+            }
         }
         if (result.Fault == rtl::DirFault::None)
-            result = rtl::OpenDirAt(*from, node->NativeName(), handle, id);
+            result = rtl::OpenDirAt(from, node->NativeName(), handle, id);
+        if (temporary) rtl::CloseDir(from);
         rtl::Locked held(lock_);
-        --base->Users;
-        // Keep the reopened levels that still have children to open, deepest
-        // first; close the rest.
-        for (auto it = reopened.begin(); it != reopened.end(); ++it) {
-            Dir_Rec* n = it->first;
-            if (!n->Handle.IsOpen() && n->ChildrenToOpen > (n == parent ? 1 : 0) && Keep(n))
-                n->Handle = it->second;
-            else
-                rtl::CloseDir(it->second);
-        }
+        --user->Users;
+        Drop(user);
         --parent->ChildrenToOpen;
         Drop(parent);
-        if (base != parent) Drop(base);
         return result;
     }
 
