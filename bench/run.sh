@@ -2,10 +2,10 @@
 # Speed benchmark: Kelpo32 against the reference walker (the floor) and the
 # usual disk-usage tools, on generated trees of 100,000 and 1,000,000 entries.
 #
-#   bench/run.sh [--quick] [--runs N] [--rounds R] [--work DIR] [--kelpo32 PATH]
-#                [--no-install]
+#   bench/run.sh [--quick] [--runs N] [--rounds R] [--cold-runs C] [--work DIR]
+#                [--kelpo32 PATH] [--no-install]
 #
-#   --quick        only the 100,000-entry tree
+#   --quick        only the 100,000-entry tree, no depth and flat-directory runs
 #   --runs N       timed runs per command in each round (default 5)
 #   --rounds R     hyperfine sweeps over all commands (default 3); each starts
 #                  with 2 warm-up runs per command. Reported: the median over
@@ -14,18 +14,26 @@
 #   --work DIR     where the trees and results live
 #                  (default $KELPO32_BENCH_DIR or /var/tmp/kelpo32-bench;
 #                  put it on a real disk, not tmpfs)
+#   --cold-runs C  runs per command after dropping the page cache (default 3;
+#                  0 skips them). Needs root: before each run the bench
+#                  syncs and writes 3 to /proc/sys/vm/drop_caches; where
+#                  that is not allowed the cold column says so in a note
 #   --kelpo32 PATH use this binary instead of building build/posix/kelpo32
 #   --no-install   skip peers that are missing instead of installing them
 #
 # Builds the floor and the tree generator into build/bench, builds Kelpo32
 # with the posix preset, makes each tree once (kept and reused while the
 # generator is unchanged), checks that the walkers agree on the byte total,
-# then times every command with hyperfine (warm cache, output to /dev/null)
-# and measures peak RSS with /usr/bin/time. Prints a table: median wall
-# time and its ratio to the floor, CPU time (user + system, mean per run)
-# and its ratio, peak RSS. On a busy machine the CPU columns are the steadier
-# ones. Results are also kept in the work dir; bench/selftest.sh checks the
-# generator and the floor.
+# then times every command with hyperfine, warm (output to /dev/null) and
+# cold, and measures peak RSS with /usr/bin/time. Kelpo32 runs with
+# KELPO32_THREADS at 1, 2 and every core (the default). Prints a table:
+# median wall time warm and cold and their ratios to the floor, CPU time
+# (user + system, mean per warm run) and its ratio, peak RSS. On a busy
+# machine the CPU columns are the steadier ones. The full run also times
+# chains of 5,000 and 20,000 directories with /V1 and measures Kelpo32's
+# peak RSS on the 20,000-level chain and on one directory of 1,000,000
+# files. Results are also kept in the work dir; bench/selftest.sh checks
+# the generator and the floor.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -34,6 +42,7 @@ WORK=${KELPO32_BENCH_DIR:-/var/tmp/kelpo32-bench}
 QUICK=0
 RUNS=5
 ROUNDS=3
+COLD_RUNS=3
 INSTALL=1
 KELPO32=
 SEED=1
@@ -45,6 +54,7 @@ while (($#)); do
         --quick) QUICK=1 ;;
         --runs) RUNS=${2:?--runs needs a number}; shift ;;
         --rounds) ROUNDS=${2:?--rounds needs a number}; shift ;;
+        --cold-runs) COLD_RUNS=${2:?--cold-runs needs a number}; shift ;;
         --work) WORK=${2:?--work needs a directory}; shift ;;
         --kelpo32) KELPO32=${2:?--kelpo32 needs a path}; shift ;;
         --no-install) INSTALL=0 ;;
@@ -53,8 +63,8 @@ while (($#)); do
     esac
     shift
 done
-[[ $RUNS =~ ^[1-9][0-9]*$ && $ROUNDS =~ ^[1-9][0-9]*$ ]] ||
-    { echo "run.sh: --runs and --rounds take a positive number" >&2; exit 2; }
+[[ $RUNS =~ ^[1-9][0-9]*$ && $ROUNDS =~ ^[1-9][0-9]*$ && $COLD_RUNS =~ ^[0-9]+$ ]] ||
+    { echo "run.sh: --runs and --rounds take a positive number, --cold-runs a number" >&2; exit 2; }
 
 mkdir -p "$WORK" "$BIN"
 WORK=$(cd "$WORK" && pwd)
@@ -151,7 +161,13 @@ commands() {
     local t
     t=$(printf '%q' "$1")
     NAMES=() CMDS=()
-    if [[ -n $KELPO32 ]]; then NAMES+=("kelpo32 /N"); CMDS+=("$(printf '%q' "$KELPO32") /N $t"); fi
+    if [[ -n $KELPO32 ]]; then
+        local k n
+        k=$(printf '%q' "$KELPO32")
+        for n in "${SWEEP[@]}"; do
+            NAMES+=("kelpo32 /N threads=$n"); CMDS+=("env KELPO32_THREADS=$n $k /N $t")
+        done
+    fi
     NAMES+=("floor"); CMDS+=("$(printf '%q' "$BIN/floor") $t")
     if command -v du >/dev/null; then
         NAMES+=("du -b" "du -sb"); CMDS+=("du -b $t" "du -sb $t")
@@ -201,6 +217,25 @@ peak_rss_kib() {
     echo "$max"
 }
 
+# The thread sweep: 1, 2 and every core (Kelpo32's default, at most 16).
+CORES=$(nproc)
+((CORES > 16)) && CORES=16
+SWEEP=(1)
+((CORES >= 2)) && SWEEP+=(2)
+((CORES > 2)) && SWEEP+=("$CORES")
+DEFAULT_NAME="kelpo32 /N threads=$CORES"
+
+# Cold runs need the page cache dropped before each one.
+COLD=0
+if ((COLD_RUNS > 0)); then
+    if [[ $(id -u) == 0 ]] && sync && echo 3 2>/dev/null >/proc/sys/vm/drop_caches; then
+        COLD=1
+    else
+        note "cold runs skipped: the page cache cannot be dropped here (needs root and a writable /proc/sys/vm/drop_caches)"
+    fi
+fi
+DROP="sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
+
 declare -A RSS_KELPO32
 STAMP=$(date -u +%Y%m%d-%H%M%S)
 REPORT=$WORK/results-$STAMP.md
@@ -215,8 +250,9 @@ machine() {
 }
 
 {
-    echo "Kelpo32 speed benchmark: warm cache, output to /dev/null," \
-        "$ROUNDS rounds of 2 warm-up and $RUNS timed runs per command"
+    echo "Kelpo32 speed benchmark: output to /dev/null; warm cache:" \
+        "$ROUNDS rounds of 2 warm-up and $RUNS timed runs per command; cold cache:" \
+        "$( ((COLD)) && echo "$COLD_RUNS runs per command, page cache dropped before each" || echo "not measured")"
     machine
 } | tee "$REPORT"
 
@@ -246,19 +282,27 @@ for i in "${!LABELS[@]}"; do
         csvs+=("$csv")
     done
 
+    cold_csv=
+    if ((COLD)); then
+        say "timing ${#keep_cmds[@]} commands on $label with a cold cache ($COLD_RUNS runs)"
+        cold_csv=$WORK/hyperfine-$label-$STAMP-cold.csv
+        hyperfine -N --style basic --prepare "$DROP" --runs "$COLD_RUNS" --export-csv "$cold_csv" \
+            "${args[@]}" >>"$LOGS/hyperfine-$label.log" 2>&1
+    fi
+
     say "measuring peak RSS on $label"
     rss_file=$(mktemp)
     for j in "${!keep_cmds[@]}"; do
         kib=$(peak_rss_kib "${keep_cmds[$j]}")
         printf '%s\t%s\n' "${keep_names[$j]}" "$kib" >>"$rss_file"
-        [[ ${keep_names[$j]} == "kelpo32 /N" ]] && RSS_KELPO32[$label]=$kib
+        [[ ${keep_names[$j]} == "$DEFAULT_NAME" ]] && RSS_KELPO32[$label]=$kib
     done
 
     {
         echo
         echo "Tree $label: $(sed -n '2p' "$WORK/tree-$label.stamp")"
         echo
-        awk -F'\t' '
+        awk -F'\t' -v cold_file="${cold_csv:-}" '
             function median(list,    v, n, i, j, t) {
                 n = split(list, v, " ")
                 for (i = 2; i <= n; i++)
@@ -271,6 +315,7 @@ for i in "${!LABELS[@]}"; do
                 # Command names are chosen without commas, so plain splitting works.
                 # Columns: command,mean,stddev,median,user,system,min,max
                 split($0, f, ",")
+                if (FILENAME == cold_file) { cold[f[1]] = f[4]; next }
                 if (!(f[1] in wall)) order[++k] = f[1]
                 wall[f[1]] = wall[f[1]] " " f[4]
                 cpu[f[1]] = cpu[f[1]] " " (f[5] + f[6])
@@ -278,19 +323,85 @@ for i in "${!LABELS[@]}"; do
             END {
                 floor_t = ("floor" in wall) ? median(wall["floor"]) : 0
                 floor_c = ("floor" in cpu) ? median(cpu["floor"]) : 0
-                printf "| %-24s | %10s | %7s | %7s | %11s | %14s |\n", "command", "median (s)", "x floor",
-                    "CPU (s)", "CPU x floor", "peak RSS (MiB)"
-                printf "|%s|%s|%s|%s|%s|%s|\n", "--------------------------", "-----------:", "--------:",
-                    "--------:", "------------:", "---------------:"
+                floor_k = ("floor" in cold) ? cold["floor"] : 0
+                printf "| %-24s | %8s | %7s | %8s | %7s | %7s | %11s | %14s |\n", "command", "warm (s)",
+                    "x floor", "cold (s)", "x floor", "CPU (s)", "CPU x floor", "peak RSS (MiB)"
+                printf "|%s|%s|%s|%s|%s|%s|%s|%s|\n", "--------------------------", "---------:",
+                    "--------:", "---------:", "--------:", "--------:", "------------:", "---------------:"
                 for (i = 1; i <= k; i++) {
                     c = order[i]; t = median(wall[c]); u = median(cpu[c])
-                    printf "| %-24s | %10.3f | %7.2f | %7.3f | %11.2f | %14.1f |\n", c, t,
-                        floor_t ? t / floor_t : 0, u, floor_c ? u / floor_c : 0, rss[c] / 1024
+                    ct = (c in cold) ? sprintf("%8.3f", cold[c]) : sprintf("%8s", "-")
+                    cr = (c in cold && floor_k) ? sprintf("%7.2f", cold[c] / floor_k) : sprintf("%7s", "-")
+                    printf "| %-24s | %8.3f | %7.2f | %s | %s | %7.3f | %11.2f | %14.1f |\n", c, t,
+                        floor_t ? t / floor_t : 0, ct, cr, u, floor_c ? u / floor_c : 0, rss[c] / 1024
                 }
-            }' "$rss_file" "${csvs[@]}"
+            }' "$rss_file" "${csvs[@]}" ${cold_csv:+"$cold_csv"}
     } | tee -a "$REPORT"
     rm -f "$rss_file"
 done
+
+# ---- depth and one large directory ----------------------------------------------
+
+# make_chain N: $WORK/chain-N, N nested directories with one file at the bottom.
+make_chain() {
+    local dir=$WORK/chain-$1
+    [[ -f $dir.done ]] && { echo "$dir"; return; }
+    say "generating a chain of $1 directories"
+    rm -rf -- "$dir" && mkdir -p "$dir"
+    python3 - "$dir" "$1" <<'EOF'
+import os, sys
+fd = os.open(sys.argv[1], os.O_RDONLY)
+for _ in range(int(sys.argv[2])):
+    os.mkdir("d", dir_fd=fd)
+    nxt = os.open("d", os.O_RDONLY, dir_fd=fd)
+    os.close(fd)
+    fd = nxt
+os.close(os.open("leaf", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd))
+EOF
+    touch "$dir.done"
+    echo "$dir"
+}
+
+# make_flat N: $WORK/flat-N, one directory of N empty files.
+make_flat() {
+    local dir=$WORK/flat-$1
+    [[ -f $dir.done ]] && { echo "$dir"; return; }
+    say "generating one directory of $1 files"
+    rm -rf -- "$dir" && mkdir -p "$dir"
+    python3 - "$dir" "$1" <<'EOF'
+import os, sys
+fd = os.open(sys.argv[1], os.O_RDONLY)
+for i in range(int(sys.argv[2])):
+    os.close(os.open("f%07d" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd))
+EOF
+    touch "$dir.done"
+    echo "$dir"
+}
+
+if ((!QUICK)) && [[ -n $KELPO32 ]] && command -v python3 >/dev/null; then
+    c5=$(make_chain 5000)
+    c20=$(make_chain 20000)
+    flat=$(make_flat 1000000)
+    k=$(printf '%q' "$KELPO32")
+    csv=$WORK/hyperfine-depth-$STAMP.csv
+    say "timing the chains with /V1"
+    hyperfine -N --style basic --warmup 1 --runs "$RUNS" --export-csv "$csv" \
+        -n chain-5000 "$k /V1 $(printf '%q' "$c5")" -n chain-20000 "$k /V1 $(printf '%q' "$c20")" \
+        >>"$LOGS/hyperfine-depth.log" 2>&1
+    say "measuring peak RSS on the chain and the flat directory"
+    rss_chain=$(peak_rss_kib "$k /V1 $(printf '%q' "$c20")")
+    rss_flat=$(peak_rss_kib "$k /N $(printf '%q' "$flat")")
+    rss_flat_log=$(cd "$WORK" && peak_rss_kib "$k /N /L $(printf '%q' "$flat")")
+    {
+        echo
+        awk -F, 'NR > 1 { t[$1] = $4 } END {
+            printf "Depth, /V1, warm: 5,000 levels %.3f s, 20,000 levels %.3f s (%.2f times)\n",
+                t["chain-5000"], t["chain-20000"], t["chain-5000"] ? t["chain-20000"] / t["chain-5000"] : 0 }' "$csv"
+        awk -v a="$rss_chain" -v b="$rss_flat" -v c="$rss_flat_log" 'BEGIN {
+            printf "Kelpo32 peak RSS: 20,000-level chain %.1f MiB, one directory of 1,000,000 files %.1f MiB (%.1f MiB with /L)\n",
+                a / 1024, b / 1024, c / 1024 }'
+    } | tee -a "$REPORT"
+fi
 
 {
     if [[ -n $KELPO32 ]]; then

@@ -16,6 +16,7 @@
 #include "runtime/threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -155,6 +156,7 @@ class Walker {
             {
                 rtl::Locked held(lock_);
                 stopping_ = true;
+                stopNow_.store(true, std::memory_order_relaxed);
                 WakeWorkers();
                 rtl::WakeAll(ready_);
             }
@@ -206,6 +208,9 @@ class Walker {
 
     // Guarded by lock_.
     bool stopping_ = false;
+    // Read without the lock between entries, so a worker in a slow directory
+    // lets the run end at once.
+    std::atomic<bool> stopNow_{false};
     std::int32_t waitingWorkers_ = 0;
     bool consumerWaits_ = false;
     Dir_Rec* target_ = nullptr; // the directory the consumer reads now
@@ -602,7 +607,8 @@ class Walker {
                 }
             }
             std::size_t entries = 0;
-            while (lister.Reading && entries < PartEntries && part->Records.size() < PartBytes) {
+            while (lister.Reading && entries < PartEntries && part->Records.size() < PartBytes &&
+                   !(!consumer && stopNow_.load(std::memory_order_relaxed))) {
                 rtl::DirEntry& e = lister.Entry;
                 if (!rtl::ReadEntry(lister.Handle, lister.Reader, e, fault)) {
                     rtl::StopReading(lister.Reader);
