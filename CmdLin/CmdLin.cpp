@@ -8,8 +8,8 @@ namespace {
 
 constexpr std::size_t MaxValueText = 255;
 
-bool IsSwitchArg(const std::string& arg) {
-    return !arg.empty() && IsSwitchText(arg);
+bool IsSwitchArg(std::int32_t i) {
+    return SourceArgIsSwitch(i);
 }
 
 bool ReadDigits(std::string_view text, unsigned base, std::uint64_t limit, std::uint64_t& value) {
@@ -56,7 +56,7 @@ std::int32_t SwitchIndex(unsigned char letter) {
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i) {
         std::string p = ArgText(i);
-        if (IsSwitchArg(p) && p.size() >= 2 &&
+        if (IsSwitchArg(i) && p.size() >= 2 &&
             LowerLetter(static_cast<unsigned char>(p[1])) == wanted)
             return i;
     }
@@ -112,7 +112,7 @@ std::int32_t PositionalCount() {
     std::int32_t n = 0;
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i)
-        if (!IsSwitchArg(ArgText(i))) ++n;
+        if (!IsSwitchArg(i)) ++n;
     return n;
 }
 
@@ -121,10 +121,23 @@ std::string PositionalParam(std::int32_t n) {
     std::int32_t seen = 0;
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i) {
-        std::string p = ArgText(i);
-        if (!IsSwitchArg(p) && ++seen == n) return p;
+        if (!IsSwitchArg(i) && ++seen == n) return ArgText(i);
     }
     return std::string();
+}
+
+std::vector<std::string> LongOptions() {
+    std::vector<std::string> names;
+    std::int32_t count = ArgCount();
+    for (std::int32_t i = 1; i <= count; ++i)
+        if (SourceArgIsLongOption(i)) names.push_back(ArgText(i).substr(2));
+    return names;
+}
+
+bool HasLongOption(std::string_view name) {
+    for (const std::string& option : LongOptions())
+        if (option == name) return true;
+    return false;
 }
 
 } // namespace CmdLin

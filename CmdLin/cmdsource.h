@@ -15,5 +15,10 @@ std::string SourceArg(int i);
 std::string ProgramPath();
 // Whether an argument counts as a switch on this platform.
 bool IsSwitchText(std::string_view arg);
+// Whether argument i (1 to SourceArgCount()) is a switch where it stands: on
+// POSIX every argument after "--" is positional, whatever its text.
+bool SourceArgIsSwitch(int i);
+// Whether argument i is a long option ("--NAME" before any "--"); never on Windows.
+bool SourceArgIsLongOption(int i);
 
 } // namespace CmdLin

@@ -38,4 +38,12 @@ bool IsSwitchText(std::string_view arg) {
     return !arg.empty() && (arg.front() == '-' || arg.front() == '/');
 }
 
+bool SourceArgIsSwitch(int i) {
+    return IsSwitchText(SourceArg(i));
+}
+
+bool SourceArgIsLongOption(int) {
+    return false;
+}
+
 } // namespace CmdLin

@@ -86,6 +86,7 @@ void SetRedirectedProfile() {
 
 void RunBody() {
     auto& out = rtl::StdOut();
+    CheckLongOptions();
     WriteLine("Kelpo32");
     SetStartValues();
     bool console = !crt32_pipe::IsRedirected();

@@ -35,6 +35,15 @@ std::unordered_set<rtl::DirIdentity, IdentityHash> OpenPath;
 // takes them off again, so a deep tree costs no copy of its path per level.
 std::string WalkPath;
 
+// The file system of the start directory, for OneFileSystem.
+std::uint64_t StartVolume = 0;
+
+// Whether the directory just opened lies on another file system than the start.
+bool OtherFileSystem() {
+    if (Level == 0) StartVolume = SearchRec.Dir.Volume;
+    return OneFileSystem && SearchRec.Dir.Volume != StartVolume;
+}
+
 void EnterWalkPath(const std::string& name) {
     WalkPath += name;
     if (!WalkPath.empty() && WalkPath.back() != rtl::PathSeparator())
@@ -138,7 +147,7 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
         } closer;
         // A directory met again on its own path (a loop through a mount) is
         // reported like one that cannot be read.
-        if (OpenPath.count(SearchRec.Dir) == 0) {
+        if (OpenPath.count(SearchRec.Dir) == 0 && !OtherFileSystem()) {
             entered = true;
             while (rtl::FindNextEntry(SearchRec)) {
                 const std::string& entry = SearchRec.Name;

@@ -5,6 +5,7 @@ namespace kelpo32 {
 bool TreeOnly = false;
 bool NoWait = false;
 bool LogEnabled = false;
+bool OneFileSystem = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
 std::int32_t ScreenWidth = 0;
@@ -28,7 +29,7 @@ rtl::TextOut LogFile;
 std::int64_t GrandTotal = 0;
 
 void ResetReportState() {
-    TreeOnly = NoWait = LogEnabled = false;
+    TreeOnly = NoWait = LogEnabled = OneFileSystem = false;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     ScreenWidth = OutputWidth = PageLines = LinesOnPage = Level = 0;

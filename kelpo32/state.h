@@ -17,6 +17,7 @@ inline constexpr std::int32_t SegmentCount = 80;
 extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
+extern bool OneFileSystem; // directories on another file system are not entered
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
 extern std::int32_t ScreenWidth;

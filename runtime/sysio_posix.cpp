@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Start of the program image, defined by GNU linkers.
@@ -73,9 +74,32 @@ int WriteFile(FileHandle h, const char* data, std::size_t size) {
     return 0;
 }
 
+// The file is written only as a regular file: a symbolic link of its name is
+// not followed (nor its target created), and a FIFO or a device is never waited
+// for. It is emptied only once it is known to be a regular file.
 int CreateFileForWrite(const std::string& name, FileHandle& h) {
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return MapErrno(errno);
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // ELOOP: a symbolic link; ENXIO: a FIFO without a reader or a device
+        // without its hardware.
+        int e = errno;
+        return (e == ELOOP || e == ENXIO || e == EAGAIN) ? IoAccessDenied : MapErrno(e);
+    }
+    struct stat st {};
+    int code = 0;
+    if (::fstat(fd, &st) != 0)
+        code = MapErrno(errno);
+    else if (!S_ISREG(st.st_mode))
+        code = IoAccessDenied;
+    else if (::ftruncate(fd, 0) != 0)
+        code = MapErrno(errno);
+    else if (int flags = ::fcntl(fd, F_GETFL);
+             flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1)
+        code = MapErrno(errno);
+    if (code != 0) {
+        ::close(fd);
+        return code;
+    }
     h = fd;
     return 0;
 }
