@@ -54,7 +54,7 @@ def set_winsize(fd, cols, rows):
 
 
 def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=True,
-            quiet_after_esc=0.05):
+            quiet_after_esc=0.05, env=None):
     """Runs the program on a pseudo-terminal of cols x rows.
 
     keys: a sequence of (trigger, data): when the output so far (since the
@@ -69,7 +69,7 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
         os.setsid()
         fcntl.ioctl(0 if stdin_tty else 1, termios.TIOCSCTTY, 0)
 
-    proc = subprocess.Popen(command(args), cwd=cwd,
+    proc = subprocess.Popen(command(args), cwd=cwd, env=env,
                             stdin=slave if stdin_tty else subprocess.DEVNULL,
                             stdout=slave, stderr=subprocess.PIPE,
                             preexec_fn=make_controlling)
