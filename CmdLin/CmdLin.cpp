@@ -2,6 +2,8 @@
 
 #include "CmdLin/cmdsource.h"
 
+#include <algorithm>
+
 namespace CmdLin {
 
 namespace {
@@ -135,9 +137,8 @@ std::vector<std::string> LongOptions() {
 }
 
 bool HasLongOption(std::string_view name) {
-    for (const std::string& option : LongOptions())
-        if (option == name) return true;
-    return false;
+    auto options = LongOptions();
+    return std::find(options.begin(), options.end(), name) != options.end();
 }
 
 } // namespace CmdLin

@@ -121,6 +121,7 @@ void OnStopSignal(int sig) {
     ::sigaction(sig, &dfl, &mine);
     Unblock(sig);
     ::raise(sig); // the job stops here until SIGCONT
+    // cppcheck-suppress unreachableCode ; raise returns once the job goes on
     ::sigaction(sig, &mine, nullptr);
     errno = savedErrno;
 }

@@ -74,6 +74,22 @@ int WriteFile(FileHandle h, const char* data, std::size_t size) {
     return 0;
 }
 
+namespace {
+
+// Checks that an open file is a regular file, empties it and makes its writes
+// blocking again; 0 or an I/O error code.
+int PrepareRegularFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return MapErrno(errno);
+    if (!S_ISREG(st.st_mode)) return IoAccessDenied;
+    if (::ftruncate(fd, 0) != 0) return MapErrno(errno);
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return MapErrno(errno);
+    return 0;
+}
+
+} // namespace
+
 // The file is written only as a regular file: a symbolic link of its name is
 // not followed (nor its target created), and a FIFO or a device is never waited
 // for. It is emptied only once it is known to be a regular file.
@@ -85,18 +101,7 @@ int CreateFileForWrite(const std::string& name, FileHandle& h) {
         int e = errno;
         return (e == ELOOP || e == ENXIO || e == EAGAIN) ? IoAccessDenied : MapErrno(e);
     }
-    struct stat st {};
-    int code = 0;
-    if (::fstat(fd, &st) != 0)
-        code = MapErrno(errno);
-    else if (!S_ISREG(st.st_mode))
-        code = IoAccessDenied;
-    else if (::ftruncate(fd, 0) != 0)
-        code = MapErrno(errno);
-    else if (int flags = ::fcntl(fd, F_GETFL);
-             flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1)
-        code = MapErrno(errno);
-    if (code != 0) {
+    if (int code = PrepareRegularFile(fd); code != 0) {
         ::close(fd);
         return code;
     }
