@@ -146,7 +146,7 @@ class JobControl(kelpo.Case):
             self.assertEqual(sh.mode(), sh.cooked)
 
 
-class Pipes(kelpo.Case):
+class Output(kelpo.Case):
     def test_reader_quits_while_the_keyboard_is_a_terminal(self):
         posix_only(self)
         kelpo.make_tree(self.dir, {"d%04d" % i: {} for i in range(3000)})
@@ -171,6 +171,31 @@ class Pipes(kelpo.Case):
         self.assertEqual(termios.tcgetattr(slave), before)
         os.close(master)
         os.close(slave)
+
+
+    def test_sigint_without_the_keyboard_stops_the_report(self):
+        posix_only(self)
+        kelpo.make_tree(self.dir, {"d%04d" % i: {} for i in range(3000)})
+        proc = subprocess.Popen(kelpo.command([]), cwd=self.dir, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        head = proc.stdout.read(100)
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=30)
+        self.assertEqual((proc.returncode, err), (0, b""))
+        self.assertTrue((head + out).endswith(b"\r\n \r\n"), out[-40:])
+        self.assertNotIn(b"Total bytes", out)
+
+    def test_file_size_limit_is_a_full_disk(self):
+        posix_only(self)
+        import resource
+        kelpo.make_tree(self.dir, {"d%04d" % i: {} for i in range(300)})
+        with open(os.path.join(self.dir, "out.txt"), "wb") as out:
+            proc = subprocess.run(
+                kelpo.command([]), cwd=self.dir, stdin=subprocess.DEVNULL, stdout=out,
+                stderr=subprocess.PIPE, timeout=30,
+                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (8192, 8192)))
+        self.assertEqual(proc.returncode, 1)
+        self.assertRegex(proc.stderr, rb"\r\nDisk full\.\r\n$")
 
 
 class LongOptions(kelpo.Case):
