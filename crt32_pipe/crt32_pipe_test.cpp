@@ -41,12 +41,5 @@ TEST(PresentText, NamesAreSanitisedUtf8) {
         EXPECT_EQ(Shown(name, true), shown) << name;
 }
 
-TEST(PresentText, AsciiTerminalAndLineEnds) {
-    SetPresentation(false, true);
-    EXPECT_EQ(Shown(std::string("\xC3\xC4\xB3  \0\xC0\xAF\x10\x07\r\n\r", 13), false),
-              "+-|   +>>?\n\r");
-    SetPresentation(true, false);
-}
-
 } // namespace
 } // namespace crt32_pipe
