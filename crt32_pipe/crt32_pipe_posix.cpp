@@ -147,10 +147,13 @@ void Handle(int sig, void (*handler)(int)) {
 
 void InstallSignalHandlers() {
     // Every signal whose default action ends the process.
-    for (int sig :
-         {SIGHUP, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2,
-          SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGSYS, SIGPROF, SIGVTALRM, SIGPOLL})
+    for (int sig : {SIGHUP, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV,
+                    SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGSYS, SIGPROF, SIGVTALRM})
         Handle(sig, OnEndSignal);
+        // Linux's own, beside the POSIX ones.
+#ifdef SIGPOLL
+    Handle(SIGPOLL, OnEndSignal);
+#endif
 #ifdef SIGSTKFLT
     Handle(SIGSTKFLT, OnEndSignal);
 #endif
