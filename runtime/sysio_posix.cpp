@@ -96,10 +96,11 @@ int PrepareRegularFile(int fd) {
 int CreateFileForWrite(const std::string& name, FileHandle& h) {
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
-        // ELOOP: a symbolic link; ENXIO: a FIFO without a reader or a device
-        // without its hardware.
+        // ELOOP: a symbolic link; ENXIO: a FIFO without a reader, a socket or
+        // a device without its hardware; EISDIR: a directory.
         int e = errno;
-        return (e == ELOOP || e == ENXIO || e == EAGAIN) ? IoAccessDenied : MapErrno(e);
+        bool notAFile = e == ELOOP || e == ENXIO || e == EAGAIN || e == EISDIR;
+        return notAFile ? IoAccessDenied : MapErrno(e);
     }
     if (int code = PrepareRegularFile(fd); code != 0) {
         ::close(fd);

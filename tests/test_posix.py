@@ -221,12 +221,12 @@ class Conventions(Posix):
         with open(os.path.join(self.dir, "other.txt"), "wb") as f:
             f.write(b"keep")
         for make in (lambda: os.symlink("other.txt", log), lambda: os.symlink("new.txt", log),
-                     lambda: os.mkfifo(log)):
+                     lambda: os.mkfifo(log), lambda: os.mkdir(log)):
             make()
             res = kelpo.run(["/L"], cwd=self.dir, timeout=10)  # a FIFO: at once
             self.assertEqual((res.rc, res.out), (1, b"Kelpo32\r\n"))
             self.assertTrue(res.err.endswith(b"\r\nFile access denied.\r\n"), res.err)
-            os.remove(log)
+            (os.rmdir if os.path.isdir(log) else os.remove)(log)
         self.assertEqual(sorted(os.listdir(self.dir)), ["other.txt"])
         with open(os.path.join(self.dir, "other.txt"), "rb") as f:
             self.assertEqual(f.read(), b"keep")
