@@ -363,16 +363,14 @@ class ZipPackageTest(unittest.TestCase):
 
         version = project_version()
         parts = [int(p) for p in f"{version}.0".split(".")]
-        fixed, strings = read_version_resource(resource(16))
-        self.assertEqual(fixed[0], 0xFEEF04BD)
+        fixed, string = read_version_resource(resource(16))
         packed = [parts[0] << 16 | parts[1], parts[2] << 16 | parts[3]]
-        self.assertEqual(list(fixed[2:6]), packed * 2)
-        self.assertEqual(strings["FileVersion"], version)
-        self.assertEqual(strings["ProductVersion"], version)
-        self.assertEqual(strings["ProductName"], "Kelpo32")
-        self.assertEqual(strings["OriginalFilename"], "kelpo32.exe")
-        self.assertIn(strings["LegalCopyright"], license_text())
-        self.assertTrue(strings["FileDescription"])
+        self.assertEqual(list(fixed[2:6]), packed * 2)  # file and product version
+        for key, value in (("FileVersion", version), ("ProductVersion", version),
+                           ("ProductName", "Kelpo32"), ("OriginalFilename", "kelpo32.exe")):
+            self.assertEqual(string(key), value)
+        self.assertIn(string("LegalCopyright") + "\n", license_text())
+        self.assertTrue(string("FileDescription"))
 
         manifest = ET.fromstring(resource(24))
         v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
@@ -398,40 +396,16 @@ class ZipPackageTest(unittest.TestCase):
 
 
 def read_version_resource(data):
-    """The VS_FIXEDFILEINFO fields and the strings of a version resource.
+    """The VS_FIXEDFILEINFO fields of a version resource, and its strings by key.
 
-    Every node is: length, value length, type (1: text), a NUL-ended UTF-16
-    key, the value and the children, each aligned to 4 bytes.
-    """
-    def text(pos):
-        end = pos
-        while data[end:end + 2] != b"\0\0":
-            end += 2
-        return data[pos:end].decode("utf-16-le"), end + 2
+    A string's value follows its NUL-ended UTF-16 key, aligned to 4 bytes."""
+    fixed = struct.unpack_from("<13I", data, data.index(struct.pack("<I", 0xFEEF04BD)))
 
-    def align(pos):
-        return (pos + 3) & ~3
-
-    fixed, strings = None, {}
-
-    def walk(pos, end, depth):
-        nonlocal fixed
-        while pos + 6 <= end:
-            length, value_length, kind = struct.unpack_from("<HHH", data, pos)
-            if length == 0:
-                raise AssertionError(f"empty node at {pos} in the version resource")
-            key, value = text(pos + 6)
-            value = align(value)
-            if depth == 0:
-                fixed = struct.unpack_from("<13I", data, value)
-            elif depth == 3 and kind == 1:
-                strings[key] = text(value)[0]
-            size = 2 * value_length if kind == 1 else value_length
-            walk(align(value + size), pos + length, depth + 1)
-            pos = align(pos + length)
-
-    walk(0, len(data), 0)
-    return fixed, strings
+    def string(key):
+        pos = data.index((key + "\0").encode("utf-16-le")) + 2 * len(key) + 2
+        pos = (pos + 3) & ~3
+        return data[pos:].decode("utf-16-le", "replace").split("\0", 1)[0]
+    return fixed, string
 
 
 def main():
