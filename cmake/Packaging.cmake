@@ -32,9 +32,9 @@ endif()
 
 include(GNUInstallDirs)
 
-set(packaging_in ${CMAKE_SOURCE_DIR}/packaging)
-set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
-file(READ ${CMAKE_SOURCE_DIR}/LICENSE license)
+set(packaging_in ${PROJECT_SOURCE_DIR}/packaging)
+set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
 if(NOT license MATCHES "(Copyright \\(c\\) ([^\n]+))")
   message(FATAL_ERROR "LICENSE has no copyright line")
 endif()
@@ -63,30 +63,30 @@ if(WIN32)
   # The .zip is flat: the program and its two text files side by side, so it
   # holds its own component, outside a plain `cmake --install`.
   find_program(KELPO32_GROFF groff)
-  set(text_dir ${CMAKE_BINARY_DIR}/package-text)
+  set(text_dir ${PROJECT_BINARY_DIR}/package-text)
   set(manual_txt ${text_dir}/MANUAL.TXT)
   set(usage_txt ${text_dir}/USAGE.TXT)
   set(license_txt ${text_dir}/LICENSE.TXT)
   set(text_files ${license_txt} ${usage_txt})
   add_custom_command(
     OUTPUT ${license_txt}
-    COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/LICENSE -DOUT=${license_txt}
+    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/LICENSE -DOUT=${license_txt}
             -P ${CMAKE_CURRENT_LIST_FILE}
-    DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_LIST_FILE}
     COMMENT "Writing LICENSE.TXT")
   add_custom_command(
     OUTPUT ${usage_txt}
-    COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/docs/USAGE.md -DOUT=${usage_txt}
+    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/USAGE.md -DOUT=${usage_txt}
             -P ${CMAKE_CURRENT_LIST_FILE}
-    DEPENDS ${CMAKE_SOURCE_DIR}/docs/USAGE.md ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/USAGE.md ${CMAKE_CURRENT_LIST_FILE}
     COMMENT "Writing USAGE.TXT")
   if(KELPO32_GROFF)
     list(APPEND text_files ${manual_txt})
     add_custom_command(
       OUTPUT ${manual_txt}
-      COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/docs/kelpo32.1 -DOUT=${manual_txt}
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/kelpo32.1 -DOUT=${manual_txt}
               -DGROFF=${KELPO32_GROFF} -P ${CMAKE_CURRENT_LIST_FILE}
-      DEPENDS ${CMAKE_SOURCE_DIR}/docs/kelpo32.1 ${CMAKE_CURRENT_LIST_FILE}
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/kelpo32.1 ${CMAKE_CURRENT_LIST_FILE}
       COMMENT "Rendering the manual page as MANUAL.TXT")
   else()
     message(WARNING "groff not found: the .zip will lack MANUAL.TXT")
@@ -112,12 +112,27 @@ if(WIN32)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
-  set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};windows_zip;/")
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};windows_zip;/")
 else()
   # The manual page and the Debian changelog compressed as Debian wants them:
   # gzip -9 without name or time stamp, so equal input gives equal bytes.
   find_program(KELPO32_GZIP gzip REQUIRED)
+  # The changelog's date: SOURCE_DATE_EPOCH when set, else the time of the last
+  # commit, so that two builds of one commit make the same package.
+  set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+  find_package(Git QUIET)
+  if(saved_epoch STREQUAL "" AND GIT_FOUND)
+    execute_process(
+      COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      OUTPUT_VARIABLE commit_time
+      OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(commit_time MATCHES "^[0-9]+$")
+      set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
+    endif()
+  endif()
   string(TIMESTAMP KELPO32_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
   configure_file(${packaging_in}/changelog.in ${packaging_out}/in/changelog @ONLY)
   # The licence text as a DEP-5 paragraph: indented by one blank, "." for an
   # empty line.
@@ -130,7 +145,7 @@ else()
   configure_file(${packaging_in}/copyright.in ${packaging_out}/copyright @ONLY)
 
   set(docs)
-  foreach(in ${CMAKE_SOURCE_DIR}/docs/kelpo32.1 ${packaging_out}/in/changelog)
+  foreach(in ${PROJECT_SOURCE_DIR}/docs/kelpo32.1 ${packaging_out}/in/changelog)
     get_filename_component(name ${in} NAME)
     add_custom_command(
       OUTPUT ${packaging_out}/${name}.gz
