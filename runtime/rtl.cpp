@@ -3,6 +3,7 @@
 #include "sysio.h"
 #include "textout.h"
 
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -17,6 +18,14 @@ std::vector<void (*)()>& ExitProcs() {
 
 [[noreturn]] __attribute__((noinline)) void Raise(ErrorClass cls, int code, void* at) {
     throw RunError{cls, code, CodeOffset(reinterpret_cast<std::uintptr_t>(at))};
+}
+
+// A library's message text, kept to one line of the report.
+std::string OneLine(const char* text) {
+    std::string line = text != nullptr ? text : "";
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    return line;
 }
 
 } // namespace
@@ -48,9 +57,13 @@ std::string_view ErrorClassName(ErrorClass cls) {
     case ErrorClass::InOutError:
         return "EInOutError";
     case ErrorClass::OutOfMemory:
+        return "EOutOfMemory";
+    case ErrorClass::LibraryError:
+        return "ELibraryError";
+    case ErrorClass::UnknownError:
         break;
     }
-    return "EOutOfMemory";
+    return "EUnknownError";
 }
 
 std::string ErrorMessage(const RunError& err) {
@@ -61,6 +74,10 @@ std::string ErrorMessage(const RunError& err) {
         return "Integer overflow";
     case ErrorClass::OutOfMemory:
         return "Out of memory";
+    case ErrorClass::LibraryError:
+        return err.Detail.empty() ? "C++ library error" : err.Detail;
+    case ErrorClass::UnknownError:
+        return "Unknown exception";
     case ErrorClass::InOutError:
         break;
     }
@@ -72,7 +89,7 @@ std::string ErrorMessage(const RunError& err) {
     case IoDiskFull:
         return "Disk full";
     default:
-        return "I/O error " + std::to_string(err.Code);
+        return "I/O error " + std::to_string(IoErrorNumber(err.Code));
     }
 }
 
@@ -114,6 +131,12 @@ int RunProgram(void (*body)()) {
             fail(err);
         } catch (const std::bad_alloc&) {
             fail(RunError{ErrorClass::OutOfMemory, 0, 0});
+        } catch (const std::exception& e) {
+            // Whatever else reaches the top still ends through the shut-downs
+            // (the console is restored) with one message and exit code 1.
+            fail(RunError{ErrorClass::LibraryError, 0, 0, OneLine(e.what())});
+        } catch (...) {
+            fail(RunError{ErrorClass::UnknownError, 0, 0});
         }
     };
     guarded(body);
