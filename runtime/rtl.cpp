@@ -3,8 +3,10 @@
 #include "sysio.h"
 #include "textout.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace rtl {
@@ -23,8 +25,9 @@ std::vector<void (*)()>& ExitProcs() {
 // A library's message text, kept to one line of the report.
 std::string OneLine(const char* text) {
     std::string line = text != nullptr ? text : "";
-    for (char& c : line)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    std::replace_if(
+        line.begin(), line.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, ' ');
     return line;
 }
 
@@ -117,8 +120,8 @@ int RunProgram(void (*body)()) {
     RunError first{};
     // Only the first uncaught error is reported; later ones (a flush of the
     // same full disk, say) would only repeat it.
-    auto fail = [&](const RunError& err) {
-        if (!failed) first = err;
+    auto fail = [&](RunError err) {
+        if (!failed) first = std::move(err);
         failed = true;
         exitCode = 1;
     };
@@ -134,7 +137,13 @@ int RunProgram(void (*body)()) {
         } catch (const std::exception& e) {
             // Whatever else reaches the top still ends through the shut-downs
             // (the console is restored) with one message and exit code 1.
-            fail(RunError{ErrorClass::LibraryError, 0, 0, OneLine(e.what())});
+            RunError err{ErrorClass::LibraryError, 0, 0};
+            try {
+                err.Detail = OneLine(e.what());
+            } catch (const std::bad_alloc&) {
+                // The class name alone then, when even that copy fails.
+            }
+            fail(std::move(err));
         } catch (...) {
             fail(RunError{ErrorClass::UnknownError, 0, 0});
         }
