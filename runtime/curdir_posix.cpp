@@ -1,5 +1,6 @@
 #include "curdir.h"
 
+#include "posix_support.h"
 #include "rtl.h"
 
 #include <cerrno>
@@ -17,7 +18,7 @@ int GetCurrentDir(std::string& dir) {
             dir = buf.data();
             return 0;
         }
-        if (errno != ERANGE) return errno == ENOENT ? IoFileNotFound : errno;
+        if (errno != ERANGE) return MapErrno(errno);
         buf.resize(buf.size() * 2);
     }
 }
@@ -25,7 +26,7 @@ int GetCurrentDir(std::string& dir) {
 int ChangeDir(const std::string& dir) {
     if (dir.empty()) return IoFileNotFound;
     if (::chdir(dir.c_str()) == 0) return 0;
-    return errno == EACCES ? IoAccessDenied : IoFileNotFound;
+    return MapErrno(errno);
 }
 
 } // namespace rtl

@@ -1,5 +1,6 @@
 #include "sysio.h"
 
+#include "posix_support.h"
 #include "rtl.h"
 
 #include <cerrno>
@@ -14,28 +15,6 @@
 extern "C" char __executable_start; // NOLINT(bugprone-reserved-identifier)
 
 namespace rtl {
-
-namespace {
-
-int MapErrno(int e) {
-    switch (e) {
-    case ENOENT:
-    case ENOTDIR:
-        return IoFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return IoAccessDenied;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return IoDiskFull;
-    default:
-        // Keep the system's number, away from the codes that have names.
-        return (e == IoFileNotFound || e == IoAccessDenied || e == IoDiskFull) ? 1000 + e : e;
-    }
-}
-} // namespace
 
 FileHandle StdHandle(StdStream which) {
     switch (which) {

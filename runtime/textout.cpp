@@ -83,7 +83,7 @@ void TextOut::Flush() {
     if (buffer_.empty()) return;
     if (handle_ == NoFile) {
         buffer_.clear();
-        RaiseIoError(103);
+        RaiseIoError(IoFileNotOpen);
     }
     int code = writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
                                   : WriteFile(handle_, buffer_.data(), buffer_.size());

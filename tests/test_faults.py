@@ -32,6 +32,16 @@ class Names(kelpo.Case):
         for name in names:
             self.assertIn(b"+\x97" + name + b"\r\n", res.out)
 
+    def test_names_beginning_with_dots_are_ordinary_entries(self):
+        self.native_only()  # Windows drops the trailing dots of "..."
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"..x": 7, "...": 11, "..d": {"f": 5}})
+        res = kelpo.run(["/W40", "T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        out = kelpo.lines(res.out)[1:]
+        self.assertTrue(out[0].endswith(b">    2            18"), out)
+        self.assertEqual(out[1], b"+\x97..d" + b"-" * 14 + b">    1             5")
+        self.assertEqual(out[2:], [b"+\xbb Total bytes: 23"])
+
 
 class Depth(kelpo.Case):
     def make_chain(self, levels, name, leaf_size):
