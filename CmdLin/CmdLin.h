@@ -18,6 +18,8 @@ bool HasSwitch(unsigned char letter);
 std::int32_t SwitchValue(unsigned char letter);
 std::int32_t PositionalCount();
 std::string PositionalParam(std::int32_t n);
+// Positional parameter n in the platform's own form (opaque; empty on POSIX).
+std::string PositionalNative(std::int32_t n);
 
 // Reads a switch's value text by the integer rules; false when it is not a
 // valid integer. Text past 255 characters is ignored.

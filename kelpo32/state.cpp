@@ -7,6 +7,7 @@ bool NoWait = false;
 bool LogEnabled = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
+std::string StartNative;
 std::int32_t ScreenWidth = 0;
 std::int32_t OutputWidth = 0;
 std::uint8_t DrawDepth = 0;
@@ -31,6 +32,7 @@ void ResetReportState() {
     TreeOnly = NoWait = LogEnabled = false;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
+    StartNative.clear();
     ScreenWidth = OutputWidth = PageLines = LinesOnPage = Level = 0;
     DrawDepth = 0;
     for (auto& segment : LevelSegments)
@@ -78,6 +80,7 @@ void ModuleShutdown() {
     for (auto& segment : LevelSegments)
         segment.clear();
     StartDir.clear();
+    StartNative.clear();
     SearchRec.Name.clear();
 }
 
