@@ -162,7 +162,9 @@ int OpenStdErrText() {
     return 0;
 }
 
-// From now on the file-system functions take and give names in the OEM code page.
+// From now on the byte-string file functions take and give names in the OEM
+// code page. The program's own file calls use UTF-16 and convert names to the
+// OEM code page themselves, so the report's bytes are those of that setting.
 void UseOemFileApis() {
     if (::AreFileApisANSI()) ::SetFileApisToOEM();
 }
