@@ -33,6 +33,16 @@ bool ReadDigits(std::string_view text, unsigned base, std::uint64_t limit, std::
     return true;
 }
 
+// The argument index of positional parameter n, or 0.
+std::int32_t PositionalIndex(std::int32_t n) {
+    if (n < 1) return 0;
+    std::int32_t seen = 0;
+    std::int32_t count = ArgCount();
+    for (std::int32_t i = 1; i <= count; ++i)
+        if (!IsSwitchArg(i) && ++seen == n) return i;
+    return 0;
+}
+
 } // namespace
 
 bool InSwitchChars(unsigned char c) {
@@ -119,13 +129,13 @@ std::int32_t PositionalCount() {
 }
 
 std::string PositionalParam(std::int32_t n) {
-    if (n < 1) return std::string();
-    std::int32_t seen = 0;
-    std::int32_t count = ArgCount();
-    for (std::int32_t i = 1; i <= count; ++i) {
-        if (!IsSwitchArg(i) && ++seen == n) return ArgText(i);
-    }
-    return std::string();
+    std::int32_t i = PositionalIndex(n);
+    return i == 0 ? std::string() : ArgText(i);
+}
+
+std::string PositionalNative(std::int32_t n) {
+    std::int32_t i = PositionalIndex(n);
+    return i == 0 ? std::string() : SourceArgNative(i);
 }
 
 std::vector<std::string> LongOptions() {

@@ -23,6 +23,8 @@ std::string PositionalParam(std::int32_t n);
 // only the POSIX command line has them.
 std::vector<std::string> LongOptions();
 bool HasLongOption(std::string_view name);
+// Positional parameter n in the platform's own form (opaque; empty on POSIX).
+std::string PositionalNative(std::int32_t n);
 
 // Reads a switch's value text by the integer rules; false when it is not a
 // valid integer. Text past 255 characters is ignored.

@@ -11,6 +11,9 @@ namespace CmdLin {
 int SourceArgCount();
 // Argument i (1 to SourceArgCount()).
 std::string SourceArg(int i);
+// Argument i in the platform's own form (opaque bytes: UTF-16 on Windows,
+// where SourceArg is its OEM text); empty on POSIX, where it equals SourceArg.
+std::string SourceArgNative(int i);
 // The full path of the running program file.
 std::string ProgramPath();
 // Whether an argument counts as a switch on this platform.

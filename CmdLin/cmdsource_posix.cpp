@@ -50,6 +50,10 @@ std::string SourceArg(int i) {
     return rtl::ProcessArg(ArgSlots()[static_cast<std::size_t>(i - 1)]);
 }
 
+std::string SourceArgNative(int) {
+    return std::string();
+}
+
 std::string ProgramPath() {
     return rtl::ProcessArg(0);
 }

@@ -30,6 +30,10 @@ std::string SourceArg(int i) {
     return params[static_cast<std::size_t>(i)];
 }
 
+std::string SourceArgNative(int) {
+    return std::string();
+}
+
 std::string ProgramPath() {
     return "kelpo32.exe";
 }

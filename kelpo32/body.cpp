@@ -52,6 +52,7 @@ void SetStartValues() {
     DashSource = " ------------------";
     LinesOnPage = 0;
     StartDir.clear();
+    StartNative.clear();
     Level = 0;
     TreeOnly = false;
 }

@@ -110,15 +110,21 @@ void ParseOptions() {
         rtl::Halt(0);
     }
     std::string startedIn;
-    if (int code = rtl::GetCurrentDir(startedIn); code != 0) rtl::RaiseIoError(code);
+    std::string startedInNative;
+    if (int code = rtl::GetCurrentDir(startedIn, startedInNative); code != 0)
+        rtl::RaiseIoError(code);
     if (CmdLin::PositionalCount() >= 1) {
         StartDir = UpperCasePath(CmdLin::PositionalParam(1));
-        if (rtl::ChangeDir(StartDir) != 0) {
+        // The directory itself is named by the argument as typed: the text
+        // only shows it.
+        StartNative = CmdLin::PositionalNative(1);
+        if (rtl::ChangeDir(StartDir, StartNative) != 0) {
             AbortIfKeyPending();
             WriteLine("No such directory -- please try again.");
             rtl::Halt(1);
         }
-        if (int code = rtl::ChangeDir(startedIn); code != 0) rtl::RaiseIoError(code);
+        if (int code = rtl::ChangeDir(startedIn, startedInNative); code != 0)
+            rtl::RaiseIoError(code);
         StartDir = TrimSeparator(StartDir);
     }
 }

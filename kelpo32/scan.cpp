@@ -34,6 +34,10 @@ std::unordered_set<rtl::DirIdentity, IdentityHash> OpenPath;
 // appends its name and a separator for its search and its subdirectories and
 // takes them off again, so a deep tree costs no copy of its path per level.
 std::string WalkPath;
+// The same path in the platform's own form, built from the names the searches
+// returned (on Windows the absolute UTF-16 path; empty on POSIX). The program
+// never looks into it.
+std::string WalkNative;
 
 // The file system of the start directory, for OneFileSystem.
 std::uint64_t StartVolume = 0;
@@ -44,10 +48,11 @@ bool OtherFileSystem() {
     return OneFileSystem && SearchRec.Dir.Volume != StartVolume;
 }
 
-void EnterWalkPath(const std::string& name) {
+void EnterWalkPath(const std::string& name, const std::string& native) {
     WalkPath += name;
     if (!WalkPath.empty() && WalkPath.back() != rtl::PathSeparator())
         WalkPath += rtl::PathSeparator();
+    rtl::AppendNative(WalkNative, native);
 }
 
 // The subdirectory list of one ScanDir call; frees what is left when the
@@ -77,11 +82,15 @@ struct DirList {
     rtl::Halt(1);
 }
 
-void AppendDirRec(DirList& list, std::int32_t& childCount, const std::string& name) {
+void AppendDirRec(DirList& list, std::int32_t& childCount, const std::string& name,
+                  const std::string& native) {
     Dir_Rec* rec = nullptr;
     try {
         rec = NewDirRec();
-        if (rec != nullptr) rec->Name = name;
+        if (rec != nullptr) {
+            rec->Name = name;
+            rec->Native = native;
+        }
     } catch (const std::bad_alloc&) {
         delete rec;
         rec = nullptr;
@@ -117,7 +126,7 @@ std::string AddBackslash(const std::string& s) {
 }
 
 void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
-             std::int32_t siblingCount, std::int64_t& total) {
+             std::int32_t siblingCount, std::int64_t& total, const std::string& native) {
     if (LogEnabled) {
         LogFile.Write("Level: ");
         LogFile.WriteInt(Level);
@@ -135,11 +144,15 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
     std::int64_t childBytes = 0;
     DirList list;
     // Below the start directory `path` is the shared WalkPath itself.
-    if (&path != &WalkPath) WalkPath = path;
+    if (&path != &WalkPath) {
+        WalkPath = path;
+        WalkNative = rtl::NativeDirPath(path, &path == &StartDir ? StartNative : std::string());
+    }
     const std::size_t pathLength = WalkPath.size();
-    EnterWalkPath(name);
+    const std::size_t nativeLength = WalkNative.size();
+    EnterWalkPath(name, native);
     bool entered = false;
-    if (rtl::FindOpen(WalkPath, SearchRec)) {
+    if (rtl::FindOpen(WalkPath, SearchRec, WalkNative)) {
         // Closed on every way out, an ended run included: an open search keeps
         // the directory busy on some systems.
         struct SearchCloser {
@@ -158,7 +171,7 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
                         LogFile.Write(entry);
                         LogFile.WriteLn();
                     }
-                    AppendDirRec(list, childCount, entry);
+                    AppendDirRec(list, childCount, entry, SearchRec.Native);
                     continue;
                 }
                 if (SearchRec.Attr == LongNameAttr) {
@@ -173,6 +186,9 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
         }
     }
     WalkPath.resize(pathLength);
+    WalkNative.resize(nativeLength);
+    // A console shows the name from its native form.
+    rtl::StdOut().NoteName(name, native);
     if (Level < MaxDepth) {
         PrintDirLine(path, name, Level, siblingCount, id, childCount, fileCount, fileBytes);
         DepthNoticeShown = false;
@@ -185,17 +201,20 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
         rtl::DirIdentity Id;
         bool Entered;
         std::size_t PathLength;
+        std::size_t NativeLength;
         ~Leave() {
             if (Entered) OpenPath.erase(Id);
             if (WalkPath.size() > PathLength) WalkPath.resize(PathLength);
+            if (WalkNative.size() > NativeLength) WalkNative.resize(NativeLength);
         }
-    } leave{SearchRec.Dir, entered && OpenPath.insert(SearchRec.Dir).second, pathLength};
-    EnterWalkPath(name);
+    } leave{SearchRec.Dir, entered && OpenPath.insert(SearchRec.Dir).second, pathLength,
+            nativeLength};
+    EnterWalkPath(name, native);
     Level = rtl::CheckedAdd<std::int32_t>(Level, 1);
     while (list.First != nullptr) {
         Dir_Rec* rec = list.First;
         std::int64_t subTotal = 0;
-        ScanDir(WalkPath, rec->Name, rec->Id, childCount, subTotal);
+        ScanDir(WalkPath, rec->Name, rec->Id, childCount, subTotal, rec->Native);
         list.First = rec->Next;
         delete rec;
         AllocCount = rtl::CheckedSub<std::int32_t>(AllocCount, 1);
@@ -203,9 +222,12 @@ void ScanDir(const std::string& path, const std::string& name, std::int32_t id,
     }
     Level = rtl::CheckedSub<std::int32_t>(Level, 1);
     WalkPath.resize(pathLength);
+    WalkNative.resize(nativeLength);
     total = rtl::CheckedAdd<std::int64_t>(childBytes, fileBytes);
-    if (Level < MaxDepth && childCount > 0 && !TreeOnly && Level < DrawDepth)
+    if (Level < MaxDepth && childCount > 0 && !TreeOnly && Level < DrawDepth) {
+        rtl::StdOut().NoteName(name, native);
         PrintTotalLine(name, Level, total);
+    }
 }
 
 } // namespace kelpo32

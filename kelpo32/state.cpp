@@ -8,6 +8,7 @@ bool LogEnabled = false;
 bool OneFileSystem = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
+std::string StartNative;
 std::int32_t ScreenWidth = 0;
 std::int32_t OutputWidth = 0;
 std::uint8_t DrawDepth = 0;
@@ -32,6 +33,7 @@ void ResetReportState() {
     TreeOnly = NoWait = LogEnabled = OneFileSystem = false;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
+    StartNative.clear();
     ScreenWidth = OutputWidth = PageLines = LinesOnPage = Level = 0;
     DrawDepth = 0;
     for (auto& segment : LevelSegments)
@@ -79,6 +81,7 @@ void ModuleShutdown() {
     for (auto& segment : LevelSegments)
         segment.clear();
     StartDir.clear();
+    StartNative.clear();
     SearchRec.Name.clear();
 }
 

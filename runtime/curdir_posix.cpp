@@ -11,7 +11,8 @@
 
 namespace rtl {
 
-int GetCurrentDir(std::string& dir) {
+int GetCurrentDir(std::string& dir, std::string& native) {
+    native.clear(); // the text is the name
     std::vector<char> buf(PATH_MAX);
     for (;;) {
         if (::getcwd(buf.data(), buf.size()) != nullptr) {
@@ -23,7 +24,7 @@ int GetCurrentDir(std::string& dir) {
     }
 }
 
-int ChangeDir(const std::string& dir) {
+int ChangeDir(const std::string& dir, const std::string&) {
     if (dir.empty()) return IoFileNotFound;
     if (::chdir(dir.c_str()) == 0) return 0;
     return MapErrno(errno);

@@ -23,7 +23,8 @@ struct DirIdentity {
 };
 
 struct SearchRec {
-    std::string Name;
+    std::string Name;   // as the report and the log write it
+    std::string Native; // the platform's own form (opaque; empty where it equals Name)
     std::uint32_t Attr = 0;
     std::uint64_t Size = 0;
     DirIdentity Dir;           // the directory being searched, set by FindOpen
@@ -31,8 +32,19 @@ struct SearchRec {
 };
 
 // Opens the search of `dir`, a path that is empty (the current directory) or
-// ends in the platform separator. False when the search cannot be started.
-bool FindOpen(const std::string& dir, SearchRec& rec);
+// ends in the platform separator. `native`, when not empty, is the same
+// directory as NativeDirPath and AppendNative give it, and is what is opened.
+// False when the search cannot be started.
+bool FindOpen(const std::string& dir, SearchRec& rec, const std::string& native = std::string());
+
+// The platform's own form of a directory path, as opaque bytes: on Windows its
+// absolute \\?\ path in UTF-16, made from `native` (a path in the platform's
+// own form, such as a command-line argument) or else from `dir`; empty on
+// POSIX, where the text itself is opened.
+std::string NativeDirPath(const std::string& dir, const std::string& native);
+// Appends a subdirectory's native name (SearchRec::Native) and a separator to
+// a directory's native path; leaves an empty path empty.
+void AppendNative(std::string& nativeDir, const std::string& nativeName);
 // Loads the next entry ("." and ".." included); false at the end.
 bool FindNextEntry(SearchRec& rec);
 void FindClose(SearchRec& rec);

@@ -105,7 +105,13 @@ bool Describe(int dirFd, const char* name, bool knownDir, SearchRec& rec) {
 
 } // namespace
 
-bool FindOpen(const std::string& dir, SearchRec& rec) {
+std::string NativeDirPath(const std::string&, const std::string&) {
+    return std::string(); // the text is the name
+}
+
+void AppendNative(std::string&, const std::string&) {}
+
+bool FindOpen(const std::string& dir, SearchRec& rec, const std::string&) {
     int fd = OpenDirectory(dir);
     if (fd == -1) return false;
     struct stat st;
