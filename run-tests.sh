@@ -3,7 +3,8 @@
 # Windows build and runs every test of both: unit tests, end-to-end tests in
 # temporary trees and pseudo-terminals, the Windows program under Wine, the
 # whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# short fuzzing runs.
+# short fuzzing runs. After the native build, tools/lint.sh checks the
+# formatting and runs clang-tidy; any finding fails the run.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
@@ -11,9 +12,9 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-packages=(cmake g++ ninja-build googletest python3 python3-pyte clang libclang-rt-14-dev
-          g++-mingw-w64-i686 wine wine64 wine32:i386 strace util-linux zip unzip man-db
-          dpkg-dev file)
+packages=(cmake g++ ninja-build libgtest-dev googletest python3 python3-pyte clang
+          libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 wine wine64 wine32:i386
+          strace util-linux zip unzip man-db dpkg-dev file lintian icoutils)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if [ "${#missing[@]}" -gt 0 ]; then
@@ -30,6 +31,10 @@ for preset in posix win32 sanitize; do
   echo "== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  if [ "$preset" = posix ]; then
+    echo "== lint"
+    tools/lint.sh build/posix
+  fi
   echo "== $preset: test"
   ctest --preset "$preset" -j "$jobs"
 done

@@ -2,14 +2,16 @@
 
 #include "CmdLin/cmdsource.h"
 
+#include <algorithm>
+
 namespace CmdLin {
 
 namespace {
 
 constexpr std::size_t MaxValueText = 255;
 
-bool IsSwitchArg(const std::string& arg) {
-    return !arg.empty() && IsSwitchText(arg);
+bool IsSwitchArg(std::int32_t i) {
+    return SourceArgIsSwitch(i);
 }
 
 bool ReadDigits(std::string_view text, unsigned base, std::uint64_t limit, std::uint64_t& value) {
@@ -29,6 +31,16 @@ bool ReadDigits(std::string_view text, unsigned base, std::uint64_t limit, std::
         if (value > limit) return false;
     }
     return true;
+}
+
+// The argument index of positional parameter n, or 0.
+std::int32_t PositionalIndex(std::int32_t n) {
+    if (n < 1) return 0;
+    std::int32_t seen = 0;
+    std::int32_t count = ArgCount();
+    for (std::int32_t i = 1; i <= count; ++i)
+        if (!IsSwitchArg(i) && ++seen == n) return i;
+    return 0;
 }
 
 } // namespace
@@ -56,7 +68,7 @@ std::int32_t SwitchIndex(unsigned char letter) {
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i) {
         std::string p = ArgText(i);
-        if (IsSwitchArg(p) && p.size() >= 2 &&
+        if (IsSwitchArg(i) && p.size() >= 2 &&
             LowerLetter(static_cast<unsigned char>(p[1])) == wanted)
             return i;
     }
@@ -112,19 +124,31 @@ std::int32_t PositionalCount() {
     std::int32_t n = 0;
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i)
-        if (!IsSwitchArg(ArgText(i))) ++n;
+        if (!IsSwitchArg(i)) ++n;
     return n;
 }
 
 std::string PositionalParam(std::int32_t n) {
-    if (n < 1) return std::string();
-    std::int32_t seen = 0;
+    std::int32_t i = PositionalIndex(n);
+    return i == 0 ? std::string() : ArgText(i);
+}
+
+std::string PositionalNative(std::int32_t n) {
+    std::int32_t i = PositionalIndex(n);
+    return i == 0 ? std::string() : SourceArgNative(i);
+}
+
+std::vector<std::string> LongOptions() {
+    std::vector<std::string> names;
     std::int32_t count = ArgCount();
-    for (std::int32_t i = 1; i <= count; ++i) {
-        std::string p = ArgText(i);
-        if (!IsSwitchArg(p) && ++seen == n) return p;
-    }
-    return std::string();
+    for (std::int32_t i = 1; i <= count; ++i)
+        if (SourceArgIsLongOption(i)) names.push_back(ArgText(i).substr(2));
+    return names;
+}
+
+bool HasLongOption(std::string_view name) {
+    auto options = LongOptions();
+    return std::find(options.begin(), options.end(), name) != options.end();
 }
 
 } // namespace CmdLin

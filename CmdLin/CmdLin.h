@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace CmdLin {
 
@@ -18,6 +19,12 @@ bool HasSwitch(unsigned char letter);
 std::int32_t SwitchValue(unsigned char letter);
 std::int32_t PositionalCount();
 std::string PositionalParam(std::int32_t n);
+// The names of the long options ("--NAME", before any "--") in their order;
+// only the POSIX command line has them.
+std::vector<std::string> LongOptions();
+bool HasLongOption(std::string_view name);
+// Positional parameter n in the platform's own form (opaque; empty on POSIX).
+std::string PositionalNative(std::int32_t n);
 
 // Reads a switch's value text by the integer rules; false when it is not a
 // valid integer. Text past 255 characters is ignored.

@@ -248,6 +248,9 @@ TEST_F(CommandLineQueries, SwitchLetterIndexAndValue) {
         {{"", "", "/T"}, 'T', 1, 0},
         {{"T", "W80"}, 'T', 0, 0},
         {{"T", "W80"}, 'W', 0, 0},
+        // After "--" nothing is a switch.
+        {{"--", "/T", "-T"}, 'T', 0, 0},
+        {{"/N", "--", "--", "-N"}, 'N', 1, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "letter " << c.letter << ", first arg ["
@@ -288,6 +291,8 @@ TEST_F(CommandLineQueries, PositionalParameters) {
         {{"-", "/", "/T"}, {"/"}},
         {{"/tmp", "/usr/share", "/no-such-entry-in-the-root"}, {"/tmp", "/usr/share"}},
         {{"relative/dir/", "/T"}, {"relative/dir/"}},
+        {{"--", "-old", "/T", "--"}, {"-old", "/T", "--"}},
+        {{"--help", "x", "--"}, {"x"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "first arg [" << (c.args.empty() ? "" : c.args[0])
@@ -313,6 +318,14 @@ TEST_F(CommandLineQueries, ArgTextOutOfRangeIsEmpty) {
     EXPECT_EQ(CmdLin::ArgText(-1), "");
     EXPECT_EQ(CmdLin::ArgText(Int32Min), "");
     EXPECT_EQ(CmdLin::ArgText(0), CmdLin::ProgramPath());
+}
+
+TEST_F(CommandLineQueries, LongOptionsComeBeforeTheEndOfSwitches) {
+    USE_ARGS_OR_SKIP({"--help", "-", "-x", "--one-file-system", "--", "--version"});
+    EXPECT_EQ(CmdLin::LongOptions(), (std::vector<std::string>{"help", "one-file-system"}));
+    EXPECT_TRUE(CmdLin::HasLongOption("help"));
+    EXPECT_FALSE(CmdLin::HasLongOption("version"));
+    EXPECT_EQ(CmdLin::PositionalParam(1), "--version");
 }
 
 // Each query takes the command line afresh: a new argv is seen at once.

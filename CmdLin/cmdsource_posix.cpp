@@ -2,6 +2,7 @@
 
 #include "runtime/sysio.h"
 
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
@@ -11,18 +12,32 @@ namespace {
 // Positions in argv of the non-empty arguments. The shell has split and
 // unquoted them already; empty ones are passed over, as an empty pair of
 // quotes makes no parameter on Windows.
+std::vector<int> Slots;
+// The number of the first "--" argument; every later one is positional.
+int EndOfSwitches = 0;
+
 const std::vector<int>& ArgSlots() {
-    static std::vector<int> slots;
     static const char* const* seenArgv = nullptr;
     static int seenArgc = -1;
     if (seenArgv != rtl::ProcessArgv() || seenArgc != rtl::ProcessArgCount()) {
         seenArgv = rtl::ProcessArgv();
         seenArgc = rtl::ProcessArgCount();
-        slots.clear();
-        for (int i = 1; i < seenArgc; ++i)
-            if (*rtl::ProcessArg(i) != '\0') slots.push_back(i);
+        Slots.clear();
+        EndOfSwitches = 0;
+        for (int i = 1; i < seenArgc; ++i) {
+            const char* arg = rtl::ProcessArg(i);
+            if (*arg == '\0') continue;
+            Slots.push_back(i);
+            if (EndOfSwitches == 0 && std::string_view(arg) == "--")
+                EndOfSwitches = static_cast<int>(Slots.size());
+        }
     }
-    return slots;
+    return Slots;
+}
+
+bool BeforeEndOfSwitches(int i) {
+    ArgSlots();
+    return EndOfSwitches == 0 || i < EndOfSwitches;
 }
 } // namespace
 
@@ -33,6 +48,10 @@ int SourceArgCount() {
 std::string SourceArg(int i) {
     if (i < 1 || i > SourceArgCount()) return std::string();
     return rtl::ProcessArg(ArgSlots()[static_cast<std::size_t>(i - 1)]);
+}
+
+std::string SourceArgNative(int) {
+    return std::string();
 }
 
 std::string ProgramPath() {
@@ -48,6 +67,19 @@ bool IsSwitchText(std::string_view arg) {
     if (arg.find('/', 1) != std::string_view::npos) return false;
     struct stat st;
     return ::lstat(std::string(arg).c_str(), &st) != 0;
+}
+
+// "--" itself is a switch without a letter; what follows it is positional.
+bool SourceArgIsSwitch(int i) {
+    if (i < 1 || i > SourceArgCount()) return false;
+    if (!BeforeEndOfSwitches(i)) return i == EndOfSwitches;
+    return IsSwitchText(SourceArg(i));
+}
+
+bool SourceArgIsLongOption(int i) {
+    if (i < 1 || i > SourceArgCount() || !BeforeEndOfSwitches(i)) return false;
+    std::string arg = SourceArg(i);
+    return arg.size() > 2 && arg.starts_with("--");
 }
 
 } // namespace CmdLin

@@ -1,11 +1,11 @@
-// The Windows command-line source: GetCommandLineA, split afresh on every query
-// by the rules of cmdsplit.h, stepping over double-byte characters of the ANSI
-// code page as CharNextA does.
+// The Windows command-line source: GetCommandLineW, split afresh on every
+// query by the rules of cmdsplit.h on UTF-16 code units. Each argument is kept
+// as UTF-16 (its native form, which names files) and as OEM text, the form the
+// switches are read from and the report writes.
 #include "CmdLin/cmdsource.h"
 
 #include "CmdLin/cmdsplit.h"
-
-#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
+#include "runtime/win32_support.h"
 
 #include <vector>
 
@@ -13,25 +13,40 @@ namespace CmdLin {
 
 namespace {
 
-bool IsAnsiLeadByte(unsigned char c) {
-    return ::IsDBCSLeadByte(c) != FALSE;
-}
+struct Param {
+    std::string Text;
+    std::string Native;
+};
 
 // The split of the current command line. Queries walk the arguments one by
 // one, so splitting afresh for each would make a long command line cost
 // quadratic time; the split is redone only when the line's text changes.
-const std::vector<std::string>& SplitProcessLine() {
-    static std::string seenLine;
-    static std::vector<std::string> params;
+const std::vector<Param>& SplitProcessLine() {
+    static std::u16string seenLine;
+    static std::vector<Param> params;
     static bool split = false;
-    const char* line = ::GetCommandLineA();
-    std::string_view text = line != nullptr ? std::string_view(line) : std::string_view();
+    const wchar_t* line = ::GetCommandLineW();
+    std::u16string text;
+    if (line != nullptr)
+        for (const wchar_t* p = line; *p != L'\0'; ++p)
+            text += static_cast<char16_t>(*p);
     if (!split || text != seenLine) {
-        seenLine.assign(text);
-        params = SplitCommandLine(text, IsAnsiLeadByte);
+        seenLine = text;
+        params.clear();
+        for (const std::u16string& p : SplitCommandLine(seenLine)) {
+            std::wstring wide(p.begin(), p.end());
+            params.push_back(Param{rtl::win32::OemFromWide(wide), rtl::win32::NativeBytes(wide)});
+        }
         split = true;
     }
     return params;
+}
+
+const Param* SourceParam(int i) {
+    if (i < 1) return nullptr;
+    const auto& params = SplitProcessLine();
+    return static_cast<std::size_t>(i) < params.size() ? &params[static_cast<std::size_t>(i)]
+                                                       : nullptr;
 }
 
 } // namespace
@@ -42,20 +57,37 @@ int SourceArgCount() {
 }
 
 std::string SourceArg(int i) {
-    if (i < 1) return std::string();
-    const auto& params = SplitProcessLine();
-    return static_cast<std::size_t>(i) < params.size() ? params[static_cast<std::size_t>(i)]
-                                                       : std::string();
+    const Param* p = SourceParam(i);
+    return p != nullptr ? p->Text : std::string();
+}
+
+std::string SourceArgNative(int i) {
+    const Param* p = SourceParam(i);
+    return p != nullptr ? p->Native : std::string();
 }
 
 std::string ProgramPath() {
-    char path[MAX_PATH + 1]; // at most 260 characters
-    DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, n < sizeof path ? n : sizeof path - 1);
+    std::wstring path(MAX_PATH + 1, L'\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size() || path.size() > 32768) {
+            path.resize(n < path.size() ? n : 0);
+            return rtl::win32::OemFromWide(path);
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
 bool IsSwitchText(std::string_view arg) {
     return !arg.empty() && (arg.front() == '-' || arg.front() == '/');
+}
+
+bool SourceArgIsSwitch(int i) {
+    return IsSwitchText(SourceArg(i));
+}
+
+bool SourceArgIsLongOption(int) {
+    return false;
 }
 
 } // namespace CmdLin

@@ -1,5 +1,6 @@
-// Splitting of a Windows command line into parameters. A pure function over a
-// byte string, so every platform can test the rules the Windows build uses.
+// Splitting of a Windows command line into parameters. Pure functions over a
+// byte string or a UTF-16 string, so every platform can test the rules the
+// Windows build uses.
 #pragma once
 
 #include <cstddef>
@@ -19,5 +20,9 @@ std::string ReadParam(std::string_view line, std::size_t& pos, LeadBytePredicate
 // Parameter 0 and every argument of the line, in order.
 std::vector<std::string> SplitCommandLine(std::string_view line,
                                           LeadBytePredicate isLead = nullptr);
+
+// The same rules over UTF-16 code units: a surrogate pair is one step, as a
+// double-byte character is in the byte form.
+std::vector<std::u16string> SplitCommandLine(std::u16string_view line);
 
 } // namespace CmdLin

@@ -1,10 +1,12 @@
 // Splitting of a Windows command line: separators, quotes and double-byte
-// characters. The Windows build splits GetCommandLineA with these rules, so they
-// are checked here on every platform.
+// characters. The Windows build splits GetCommandLineW with these rules on
+// UTF-16 code units, so they are checked here on every platform, the UTF-16
+// form against the byte form as its model.
 #include "CmdLin/cmdsplit.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -143,6 +145,53 @@ TEST(ReadParam, StopsWhereTheParameterEnds) {
     std::size_t past = 50;
     EXPECT_EQ(CmdLin::ReadParam("prog", past), "");
     EXPECT_EQ(past, 50u);
+}
+
+// The UTF-16 split of random lines equals the byte split of the same lines
+// written in a double-byte code page: a surrogate pair stands for a lead byte
+// and a quote as its second byte, a lone high surrogate for a lone lead byte.
+TEST(SplitCommandLine, Utf16SplitsAsTheByteModel) {
+    struct Unit {
+        std::string Bytes;
+        std::u16string Wide;
+    };
+    const Unit units[] = {{" ", u" "},
+                          {"\t", u"\t"},
+                          {"\"", u"\""},
+                          {"a", u"a"},
+                          {"/", u"/"},
+                          {"\xE9", u"\u00E9"},
+                          {"\x81\"", u"\U0001F600"},
+                          {"\x81", u"\xD83D"},
+                          {std::string(1, '\0'), std::u16string(1, u'\0')}};
+    // Back from UTF-16 to the model's bytes, code unit by code unit.
+    auto toBytes = [](const std::u16string& wide) {
+        std::string out;
+        for (char16_t c : wide)
+            out += c == 0xD83D   ? '\x81'
+                   : c == 0xDE00 ? '"'
+                   : c == 0xE9   ? '\xE9'
+                                 : static_cast<char>(c);
+        return out;
+    };
+    std::mt19937 rng(10);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes;
+        std::u16string wide;
+        std::size_t length = rng() % 12;
+        for (std::size_t i = 0; i < length; ++i) {
+            const Unit& u = units[rng() % std::size(units)];
+            // A lone high surrogate only where no low one follows.
+            if (u.Wide == u"\xD83D" && i + 1 < length) continue;
+            bytes += u.Bytes;
+            wide += u.Wide;
+        }
+        SCOPED_TRACE(::testing::Message() << "line [" << bytes << "]");
+        Params got;
+        for (const auto& p : CmdLin::SplitCommandLine(wide))
+            got.push_back(toBytes(p));
+        EXPECT_EQ(got, CmdLin::SplitCommandLine(bytes, FakeLead));
+    }
 }
 
 } // namespace

@@ -40,7 +40,7 @@ static char dents[DENTS_BUF];
 static char out[OUT_BUF];
 static size_t out_len;
 
-static void write_all(const char *s, size_t n) {
+static void write_all(const char* s, size_t n) {
     while (n) {
         ssize_t w = write(1, s, n);
         if (w < 0) {
@@ -58,7 +58,7 @@ static void out_flush(void) {
     out_len = 0;
 }
 
-static void out_mem(const char *s, size_t n) {
+static void out_mem(const char* s, size_t n) {
     if (out_len + n > OUT_BUF) {
         out_flush();
         if (n > OUT_BUF) {
@@ -81,14 +81,15 @@ static void out_u64(uint64_t v) {
 }
 
 /* ---- pending subdirectory names: one stack shared by all levels ---- */
-static char *names;
+static char* names;
 static size_t names_len, names_cap;
 
-static void names_push(const char *s, size_t n) {
+static void names_push(const char* s, size_t n) {
     if (names_len + n + 1 > names_cap) {
         size_t cap = names_cap ? names_cap * 2 : 64 * 1024;
-        while (cap < names_len + n + 1) cap *= 2;
-        char *p = realloc(names, cap);
+        while (cap < names_len + n + 1)
+            cap *= 2;
+        char* p = realloc(names, cap);
         if (!p) {
             perror("floor: realloc");
             exit(2);
@@ -130,9 +131,9 @@ static struct sums walk(size_t len) {
             break;
         }
         for (long off = 0; off < n;) {
-            struct linux_dirent64 *d = (struct linux_dirent64 *)(dents + off);
+            struct linux_dirent64* d = (struct linux_dirent64*)(dents + off);
             off += d->d_reclen;
-            const char *nm = d->d_name;
+            const char* nm = d->d_name;
             if (nm[0] == '.' && (nm[1] == 0 || (nm[1] == '.' && nm[2] == 0))) continue;
             int is_dir = d->d_type == DT_DIR;
             if (!is_dir) {
@@ -170,7 +171,7 @@ static struct sums walk(size_t len) {
     struct sums sub = own;
     size_t at = first;
     for (size_t i = 0; i < nsub; i++) {
-        const char *nm = names + at;
+        const char* nm = names + at;
         size_t n = strlen(nm);
         at += n + 1;
         if (len + n + 2 > sizeof path) {
@@ -200,7 +201,7 @@ static struct sums walk(size_t len) {
     return sub;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: floor DIR\n");
         return 2;

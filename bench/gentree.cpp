@@ -31,7 +31,7 @@ namespace {
 
 // xoshiro256** seeded through splitmix64.
 class Rng {
-public:
+  public:
     explicit Rng(std::uint64_t seed) {
         for (auto& w : s_) {
             seed += 0x9e3779b97f4a7c15ULL;
@@ -55,18 +55,22 @@ public:
     // Uniform in [0, 1).
     double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
     // Uniform in [0, n).
-    std::uint64_t below(std::uint64_t n) { return static_cast<std::uint64_t>(unit() * static_cast<double>(n)); }
+    std::uint64_t below(std::uint64_t n) {
+        return static_cast<std::uint64_t>(unit() * static_cast<double>(n));
+    }
     double normal() {
         double u = unit();
-        while (u <= 0.0) u = unit();
+        while (u <= 0.0)
+            u = unit();
         return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * unit());
     }
     // Log-uniform in [lo, hi).
     std::uint64_t logUniform(double lo, double hi) {
-        return static_cast<std::uint64_t>(std::exp(std::log(lo) + unit() * (std::log(hi) - std::log(lo))));
+        return static_cast<std::uint64_t>(
+            std::exp(std::log(lo) + unit() * (std::log(hi) - std::log(lo))));
     }
 
-private:
+  private:
     static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
     std::uint64_t s_[4];
 };
@@ -75,13 +79,13 @@ constexpr int MaxDepth = 12;
 
 // Share of new directories placed at each depth 1..12: few at the top,
 // most between 4 and 9, a thin tail down to 12.
-constexpr double DepthWeight[MaxDepth + 1] = {
-    0, 0.0002, 0.003, 0.03, 0.08, 0.13, 0.16, 0.16, 0.14, 0.11, 0.08, 0.06, 0.04};
+constexpr double DepthWeight[MaxDepth + 1] = {0,    0.0002, 0.003, 0.03, 0.08, 0.13, 0.16,
+                                              0.16, 0.14,   0.11,  0.08, 0.06, 0.04};
 
 struct Dir {
     int parent;
     int depth;
-    std::string path;  // relative to the tree root, ends in '/' (root: "")
+    std::string path; // relative to the tree root, ends in '/' (root: "")
     std::uint32_t files = 0;
 };
 
@@ -93,9 +97,9 @@ std::size_t pickCumulative(const std::vector<double>& cum, double u) {
 
 const char NameChars[] = "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyz"
                          "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
-const char* const Extensions[] = {"", "", "", ".c", ".h", ".cpp", ".txt", ".md", ".json", ".xml",
-                                  ".png", ".jpg", ".so", ".o", ".py", ".js", ".html", ".log",
-                                  ".dat", ".bin", ".gz", ".pdf", ".mp3", ".config"};
+const char* const Extensions[] = {
+    "",    "",   "",    ".c",  ".h",    ".cpp", ".txt", ".md",  ".json", ".xml", ".png", ".jpg",
+    ".so", ".o", ".py", ".js", ".html", ".log", ".dat", ".bin", ".gz",   ".pdf", ".mp3", ".config"};
 
 // Name length: mostly 4-16 characters, some 1-3, a tail up to 60.
 std::size_t nameLength(Rng& rng) {
@@ -108,7 +112,8 @@ std::size_t nameLength(Rng& rng) {
 std::string makeName(Rng& rng, bool isFile, std::size_t extraLen) {
     std::string name;
     const std::size_t len = nameLength(rng) + extraLen;
-    for (std::size_t i = 0; i < len; i++) name += NameChars[rng.below(sizeof NameChars - 1)];
+    for (std::size_t i = 0; i < len; i++)
+        name += NameChars[rng.below(sizeof NameChars - 1)];
     if (isFile) name += Extensions[rng.below(std::size(Extensions))];
     if (name == "." || name == "..") name += "x";
     return name;
@@ -142,7 +147,7 @@ void usage() {
     std::exit(2);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     std::uint64_t seed = 1;
@@ -151,16 +156,22 @@ int main(int argc, char** argv) {
     const char* root = nullptr;
     for (int i = 1; i < argc; i++) {
         std::string_view a = argv[i];
-        if (a == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
-        else if (a == "--entries" && i + 1 < argc) entries = std::strtoull(argv[++i], nullptr, 10);
-        else if (a == "--dir-share" && i + 1 < argc) dirShare = std::strtod(argv[++i], nullptr);
-        else if (!a.empty() && a[0] != '-' && !root) root = argv[i];
-        else usage();
+        if (a == "--seed" && i + 1 < argc)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (a == "--entries" && i + 1 < argc)
+            entries = std::strtoull(argv[++i], nullptr, 10);
+        else if (a == "--dir-share" && i + 1 < argc)
+            dirShare = std::strtod(argv[++i], nullptr);
+        else if (!a.empty() && a[0] != '-' && !root)
+            root = argv[i];
+        else
+            usage();
     }
     if (!root || entries < 2 || entries > 100000000 || !(dirShare > 0 && dirShare < 1)) usage();
 
     Rng rng(seed);
-    const auto nDirs = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(static_cast<double>(entries) * dirShare)));
+    const auto nDirs = std::max<std::uint64_t>(
+        1, static_cast<std::uint64_t>(std::llround(static_cast<double>(entries) * dirShare)));
     const std::uint64_t nFiles = entries - nDirs;
 
     // Directory skeleton. Each new directory draws a depth, then a parent one
@@ -172,13 +183,16 @@ int main(int argc, char** argv) {
     std::vector<std::vector<int>> byDepth(MaxDepth + 1);
     byDepth[0].push_back(0);
     std::vector<double> depthCum;
-    for (int d = 1; d <= MaxDepth; d++) depthCum.push_back((depthCum.empty() ? 0 : depthCum.back()) + DepthWeight[d]);
+    for (int d = 1; d <= MaxDepth; d++)
+        depthCum.push_back((depthCum.empty() ? 0 : depthCum.back()) + DepthWeight[d]);
     for (std::uint64_t i = 0; i < nDirs; i++) {
         int depth = static_cast<int>(pickCumulative(depthCum, rng.unit())) + 1;
-        while (byDepth[depth - 1].empty()) depth--;
+        while (byDepth[depth - 1].empty())
+            depth--;
         const auto& level = byDepth[depth - 1];
         const double u = rng.unit();
-        const int parent = level[static_cast<std::size_t>(u * u * static_cast<double>(level.size()))];
+        const int parent =
+            level[static_cast<std::size_t>(u * u * static_cast<double>(level.size()))];
         dirs.push_back({parent, depth, {}});
         byDepth[depth].push_back(static_cast<int>(dirs.size() - 1));
     }
@@ -201,7 +215,8 @@ int main(int argc, char** argv) {
             acc += w;
             cum.push_back(acc);
         }
-        for (std::uint64_t f = 0; f < nFiles; f++) dirs[pickCumulative(cum, rng.unit())].files++;
+        for (std::uint64_t f = 0; f < nFiles; f++)
+            dirs[pickCumulative(cum, rng.unit())].files++;
 
         if (mkdir(root, 0755) != 0) fail(root);
         std::string base = root;
@@ -220,7 +235,8 @@ int main(int argc, char** argv) {
             for (std::uint32_t k = 0; k < dirs[i].files; k++) {
                 const std::string name = uniqueName(rng, true, used[i]);
                 const std::uint64_t size = fileSize(rng);
-                const int fd = openat(dfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+                const int fd =
+                    openat(dfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
                 if (fd < 0) fail(dpath + name);
                 if (size && ftruncate(fd, static_cast<off_t>(size)) != 0) fail(dpath + name);
                 close(fd);
@@ -230,8 +246,9 @@ int main(int argc, char** argv) {
             used[i].clear();
         }
         std::printf("entries=%llu dirs=%llu files=%llu bytes=%llu maxdepth=%d\n",
-                    static_cast<unsigned long long>(entries), static_cast<unsigned long long>(nDirs),
-                    static_cast<unsigned long long>(nFiles), static_cast<unsigned long long>(bytes), maxDepth);
+                    static_cast<unsigned long long>(entries),
+                    static_cast<unsigned long long>(nDirs), static_cast<unsigned long long>(nFiles),
+                    static_cast<unsigned long long>(bytes), maxDepth);
     }
     return 0;
 }

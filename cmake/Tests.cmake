@@ -1,9 +1,26 @@
 # Unit tests (GoogleTest, one executable per module, beside their code) and the
 # end-to-end tests in tests/ that run the built program.
-set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+#
+# GoogleTest comes from the toolchain's package (Debian's libgtest-dev natively).
+# No package exists for the MinGW-w64 cross toolchain, so there it is built
+# from the sources that Debian's googletest package installs.
+find_package(GTest)
+if(GTest_FOUND)
+  set(KELPO32_GTEST_FROM_SOURCE OFF)
+else()
+  set(KELPO32_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH
+      "GoogleTest sources, built when the toolchain has no GoogleTest package")
+  if(NOT EXISTS ${KELPO32_GTEST_SOURCE_DIR}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest not found: install libgtest-dev (native) or googletest "
+                        "(sources), or set KELPO32_GTEST_SOURCE_DIR")
+  endif()
+  set(KELPO32_GTEST_FROM_SOURCE ON)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${KELPO32_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The sources name their targets GTest::gtest and GTest::gtest_main too.
+endif()
 
 # The system interpreter: the tests use its python3-pyte package.
 if(EXISTS /usr/bin/python3)
@@ -13,9 +30,9 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 function(kelpo32_unit_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE kelpo32_core gtest gtest_main)
+  target_link_libraries(${name} PRIVATE kelpo32_core GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS unit)
+  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 60)
 endfunction()
 
 kelpo32_unit_test(runtime_test runtime/rtl_test.cpp runtime/textout_test.cpp
@@ -36,7 +53,8 @@ else()
   foreach(script ${e2e_scripts})
     get_filename_component(stem ${script} NAME_WE)
     add_test(NAME e2e_${stem} COMMAND ${Python3_EXECUTABLE} ${script})
-    set_tests_properties(e2e_${stem} PROPERTIES LABELS e2e ENVIRONMENT "${KELPO32_E2E_ENV}")
+    set_tests_properties(e2e_${stem} PROPERTIES LABELS e2e TIMEOUT 120
+                         ENVIRONMENT "${KELPO32_E2E_ENV}")
   endforeach()
 endif()
 

@@ -13,12 +13,14 @@ set(KELPO32_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH
 # The default MinGW-w64 g++ (thread model win32, GCC 12) has no std::mutex,
 # which GoogleTest needs for one class only: tests/wine/gtest_notification.h
 # supplies that class to GoogleTest and to every test built with it.
-target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
-target_compile_options(gtest PUBLIC
-  "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_notification.h")
-# GCC 12 at -O3 (the Release build of this preset) warns falsely about
-# std::string concatenation (-Wrestrict, GCC bug 105329), in test code only.
-target_compile_options(gtest PUBLIC -Wno-restrict)
+if(KELPO32_GTEST_FROM_SOURCE)
+  target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
+  target_compile_options(gtest PUBLIC
+    "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_notification.h")
+  # GCC 12 at -O3 (the Release build of this preset) warns falsely about
+  # std::string concatenation (-Wrestrict, GCC bug 105329), in test code only.
+  target_compile_options(gtest PUBLIC -Wno-restrict)
+endif()
 
 # Helper for console tests in a pseudo-terminal: peeks console input so that
 # Wine starts reading the terminal, then runs the program named after it
@@ -65,6 +67,6 @@ file(GLOB e2e_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_*.py)
 foreach(script ${e2e_scripts})
   get_filename_component(stem ${script} NAME_WE)
   add_test(NAME e2e_${stem} COMMAND ${Python3_EXECUTABLE} ${script})
-  set_tests_properties(e2e_${stem} PROPERTIES LABELS e2e FIXTURES_REQUIRED wine
+  set_tests_properties(e2e_${stem} PROPERTIES LABELS e2e TIMEOUT 120 FIXTURES_REQUIRED wine
                        ENVIRONMENT "${KELPO32_E2E_ENV}")
 endforeach()

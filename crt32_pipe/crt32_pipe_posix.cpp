@@ -1,14 +1,23 @@
 // The console layer on a POSIX terminal: ANSI colours, the terminal's size,
-// keys read in non-canonical mode, and the terminal mode put back on every exit.
+// keys read in non-canonical mode, and the terminal mode put back on every exit
+// and around every stop of the job.
 #include "crt32_pipe/crt32_pipe.h"
 
 #include "crt32_pipe/present.h"
 #include "runtime/textout.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <langinfo.h>
 #include <poll.h>
+#include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,42 +29,184 @@ constexpr std::uint16_t DefaultAttr = 0x07; // the terminal's default colours
 constexpr int EscapeWaitMs = 30;            // how long the rest of a key sequence may take
 
 bool Redirected = false;
+bool ColourOn = false;     // colour sequences wanted (NO_COLOR, TERM=dumb)
+bool DumbTerminal = false; // TERM=dumb: no control sequences at all
 std::uint16_t CurrentAttr = 0;
 std::uint16_t StartAttr = 0;
 Extent Window;
 Extent Buffer;
 
-bool KeysFromTerminal = false; // standard input is a terminal in our mode
+// The keyboard is ours only while standard input is a terminal, standard output
+// a terminal or a regular file, and the job is in the terminal's foreground.
+bool KeyboardWanted = false;
 struct termios SavedMode;
-volatile sig_atomic_t ModeChanged = 0;
+struct termios KeyMode;
+volatile sig_atomic_t ModeSet = 0;     // the terminal is in KeyMode
+volatile sig_atomic_t Interrupted = 0; // SIGINT arrived: the report stops
+int WakePipe[2] = {-1, -1};            // lets a signal end a wait for a key
+int ResetFd = -1; // the output terminal, non-blocking, for handlers' colour reset
 
-// Restores the terminal: safe inside a signal handler.
+// Everything below up to the handlers is safe inside a signal handler.
+
+bool InForeground() {
+    pid_t group = ::tcgetpgrp(STDIN_FILENO);
+    return group != -1 && group == ::getpgrp();
+}
+
+void TakeKeyboard() {
+    if (!KeyboardWanted || ModeSet || !InForeground()) return;
+    if (::tcsetattr(STDIN_FILENO, TCSANOW, &KeyMode) == 0) ModeSet = 1;
+}
+
 void RestoreTerminal() {
-    if (ModeChanged) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedMode);
-        ModeChanged = 0;
+    if (!ModeSet) return;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedMode);
+    ModeSet = 0;
+}
+
+void Wake() {
+    if (WakePipe[1] == -1) return;
+    ssize_t ignored = ::write(WakePipe[1], "", 1);
+    (void)ignored;
+}
+
+// Puts the terminal back as the program found it. The colour reset goes
+// through a non-blocking descriptor: a terminal stopped with Ctrl+S must not
+// hold up the end of the process.
+void LeaveTerminal() {
+    RestoreTerminal();
+    if (ResetFd != -1) {
+        static const char reset[] = "\x1b[0m";
+        ssize_t ignored = ::write(ResetFd, reset, sizeof reset - 1);
+        (void)ignored;
     }
 }
 
-void OnFatalSignal(int sig) {
-    RestoreTerminal();
-    if (!Redirected) {
-        static const char reset[] = "\x1b[0m";
-        ssize_t ignored = ::write(STDOUT_FILENO, reset, sizeof reset - 1);
-        (void)ignored;
-    }
-    std::signal(sig, SIG_DFL);
+void Unblock(int sig) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// A signal whose default action ends the process: terminal back, then the
+// default action, so the parent sees the signal.
+void OnEndSignal(int sig) {
+    LeaveTerminal();
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(sig, &dfl, nullptr);
+    Unblock(sig);
     ::raise(sig);
 }
 
-void InstallSignalHandlers() {
-    for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGABRT}) {
-        struct sigaction sa {};
-        sa.sa_handler = OnFatalSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = static_cast<int>(SA_RESETHAND);
-        ::sigaction(sig, &sa, nullptr);
+// SIGINT: the report stops at its next line by the stop sequence; a second one
+// while the first is still pending ends the process.
+void OnInterrupt(int sig) {
+    if (Interrupted) {
+        OnEndSignal(sig);
+        return;
     }
+    Interrupted = 1;
+    Wake();
+}
+
+// SIGTSTP, SIGTTIN, SIGTTOU: stop with the terminal restored.
+void OnStopSignal(int sig) {
+    int savedErrno = errno;
+    LeaveTerminal();
+    struct sigaction dfl {};
+    struct sigaction mine {};
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(sig, &dfl, &mine);
+    Unblock(sig);
+    ::raise(sig); // the job stops here until SIGCONT
+    // cppcheck-suppress unreachableCode ; raise returns once the job goes on
+    ::sigaction(sig, &mine, nullptr);
+    errno = savedErrno;
+}
+
+// Back from a stop: the keyboard is taken again if the job is in the foreground.
+void OnContinue(int) {
+    int savedErrno = errno;
+    TakeKeyboard();
+    Wake();
+    errno = savedErrno;
+}
+
+void Handle(int sig, void (*handler)(int)) {
+    struct sigaction old {};
+    // A signal ignored by the parent (a background job's SIGINT) stays ignored.
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigfillset(&sa.sa_mask); // handlers never nest, and SIGTTOU cannot stop them
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(sig, &sa, nullptr);
+}
+
+void InstallSignalHandlers() {
+    // Every signal whose default action ends the process.
+    for (int sig : {SIGHUP, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV,
+                    SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGSYS, SIGPROF, SIGVTALRM})
+        Handle(sig, OnEndSignal);
+        // Linux's own, beside the POSIX ones.
+#ifdef SIGPOLL
+    Handle(SIGPOLL, OnEndSignal);
+#endif
+#ifdef SIGSTKFLT
+    Handle(SIGSTKFLT, OnEndSignal);
+#endif
+#ifdef SIGPWR
+    Handle(SIGPWR, OnEndSignal);
+#endif
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        Handle(sig, OnEndSignal);
+#endif
+    Handle(SIGINT, OnInterrupt);
+    for (int sig : {SIGTSTP, SIGTTIN, SIGTTOU})
+        Handle(sig, OnStopSignal);
+    Handle(SIGCONT, OnContinue);
+    // An over-large output file is a failed write ("Disk full"), not a kill.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Keeps the handlers out while the normal code changes the terminal mode; a
+// blocked SIGTTOU also lets the change through should the job have been
+// moved to the background meanwhile.
+struct SignalsHeld {
+    sigset_t Saved;
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &Saved);
+    }
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &Saved, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+};
+
+void MakeNonBlocking(int fd) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+// Whether the locale's character set (LANG, LC_ALL, LC_CTYPE) is UTF-8.
+bool LocaleIsUtf8() {
+    if (std::setlocale(LC_CTYPE, "") == nullptr) return false;
+    const char* codeset = ::nl_langinfo(CODESET);
+    if (codeset == nullptr) return false;
+    std::string name;
+    for (const char* c = codeset; *c != '\0'; ++c)
+        if (*c != '-') name += static_cast<char>(*c >= 'a' && *c <= 'z' ? *c - 32 : *c);
+    return name == "UTF8";
+}
+
+bool EnvSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
 }
 
 // The SGR colour of a console foreground colour: 7 is the terminal's default.
@@ -66,7 +217,7 @@ int SgrForeground(unsigned colour) {
 }
 
 void ApplyAttr() {
-    if (Redirected) return;
+    if (Redirected || !ColourOn) return;
     std::string seq;
     if (CurrentAttr == StartAttr) {
         seq = "\x1b[0m";
@@ -112,40 +263,81 @@ void SkipEscapeSequence() {
     }
 }
 
-} // namespace
-
-void ConsoleInit() {
-    std::signal(SIGPIPE, SIG_IGN); // a vanished reader is a failed write, not a kill
-    Redirected = ::isatty(STDOUT_FILENO) == 0;
-    if (!Redirected) {
-        struct winsize ws {};
-        std::int16_t cols = 80;
-        std::int16_t rows = 25;
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
-            cols = static_cast<std::int16_t>(ws.ws_col > 32767 ? 32767 : ws.ws_col);
-            rows = static_cast<std::int16_t>(ws.ws_row > 32767 ? 32767 : ws.ws_row);
-        }
-        Window = Buffer = Extent{cols, rows};
-        CurrentAttr = StartAttr = DefaultAttr;
-        rtl::StdOut().SetTranslator(PresentText);
-        rtl::StdOut().SetLineFlush(true);
+// One key from the terminal; an escape sequence counts as character 0.
+std::uint8_t ReadKey() {
+    unsigned char b = 0;
+    if (!ReadByte(b)) return 27; // the terminal went away: end the report as with Esc
+    if (b == 27 && InputReady(EscapeWaitMs)) {
+        SkipEscapeSequence();
+        return 0;
     }
-    if (::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &SavedMode) == 0) {
-        struct termios mode = SavedMode;
-        mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
-        mode.c_cc[VMIN] = 1;
-        mode.c_cc[VTIME] = 0;
-        InstallSignalHandlers();
-        if (::tcsetattr(STDIN_FILENO, TCSANOW, &mode) == 0) {
-            ModeChanged = 1;
-            KeysFromTerminal = true;
-        }
+    return b;
+}
+
+void DrainWakePipe() {
+    char buf[64];
+    while (::read(WakePipe[0], buf, sizeof buf) > 0) {
     }
 }
 
+// The display: size, colour, character set and line ends of the terminal.
+void SetUpDisplay() {
+    struct winsize ws {};
+    std::int16_t cols = 80;
+    std::int16_t rows = 25;
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+        cols = static_cast<std::int16_t>(ws.ws_col > 32767 ? 32767 : ws.ws_col);
+        rows = static_cast<std::int16_t>(ws.ws_row > 32767 ? 32767 : ws.ws_row);
+    }
+    Window = Buffer = Extent{cols, rows};
+    CurrentAttr = StartAttr = DefaultAttr;
+    const char* term = std::getenv("TERM");
+    DumbTerminal = term != nullptr && std::strcmp(term, "dumb") == 0;
+    ColourOn = !DumbTerminal && !EnvSet("NO_COLOR");
+    // The terminal turns LF into CR LF itself when its output processing is on.
+    struct termios out {};
+    bool addsCr = ::tcgetattr(STDOUT_FILENO, &out) == 0 && (out.c_oflag & OPOST) != 0 &&
+                  (out.c_oflag & ONLCR) != 0;
+    SetPresentation(LocaleIsUtf8(), addsCr);
+    rtl::StdOut().SetTranslator(PresentText);
+    rtl::StdOut().SetLineFlush(true);
+    if (ColourOn) {
+        const char* name = ::ttyname(STDOUT_FILENO);
+        if (name != nullptr) ResetFd = ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
+}
+
+} // namespace
+
+void ConsoleInit() {
+    Redirected = ::isatty(STDOUT_FILENO) == 0;
+    if (!Redirected) SetUpDisplay();
+    struct stat out {};
+    bool outputSuits = !Redirected || (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode));
+    if (::pipe(WakePipe) == 0) {
+        MakeNonBlocking(WakePipe[0]);
+        MakeNonBlocking(WakePipe[1]);
+    } else {
+        WakePipe[0] = WakePipe[1] = -1;
+    }
+    if (outputSuits && ::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &SavedMode) == 0) {
+        KeyMode = SavedMode;
+        KeyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+        KeyMode.c_cc[VMIN] = 1;
+        KeyMode.c_cc[VTIME] = 0;
+        KeyboardWanted = true;
+    }
+    SignalsHeld held;
+    InstallSignalHandlers();
+    TakeKeyboard();
+}
+
 void ConsoleDone() {
-    RestoreTerminal();
-    KeysFromTerminal = false;
+    {
+        SignalsHeld held;
+        RestoreTerminal();
+        KeyboardWanted = false;
+    }
     RestoreAttr();
 }
 
@@ -165,33 +357,46 @@ void RestoreAttr() {
 
 void ClearToLineEnd() {
     if (Redirected) return;
-    rtl::StdOut().WriteRaw("\x1b[K");
+    // A dumb terminal knows no control sequences: blanks over the row, then back.
+    if (DumbTerminal)
+        rtl::StdOut().WriteRaw(
+            std::string(static_cast<std::size_t>(std::max<int>(Window.X - 1, 0)), ' ') + "\r");
+    else
+        rtl::StdOut().WriteRaw("\x1b[K");
     rtl::StdOut().Flush();
 }
 
 bool KeyWaiting() {
-    return KeysFromTerminal && InputReady(0);
+    return Interrupted != 0 || (ModeSet != 0 && InputReady(0));
 }
 
 std::uint8_t WaitKey() {
-    if (!KeysFromTerminal) return 0; // no user can answer: never wait
-    unsigned char b = 0;
-    if (!ReadByte(b)) return 27; // the terminal went away: end the report as with Esc
-    if (b == 27 && InputReady(EscapeWaitMs)) {
-        SkipEscapeSequence();
-        return 0;
+    for (;;) {
+        if (Interrupted) return 3;
+        if (!ModeSet) return 0; // no user can answer (a background job): never wait
+        struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {WakePipe[0], POLLIN, 0}};
+        int n = ::poll(fds, WakePipe[0] != -1 ? 2 : 1, -1);
+        if (n < 0 && errno != EINTR) return 27;
+        if (n <= 0) continue;
+        if (fds[1].revents != 0) DrainWakePipe();
+        // A key read after a stop and a move to the background would stop the job
+        // again (SIGTTIN): read only while the keyboard is still ours.
+        if (fds[0].revents != 0 && ModeSet) return ReadKey();
     }
-    return b;
 }
 
 bool PollKey(std::uint8_t& key) {
+    if (Interrupted) {
+        key = 3;
+        return true;
+    }
     if (!KeyWaiting()) return false;
-    key = WaitKey();
+    key = ReadKey();
     return true;
 }
 
 bool InputIsConsole() {
-    return KeysFromTerminal;
+    return ModeSet != 0;
 }
 
 void SetBufferSize(std::int16_t columns, std::int16_t rows) {

@@ -3,18 +3,13 @@
 
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
-
-#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
-#undef TextOut       // wingdi.h's macro would rename rtl::TextOut
+#include "runtime/win32_support.h"
+#undef TextOut // wingdi.h's macro would rename rtl::TextOut
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <string>
-
-namespace rtl {
-int Win32IoError(unsigned long code); // runtime/sysio_win32.cpp
-}
 
 namespace crt32_pipe {
 
@@ -60,43 +55,56 @@ wchar_t ShownChar(wchar_t c) {
     return c < 32 ? Glyphs[c] : c;
 }
 
-// The console shows the program's bytes converted from the OEM code page
-// through WriteConsoleW, whatever the console's code page and font.
-int WriteConsoleOem(rtl::FileHandle h, const char* data, std::size_t size) {
-    static std::wstring wide;
+// On a console the buffer of standard output holds UTF-16 code units: the
+// program's bytes converted from the OEM code page, and names from their
+// native form where the walk noted one, so a name the OEM code page cannot
+// hold is shown in its real characters.
+void AppendWide(std::string& buffer, std::wstring_view wide) {
+    for (wchar_t c : wide) {
+        wchar_t shown = ShownChar(c);
+        buffer.append(reinterpret_cast<const char*>(&shown), sizeof shown);
+    }
+}
+
+void ConsoleText(std::string& buffer, std::string_view bytes, bool) {
+    AppendWide(buffer, rtl::win32::WideFromOem(bytes));
+}
+
+// The characters of a native name whose OEM text takes `length` bytes; a
+// character whose text would be cut is left out.
+void ConsoleName(std::string& buffer, std::string_view native, std::size_t length) {
+    std::wstring wide = rtl::win32::WideFromNative(native);
+    std::size_t taken = 0;
+    std::size_t bytes = 0;
+    while (taken < wide.size()) {
+        std::size_t step = 1;
+        if (IS_HIGH_SURROGATE(wide[taken]) && taken + 1 < wide.size() &&
+            IS_LOW_SURROGATE(wide[taken + 1]))
+            step = 2;
+        std::size_t size =
+            rtl::win32::OemFromWide(std::wstring_view(wide).substr(taken, step)).size();
+        if (bytes + size > length) break;
+        bytes += size;
+        taken += step;
+    }
+    AppendWide(buffer, std::wstring_view(wide).substr(0, taken));
+}
+
+// Writes the UTF-16 buffer through WriteConsoleW, in pieces of at most 8 Ki
+// characters that do not end inside a surrogate pair.
+int WriteConsoleWide(rtl::FileHandle h, const char* data, std::size_t size) {
     HANDLE out = reinterpret_cast<HANDLE>(h);
+    std::wstring wide = rtl::win32::WideFromNative(std::string_view(data, size));
+    std::wstring_view rest = wide;
     constexpr std::size_t Piece = 8192;
-    while (size > 0) {
-        // Pieces of at most 8 KiB; a piece does not end inside a double-byte
-        // character of the OEM code page.
-        std::size_t n = size;
-        if (n > Piece) {
-            std::size_t i = 0;
-            while (i < Piece) {
-                std::size_t step = ::IsDBCSLeadByteEx(CP_OEMCP, static_cast<BYTE>(data[i])) ? 2 : 1;
-                if (i + step > Piece) break;
-                i += step;
-            }
-            n = i;
-        }
-        wide.resize(n);
-        int wlen = ::MultiByteToWideChar(CP_OEMCP, 0, data, static_cast<int>(n), wide.data(),
-                                         static_cast<int>(n));
-        if (wlen <= 0) return rtl::Win32IoError(::GetLastError());
-        for (int i = 0; i < wlen; ++i)
-            wide[static_cast<std::size_t>(i)] = ShownChar(wide[static_cast<std::size_t>(i)]);
-        const wchar_t* p = wide.data();
-        DWORD left = static_cast<DWORD>(wlen);
-        while (left > 0) {
-            DWORD written = 0;
-            if (!::WriteConsoleW(out, p, left, &written, nullptr))
-                return rtl::Win32IoError(::GetLastError());
-            if (written == 0) return rtl::IoDiskFull;
-            p += written;
-            left -= written;
-        }
-        data += n;
-        size -= n;
+    while (!rest.empty()) {
+        std::size_t n = std::min(rest.size(), Piece);
+        if (n < rest.size() && IS_HIGH_SURROGATE(rest[n - 1])) --n;
+        DWORD written = 0;
+        if (!::WriteConsoleW(out, rest.data(), static_cast<DWORD>(n), &written, nullptr))
+            return rtl::Win32IoError(::GetLastError());
+        if (written == 0) return rtl::IoDiskFull;
+        rest.remove_prefix(written);
     }
     return 0;
 }
@@ -154,7 +162,9 @@ int OpenStdErrText() {
     return 0;
 }
 
-// From now on the file-system functions take and give names in the OEM code page.
+// From now on the byte-string file functions take and give names in the OEM
+// code page. The program's own file calls use UTF-16 and convert names to the
+// OEM code page themselves, so the report's bytes are those of that setting.
 void UseOemFileApis() {
     if (::AreFileApisANSI()) ::SetFileApisToOEM();
 }
@@ -191,7 +201,9 @@ void ConsoleInit() {
     // Standard output on a console is shown through WriteConsoleW, a line at a time.
     if (!gRedirected) {
         rtl::TextOut& out = rtl::StdOut();
-        out.SetWriter(WriteConsoleOem);
+        out.SetTranslator(ConsoleText);
+        out.SetNativeTranslator(ConsoleName);
+        out.SetWriter(WriteConsoleWide);
         out.SetLineFlush(true);
     }
     // Ctrl+C becomes a key for the report's key checks.

@@ -4,10 +4,9 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
+#include "runtime/win32_support.h"
 
 #include <gtest/gtest.h>
-
-#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
 
 #include <cstdio>
 #include <string>
@@ -329,6 +328,24 @@ TEST_F(Crt32PipeConsole, OutputIsShownFromTheOemCodePage) {
     COORD after = Cursor();
     EXPECT_EQ(after.Y, start.Y + 1);
     EXPECT_EQ(after.X, 0);
+}
+
+TEST_F(Crt32PipeConsole, NamesAreShownFromTheirNativeForm) {
+    if (delegated_) return;
+    ConsoleSession session;
+    COORD start = Cursor();
+    auto& out = rtl::StdOut();
+    // A name the OEM code page cannot hold: whole, cut after its blank by the
+    // report's byte count, and beside it a name that was not noted.
+    const std::wstring real = L"S\u00E3o \u0141\u00F3d\u017A";
+    const std::string text = rtl::win32::OemFromWide(real);
+    out.NoteName(text, rtl::win32::NativeBytes(real));
+    out.WriteName(text);
+    out.Write("|");
+    out.WriteName(text.substr(0, 4));
+    out.WriteName("|other");
+    out.WriteLn();
+    EXPECT_EQ(Row(start.Y, 0, 19), real + L"|S\u00E3o |other");
 }
 
 TEST_F(Crt32PipeConsole, ColourChangesFlushTheTextBefore) {

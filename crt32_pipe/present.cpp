@@ -1,10 +1,15 @@
 #include "crt32_pipe/present.h"
 
 #include <cstdint>
+#include <cwchar>
+#include <cwctype>
 
 namespace crt32_pipe {
 
 namespace {
+
+bool Utf8Terminal = true;
+bool LineFeedOnly = false;
 
 // Code page 437, bytes 128 to 255.
 constexpr std::uint16_t Cp437High[128] = {
@@ -34,13 +39,33 @@ void PutUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
+// The nearest ASCII of the console glyphs.
+char AsciiGlyph(unsigned char b) {
+    switch (b) {
+    case 16:  // marker
+    case 175: // total
+        return '>';
+    case 179: // vertical
+        return '|';
+    case 192: // corner
+    case 195: // tee
+        return '+';
+    case 196: // horizontal
+        return '-';
+    default:
+        return '?';
+    }
+}
+
 void PresentProgramByte(std::string& out, unsigned char b) {
     if (b == '\r' || b == '\n' || (b >= 32 && b < 127))
         out += static_cast<char>(b);
     else if (b == 0)
         out += ' '; // the byte 0 of an indent shows as a blank
-    else if (b == 16)
+    else if (b == 16 && Utf8Terminal)
         PutUtf8(out, 0x25BA); // the column marker
+    else if (!Utf8Terminal)
+        out += AsciiGlyph(b);
     else if (b >= 128)
         PutUtf8(out, Cp437High[b - 128]);
     else
@@ -91,15 +116,49 @@ void PresentName(std::string& out, std::string_view s) {
     }
 }
 
+// A name in the locale's character set: its printable characters as they are,
+// "?" for each control character and each byte that starts no character.
+void PresentLocalName(std::string& out, std::string_view s) {
+    std::mbstate_t state{};
+    while (!s.empty()) {
+        wchar_t wc = 0;
+        std::size_t len = std::mbrtowc(&wc, s.data(), s.size(), &state);
+        if (len == static_cast<std::size_t>(-1) || len == static_cast<std::size_t>(-2)) {
+            out += '?';
+            s.remove_prefix(1);
+            state = std::mbstate_t{};
+            continue;
+        }
+        if (len == 0) len = 1; // a NUL byte
+        if (std::iswprint(static_cast<std::wint_t>(wc)) != 0)
+            out.append(s.substr(0, len));
+        else
+            out += '?';
+        s.remove_prefix(len);
+    }
+}
+
 } // namespace
+
+void SetPresentation(bool utf8, bool lineFeedOnly) {
+    Utf8Terminal = utf8;
+    LineFeedOnly = lineFeedOnly;
+}
 
 void PresentText(std::string& out, std::string_view bytes, bool name) {
     if (name) {
-        PresentName(out, bytes);
+        if (Utf8Terminal)
+            PresentName(out, bytes);
+        else
+            PresentLocalName(out, bytes);
         return;
     }
-    for (char c : bytes)
-        PresentProgramByte(out, static_cast<unsigned char>(c));
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        // The terminal adds the CR of a line end itself.
+        if (LineFeedOnly && bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
+        PresentProgramByte(out, static_cast<unsigned char>(bytes[i]));
+    }
 }
 
 } // namespace crt32_pipe

@@ -30,12 +30,24 @@ std::string SourceArg(int i) {
     return params[static_cast<std::size_t>(i)];
 }
 
+std::string SourceArgNative(int) {
+    return std::string();
+}
+
 std::string ProgramPath() {
     return "kelpo32.exe";
 }
 
 bool IsSwitchText(std::string_view arg) {
     return !arg.empty() && (arg.front() == '-' || arg.front() == '/');
+}
+
+bool SourceArgIsSwitch(int i) {
+    return IsSwitchText(SourceArg(i));
+}
+
+bool SourceArgIsLongOption(int) {
+    return false;
 }
 
 } // namespace CmdLin

@@ -14,7 +14,7 @@ seconds=${1:-20}
 build=${KELPO32_FUZZ_BUILD:-$root/build/fuzz}
 
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+    -DCMAKE_CXX_COMPILER=clang++ -DKELPO32_WERROR=ON >/dev/null
 cmake --build "$build" -j2 --target fuzz_cmdline fuzz_numbers
 
 failed=""

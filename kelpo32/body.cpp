@@ -52,6 +52,7 @@ void SetStartValues() {
     DashSource = " ------------------";
     LinesOnPage = 0;
     StartDir.clear();
+    StartNative.clear();
     Level = 0;
     TreeOnly = false;
 }
@@ -86,6 +87,7 @@ void SetRedirectedProfile() {
 
 void RunBody() {
     auto& out = rtl::StdOut();
+    CheckLongOptions();
     WriteLine("Kelpo32");
     SetStartValues();
     bool console = !crt32_pipe::IsRedirected();

@@ -7,12 +7,15 @@
 #include "runtime/curdir.h"
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
+#include "runtime/sysio.h"
 
 #include <algorithm>
 
 namespace kelpo32 {
 
 namespace {
+
+constexpr const char* HelpTitle = "KELPO V1.6 2015/09/06  Command Line Parameters:";
 
 constexpr const char* HelpLines[] = {
     "/T    -  Only display Tree.",
@@ -50,9 +53,21 @@ std::string TrimSeparator(std::string dir) {
 
 void WriteHelp() {
     rtl::StdOut().WriteLn();
-    WriteLine("KELPO V1.6 2015/09/06  Command Line Parameters:");
+    WriteLine(HelpTitle);
     for (const char* line : HelpLines)
         WriteLine(line);
+}
+
+void CheckLongOptions() {
+    for (const std::string& name : CmdLin::LongOptions()) {
+        if (name == "help" || name == "version" || name == "one-file-system") continue;
+        rtl::WriteStdErr("kelpo32: unknown option '--" + name + "'\n" + HelpTitle + "\n");
+        rtl::Halt(2);
+    }
+    if (CmdLin::HasLongOption("version")) {
+        WriteLine("kelpo32 " KELPO32_VERSION);
+        rtl::Halt(0);
+    }
 }
 
 void Set132Columns() {
@@ -64,6 +79,7 @@ void ParseOptions() {
     TreeOnly = CmdLin::HasSwitch('T');
     NoWait = CmdLin::HasSwitch('N');
     LogEnabled = CmdLin::HasSwitch('L');
+    OneFileSystem = CmdLin::HasLongOption("one-file-system");
     bool console = !crt32_pipe::IsRedirected();
     if (CmdLin::HasSwitch('1') && console) {
         Set132Columns();
@@ -89,20 +105,26 @@ void ParseOptions() {
         // need one more means no limit.
         if (depth >= 1 && depth < NoDepthLimit) MaxDepth = depth + 1;
     }
-    if (CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?')) {
+    if (CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?') || CmdLin::HasLongOption("help")) {
         WriteHelp();
         rtl::Halt(0);
     }
     std::string startedIn;
-    if (int code = rtl::GetCurrentDir(startedIn); code != 0) rtl::RaiseIoError(code);
+    std::string startedInNative;
+    if (int code = rtl::GetCurrentDir(startedIn, startedInNative); code != 0)
+        rtl::RaiseIoError(code);
     if (CmdLin::PositionalCount() >= 1) {
         StartDir = UpperCasePath(CmdLin::PositionalParam(1));
-        if (rtl::ChangeDir(StartDir) != 0) {
+        // The directory itself is named by the argument as typed: the text
+        // only shows it.
+        StartNative = CmdLin::PositionalNative(1);
+        if (rtl::ChangeDir(StartDir, StartNative) != 0) {
             AbortIfKeyPending();
             WriteLine("No such directory -- please try again.");
             rtl::Halt(1);
         }
-        if (int code = rtl::ChangeDir(startedIn); code != 0) rtl::RaiseIoError(code);
+        if (int code = rtl::ChangeDir(startedIn, startedInNative); code != 0)
+            rtl::RaiseIoError(code);
         StartDir = TrimSeparator(StartDir);
     }
 }

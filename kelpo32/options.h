@@ -3,6 +3,9 @@
 
 namespace kelpo32 {
 
+// The long options of the platform: an unknown one ends the run with exit
+// code 2, "--version" prints the version. Runs before the banner.
+void CheckLongOptions();
 void ParseOptions();
 void Set132Columns();
 void WriteHelp();

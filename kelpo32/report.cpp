@@ -186,6 +186,8 @@ void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
     AllocCount = rtl::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
     AllocPeak = std::max(AllocPeak, AllocCount);
     if (dir.Level < MaxDepth) {
+        // A console shows the name from its native form.
+        rtl::StdOut().NoteName(dir.Name, dir.Native);
         PrintDirLine(dir.Path, dir.Name, dir.Level, dir.SiblingCount, dir.Id, listing.ChildCount,
                      listing.FileCount, listing.FileBytes);
         DepthNoticeShown = false;
@@ -196,8 +198,10 @@ void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
 }
 
 void ReportDirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
-    if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth)
+    if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth) {
+        rtl::StdOut().NoteName(dir.Name, dir.Native);
         PrintTotalLine(dir.Name, dir.Level, total);
+    }
     // Its own record goes once its subtree is done.
     if (dir.Level > 0) AllocCount = rtl::CheckedSub<std::int32_t>(AllocCount, 1);
 }

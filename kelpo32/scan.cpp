@@ -106,9 +106,10 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     events.OutOfRecords = OutOfRecords;
     WalkOptions options;
     options.EntryNames = LogEnabled;
+    options.OneFileSystem = OneFileSystem;
     options.Threads = WalkThreads();
     StartReport();
-    total = WalkTree(startDir, options, events);
+    total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
     Level = 0;
 }
 

@@ -5,8 +5,10 @@ namespace kelpo32 {
 bool TreeOnly = false;
 bool NoWait = false;
 bool LogEnabled = false;
+bool OneFileSystem = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
+std::string StartNative;
 std::int32_t ScreenWidth = 0;
 std::int32_t OutputWidth = 0;
 std::uint8_t DrawDepth = 0;
@@ -26,9 +28,10 @@ rtl::TextOut LogFile;
 std::int64_t GrandTotal = 0;
 
 void ResetReportState() {
-    TreeOnly = NoWait = LogEnabled = false;
+    TreeOnly = NoWait = LogEnabled = OneFileSystem = false;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
+    StartNative.clear();
     ScreenWidth = OutputWidth = PageLines = LinesOnPage = Level = 0;
     DrawDepth = 0;
     for (auto& segment : LevelSegments)
@@ -73,6 +76,7 @@ void ModuleShutdown() {
     for (auto& segment : LevelSegments)
         segment.clear();
     StartDir.clear();
+    StartNative.clear();
 }
 
 } // namespace kelpo32

@@ -16,8 +16,10 @@ inline constexpr std::int32_t SegmentCount = 80;
 extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
+extern bool OneFileSystem; // directories on another file system are not entered
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
+extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)
 extern std::int32_t ScreenWidth;
 extern std::int32_t OutputWidth;
 extern std::uint8_t DrawDepth;

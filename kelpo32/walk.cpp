@@ -171,13 +171,13 @@ class Walker {
         rtl::FreeLock(lock_);
     }
 
-    std::int64_t Run(const std::string& startDir) {
+    std::int64_t Run(const std::string& startDir, const std::string& startNative) {
         lock_ = rtl::NewLock();
         work_ = rtl::NewSignal();
         ready_ = rtl::NewSignal();
         if (lock_ == nullptr || work_ == nullptr || ready_ == nullptr) throw std::bad_alloc();
         root_ = new Dir_Rec;
-        root_->Fault = rtl::OpenDirPath(startDir, root_->Handle, root_->Identity);
+        root_->Fault = rtl::OpenDirPath(startDir, startNative, root_->Handle, root_->Identity);
         rootVolume_ = root_->Identity.Volume;
         if (workers_ > 0) {
             // The consumer lists too: it takes each directory no worker has.
@@ -189,7 +189,7 @@ class Walker {
         }
         walkPath_ = startDir;
         const std::string noName;
-        return Consume(root_, WalkDir{startDir, noName, 0, 0, 0});
+        return Consume(root_, WalkDir{startDir, noName, noName, 0, 0, 0});
     }
 
   private:
@@ -256,8 +256,8 @@ class Walker {
             // Once listed, only the consumer changes the list of children.
             Dir_Rec* child = node->FirstChild;
             if (child == nullptr) break;
-            std::int64_t sub = Consume(
-                child, WalkDir{walkPath_, child->Name, level, child->Id, listing.ChildCount});
+            std::int64_t sub = Consume(child, WalkDir{walkPath_, child->Name, child->Native, level,
+                                                      child->Id, listing.ChildCount});
             node->FirstChild = child->Next;
             if (node->FirstChild == nullptr) node->LastChild = nullptr;
             {
@@ -751,10 +751,10 @@ std::string AddBackslash(const std::string& s) {
     return s + rtl::PathSeparator();
 }
 
-std::int64_t WalkTree(const std::string& startDir, const WalkOptions& options,
-                      const WalkEvents& events) {
+std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
+                      const WalkOptions& options, const WalkEvents& events) {
     Walker walker(options, events);
-    return walker.Run(startDir);
+    return walker.Run(startDir, startNative);
 }
 
 } // namespace kelpo32

@@ -24,11 +24,12 @@ enum class EntryKind : std::uint8_t {
 
 // A directory as the walk reaches it.
 struct WalkDir {
-    const std::string& Path; // the path in front of Name: the start directory, or a parent's
-                             // path and a separator
-    const std::string& Name; // empty for the start directory
-    std::int32_t Level;      // 0 at the start directory
-    std::int32_t Id;         // position among its siblings, from 1; 0 at the start directory
+    const std::string& Path;   // the path in front of Name: the start directory, or a parent's
+                               // path and a separator
+    const std::string& Name;   // empty for the start directory
+    const std::string& Native; // the name in the platform's own form; empty when it is Name
+    std::int32_t Level;        // 0 at the start directory
+    std::int32_t Id;           // position among its siblings, from 1; 0 at the start directory
     std::int32_t SiblingCount;
 };
 
@@ -64,11 +65,12 @@ struct WalkOptions {
     std::int32_t Threads = 1;   // 1: the walk lists every directory itself
 };
 
-// Walks the tree below `startDir` (empty: the current directory) and returns
-// its total of bytes. An uncaught error of the walk, on whatever thread it
-// happens, is raised here, at the point of the walk where it belongs.
-std::int64_t WalkTree(const std::string& startDir, const WalkOptions& options,
-                      const WalkEvents& events);
+// Walks the tree below `startDir` (empty: the current directory; `startNative`
+// is the same in the platform's own form, or empty) and returns its total of
+// bytes. An uncaught error of the walk, on whatever thread it happens, is
+// raised here, at the point of the walk where it belongs.
+std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
+                      const WalkOptions& options, const WalkEvents& events);
 
 // The separator joining path and name (the platform's own).
 std::string AddBackslash(const std::string& s);

@@ -5,8 +5,10 @@
 
 namespace rtl {
 
-// Each returns 0 on success or a neutral I/O error code.
-int GetCurrentDir(std::string& dir);
-int ChangeDir(const std::string& dir);
+// Each returns 0 on success or a neutral I/O error code. `native` is the
+// directory in the platform's own form (opaque bytes, UTF-16 on Windows; empty
+// on POSIX, where the text is the name); ChangeDir uses it when it is not empty.
+int GetCurrentDir(std::string& dir, std::string& native);
+int ChangeDir(const std::string& dir, const std::string& native = std::string());
 
 } // namespace rtl

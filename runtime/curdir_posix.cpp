@@ -1,5 +1,6 @@
 #include "curdir.h"
 
+#include "posix_support.h"
 #include "rtl.h"
 
 #include <cerrno>
@@ -10,22 +11,23 @@
 
 namespace rtl {
 
-int GetCurrentDir(std::string& dir) {
+int GetCurrentDir(std::string& dir, std::string& native) {
+    native.clear(); // the text is the name
     std::vector<char> buf(PATH_MAX);
     for (;;) {
         if (::getcwd(buf.data(), buf.size()) != nullptr) {
             dir = buf.data();
             return 0;
         }
-        if (errno != ERANGE) return errno == ENOENT ? IoFileNotFound : errno;
+        if (errno != ERANGE) return MapErrno(errno);
         buf.resize(buf.size() * 2);
     }
 }
 
-int ChangeDir(const std::string& dir) {
+int ChangeDir(const std::string& dir, const std::string&) {
     if (dir.empty()) return IoFileNotFound;
     if (::chdir(dir.c_str()) == 0) return 0;
-    return errno == EACCES ? IoAccessDenied : IoFileNotFound;
+    return MapErrno(errno);
 }
 
 } // namespace rtl

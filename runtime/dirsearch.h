@@ -25,8 +25,8 @@ struct DirIdentity {
     bool operator==(const DirIdentity&) const = default;
 };
 
-// An open directory: a descriptor on POSIX; on Windows the path its entries
-// are searched under.
+// An open directory: a descriptor on POSIX; on Windows its absolute \\?\
+// path in UTF-16 (as opaque bytes), made from the native names of its parents.
 struct DirHandle {
     std::intptr_t Fd = -1;
     std::string Path;
@@ -45,13 +45,20 @@ struct DirResult {
     int Code = 0;
 };
 
-// Opens the start directory by its path (empty: the current directory).
-DirResult OpenDirPath(const std::string& path, DirHandle& dir, DirIdentity& id);
+// Opens the start directory by its path (empty: the current directory);
+// `native`, when not empty, is the same path in the platform's own form (as
+// typed on the command line) and is what is opened.
+DirResult OpenDirPath(const std::string& path, const std::string& native, DirHandle& dir,
+                      DirIdentity& id);
 // Opens the subdirectory `name` (the platform's own form) of `parent`; a name
 // that is a symbolic link now is never followed.
 DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
                     DirIdentity& id);
 void CloseDir(DirHandle& dir);
+// The platform's own form of a directory path, as opaque bytes: on Windows its
+// absolute \\?\ path in UTF-16 with a final separator, made from `native`
+// or else from `dir`; empty on POSIX, where the text itself is opened.
+std::string NativeDirPath(const std::string& dir, const std::string& native);
 // The text of an Unexpected fault's code, for a message.
 std::string FaultText(int code);
 

@@ -5,6 +5,8 @@
 // relative to the open directory.
 #include "runtime/dirsearch.h"
 
+#include "runtime/posix_support.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -41,8 +43,10 @@ bool IsTreeErrno(int e) {
            e == ENAMETOOLONG;
 }
 
+// A resource fault carries the I/O error to raise, the others the system's
+// code for a message.
 DirResult Fault(int e) {
-    if (IsResourceErrno(e)) return DirResult{DirFault::Resource, e};
+    if (IsResourceErrno(e)) return DirResult{DirFault::Resource, MapErrno(e)};
     if (IsTreeErrno(e)) return DirResult{DirFault::Unreadable, e};
     return DirResult{DirFault::Unexpected, e};
 }
@@ -119,7 +123,12 @@ struct LinuxDirent64 {
 
 } // namespace
 
-DirResult OpenDirPath(const std::string& path, DirHandle& dir, DirIdentity& id) {
+std::string NativeDirPath(const std::string&, const std::string&) {
+    return std::string(); // the text is the name
+}
+
+DirResult OpenDirPath(const std::string& path, const std::string&, DirHandle& dir,
+                      DirIdentity& id) {
     int fd = -1;
     if (path.empty()) {
         fd = OpenRetrying(AT_FDCWD, ".", DirOpenFlags);

@@ -44,7 +44,7 @@ TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
     fs::resize_file(root_ / "file", 5000000000ull);
     DirHandle top, sub, again;
     DirIdentity topId, subId, againId;
-    ASSERT_EQ(OpenDirPath(root_.string(), top, topId).Fault, DirFault::None);
+    ASSERT_EQ(OpenDirPath(root_.string(), "", top, topId).Fault, DirFault::None);
     Listed listed = ReadAll(top);
     EXPECT_EQ(listed.Result.Fault, DirFault::None);
     EXPECT_EQ(listed.Entries.size(), 2u); // "." and ".." are left out
@@ -52,7 +52,7 @@ TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
     EXPECT_EQ(listed.Entries["file"], std::make_pair(0u, std::uint64_t{5000000000ull}));
 
     ASSERT_EQ(OpenDirAt(top, "sub", sub, subId).Fault, DirFault::None);
-    ASSERT_EQ(OpenDirPath((root_ / "sub").string(), again, againId).Fault, DirFault::None);
+    ASSERT_EQ(OpenDirPath((root_ / "sub").string(), "", again, againId).Fault, DirFault::None);
     EXPECT_EQ(subId, againId); // the same directory has the same identity
     EXPECT_FALSE(subId == topId);
     EXPECT_TRUE(ReadAll(sub).Entries.empty());
@@ -77,7 +77,7 @@ TEST_F(DirSearch, SymbolicLinkToADirectoryIsNotOpened) {
     }
     DirHandle top, link;
     DirIdentity topId, linkId;
-    ASSERT_EQ(OpenDirPath(root_.string(), top, topId).Fault, DirFault::None);
+    ASSERT_EQ(OpenDirPath(root_.string(), "", top, topId).Fault, DirFault::None);
     EXPECT_EQ(OpenDirAt(top, "link", link, linkId).Fault, DirFault::Unreadable);
     EXPECT_EQ(ReadAll(top).Entries["link"].first, 0u); // a file of its own size
     CloseDir(top);
@@ -93,7 +93,7 @@ TEST_F(DirSearch, NoMetadataCallForDirectoryEntries) {
     SearchCounters before = SearchCounts();
     DirHandle top;
     DirIdentity id;
-    ASSERT_EQ(OpenDirPath(root_.string(), top, id).Fault, DirFault::None);
+    ASSERT_EQ(OpenDirPath(root_.string(), "", top, id).Fault, DirFault::None);
     EXPECT_EQ(ReadAll(top).Entries.size(), 80u);
     CloseDir(top);
     SearchCounters after = SearchCounts();

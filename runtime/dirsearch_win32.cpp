@@ -1,10 +1,14 @@
-// Win32 implementation of the directory search (dirsearch.h): an open
-// directory is the path its entries are searched under, and its entries come
-// from FindFirstFileExA and FindNextFileA over "<dir>*.*", which lets every
-// entry through (hidden, system and directories alike).
+// Win32 implementation of the directory search (dirsearch.h) on UTF-16 names.
+// An open directory is its absolute \\?\ path, built from the names its
+// parents' searches returned, so no length limit applies and no trailing dot
+// or blank is dropped. Its entries come from FindFirstFileExW and
+// FindNextFileW over "<dir>*", which lets every entry through (hidden, system
+// and directories alike). Each entry's name is kept as the search returned it
+// (Native, UTF-16) and converted to the OEM code page for the report (Name).
+// All state is in the caller's handle and reader, so threads search at once.
 #include "dirsearch.h"
 
-#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
+#include "win32_support.h"
 
 #include <atomic>
 
@@ -25,17 +29,23 @@ HANDLE ToHandle(std::intptr_t h) {
     return reinterpret_cast<HANDLE>(h);
 }
 
-WIN32_FIND_DATAA& FindData(DirReader& reader) {
-    if (reader.Buffer.size() < sizeof(WIN32_FIND_DATAA))
-        reader.Buffer.resize(sizeof(WIN32_FIND_DATAA));
-    return *reinterpret_cast<WIN32_FIND_DATAA*>(reader.Buffer.data());
+WIN32_FIND_DATAW& FindData(DirReader& reader) {
+    if (reader.Buffer.size() < sizeof(WIN32_FIND_DATAW))
+        reader.Buffer.resize(sizeof(WIN32_FIND_DATAW));
+    return *reinterpret_cast<WIN32_FIND_DATAW*>(reader.Buffer.data());
+}
+
+bool IsResourceError(DWORD e) {
+    return e == ERROR_NOT_ENOUGH_MEMORY || e == ERROR_OUTOFMEMORY ||
+           e == ERROR_TOO_MANY_OPEN_FILES || e == ERROR_NO_SYSTEM_RESOURCES;
 }
 
 // Identifies a directory; false when there is no directory of that name.
-bool IdentifyDir(const std::string& dir, DirIdentity& id) {
-    HANDLE h = ::CreateFileA(dir.empty() ? "." : dir.c_str(), 0,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+bool IdentifyDir(std::wstring dir, DirIdentity& id) {
+    // A directory is opened without its final separator; a drive root keeps it.
+    if (dir.size() > 1 && dir.back() == L'\\' && dir[dir.size() - 2] != L':') dir.pop_back();
+    HANDLE h = ::CreateFileW(dir.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD e = ::GetLastError();
         if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_DIRECTORY ||
@@ -52,32 +62,42 @@ bool IdentifyDir(const std::string& dir, DirIdentity& id) {
             return true;
         }
     }
+    // Not identified (no permission to open it, say): its search decides.
     id.Volume = UnknownVolume;
     id.File = UnknownCount.fetch_add(1) + 1;
     return true;
 }
 
-DirResult OpenPath(const std::string& path, DirHandle& dir, DirIdentity& id) {
+DirResult OpenNative(std::string path, DirHandle& dir, DirIdentity& id) {
     dir.Fd = -1;
     dir.Path.clear();
-    if (!IdentifyDir(path, id)) return DirResult{DirFault::Unreadable, ERROR_PATH_NOT_FOUND};
-    dir.Path = path;
+    if (!IdentifyDir(win32::WideFromNative(path), id))
+        return DirResult{DirFault::Unreadable, ERROR_PATH_NOT_FOUND};
+    dir.Path = std::move(path);
     OpenCount.fetch_add(1, std::memory_order_relaxed);
     return DirResult{};
 }
 
 } // namespace
 
-DirResult OpenDirPath(const std::string& path, DirHandle& dir, DirIdentity& id) {
-    // The search itself finds out whether the directory can be read.
-    std::string withSlash = path;
-    if (!withSlash.empty() && withSlash.back() != '\\') withSlash += '\\';
-    return OpenPath(withSlash.empty() ? std::string(".\\") : withSlash, dir, id);
+std::string NativeDirPath(const std::string& dir, const std::string& native) {
+    std::wstring path = native.empty() ? win32::WideFromOem(dir) : win32::WideFromNative(native);
+    // The separator goes on first, as the search of the text path adds it:
+    // "C:" names the drive's root.
+    if (!path.empty() && !path.ends_with(L'\\') && !path.ends_with(L'/')) path += L'\\';
+    path = win32::LongPath(path);
+    if (!path.ends_with(L'\\')) path += L'\\';
+    return win32::NativeBytes(path);
+}
+
+DirResult OpenDirPath(const std::string& path, const std::string& native, DirHandle& dir,
+                      DirIdentity& id) {
+    return OpenNative(NativeDirPath(path, native), dir, id);
 }
 
 DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
                     DirIdentity& id) {
-    return OpenPath(parent.Path + name + '\\', dir, id);
+    return OpenNative(parent.Path + name + win32::NativeBytes(L"\\"), dir, id);
 }
 
 void CloseDir(DirHandle& dir) {
@@ -93,17 +113,15 @@ DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     reader.Search = -1;
     reader.Pending = false;
     if (!dir.IsOpen()) return DirResult{DirFault::Unreadable, ERROR_PATH_NOT_FOUND};
-    WIN32_FIND_DATAA& data = FindData(reader);
-    std::string pattern = (dir.Path == ".\\" ? std::string() : dir.Path) + "*.*";
-    HANDLE h = ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+    WIN32_FIND_DATAW& data = FindData(reader);
+    std::wstring pattern = win32::WideFromNative(dir.Path) + L"*";
+    HANDLE h = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_INVALID_PARAMETER)
-        h = ::FindFirstFileA(pattern.c_str(), &data); // systems before Windows 7
+        h = ::FindFirstFileW(pattern.c_str(), &data); // systems before Windows 7
     if (h == INVALID_HANDLE_VALUE) {
         DWORD e = ::GetLastError();
-        if (e == ERROR_NOT_ENOUGH_MEMORY || e == ERROR_OUTOFMEMORY ||
-            e == ERROR_TOO_MANY_OPEN_FILES)
-            return DirResult{DirFault::Resource, static_cast<int>(e)};
+        if (IsResourceError(e)) return DirResult{DirFault::Resource, Win32IoError(e)};
         return DirResult{DirFault::Unreadable, static_cast<int>(e)};
     }
     reader.Search = reinterpret_cast<std::intptr_t>(h);
@@ -114,17 +132,17 @@ DirResult StartReading(const DirHandle& dir, DirReader& reader) {
 bool ReadEntry(const DirHandle&, DirReader& reader, DirEntry& entry, DirResult& result) {
     result = DirResult{};
     if (reader.Search == -1) return false;
-    WIN32_FIND_DATAA& data = FindData(reader);
+    WIN32_FIND_DATAW& data = FindData(reader);
     for (;;) {
         if (reader.Pending) {
             reader.Pending = false;
-        } else if (!::FindNextFileA(ToHandle(reader.Search), &data)) {
+        } else if (!::FindNextFileW(ToHandle(reader.Search), &data)) {
             return false;
         }
-        const char* name = data.cFileName;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-        entry.Name.assign(name);
-        entry.Native.clear();
+        std::wstring_view name(data.cFileName);
+        if (name == L"." || name == L"..") continue;
+        entry.Native = win32::NativeBytes(name);
+        entry.Name = win32::OemFromWide(name);
         entry.Attr = data.dwFileAttributes;
         entry.Size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
         EntryCount.fetch_add(1, std::memory_order_relaxed);

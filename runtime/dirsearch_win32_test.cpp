@@ -8,14 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
+#include "runtime/win32_support.h"
 
 #include <map>
 #include <string>
-
-namespace rtl {
-int Win32IoError(unsigned long code); // sysio_win32.cpp
-}
 
 namespace {
 
@@ -76,7 +72,7 @@ std::map<std::string, Entry> ReadAll(const std::string& dir, rtl::DirIdentity* i
     std::map<std::string, Entry> out;
     rtl::DirHandle handle;
     rtl::DirIdentity identity;
-    if (rtl::OpenDirPath(dir, handle, identity).Fault != rtl::DirFault::None) return out;
+    if (rtl::OpenDirPath(dir, "", handle, identity).Fault != rtl::DirFault::None) return out;
     if (id != nullptr) *id = identity;
     rtl::DirReader reader;
     rtl::DirResult result = rtl::StartReading(handle, reader);
@@ -122,15 +118,23 @@ TEST(DirSearchWin32, DeliversEveryEntryWithAttributesAndSizes) {
               rtl::AttrHidden | rtl::AttrSystem);
 }
 
+// Shares and drive roots; the walk's long paths are tested end to end.
+TEST(DirSearchWin32, LongPathPrefixes) {
+    using rtl::win32::LongPath;
+    EXPECT_EQ(LongPath(L"\\\\server\\share\\x"), L"\\\\?\\UNC\\server\\share\\x");
+    EXPECT_EQ(LongPath(L"\\\\?\\C:\\a."), L"\\\\?\\C:\\a.");
+    EXPECT_EQ(rtl::win32::WideFromNative(rtl::NativeDirPath("C:", "")), L"\\\\?\\C:\\");
+}
+
 TEST(DirSearchWin32, EmptyPathSearchesTheCurrentDirectory) {
     TempDir t;
     MakeFile(t.Slash() + "here.txt", "x");
-    std::string saved;
-    ASSERT_EQ(rtl::GetCurrentDir(saved), 0);
+    std::string saved, savedNative;
+    ASSERT_EQ(rtl::GetCurrentDir(saved, savedNative), 0);
     ASSERT_EQ(rtl::ChangeDir(t.Path()), 0);
     rtl::DirIdentity viaEmpty;
     auto entries = ReadAll("", &viaEmpty);
-    ASSERT_EQ(rtl::ChangeDir(saved), 0);
+    ASSERT_EQ(rtl::ChangeDir(saved, savedNative), 0);
     EXPECT_TRUE(entries.count("here.txt"));
     rtl::DirIdentity viaPath;
     ReadAll(t.Slash(), &viaPath);
@@ -141,7 +145,7 @@ TEST(DirSearchWin32, MissingDirectoryCannotBeOpened) {
     TempDir t;
     rtl::DirHandle handle;
     rtl::DirIdentity id;
-    EXPECT_EQ(rtl::OpenDirPath(t.Slash() + "nowhere\\", handle, id).Fault,
+    EXPECT_EQ(rtl::OpenDirPath(t.Slash() + "nowhere\\", "", handle, id).Fault,
               rtl::DirFault::Unreadable);
     EXPECT_FALSE(handle.IsOpen());
     rtl::DirReader reader;
@@ -209,16 +213,16 @@ TEST(DirSearchWin32, CountersGrow) {
 
 TEST(CurDirWin32, ChangeAndQuery) {
     TempDir t;
-    std::string saved;
-    ASSERT_EQ(rtl::GetCurrentDir(saved), 0);
+    std::string saved, savedNative;
+    ASSERT_EQ(rtl::GetCurrentDir(saved, savedNative), 0);
     ASSERT_FALSE(saved.empty());
     ASSERT_EQ(rtl::ChangeDir(t.Path()), 0);
-    std::string now;
-    ASSERT_EQ(rtl::GetCurrentDir(now), 0);
+    std::string now, nowNative;
+    ASSERT_EQ(rtl::GetCurrentDir(now, nowNative), 0);
     EXPECT_EQ(::lstrcmpiA(now.c_str(), t.Path().c_str()), 0) << now;
     EXPECT_EQ(rtl::ChangeDir(t.Slash() + "missing"), rtl::IoFileNotFound);
     EXPECT_EQ(rtl::ChangeDir(""), rtl::IoFileNotFound);
-    ASSERT_EQ(rtl::ChangeDir(saved), 0);
+    ASSERT_EQ(rtl::ChangeDir(saved, savedNative), 0);
 }
 
 TEST(SysIoWin32, ErrorCodesMapOntoTheNeutralOnes) {

@@ -3,7 +3,10 @@
 #include "sysio.h"
 #include "textout.h"
 
+#include <algorithm>
+#include <exception>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace rtl {
@@ -17,6 +20,15 @@ std::vector<void (*)()>& ExitProcs() {
 
 [[noreturn]] __attribute__((noinline)) void Raise(ErrorClass cls, int code, void* at) {
     throw RunError{cls, code, CodeOffset(reinterpret_cast<std::uintptr_t>(at))};
+}
+
+// A library's message text, kept to one line of the report.
+std::string OneLine(const char* text) {
+    std::string line = text != nullptr ? text : "";
+    std::replace_if(
+        line.begin(), line.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, ' ');
+    return line;
 }
 
 } // namespace
@@ -48,9 +60,13 @@ std::string_view ErrorClassName(ErrorClass cls) {
     case ErrorClass::InOutError:
         return "EInOutError";
     case ErrorClass::OutOfMemory:
+        return "EOutOfMemory";
+    case ErrorClass::LibraryError:
+        return "ELibraryError";
+    case ErrorClass::UnknownError:
         break;
     }
-    return "EOutOfMemory";
+    return "EUnknownError";
 }
 
 std::string ErrorMessage(const RunError& err) {
@@ -61,6 +77,10 @@ std::string ErrorMessage(const RunError& err) {
         return "Integer overflow";
     case ErrorClass::OutOfMemory:
         return "Out of memory";
+    case ErrorClass::LibraryError:
+        return err.Detail.empty() ? "C++ library error" : err.Detail;
+    case ErrorClass::UnknownError:
+        return "Unknown exception";
     case ErrorClass::InOutError:
         break;
     }
@@ -72,7 +92,7 @@ std::string ErrorMessage(const RunError& err) {
     case IoDiskFull:
         return "Disk full";
     default:
-        return "I/O error " + std::to_string(err.Code);
+        return "I/O error " + std::to_string(IoErrorNumber(err.Code));
     }
 }
 
@@ -100,8 +120,8 @@ int RunProgram(void (*body)()) {
     RunError first{};
     // Only the first uncaught error is reported; later ones (a flush of the
     // same full disk, say) would only repeat it.
-    auto fail = [&](const RunError& err) {
-        if (!failed) first = err;
+    auto fail = [&](RunError err) {
+        if (!failed) first = std::move(err);
         failed = true;
         exitCode = 1;
     };
@@ -114,6 +134,18 @@ int RunProgram(void (*body)()) {
             fail(err);
         } catch (const std::bad_alloc&) {
             fail(RunError{ErrorClass::OutOfMemory, 0, 0});
+        } catch (const std::exception& e) {
+            // Whatever else reaches the top still ends through the shut-downs
+            // (the console is restored) with one message and exit code 1.
+            RunError err{ErrorClass::LibraryError, 0, 0};
+            try {
+                err.Detail = OneLine(e.what());
+            } catch (const std::bad_alloc&) {
+                // The class name alone then, when even that copy fails.
+            }
+            fail(std::move(err));
+        } catch (...) {
+            fail(RunError{ErrorClass::UnknownError, 0, 0});
         }
     };
     guarded(body);

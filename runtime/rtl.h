@@ -9,7 +9,16 @@
 
 namespace rtl {
 
-enum class ErrorClass { RangeError, IntOverflow, InOutError, OutOfMemory };
+// LibraryError is an exception of the C++ library that nothing caught (a
+// std::length_error, a std::system_error, ...), UnknownError any other throw.
+enum class ErrorClass {
+    RangeError,
+    IntOverflow,
+    InOutError,
+    OutOfMemory,
+    LibraryError,
+    UnknownError
+};
 
 // An uncaught run-time error. It unwinds to the exit path, which writes one
 // message on standard error and ends the process with exit code 1.
@@ -17,6 +26,7 @@ struct RunError {
     ErrorClass Class;
     int Code;              // I/O error code of an EInOutError, 0 otherwise
     std::uintptr_t Offset; // where the failing code lies in the program image
+    std::string Detail{};  // what an ELibraryError reported, one line
 };
 
 // An explicit end of the process from any module; unwinds to the exit path.
@@ -24,10 +34,25 @@ struct HaltRequest {
     int ExitCode;
 };
 
-// Neutral I/O error codes; the platform maps its own codes onto these.
+// Neutral I/O error codes; the platform maps its own codes onto these. The
+// first five have their own meaning (and the first three their own message).
 inline constexpr int IoFileNotFound = 2;
 inline constexpr int IoAccessDenied = 5;
 inline constexpr int IoDiskFull = 101;
+inline constexpr int IoFileNotOpen = 103;      // a write to a file that is not open
+inline constexpr int IoNotOpenForOutput = 105; // a standard handle that cannot be written
+
+// Any other failure keeps the system's own number, marked so that it never
+// reads as one of the codes above (EIO and IoAccessDenied are both 5); its
+// message is "I/O error" and that number.
+inline constexpr int IoSystemFlag = 0x40000000;
+constexpr int IoSystemError(int systemCode) {
+    return IoSystemFlag | (systemCode & (IoSystemFlag - 1));
+}
+// The number an I/O error code shows in its message.
+constexpr int IoErrorNumber(int code) {
+    return code & ~IoSystemFlag;
+}
 
 [[noreturn]] void RaiseRangeError();
 [[noreturn]] void RaiseIntOverflow();

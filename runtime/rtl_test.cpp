@@ -2,9 +2,16 @@
 
 #include "runtime/textout.h"
 
+#ifndef _WIN32
+#include "runtime/posix_support.h"
+#endif
+
+#include <algorithm>
 #include <climits>
 #include <gtest/gtest.h>
 #include <new>
+#include <stdexcept>
+#include <system_error>
 #include <vector>
 
 namespace rtl {
@@ -27,6 +34,18 @@ TEST(RunErrorMessage, FormatOfEachClass) {
     };
     for (const auto& [err, text] : cases)
         EXPECT_EQ(FormatRunError(err, "kelpo32"), text);
+}
+
+TEST(RunErrorMessage, SystemNumbersNeverReadAsNamedCodes) {
+    for (int named : {IoFileNotFound, IoAccessDenied, IoDiskFull}) {
+        RunError err{ErrorClass::InOutError, IoSystemError(named), 0};
+        EXPECT_EQ(ErrorMessage(err), "I/O error " + std::to_string(named));
+    }
+#ifndef _WIN32
+    // EIO is 5 like IoAccessDenied, but is not an access error.
+    EXPECT_EQ(ErrorMessage({ErrorClass::InOutError, MapErrno(EIO), 0}), "I/O error 5");
+    EXPECT_EQ(MapErrno(EACCES), IoAccessDenied);
+#endif
 }
 
 template <class F> ErrorClass RaisedBy(F f) {
@@ -73,6 +92,37 @@ TEST(ExitPath, HaltKeepsItsExitCodeAndOutOfMemoryIsReported) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(RunProgram([] { throw std::bad_alloc(); }), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Out of memory."), std::string::npos);
+}
+
+TEST(ExitPath, AnyOtherThrowRunsTheShutDownsAndEndsWithOneMessage) {
+    struct Case {
+        void (*Body)();
+        const char* Head; // the class name and what follows it
+        const char* Tail; // the message line
+    };
+    const Case cases[] = {
+        {[] { throw std::length_error("string\ntoo long"); }, "Exception ELibraryError in module ",
+         " at 00000000.\nstring too long.\n"},
+        {[] {
+             throw std::system_error(
+                 std::make_error_code(std::errc::resource_unavailable_try_again));
+         },
+         "Exception ELibraryError in module ", ".\n"},
+        {[] { throw 42; }, "Exception EUnknownError in module ",
+         " at 00000000.\nUnknown exception.\n"},
+    };
+    for (const auto& c : cases) {
+        Order.clear();
+        AddExitProc([] { Order.push_back(1); });
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunProgram(c.Body), 1);
+        std::string err = testing::internal::GetCapturedStderr();
+        std::erase(err, '\r'); // the capture on Windows reads in text mode
+        EXPECT_EQ(Order, std::vector<int>{1});
+        EXPECT_EQ(err.rfind(c.Head, 0), 0u) << err;
+        EXPECT_TRUE(err.ends_with(c.Tail)) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "sysio.h"
 
+#include "posix_support.h"
 #include "rtl.h"
 
 #include <algorithm>
@@ -8,34 +9,13 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Start of the program image, defined by GNU linkers.
 extern "C" char __executable_start; // NOLINT(bugprone-reserved-identifier)
 
 namespace rtl {
-
-namespace {
-
-int MapErrno(int e) {
-    switch (e) {
-    case ENOENT:
-    case ENOTDIR:
-        return IoFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return IoAccessDenied;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return IoDiskFull;
-    default:
-        // Keep the system's number, away from the codes that have names.
-        return (e == IoFileNotFound || e == IoAccessDenied || e == IoDiskFull) ? 1000 + e : e;
-    }
-}
-} // namespace
 
 FileHandle StdHandle(StdStream which) {
     switch (which) {
@@ -74,9 +54,38 @@ int WriteFile(FileHandle h, const char* data, std::size_t size) {
     return 0;
 }
 
+namespace {
+
+// Checks that an open file is a regular file, empties it and makes its writes
+// blocking again; 0 or an I/O error code.
+int PrepareRegularFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return MapErrno(errno);
+    if (!S_ISREG(st.st_mode)) return IoAccessDenied;
+    if (::ftruncate(fd, 0) != 0) return MapErrno(errno);
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return MapErrno(errno);
+    return 0;
+}
+
+} // namespace
+
+// The file is written only as a regular file: a symbolic link of its name is
+// not followed (nor its target created), and a FIFO or a device is never waited
+// for. It is emptied only once it is known to be a regular file.
 int CreateFileForWrite(const std::string& name, FileHandle& h) {
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return MapErrno(errno);
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // ELOOP: a symbolic link; ENXIO: a FIFO without a reader, a socket or
+        // a device without its hardware; EISDIR: a directory.
+        int e = errno;
+        bool notAFile = e == ELOOP || e == ENXIO || e == EAGAIN || e == EISDIR;
+        return notAFile ? IoAccessDenied : MapErrno(e);
+    }
+    if (int code = PrepareRegularFile(fd); code != 0) {
+        ::close(fd);
+        return code;
+    }
     h = fd;
     return 0;
 }

@@ -2,17 +2,15 @@
 #include "sysio.h"
 
 #include "rtl.h"
-
-#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
+#include "win32_support.h"
 
 #include <algorithm>
 #include <string>
 
 namespace rtl {
 
-// Maps a Win32 error code onto the neutral I/O codes of rtl.h. Shared by the
-// other Win32 files of the runtime and by the console layer, which declare it
-// themselves (there is no header for this platform-only helper).
+// Maps a Win32 error code onto the neutral I/O codes of rtl.h; declared in
+// win32_support.h for every Win32 file.
 int Win32IoError(unsigned long code) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -123,8 +121,10 @@ int WriteFile(FileHandle h, const char* data, std::size_t size) {
 }
 
 int CreateFileForWrite(const std::string& name, FileHandle& h) {
-    HANDLE f = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The name is OEM text like every name of the program; the file is made by
+    // the UTF-16 call, relative to a current directory of any name.
+    HANDLE f = ::CreateFileW(win32::WideFromOem(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return LastIoError();
     h = reinterpret_cast<FileHandle>(f);
     return 0;

@@ -36,8 +36,17 @@ void TextOut::Close() {
     if (code != 0) RaiseIoError(code);
 }
 
+void TextOut::NoteName(std::string_view text, std::string_view native) {
+    if (nativeTranslator_ == nullptr) return; // nothing to keep for a device without one
+    noteText_.assign(text);
+    noteNative_.assign(native);
+}
+
 void TextOut::Put(std::string_view bytes, bool name) {
-    if (translator_ != nullptr)
+    if (name && nativeTranslator_ != nullptr && !bytes.empty() && !noteNative_.empty() &&
+        std::string_view(noteText_).starts_with(bytes))
+        nativeTranslator_(buffer_, noteNative_, bytes.size());
+    else if (translator_ != nullptr)
         translator_(buffer_, bytes, name);
     else
         buffer_.append(bytes);
@@ -83,7 +92,7 @@ void TextOut::Flush() {
     if (buffer_.empty()) return;
     if (handle_ == NoFile) {
         buffer_.clear();
-        RaiseIoError(103);
+        RaiseIoError(IoFileNotOpen);
     }
     int code = writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
                                   : WriteFile(handle_, buffer_.data(), buffer_.size());

@@ -16,6 +16,10 @@ class TextOut {
     using Translator = void (*)(std::string& buffer, std::string_view bytes, bool name);
     // Writes a buffer to the device; returns 0 or an I/O error code.
     using Writer = int (*)(FileHandle h, const char* data, std::size_t size);
+    // Appends, in the device's form, the part of a name's native form (opaque
+    // bytes) that the first `length` bytes of its text stand for.
+    using NativeTranslator = void (*)(std::string& buffer, std::string_view native,
+                                      std::size_t length);
 
     TextOut() = default;
     TextOut(const TextOut&) = delete;
@@ -30,6 +34,11 @@ class TextOut {
 
     void SetTranslator(Translator t) { translator_ = t; }
     void SetWriter(Writer w) { writer_ = w; }
+    void SetNativeTranslator(NativeTranslator t) { nativeTranslator_ = t; }
+    // The native form of a name that the next lines write (empty where it
+    // equals the text). A device with a native translator shows a name written
+    // with WriteName, or the start of it, from its native form.
+    void NoteName(std::string_view text, std::string_view native);
     // Console-style output: the buffer goes out at every line end.
     void SetLineFlush(bool on) { lineFlush_ = on; }
 
@@ -50,6 +59,9 @@ class TextOut {
     std::size_t limit_ = 0;
     Translator translator_ = nullptr;
     Writer writer_ = nullptr;
+    NativeTranslator nativeTranslator_ = nullptr;
+    std::string noteText_;
+    std::string noteNative_;
     bool lineFlush_ = false;
 };
 

@@ -38,9 +38,9 @@ def command(args):
     return ([RUNNER] if RUNNER else []) + [EXE] + [str(a) for a in args]
 
 
-def environment(env):
-    """The process environment with `env` (a dict) laid over it, or None."""
-    return None if env is None else dict(os.environ, **env)
+def environment(extra):
+    """The process environment with the variables of `extra` laid over it."""
+    return dict(os.environ, **extra)
 
 
 def run(args=(), cwd=None, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=120,
@@ -50,7 +50,7 @@ def run(args=(), cwd=None, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, tim
     if user is not None:
         cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + cmd
     proc = subprocess.run(cmd, cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
-                          timeout=timeout, env=environment(env), preexec_fn=preexec_fn)
+                          timeout=timeout, env=env, preexec_fn=preexec_fn)
     return Result(proc.returncode, proc.stdout, proc.stderr)
 
 
@@ -74,7 +74,7 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
         os.setsid()
         fcntl.ioctl(0 if stdin_tty else 1, termios.TIOCSCTTY, 0)
 
-    proc = subprocess.Popen(command(args), cwd=cwd, env=environment(env),
+    proc = subprocess.Popen(command(args), cwd=cwd, env=env,
                             stdin=slave if stdin_tty else subprocess.DEVNULL,
                             stdout=slave, stderr=subprocess.PIPE,
                             preexec_fn=make_controlling)

@@ -1,6 +1,7 @@
 """The program on a terminal: profile, colours, paging, Esc and Ctrl+C, and the
 terminal's mode afterwards."""
 
+import fcntl
 import os
 import pty
 import select
@@ -173,8 +174,12 @@ class Signals(kelpo.Case):
         master, slave = pty.openpty()
         kelpo.set_winsize(slave, 80, 25)
         before = termios.tcgetattr(slave)
+        def make_controlling():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
         proc = subprocess.Popen(kelpo.command([]), cwd=self.dir, stdin=slave, stdout=slave,
-                                stderr=subprocess.DEVNULL)
+                                stderr=subprocess.DEVNULL, preexec_fn=make_controlling)
         raw = b""
         deadline = time.monotonic() + 20
         while PROMPT not in raw and time.monotonic() < deadline:

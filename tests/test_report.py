@@ -78,6 +78,9 @@ class WorkedExample(kelpo.Case):
 
     def test_tree_only(self):
         self.assertEqual(self.report("/T"), redirected(TREE_ONLY_LINES))
+        # A depth limit drops the deeper lines and writes no notice in their place.
+        want = [l for l in redirected(TREE_ONLY_LINES) if not l.endswith(b"OLD")]
+        self.assertEqual(self.report("/T", "/V1"), want)
 
     def test_depth_limit_replaces_deeper_lines_by_one_notice(self):
         want = redirected(EXAMPLE_LINES)
@@ -153,6 +156,9 @@ class Lines(kelpo.Case):
         self.assertIn(b"+\x97" + b"A" * 13 + b"---" + b"-" * (80 - 21 - 18) + b">", out[1])
         self.assertIn(b"+\x97" + b"B" * 14 + b"-" * (80 - 21 - 16) + b">", out[4])
         self.assertIn(b"+\x97" + b"C" * 12 + b" ---" + b"-" * (80 - 21 - 18) + b">", out[7])
+        # Where no column dashes remain, only the leader tells a 13-character name's line.
+        out = self.report({"A" * 13: {"x": {}}, "B" * 14: {"y": {}}, "C" * 12: {"z": {}}}, "/W30")
+        self.assertEqual(out[1], b"+\x97" + b"A" * 13 + b"--->    0             0")
 
     def test_leader_left_out_when_it_would_reach_the_width(self):
         # "+—" and a 4-character name are 6 bytes; the leader of 12 would make 18.

@@ -99,7 +99,7 @@ class Threads(kelpo.Case):
         kelpo.make_tree(os.path.join(self.dir, "T"), layout)
         results = set()
         for threads in ("1", "4"):
-            res = kelpo.run(["/L", "T"], cwd=self.dir, env={"KELPO32_THREADS": threads})
+            res = kelpo.run(["/L", "T"], cwd=self.dir, env=kelpo.environment({"KELPO32_THREADS": threads}))
             self.assertEqual(res.rc, 0, res.err)
             with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
                 results.add((res.out, f.read()))
@@ -112,7 +112,7 @@ class Threads(kelpo.Case):
         for threads in (1, 2, 8):
             res = kelpo.run_pty(["t"], cwd=self.dir, cols=80, rows=25,
                                 keys=[(b"Press any key", b" "), (b"Press any key", b"\x1b")],
-                                env={"KELPO32_THREADS": str(threads)})
+                                env=kelpo.environment({"KELPO32_THREADS": str(threads)}))
             self.assertEqual(res.rc, 0, res.err)
             screens.add(res.raw)
         self.assertEqual(len(screens), 1)
@@ -151,7 +151,7 @@ class Descriptors(kelpo.Case):
         def limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))
         for threads in ("1", "4"):
-            res = kelpo.run(["T"], cwd=self.dir, env={"KELPO32_THREADS": threads},
+            res = kelpo.run(["T"], cwd=self.dir, env=kelpo.environment({"KELPO32_THREADS": threads}),
                             preexec_fn=limit)
             self.assertEqual(res.rc, 1, res.err)
             self.assertRegex(res.err, rb"^Exception EInOutError in module .*\r\nI/O error \d+\.")

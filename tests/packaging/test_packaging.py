@@ -12,15 +12,18 @@ KELPO32_NO_SYSTEM_INSTALL is set or a kelpo32 is already installed.
 
 import argparse
 import fcntl
+import gzip
 import os
 import re
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import xml.etree.ElementTree as ET
 import zipfile
 
 ARGS = None
@@ -79,6 +82,22 @@ def run_cpack(generator, out_dir):
     return os.path.join(out_dir, found[0])
 
 
+def check_sums(test, package):
+    """SHA256SUMS beside the package lists it, and `sha256sum -c` accepts it."""
+    out_dir = os.path.dirname(package)
+    with open(os.path.join(out_dir, "SHA256SUMS"), encoding="ascii") as f:
+        names = [line.split("  ", 1)[1] for line in f.read().splitlines()]
+    test.assertEqual(names, [os.path.basename(package)])
+    done = subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=out_dir,
+                          capture_output=True, text=True, timeout=60)
+    test.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+
+
+def license_text():
+    with open(os.path.join(ARGS.source_dir, "LICENSE"), encoding="ascii") as f:
+        return f.read()
+
+
 def project_version():
     with open(os.path.join(ARGS.build_dir, "CPackConfig.cmake"), encoding="utf-8") as f:
         m = re.search(r'set\(CPACK_PACKAGE_VERSION "([^"]+)"\)', f.read())
@@ -111,8 +130,8 @@ class InstallTest(unittest.TestCase):
         mode = os.stat(self.installed).st_mode
         self.assertTrue(mode & stat.S_IXUSR, "installed program is not executable")
         if platform() == "posix":
-            page = os.path.join(self.prefix, "share", "man", "man1", "kelpo32.1")
-            with open(page, "rb") as f, open(ARGS.manual, "rb") as g:
+            page = os.path.join(self.prefix, "share", "man", "man1", "kelpo32.1.gz")
+            with gzip.open(page, "rb") as f, open(ARGS.manual, "rb") as g:
                 self.assertEqual(f.read(), g.read())
 
     def test_installed_program_writes_the_same_report(self):
@@ -203,6 +222,8 @@ class DebianPackageTest(unittest.TestCase):
                               check=True).stdout
         self.assertEqual(self.field("Package"), "kelpo32", info)
         self.assertEqual(self.field("Version"), project_version(), info)
+        self.assertEqual(self.field("Section"), "utils", info)
+        self.assertEqual(self.field("Priority"), "optional", info)
         self.assertIn("libc6", self.field("Depends"), info)
         if shutil.which("dpkg"):
             arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
@@ -216,10 +237,34 @@ class DebianPackageTest(unittest.TestCase):
                                  check=True).stdout
         entries = {line.split()[-1]: line.split()[0] for line in listing.splitlines()}
         self.assertEqual(entries.get("./usr/bin/kelpo32"), "-rwxr-xr-x", listing)
-        self.assertEqual(entries.get("./usr/share/man/man1/kelpo32.1"), "-rw-r--r--", listing)
+        docs = ["./usr/share/doc/kelpo32/changelog.gz", "./usr/share/doc/kelpo32/copyright",
+                "./usr/share/man/man1/kelpo32.1.gz"]
+        for doc in docs:
+            self.assertEqual(entries.get(doc), "-rw-r--r--", listing)
         files = [p for p, mode in entries.items() if not mode.startswith("d")]
-        self.assertEqual(sorted(files),
-                         ["./usr/bin/kelpo32", "./usr/share/man/man1/kelpo32.1"], listing)
+        self.assertEqual(sorted(files), ["./usr/bin/kelpo32", *docs], listing)
+
+    def test_lintian_reports_nothing(self):
+        self.assertTrue(shutil.which("lintian"), "lintian is not installed")
+        done = subprocess.run(["lintian", "--fail-on", "error,warning", self.deb],
+                              capture_output=True, text=True, timeout=600)
+        tags = [line for line in done.stdout.splitlines() if line[:2] in ("E:", "W:")]
+        self.assertEqual((done.returncode, tags), (0, []), done.stdout + done.stderr)
+
+    def test_changelog_copyright_and_checksums(self):
+        root = os.path.join(self.tmp.name, "docs")
+        subprocess.run(["dpkg-deb", "-x", self.deb, root], check=True)
+        doc = os.path.join(root, "usr", "share", "doc", "kelpo32")
+        with gzip.open(os.path.join(doc, "changelog.gz"), "rt", encoding="utf-8") as f:
+            self.assertTrue(f.readline().startswith(f"kelpo32 ({project_version()}) "))
+        with open(os.path.join(doc, "copyright"), encoding="utf-8") as f:
+            copyright_file = f.read()
+        self.assertIn("\nLicense: Expat\n", copyright_file)
+        # Every line of the licence's text, in the file's indented form.
+        body = license_text().split("\n\n", 2)[2]
+        for line in body.splitlines():
+            self.assertIn("\n " + (line or "."), copyright_file)
+        check_sums(self, self.deb)
 
     def test_unpacked_program_runs(self):
         root = os.path.join(self.tmp.name, "unpacked")
@@ -285,11 +330,13 @@ class ZipPackageTest(unittest.TestCase):
         self.assertEqual(os.path.basename(self.zip), self.top.rstrip("/") + ".zip")
         with zipfile.ZipFile(self.zip) as z:
             files = sorted(n for n in z.namelist() if not n.endswith("/"))
-        self.assertEqual(files, [self.top + n for n in ("MANUAL.TXT", "USAGE.TXT", "kelpo32.exe")])
+        self.assertEqual(files, [self.top + n for n in
+                                 ("LICENSE.TXT", "MANUAL.TXT", "USAGE.TXT", "kelpo32.exe")])
+        check_sums(self, self.zip)
 
     def test_text_files_have_crlf_line_ends(self):
         with zipfile.ZipFile(self.zip) as z:
-            for name in ("MANUAL.TXT", "USAGE.TXT"):
+            for name in ("LICENSE.TXT", "MANUAL.TXT", "USAGE.TXT"):
                 with self.subTest(name=name):
                     data = z.read(self.top + name)
                     self.assertGreater(data.count(b"\r\n"), 20)
@@ -302,6 +349,43 @@ class ZipPackageTest(unittest.TestCase):
                 self.assertIn("\r\n" + heading + "\r\n", manual)
             with open(os.path.join(ARGS.source_dir, "docs", "USAGE.md"), "rb") as f:
                 self.assertEqual(z.read(self.top + "USAGE.TXT"), f.read().replace(b"\n", b"\r\n"))
+            self.assertEqual(z.read(self.top + "LICENSE.TXT"),
+                             license_text().replace("\n", "\r\n").encode())
+
+    def test_program_resources(self):
+        self.assertTrue(shutil.which("wrestool"), "wrestool is not installed")
+        with zipfile.ZipFile(self.zip) as z:
+            exe = z.extract(self.top + "kelpo32.exe", os.path.join(self.tmp.name, "r"))
+
+        def resource(kind):
+            return subprocess.run(["wrestool", "--extract", "--raw", f"--type={kind}", exe],
+                                  capture_output=True, check=True).stdout
+
+        version = project_version()
+        parts = [int(p) for p in f"{version}.0".split(".")]
+        fixed, string = read_version_resource(resource(16))
+        packed = [parts[0] << 16 | parts[1], parts[2] << 16 | parts[3]]
+        self.assertEqual(list(fixed[2:6]), packed * 2)  # file and product version
+        for key, value in (("FileVersion", version), ("ProductVersion", version),
+                           ("ProductName", "Kelpo32"), ("OriginalFilename", "kelpo32.exe")):
+            self.assertEqual(string(key), value)
+        self.assertIn(string("LegalCopyright") + "\n", license_text())
+        self.assertTrue(string("FileDescription"))
+
+        manifest = ET.fromstring(resource(24))
+        v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+        compat = "{urn:schemas-microsoft-com:compatibility.v1}"
+        settings = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+        self.assertEqual(manifest.find(v1 + "assemblyIdentity").get("version"), f"{version}.0")
+        self.assertEqual(manifest.find(f".//{v3}requestedExecutionLevel").get("level"),
+                         "asInvoker")
+        self.assertEqual({e.get("Id") for e in manifest.iter(compat + "supportedOS")}, {
+            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
+            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
+            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # Windows 8.1
+            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # Windows 10 and 11
+        })
+        self.assertEqual(manifest.find(f".//{settings}longPathAware").text, "true")
 
     def test_program_runs_under_wine(self):
         with zipfile.ZipFile(self.zip) as z:
@@ -309,6 +393,19 @@ class ZipPackageTest(unittest.TestCase):
         done = run_program(exe, "/H")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertTrue(done.stdout.startswith(b"Kelpo32\r\n\r\n" + HELP_TITLE), done.stdout)
+
+
+def read_version_resource(data):
+    """The VS_FIXEDFILEINFO fields of a version resource, and its strings by key.
+
+    A string's value follows its NUL-ended UTF-16 key, aligned to 4 bytes."""
+    fixed = struct.unpack_from("<13I", data, data.index(struct.pack("<I", 0xFEEF04BD)))
+
+    def string(key):
+        pos = data.index((key + "\0").encode("utf-16-le")) + 2 * len(key) + 2
+        pos = (pos + 3) & ~3
+        return data[pos:].decode("utf-16-le", "replace").split("\0", 1)[0]
+    return fixed, string
 
 
 def main():

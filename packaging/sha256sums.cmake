@@ -1,0 +1,35 @@
+# Run by cpack after it has written the packages, before it moves them from its
+# work folder into the output folder: writes SHA256SUMS into the output folder,
+# in the format `sha256sum -c` reads. Entries of other packages already
+# listed there are kept while their files exist, so the binary and the source
+# package of one build can share the list.
+if(NOT CPACK_PACKAGE_FILES)
+  return()
+endif()
+set(dir ${CPACK_PACKAGE_DIRECTORY})
+set(sums ${dir}/SHA256SUMS)
+
+set(names)
+set(lines)
+foreach(file IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name ${file} NAME)
+  file(SHA256 ${file} hash)
+  list(APPEND names ${name})
+  list(APPEND lines "${hash}  ${name}")
+endforeach()
+if(EXISTS ${sums})
+  file(STRINGS ${sums} old)
+  foreach(line IN LISTS old)
+    if(line MATCHES "^[0-9a-f]+  (.+)$")
+      set(name ${CMAKE_MATCH_1})
+      if(NOT name IN_LIST names AND EXISTS ${dir}/${name})
+        list(APPEND names ${name})
+        list(APPEND lines "${line}")
+      endif()
+    endif()
+  endforeach()
+endif()
+list(SORT lines COMPARE STRING)
+list(JOIN lines "\n" text)
+file(WRITE ${sums} "${text}\n")
+message(STATUS "Checksums written to ${sums}")

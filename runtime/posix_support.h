@@ -1,0 +1,30 @@
+// Private to the POSIX back ends of the run-time services: the one mapping of
+// the system's errno values onto the neutral I/O error codes of rtl.h.
+#pragma once
+
+#include "rtl.h"
+
+#include <cerrno>
+
+namespace rtl {
+
+inline int MapErrno(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+        return IoFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return IoAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return IoDiskFull;
+    default:
+        // Keeps the system's number (EIO reads "I/O error 5"), never a named code.
+        return IoSystemError(e);
+    }
+}
+
+} // namespace rtl

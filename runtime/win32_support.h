@@ -1,0 +1,79 @@
+// Helpers shared by the Win32 files of the runtime, the console layer and the
+// command-line source: the one mapping of Win32 errors onto the neutral I/O
+// codes, conversions between UTF-16 and the OEM code page, the opaque byte
+// form of UTF-16 names, and absolute \\?\ paths. Included by win32 files only.
+#pragma once
+
+#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace rtl {
+
+// Maps a Win32 error code onto the neutral I/O codes of rtl.h (sysio_win32.cpp).
+int Win32IoError(unsigned long code);
+
+namespace win32 {
+
+// A name in the platform's own form: its UTF-16 code units as opaque bytes.
+inline std::string NativeBytes(std::wstring_view wide) {
+    std::string bytes(wide.size() * sizeof(wchar_t), '\0');
+    if (!wide.empty()) std::memcpy(bytes.data(), wide.data(), bytes.size());
+    return bytes;
+}
+
+inline std::wstring WideFromNative(std::string_view bytes) {
+    std::wstring wide(bytes.size() / sizeof(wchar_t), L'\0');
+    if (!wide.empty()) std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(wchar_t));
+    return wide;
+}
+
+// UTF-16 to the OEM code page exactly as the byte-string file functions
+// deliver names: the code page's best fit, "?" for what it cannot hold.
+inline std::string OemFromWide(std::wstring_view wide) {
+    if (wide.empty()) return std::string();
+    int len = static_cast<int>(std::min<std::size_t>(wide.size(), 0x3FFFFFFF));
+    int n = ::WideCharToMultiByte(CP_OEMCP, 0, wide.data(), len, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_OEMCP, 0, wide.data(), len, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+inline std::wstring WideFromOem(std::string_view text) {
+    if (text.empty()) return std::wstring();
+    int len = static_cast<int>(std::min<std::size_t>(text.size(), 0x3FFFFFFF));
+    int n = ::MultiByteToWideChar(CP_OEMCP, 0, text.data(), len, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_OEMCP, 0, text.data(), len, out.data(), n);
+    return out;
+}
+
+// The absolute form of a path with the \\?\ prefix (\\?\UNC\ for a share),
+// so that no length limit applies and no trailing dot or blank is dropped
+// later on. A path that has the prefix already is kept as it is; other paths
+// are made absolute by the system's rules (relative to the current directory).
+inline std::wstring LongPath(const std::wstring& path) {
+    if (path.starts_with(L"\\\\?\\")) return path;
+    std::wstring full(MAX_PATH + 1, L'\0');
+    for (;;) {
+        DWORD n = ::GetFullPathNameW(path.empty() ? L"." : path.c_str(),
+                                     static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) return path;
+        if (n < full.size()) {
+            full.resize(n);
+            break;
+        }
+        full.resize(n + 1);
+    }
+    if (full.starts_with(L"\\\\.\\")) return full; // a device keeps its own form
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+} // namespace win32
+} // namespace rtl

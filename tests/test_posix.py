@@ -1,0 +1,236 @@
+"""The native build as a POSIX citizen: job control and signals in a real
+shell, pipes, the long options, colour and character set, the log file."""
+
+import fcntl
+import os
+import pty
+import re
+import resource
+import select
+import shutil
+import signal
+import subprocess
+import termios
+import time
+
+import kelpo
+
+PROMPT = b"Press any key to continue....."
+
+
+def controlling_tty():
+    os.setsid()
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
+class Shell:
+    """An interactive shell with job control on a pseudo-terminal of its own;
+    bash without line editing, so the terminal stays in its cooked mode."""
+
+    def __init__(self, test, shell):
+        self.master, self.slave = pty.openpty()
+        kelpo.set_winsize(self.slave, 80, 25)
+        env = dict(os.environ, PS1="$ ", TERM="xterm", LANG="C.UTF-8")
+        args = [shell, "--noediting", "--norc", "-i"] if shell == "bash" else [shell, "-i"]
+        self.proc = subprocess.Popen(args, cwd=test.dir, env=env, stdin=self.slave,
+                                     stdout=self.slave, stderr=self.slave,
+                                     preexec_fn=controlling_tty)
+        test.addCleanup(self.close)
+        self.out = b""
+        self.expect(rb"\$ ")
+        self.cooked = self.mode()
+
+    def expect(self, pattern, timeout=20):
+        deadline = time.monotonic() + timeout
+        while not re.search(pattern, self.out):
+            if time.monotonic() > deadline:
+                raise AssertionError("no %r in %r" % (pattern, self.out[-300:]))
+            if select.select([self.master], [], [], 0.1)[0]:
+                self.out += os.read(self.master, 65536)
+        m = re.search(pattern, self.out)
+        self.out = self.out[m.end():]
+        return m
+
+    def status(self):
+        return int(self.expect(rb"rc=(\d+)").group(1))
+
+    def mode(self):
+        return termios.tcgetattr(self.slave)
+
+    def at_prompt(self, exe):
+        """Starts the program in the foreground; returns its process group at the page prompt."""
+        os.write(self.master, b"'%s'; echo rc=$?\n" % exe.encode())
+        self.expect(re.escape(PROMPT))
+        assert self.mode() != self.cooked
+        return os.tcgetpgrp(self.master)
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        os.close(self.master)
+        os.close(self.slave)
+
+
+class Posix(kelpo.Case):
+    def setUp(self):
+        super().setUp()
+        self.native_only()
+
+
+class JobControl(Posix):
+    def setUp(self):
+        super().setUp()
+        kelpo.make_tree(self.dir, {"dir%03d" % i: {} for i in range(60)})
+        self.shells = [Shell(self, name) for name in ("bash", "dash") if shutil.which(name)]
+
+    def test_background_redirected_run_completes(self):
+        for sh in self.shells:
+            os.write(sh.master, b"'%s' > out.txt & wait $!; echo rc=$?\n" % kelpo.EXE.encode())
+            self.assertEqual(sh.status(), 0)
+            with open(os.path.join(self.dir, "out.txt"), "rb") as f:
+                self.assertIn(b"Total bytes: 0", f.read())
+
+    def test_stop_and_continue_at_the_page_prompt(self):
+        for sh in self.shells:
+            os.killpg(sh.at_prompt(kelpo.EXE), signal.SIGTSTP)
+            sh.expect(rb"\$ ")
+            self.assertEqual(sh.mode(), sh.cooked)
+            os.write(sh.master, b"fg\n")
+            deadline = time.monotonic() + 5
+            while sh.mode() == sh.cooked and time.monotonic() < deadline:
+                time.sleep(0.02)
+            self.assertNotEqual(sh.mode(), sh.cooked)  # the keyboard is taken again
+            os.write(sh.master, b"\x1b")
+            sh.expect(rb"\$ ")  # a stopped job takes the rest of its list with it
+            os.write(sh.master, b"echo rc=$?\n")
+            self.assertEqual(sh.status(), 0)
+            self.assertEqual(sh.mode(), sh.cooked)
+
+    def test_ending_signals_restore_the_mode_without_blocking(self):
+        for sh in self.shells:
+            os.killpg(sh.at_prompt(kelpo.EXE), signal.SIGUSR1)
+            self.assertEqual(sh.status(), 128 + signal.SIGUSR1)
+            self.assertEqual(sh.mode(), sh.cooked)
+            pid = sh.at_prompt(kelpo.EXE)
+            os.write(sh.master, b"\x13")  # Ctrl+S: the terminal holds every write
+            time.sleep(0.1)
+            os.kill(pid, signal.SIGTERM)
+            deadline = time.monotonic() + 1
+            while os.path.exists("/proc/%d" % pid) and time.monotonic() < deadline:
+                time.sleep(0.02)
+            self.assertFalse(os.path.exists("/proc/%d" % pid), "still running")
+            os.write(sh.master, b"\x11")  # Ctrl+Q
+            self.assertEqual(sh.status(), 128 + signal.SIGTERM)
+            self.assertEqual(sh.mode(), sh.cooked)
+
+
+class Output(Posix):
+    def setUp(self):
+        super().setUp()
+        kelpo.make_tree(self.dir, {"d%04d" % i: {} for i in range(3000)})
+
+    def test_reader_quits_while_the_keyboard_is_a_terminal(self):
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, slave)
+        before = termios.tcgetattr(slave)
+        proc = subprocess.Popen(kelpo.command([]), cwd=self.dir, stdin=slave,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                preexec_fn=controlling_tty)
+        proc.stdout.read(100)
+        time.sleep(0.1)
+        self.assertEqual(termios.tcgetattr(slave), before)  # the pager owns the keyboard
+        proc.stdout.close()
+        self.assertEqual(proc.stderr.read(), b"")
+        proc.stderr.close()
+        self.assertEqual(proc.wait(timeout=30), -signal.SIGPIPE)
+        self.assertEqual(termios.tcgetattr(slave), before)
+
+    def test_sigint_stops_the_report_and_file_size_limit_is_a_full_disk(self):
+        proc = subprocess.Popen(kelpo.command([]), cwd=self.dir, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc.stdout.read(100)
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=30)
+        self.assertEqual((proc.returncode, err, out[-5:]), (0, b"", b"\r\n \r\n"))
+        with open(os.path.join(self.dir, "out.txt"), "wb") as f:
+            res = subprocess.run(kelpo.command([]), cwd=self.dir, stdout=f, stderr=subprocess.PIPE,
+                                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE,
+                                                                       (8192, 8192)))
+        self.assertEqual(res.returncode, 1)
+        self.assertTrue(res.stderr.endswith(b"\r\nDisk full.\r\n"), res.stderr)
+
+
+class Conventions(Posix):
+    def test_long_options(self):
+        self.assertEqual(kelpo.run(["--help"], cwd=self.dir), kelpo.run(["/H"], cwd=self.dir))
+        res = kelpo.run(["--version", "/H"], cwd=self.dir)
+        self.assertEqual(res.rc, 0)
+        self.assertRegex(res.out, rb"^kelpo32 \d+\.\d+\.\d+\r\n$")
+        res = kelpo.run(["/T", "--colour", "--help"], cwd=self.dir)
+        self.assertEqual((res.rc, res.out), (2, b""))
+        self.assertEqual(res.err, b"kelpo32: unknown option '--colour'\n"
+                                  b"KELPO V1.6 2015/09/06  Command Line Parameters:\n")
+        for name in ("-old", "T", "--version"):
+            os.mkdir(os.path.join(self.dir, name))
+        for arg in ("-old", os.path.join(self.dir, "T"), "--version"):
+            res = kelpo.run(["/T", "--", arg], cwd=self.dir)
+            self.assertEqual((res.rc, kelpo.lines(res.out)[1:]), (0, [arg.encode()]))
+
+    def test_one_file_system(self):
+        if os.geteuid() != 0 or not shutil.which("unshare"):
+            self.skipTest("needs root to mount a file system inside the tree")
+        kelpo.make_tree(self.dir, {"in": {"mnt": {}}})
+        cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+               'mount -t tmpfs tmpfs in/mnt && : > in/mnt/x && mkdir in/mnt/sub && exec "$0" "$@"']
+        reports = []
+        for extra in ([], ["--one-file-system"]):
+            res = subprocess.run(cmd + kelpo.command(["/W40"] + extra), cwd=self.dir,
+                                 capture_output=True, timeout=60)
+            if b"mount" in res.stderr:
+                self.skipTest("mounts are not allowed here: %r" % res.stderr)
+            self.assertEqual(res.returncode, 0, res.stderr)
+            reports.append([l for l in kelpo.lines(res.stdout) if b"mnt" in l or b"sub" in l])
+        self.assertEqual(len(reports[0]), 3)  # its line, "sub" and its total
+        self.assertTrue(reports[0][0].endswith(b">    1             0"), reports[0])
+        self.assertEqual(len(reports[1]), 1)
+        self.assertTrue(reports[1][0].endswith(b">    0             0"), reports[1])
+
+    def test_colour_characters_and_line_ends(self):
+        kelpo.make_tree(self.dir, {"sub": {"f": 1}, "caf\u00e9": {}})
+        env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "LC_ALL", "LC_CTYPE")}
+
+        def show(**extra):
+            res = kelpo.run_pty(["/N"], cwd=self.dir,
+                                env={**env, "TERM": "xterm", "LANG": "C.UTF-8", **extra})
+            self.assertEqual(res.rc, 0, res.err)
+            self.assertNotIn(b"\r\r\n", res.raw)  # the terminal adds the CR itself
+            return res.raw
+
+        self.assertIn(b"\x1b[92m", show(NO_COLOR=""))
+        self.assertIn("├─sub".encode(), show())
+        for extra in ({"NO_COLOR": "1"}, {"TERM": "dumb"}):
+            self.assertNotIn(b"\x1b", show(**extra), extra)
+        raw = show(LANG="C").replace(b"\x1b[92m", b"")
+        self.assertTrue(all(b < 128 for b in raw), raw)
+        for text in (b"+-sub", b"caf??", b"+> Total bytes: 1"):
+            self.assertIn(text, raw)
+
+    def test_log_file_only_as_a_regular_file(self):
+        log = os.path.join(self.dir, "logfile.txt")
+        with open(os.path.join(self.dir, "other.txt"), "wb") as f:
+            f.write(b"keep")
+        for make in (lambda: os.symlink("other.txt", log), lambda: os.symlink("new.txt", log),
+                     lambda: os.mkfifo(log), lambda: os.mkdir(log)):
+            make()
+            res = kelpo.run(["/L"], cwd=self.dir, timeout=10)  # a FIFO: at once
+            self.assertEqual((res.rc, res.out), (1, b"Kelpo32\r\n"))
+            self.assertTrue(res.err.endswith(b"\r\nFile access denied.\r\n"), res.err)
+            (os.rmdir if os.path.isdir(log) else os.remove)(log)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["other.txt"])
+        with open(os.path.join(self.dir, "other.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"keep")
+
+
+if __name__ == "__main__":
+    kelpo.main()
