@@ -25,8 +25,9 @@ struct DirIdentity {
     bool operator==(const DirIdentity&) const = default;
 };
 
-// An open directory: a descriptor on POSIX; on Windows its absolute \\?\
-// path in UTF-16 (as opaque bytes), made from the native names of its parents.
+// An open directory: a descriptor on POSIX; on Windows the absolute path
+// (with the \\?\ prefix, in UTF-16 as opaque bytes) made from the native
+// names of its parents.
 struct DirHandle {
     std::intptr_t Fd = -1;
     std::string Path;

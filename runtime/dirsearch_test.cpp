@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 
 struct Listed {
     std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> Entries;
+    std::map<std::string, std::string> Native; // the name a subdirectory is opened by
     DirResult Result;
 };
 
@@ -20,8 +21,10 @@ Listed ReadAll(const DirHandle& dir) {
     DirReader reader;
     out.Result = StartReading(dir, reader);
     DirEntry e;
-    while (ReadEntry(dir, reader, e, out.Result))
+    while (ReadEntry(dir, reader, e, out.Result)) {
         out.Entries[e.Name] = {e.Attr & AttrDirectory, e.Size};
+        out.Native[e.Name] = e.Native.empty() ? e.Name : e.Native;
+    }
     StopReading(reader);
     return out;
 }
@@ -40,6 +43,7 @@ class DirSearch : public ::testing::Test {
 
 TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
     fs::create_directories(root_ / "sub");
+    fs::create_directories(root_ / "gone");
     std::ofstream(root_ / "file").close();
     fs::resize_file(root_ / "file", 5000000000ull);
     DirHandle top, sub, again;
@@ -47,11 +51,11 @@ TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
     ASSERT_EQ(OpenDirPath(root_.string(), "", top, topId).Fault, DirFault::None);
     Listed listed = ReadAll(top);
     EXPECT_EQ(listed.Result.Fault, DirFault::None);
-    EXPECT_EQ(listed.Entries.size(), 2u); // "." and ".." are left out
+    EXPECT_EQ(listed.Entries.size(), 3u); // "." and ".." are left out
     EXPECT_EQ(listed.Entries["sub"].first, AttrDirectory);
     EXPECT_EQ(listed.Entries["file"], std::make_pair(0u, std::uint64_t{5000000000ull}));
 
-    ASSERT_EQ(OpenDirAt(top, "sub", sub, subId).Fault, DirFault::None);
+    ASSERT_EQ(OpenDirAt(top, listed.Native["sub"], sub, subId).Fault, DirFault::None);
     ASSERT_EQ(OpenDirPath((root_ / "sub").string(), "", again, againId).Fault, DirFault::None);
     EXPECT_EQ(subId, againId); // the same directory has the same identity
     EXPECT_FALSE(subId == topId);
@@ -59,8 +63,11 @@ TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
 
     DirHandle missing;
     DirIdentity missingId;
-    EXPECT_EQ(OpenDirAt(top, "missing", missing, missingId).Fault, DirFault::Unreadable);
-    EXPECT_EQ(OpenDirAt(top, "file", missing, missingId).Fault, DirFault::Unreadable);
+    fs::remove(root_ / "gone"); // removed after its parent was listed
+    EXPECT_EQ(OpenDirAt(top, listed.Native["gone"], missing, missingId).Fault,
+              DirFault::Unreadable);
+    EXPECT_EQ(OpenDirAt(top, listed.Native["file"], missing, missingId).Fault,
+              DirFault::Unreadable);
     EXPECT_FALSE(missing.IsOpen());
     CloseDir(again);
     CloseDir(sub);

@@ -94,7 +94,7 @@ class Threads(kelpo.Case):
                     self.assertTrue(other == first, (seed, args, threads))
 
     def test_same_bytes_on_every_platform(self):
-        layout = {"d%d" % i: {"e%d" % j: {"f": i * 100 + j} for j in range(i % 4)}
+        layout = {"d%d\u00e9" % i: {"e%d" % j: {"f": i * 100 + j} for j in range(i % 4)}
                   for i in range(12)}
         kelpo.make_tree(os.path.join(self.dir, "T"), layout)
         results = set()
