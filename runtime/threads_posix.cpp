@@ -1,6 +1,7 @@
 #include "runtime/threads.h"
 
 #include <csignal>
+#include <initializer_list>
 #include <new>
 #include <pthread.h>
 
@@ -53,11 +54,14 @@ Thread* StartThread(void (*fn)(void*), void* arg) {
     if (t == nullptr) return nullptr;
     t->Fn = fn;
     t->Arg = arg;
-    // The new thread starts with every signal blocked, so the main thread
-    // alone handles them (the terminal's mode, the stop sequence).
+    // The new thread starts with the signals from outside blocked, so the
+    // main thread alone handles them (the terminal's mode, the stop
+    // sequence); a fault of its own still reaches the crash handler.
     sigset_t all;
     sigset_t old;
     sigfillset(&all);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        sigdelset(&all, sig);
     pthread_sigmask(SIG_SETMASK, &all, &old);
     int rc = pthread_create(&t->Id, nullptr, ThreadMain, t);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
