@@ -165,6 +165,10 @@ class Walker {
         }
         Abandon(consumer_);
         Abandon(helper_);
+        for (Dir_Rec* d : done_) {
+            rtl::CloseDir(d->Handle);
+            delete d;
+        }
         FreeTree(root_);
         rtl::FreeSignal(ready_);
         rtl::FreeSignal(work_);
@@ -223,8 +227,9 @@ class Walker {
     std::unordered_map<rtl::DirIdentity, std::int32_t, IdentityHash> live_;
 
     // The consumer's side alone: the path of the directory being read, shared
-    // by every level.
+    // by every level, and the directories done but not yet released.
     std::string walkPath_;
+    std::vector<Dir_Rec*> done_;
 
     // Wake-ups cost a system call each: only for threads that wait.
     void WakeWorkers() {
@@ -260,11 +265,8 @@ class Walker {
                                                       child->Id, listing.ChildCount});
             node->FirstChild = child->Next;
             if (node->FirstChild == nullptr) node->LastChild = nullptr;
-            {
-                rtl::Locked held(lock_);
-                Release(child);
-            }
-            delete child;
+            // Released with the next directory, under the same lock.
+            done_.push_back(child);
             childBytes = rtl::CheckedAdd<std::int64_t>(childBytes, sub);
         }
         walkPath_.resize(pathLength);
@@ -280,6 +282,8 @@ class Walker {
         Lister* lister = &consumer_;
         {
             rtl::Locked held(lock_);
+            for (Dir_Rec* d : done_)
+                Release(d);
             target_ = node;
             if (node == helping_) {
                 // Begun while waiting for another directory: go on with it.
@@ -295,6 +299,9 @@ class Walker {
             // A worker held back by the budget may be listing it.
             if (buffered_ >= ReadAheadBudget) WakeWorkers();
         }
+        for (Dir_Rec* d : done_)
+            delete d;
+        done_.clear();
         bool more = true;
         for (;;) {
             if (self && more) more = ListPart(node, *lister, true);
@@ -441,8 +448,10 @@ class Walker {
     }
 
     // Opens `node` relative to its parent, reopening the levels above it
-    // whose handles were given up. Without the lock.
-    rtl::DirResult OpenNode(Dir_Rec* node, rtl::DirHandle& handle, rtl::DirIdentity& id) {
+    // whose handles were given up, and admits it. Without the lock.
+    rtl::DirResult OpenNode(Dir_Rec* node, Lister& lister) {
+        rtl::DirHandle handle;
+        rtl::DirIdentity id;
         Dir_Rec* parent = node->Parent;
         Dir_Rec* user = parent; // the level whose handle is borrowed
         rtl::DirHandle from;
@@ -495,7 +504,8 @@ class Walker {
         Drop(user);
         --parent->ChildrenToOpen;
         Drop(parent);
-        return result;
+        if (result.Fault == rtl::DirFault::Resource) return result;
+        return Admit(node, lister, result, std::move(handle), id);
     }
 
     // Whether `node` may keep its handle: room among the held ones, made by
@@ -541,25 +551,25 @@ class Walker {
 
     // Opens the directory and checks that it may be entered. Without the lock.
     rtl::DirResult Start(Dir_Rec* node, Lister& lister, bool consumer) {
-        rtl::DirHandle handle;
-        rtl::DirIdentity id;
-        rtl::DirResult result;
         if (node == root_) {
             rtl::Locked held(lock_);
-            result = root_->Fault;
-            handle = root_->Handle;
-            id = root_->Identity;
-        } else {
-            result = OpenNode(node, handle, id);
-            if (result.Fault == rtl::DirFault::Resource && consumer) {
-                {
-                    rtl::Locked held(lock_);
-                    DropIdleHandles();
-                }
-                result = OpenNode(node, handle, id);
-            }
+            return Admit(node, lister, root_->Fault, root_->Handle, root_->Identity);
         }
-        rtl::Locked held(lock_);
+        rtl::DirResult result = OpenNode(node, lister);
+        if (result.Fault == rtl::DirFault::Resource && consumer) {
+            {
+                rtl::Locked held(lock_);
+                DropIdleHandles();
+            }
+            result = OpenNode(node, lister);
+        }
+        return result;
+    }
+
+    // Whether the directory just opened may be entered: not on another file
+    // system with OneFileSystem, not one of its own ancestors. Under the lock.
+    rtl::DirResult Admit(Dir_Rec* node, Lister& lister, rtl::DirResult result,
+                         rtl::DirHandle handle, const rtl::DirIdentity& id) {
         if (result.Fault != rtl::DirFault::None) return result;
         bool enter = !(options_.OneFileSystem && id.Volume != rootVolume_);
         if (enter && live_.count(id) != 0)
@@ -573,7 +583,7 @@ class Walker {
         ++live_[id];
         node->Registered = true;
         node->Handle = handle;
-        lister.Handle = handle;
+        lister.Handle = std::move(handle);
         return result;
     }
 
