@@ -223,9 +223,13 @@ TEST(SysIoWin32, ErrorCodesMapOntoTheNeutralOnes) {
     EXPECT_EQ(rtl::Win32IoError(ERROR_ACCESS_DENIED), rtl::IoAccessDenied);
     EXPECT_EQ(rtl::Win32IoError(ERROR_DISK_FULL), rtl::IoDiskFull);
     EXPECT_EQ(rtl::Win32IoError(ERROR_HANDLE_DISK_FULL), rtl::IoDiskFull);
-    EXPECT_EQ(rtl::Win32IoError(ERROR_SHARING_VIOLATION), 32);
-    EXPECT_EQ(rtl::Win32IoError(101), 1101); // would read as "Disk full"
-    EXPECT_NE(rtl::Win32IoError(0), 0);
+    // Every other code keeps the system's number, even one that equals a named code.
+    auto message = [](unsigned long code) {
+        return rtl::ErrorMessage({rtl::ErrorClass::InOutError, rtl::Win32IoError(code), 0});
+    };
+    EXPECT_EQ(message(ERROR_SHARING_VIOLATION), "I/O error 32");
+    EXPECT_EQ(message(101), "I/O error 101");          // not "Disk full"
+    EXPECT_EQ(message(ERROR_SUCCESS), "I/O error 31"); // a failure without a reason
 }
 
 TEST(SysIoWin32, CreateWriteClose) {
