@@ -39,8 +39,6 @@ bool HandlerInstalled = false;
 bool StdInConsole = false; // standard input is a console's input buffer
 
 constexpr std::size_t StdErrBufferSize = 128;
-constexpr std::uint8_t KeyCtrlC = 3;
-constexpr std::uint8_t KeyEsc = 27;
 
 // What a console shows for a control character when the program's bytes are
 // written raw: the line controls act, the byte 0 (inside the report's indent)

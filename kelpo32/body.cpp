@@ -91,7 +91,7 @@ void RunBody() {
     WriteLine("Kelpo32");
     SetStartValues();
     bool console = !crt32_pipe::IsRedirected();
-    if (console) crt32_pipe::SetForeground(7);
+    if (console) crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
     if (CmdLin::ArgCount() >= 1) ParseOptions();
     if (LogEnabled) OpenLog();
     if (console)
@@ -108,7 +108,7 @@ void RunBody() {
         LogFile.Close();
     }
     if (console) {
-        crt32_pipe::SetForeground(7);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
         out.Write(' ');
     }
     if (crt32_pipe::UnderIDE() && console) {

@@ -48,7 +48,7 @@ void WriteRightAligned(const std::string& text, std::int32_t field) {
 void PrintOverDeepLine(const std::string& path, const std::string& name) {
     auto& out = rtl::StdOut();
     SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
-    crt32_pipe::SetForeground(12);
+    crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
     out.Write('(');
     out.WriteName(path);
     out.WriteName(name);
@@ -140,7 +140,7 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
     bool coloured = !crt32_pipe::IsRedirected();
     if (coloured) {
         SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
-        crt32_pipe::SetForeground(10);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightGreen);
     }
     if (!name.empty()) {
         out.Write("Total in \"");
