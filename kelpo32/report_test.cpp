@@ -49,7 +49,7 @@ TEST(GroupThousands, InsertsAtMostThreeSeparators) {
 
 TEST(ReportLines, WorkedExampleOnA60ColumnConsole) {
     testing::PrepareReport(60);
-    UseConsoleGlyphs();
+    UseGlyphs(ConsoleGlyphs);
     DrawDepth = 13;
     StartDir = "C:\\DATA";
     PrintDirLine("C:\\DATA", "", 0, 0, 0, 2, 2, 1500);
@@ -69,7 +69,7 @@ TEST(ReportLines, WorkedExampleOnA60ColumnConsole) {
 
 TEST(ReportLines, TreeOnlyCornersAndStaleSegments) {
     testing::PrepareReport(60);
-    UseConsoleGlyphs();
+    UseGlyphs(ConsoleGlyphs);
     TreeOnly = true;
     PrintDirLine("", "", 0, 0, 0, 2, 0, 0);
     PrintDirLine("", "A", 1, 2, 2, 1, 0, 0); // the last sibling: corner, blank segment
