@@ -25,6 +25,9 @@ endif()
 # Unit tests of the Win32 back ends themselves.
 kelpo32_unit_test(win32_platform_test
   runtime/dirsearch_win32_test.cpp
+  runtime/curdir_win32_test.cpp
+  runtime/sysio_win32_test.cpp
+  CmdLin/cmdsource_win32_test.cpp
   crt32_pipe/crt32_pipe_win32_test.cpp)
 
 add_test(NAME wine_setup COMMAND ${KELPO32_WINE_RUNNER} --setup)
