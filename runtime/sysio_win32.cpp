@@ -1,8 +1,8 @@
 // Win32 implementation of the low-level file and process services (sysio.h).
-#include "sysio.h"
+#include "runtime/sysio.h"
 
-#include "rtl.h"
-#include "win32_support.h"
+#include "runtime/rtl.h"
+#include "runtime/win32_support.h"
 
 #include <algorithm>
 #include <string>
