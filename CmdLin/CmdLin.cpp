@@ -45,10 +45,6 @@ std::int32_t PositionalIndex(std::int32_t n) {
 
 } // namespace
 
-bool InSwitchChars(unsigned char c) {
-    return c == '-' || c == '/';
-}
-
 std::int32_t ArgCount() {
     return SourceArgCount();
 }

@@ -8,9 +8,6 @@
 
 namespace CmdLin {
 
-// The characters that start a switch: "-" and "/".
-bool InSwitchChars(unsigned char c);
-
 std::int32_t ArgCount();
 std::string ArgText(std::int32_t i);
 unsigned char LowerLetter(unsigned char c);

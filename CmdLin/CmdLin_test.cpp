@@ -121,12 +121,6 @@ TEST(LowerLetter, OnlyAsciiCapitalsChange) {
     }
 }
 
-TEST(InSwitchChars, OnlyHyphenAndSlash) {
-    for (int b = 0; b < 256; ++b)
-        EXPECT_EQ(CmdLin::InSwitchChars(static_cast<unsigned char>(b)), b == '-' || b == '/')
-            << "byte " << b;
-}
-
 // --- Which arguments are switches on this platform --------------------------
 
 TEST(IsSwitchText, PlatformRule) {

@@ -22,17 +22,12 @@ if(KELPO32_GTEST_FROM_SOURCE)
   target_compile_options(gtest PUBLIC -Wno-restrict)
 endif()
 
-# Helper for console tests in a pseudo-terminal: peeks console input so that
-# Wine starts reading the terminal, then runs the program named after it
-# (KELPO32_PEEK). kelpo32.exe needs it no more: its ConsoleInit peeks itself.
-add_executable(wine_peek tests/wine/peek.cpp)
-set_target_properties(wine_peek PROPERTIES OUTPUT_NAME peek
-                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/wine)
-target_link_libraries(wine_peek PRIVATE kelpo32_warnings)
-
 # Unit tests of the Win32 back ends themselves.
 kelpo32_unit_test(win32_platform_test
   runtime/dirsearch_win32_test.cpp
+  runtime/curdir_win32_test.cpp
+  runtime/sysio_win32_test.cpp
+  CmdLin/cmdsource_win32_test.cpp
   crt32_pipe/crt32_pipe_win32_test.cpp)
 
 add_test(NAME wine_setup COMMAND ${KELPO32_WINE_RUNNER} --setup)
@@ -61,7 +56,6 @@ set(KELPO32_E2E_ENV
   "KELPO32_EXE=$<TARGET_FILE:kelpo32>"
   "KELPO32_PLATFORM=win32"
   "KELPO32_RUNNER=${KELPO32_WINE_RUNNER}"
-  "KELPO32_PEEK=$<TARGET_FILE:wine_peek>"
   ${KELPO32_WINE_ENV})
 file(GLOB e2e_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_*.py)
 foreach(script ${e2e_scripts})

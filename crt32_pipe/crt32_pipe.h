@@ -8,6 +8,15 @@
 
 namespace crt32_pipe {
 
+// Console colours: the low four bits of a text attribute.
+inline constexpr std::uint8_t ColourLightGrey = 7; // the normal text (a terminal's default)
+inline constexpr std::uint8_t ColourLightGreen = 10;
+inline constexpr std::uint8_t ColourLightRed = 12;
+
+// The characters of the two keys that stop the report.
+inline constexpr std::uint8_t KeyCtrlC = 3;
+inline constexpr std::uint8_t KeyEsc = 27;
+
 struct Extent {
     std::int16_t X = 0; // columns
     std::int16_t Y = 0; // rows

@@ -209,10 +209,10 @@ bool EnvSet(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
-// The SGR colour of a console foreground colour: 7 is the terminal's default.
+// The SGR colour of a console foreground colour: light grey is the terminal's default.
 int SgrForeground(unsigned colour) {
     static const int base[8] = {30, 34, 32, 36, 31, 35, 33, 37};
-    if (colour == 7) return 39;
+    if (colour == ColourLightGrey) return 39;
     return base[colour & 7] + ((colour & 8) != 0 ? 60 : 0);
 }
 
@@ -266,8 +266,8 @@ void SkipEscapeSequence() {
 // One key from the terminal; an escape sequence counts as character 0.
 std::uint8_t ReadKey() {
     unsigned char b = 0;
-    if (!ReadByte(b)) return 27; // the terminal went away: end the report as with Esc
-    if (b == 27 && InputReady(EscapeWaitMs)) {
+    if (!ReadByte(b)) return KeyEsc; // the terminal went away: end the report as with Esc
+    if (b == KeyEsc && InputReady(EscapeWaitMs)) {
         SkipEscapeSequence();
         return 0;
     }
@@ -372,11 +372,11 @@ bool KeyWaiting() {
 
 std::uint8_t WaitKey() {
     for (;;) {
-        if (Interrupted) return 3;
+        if (Interrupted) return KeyCtrlC;
         if (!ModeSet) return 0; // no user can answer (a background job): never wait
         struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {WakePipe[0], POLLIN, 0}};
         int n = ::poll(fds, WakePipe[0] != -1 ? 2 : 1, -1);
-        if (n < 0 && errno != EINTR) return 27;
+        if (n < 0 && errno != EINTR) return KeyEsc;
         if (n <= 0) continue;
         if (fds[1].revents != 0) DrainWakePipe();
         // A key read after a stop and a move to the background would stop the job
@@ -387,7 +387,7 @@ std::uint8_t WaitKey() {
 
 bool PollKey(std::uint8_t& key) {
     if (Interrupted) {
-        key = 3;
+        key = KeyCtrlC;
         return true;
     }
     if (!KeyWaiting()) return false;

@@ -16,31 +16,29 @@ namespace crt32_pipe {
 namespace {
 
 // Module state: zero until ConsoleInit.
-HANDLE gStdIn = nullptr;
-HANDLE gStdOut = nullptr;
-HANDLE gStdErr = nullptr;
-bool gRedirected = false;
-std::uint16_t gTextAttr = 0;
-std::uint16_t gStartAttr = 0;
-Extent gWindowExtent;
-Extent gBufferExtent;
-bool gUnderIDE = false;
-UINT gSavedOutputCP = 0;
-UINT gSavedInputCP = 0;
+HANDLE InputHandle = nullptr;
+HANDLE OutputHandle = nullptr;
+HANDLE ErrorHandle = nullptr;
+bool Redirected = false;
+std::uint16_t CurrentAttr = 0;
+std::uint16_t StartAttr = 0;
+Extent Window;
+Extent Buffer;
+bool InsideIDE = false;
+UINT SavedOutputCP = 0;
+UINT SavedInputCP = 0;
 
 // StdErrText: a text channel on standard error, 128-byte buffer. Nothing in
 // the program writes to it; it is opened and closed with the console layer.
-rtl::TextOut gStdErrText;
+rtl::TextOut StdErrText;
 
 // A Ctrl+C that the console control handler (a thread of its own) has
 // caught and the main thread has not yet read as the key 3.
-std::atomic<bool> gCtrlCPending{false};
-bool gHandlerInstalled = false;
-bool gInputIsConsole = false; // standard input is a console's input buffer
+std::atomic<bool> CtrlCPending{false};
+bool HandlerInstalled = false;
+bool StdInConsole = false; // standard input is a console's input buffer
 
 constexpr std::size_t StdErrBufferSize = 128;
-constexpr std::uint8_t KeyCtrlC = 3;
-constexpr std::uint8_t KeyEsc = 27;
 
 // What a console shows for a control character when the program's bytes are
 // written raw: the line controls act, the byte 0 (inside the report's indent)
@@ -112,20 +110,20 @@ int WriteConsoleWide(rtl::FileHandle h, const char* data, std::size_t size) {
 // Output buffered for standard output must reach the console before the
 // attribute, the cursor or the buffer changes (whole pieces, never per character).
 void FlushConsoleOutput() {
-    if (gRedirected) return;
+    if (Redirected) return;
     rtl::TextOut& out = rtl::StdOut();
     if (out.IsOpen()) out.Flush();
 }
 
 void ApplyAttr() {
-    ::SetConsoleTextAttribute(gStdOut, gTextAttr);
+    ::SetConsoleTextAttribute(OutputHandle, CurrentAttr);
 }
 
 // Ctrl+C and Ctrl+Break become a key with character 3, which the report's
 // key checks turn into the stop sequence on the main thread.
 BOOL WINAPI CtrlHandler(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    gCtrlCPending.store(true);
+    CtrlCPending.store(true);
     // Wake a WaitKey blocked in ReadConsoleInputA with an event that holds no
     // key. (A key record with character 3 would not do: a console with
     // processed input, Wine's among them, turns it into Ctrl+C again.)
@@ -133,7 +131,7 @@ BOOL WINAPI CtrlHandler(DWORD type) {
     rec.EventType = FOCUS_EVENT;
     rec.Event.FocusEvent.bSetFocus = TRUE;
     DWORD written = 0;
-    ::WriteConsoleInputA(gStdIn, &rec, 1, &written);
+    ::WriteConsoleInputA(InputHandle, &rec, 1, &written);
     return TRUE;
 }
 
@@ -147,7 +145,7 @@ std::uint8_t KeyChar(const KEY_EVENT_RECORD& key) {
 
 bool StdInIsConsole() {
     DWORD mode = 0;
-    return ::GetConsoleMode(gStdIn, &mode) != FALSE;
+    return ::GetConsoleMode(InputHandle, &mode) != FALSE;
 }
 
 // Opens StdErrText as a standard channel (ConsoleInit step 4); returns the I/O result.
@@ -155,10 +153,10 @@ int OpenStdErrText() {
     HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (h == INVALID_HANDLE_VALUE) return rtl::Win32IoError(::GetLastError());
     DWORD type = ::GetFileType(h);
-    if (type == FILE_TYPE_UNKNOWN) return 105; // "file not open for output"
-    gStdErrText.Assign(reinterpret_cast<rtl::FileHandle>(gStdErr), StdErrBufferSize);
+    if (type == FILE_TYPE_UNKNOWN) return rtl::IoNotOpenForOutput;
+    StdErrText.Assign(reinterpret_cast<rtl::FileHandle>(ErrorHandle), StdErrBufferSize);
     // A character device gets every write passed on at once.
-    gStdErrText.SetLineFlush(type == FILE_TYPE_CHAR);
+    StdErrText.SetLineFlush(type == FILE_TYPE_CHAR);
     return 0;
 }
 
@@ -174,32 +172,32 @@ void UseOemFileApis() {
 void ConsoleInit() {
     ::SetActiveWindow(nullptr);
     UseOemFileApis();
-    gStdIn = ::GetStdHandle(STD_INPUT_HANDLE);
-    gStdOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    gStdErr = ::GetStdHandle(STD_ERROR_HANDLE);
-    gInputIsConsole = StdInIsConsole();
+    InputHandle = ::GetStdHandle(STD_INPUT_HANDLE);
+    OutputHandle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    ErrorHandle = ::GetStdHandle(STD_ERROR_HANDLE);
+    StdInConsole = StdInIsConsole();
     if (int code = OpenStdErrText(); code != 0) rtl::RaiseIoError(code);
 
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (::GetConsoleScreenBufferInfo(gStdOut, &info)) {
-        gTextAttr = gStartAttr = info.wAttributes;
-        gBufferExtent = Extent{info.dwSize.X, info.dwSize.Y};
-        gWindowExtent = Extent{static_cast<std::int16_t>(info.srWindow.Right + 1),
-                               static_cast<std::int16_t>(info.srWindow.Bottom + 1)};
-        gRedirected = false;
+    if (::GetConsoleScreenBufferInfo(OutputHandle, &info)) {
+        CurrentAttr = StartAttr = info.wAttributes;
+        Buffer = Extent{info.dwSize.X, info.dwSize.Y};
+        Window = Extent{static_cast<std::int16_t>(info.srWindow.Right + 1),
+                        static_cast<std::int16_t>(info.srWindow.Bottom + 1)};
+        Redirected = false;
     } else {
-        gRedirected = true;
+        Redirected = true;
     }
 
-    gSavedOutputCP = ::GetConsoleOutputCP();
-    gSavedInputCP = ::GetConsoleCP();
+    SavedOutputCP = ::GetConsoleOutputCP();
+    SavedInputCP = ::GetConsoleCP();
     ::SetConsoleOutputCP(1252);
     ::SetConsoleCP(1252);
 
-    gUnderIDE = ::FindWindowExA(nullptr, nullptr, "TAppBuilder", nullptr) != nullptr;
+    InsideIDE = ::FindWindowExA(nullptr, nullptr, "TAppBuilder", nullptr) != nullptr;
 
     // Standard output on a console is shown through WriteConsoleW, a line at a time.
-    if (!gRedirected) {
+    if (!Redirected) {
         rtl::TextOut& out = rtl::StdOut();
         out.SetTranslator(ConsoleText);
         out.SetNativeTranslator(ConsoleName);
@@ -207,14 +205,14 @@ void ConsoleInit() {
         out.SetLineFlush(true);
     }
     // Ctrl+C becomes a key for the report's key checks.
-    gCtrlCPending.store(false);
-    gHandlerInstalled = ::SetConsoleCtrlHandler(CtrlHandler, TRUE) != FALSE;
+    CtrlCPending.store(false);
+    HandlerInstalled = ::SetConsoleCtrlHandler(CtrlHandler, TRUE) != FALSE;
     // Some console hosts (Wine's on a terminal) start reading the keyboard only
     // once a program has read or peeked console input; a peek consumes nothing.
-    if (gInputIsConsole) {
+    if (StdInConsole) {
         INPUT_RECORD rec;
         DWORD count = 0;
-        ::PeekConsoleInputA(gStdIn, &rec, 1, &count);
+        ::PeekConsoleInputA(InputHandle, &rec, 1, &count);
     }
 }
 
@@ -226,56 +224,56 @@ void ConsoleDone() {
         RestoreAttr();
     } catch (...) {
         failure = std::current_exception();
-        gTextAttr = gStartAttr;
+        CurrentAttr = StartAttr;
         ApplyAttr();
     }
     // Close StdErrText: what is buffered goes out; the handle stays open.
     try {
-        gStdErrText.Flush();
+        StdErrText.Flush();
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
-    gStdErrText.Assign(rtl::NoFile, 0);
-    ::SetConsoleOutputCP(gSavedOutputCP);
-    ::SetConsoleCP(gSavedInputCP);
-    if (gHandlerInstalled) ::SetConsoleCtrlHandler(CtrlHandler, FALSE);
-    gHandlerInstalled = false;
+    StdErrText.Assign(rtl::NoFile, 0);
+    ::SetConsoleOutputCP(SavedOutputCP);
+    ::SetConsoleCP(SavedInputCP);
+    if (HandlerInstalled) ::SetConsoleCtrlHandler(CtrlHandler, FALSE);
+    HandlerInstalled = false;
     if (failure) std::rethrow_exception(failure);
 }
 
 bool IsRedirected() {
-    return gRedirected;
+    return Redirected;
 }
 
 void SetForeground(std::uint8_t colour) {
     FlushConsoleOutput();
-    gTextAttr = ForegroundAttr(gTextAttr, colour);
+    CurrentAttr = ForegroundAttr(CurrentAttr, colour);
     ApplyAttr();
 }
 
 void RestoreAttr() {
     FlushConsoleOutput();
-    gTextAttr = gStartAttr;
+    CurrentAttr = StartAttr;
     ApplyAttr();
 }
 
 void ClearToLineEnd() {
     FlushConsoleOutput();
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!::GetConsoleScreenBufferInfo(gStdOut, &info)) return;
+    if (!::GetConsoleScreenBufferInfo(OutputHandle, &info)) return;
     int n = info.dwSize.X - info.dwCursorPosition.X;
     if (n <= 0) return;
     DWORD done = 0;
-    ::FillConsoleOutputAttribute(gStdOut, gTextAttr, static_cast<DWORD>(n), info.dwCursorPosition,
-                                 &done);
-    ::FillConsoleOutputCharacterA(gStdOut, ' ', static_cast<DWORD>(n), info.dwCursorPosition,
+    ::FillConsoleOutputAttribute(OutputHandle, CurrentAttr, static_cast<DWORD>(n),
+                                 info.dwCursorPosition, &done);
+    ::FillConsoleOutputCharacterA(OutputHandle, ' ', static_cast<DWORD>(n), info.dwCursorPosition,
                                   &done);
 }
 
 bool KeyWaiting() {
-    if (gCtrlCPending.load()) return true;
+    if (CtrlCPending.load()) return true;
     DWORD count = 0;
-    if (!::GetNumberOfConsoleInputEvents(gStdIn, &count))
+    if (!::GetNumberOfConsoleInputEvents(InputHandle, &count))
         return false; // standard input is not a console: no key can be pending
     return count >= 1;
 }
@@ -283,10 +281,10 @@ bool KeyWaiting() {
 std::uint8_t WaitKey() {
     FlushConsoleOutput();
     for (;;) {
-        if (gCtrlCPending.exchange(false)) return KeyCtrlC;
+        if (CtrlCPending.exchange(false)) return KeyCtrlC;
         INPUT_RECORD rec;
         DWORD read = 0;
-        if (!::ReadConsoleInputA(gStdIn, &rec, 1, &read)) {
+        if (!::ReadConsoleInputA(InputHandle, &rec, 1, &read)) {
             // Not a console: no user can answer, so there is nothing to wait for.
             if (!StdInIsConsole()) return 0;
             continue;
@@ -297,16 +295,16 @@ std::uint8_t WaitKey() {
 }
 
 bool PollKey(std::uint8_t& key) {
-    if (gCtrlCPending.exchange(false)) {
+    if (CtrlCPending.exchange(false)) {
         key = KeyCtrlC;
         return true;
     }
     for (;;) {
         DWORD count = 0;
-        if (!::GetNumberOfConsoleInputEvents(gStdIn, &count) || count == 0) return false;
+        if (!::GetNumberOfConsoleInputEvents(InputHandle, &count) || count == 0) return false;
         INPUT_RECORD rec;
         DWORD read = 0;
-        if (!::ReadConsoleInputA(gStdIn, &rec, 1, &read) || read != 1) return false;
+        if (!::ReadConsoleInputA(InputHandle, &rec, 1, &read) || read != 1) return false;
         if (rec.EventType == KEY_EVENT) {
             key = KeyChar(rec.Event.KeyEvent);
             return true;
@@ -315,13 +313,13 @@ bool PollKey(std::uint8_t& key) {
 }
 
 bool InputIsConsole() {
-    return gInputIsConsole;
+    return StdInConsole;
 }
 
 void SetBufferSize(std::int16_t columns, std::int16_t rows) {
     FlushConsoleOutput();
-    ::SetConsoleScreenBufferSize(gStdOut, COORD{columns, rows});
-    gWindowExtent = Extent{columns, rows};
+    ::SetConsoleScreenBufferSize(OutputHandle, COORD{columns, rows});
+    Window = Extent{columns, rows};
 }
 
 void MessageBeep() {
@@ -329,19 +327,19 @@ void MessageBeep() {
 }
 
 std::uint16_t TextAttr() {
-    return gTextAttr;
+    return CurrentAttr;
 }
 Extent WindowExtent() {
-    return gWindowExtent;
+    return Window;
 }
 Extent BufferExtent() {
-    return gBufferExtent;
+    return Buffer;
 }
 std::uint32_t StdOutHandle() {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(gStdOut));
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(OutputHandle));
 }
 bool UnderIDE() {
-    return gUnderIDE;
+    return InsideIDE;
 }
 
 } // namespace crt32_pipe

@@ -91,7 +91,7 @@ TEST(Crt32PipeWin32, RedirectedOutputAndInput) {
         EXPECT_FALSE(crt32_pipe::PollKey(key));
         EXPECT_EQ(crt32_pipe::WaitKey(), 0);
 
-        crt32_pipe::SetForeground(12);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
         EXPECT_EQ(crt32_pipe::TextAttr(), 0x0C);
         crt32_pipe::RestoreAttr();
         EXPECT_EQ(crt32_pipe::TextAttr(), 0);
@@ -292,7 +292,7 @@ TEST_F(Crt32PipeConsole, StateAttributesAndCodePages) {
         EXPECT_EQ(::GetConsoleOutputCP(), 1252u);
         EXPECT_EQ(::GetConsoleCP(), 1252u);
 
-        crt32_pipe::SetForeground(12);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
         EXPECT_EQ(crt32_pipe::TextAttr(), 0x1C);
         ASSERT_TRUE(::GetConsoleScreenBufferInfo(out_, &info));
         EXPECT_EQ(info.wAttributes, 0x1C);
@@ -300,7 +300,7 @@ TEST_F(Crt32PipeConsole, StateAttributesAndCodePages) {
         EXPECT_EQ(crt32_pipe::TextAttr(), 0x1A);
         crt32_pipe::RestoreAttr();
         EXPECT_EQ(crt32_pipe::TextAttr(), 0x1F);
-        crt32_pipe::SetForeground(10);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightGreen);
     }
     // Shut-down: start attribute and code pages back.
     ASSERT_TRUE(::GetConsoleScreenBufferInfo(out_, &info));
@@ -354,9 +354,9 @@ TEST_F(Crt32PipeConsole, ColourChangesFlushTheTextBefore) {
     COORD start = Cursor();
     auto& out = rtl::StdOut();
     out.Write("grey");
-    crt32_pipe::SetForeground(12);
+    crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
     out.Write("red");
-    crt32_pipe::SetForeground(7);
+    crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
     out.WriteLn();
     EXPECT_EQ(Row(start.Y, 0, 7), L"greyred");
     EXPECT_EQ(AttrAt(0, start.Y), 0x1F);
@@ -371,7 +371,7 @@ TEST_F(Crt32PipeConsole, ClearToLineEndBlanksTheRestOfTheBufferRow) {
     out.Write("Press any key to continue.....");
     out.Flush();
     out.Write("\r");
-    crt32_pipe::SetForeground(10);
+    crt32_pipe::SetForeground(crt32_pipe::ColourLightGreen);
     crt32_pipe::ClearToLineEnd();
     COORD now = Cursor();
     EXPECT_EQ(now.X, 0);
@@ -401,13 +401,13 @@ TEST_F(Crt32PipeConsole, KeysEscAndNonKeyEvents) {
     EXPECT_EQ(crt32_pipe::WaitKey(), 'a'); // the release
 
     PushKey(0, VK_ESCAPE); // Wine leaves Esc's character empty
-    EXPECT_EQ(crt32_pipe::WaitKey(), 27);
+    EXPECT_EQ(crt32_pipe::WaitKey(), crt32_pipe::KeyEsc);
     PushKey(0, VK_SHIFT);
     EXPECT_EQ(crt32_pipe::WaitKey(), 0);
     PushFocus();
     PushKey(0, VK_ESCAPE);
     ASSERT_TRUE(crt32_pipe::PollKey(key));
-    EXPECT_EQ(key, 27);
+    EXPECT_EQ(key, crt32_pipe::KeyEsc);
 }
 
 TEST_F(Crt32PipeConsole, CtrlCBecomesKeyThree) {
@@ -418,19 +418,19 @@ TEST_F(Crt32PipeConsole, CtrlCBecomesKeyThree) {
     for (int i = 0; i < 200 && !crt32_pipe::KeyWaiting(); ++i)
         ::Sleep(10);
     ASSERT_TRUE(crt32_pipe::KeyWaiting());
-    EXPECT_EQ(crt32_pipe::WaitKey(), 3);
+    EXPECT_EQ(crt32_pipe::WaitKey(), crt32_pipe::KeyCtrlC);
     std::uint8_t key = 0;
     EXPECT_FALSE(crt32_pipe::PollKey(key)) << "one Ctrl+C, one key";
 
     // A WaitKey that blocks (at the page prompt) is woken by Ctrl+C.
     ASSERT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
-    EXPECT_EQ(crt32_pipe::WaitKey(), 3);
+    EXPECT_EQ(crt32_pipe::WaitKey(), crt32_pipe::KeyCtrlC);
 
     // And the early check of every line sees it through PollKey.
     ASSERT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
     bool got = false;
     for (int i = 0; i < 200 && !got; ++i) {
-        got = crt32_pipe::KeyWaiting() && crt32_pipe::PollKey(key) && key == 3;
+        got = crt32_pipe::KeyWaiting() && crt32_pipe::PollKey(key) && key == crt32_pipe::KeyCtrlC;
         if (!got) ::Sleep(10);
     }
     EXPECT_TRUE(got);

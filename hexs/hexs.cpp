@@ -7,10 +7,4 @@ std::size_t PadCount(std::size_t length, std::int32_t width) {
     return static_cast<std::size_t>(width) - length;
 }
 
-std::string PadRight(std::string_view s, char fill, std::int32_t width) {
-    std::string out(s);
-    out.append(PadCount(s.size(), width), fill);
-    return out;
-}
-
 } // namespace hexs

@@ -3,6 +3,7 @@
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/options.h"
+#include "kelpo32/report.h"
 #include "kelpo32/scan.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
@@ -47,9 +48,6 @@ std::int32_t PageLinesFor(std::int32_t rows) {
 void SetStartValues() {
     AllocCount = 0;
     AllocPeak = 0;
-    Indent = std::string("  \0", 3);
-    Prefix.clear();
-    DashSource = " ------------------";
     LinesOnPage = 0;
     StartDir.clear();
     StartNative.clear();
@@ -74,7 +72,7 @@ void SetConsoleProfile() {
     rtl::StdOut().WriteInt(ScreenWidth);
     rtl::StdOut().WriteLn();
     PageLines = PageLinesFor(window.Y);
-    UseConsoleGlyphs();
+    UseGlyphs(ConsoleGlyphs);
 }
 
 void SetRedirectedProfile() {
@@ -82,7 +80,7 @@ void SetRedirectedProfile() {
     DrawDepth = DrawDepthFor(ScreenWidth);
     if (!CmdLin::HasSwitch('W')) OutputWidth = RedirectedWidth;
     PageLines = RedirectedPageLines;
-    UseRedirectedGlyphs();
+    UseGlyphs(RedirectedGlyphs);
 }
 
 void RunBody() {
@@ -91,14 +89,15 @@ void RunBody() {
     WriteLine("Kelpo32");
     SetStartValues();
     bool console = !crt32_pipe::IsRedirected();
-    if (console) crt32_pipe::SetForeground(7);
+    if (console) crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
     if (CmdLin::ArgCount() >= 1) ParseOptions();
     if (LogEnabled) OpenLog();
     if (console)
         SetConsoleProfile();
     else
         SetRedirectedProfile();
-    ScanDir(StartDir, GrandTotal);
+    std::int64_t grandTotal = 0;
+    ScanDir(StartDir, grandTotal);
     if (LogEnabled) {
         out.Write("Alloc:");
         out.WriteInt(AllocCount);
@@ -108,7 +107,7 @@ void RunBody() {
         LogFile.Close();
     }
     if (console) {
-        crt32_pipe::SetForeground(7);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
         out.Write(' ');
     }
     if (crt32_pipe::UnderIDE() && console) {

@@ -10,6 +10,8 @@ std::uint8_t DrawDepthFor(std::int32_t screenWidth);
 // The page length of a console whose window ends at row `rows`.
 std::int32_t PageLinesFor(std::int32_t rows);
 
+// The start values of a run, set before the options are read: no
+// allocations counted, no lines on the page, no start directory, level 0, /T off.
 void SetStartValues();
 void SetConsoleProfile();
 void SetRedirectedProfile();

@@ -4,12 +4,17 @@
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 
+#include <limits>
+
 namespace kelpo32 {
 
 namespace {
 
+// The line count stops here: the largest 32-bit value.
+constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
+
 bool IsStopKey(std::uint8_t c) {
-    return c == 3 || c == 27;
+    return c == crt32_pipe::KeyCtrlC || c == crt32_pipe::KeyEsc;
 }
 
 } // namespace
@@ -27,7 +32,7 @@ void StopSequence(bool lineEnd) {
 void NextLine() {
     // The count stops at its largest value: on redirected output and with /N
     // it is never reset, and a long report must not overflow it.
-    if (LinesOnPage < NoDepthLimit) ++LinesOnPage;
+    if (LinesOnPage < Int32Max) ++LinesOnPage;
     // The early check reads only what is pending, so input that holds no key
     // (a focus or mouse event) never holds the report.
     std::uint8_t key = 0;

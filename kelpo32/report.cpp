@@ -7,6 +7,7 @@
 #include "runtime/rtl.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <string_view>
 
@@ -32,6 +33,17 @@ struct LineText {
     std::size_t Length() const { return Head.size() + Name.size() + Tail.size(); }
 };
 
+// The report's own state: the glyphs of the display profile, the text of each
+// drawn level (entries 1 to SegmentCount), the line prefix being built and the
+// attribute a coloured line puts back.
+constexpr std::int32_t SegmentCount = 80;
+constexpr std::string_view Indent{"  \0", 3}; // the byte 0 is shown as a blank
+constexpr std::string_view DashSource{" ------------------"};
+GlyphSet Glyphs{};
+std::array<std::string, SegmentCount + 1> LevelSegments;
+std::string Prefix;
+std::uint8_t SavedAttr = 0;
+
 void WriteCut(const LineText& text, std::size_t limit) {
     auto& out = rtl::StdOut();
     std::size_t left = limit;
@@ -53,7 +65,7 @@ void WriteRightAligned(const std::string& text, std::int32_t field) {
 void PrintOverDeepLine(const std::string& path, const std::string& name) {
     auto& out = rtl::StdOut();
     SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
-    crt32_pipe::SetForeground(12);
+    crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
     out.Write('(');
     out.WriteName(path);
     out.WriteName(name);
@@ -66,6 +78,19 @@ void PrintOverDeepLine(const std::string& path, const std::string& name) {
 }
 
 } // namespace
+
+void UseGlyphs(const GlyphSet& set) {
+    Glyphs = set;
+}
+
+void ResetReport() {
+    Glyphs = GlyphSet{};
+    for (auto& segment : LevelSegments)
+        segment.clear();
+    Prefix.clear();
+    SavedAttr = 0;
+    DepthNoticeShown = false;
+}
 
 std::string GroupThousands(std::int64_t value) {
     char buf[24];
@@ -96,10 +121,10 @@ void PrintDirLine(const std::string& path, const std::string& name, std::int32_t
         }
     } else {
         bool last = TreeOnly && id == siblingCount;
-        char branch[2] = {static_cast<char>(last ? GlyphLast : GlyphTee),
-                          static_cast<char>(GlyphHoriz)};
+        char branch[2] = {static_cast<char>(last ? Glyphs.Last : Glyphs.Tee),
+                          static_cast<char>(Glyphs.Horiz)};
         std::string& segment = LevelSegments[static_cast<std::size_t>(level)];
-        segment.assign(1, last ? ' ' : static_cast<char>(GlyphVert));
+        segment.assign(1, last ? ' ' : static_cast<char>(Glyphs.Vert));
         segment += Indent;
         Prefix.clear();
         for (std::int32_t l = 1; l < level; ++l)
@@ -108,7 +133,8 @@ void PrintDirLine(const std::string& path, const std::string& name, std::int32_t
         text.Head = Prefix;
         text.Name = name;
         if (childCount > 0 && !TreeOnly && name.size() <= LeaderNameLimit) {
-            leader = DashSource.substr(0, LeaderNameLimit - name.size()) + "---";
+            leader = DashSource.substr(0, LeaderNameLimit - name.size());
+            leader += "---";
             if (static_cast<std::int64_t>(text.Length() + leader.size()) < OutputWidth)
                 text.Tail = leader;
         }
@@ -122,7 +148,7 @@ void PrintDirLine(const std::string& path, const std::string& name, std::int32_t
             static_cast<std::int64_t>(text.Length());
         WriteCut(text, text.Length());
         out.WriteFill('-', dashes > 0 ? static_cast<std::size_t>(dashes) : 0);
-        out.Write(static_cast<char>(GlyphMarker));
+        out.Write(static_cast<char>(Glyphs.Marker));
         WriteRightAligned(GroupThousands(fileCount), CountField);
         WriteRightAligned(GroupThousands(fileBytes), SizeField);
     } else {
@@ -136,16 +162,16 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
     auto& out = rtl::StdOut();
     Prefix.clear();
     for (std::int32_t l = 0; l < level; ++l) {
-        Prefix += static_cast<char>(GlyphVert);
+        Prefix += static_cast<char>(Glyphs.Vert);
         Prefix += Indent;
     }
     out.Write(Prefix);
-    const char corner[3] = {static_cast<char>(GlyphLast), static_cast<char>(GlyphTotal), ' '};
+    const char corner[3] = {static_cast<char>(Glyphs.Last), static_cast<char>(Glyphs.Total), ' '};
     out.Write(std::string_view(corner, 3));
     bool coloured = !crt32_pipe::IsRedirected();
     if (coloured) {
         SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
-        crt32_pipe::SetForeground(10);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightGreen);
     }
     if (!name.empty()) {
         out.Write("Total in \"");
@@ -167,7 +193,7 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
 
 void PrintDepthNotice(std::int32_t level) {
     auto& out = rtl::StdOut();
-    const char step[4] = {static_cast<char>(GlyphVert), '.', '.', '.'};
+    const char step[4] = {static_cast<char>(Glyphs.Vert), '.', '.', '.'};
     for (std::int32_t l = 1; l < level; ++l)
         out.Write(std::string_view(step, 4));
     out.WriteLn();

@@ -8,6 +8,29 @@
 
 namespace kelpo32 {
 
+// The single-byte glyphs that draw the tree and mark the columns.
+struct GlyphSet {
+    unsigned char Tee;    // a subdirectory that has siblings after it
+    unsigned char Last;   // the last subdirectory, and the corner of a total line
+    unsigned char Vert;   // a level whose subdirectories go on below
+    unsigned char Horiz;  // after the tee or corner
+    unsigned char Marker; // before the count and size columns
+    unsigned char Total;  // after the corner of a total line
+};
+
+// Box-drawing characters of code page 437.
+inline constexpr GlyphSet ConsoleGlyphs{
+    .Tee = 195, .Last = 192, .Vert = 179, .Horiz = 196, .Marker = 16, .Total = 175};
+// Plain characters, with the em dash and the guillemet of code page 1252.
+inline constexpr GlyphSet RedirectedGlyphs{
+    .Tee = 43, .Last = 43, .Vert = 124, .Horiz = 151, .Marker = 62, .Total = 187};
+
+// The glyphs of the display profile; every later line is drawn with them.
+void UseGlyphs(const GlyphSet& set);
+// Gives the report's own state its value from before the program starts;
+// called by the tests' report set-up only, like ResetSharedState.
+void ResetReport();
+
 std::string GroupThousands(std::int64_t value);
 
 void PrintDirLine(const std::string& path, const std::string& name, std::int32_t level,

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace kelpo32 {
 namespace {
 
@@ -36,12 +38,20 @@ std::string Flushed() {
 TEST(GroupThousands, InsertsAtMostThreeSeparators) {
     const std::pair<std::int64_t, const char*> cases[] = {
         {0, "0"},
+        {7, "7"},
         {999, "999"},
         {1000, "1,000"},
+        {1001, "1,001"},
+        {999999, "999,999"},
+        {1000000, "1,000,000"},
         {1234567890, "1,234,567,890"},
+        {999999999999, "999,999,999,999"},
         {1234567890123, "1234,567,890,123"},
         {1000000000000, "1000,000,000,000"},
         {9223372036854775807, "9223372036,854,775,807"},
+        // Only counts and sums are grouped; a sign would be dropped.
+        {-1234, "1,234"},
+        {INT64_MIN, "9223372036,854,775,808"},
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(GroupThousands(value), text) << value;
@@ -49,7 +59,7 @@ TEST(GroupThousands, InsertsAtMostThreeSeparators) {
 
 TEST(ReportLines, WorkedExampleOnA60ColumnConsole) {
     testing::PrepareReport(60);
-    UseConsoleGlyphs();
+    UseGlyphs(ConsoleGlyphs);
     DrawDepth = 13;
     StartDir = "C:\\DATA";
     PrintDirLine("C:\\DATA", "", 0, 0, 0, 2, 2, 1500);
@@ -69,7 +79,7 @@ TEST(ReportLines, WorkedExampleOnA60ColumnConsole) {
 
 TEST(ReportLines, TreeOnlyCornersAndStaleSegments) {
     testing::PrepareReport(60);
-    UseConsoleGlyphs();
+    UseGlyphs(ConsoleGlyphs);
     TreeOnly = true;
     PrintDirLine("", "", 0, 0, 0, 2, 0, 0);
     PrintDirLine("", "A", 1, 2, 2, 1, 0, 0); // the last sibling: corner, blank segment

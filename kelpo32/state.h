@@ -1,17 +1,17 @@
-// The report state: module-level variables shared by start-up, options, scan,
-// report lines and paging. One instance each, alive for the whole run.
+// The shared state: the settings and counters that more than one module of
+// start-up, options, scan, report lines and paging reads or writes. One
+// instance each, alive for the whole run; what one module alone uses lives in
+// that module's file.
 #pragma once
 
 #include "runtime/textout.h"
 
-#include <array>
 #include <cstdint>
 #include <string>
 
 namespace kelpo32 {
 
 inline constexpr std::int32_t NoDepthLimit = 2147483647;
-inline constexpr std::int32_t SegmentCount = 80;
 
 extern bool TreeOnly;
 extern bool NoWait;
@@ -26,25 +26,15 @@ extern std::uint8_t DrawDepth;
 extern std::int32_t PageLines;
 extern std::int32_t LinesOnPage;
 extern std::int32_t Level;
-extern std::array<std::string, SegmentCount + 1> LevelSegments; // entries 1 to 80
-extern std::string Prefix;
-extern std::string Indent;
-extern std::string DashSource;
-extern unsigned char GlyphTee, GlyphLast, GlyphVert, GlyphHoriz, GlyphMarker, GlyphTotal;
 extern std::int32_t AllocCount;
 extern std::int32_t AllocPeak;
-extern std::uint8_t SavedAttr;
 extern rtl::TextOut LogFile;
-extern std::int64_t GrandTotal;
 
-// Gives every variable its value from before the program starts; tests use it too.
-void ResetReportState();
+// Gives every variable its value from before the program starts; called by
+// the tests' report set-up only (the program starts with these values).
+void ResetSharedState();
 
-// The glyph sets of the two display profiles.
-void UseConsoleGlyphs();
-void UseRedirectedGlyphs();
-
-// Module shut-down: closes a log left open by an error and releases the strings.
+// Module shut-down: closes a log left open by an error.
 void ModuleShutdown();
 
 } // namespace kelpo32

@@ -2,6 +2,7 @@
 
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/body.h"
+#include "kelpo32/report.h"
 #include "kelpo32/state.h"
 #include "runtime/textout.h"
 
@@ -34,7 +35,8 @@ void CaptureStdOut() {
 
 void PrepareReport(std::int32_t width) {
     CaptureStdOut();
-    ResetReportState();
+    ResetSharedState();
+    ResetReport();
     SetStartValues();
     SetRedirectedProfile();
     OutputWidth = width;

@@ -1,7 +1,7 @@
-#include "curdir.h"
+#include "runtime/curdir.h"
 
-#include "posix_support.h"
-#include "rtl.h"
+#include "runtime/posix_support.h"
+#include "runtime/rtl.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,9 +1,9 @@
 // Win32 implementation of the current-directory services (curdir.h) on UTF-16
 // paths, so that a directory of any name can be left and entered again.
-#include "curdir.h"
+#include "runtime/curdir.h"
 
-#include "rtl.h"
-#include "win32_support.h"
+#include "runtime/rtl.h"
+#include "runtime/win32_support.h"
 
 #include <vector>
 

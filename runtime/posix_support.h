@@ -2,7 +2,7 @@
 // the system's errno values onto the neutral I/O error codes of rtl.h.
 #pragma once
 
-#include "rtl.h"
+#include "runtime/rtl.h"
 
 #include <cerrno>
 

@@ -4,25 +4,25 @@
 namespace rtl {
 
 namespace {
-int gArgc = 0;
-char** gArgv = nullptr;
+int Argc = 0;
+char** Argv = nullptr;
 } // namespace
 
 void SetProcessArgs(int argc, char** argv) {
-    gArgc = argc;
-    gArgv = argv;
+    Argc = argc;
+    Argv = argv;
 }
 
 int ProcessArgCount() {
-    return gArgc;
+    return Argc;
 }
 
 const char* ProcessArg(int i) {
-    return i >= 0 && i < gArgc && gArgv[i] != nullptr ? gArgv[i] : "";
+    return i >= 0 && i < Argc && Argv[i] != nullptr ? Argv[i] : "";
 }
 
 const char* const* ProcessArgv() {
-    return gArgv;
+    return Argv;
 }
 
 } // namespace rtl

@@ -1,7 +1,7 @@
-#include "rtl.h"
+#include "runtime/rtl.h"
 
-#include "sysio.h"
-#include "textout.h"
+#include "runtime/sysio.h"
+#include "runtime/textout.h"
 
 #include <algorithm>
 #include <exception>

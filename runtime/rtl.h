@@ -83,12 +83,6 @@ template <class T> T CheckedSub(T a, T b) {
     return r;
 }
 
-template <class T> T CheckedMul(T a, T b) {
-    T r;
-    if (__builtin_mul_overflow(a, b, &r)) RaiseIntOverflow();
-    return r;
-}
-
 // Narrows a value into a smaller type; a value outside its range is a range error.
 template <class To, class From> To CheckedRange(From v) {
     if (!std::in_range<To>(v)) RaiseRangeError();

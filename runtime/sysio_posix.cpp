@@ -1,7 +1,7 @@
-#include "sysio.h"
+#include "runtime/sysio.h"
 
-#include "posix_support.h"
-#include "rtl.h"
+#include "runtime/posix_support.h"
+#include "runtime/rtl.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // Win32 implementation of the low-level file and process services (sysio.h).
-#include "sysio.h"
+#include "runtime/sysio.h"
 
-#include "rtl.h"
-#include "win32_support.h"
+#include "runtime/rtl.h"
+#include "runtime/win32_support.h"
 
 #include <algorithm>
 #include <string>
@@ -23,13 +23,11 @@ int Win32IoError(unsigned long code) {
         return IoDiskFull;
     case ERROR_SUCCESS:
         // A failure without a reason still has to be an error.
-        return static_cast<int>(ERROR_GEN_FAILURE);
+        return IoSystemError(static_cast<int>(ERROR_GEN_FAILURE));
     default:
-        break;
+        // Keeps the system's number ("I/O error 32"), never a named code.
+        return IoSystemError(static_cast<int>(code & 0x7FFFFFFF));
     }
-    // Keep the system's number, away from the codes that have names.
-    int n = static_cast<int>(code & 0x7FFFFFFF);
-    return (n == IoFileNotFound || n == IoAccessDenied || n == IoDiskFull) ? 1000 + n : n;
 }
 
 namespace {

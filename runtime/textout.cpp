@@ -1,6 +1,6 @@
-#include "textout.h"
+#include "runtime/textout.h"
 
-#include "rtl.h"
+#include "runtime/rtl.h"
 
 #include <algorithm>
 #include <charconv>

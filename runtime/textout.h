@@ -2,7 +2,7 @@
 // is checked; a failed write raises an EInOutError.
 #pragma once
 
-#include "sysio.h"
+#include "runtime/sysio.h"
 
 #include <string>
 #include <string_view>
