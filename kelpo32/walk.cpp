@@ -3,11 +3,12 @@
 // hands their listings to the events. The listing side opens a directory
 // relative to its parent's open directory and reads its entries in parts.
 // With one thread the consumer lists each directory itself when it gets
-// there; with more, worker threads list the directories that come next
-// (earliest in walk order first) until a budget of unread parts is full, and
-// the consumer only reads what they have listed. Either way a directory's
-// parts reach the events in the same order, so the report does not depend on
-// the number of threads.
+// there. With N, N - 1 worker threads list the directories that come next
+// (earliest in walk order first) until a budget of unread parts is full; the
+// consumer reads what they have listed, lists a directory itself when no
+// worker has taken it, and lists the next one in the queue rather than wait.
+// Either way a directory's parts reach the events in the same order, so the
+// report does not depend on the number of threads.
 #include "kelpo32/walk.h"
 
 #include "runtime/dirsearch.h"
