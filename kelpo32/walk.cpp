@@ -145,7 +145,8 @@ class Walker {
         // aside, each listing thread needs up to four at a time; the held
         // ones take what is left.
         std::int64_t spare = rtl::OpenFileLimit() - 6;
-        std::int64_t threads = std::clamp<std::int64_t>(options.Threads, 1, spare / 8);
+        std::int64_t threads =
+            std::clamp<std::int64_t>(options.Threads, 1, std::max<std::int64_t>(1, spare / 8));
         workers_ = static_cast<std::int32_t>(threads - 1);
         heldCap_ = std::clamp<std::int64_t>(spare - 4 * threads, 1, MaxHeldHandles);
     }
