@@ -62,7 +62,7 @@ void WriteRightAligned(const std::string& text, std::int32_t field) {
     rtl::StdOut().Write(text);
 }
 
-void PrintOverDeepLine(const std::string& path, const std::string& name) {
+void PrintOverDeepLine(std::string_view path, std::string_view name) {
     auto& out = rtl::StdOut();
     SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
     crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
@@ -102,38 +102,36 @@ std::string GroupThousands(std::int64_t value) {
     return text;
 }
 
-void PrintDirLine(const std::string& path, const std::string& name, std::int32_t level,
-                  std::int32_t siblingCount, std::int32_t id, std::int32_t childCount,
-                  std::int32_t fileCount, std::int64_t fileBytes) {
+void PrintDirLine(const DirLine& line) {
     // Levels past the drawn ones, and past the 80 level segments, have no glyphs.
-    if (level > DrawDepth || level > SegmentCount) {
-        PrintOverDeepLine(path, name);
+    if (line.Level > DrawDepth || line.Level > SegmentCount) {
+        PrintOverDeepLine(line.Path, line.Name);
         return;
     }
     LineText text;
     std::string leader;
-    if (level == 0) {
+    if (line.Level == 0) {
         if (StartDir.empty()) {
             text.Head = TreeOnly ? "ROOT" : "ROOT --";
         } else {
-            text.Name = path;
+            text.Name = line.Path;
             text.Tail = TreeOnly ? "" : " --";
         }
     } else {
-        bool last = TreeOnly && id == siblingCount;
+        bool last = TreeOnly && line.Id == line.SiblingCount;
         char branch[2] = {static_cast<char>(last ? Glyphs.Last : Glyphs.Tee),
                           static_cast<char>(Glyphs.Horiz)};
-        std::string& segment = LevelSegments[static_cast<std::size_t>(level)];
+        std::string& segment = LevelSegments[static_cast<std::size_t>(line.Level)];
         segment.assign(1, last ? ' ' : static_cast<char>(Glyphs.Vert));
         segment += Indent;
         Prefix.clear();
-        for (std::int32_t l = 1; l < level; ++l)
+        for (std::int32_t l = 1; l < line.Level; ++l)
             Prefix += LevelSegments[static_cast<std::size_t>(l)];
         Prefix.append(branch, 2);
         text.Head = Prefix;
-        text.Name = name;
-        if (childCount > 0 && !TreeOnly && name.size() <= LeaderNameLimit) {
-            leader = DashSource.substr(0, LeaderNameLimit - name.size());
+        text.Name = line.Name;
+        if (line.ChildCount > 0 && !TreeOnly && line.Name.size() <= LeaderNameLimit) {
+            leader = DashSource.substr(0, LeaderNameLimit - line.Name.size());
             leader += "---";
             if (static_cast<std::int64_t>(text.Length() + leader.size()) < OutputWidth)
                 text.Tail = leader;
@@ -141,7 +139,8 @@ void PrintDirLine(const std::string& path, const std::string& name, std::int32_t
     }
     auto& out = rtl::StdOut();
     std::int32_t lastFull = static_cast<std::int32_t>(DrawDepth) - 1;
-    bool full = !TreeOnly && (level < lastFull || (level == lastFull && childCount == 0));
+    bool full =
+        !TreeOnly && (line.Level < lastFull || (line.Level == lastFull && line.ChildCount == 0));
     if (full) {
         std::int64_t dashes =
             static_cast<std::int64_t>(rtl::CheckedSub<std::int32_t>(OutputWidth, ColumnsWidth)) -
@@ -149,8 +148,8 @@ void PrintDirLine(const std::string& path, const std::string& name, std::int32_t
         WriteCut(text, text.Length());
         out.WriteFill('-', dashes > 0 ? static_cast<std::size_t>(dashes) : 0);
         out.Write(static_cast<char>(Glyphs.Marker));
-        WriteRightAligned(GroupThousands(fileCount), CountField);
-        WriteRightAligned(GroupThousands(fileBytes), SizeField);
+        WriteRightAligned(GroupThousands(line.FileCount), CountField);
+        WriteRightAligned(GroupThousands(line.FileBytes), SizeField);
     } else {
         WriteCut(text, OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0);
     }
@@ -199,10 +198,6 @@ void PrintDepthNotice(std::int32_t level) {
     out.WriteLn();
 }
 
-} // namespace kelpo32
-
-namespace kelpo32 {
-
 void StartReport() {
     DepthNoticeShown = false;
 }
@@ -214,8 +209,14 @@ void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
     if (dir.Level < MaxDepth) {
         // A console shows the name from its native form.
         rtl::StdOut().NoteName(dir.Name, dir.Native);
-        PrintDirLine(dir.Path, dir.Name, dir.Level, dir.SiblingCount, dir.Id, listing.ChildCount,
-                     listing.FileCount, listing.FileBytes);
+        PrintDirLine({.Path = dir.Path,
+                      .Name = dir.Name,
+                      .Level = dir.Level,
+                      .SiblingCount = dir.SiblingCount,
+                      .Id = dir.Id,
+                      .ChildCount = listing.ChildCount,
+                      .FileCount = listing.FileCount,
+                      .FileBytes = listing.FileBytes});
         DepthNoticeShown = false;
     } else {
         if (!DepthNoticeShown && !TreeOnly) PrintDepthNotice(dir.Level);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kelpo32 {
 
@@ -33,9 +34,20 @@ void ResetReport();
 
 std::string GroupThousands(std::int64_t value);
 
-void PrintDirLine(const std::string& path, const std::string& name, std::int32_t level,
-                  std::int32_t siblingCount, std::int32_t id, std::int32_t childCount,
-                  std::int32_t fileCount, std::int64_t fileBytes);
+// What a directory line shows: where the directory stands among its siblings
+// and what its listing holds.
+struct DirLine {
+    std::string_view Path{}; // in front of Name; the start directory itself at level 0
+    std::string_view Name{}; // empty for the start directory
+    std::int32_t Level = 0;
+    std::int32_t SiblingCount = 0;
+    std::int32_t Id = 0; // position among the siblings, from 1
+    std::int32_t ChildCount = 0;
+    std::int32_t FileCount = 0;
+    std::int64_t FileBytes = 0;
+};
+
+void PrintDirLine(const DirLine& line);
 void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total);
 void PrintDepthNotice(std::int32_t level);
 

@@ -62,11 +62,30 @@ TEST(ReportLines, WorkedExampleOnA60ColumnConsole) {
     UseGlyphs(ConsoleGlyphs);
     DrawDepth = 13;
     StartDir = "C:\\DATA";
-    PrintDirLine("C:\\DATA", "", 0, 0, 0, 2, 2, 1500);
-    PrintDirLine("C:\\DATA\\", "DOCS", 1, 2, 1, 1, 3, 12000);
-    PrintDirLine("C:\\DATA\\DOCS\\", "OLD", 2, 1, 1, 0, 1, 100);
+    PrintDirLine({.Path = "C:\\DATA", .ChildCount = 2, .FileCount = 2, .FileBytes = 1500});
+    PrintDirLine({.Path = "C:\\DATA\\",
+                  .Name = "DOCS",
+                  .Level = 1,
+                  .SiblingCount = 2,
+                  .Id = 1,
+                  .ChildCount = 1,
+                  .FileCount = 3,
+                  .FileBytes = 12000});
+    PrintDirLine({.Path = "C:\\DATA\\DOCS\\",
+                  .Name = "OLD",
+                  .Level = 2,
+                  .SiblingCount = 1,
+                  .Id = 1,
+                  .FileCount = 1,
+                  .FileBytes = 100});
     PrintTotalLine("DOCS", 1, 12100);
-    PrintDirLine("C:\\DATA\\", "SRC", 1, 2, 2, 0, 10, 1234567);
+    PrintDirLine({.Path = "C:\\DATA\\",
+                  .Name = "SRC",
+                  .Level = 1,
+                  .SiblingCount = 2,
+                  .Id = 2,
+                  .FileCount = 10,
+                  .FileBytes = 1234567});
     PrintTotalLine("", 0, 1248167);
     EXPECT_EQ(Flushed(),
               ConsoleBytes("C:\\DATA -------------------------------►    2         1,500\r\n"
@@ -81,9 +100,13 @@ TEST(ReportLines, TreeOnlyCornersAndStaleSegments) {
     testing::PrepareReport(60);
     UseGlyphs(ConsoleGlyphs);
     TreeOnly = true;
-    PrintDirLine("", "", 0, 0, 0, 2, 0, 0);
-    PrintDirLine("", "A", 1, 2, 2, 1, 0, 0); // the last sibling: corner, blank segment
-    PrintDirLine("A/", "B", 2, 1, 1, 0, 0, 0);
+    PrintDirLine({.ChildCount = 2});
+    PrintDirLine({.Name = "A",
+                  .Level = 1,
+                  .SiblingCount = 2,
+                  .Id = 2,
+                  .ChildCount = 1}); // the last sibling: corner, blank segment
+    PrintDirLine({.Path = "A/", .Name = "B", .Level = 2, .SiblingCount = 1, .Id = 1});
     EXPECT_EQ(Flushed(), ConsoleBytes("ROOT\r\n└─A\r\n   ·└─B\r\n"));
 }
 
@@ -91,13 +114,38 @@ TEST(ReportLines, FullBareAndOverDeepLinesAroundTheDrawnDepth) {
     testing::PrepareReport(40);
     DrawDepth = 3;
     for (std::int32_t level = 1; level <= 2; ++level)
-        PrintDirLine("", "a", level, 1, 1, 1, 0, 0);
+        PrintDirLine({.Name = "a", .Level = level, .SiblingCount = 1, .Id = 1, .ChildCount = 1});
     Flushed();
     Captured().clear();
-    PrintDirLine("P/", "x", 2, 1, 1, 1, 5, 5);        // DrawDepth - 1 with children: bare
-    PrintDirLine("P/", "y", 2, 1, 1, 0, 5, 5);        // DrawDepth - 1 without: full
-    PrintDirLine("P/x/", "z", 3, 1, 1, 0, 5, 5);      // at DrawDepth: bare
-    PrintDirLine("P/x/z/", "deep", 4, 1, 1, 0, 5, 5); // past it: over-deep, padded
+    PrintDirLine({.Path = "P/",
+                  .Name = "x",
+                  .Level = 2,
+                  .SiblingCount = 1,
+                  .Id = 1,
+                  .ChildCount = 1,
+                  .FileCount = 5,
+                  .FileBytes = 5}); // DrawDepth - 1 with children: bare
+    PrintDirLine({.Path = "P/",
+                  .Name = "y",
+                  .Level = 2,
+                  .SiblingCount = 1,
+                  .Id = 1,
+                  .FileCount = 5,
+                  .FileBytes = 5}); // DrawDepth - 1 without: full
+    PrintDirLine({.Path = "P/x/",
+                  .Name = "z",
+                  .Level = 3,
+                  .SiblingCount = 1,
+                  .Id = 1,
+                  .FileCount = 5,
+                  .FileBytes = 5}); // at DrawDepth: bare
+    PrintDirLine({.Path = "P/x/z/",
+                  .Name = "deep",
+                  .Level = 4,
+                  .SiblingCount = 1,
+                  .Id = 1,
+                  .FileCount = 5,
+                  .FileBytes = 5}); // past it: over-deep, padded
     EXPECT_EQ(Flushed(), std::string("|  \0+\x97x", 7) + " --------------\r\n" +
                              std::string("|  \0+\x97y", 7) + std::string(40 - 21 - 7, '-') +
                              ">    5             5\r\n" + std::string("|  \0|  \0+\x97z", 11) +
@@ -107,7 +155,7 @@ TEST(ReportLines, FullBareAndOverDeepLinesAroundTheDrawnDepth) {
 TEST(ReportLines, LevelsPastTheSegmentTableAreOverDeep) {
     testing::PrepareReport(400);
     DrawDepth = 126; // a console of 398 columns
-    PrintDirLine("p/", "n", 81, 1, 1, 0, 0, 0);
+    PrintDirLine({.Path = "p/", .Name = "n", .Level = 81, .SiblingCount = 1, .Id = 1});
     std::string out = Flushed();
     EXPECT_EQ(out.substr(0, 6), "(p/n) ");
     EXPECT_EQ(out.size(), 399u + 2u);
@@ -116,7 +164,7 @@ TEST(ReportLines, LevelsPastTheSegmentTableAreOverDeep) {
 TEST(ReportLines, WidthArithmeticOverflowIsAnError) {
     testing::PrepareReport(-2147483647 - 1);
     try {
-        PrintDirLine("", "", 0, 0, 0, 0, 0, 0);
+        PrintDirLine({});
         FAIL() << "no error";
     } catch (const rtl::RunError& err) {
         EXPECT_EQ(err.Class, rtl::ErrorClass::IntOverflow);

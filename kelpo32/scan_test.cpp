@@ -45,14 +45,6 @@ class ScanTest : public ::testing::Test {
     Dir_Rec* (*saved_)() = NewDirRec;
 };
 
-TEST(AddBackslash, AppendsTheSeparatorOnce) {
-    const std::string sep(1, rtl::PathSeparator());
-    EXPECT_EQ(AddBackslash(""), "");
-    EXPECT_EQ(AddBackslash("A"), "A" + sep);
-    EXPECT_EQ(AddBackslash("C:" + sep), "C:" + sep);
-    EXPECT_EQ(AddBackslash("DOCS"), "DOCS" + sep);
-}
-
 TEST_F(ScanTest, TotalsCountEveryLevelAndRecordsAreReleased) {
     File("a", 10);
     File(".hidden", 5);

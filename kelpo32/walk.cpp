@@ -63,7 +63,6 @@ struct Dir_Rec {
     std::string Native;
     std::int32_t Id = 0;
     Dir_Rec* Next = nullptr; // the sibling found after it
-    Dir_Rec* Prev = nullptr;
     Dir_Rec* Parent = nullptr;
     std::int32_t Depth = 0;
 
@@ -686,7 +685,6 @@ class Walker {
                  rtl::DirResult fault, const std::exception_ptr& error, bool outOfRecords) {
         rtl::Locked held(lock_);
         for (Dir_Rec* child : children) {
-            child->Prev = node->LastChild;
             if (node->LastChild != nullptr)
                 node->LastChild->Next = child;
             else
@@ -757,11 +755,6 @@ class Walker {
 } // namespace
 
 Dir_Rec* (*NewDirRec)() = AllocateDirRec;
-
-std::string AddBackslash(const std::string& s) {
-    if (s.empty() || s.back() == rtl::PathSeparator()) return s;
-    return s + rtl::PathSeparator();
-}
 
 std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
                       const WalkOptions& options, const WalkEvents& events) {

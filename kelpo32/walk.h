@@ -72,7 +72,4 @@ struct WalkOptions {
 std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
                       const WalkOptions& options, const WalkEvents& events);
 
-// The separator joining path and name (the platform's own).
-std::string AddBackslash(const std::string& s);
-
 } // namespace kelpo32
