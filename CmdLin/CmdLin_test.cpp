@@ -163,10 +163,12 @@ TEST(IsSwitchText, PlatformRule) {
 class CommandLineQueries : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedCount_ = rtl::ProcessArgCount();
-        savedArgv_ = rtl::ProcessArgv();
+        savedCount_ = runtime::ProcessArgCount();
+        savedArgv_ = runtime::ProcessArgv();
     }
-    void TearDown() override { rtl::SetProcessArgs(savedCount_, const_cast<char**>(savedArgv_)); }
+    void TearDown() override {
+        runtime::SetProcessArgs(savedCount_, const_cast<char**>(savedArgv_));
+    }
 
     // Installs "kelpo32" followed by args; false when the source ignores them.
     bool Use(const std::vector<std::string>& args) {
@@ -180,7 +182,7 @@ class CommandLineQueries : public ::testing::Test {
         for (auto& s : text)
             argv.push_back(s.data());
         argv.push_back(nullptr);
-        rtl::SetProcessArgs(static_cast<int>(text.size()), argv.data());
+        runtime::SetProcessArgs(static_cast<int>(text.size()), argv.data());
 
         std::vector<std::string> nonEmpty;
         for (const auto& a : args)

@@ -19,13 +19,13 @@ int EndOfSwitches = 0;
 const std::vector<int>& ArgSlots() {
     static const char* const* seenArgv = nullptr;
     static int seenArgc = -1;
-    if (seenArgv != rtl::ProcessArgv() || seenArgc != rtl::ProcessArgCount()) {
-        seenArgv = rtl::ProcessArgv();
-        seenArgc = rtl::ProcessArgCount();
+    if (seenArgv != runtime::ProcessArgv() || seenArgc != runtime::ProcessArgCount()) {
+        seenArgv = runtime::ProcessArgv();
+        seenArgc = runtime::ProcessArgCount();
         Slots.clear();
         EndOfSwitches = 0;
         for (int i = 1; i < seenArgc; ++i) {
-            const char* arg = rtl::ProcessArg(i);
+            const char* arg = runtime::ProcessArg(i);
             if (*arg == '\0') continue;
             Slots.push_back(i);
             if (EndOfSwitches == 0 && std::string_view(arg) == "--")
@@ -47,7 +47,7 @@ int SourceArgCount() {
 
 std::string SourceArg(int i) {
     if (i < 1 || i > SourceArgCount()) return std::string();
-    return rtl::ProcessArg(ArgSlots()[static_cast<std::size_t>(i - 1)]);
+    return runtime::ProcessArg(ArgSlots()[static_cast<std::size_t>(i - 1)]);
 }
 
 std::string SourceArgNative(int) {
@@ -55,7 +55,7 @@ std::string SourceArgNative(int) {
 }
 
 std::string ProgramPath() {
-    return rtl::ProcessArg(0);
+    return runtime::ProcessArg(0);
 }
 
 // "-x" is always a switch. "/x" is one unless it looks like a path: it holds a

@@ -35,7 +35,8 @@ const std::vector<Param>& SplitProcessLine() {
         params.clear();
         for (const std::u16string& p : SplitCommandLine(seenLine)) {
             std::wstring wide(p.begin(), p.end());
-            params.push_back(Param{rtl::win32::OemFromWide(wide), rtl::win32::NativeBytes(wide)});
+            params.push_back(
+                Param{runtime::win32::OemFromWide(wide), runtime::win32::NativeBytes(wide)});
         }
         split = true;
     }
@@ -72,7 +73,7 @@ std::string ProgramPath() {
         DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (n < path.size() || path.size() > 32768) {
             path.resize(n < path.size() ? n : 0);
-            return rtl::win32::OemFromWide(path);
+            return runtime::win32::OemFromWide(path);
         }
         path.resize(path.size() * 2);
     }

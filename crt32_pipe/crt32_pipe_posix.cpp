@@ -224,8 +224,8 @@ void ApplyAttr() {
     } else {
         seq = "\x1b[" + std::to_string(SgrForeground(CurrentAttr & 0x0Fu)) + "m";
     }
-    rtl::StdOut().WriteRaw(seq);
-    rtl::StdOut().Flush();
+    runtime::StdOut().WriteRaw(seq);
+    runtime::StdOut().Flush();
 }
 
 bool InputReady(int timeoutMs) {
@@ -299,8 +299,8 @@ void SetUpDisplay() {
     bool addsCr = ::tcgetattr(STDOUT_FILENO, &out) == 0 && (out.c_oflag & OPOST) != 0 &&
                   (out.c_oflag & ONLCR) != 0;
     SetPresentation(LocaleIsUtf8(), addsCr);
-    rtl::StdOut().SetTranslator(PresentText);
-    rtl::StdOut().SetLineFlush(true);
+    runtime::StdOut().SetTranslator(PresentText);
+    runtime::StdOut().SetLineFlush(true);
     if (ColourOn) {
         const char* name = ::ttyname(STDOUT_FILENO);
         if (name != nullptr) ResetFd = ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -359,11 +359,11 @@ void ClearToLineEnd() {
     if (Redirected) return;
     // A dumb terminal knows no control sequences: blanks over the row, then back.
     if (DumbTerminal)
-        rtl::StdOut().WriteRaw(
+        runtime::StdOut().WriteRaw(
             std::string(static_cast<std::size_t>(std::max<int>(Window.X - 1, 0)), ' ') + "\r");
     else
-        rtl::StdOut().WriteRaw("\x1b[K");
-    rtl::StdOut().Flush();
+        runtime::StdOut().WriteRaw("\x1b[K");
+    runtime::StdOut().Flush();
 }
 
 bool KeyWaiting() {

@@ -4,7 +4,7 @@
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 #include "runtime/win32_support.h"
-#undef TextOut // wingdi.h's macro would rename rtl::TextOut
+#undef TextOut // wingdi.h's macro would rename runtime::TextOut
 
 #include <algorithm>
 #include <atomic>
@@ -30,7 +30,7 @@ UINT SavedInputCP = 0;
 
 // StdErrText: a text channel on standard error, 128-byte buffer. Nothing in
 // the program writes to it; it is opened and closed with the console layer.
-rtl::TextOut StdErrText;
+runtime::TextOut StdErrText;
 
 // A Ctrl+C that the console control handler (a thread of its own) has
 // caught and the main thread has not yet read as the key 3.
@@ -65,13 +65,13 @@ void AppendWide(std::string& buffer, std::wstring_view wide) {
 }
 
 void ConsoleText(std::string& buffer, std::string_view bytes, bool) {
-    AppendWide(buffer, rtl::win32::WideFromOem(bytes));
+    AppendWide(buffer, runtime::win32::WideFromOem(bytes));
 }
 
 // The characters of a native name whose OEM text takes `length` bytes; a
 // character whose text would be cut is left out.
 void ConsoleName(std::string& buffer, std::string_view native, std::size_t length) {
-    std::wstring wide = rtl::win32::WideFromNative(native);
+    std::wstring wide = runtime::win32::WideFromNative(native);
     std::size_t taken = 0;
     std::size_t bytes = 0;
     while (taken < wide.size()) {
@@ -80,7 +80,7 @@ void ConsoleName(std::string& buffer, std::string_view native, std::size_t lengt
             IS_LOW_SURROGATE(wide[taken + 1]))
             step = 2;
         std::size_t size =
-            rtl::win32::OemFromWide(std::wstring_view(wide).substr(taken, step)).size();
+            runtime::win32::OemFromWide(std::wstring_view(wide).substr(taken, step)).size();
         if (bytes + size > length) break;
         bytes += size;
         taken += step;
@@ -90,9 +90,9 @@ void ConsoleName(std::string& buffer, std::string_view native, std::size_t lengt
 
 // Writes the UTF-16 buffer through WriteConsoleW, in pieces of at most 8 Ki
 // characters that do not end inside a surrogate pair.
-int WriteConsoleWide(rtl::FileHandle h, const char* data, std::size_t size) {
+int WriteConsoleWide(runtime::FileHandle h, const char* data, std::size_t size) {
     HANDLE out = reinterpret_cast<HANDLE>(h);
-    std::wstring wide = rtl::win32::WideFromNative(std::string_view(data, size));
+    std::wstring wide = runtime::win32::WideFromNative(std::string_view(data, size));
     std::wstring_view rest = wide;
     constexpr std::size_t Piece = 8192;
     while (!rest.empty()) {
@@ -100,8 +100,8 @@ int WriteConsoleWide(rtl::FileHandle h, const char* data, std::size_t size) {
         if (n < rest.size() && IS_HIGH_SURROGATE(rest[n - 1])) --n;
         DWORD written = 0;
         if (!::WriteConsoleW(out, rest.data(), static_cast<DWORD>(n), &written, nullptr))
-            return rtl::Win32IoError(::GetLastError());
-        if (written == 0) return rtl::IoDiskFull;
+            return runtime::Win32IoError(::GetLastError());
+        if (written == 0) return runtime::IoDiskFull;
         rest.remove_prefix(written);
     }
     return 0;
@@ -111,7 +111,7 @@ int WriteConsoleWide(rtl::FileHandle h, const char* data, std::size_t size) {
 // attribute, the cursor or the buffer changes (whole pieces, never per character).
 void FlushConsoleOutput() {
     if (Redirected) return;
-    rtl::TextOut& out = rtl::StdOut();
+    runtime::TextOut& out = runtime::StdOut();
     if (out.IsOpen()) out.Flush();
 }
 
@@ -151,10 +151,10 @@ bool StdInIsConsole() {
 // Opens StdErrText as a standard channel (ConsoleInit step 4); returns the I/O result.
 int OpenStdErrText() {
     HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (h == INVALID_HANDLE_VALUE) return rtl::Win32IoError(::GetLastError());
+    if (h == INVALID_HANDLE_VALUE) return runtime::Win32IoError(::GetLastError());
     DWORD type = ::GetFileType(h);
-    if (type == FILE_TYPE_UNKNOWN) return rtl::IoNotOpenForOutput;
-    StdErrText.Assign(reinterpret_cast<rtl::FileHandle>(ErrorHandle), StdErrBufferSize);
+    if (type == FILE_TYPE_UNKNOWN) return runtime::IoNotOpenForOutput;
+    StdErrText.Assign(reinterpret_cast<runtime::FileHandle>(ErrorHandle), StdErrBufferSize);
     // A character device gets every write passed on at once.
     StdErrText.SetLineFlush(type == FILE_TYPE_CHAR);
     return 0;
@@ -176,7 +176,7 @@ void ConsoleInit() {
     OutputHandle = ::GetStdHandle(STD_OUTPUT_HANDLE);
     ErrorHandle = ::GetStdHandle(STD_ERROR_HANDLE);
     StdInConsole = StdInIsConsole();
-    if (int code = OpenStdErrText(); code != 0) rtl::RaiseIoError(code);
+    if (int code = OpenStdErrText(); code != 0) runtime::RaiseIoError(code);
 
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (::GetConsoleScreenBufferInfo(OutputHandle, &info)) {
@@ -198,7 +198,7 @@ void ConsoleInit() {
 
     // Standard output on a console is shown through WriteConsoleW, a line at a time.
     if (!Redirected) {
-        rtl::TextOut& out = rtl::StdOut();
+        runtime::TextOut& out = runtime::StdOut();
         out.SetTranslator(ConsoleText);
         out.SetNativeTranslator(ConsoleName);
         out.SetWriter(WriteConsoleWide);
@@ -233,7 +233,7 @@ void ConsoleDone() {
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
-    StdErrText.Assign(rtl::NoFile, 0);
+    StdErrText.Assign(runtime::NoFile, 0);
     ::SetConsoleOutputCP(SavedOutputCP);
     ::SetConsoleCP(SavedInputCP);
     if (HandlerInstalled) ::SetConsoleCtrlHandler(CtrlHandler, FALSE);

@@ -72,7 +72,7 @@ class ConsoleSession {
 
 TEST(Crt32PipeWin32, RedirectedOutputAndInput) {
     RedirectedHandles files;
-    rtl::StdOut().Assign(reinterpret_cast<rtl::FileHandle>(files.Out()), 4096);
+    runtime::StdOut().Assign(reinterpret_cast<runtime::FileHandle>(files.Out()), 4096);
     {
         ConsoleSession session;
         EXPECT_TRUE(crt32_pipe::IsRedirected());
@@ -107,11 +107,11 @@ TEST(Crt32PipeWin32, RedirectedOutputAndInput) {
 
         // Redirected output is the program's bytes, unchanged.
         std::string bytes("\xC3\xC4\xC4 A\0\xBB\r\n", 9);
-        rtl::StdOut().Write(bytes);
-        rtl::StdOut().Flush();
+        runtime::StdOut().Write(bytes);
+        runtime::StdOut().Flush();
         EXPECT_EQ(files.Written(), bytes);
     }
-    rtl::StdOut().Assign(rtl::NoFile, 0);
+    runtime::StdOut().Assign(runtime::NoFile, 0);
 }
 
 TEST(Crt32PipeWin32, ShutdownWithoutStartupDoesNothing) {
@@ -220,13 +220,13 @@ class Crt32PipeConsole : public ::testing::Test {
         ::SetStdHandle(STD_OUTPUT_HANDLE, out_);
         ::SetConsoleTextAttribute(out_, 0x1F);
         ::FlushConsoleInputBuffer(in_);
-        rtl::StdOut().Assign(reinterpret_cast<rtl::FileHandle>(out_), 4096);
+        runtime::StdOut().Assign(reinterpret_cast<runtime::FileHandle>(out_), 4096);
     }
     void TearDown() override {
         if (delegated_) return;
-        rtl::StdOut().Assign(rtl::NoFile, 0);
-        rtl::StdOut().SetWriter(nullptr);
-        rtl::StdOut().SetLineFlush(false);
+        runtime::StdOut().Assign(runtime::NoFile, 0);
+        runtime::StdOut().SetWriter(nullptr);
+        runtime::StdOut().SetLineFlush(false);
         ::SetStdHandle(STD_INPUT_HANDLE, savedIn_);
         ::SetStdHandle(STD_OUTPUT_HANDLE, savedOut_);
         ::CloseHandle(in_);
@@ -313,7 +313,7 @@ TEST_F(Crt32PipeConsole, OutputIsShownFromTheOemCodePage) {
     if (delegated_) return;
     ConsoleSession session;
     COORD start = Cursor();
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     // Code page 437 glyphs as the report writes them, the indent's byte 0 and
     // a name byte: each shows as its OEM character, a line at a time.
     out.Write(std::string("\xC3\xC4\xC4\x10 a", 6));
@@ -334,12 +334,12 @@ TEST_F(Crt32PipeConsole, NamesAreShownFromTheirNativeForm) {
     if (delegated_) return;
     ConsoleSession session;
     COORD start = Cursor();
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     // A name the OEM code page cannot hold: whole, cut after its blank by the
     // report's byte count, and beside it a name that was not noted.
     const std::wstring real = L"S\u00E3o \u0141\u00F3d\u017A";
-    const std::string text = rtl::win32::OemFromWide(real);
-    out.NoteName(text, rtl::win32::NativeBytes(real));
+    const std::string text = runtime::win32::OemFromWide(real);
+    out.NoteName(text, runtime::win32::NativeBytes(real));
     out.WriteName(text);
     out.Write("|");
     out.WriteName(text.substr(0, 4));
@@ -352,7 +352,7 @@ TEST_F(Crt32PipeConsole, ColourChangesFlushTheTextBefore) {
     if (delegated_) return;
     ConsoleSession session;
     COORD start = Cursor();
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     out.Write("grey");
     crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
     out.Write("red");
@@ -367,7 +367,7 @@ TEST_F(Crt32PipeConsole, ClearToLineEndBlanksTheRestOfTheBufferRow) {
     if (delegated_) return;
     ConsoleSession session;
     COORD start = Cursor();
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     out.Write("Press any key to continue.....");
     out.Flush();
     out.Write("\r");

@@ -19,8 +19,8 @@ constexpr std::int32_t RedirectedPageLines = 2147483646;
 constexpr std::size_t LogBufferSize = 4096;
 
 void WriteLine(std::string_view text) {
-    rtl::StdOut().Write(text);
-    rtl::StdOut().WriteLn();
+    runtime::StdOut().Write(text);
+    runtime::StdOut().WriteLn();
 }
 
 void OpenLog() {
@@ -68,9 +68,9 @@ void SetConsoleProfile() {
     ScreenWidth = window.X;
     DrawDepth = DrawDepthFor(ScreenWidth);
     OutputWidth = ScreenWidth;
-    rtl::StdOut().Write("screen_width : ");
-    rtl::StdOut().WriteInt(ScreenWidth);
-    rtl::StdOut().WriteLn();
+    runtime::StdOut().Write("screen_width : ");
+    runtime::StdOut().WriteInt(ScreenWidth);
+    runtime::StdOut().WriteLn();
     PageLines = PageLinesFor(window.Y);
     UseGlyphs(ConsoleGlyphs);
 }
@@ -84,7 +84,7 @@ void SetRedirectedProfile() {
 }
 
 void RunBody() {
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     CheckLongOptions();
     WriteLine("Kelpo32");
     SetStartValues();
@@ -113,7 +113,7 @@ void RunBody() {
     if (crt32_pipe::UnderIDE() && console) {
         WriteLine("Press Enter to close window");
         out.Flush();
-        rtl::ReadStdInLine();
+        runtime::ReadStdInLine();
     }
 }
 

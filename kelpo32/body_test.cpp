@@ -35,7 +35,7 @@ TEST(DisplayProfile, RedirectedProfile) {
     EXPECT_EQ(PageLines, 2147483646);
     // The redirected glyphs: corner "+" and the guillemet of code page 1252.
     PrintTotalLine("", 0, 1);
-    rtl::StdOut().Flush();
+    runtime::StdOut().Flush();
     EXPECT_EQ(testing::Captured(), "+\xBB Total bytes: 1\r\n");
 }
 

@@ -13,16 +13,16 @@ constexpr std::size_t StdOutBufferSize = std::size_t{64} * 1024;
 
 void Program() {
     crt32_pipe::ConsoleStartup();
-    rtl::AddExitProc(crt32_pipe::ConsoleShutdown);
-    rtl::AddExitProc(kelpo32::ModuleShutdown);
+    runtime::AddExitProc(crt32_pipe::ConsoleShutdown);
+    runtime::AddExitProc(kelpo32::ModuleShutdown);
     kelpo32::RunBody();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    rtl::ReserveStdHandles();
-    rtl::SetProcessArgs(argc, argv);
-    rtl::StdOut().Assign(rtl::StdHandle(rtl::StdStream::Output), StdOutBufferSize);
-    return rtl::RunOnLargeStack([] { return rtl::RunProgram(Program); });
+    runtime::ReserveStdHandles();
+    runtime::SetProcessArgs(argc, argv);
+    runtime::StdOut().Assign(runtime::StdHandle(runtime::StdStream::Output), StdOutBufferSize);
+    return runtime::RunOnLargeStack([] { return runtime::RunProgram(Program); });
 }

@@ -28,13 +28,13 @@ constexpr const char* HelpLines[] = {
 };
 
 void WriteLine(std::string_view text) {
-    rtl::StdOut().Write(text);
-    rtl::StdOut().WriteLn();
+    runtime::StdOut().Write(text);
+    runtime::StdOut().WriteLn();
 }
 
 // Upper-cases the letters where the file system ignores case.
 std::string UpperCasePath(std::string dir) {
-    if (rtl::PathsIgnoreCase())
+    if (runtime::PathsIgnoreCase())
         std::transform(dir.begin(), dir.end(), dir.begin(), [](char c) {
             return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
         });
@@ -44,7 +44,7 @@ std::string UpperCasePath(std::string dir) {
 // Drops a separator that is the only one and the last character ("C:\" gives
 // "C:", "TEMP\" gives "TEMP"). A lone separator stays: it names the root.
 std::string TrimSeparator(std::string dir) {
-    auto first = dir.find(rtl::PathSeparator());
+    auto first = dir.find(runtime::PathSeparator());
     if (first != std::string::npos && first + 1 == dir.size() && dir.size() > 1) dir.pop_back();
     return dir;
 }
@@ -52,7 +52,7 @@ std::string TrimSeparator(std::string dir) {
 } // namespace
 
 void WriteHelp() {
-    rtl::StdOut().WriteLn();
+    runtime::StdOut().WriteLn();
     WriteLine(HelpTitle);
     for (const char* line : HelpLines)
         WriteLine(line);
@@ -61,12 +61,12 @@ void WriteHelp() {
 void CheckLongOptions() {
     for (const std::string& name : CmdLin::LongOptions()) {
         if (name == "help" || name == "version" || name == "one-file-system") continue;
-        rtl::WriteStdErr("kelpo32: unknown option '--" + name + "'\n" + HelpTitle + "\n");
-        rtl::Halt(2);
+        runtime::WriteStdErr("kelpo32: unknown option '--" + name + "'\n" + HelpTitle + "\n");
+        runtime::Halt(2);
     }
     if (CmdLin::HasLongOption("version")) {
         WriteLine("kelpo32 " KELPO32_VERSION);
-        rtl::Halt(0);
+        runtime::Halt(0);
     }
 }
 
@@ -89,7 +89,7 @@ void ParseOptions() {
         std::int32_t width = CmdLin::SwitchValue('W');
         if (width == 0) {
             WriteLine("Invalid /W numeric parameter.");
-            rtl::Halt(0);
+            runtime::Halt(0);
         }
         OutputWidth = width;
         std::int32_t consoleWidth = crt32_pipe::WindowExtent().X;
@@ -107,24 +107,24 @@ void ParseOptions() {
     }
     if (CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?') || CmdLin::HasLongOption("help")) {
         WriteHelp();
-        rtl::Halt(0);
+        runtime::Halt(0);
     }
     std::string startedIn;
     std::string startedInNative;
-    if (int code = rtl::GetCurrentDir(startedIn, startedInNative); code != 0)
-        rtl::RaiseIoError(code);
+    if (int code = runtime::GetCurrentDir(startedIn, startedInNative); code != 0)
+        runtime::RaiseIoError(code);
     if (CmdLin::PositionalCount() >= 1) {
         StartDir = UpperCasePath(CmdLin::PositionalParam(1));
         // The directory itself is named by the argument as typed: the text
         // only shows it.
         StartNative = CmdLin::PositionalNative(1);
-        if (rtl::ChangeDir(StartDir, StartNative) != 0) {
+        if (runtime::ChangeDir(StartDir, StartNative) != 0) {
             AbortIfKeyPending();
             WriteLine("No such directory -- please try again.");
-            rtl::Halt(1);
+            runtime::Halt(1);
         }
-        if (int code = rtl::ChangeDir(startedIn, startedInNative); code != 0)
-            rtl::RaiseIoError(code);
+        if (int code = runtime::ChangeDir(startedIn, startedInNative); code != 0)
+            runtime::RaiseIoError(code);
         StartDir = TrimSeparator(StartDir);
     }
 }

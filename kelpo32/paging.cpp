@@ -21,12 +21,12 @@ bool IsStopKey(std::uint8_t c) {
 
 void StopSequence(bool lineEnd) {
     crt32_pipe::RestoreAttr();
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     out.Write(' ');
     if (lineEnd) out.WriteLn();
     out.Flush();
     if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
-    rtl::Halt(0);
+    runtime::Halt(0);
 }
 
 void NextLine() {
@@ -41,7 +41,7 @@ void NextLine() {
     if (NoWait || crt32_pipe::IsRedirected() || !crt32_pipe::InputIsConsole() ||
         LinesOnPage < PageLines)
         return;
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     out.Write(PagePrompt);
     out.Flush();
     if (IsStopKey(crt32_pipe::WaitKey())) StopSequence(false);

@@ -18,7 +18,7 @@ TEST(Paging, RedirectedOutputNeverPausesAndTheCountStopsAtItsLargestValue) {
     NextLine();
     NextLine();
     EXPECT_EQ(LinesOnPage, 2147483647);
-    rtl::StdOut().Flush();
+    runtime::StdOut().Flush();
     EXPECT_EQ(testing::Captured(), "");
 }
 
@@ -27,7 +27,7 @@ TEST(Paging, StopSequenceWritesABlankAndEndsWithExitCode0) {
     try {
         StopSequence(true);
         FAIL() << "did not stop";
-    } catch (const rtl::HaltRequest& halt) {
+    } catch (const runtime::HaltRequest& halt) {
         EXPECT_EQ(halt.ExitCode, 0);
     }
     EXPECT_EQ(testing::Captured(), " \r\n");

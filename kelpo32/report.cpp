@@ -45,7 +45,7 @@ std::string Prefix;
 std::uint8_t SavedAttr = 0;
 
 void WriteCut(const LineText& text, std::size_t limit) {
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     std::size_t left = limit;
     auto take = [&left](std::string_view s) {
         std::string_view part = s.substr(0, std::min(left, s.size()));
@@ -58,12 +58,12 @@ void WriteCut(const LineText& text, std::size_t limit) {
 }
 
 void WriteRightAligned(const std::string& text, std::int32_t field) {
-    rtl::StdOut().WriteFill(' ', hexs::PadCount(text.size(), field));
-    rtl::StdOut().Write(text);
+    runtime::StdOut().WriteFill(' ', hexs::PadCount(text.size(), field));
+    runtime::StdOut().Write(text);
 }
 
 void PrintOverDeepLine(std::string_view path, std::string_view name) {
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
     crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
     out.Write('(');
@@ -71,7 +71,7 @@ void PrintOverDeepLine(std::string_view path, std::string_view name) {
     out.WriteName(name);
     out.Write(')');
     out.WriteFill(' ', hexs::PadCount(path.size() + name.size() + 2,
-                                      rtl::CheckedSub<std::int32_t>(OutputWidth, 1)));
+                                      runtime::CheckedSub<std::int32_t>(OutputWidth, 1)));
     out.WriteLn();
     NextLine();
     crt32_pipe::SetForeground(SavedAttr);
@@ -137,14 +137,14 @@ void PrintDirLine(const DirLine& line) {
                 text.Tail = leader;
         }
     }
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     std::int32_t lastFull = static_cast<std::int32_t>(DrawDepth) - 1;
     bool full =
         !TreeOnly && (line.Level < lastFull || (line.Level == lastFull && line.ChildCount == 0));
     if (full) {
-        std::int64_t dashes =
-            static_cast<std::int64_t>(rtl::CheckedSub<std::int32_t>(OutputWidth, ColumnsWidth)) -
-            static_cast<std::int64_t>(text.Length());
+        std::int64_t dashes = static_cast<std::int64_t>(
+                                  runtime::CheckedSub<std::int32_t>(OutputWidth, ColumnsWidth)) -
+                              static_cast<std::int64_t>(text.Length());
         WriteCut(text, text.Length());
         out.WriteFill('-', dashes > 0 ? static_cast<std::size_t>(dashes) : 0);
         out.Write(static_cast<char>(Glyphs.Marker));
@@ -158,7 +158,7 @@ void PrintDirLine(const DirLine& line) {
 }
 
 void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total) {
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     Prefix.clear();
     for (std::int32_t l = 0; l < level; ++l) {
         Prefix += static_cast<char>(Glyphs.Vert);
@@ -191,7 +191,7 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
 }
 
 void PrintDepthNotice(std::int32_t level) {
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     const char step[4] = {static_cast<char>(Glyphs.Vert), '.', '.', '.'};
     for (std::int32_t l = 1; l < level; ++l)
         out.Write(std::string_view(step, 4));
@@ -204,11 +204,11 @@ void StartReport() {
 
 void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
     // The subdirectories wait in records until their subtrees are done.
-    AllocCount = rtl::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
+    AllocCount = runtime::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
     AllocPeak = std::max(AllocPeak, AllocCount);
     if (dir.Level < MaxDepth) {
         // A console shows the name from its native form.
-        rtl::StdOut().NoteName(dir.Name, dir.Native);
+        runtime::StdOut().NoteName(dir.Name, dir.Native);
         PrintDirLine({.Path = dir.Path,
                       .Name = dir.Name,
                       .Level = dir.Level,
@@ -226,11 +226,11 @@ void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
 
 void ReportDirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth) {
-        rtl::StdOut().NoteName(dir.Name, dir.Native);
+        runtime::StdOut().NoteName(dir.Name, dir.Native);
         PrintTotalLine(dir.Name, dir.Level, total);
     }
     // Its own record goes once its subtree is done.
-    if (dir.Level > 0) AllocCount = rtl::CheckedSub<std::int32_t>(AllocCount, 1);
+    if (dir.Level > 0) AllocCount = runtime::CheckedSub<std::int32_t>(AllocCount, 1);
 }
 
 } // namespace kelpo32

@@ -31,7 +31,7 @@ std::string ConsoleBytes(std::string text) {
 }
 
 std::string Flushed() {
-    rtl::StdOut().Flush();
+    runtime::StdOut().Flush();
     return Captured();
 }
 
@@ -166,8 +166,8 @@ TEST(ReportLines, WidthArithmeticOverflowIsAnError) {
     try {
         PrintDirLine({});
         FAIL() << "no error";
-    } catch (const rtl::RunError& err) {
-        EXPECT_EQ(err.Class, rtl::ErrorClass::IntOverflow);
+    } catch (const runtime::RunError& err) {
+        EXPECT_EQ(err.Class, runtime::ErrorClass::IntOverflow);
     }
 }
 

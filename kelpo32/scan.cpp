@@ -58,7 +58,7 @@ void ReadFailed(const WalkDir& dir, std::string_view reason) {
     line += ": ";
     line += reason;
     line += "\n";
-    rtl::WriteStdErr(line);
+    runtime::WriteStdErr(line);
 }
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {
@@ -72,13 +72,13 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
 }
 
 [[noreturn]] void OutOfRecords() {
-    auto& out = rtl::StdOut();
+    auto& out = runtime::StdOut();
     out.Write("Could not alocate record!");
     out.WriteLn();
     out.Flush();
     crt32_pipe::WaitKey();
     if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
-    rtl::Halt(1);
+    runtime::Halt(1);
 }
 
 } // namespace
@@ -93,7 +93,7 @@ std::int32_t WalkThreads() {
             n <= MaxWalkThreads)
             return n;
     }
-    return std::clamp<std::int32_t>(rtl::OnlineProcessors(), 1, DefaultThreadLimit);
+    return std::clamp<std::int32_t>(runtime::OnlineProcessors(), 1, DefaultThreadLimit);
 }
 
 void ScanDir(const std::string& startDir, std::int64_t& total) {

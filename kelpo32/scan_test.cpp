@@ -38,7 +38,7 @@ class ScanTest : public ::testing::Test {
         std::int64_t total = -1;
         StartDir = root_.string();
         ScanDir(StartDir, total);
-        rtl::StdOut().Flush();
+        runtime::StdOut().Flush();
         return total;
     }
     fs::path root_;
@@ -85,7 +85,7 @@ TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessage) {
     try {
         Scan();
         FAIL() << "the scan went on";
-    } catch (const rtl::HaltRequest& halt) {
+    } catch (const runtime::HaltRequest& halt) {
         EXPECT_EQ(halt.ExitCode, 1);
     }
     EXPECT_EQ(testing::Captured(), "Could not alocate record!\r\n");
@@ -95,7 +95,7 @@ TEST_F(ScanTest, MissingStartDirectoryIsAnEmptyDirectory) {
     std::int64_t total = -1;
     StartDir = (root_ / "missing").string();
     ScanDir(StartDir, total);
-    rtl::StdOut().Flush();
+    runtime::StdOut().Flush();
     EXPECT_EQ(total, 0);
     EXPECT_EQ(testing::Captured(), StartDir + "\r\n");
 }

@@ -17,7 +17,7 @@ std::int32_t LinesOnPage = 0;
 std::int32_t Level = 0;
 std::int32_t AllocCount = 0;
 std::int32_t AllocPeak = 0;
-rtl::TextOut LogFile;
+runtime::TextOut LogFile;
 
 void ResetSharedState() {
     TreeOnly = NoWait = LogEnabled = OneFileSystem = false;

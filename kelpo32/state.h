@@ -28,7 +28,7 @@ extern std::int32_t LinesOnPage;
 extern std::int32_t Level;
 extern std::int32_t AllocCount;
 extern std::int32_t AllocPeak;
-extern rtl::TextOut LogFile;
+extern runtime::TextOut LogFile;
 
 // Gives every variable its value from before the program starts; called by
 // the tests' report set-up only (the program starts with these values).

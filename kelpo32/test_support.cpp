@@ -9,7 +9,7 @@
 namespace kelpo32::testing {
 
 namespace {
-int AppendToCapture(rtl::FileHandle, const char* data, std::size_t size) {
+int AppendToCapture(runtime::FileHandle, const char* data, std::size_t size) {
     Captured().append(data, size);
     return 0;
 }
@@ -28,8 +28,8 @@ void CaptureStdOut() {
         return true;
     }();
     (void)started;
-    rtl::StdOut().Assign(1, 1 << 16);
-    rtl::StdOut().SetWriter(AppendToCapture);
+    runtime::StdOut().Assign(1, 1 << 16);
+    runtime::StdOut().SetWriter(AppendToCapture);
     Captured().clear();
 }
 

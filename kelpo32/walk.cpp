@@ -73,12 +73,12 @@ struct Dir_Rec {
     Dir_Rec* FirstChild = nullptr;
     Dir_Rec* LastChild = nullptr;
     std::int32_t ChildrenToOpen = 0; // children not opened yet: they need Handle
-    rtl::DirHandle Handle;
+    runtime::DirHandle Handle;
     bool Held = false;      // Handle kept after the listing, for the children
     std::int32_t Users = 0; // threads opening a child through Handle right now
-    rtl::DirIdentity Identity;
+    runtime::DirIdentity Identity;
     bool Registered = false; // Identity counted among the live directories
-    rtl::DirResult Fault;
+    runtime::DirResult Fault;
     std::exception_ptr Error;
     bool OutOfRecords = false;
 
@@ -92,7 +92,7 @@ Dir_Rec* AllocateDirRec() {
 }
 
 struct IdentityHash {
-    std::size_t operator()(const rtl::DirIdentity& id) const {
+    std::size_t operator()(const runtime::DirIdentity& id) const {
         return std::hash<std::uint64_t>()(id.File * 0x9E3779B97F4A7C15ull ^ id.Volume);
     }
 };
@@ -119,16 +119,16 @@ struct WalkOrder {
 
 // What one listing thread keeps from directory to directory.
 struct Lister {
-    rtl::DirReader Reader;
-    rtl::DirEntry Entry;
-    rtl::DirHandle Handle; // of the directory being listed
+    runtime::DirReader Reader;
+    runtime::DirEntry Entry;
+    runtime::DirHandle Handle; // of the directory being listed
     std::int32_t Children = 0;
     bool Started = false;
     bool Reading = false;
 };
 
 void AppendRecord(std::string& records, EntryKind kind, const std::string& name) {
-    auto length = rtl::CheckedRange<std::uint32_t>(name.size());
+    auto length = runtime::CheckedRange<std::uint32_t>(name.size());
     char head[5];
     head[0] = static_cast<char>(kind);
     std::memcpy(head + 1, &length, 4);
@@ -143,7 +143,7 @@ class Walker {
         // Descriptors: the standard ones, the log and the start directory
         // aside, each listing thread needs up to four at a time; the held
         // ones take what is left.
-        std::int64_t spare = rtl::OpenFileLimit() - 6;
+        std::int64_t spare = runtime::OpenFileLimit() - 6;
         std::int64_t threads =
             std::clamp<std::int64_t>(options.Threads, 1, std::max<std::int64_t>(1, spare / 8));
         workers_ = static_cast<std::int32_t>(threads - 1);
@@ -155,39 +155,39 @@ class Walker {
     ~Walker() {
         if (lock_ != nullptr) {
             {
-                rtl::Locked held(lock_);
+                runtime::Locked held(lock_);
                 stopping_ = true;
                 stopNow_.store(true, std::memory_order_relaxed);
                 WakeWorkers();
-                rtl::WakeAll(ready_);
+                runtime::WakeAll(ready_);
             }
-            for (rtl::Thread* t : threads_)
-                rtl::JoinThread(t);
+            for (runtime::Thread* t : threads_)
+                runtime::JoinThread(t);
         }
         Abandon(consumer_);
         Abandon(helper_);
         for (Dir_Rec* d : done_) {
-            rtl::CloseDir(d->Handle);
+            runtime::CloseDir(d->Handle);
             delete d;
         }
         FreeTree(root_);
-        rtl::FreeSignal(ready_);
-        rtl::FreeSignal(work_);
-        rtl::FreeLock(lock_);
+        runtime::FreeSignal(ready_);
+        runtime::FreeSignal(work_);
+        runtime::FreeLock(lock_);
     }
 
     std::int64_t Run(const std::string& startDir, const std::string& startNative) {
-        lock_ = rtl::NewLock();
-        work_ = rtl::NewSignal();
-        ready_ = rtl::NewSignal();
+        lock_ = runtime::NewLock();
+        work_ = runtime::NewSignal();
+        ready_ = runtime::NewSignal();
         if (lock_ == nullptr || work_ == nullptr || ready_ == nullptr) throw std::bad_alloc();
         root_ = new Dir_Rec;
-        root_->Fault = rtl::OpenDirPath(startDir, startNative, root_->Handle, root_->Identity);
+        root_->Fault = runtime::OpenDirPath(startDir, startNative, root_->Handle, root_->Identity);
         rootVolume_ = root_->Identity.Volume;
         if (workers_ > 0) {
             // The consumer lists too: it takes each directory no worker has.
             for (std::int32_t i = 0; i < workers_; ++i) {
-                rtl::Thread* t = rtl::StartThread(WorkerMain, this);
+                runtime::Thread* t = runtime::StartThread(WorkerMain, this);
                 if (t == nullptr) break; // fewer helpers; the consumer lists the rest
                 threads_.push_back(t);
             }
@@ -200,10 +200,10 @@ class Walker {
   private:
     const WalkOptions& options_;
     const WalkEvents& events_;
-    rtl::Lock* lock_ = nullptr;
-    rtl::Signal* work_ = nullptr;  // workers wait here for directories and budget
-    rtl::Signal* ready_ = nullptr; // the consumer waits here for parts
-    std::vector<rtl::Thread*> threads_;
+    runtime::Lock* lock_ = nullptr;
+    runtime::Signal* work_ = nullptr;  // workers wait here for directories and budget
+    runtime::Signal* ready_ = nullptr; // the consumer waits here for parts
+    std::vector<runtime::Thread*> threads_;
     std::int32_t workers_ = 0;
     Dir_Rec* root_ = nullptr;
     std::uint64_t rootVolume_ = 0;
@@ -225,7 +225,7 @@ class Walker {
     std::int64_t heldCap_ = MaxHeldHandles;
     // Directories listed whose subtrees are not done; a directory met again
     // on its own path (a loop through a mount) is not entered.
-    std::unordered_map<rtl::DirIdentity, std::int32_t, IdentityHash> live_;
+    std::unordered_map<runtime::DirIdentity, std::int32_t, IdentityHash> live_;
 
     // The consumer's side alone: the path of the directory being read, shared
     // by every level, and the directories done but not yet released.
@@ -234,18 +234,18 @@ class Walker {
 
     // Wake-ups cost a system call each: only for threads that wait.
     void WakeWorkers() {
-        if (waitingWorkers_ > 0) rtl::WakeAll(work_);
+        if (waitingWorkers_ > 0) runtime::WakeAll(work_);
     }
     void WakeConsumer(const Dir_Rec* node) {
-        if (consumerWaits_ && node == target_) rtl::WakeAll(ready_);
+        if (consumerWaits_ && node == target_) runtime::WakeAll(ready_);
     }
 
     // ---- consumer side ----
 
     void EnterPath(const std::string& name) {
         walkPath_ += name;
-        if (!walkPath_.empty() && walkPath_.back() != rtl::PathSeparator())
-            walkPath_ += rtl::PathSeparator();
+        if (!walkPath_.empty() && walkPath_.back() != runtime::PathSeparator())
+            walkPath_ += runtime::PathSeparator();
     }
 
     std::int64_t Consume(Dir_Rec* node, const WalkDir& dir) {
@@ -256,7 +256,7 @@ class Walker {
         Settle(node, dir);
         events_.DirListed(dir, listing);
         EnterPath(dir.Name);
-        std::int32_t level = rtl::CheckedAdd<std::int32_t>(dir.Level, 1);
+        std::int32_t level = runtime::CheckedAdd<std::int32_t>(dir.Level, 1);
         std::int64_t childBytes = 0;
         for (;;) {
             // Once listed, only the consumer changes the list of children.
@@ -268,10 +268,10 @@ class Walker {
             if (node->FirstChild == nullptr) node->LastChild = nullptr;
             // Released with the next directory, under the same lock.
             done_.push_back(child);
-            childBytes = rtl::CheckedAdd<std::int64_t>(childBytes, sub);
+            childBytes = runtime::CheckedAdd<std::int64_t>(childBytes, sub);
         }
         walkPath_.resize(pathLength);
-        std::int64_t total = rtl::CheckedAdd<std::int64_t>(childBytes, listing.FileBytes);
+        std::int64_t total = runtime::CheckedAdd<std::int64_t>(childBytes, listing.FileBytes);
         events_.DirDone(dir, listing, total);
         return total;
     }
@@ -282,7 +282,7 @@ class Walker {
         bool self = false;
         Lister* lister = &consumer_;
         {
-            rtl::Locked held(lock_);
+            runtime::Locked held(lock_);
             for (Dir_Rec* d : done_)
                 Release(d);
             target_ = node;
@@ -308,7 +308,7 @@ class Walker {
             if (self && more) more = ListPart(node, *lister, true);
             Part* part = nullptr;
             {
-                rtl::Locked held(lock_);
+                runtime::Locked held(lock_);
                 if (!self) {
                     while (node->FirstPart == nullptr && node->State == Stage::Listing) {
                         // Rather than wait, list what comes next in the queue.
@@ -318,7 +318,7 @@ class Walker {
                             continue;
                         }
                         consumerWaits_ = true;
-                        rtl::Wait(ready_, lock_);
+                        runtime::Wait(ready_, lock_);
                         consumerWaits_ = false;
                     }
                     // Handed back by a worker that ran out of descriptors.
@@ -358,9 +358,9 @@ class Walker {
                 pos += 5 + length;
             }
         }
-        listing.FileCount = rtl::CheckedAdd<std::int32_t>(listing.FileCount, part.FileCount);
-        listing.FileBytes = rtl::CheckedAdd<std::int64_t>(listing.FileBytes, part.FileBytes);
-        listing.ChildCount = rtl::CheckedAdd<std::int32_t>(listing.ChildCount, part.Children);
+        listing.FileCount = runtime::CheckedAdd<std::int32_t>(listing.FileCount, part.FileCount);
+        listing.FileBytes = runtime::CheckedAdd<std::int64_t>(listing.FileBytes, part.FileBytes);
+        listing.ChildCount = runtime::CheckedAdd<std::int32_t>(listing.ChildCount, part.Children);
     }
 
     // Lists one part of the earliest queued directory while the consumer's
@@ -373,9 +373,9 @@ class Walker {
             helping_->State = Stage::Listing;
         }
         Dir_Rec* node = helping_;
-        rtl::Release(lock_);
+        runtime::Release(lock_);
         bool more = ListPart(node, helper_, false);
-        rtl::Acquire(lock_);
+        runtime::Acquire(lock_);
         if (!more) helping_ = nullptr;
     }
 
@@ -384,9 +384,10 @@ class Walker {
     void Settle(const Dir_Rec* node, const WalkDir& dir) {
         if (node->Error) std::rethrow_exception(node->Error);
         if (node->OutOfRecords) events_.OutOfRecords();
-        if (node->Fault.Fault == rtl::DirFault::Resource) rtl::RaiseIoError(node->Fault.Code);
-        if (node->Fault.Fault == rtl::DirFault::Unexpected)
-            events_.ReadFailed(dir, rtl::FaultText(node->Fault.Code));
+        if (node->Fault.Fault == runtime::DirFault::Resource)
+            runtime::RaiseIoError(node->Fault.Code);
+        if (node->Fault.Fault == runtime::DirFault::Unexpected)
+            events_.ReadFailed(dir, runtime::FaultText(node->Fault.Code));
     }
 
     // A directory whose subtree is done: off the live set, its handle closed.
@@ -398,7 +399,7 @@ class Walker {
         }
         if (node->Held) held_.erase({node->Depth, node});
         node->Held = false;
-        rtl::CloseDir(node->Handle);
+        runtime::CloseDir(node->Handle);
     }
 
     // ---- listing side ----
@@ -407,11 +408,11 @@ class Walker {
 
     void Work() {
         Lister lister;
-        rtl::Locked held(lock_);
+        runtime::Locked held(lock_);
         for (;;) {
             while (!stopping_ && (queue_.empty() || buffered_ >= ReadAheadBudget)) {
                 ++waitingWorkers_;
-                rtl::Wait(work_, lock_);
+                runtime::Wait(work_, lock_);
                 --waitingWorkers_;
             }
             if (stopping_) break;
@@ -419,75 +420,75 @@ class Walker {
             queue_.erase(queue_.begin());
             node->Queued = false;
             node->State = Stage::Listing;
-            rtl::Release(lock_);
+            runtime::Release(lock_);
             bool more = true;
             while (more) {
                 more = ListPart(node, lister, false);
                 if (!more) break;
-                rtl::Acquire(lock_);
+                runtime::Acquire(lock_);
                 while (!stopping_ && buffered_ >= ReadAheadBudget && target_ != node) {
                     ++waitingWorkers_;
-                    rtl::Wait(work_, lock_);
+                    runtime::Wait(work_, lock_);
                     --waitingWorkers_;
                 }
                 bool stop = stopping_;
-                rtl::Release(lock_);
+                runtime::Release(lock_);
                 if (stop) {
                     // The walk is ending: the node is freed with the tree.
                     Abandon(lister);
                     break;
                 }
             }
-            rtl::Acquire(lock_);
+            runtime::Acquire(lock_);
         }
     }
 
     void Abandon(Lister& lister) {
-        if (lister.Reading) rtl::StopReading(lister.Reader);
+        if (lister.Reading) runtime::StopReading(lister.Reader);
         lister.Reading = false;
         lister.Started = false;
     }
 
     // Opens `node` relative to its parent, reopening the levels above it
     // whose handles were given up, and admits it. Without the lock.
-    rtl::DirResult OpenNode(Dir_Rec* node, Lister& lister) {
-        rtl::DirHandle handle;
-        rtl::DirIdentity id;
+    runtime::DirResult OpenNode(Dir_Rec* node, Lister& lister) {
+        runtime::DirHandle handle;
+        runtime::DirIdentity id;
         Dir_Rec* parent = node->Parent;
         Dir_Rec* user = parent; // the level whose handle is borrowed
-        rtl::DirHandle from;
+        runtime::DirHandle from;
         {
-            rtl::Locked held(lock_);
+            runtime::Locked held(lock_);
             while (!user->Handle.IsOpen() && user != root_)
                 user = user->Parent;
             ++user->Users;
             from = user->Handle;
         }
-        rtl::DirResult result;
+        runtime::DirResult result;
         if (!from.IsOpen()) result = root_->Fault; // the start directory could not be opened
         std::vector<Dir_Rec*> chain;
         for (Dir_Rec* n = parent; n != user; n = n->Parent)
             chain.push_back(n);
         bool temporary = false; // `from` is this call's to close
-        for (auto it = chain.rbegin(); it != chain.rend() && result.Fault == rtl::DirFault::None;
-             ++it) {
+        for (auto it = chain.rbegin();
+             it != chain.rend() && result.Fault == runtime::DirFault::None; ++it) {
             Dir_Rec* n = *it;
-            rtl::DirHandle h;
-            rtl::DirIdentity again;
-            result = rtl::OpenDirAt(from, n->NativeName(), h, again);
-            if (temporary) rtl::CloseDir(from);
+            runtime::DirHandle h;
+            runtime::DirIdentity again;
+            result = runtime::OpenDirAt(from, n->NativeName(), h, again);
+            if (temporary) runtime::CloseDir(from);
             temporary = false;
-            if (result.Fault != rtl::DirFault::None) break;
+            if (result.Fault != runtime::DirFault::None) break;
             // Renamed or replaced meanwhile: not the directory that was listed.
             if (!(again == n->Identity)) {
-                rtl::CloseDir(h);
-                result = rtl::DirResult{rtl::DirFault::Unreadable, 0};
+                runtime::CloseDir(h);
+                result = runtime::DirResult{runtime::DirFault::Unreadable, 0};
                 break;
             }
             from = h;
             temporary = true;
             // Kept while the level still has children to open.
-            rtl::Locked held(lock_);
+            runtime::Locked held(lock_);
             if (!n->Handle.IsOpen() && n->ChildrenToOpen > (n == parent ? 1 : 0) && Keep(n)) {
                 n->Handle = h;
                 ++n->Users;
@@ -497,15 +498,15 @@ class Walker {
                 temporary = false;
             }
         }
-        if (result.Fault == rtl::DirFault::None)
-            result = rtl::OpenDirAt(from, node->NativeName(), handle, id);
-        if (temporary) rtl::CloseDir(from);
-        rtl::Locked held(lock_);
+        if (result.Fault == runtime::DirFault::None)
+            result = runtime::OpenDirAt(from, node->NativeName(), handle, id);
+        if (temporary) runtime::CloseDir(from);
+        runtime::Locked held(lock_);
         --user->Users;
         Drop(user);
         --parent->ChildrenToOpen;
         Drop(parent);
-        if (result.Fault == rtl::DirFault::Resource) return result;
+        if (result.Fault == runtime::DirFault::Resource) return result;
         return Admit(node, lister, result, std::move(handle), id);
     }
 
@@ -519,7 +520,7 @@ class Walker {
             Dir_Rec* v = victim->second;
             held_.erase(victim);
             v->Held = false;
-            rtl::CloseDir(v->Handle);
+            runtime::CloseDir(v->Handle);
         }
         held_.insert({node->Depth, node});
         node->Held = true;
@@ -532,7 +533,7 @@ class Walker {
         if (node->ChildrenToOpen > 0 && node->Held) return;
         if (node->Held) held_.erase({node->Depth, node});
         node->Held = false;
-        rtl::CloseDir(node->Handle);
+        runtime::CloseDir(node->Handle);
     }
 
     // Opening failed for lack of descriptors: give up every idle held handle.
@@ -543,7 +544,7 @@ class Walker {
             if (v->Users == 0) {
                 it = held_.erase(it);
                 v->Held = false;
-                rtl::CloseDir(v->Handle);
+                runtime::CloseDir(v->Handle);
             } else {
                 ++it;
             }
@@ -551,15 +552,15 @@ class Walker {
     }
 
     // Opens the directory and checks that it may be entered. Without the lock.
-    rtl::DirResult Start(Dir_Rec* node, Lister& lister, bool consumer) {
+    runtime::DirResult Start(Dir_Rec* node, Lister& lister, bool consumer) {
         if (node == root_) {
-            rtl::Locked held(lock_);
+            runtime::Locked held(lock_);
             return Admit(node, lister, root_->Fault, root_->Handle, root_->Identity);
         }
-        rtl::DirResult result = OpenNode(node, lister);
-        if (result.Fault == rtl::DirFault::Resource && consumer) {
+        runtime::DirResult result = OpenNode(node, lister);
+        if (result.Fault == runtime::DirFault::Resource && consumer) {
             {
-                rtl::Locked held(lock_);
+                runtime::Locked held(lock_);
                 DropIdleHandles();
             }
             result = OpenNode(node, lister);
@@ -569,17 +570,17 @@ class Walker {
 
     // Whether the directory just opened may be entered: not on another file
     // system with OneFileSystem, not one of its own ancestors. Under the lock.
-    rtl::DirResult Admit(Dir_Rec* node, Lister& lister, rtl::DirResult result,
-                         rtl::DirHandle handle, const rtl::DirIdentity& id) {
-        if (result.Fault != rtl::DirFault::None) return result;
+    runtime::DirResult Admit(Dir_Rec* node, Lister& lister, runtime::DirResult result,
+                             runtime::DirHandle handle, const runtime::DirIdentity& id) {
+        if (result.Fault != runtime::DirFault::None) return result;
         bool enter = !(options_.OneFileSystem && id.Volume != rootVolume_);
         if (enter && live_.count(id) != 0)
             for (Dir_Rec* a = node->Parent; a != nullptr && enter; a = a->Parent)
                 enter = !(a->Identity == id);
         node->Identity = id;
         if (!enter) {
-            if (node != root_) rtl::CloseDir(handle);
-            return rtl::DirResult{rtl::DirFault::Unreadable, 0};
+            if (node != root_) runtime::CloseDir(handle);
+            return runtime::DirResult{runtime::DirFault::Unreadable, 0};
         }
         ++live_[id];
         node->Registered = true;
@@ -594,7 +595,7 @@ class Walker {
         std::unique_ptr<Part> part;
         std::vector<Dir_Rec*> children;
         bool more = false;
-        rtl::DirResult fault;
+        runtime::DirResult fault;
         std::exception_ptr error;
         bool outOfRecords = false;
         try {
@@ -603,32 +604,32 @@ class Walker {
                 lister.Started = true;
                 lister.Children = 0;
                 fault = Start(node, lister, consumer);
-                if (fault.Fault == rtl::DirFault::Resource && !consumer) {
+                if (fault.Fault == runtime::DirFault::Resource && !consumer) {
                     // Perhaps only the other workers' descriptors: the consumer
                     // tries again when it gets there.
-                    rtl::Locked held(lock_);
+                    runtime::Locked held(lock_);
                     node->State = Stage::Waiting;
                     lister.Started = false;
                     WakeConsumer(node);
                     return false;
                 }
-                if (fault.Fault == rtl::DirFault::None) {
-                    fault = rtl::StartReading(lister.Handle, lister.Reader);
-                    lister.Reading = fault.Fault == rtl::DirFault::None;
+                if (fault.Fault == runtime::DirFault::None) {
+                    fault = runtime::StartReading(lister.Handle, lister.Reader);
+                    lister.Reading = fault.Fault == runtime::DirFault::None;
                 }
             }
             std::size_t entries = 0;
             while (lister.Reading && entries < PartEntries && part->Records.size() < PartBytes &&
                    !(!consumer && stopNow_.load(std::memory_order_relaxed))) {
-                rtl::DirEntry& e = lister.Entry;
-                if (!rtl::ReadEntry(lister.Handle, lister.Reader, e, fault)) {
-                    rtl::StopReading(lister.Reader);
+                runtime::DirEntry& e = lister.Entry;
+                if (!runtime::ReadEntry(lister.Handle, lister.Reader, e, fault)) {
+                    runtime::StopReading(lister.Reader);
                     lister.Reading = false;
                     break;
                 }
                 ++entries;
                 EntryKind kind = EntryKind::File;
-                if ((e.Attr & rtl::AttrDirectory) != 0)
+                if ((e.Attr & runtime::AttrDirectory) != 0)
                     kind = EntryKind::Directory;
                 else if (e.Attr == LongNameAttr)
                     kind = EntryKind::Skipped;
@@ -647,26 +648,26 @@ class Walker {
                     }
                     if (child == nullptr) {
                         outOfRecords = true;
-                        rtl::StopReading(lister.Reader);
+                        runtime::StopReading(lister.Reader);
                         lister.Reading = false;
                         break;
                     }
                     children.push_back(child);
-                    part->Children = rtl::CheckedAdd<std::int32_t>(part->Children, 1);
-                    lister.Children = rtl::CheckedAdd<std::int32_t>(lister.Children, 1);
+                    part->Children = runtime::CheckedAdd<std::int32_t>(part->Children, 1);
+                    lister.Children = runtime::CheckedAdd<std::int32_t>(lister.Children, 1);
                     child->Id = lister.Children;
                     child->Parent = node;
-                    child->Depth = rtl::CheckedAdd<std::int32_t>(node->Depth, 1);
+                    child->Depth = runtime::CheckedAdd<std::int32_t>(node->Depth, 1);
                 } else if (kind == EntryKind::File) {
-                    part->FileBytes = rtl::CheckedAdd<std::int64_t>(
-                        part->FileBytes, rtl::CheckedRange<std::int64_t>(e.Size));
-                    part->FileCount = rtl::CheckedAdd<std::int32_t>(part->FileCount, 1);
+                    part->FileBytes = runtime::CheckedAdd<std::int64_t>(
+                        part->FileBytes, runtime::CheckedRange<std::int64_t>(e.Size));
+                    part->FileCount = runtime::CheckedAdd<std::int32_t>(part->FileCount, 1);
                 }
             }
             more = lister.Reading;
         } catch (...) {
             error = std::current_exception();
-            if (lister.Reading) rtl::StopReading(lister.Reader);
+            if (lister.Reading) runtime::StopReading(lister.Reader);
             lister.Reading = false;
             more = false;
         }
@@ -682,8 +683,8 @@ class Walker {
     // Under the lock: the part joins the directory's listing, its children
     // the read-ahead queue; the directory is complete when nothing more comes.
     void Publish(Dir_Rec* node, Part* part, const std::vector<Dir_Rec*>& children, bool more,
-                 rtl::DirResult fault, const std::exception_ptr& error, bool outOfRecords) {
-        rtl::Locked held(lock_);
+                 runtime::DirResult fault, const std::exception_ptr& error, bool outOfRecords) {
+        runtime::Locked held(lock_);
         for (Dir_Rec* child : children) {
             if (node->LastChild != nullptr)
                 node->LastChild->Next = child;
@@ -717,7 +718,8 @@ class Walker {
             node->LastPart = part;
         }
         if (!more) {
-            if (fault.Fault != rtl::DirFault::None && node->Fault.Fault == rtl::DirFault::None)
+            if (fault.Fault != runtime::DirFault::None &&
+                node->Fault.Fault == runtime::DirFault::None)
                 node->Fault = fault;
             if (error && !node->Error) node->Error = error;
             node->OutOfRecords = node->OutOfRecords || outOfRecords;
@@ -746,7 +748,7 @@ class Walker {
                 n->FirstPart = p->Next;
                 delete p;
             }
-            rtl::CloseDir(n->Handle);
+            runtime::CloseDir(n->Handle);
             delete n;
         }
     }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace rtl {
+namespace runtime {
 
 // Each returns 0 on success or a neutral I/O error code. `native` is the
 // directory in the platform's own form (opaque bytes, UTF-16 on Windows; empty
@@ -11,4 +11,4 @@ namespace rtl {
 int GetCurrentDir(std::string& dir, std::string& native);
 int ChangeDir(const std::string& dir, const std::string& native = std::string());
 
-} // namespace rtl
+} // namespace runtime

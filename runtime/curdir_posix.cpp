@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace rtl {
+namespace runtime {
 
 int GetCurrentDir(std::string& dir, std::string& native) {
     native.clear(); // the text is the name
@@ -30,4 +30,4 @@ int ChangeDir(const std::string& dir, const std::string&) {
     return MapErrno(errno);
 }
 
-} // namespace rtl
+} // namespace runtime

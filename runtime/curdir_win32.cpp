@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace rtl {
+namespace runtime {
 
 int GetCurrentDir(std::string& dir, std::string& native) {
     std::vector<wchar_t> buf(MAX_PATH + 1);
@@ -53,4 +53,4 @@ int ChangeDir(const std::string& dir, const std::string& native) {
     return code == ERROR_ACCESS_DENIED ? IoAccessDenied : IoFileNotFound;
 }
 
-} // namespace rtl
+} // namespace runtime

@@ -10,20 +10,20 @@
 
 namespace {
 
-using rtl::testing::TempDir;
+using runtime::testing::TempDir;
 
 TEST(CurDirWin32, ChangeAndQuery) {
     TempDir t;
     std::string saved, savedNative;
-    ASSERT_EQ(rtl::GetCurrentDir(saved, savedNative), 0);
+    ASSERT_EQ(runtime::GetCurrentDir(saved, savedNative), 0);
     ASSERT_FALSE(saved.empty());
-    ASSERT_EQ(rtl::ChangeDir(t.Path()), 0);
+    ASSERT_EQ(runtime::ChangeDir(t.Path()), 0);
     std::string now, nowNative;
-    ASSERT_EQ(rtl::GetCurrentDir(now, nowNative), 0);
+    ASSERT_EQ(runtime::GetCurrentDir(now, nowNative), 0);
     EXPECT_EQ(::lstrcmpiA(now.c_str(), t.Path().c_str()), 0) << now;
-    EXPECT_EQ(rtl::ChangeDir(t.Slash() + "missing"), rtl::IoFileNotFound);
-    EXPECT_EQ(rtl::ChangeDir(""), rtl::IoFileNotFound);
-    ASSERT_EQ(rtl::ChangeDir(saved, savedNative), 0);
+    EXPECT_EQ(runtime::ChangeDir(t.Slash() + "missing"), runtime::IoFileNotFound);
+    EXPECT_EQ(runtime::ChangeDir(""), runtime::IoFileNotFound);
+    ASSERT_EQ(runtime::ChangeDir(saved, savedNative), 0);
 }
 
 } // namespace

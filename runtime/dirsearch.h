@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace rtl {
+namespace runtime {
 
 inline constexpr std::uint32_t AttrReadOnly = 1;
 inline constexpr std::uint32_t AttrHidden = 2;
@@ -100,4 +100,4 @@ char PathSeparator();
 // then upper-cased).
 bool PathsIgnoreCase();
 
-} // namespace rtl
+} // namespace runtime

@@ -21,7 +21,7 @@
 #include <sys/syscall.h>
 #endif
 
-namespace rtl {
+namespace runtime {
 
 namespace {
 
@@ -246,4 +246,4 @@ SearchCounters SearchCounts() {
     return SearchCounters{OpenCount.load(), EntryCount.load(), StatCount.load()};
 }
 
-} // namespace rtl
+} // namespace runtime

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <map>
 
-namespace rtl {
+namespace runtime {
 namespace {
 
 namespace fs = std::filesystem;
@@ -110,4 +110,4 @@ TEST_F(DirSearch, NoMetadataCallForDirectoryEntries) {
 }
 
 } // namespace
-} // namespace rtl
+} // namespace runtime

@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-namespace rtl {
+namespace runtime {
 
 namespace {
 
@@ -168,4 +168,4 @@ bool PathsIgnoreCase() {
     return true;
 }
 
-} // namespace rtl
+} // namespace runtime

@@ -13,28 +13,29 @@
 
 namespace {
 
-using rtl::testing::MakeFile;
-using rtl::testing::TempDir;
+using runtime::testing::MakeFile;
+using runtime::testing::TempDir;
 
 struct Entry {
     std::uint32_t Attr;
     std::uint64_t Size;
 };
 
-std::map<std::string, Entry> ReadAll(const std::string& dir, rtl::DirIdentity* id = nullptr) {
+std::map<std::string, Entry> ReadAll(const std::string& dir, runtime::DirIdentity* id = nullptr) {
     std::map<std::string, Entry> out;
-    rtl::DirHandle handle;
-    rtl::DirIdentity identity;
-    if (rtl::OpenDirPath(dir, "", handle, identity).Fault != rtl::DirFault::None) return out;
+    runtime::DirHandle handle;
+    runtime::DirIdentity identity;
+    if (runtime::OpenDirPath(dir, "", handle, identity).Fault != runtime::DirFault::None)
+        return out;
     if (id != nullptr) *id = identity;
-    rtl::DirReader reader;
-    rtl::DirResult result = rtl::StartReading(handle, reader);
-    rtl::DirEntry e;
-    while (result.Fault == rtl::DirFault::None && rtl::ReadEntry(handle, reader, e, result))
+    runtime::DirReader reader;
+    runtime::DirResult result = runtime::StartReading(handle, reader);
+    runtime::DirEntry e;
+    while (result.Fault == runtime::DirFault::None && runtime::ReadEntry(handle, reader, e, result))
         out[e.Name] = Entry{e.Attr, e.Size};
-    rtl::StopReading(reader);
+    runtime::StopReading(reader);
     EXPECT_EQ(reader.Search, -1);
-    rtl::CloseDir(handle);
+    runtime::CloseDir(handle);
     return out;
 }
 
@@ -51,51 +52,51 @@ TEST(DirSearchWin32, DeliversEveryEntryWithAttributesAndSizes) {
 
     auto entries = ReadAll(t.Slash());
     ASSERT_EQ(entries.size(), 4u); // "." and ".." are left out
-    EXPECT_NE(entries["sub"].Attr & rtl::AttrDirectory, 0u);
-    EXPECT_EQ(entries["a.txt"].Attr & rtl::AttrDirectory, 0u);
+    EXPECT_NE(entries["sub"].Attr & runtime::AttrDirectory, 0u);
+    EXPECT_EQ(entries["a.txt"].Attr & runtime::AttrDirectory, 0u);
     EXPECT_EQ(entries["a.txt"].Size, 3u);
     EXPECT_EQ(entries["empty"].Size, 0u);
     EXPECT_EQ(entries["hidden.sys"].Size, 5u);
-    EXPECT_EQ(entries["hidden.sys"].Attr & (rtl::AttrHidden | rtl::AttrSystem),
-              rtl::AttrHidden | rtl::AttrSystem);
+    EXPECT_EQ(entries["hidden.sys"].Attr & (runtime::AttrHidden | runtime::AttrSystem),
+              runtime::AttrHidden | runtime::AttrSystem);
 }
 
 // Shares and drive roots; the walk's long paths are tested end to end.
 TEST(DirSearchWin32, LongPathPrefixes) {
-    using rtl::win32::LongPath;
+    using runtime::win32::LongPath;
     EXPECT_EQ(LongPath(L"\\\\server\\share\\x"), L"\\\\?\\UNC\\server\\share\\x");
     EXPECT_EQ(LongPath(L"\\\\?\\C:\\a."), L"\\\\?\\C:\\a.");
-    EXPECT_EQ(rtl::win32::WideFromNative(rtl::NativeDirPath("C:", "")), L"\\\\?\\C:\\");
+    EXPECT_EQ(runtime::win32::WideFromNative(runtime::NativeDirPath("C:", "")), L"\\\\?\\C:\\");
 }
 
 TEST(DirSearchWin32, EmptyPathSearchesTheCurrentDirectory) {
     TempDir t;
     MakeFile(t.Slash() + "here.txt", "x");
     std::string saved, savedNative;
-    ASSERT_EQ(rtl::GetCurrentDir(saved, savedNative), 0);
-    ASSERT_EQ(rtl::ChangeDir(t.Path()), 0);
-    rtl::DirIdentity viaEmpty;
+    ASSERT_EQ(runtime::GetCurrentDir(saved, savedNative), 0);
+    ASSERT_EQ(runtime::ChangeDir(t.Path()), 0);
+    runtime::DirIdentity viaEmpty;
     auto entries = ReadAll("", &viaEmpty);
-    ASSERT_EQ(rtl::ChangeDir(saved, savedNative), 0);
+    ASSERT_EQ(runtime::ChangeDir(saved, savedNative), 0);
     EXPECT_TRUE(entries.count("here.txt"));
-    rtl::DirIdentity viaPath;
+    runtime::DirIdentity viaPath;
     ReadAll(t.Slash(), &viaPath);
     EXPECT_EQ(viaEmpty, viaPath);
 }
 
 TEST(DirSearchWin32, MissingDirectoryCannotBeOpened) {
     TempDir t;
-    rtl::DirHandle handle;
-    rtl::DirIdentity id;
-    EXPECT_EQ(rtl::OpenDirPath(t.Slash() + "nowhere\\", "", handle, id).Fault,
-              rtl::DirFault::Unreadable);
+    runtime::DirHandle handle;
+    runtime::DirIdentity id;
+    EXPECT_EQ(runtime::OpenDirPath(t.Slash() + "nowhere\\", "", handle, id).Fault,
+              runtime::DirFault::Unreadable);
     EXPECT_FALSE(handle.IsOpen());
-    rtl::DirReader reader;
-    EXPECT_EQ(rtl::StartReading(handle, reader).Fault, rtl::DirFault::Unreadable);
-    rtl::DirEntry e;
-    rtl::DirResult result;
-    EXPECT_FALSE(rtl::ReadEntry(handle, reader, e, result));
-    rtl::StopReading(reader); // harmless
+    runtime::DirReader reader;
+    EXPECT_EQ(runtime::StartReading(handle, reader).Fault, runtime::DirFault::Unreadable);
+    runtime::DirEntry e;
+    runtime::DirResult result;
+    EXPECT_FALSE(runtime::ReadEntry(handle, reader, e, result));
+    runtime::StopReading(reader); // harmless
 }
 
 TEST(DirSearchWin32, SizesAboveFourGigabytes) {
@@ -117,7 +118,7 @@ TEST(DirSearchWin32, IdentitiesTellDirectoriesApart) {
     TempDir t;
     ASSERT_TRUE(::CreateDirectoryA((t.Slash() + "a").c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryA((t.Slash() + "b").c_str(), nullptr));
-    rtl::DirIdentity top, a, b, aAgain, aOther;
+    runtime::DirIdentity top, a, b, aAgain, aOther;
     ReadAll(t.Slash(), &top);
     ReadAll(t.Slash() + "a\\", &a);
     ReadAll(t.Slash() + "b\\", &b);
@@ -130,24 +131,24 @@ TEST(DirSearchWin32, IdentitiesTellDirectoriesApart) {
 }
 
 TEST(DirSearchWin32, DriveRootAndSeparator) {
-    EXPECT_EQ(rtl::PathSeparator(), '\\');
-    EXPECT_TRUE(rtl::PathsIgnoreCase());
+    EXPECT_EQ(runtime::PathSeparator(), '\\');
+    EXPECT_TRUE(runtime::PathsIgnoreCase());
     char windows[MAX_PATH + 1];
     UINT n = ::GetWindowsDirectoryA(windows, sizeof windows);
     ASSERT_GE(n, 3u);
     std::string root(windows, 3); // "C:\"
     auto entries = ReadAll(root);
     EXPECT_FALSE(entries.empty());
-    rtl::DirIdentity id;
+    runtime::DirIdentity id;
     ReadAll(root, &id);
     EXPECT_NE(id.Volume, ~std::uint64_t{0}) << "the root should be identified";
 }
 
 TEST(DirSearchWin32, CountersGrow) {
     TempDir t;
-    auto before = rtl::SearchCounts();
+    auto before = runtime::SearchCounts();
     ReadAll(t.Slash());
-    auto after = rtl::SearchCounts();
+    auto after = runtime::SearchCounts();
     EXPECT_EQ(after.Opens, before.Opens + 1);
     EXPECT_EQ(after.Entries, before.Entries); // "." and ".." are left out
     EXPECT_EQ(after.Stats, 0u);

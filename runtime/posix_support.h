@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-namespace rtl {
+namespace runtime {
 
 inline int MapErrno(int e) {
     switch (e) {
@@ -27,4 +27,4 @@ inline int MapErrno(int e) {
     }
 }
 
-} // namespace rtl
+} // namespace runtime

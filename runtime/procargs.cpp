@@ -1,7 +1,7 @@
 // The process's arguments as main received them.
 #include "runtime/sysio.h"
 
-namespace rtl {
+namespace runtime {
 
 namespace {
 int Argc = 0;
@@ -25,4 +25,4 @@ const char* const* ProcessArgv() {
     return Argv;
 }
 
-} // namespace rtl
+} // namespace runtime

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace rtl {
+namespace runtime {
 
 namespace {
 
@@ -161,4 +161,4 @@ int RunProgram(void (*body)()) {
     return exitCode;
 }
 
-} // namespace rtl
+} // namespace runtime

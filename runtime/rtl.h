@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-namespace rtl {
+namespace runtime {
 
 // LibraryError is an exception of the C++ library that nothing caught (a
 // std::length_error, a std::system_error, ...), UnknownError any other throw.
@@ -95,4 +95,4 @@ template <class T> T CheckedIndex(T i, T lo, T hi) {
     return i;
 }
 
-} // namespace rtl
+} // namespace runtime

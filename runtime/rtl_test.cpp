@@ -14,7 +14,7 @@
 #include <system_error>
 #include <vector>
 
-namespace rtl {
+namespace runtime {
 namespace {
 
 TEST(RunErrorMessage, FormatOfEachClass) {
@@ -126,4 +126,4 @@ TEST(ExitPath, AnyOtherThrowRunsTheShutDownsAndEndsWithOneMessage) {
 }
 
 } // namespace
-} // namespace rtl
+} // namespace runtime

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace rtl {
+namespace runtime {
 
 // An open file: a file descriptor on POSIX, a HANDLE on Windows.
 using FileHandle = std::intptr_t;
@@ -56,4 +56,4 @@ int ProcessArgCount();
 const char* ProcessArg(int i);
 const char* const* ProcessArgv();
 
-} // namespace rtl
+} // namespace runtime

@@ -15,7 +15,7 @@
 // Start of the program image, defined by GNU linkers.
 extern "C" char __executable_start; // NOLINT(bugprone-reserved-identifier)
 
-namespace rtl {
+namespace runtime {
 
 FileHandle StdHandle(StdStream which) {
     switch (which) {
@@ -186,4 +186,4 @@ std::uintptr_t CodeOffset(std::uintptr_t address) {
     return address - reinterpret_cast<std::uintptr_t>(&__executable_start);
 }
 
-} // namespace rtl
+} // namespace runtime

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-namespace rtl {
+namespace runtime {
 
 // Maps a Win32 error code onto the neutral I/O codes of rtl.h; declared in
 // win32_support.h for every Win32 file.
@@ -194,4 +194,4 @@ std::uintptr_t CodeOffset(std::uintptr_t address) {
     return address - reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
 }
 
-} // namespace rtl
+} // namespace runtime

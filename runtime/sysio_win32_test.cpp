@@ -12,19 +12,20 @@
 
 namespace {
 
-using rtl::testing::MakeFile;
-using rtl::testing::ReadFileText;
-using rtl::testing::TempDir;
+using runtime::testing::MakeFile;
+using runtime::testing::ReadFileText;
+using runtime::testing::TempDir;
 
 TEST(SysIoWin32, ErrorCodesMapOntoTheNeutralOnes) {
-    EXPECT_EQ(rtl::Win32IoError(ERROR_FILE_NOT_FOUND), rtl::IoFileNotFound);
-    EXPECT_EQ(rtl::Win32IoError(ERROR_PATH_NOT_FOUND), rtl::IoFileNotFound);
-    EXPECT_EQ(rtl::Win32IoError(ERROR_ACCESS_DENIED), rtl::IoAccessDenied);
-    EXPECT_EQ(rtl::Win32IoError(ERROR_DISK_FULL), rtl::IoDiskFull);
-    EXPECT_EQ(rtl::Win32IoError(ERROR_HANDLE_DISK_FULL), rtl::IoDiskFull);
+    EXPECT_EQ(runtime::Win32IoError(ERROR_FILE_NOT_FOUND), runtime::IoFileNotFound);
+    EXPECT_EQ(runtime::Win32IoError(ERROR_PATH_NOT_FOUND), runtime::IoFileNotFound);
+    EXPECT_EQ(runtime::Win32IoError(ERROR_ACCESS_DENIED), runtime::IoAccessDenied);
+    EXPECT_EQ(runtime::Win32IoError(ERROR_DISK_FULL), runtime::IoDiskFull);
+    EXPECT_EQ(runtime::Win32IoError(ERROR_HANDLE_DISK_FULL), runtime::IoDiskFull);
     // Every other code keeps the system's number, even one that equals a named code.
     auto message = [](unsigned long code) {
-        return rtl::ErrorMessage({rtl::ErrorClass::InOutError, rtl::Win32IoError(code), 0});
+        return runtime::ErrorMessage(
+            {runtime::ErrorClass::InOutError, runtime::Win32IoError(code), 0});
     };
     EXPECT_EQ(message(ERROR_SHARING_VIOLATION), "I/O error 32");
     EXPECT_EQ(message(101), "I/O error 101");          // not "Disk full"
@@ -35,13 +36,13 @@ TEST(SysIoWin32, CreateWriteClose) {
     TempDir t;
     std::string name = t.Slash() + "logfile.txt";
     MakeFile(name, "old content that must go");
-    rtl::FileHandle h = rtl::NoFile;
-    ASSERT_EQ(rtl::CreateFileForWrite(name, h), 0);
-    ASSERT_NE(h, rtl::NoFile);
+    runtime::FileHandle h = runtime::NoFile;
+    ASSERT_EQ(runtime::CreateFileForWrite(name, h), 0);
+    ASSERT_NE(h, runtime::NoFile);
     std::string big(100000, 'x');
-    EXPECT_EQ(rtl::WriteFile(h, "Level: 0\r\n", 10), 0);
-    EXPECT_EQ(rtl::WriteFile(h, big.data(), big.size()), 0);
-    EXPECT_EQ(rtl::CloseFile(h), 0);
+    EXPECT_EQ(runtime::WriteFile(h, "Level: 0\r\n", 10), 0);
+    EXPECT_EQ(runtime::WriteFile(h, big.data(), big.size()), 0);
+    EXPECT_EQ(runtime::CloseFile(h), 0);
     HANDLE f = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                              nullptr);
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
@@ -54,48 +55,49 @@ TEST(SysIoWin32, CreateWriteClose) {
 
 TEST(SysIoWin32, CreateFailures) {
     TempDir t;
-    rtl::FileHandle h = rtl::NoFile;
-    EXPECT_EQ(rtl::CreateFileForWrite(t.Slash() + "no\\such\\dir.txt", h), rtl::IoFileNotFound);
+    runtime::FileHandle h = runtime::NoFile;
+    EXPECT_EQ(runtime::CreateFileForWrite(t.Slash() + "no\\such\\dir.txt", h),
+              runtime::IoFileNotFound);
     // A directory cannot be replaced by a file.
-    EXPECT_EQ(rtl::CreateFileForWrite(t.Path(), h), rtl::IoAccessDenied);
+    EXPECT_EQ(runtime::CreateFileForWrite(t.Path(), h), runtime::IoAccessDenied);
     // A write to a handle open for reading fails with the system's reason.
     std::string name = t.Slash() + "r.txt";
     MakeFile(name, "r");
     HANDLE r = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                              nullptr);
     ASSERT_NE(r, INVALID_HANDLE_VALUE);
-    EXPECT_NE(rtl::WriteFile(reinterpret_cast<rtl::FileHandle>(r), "x", 1), 0);
+    EXPECT_NE(runtime::WriteFile(reinterpret_cast<runtime::FileHandle>(r), "x", 1), 0);
     ::CloseHandle(r);
 }
 
 TEST(SysIoWin32, StandardHandles) {
-    EXPECT_EQ(rtl::StdHandle(rtl::StdStream::Input),
-              reinterpret_cast<rtl::FileHandle>(::GetStdHandle(STD_INPUT_HANDLE)));
-    EXPECT_EQ(rtl::StdHandle(rtl::StdStream::Output),
-              reinterpret_cast<rtl::FileHandle>(::GetStdHandle(STD_OUTPUT_HANDLE)));
-    EXPECT_EQ(rtl::StdHandle(rtl::StdStream::Error),
-              reinterpret_cast<rtl::FileHandle>(::GetStdHandle(STD_ERROR_HANDLE)));
+    EXPECT_EQ(runtime::StdHandle(runtime::StdStream::Input),
+              reinterpret_cast<runtime::FileHandle>(::GetStdHandle(STD_INPUT_HANDLE)));
+    EXPECT_EQ(runtime::StdHandle(runtime::StdStream::Output),
+              reinterpret_cast<runtime::FileHandle>(::GetStdHandle(STD_OUTPUT_HANDLE)));
+    EXPECT_EQ(runtime::StdHandle(runtime::StdStream::Error),
+              reinterpret_cast<runtime::FileHandle>(::GetStdHandle(STD_ERROR_HANDLE)));
 }
 
 TEST(SysIoWin32, ModuleNameAndCodeOffset) {
-    EXPECT_EQ(rtl::ProgramModuleName(), "win32_platform_test.exe");
+    EXPECT_EQ(runtime::ProgramModuleName(), "win32_platform_test.exe");
     auto base = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
-    auto here = reinterpret_cast<std::uintptr_t>(&rtl::ProgramModuleName);
-    EXPECT_EQ(rtl::CodeOffset(here), here - base);
-    EXPECT_LT(rtl::CodeOffset(here), 0x01000000u);
-    EXPECT_GT(rtl::CodeOffset(here), 0u);
+    auto here = reinterpret_cast<std::uintptr_t>(&runtime::ProgramModuleName);
+    EXPECT_EQ(runtime::CodeOffset(here), here - base);
+    EXPECT_LT(runtime::CodeOffset(here), 0x01000000u);
+    EXPECT_GT(runtime::CodeOffset(here), 0u);
 }
 
 TEST(SysIoWin32, ProcessArgs) {
     static char a0[] = "prog.exe";
     static char a1[] = "/T";
     static char* argv[] = {a0, a1, nullptr};
-    rtl::SetProcessArgs(2, argv);
-    EXPECT_EQ(rtl::ProcessArgCount(), 2);
-    EXPECT_STREQ(rtl::ProcessArg(1), "/T");
-    EXPECT_STREQ(rtl::ProcessArg(2), "");
-    EXPECT_STREQ(rtl::ProcessArg(-1), "");
-    EXPECT_EQ(rtl::ProcessArgv(), argv);
+    runtime::SetProcessArgs(2, argv);
+    EXPECT_EQ(runtime::ProcessArgCount(), 2);
+    EXPECT_STREQ(runtime::ProcessArg(1), "/T");
+    EXPECT_STREQ(runtime::ProcessArg(2), "");
+    EXPECT_STREQ(runtime::ProcessArg(-1), "");
+    EXPECT_EQ(runtime::ProcessArgv(), argv);
 }
 
 } // namespace

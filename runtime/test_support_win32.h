@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace rtl::testing {
+namespace runtime::testing {
 
 // A fresh directory under the temporary folder, removed with its contents.
 class TempDir {
@@ -69,4 +69,4 @@ inline std::string ReadFileText(const std::string& name) {
     return std::string(buf, read);
 }
 
-} // namespace rtl::testing
+} // namespace runtime::testing

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace rtl {
+namespace runtime {
 
 void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
     handle_ = h;
@@ -106,4 +106,4 @@ TextOut& StdOut() {
     return out;
 }
 
-} // namespace rtl
+} // namespace runtime

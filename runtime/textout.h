@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace rtl {
+namespace runtime {
 
 class TextOut {
   public:
@@ -68,4 +68,4 @@ class TextOut {
 // Standard output, buffered; the console layer may set its translator and writer.
 TextOut& StdOut();
 
-} // namespace rtl
+} // namespace runtime

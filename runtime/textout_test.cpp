@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace rtl {
+namespace runtime {
 namespace {
 
 std::string Sink;
@@ -87,4 +87,4 @@ TEST(TextOut, CreateFailureIsAnIoError) {
 }
 
 } // namespace
-} // namespace rtl
+} // namespace runtime

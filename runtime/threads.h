@@ -2,7 +2,7 @@
 // Win32 implementation live in threads_posix.cpp and threads_win32.cpp.
 #pragma once
 
-namespace rtl {
+namespace runtime {
 
 struct Lock;
 struct Signal;
@@ -39,4 +39,4 @@ class Locked {
     Lock* lock_;
 };
 
-} // namespace rtl
+} // namespace runtime

@@ -5,7 +5,7 @@
 #include <new>
 #include <pthread.h>
 
-namespace rtl {
+namespace runtime {
 
 struct Lock {
     pthread_mutex_t Mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -106,4 +106,4 @@ void WakeAll(Signal* signal) {
     pthread_cond_broadcast(&signal->Cond);
 }
 
-} // namespace rtl
+} // namespace runtime

@@ -4,7 +4,7 @@
 
 #include <new>
 
-namespace rtl {
+namespace runtime {
 
 struct Lock {
     SRWLOCK Srw = SRWLOCK_INIT;
@@ -80,4 +80,4 @@ void WakeAll(Signal* signal) {
     ::WakeAllConditionVariable(&signal->Cond);
 }
 
-} // namespace rtl
+} // namespace runtime

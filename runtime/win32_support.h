@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace rtl {
+namespace runtime {
 
 // Maps a Win32 error code onto the neutral I/O codes of rtl.h (sysio_win32.cpp).
 int Win32IoError(unsigned long code);
@@ -76,4 +76,4 @@ inline std::wstring LongPath(const std::wstring& path) {
 }
 
 } // namespace win32
-} // namespace rtl
+} // namespace runtime
