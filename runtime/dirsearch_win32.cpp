@@ -6,9 +6,9 @@
 // and directories alike). Each entry's name is kept as the search returned it
 // (Native, UTF-16) and converted to the OEM code page for the report (Name).
 // All state is in the caller's handle and reader, so threads search at once.
-#include "dirsearch.h"
+#include "runtime/dirsearch.h"
 
-#include "win32_support.h"
+#include "runtime/win32_support.h"
 
 #include <atomic>
 
