@@ -101,11 +101,8 @@ TEST(ReportLines, TreeOnlyCornersAndStaleSegments) {
     UseGlyphs(ConsoleGlyphs);
     TreeOnly = true;
     PrintDirLine({.ChildCount = 2});
-    PrintDirLine({.Name = "A",
-                  .Level = 1,
-                  .SiblingCount = 2,
-                  .Id = 2,
-                  .ChildCount = 1}); // the last sibling: corner, blank segment
+    // The last sibling: corner, blank segment.
+    PrintDirLine({.Name = "A", .Level = 1, .SiblingCount = 2, .Id = 2, .ChildCount = 1});
     PrintDirLine({.Path = "A/", .Name = "B", .Level = 2, .SiblingCount = 1, .Id = 1});
     EXPECT_EQ(Flushed(), ConsoleBytes("ROOT\r\n└─A\r\n   ·└─B\r\n"));
 }
@@ -114,38 +111,15 @@ TEST(ReportLines, FullBareAndOverDeepLinesAroundTheDrawnDepth) {
     testing::PrepareReport(40);
     DrawDepth = 3;
     for (std::int32_t level = 1; level <= 2; ++level)
-        PrintDirLine({.Name = "a", .Level = level, .SiblingCount = 1, .Id = 1, .ChildCount = 1});
+        PrintDirLine({.Name = "a", .Level = level, .ChildCount = 1});
     Flushed();
     Captured().clear();
-    PrintDirLine({.Path = "P/",
-                  .Name = "x",
-                  .Level = 2,
-                  .SiblingCount = 1,
-                  .Id = 1,
-                  .ChildCount = 1,
-                  .FileCount = 5,
-                  .FileBytes = 5}); // DrawDepth - 1 with children: bare
-    PrintDirLine({.Path = "P/",
-                  .Name = "y",
-                  .Level = 2,
-                  .SiblingCount = 1,
-                  .Id = 1,
-                  .FileCount = 5,
-                  .FileBytes = 5}); // DrawDepth - 1 without: full
-    PrintDirLine({.Path = "P/x/",
-                  .Name = "z",
-                  .Level = 3,
-                  .SiblingCount = 1,
-                  .Id = 1,
-                  .FileCount = 5,
-                  .FileBytes = 5}); // at DrawDepth: bare
-    PrintDirLine({.Path = "P/x/z/",
-                  .Name = "deep",
-                  .Level = 4,
-                  .SiblingCount = 1,
-                  .Id = 1,
-                  .FileCount = 5,
-                  .FileBytes = 5}); // past it: over-deep, padded
+    // DrawDepth - 1 with children: bare; without: full; at DrawDepth: bare;
+    // past it: over-deep, padded.
+    PrintDirLine({.Path = "P/", .Name = "x", .Level = 2, .ChildCount = 1});
+    PrintDirLine({.Path = "P/", .Name = "y", .Level = 2, .FileCount = 5, .FileBytes = 5});
+    PrintDirLine({.Path = "P/x/", .Name = "z", .Level = 3});
+    PrintDirLine({.Path = "P/x/z/", .Name = "deep", .Level = 4});
     EXPECT_EQ(Flushed(), std::string("|  \0+\x97x", 7) + " --------------\r\n" +
                              std::string("|  \0+\x97y", 7) + std::string(40 - 21 - 7, '-') +
                              ">    5             5\r\n" + std::string("|  \0|  \0+\x97z", 11) +
