@@ -77,6 +77,10 @@ struct DirReader {
     std::size_t Pos = 0;
     std::size_t End = 0;
     bool Pending = false;
+    // This listing's share of SearchCounts, added in at StopReading, so that
+    // threads do not contend for the counters on every entry.
+    std::uint64_t Entries = 0;
+    std::uint64_t Stats = 0;
 };
 
 // Starts reading the entries of `dir`.

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include <dirent.h>
 #ifdef __linux__
@@ -207,7 +208,7 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
             entry.Attr = AttrDirectory;
             entry.Size = 0;
         } else {
-            StatCount.fetch_add(1, std::memory_order_relaxed);
+            ++reader.Stats;
             struct stat st;
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT) continue; // gone meanwhile
@@ -221,12 +222,14 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
         }
         entry.Name.assign(name);
         entry.Native.clear();
-        EntryCount.fetch_add(1, std::memory_order_relaxed);
+        ++reader.Entries;
         return true;
     }
 }
 
 void StopReading(DirReader& reader) {
+    EntryCount.fetch_add(std::exchange(reader.Entries, 0), std::memory_order_relaxed);
+    StatCount.fetch_add(std::exchange(reader.Stats, 0), std::memory_order_relaxed);
 #ifndef __linux__
     if (reader.Search != -1) ::closedir(reinterpret_cast<DIR*>(reader.Search));
 #endif

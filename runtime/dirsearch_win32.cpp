@@ -11,6 +11,7 @@
 #include "runtime/win32_support.h"
 
 #include <atomic>
+#include <utility>
 
 namespace runtime {
 
@@ -145,12 +146,13 @@ bool ReadEntry(const DirHandle&, DirReader& reader, DirEntry& entry, DirResult& 
         entry.Name = win32::OemFromWide(name);
         entry.Attr = data.dwFileAttributes;
         entry.Size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        EntryCount.fetch_add(1, std::memory_order_relaxed);
+        ++reader.Entries;
         return true;
     }
 }
 
 void StopReading(DirReader& reader) {
+    EntryCount.fetch_add(std::exchange(reader.Entries, 0), std::memory_order_relaxed);
     if (reader.Search != -1) ::FindClose(ToHandle(reader.Search));
     reader.Search = -1;
     reader.Pending = false;
