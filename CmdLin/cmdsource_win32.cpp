@@ -87,6 +87,10 @@ bool SourceArgIsSwitch(int i) {
     return IsSwitchText(SourceArg(i));
 }
 
+bool PosixConventions() {
+    return false;
+}
+
 bool SourceArgIsLongOption(int) {
     return false;
 }
