@@ -10,6 +10,8 @@
 #include "runtime/sysio.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 
 namespace kelpo32 {
 
@@ -49,6 +51,84 @@ std::string TrimSeparator(std::string dir) {
     return dir;
 }
 
+// The help that "--help" prints on POSIX: the usage, every switch and long
+// option, the environment and the exit codes.
+constexpr const char* UsageLines[] = {
+    "Usage: kelpo32 [SWITCH]... [DIRECTORY]",
+    "Print the directory tree below DIRECTORY (default: the current directory):",
+    "one line per directory with its file count and bytes, a total per subtree.",
+    "",
+    "Switches (\"/\" or \"-\" and a letter, in any case):",
+    "  /T          only the tree, without counts and sizes",
+    "  /N          no pause after each page",
+    "  /L          write a trace of the walk to logfile.txt",
+    "  /132        widen the report on a terminal to 132 columns",
+    "  /Wnnn       fit redirected output to nnn columns (default 200)",
+    "  /Vnn        list nn levels below DIRECTORY at most",
+    "  /H, /?      the short help of the Windows program",
+    "An argument that starts with \"/\" is a switch only in these forms.",
+    "",
+    "Long options:",
+    "  --format=FORM      the output: text (default), windows, json, tsv, ncdu",
+    "  --disk-usage       count the space files take on disk, each file with",
+    "                     several links once",
+    "  --apparent-size    count the files' sizes (the default)",
+    "  --one-file-system  do not enter directories on other file systems",
+    "  --no-progress      no progress line on standard error",
+    "  --version          print the version and exit",
+    "  --help             print this help and exit",
+    "  --                 end of switches: what follows is the directory",
+    "",
+    "Environment:",
+    "  KELPO32_THREADS    how many threads read directories (1 to 64)",
+    "  NO_COLOR           when set and not empty: no colours",
+    "  TERM               \"dumb\": no colours and no control sequences",
+    "  LC_ALL, LC_CTYPE, LANG  the character set of the output",
+    "",
+    "Exit status: 0 done (also when stopped with Esc or Ctrl+C), 1 a directory",
+    "that cannot be entered or an error, 2 a mistake on the command line.",
+    "",
+    "See kelpo32(1).",
+};
+
+// Every long option; those that take a value have it after "=".
+struct LongOption {
+    std::string_view Name;
+    bool TakesValue;
+};
+constexpr LongOption KnownLongOptions[] = {
+    {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
+    {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
+};
+
+bool IsKnownLongOption(std::string_view arg) {
+    std::string_view name = arg.substr(0, arg.find('='));
+    bool hasValue = name.size() != arg.size();
+    return std::any_of(
+        std::begin(KnownLongOptions), std::end(KnownLongOptions),
+        [&](const LongOption& o) { return o.Name == name && (o.TakesValue || !hasValue); });
+}
+
+// A mistake on the command line: what is wrong on standard error, exit code 2.
+[[noreturn]] void UsageError(std::string_view text, bool tryHelp) {
+    std::string message = "kelpo32: " + std::string(text) + "\n";
+    if (tryHelp) message += "Try 'kelpo32 --help' for more information.\n";
+    runtime::WriteStdErr(message);
+    runtime::Halt(2);
+}
+
+// A start directory that cannot be entered: the Windows program's words on
+// standard output, or on POSIX the directory and the system's reason on
+// standard error.
+[[noreturn]] void CannotEnter(const std::string& typed, const std::string& reason) {
+    AbortIfKeyPending();
+    if (CmdLin::PosixConventions())
+        runtime::WriteStdErr("kelpo32: cannot enter '" + typed + "': " + reason + "\n");
+    else
+        WriteLine("No such directory -- please try again.");
+    runtime::Halt(1);
+}
+
 } // namespace
 
 void WriteHelp() {
@@ -58,14 +138,23 @@ void WriteHelp() {
         WriteLine(line);
 }
 
+void WriteUsage() {
+    for (const char* line : UsageLines)
+        WriteLine(line);
+}
+
 void CheckLongOptions() {
-    for (const std::string& name : CmdLin::LongOptions()) {
-        if (name == "help" || name == "version" || name == "one-file-system") continue;
-        runtime::WriteStdErr("kelpo32: unknown option '--" + name + "'\n" + HelpTitle + "\n");
-        runtime::Halt(2);
-    }
+    for (const std::string& name : CmdLin::LongOptions())
+        if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+    // A bad width is a mistake on the command line: nothing goes to standard output.
+    if (CmdLin::PosixConventions() && CmdLin::HasSwitch('W') && CmdLin::SwitchValue('W') == 0)
+        UsageError("Invalid /W numeric parameter.", false);
     if (CmdLin::HasLongOption("version")) {
         WriteLine("kelpo32 " KELPO32_VERSION);
+        runtime::Halt(0);
+    }
+    if (CmdLin::HasLongOption("help")) {
+        WriteUsage();
         runtime::Halt(0);
     }
 }
@@ -80,6 +169,11 @@ void ParseOptions() {
     NoWait = CmdLin::HasSwitch('N');
     LogEnabled = CmdLin::HasSwitch('L');
     OneFileSystem = CmdLin::HasLongOption("one-file-system");
+    // The last of --disk-usage and --apparent-size counts.
+    for (const std::string& name : CmdLin::LongOptions()) {
+        if (name == "disk-usage") DiskUsage = true;
+        if (name == "apparent-size") DiskUsage = false;
+    }
     bool console = !crt32_pipe::IsRedirected();
     if (CmdLin::HasSwitch('1') && console) {
         Set132Columns();
@@ -105,7 +199,7 @@ void ParseOptions() {
         // need one more means no limit.
         if (depth >= 1 && depth < NoDepthLimit) MaxDepth = depth + 1;
     }
-    if (CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?') || CmdLin::HasLongOption("help")) {
+    if (CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?')) {
         WriteHelp();
         runtime::Halt(0);
     }
@@ -113,16 +207,17 @@ void ParseOptions() {
     std::string startedInNative;
     if (int code = runtime::GetCurrentDir(startedIn, startedInNative); code != 0)
         runtime::RaiseIoError(code);
+    if (CmdLin::PosixConventions())
+        for (std::int32_t n = 2; n <= CmdLin::PositionalCount(); ++n)
+            runtime::WriteStdErr("kelpo32: only one directory is reported; '" +
+                                 CmdLin::PositionalParam(n) + "' is ignored\n");
     if (CmdLin::PositionalCount() >= 1) {
         StartDir = UpperCasePath(CmdLin::PositionalParam(1));
         // The directory itself is named by the argument as typed: the text
         // only shows it.
         StartNative = CmdLin::PositionalNative(1);
-        if (runtime::ChangeDir(StartDir, StartNative) != 0) {
-            AbortIfKeyPending();
-            WriteLine("No such directory -- please try again.");
-            runtime::Halt(1);
-        }
+        if (std::string reason; runtime::EnterDir(StartDir, StartNative, reason) != 0)
+            CannotEnter(CmdLin::PositionalParam(1), reason);
         if (int code = runtime::ChangeDir(startedIn, startedInNative); code != 0)
             runtime::RaiseIoError(code);
         StartDir = TrimSeparator(StartDir);

@@ -3,11 +3,14 @@
 
 namespace kelpo32 {
 
-// The long options of the platform: an unknown one ends the run with exit
-// code 2, "--version" prints the version. Runs before the banner.
+// The checks that end the run before the banner: an unknown long option and,
+// on POSIX, an invalid /W value end it with exit code 2; "--version" prints
+// the version and "--help" the POSIX help.
 void CheckLongOptions();
 void ParseOptions();
 void Set132Columns();
 void WriteHelp();
+// The POSIX help of "--help".
+void WriteUsage();
 
 } // namespace kelpo32

@@ -10,5 +10,8 @@ namespace runtime {
 // on POSIX, where the text is the name); ChangeDir uses it when it is not empty.
 int GetCurrentDir(std::string& dir, std::string& native);
 int ChangeDir(const std::string& dir, const std::string& native = std::string());
+// ChangeDir that also says why it failed, in a few lower-case words
+// ("no such file or directory", "not a directory", "permission denied").
+int EnterDir(const std::string& dir, const std::string& native, std::string& reason);
 
 } // namespace runtime

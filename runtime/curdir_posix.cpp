@@ -5,11 +5,23 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
 namespace runtime {
+
+namespace {
+// The system's text for an errno value, as the middle of a sentence
+// ("no such file or directory").
+std::string SystemReason(int e) {
+    std::string text = std::strerror(e);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] + 32);
+    return text;
+}
+} // namespace
 
 int GetCurrentDir(std::string& dir, std::string& native) {
     native.clear(); // the text is the name
@@ -28,6 +40,18 @@ int ChangeDir(const std::string& dir, const std::string&) {
     if (dir.empty()) return IoFileNotFound;
     if (::chdir(dir.c_str()) == 0) return 0;
     return MapErrno(errno);
+}
+
+int EnterDir(const std::string& dir, const std::string&, std::string& reason) {
+    reason.clear();
+    if (dir.empty()) {
+        reason = "no such file or directory";
+        return IoFileNotFound;
+    }
+    if (::chdir(dir.c_str()) == 0) return 0;
+    int e = errno;
+    reason = SystemReason(e);
+    return MapErrno(e);
 }
 
 } // namespace runtime

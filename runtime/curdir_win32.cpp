@@ -53,4 +53,12 @@ int ChangeDir(const std::string& dir, const std::string& native) {
     return code == ERROR_ACCESS_DENIED ? IoAccessDenied : IoFileNotFound;
 }
 
+int EnterDir(const std::string& dir, const std::string& native, std::string& reason) {
+    int code = ChangeDir(dir, native);
+    reason = code == 0                ? ""
+             : code == IoAccessDenied ? "permission denied"
+                                      : "no such file or directory";
+    return code;
+}
+
 } // namespace runtime

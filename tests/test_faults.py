@@ -260,7 +260,7 @@ class BadSwitches(kelpo.Case):
         kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {}})
         long_value = "9" * 10000
         cases = {
-            # /W: every invalid form is the width message and exit code 0.
+            # /W: on Windows every invalid form is the width message and exit code 0.
             "/W": 0, "/W0": 0, "/W-0": 0, "/Wx": 0, "/W$": 0, "/W0x": 0, "/W1.5": 0,
             "/W--5": 0, "/W80 ": 0, "/W2147483648": 0, "/W" + long_value: 0,
             # Valid but odd widths still give a report.
@@ -269,11 +269,20 @@ class BadSwitches(kelpo.Case):
             "/V" + long_value: 0, "/V-2147483648": 0, "/V2147483647": 0, "/Vq": 0,
             "/" + "T" * 10000: 0,
         }
+        # On POSIX an invalid width is a usage error (2), and a "/" argument
+        # that is not one of the help's forms is a directory that does not exist.
+        posix_bad_width = {"/W", "/W0", "/W-0", "/W2147483648", "/W" + long_value}
+        posix_paths = {"/Wx", "/W$", "/W0x", "/W1.5", "/W--5", "/W80 ", "/Vq", "/" + "T" * 10000}
         for arg, rc in cases.items():
             res = kelpo.run([arg, "T"], cwd=self.dir, stdout=subprocess.PIPE if
                             "2147483647" not in arg or "/W" not in arg else subprocess.DEVNULL)
-            self.assertEqual(res.rc, rc, (arg[:20], res.err))
-            self.assertEqual(res.err, b"", arg[:20])
+            err = b""
+            if not WINDOWS and arg in posix_bad_width:
+                rc, err = 2, b"kelpo32: Invalid /W numeric parameter.\n"
+            elif not WINDOWS and arg in posix_paths:
+                rc, err = 1, res.err
+                self.assertIn(b"kelpo32: cannot enter '/", res.err, arg[:20])
+            self.assertEqual((res.rc, res.err), (rc, err), arg[:20])
 
     def test_most_negative_width_is_a_checked_overflow(self):
         kelpo.make_tree(os.path.join(self.dir, "T"), {})
@@ -288,7 +297,11 @@ class BadSwitches(kelpo.Case):
         self.assertEqual((res.rc, kelpo.lines(res.out)), (0, [b"Kelpo32", b"T"]))
         res = kelpo.run(["x" * 10000], cwd=self.dir)
         self.assertEqual(res.rc, 1)
-        self.assertEqual(res.out, b"Kelpo32\r\nNo such directory -- please try again.\r\n")
+        if WINDOWS:
+            self.assertEqual(res.out, b"Kelpo32\r\nNo such directory -- please try again.\r\n")
+        else:
+            self.assertEqual(res.out, b"Kelpo32\r\n")
+            self.assertTrue(res.err.endswith(b"x': file name too long\n"), res.err[-40:])
 
 
 if __name__ == "__main__":

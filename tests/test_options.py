@@ -35,15 +35,22 @@ class Switches(kelpo.Case):
         return kelpo.lines(res.out)
 
     def test_help(self):
-        for switch in ("/H", "/?", "-h", "/Help"):
+        # On POSIX "/Help" is a path: a "/" switch has nothing after its letter there.
+        for switch in ("/H", "/?", "-h", "/Help" if WINDOWS else "-Help"):
             res = kelpo.run([switch, "no-such-dir"], cwd=self.dir)
             self.assertEqual((res.rc, res.out), (0, b"Kelpo32\r\n" + HELP), switch)
 
-    def test_invalid_width_ends_the_run_with_exit_code_0(self):
-        for args in (["/W0"], ["/Wide"], ["/W"], ["/W0", "/H"], ["/W2147483648"], ["/W80 "]):
+    def test_invalid_width(self):
+        """Windows: a message on standard output and exit code 0; POSIX: a usage
+        error on standard error, exit code 2, and nothing on standard output."""
+        for args in (["/W0"], ["-Wide"], ["/W"], ["/W0", "/H"], ["/W2147483648"], ["-W80 "]):
             res = kelpo.run(args, cwd=self.dir)
-            self.assertEqual((res.rc, res.out),
-                             (0, b"Kelpo32\r\nInvalid /W numeric parameter.\r\n"), args)
+            if WINDOWS:
+                self.assertEqual((res.rc, res.out),
+                                 (0, b"Kelpo32\r\nInvalid /W numeric parameter.\r\n"), args)
+            else:
+                self.assertEqual((res.rc, res.out, res.err),
+                                 (2, b"", b"kelpo32: Invalid /W numeric parameter.\n"), args)
 
     def test_widths(self):
         for width in (100, 300, 31):
@@ -67,8 +74,8 @@ class Switches(kelpo.Case):
 
     def test_depth_zero_negative_and_largest_mean_no_limit(self):
         full = self.run_ok("data")
-        for value in ("0", "-3", "2147483647", "x"):
-            self.assertEqual(self.run_ok("/V" + value, "data"), full, value)
+        for switch in ("/V0", "/V-3", "/V2147483647", "-Vx"):
+            self.assertEqual(self.run_ok(switch, "data"), full, switch)
         self.assertEqual(len(full), 8)
 
     def test_tree_only(self):
@@ -76,7 +83,10 @@ class Switches(kelpo.Case):
                          [SHOWN, b"+\x97ONE", b"   \x00+\x97TWO", b"   \x00   \x00+\x97THREE"])
 
     def test_second_positional_parameter_is_ignored(self):
-        self.assertEqual(self.run_ok("/N", "data", "no-such-dir"), self.run_ok("data"))
+        res = kelpo.run(["/N", "data", "no-such-dir"], cwd=self.dir)
+        self.assertEqual((res.rc, kelpo.lines(res.out)), (0, self.run_ok("data")))
+        self.assertEqual(res.err, b"" if WINDOWS else
+                         b"kelpo32: only one directory is reported; 'no-such-dir' is ignored\n")
 
     def test_start_directory_case(self):
         out = self.run_ok("/T", "data")
@@ -100,8 +110,13 @@ class Switches(kelpo.Case):
     def test_missing_start_directory(self):
         for args in (["no-such-dir"], ["/L", "no-such-dir"], ["data" + SEP + "a.txt"]):
             res = kelpo.run(args, cwd=self.dir)
-            self.assertEqual((res.rc, res.out),
-                             (1, b"Kelpo32\r\nNo such directory -- please try again.\r\n"), args)
+            if WINDOWS:
+                self.assertEqual((res.rc, res.out), (1, b"Kelpo32\r\nNo such directory -- "
+                                                        b"please try again.\r\n"), args)
+            else:
+                self.assertEqual((res.rc, res.out), (1, b"Kelpo32\r\n"), args)
+                self.assertRegex(res.err, rb"^kelpo32: cannot enter '%s': (no such file or "
+                                          rb"directory|not a directory)\n$" % args[-1].encode())
             self.assertFalse(os.path.exists(os.path.join(self.dir, "logfile.txt")))
 
     def test_log_and_allocation_summary(self):

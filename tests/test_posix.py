@@ -16,6 +16,7 @@ import time
 import kelpo
 
 PROMPT = b"Press any key to continue....."
+NOBODY = 65534
 
 
 def controlling_tty():
@@ -106,6 +107,23 @@ class JobControl(Posix):
             self.assertEqual(sh.status(), 0)
             self.assertEqual(sh.mode(), sh.cooked)
 
+    def test_suspend_key_at_the_page_prompt(self):
+        for sh in self.shells:
+            os.write(sh.master, b"'%s'\n" % kelpo.EXE.encode())
+            sh.expect(re.escape(PROMPT))
+            os.write(sh.master, b"\x1a")  # the terminal's suspend key
+            sh.expect(rb"\$ ")
+            self.assertEqual(sh.mode(), sh.cooked)
+            os.write(sh.master, b"fg\n")
+            sh.expect(re.escape(PROMPT))  # shown again
+            self.assertNotEqual(sh.mode(), sh.cooked)
+            os.write(sh.master, b"\x1b")
+            # The shell's prompt stands at the start of a line of its own.
+            self.assertEqual(sh.expect(rb"([^\n]*)\$ ").group(1), b"")
+            os.write(sh.master, b"echo rc=$?\n")
+            self.assertEqual(sh.status(), 0)
+            self.assertEqual(sh.mode(), sh.cooked)
+
     def test_ending_signals_restore_the_mode_without_blocking(self):
         for sh in self.shells:
             os.killpg(sh.at_prompt(kelpo.EXE), signal.SIGUSR1)
@@ -163,19 +181,68 @@ class Output(Posix):
 
 class Conventions(Posix):
     def test_long_options(self):
-        self.assertEqual(kelpo.run(["--help"], cwd=self.dir), kelpo.run(["/H"], cwd=self.dir))
         res = kelpo.run(["--version", "/H"], cwd=self.dir)
         self.assertEqual(res.rc, 0)
         self.assertRegex(res.out, rb"^kelpo32 \d+\.\d+\.\d+\r\n$")
-        res = kelpo.run(["/T", "--colour", "--help"], cwd=self.dir)
-        self.assertEqual((res.rc, res.out), (2, b""))
-        self.assertEqual(res.err, b"kelpo32: unknown option '--colour'\n"
-                                  b"KELPO V1.6 2015/09/06  Command Line Parameters:\n")
         for name in ("-old", "T", "--version"):
             os.mkdir(os.path.join(self.dir, name))
         for arg in ("-old", os.path.join(self.dir, "T"), "--version"):
             res = kelpo.run(["/T", "--", arg], cwd=self.dir)
             self.assertEqual((res.rc, kelpo.lines(res.out)[1:]), (0, [arg.encode()]))
+
+    def test_mistyped_and_mistaken_command_lines(self):
+        kelpo.make_tree(self.dir, {"data": {"f": 1}, "file.txt": 3, "locked": {}})
+        os.chmod(self.dir, 0o755)
+        os.chmod(os.path.join(self.dir, "locked"), 0)
+        user = NOBODY if os.geteuid() == 0 else None  # root enters every directory
+        enter = "kelpo32: cannot enter '%s': %s\n"
+        missing = "no such file or directory"
+        ignored = "kelpo32: only one directory is reported; '%s' is ignored\n"
+        unknown = "kelpo32: unknown option '%s'\nTry 'kelpo32 --help' for more information.\n"
+        width = "kelpo32: Invalid /W numeric parameter.\n"
+        banner, report, help_text = "Kelpo32\n", "Kelpo32\ndata", "Kelpo32\n\nKELPO V1.6"
+        cases = [
+            # arguments, exit code, start of standard output, standard error
+            (["/backup"], 1, banner, enter % ("/backup", missing)),
+            (["/nonexistent"], 1, banner, enter % ("/nonexistent", missing)),
+            (["/vol"], 1, banner, enter % ("/vol", missing)),
+            (["/hoem"], 1, banner, enter % ("/hoem", missing)),
+            (["/Wide", "data"], 1, banner, ignored % "data" + enter % ("/Wide", missing)),
+            (["file.txt"], 1, banner, enter % ("file.txt", "not a directory")),
+            (["locked"], 1, banner, enter % ("locked", "permission denied")),
+            (["-V", "2", "data"], 1, banner, ignored % "data" + enter % ("2", missing)),
+            (["data", "/etc", "x"], 0, report, ignored % "/etc" + ignored % "x"),
+            (["/W0", "data"], 2, "", width),
+            (["/w", "/H", "data"], 2, "", width),
+            (["--max-depth=2"], 2, "", unknown % "--max-depth=2"),
+            (["--disk-usage=yes", "data"], 2, "", unknown % "--disk-usage=yes"),
+            # The help's own forms stay switches, in any case; the long options are known.
+            (["/t", "/n", "/132", "/V1", "/w80", "data"], 0, report, ""),
+            (["/h", "data"], 0, help_text, ""),
+            (["/?", "/x"], 0, help_text, ""),
+            (["--disk-usage", "--apparent-size", "--no-progress", "--one-file-system", "data"],
+             0, report, ""),
+        ]
+        for args, rc, out, err in cases:
+            res = kelpo.run(args, cwd=self.dir, user=user)
+            shown = res.out.replace(b"\r\n", b"\n")
+            self.assertEqual((res.rc, res.err.decode()), (rc, err), args)
+            self.assertTrue(shown.startswith(out.encode()) and (out or not shown), (args, shown))
+
+    def test_help(self):
+        res = kelpo.run(["--help", "/W0", "no-such-dir"], cwd=self.dir)
+        self.assertEqual((res.rc, res.err), (2, b"kelpo32: Invalid /W numeric parameter.\n"))
+        res = kelpo.run(["--help", "no-such-dir"], cwd=self.dir)
+        self.assertEqual((res.rc, res.err), (0, b""))
+        lines = res.out.decode("ascii").splitlines()
+        self.assertEqual(lines[0], "Usage: kelpo32 [SWITCH]... [DIRECTORY]")
+        self.assertEqual(lines[-1], "See kelpo32(1).")
+        self.assertLessEqual(len(lines), 40)
+        self.assertLessEqual(max(len(line) for line in lines), 79)
+        for name in ("--format=", "--disk-usage", "--apparent-size", "--one-file-system",
+                     "--no-progress", "--version", "--help", "--  ", "/T", "/N", "/L", "/132",
+                     "/Wnnn", "/Vnn", "/H", "KELPO32_THREADS", "NO_COLOR", "TERM", "LANG"):
+            self.assertIn(name, res.out.decode(), name)
 
     def test_one_file_system(self):
         if os.geteuid() != 0 or not shutil.which("unshare"):
