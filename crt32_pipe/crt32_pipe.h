@@ -40,6 +40,10 @@ std::uint8_t WaitKey();
 bool PollKey(std::uint8_t& key);
 // Whether a user at a console can answer a prompt (standard input is one).
 bool InputIsConsole();
+// Whether the job was stopped (the terminal's suspend key, a stop signal) and
+// has gone on since WaitKey began; the key WaitKey then returned means
+// nothing, and the prompt is shown again. Clears what it reports.
+bool TakeResumed();
 void SetBufferSize(std::int16_t columns, std::int16_t rows);
 void MessageBeep();
 

@@ -43,8 +43,17 @@ struct termios SavedMode;
 struct termios KeyMode;
 volatile sig_atomic_t ModeSet = 0;     // the terminal is in KeyMode
 volatile sig_atomic_t Interrupted = 0; // SIGINT arrived: the report stops
+volatile sig_atomic_t Resumed = 0;     // the job was stopped and has gone on
 int WakePipe[2] = {-1, -1};            // lets a signal end a wait for a key
-int ResetFd = -1; // the output terminal, non-blocking, for handlers' colour reset
+int ResetFd = -1;              // the output terminal, non-blocking, for handlers' colour reset
+unsigned char SuspendChar = 0; // the terminal's suspend key (Ctrl+Z) while keys are read
+bool SuspendKey = false;       // the terminal has one and its signal keys were on
+
+// Where the cursor of the output terminal stands, from what has reached it:
+// so every way out can leave it at the start of an empty line.
+enum : int { LineEmpty, LineStartOverText, LineText };
+volatile sig_atomic_t Cursor = LineEmpty;
+const char* LineEnd = "\r\n"; // "\n" where the terminal adds the CR itself
 
 // Everything below up to the handlers is safe inside a signal handler.
 
@@ -70,16 +79,19 @@ void Wake() {
     (void)ignored;
 }
 
-// Puts the terminal back as the program found it. The colour reset goes
-// through a non-blocking descriptor: a terminal stopped with Ctrl+S must not
-// hold up the end of the process.
+// Puts the terminal back as the program found it, the cursor at the start of
+// an empty line. The writes go through a non-blocking descriptor: a terminal
+// stopped with Ctrl+S must not hold up the end of the process.
 void LeaveTerminal() {
     RestoreTerminal();
-    if (ResetFd != -1) {
+    if (ResetFd == -1) return;
+    if (ColourOn) {
         static const char reset[] = "\x1b[0m";
         ssize_t ignored = ::write(ResetFd, reset, sizeof reset - 1);
         (void)ignored;
     }
+    if (Cursor != LineEmpty && ::write(ResetFd, LineEnd, std::strlen(LineEnd)) > 0)
+        Cursor = LineEmpty;
 }
 
 void Unblock(int sig) {
@@ -123,6 +135,7 @@ void OnStopSignal(int sig) {
     ::raise(sig); // the job stops here until SIGCONT
     // cppcheck-suppress unreachableCode ; raise returns once the job goes on
     ::sigaction(sig, &mine, nullptr);
+    Resumed = 1;
     errno = savedErrno;
 }
 
@@ -263,10 +276,21 @@ void SkipEscapeSequence() {
     }
 }
 
-// One key from the terminal; an escape sequence counts as character 0.
+// The suspend key stops the job as the terminal itself would with its signal
+// keys on; false where a stop is not wanted (SIGTSTP ignored: no job control).
+bool SuspendJob() {
+    struct sigaction current {};
+    if (::sigaction(SIGTSTP, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) return false;
+    ::raise(SIGTSTP); // the handler restores the terminal and stops the job
+    return true;
+}
+
+// One key from the terminal; an escape sequence counts as character 0, and
+// so does the suspend key after the job has been stopped and gone on.
 std::uint8_t ReadKey() {
     unsigned char b = 0;
     if (!ReadByte(b)) return KeyEsc; // the terminal went away: end the report as with Esc
+    if (SuspendKey && b == SuspendChar && SuspendJob()) return 0;
     if (b == KeyEsc && InputReady(EscapeWaitMs)) {
         SkipEscapeSequence();
         return 0;
@@ -278,6 +302,40 @@ void DrainWakePipe() {
     char buf[64];
     while (::read(WakePipe[0], buf, sizeof buf) > 0) {
     }
+}
+
+// Follows the cursor through bytes written to the terminal: a line end
+// empties the line, a CR goes to its start, "ESC [ K" there clears it;
+// other control sequences and characters do not move it to a new line.
+void FollowCursor(const char* data, std::size_t size) {
+    static int escape = 0; // 1 after ESC, 2 inside a CSI sequence
+    int cursor = Cursor;
+    for (std::size_t i = 0; i < size; ++i) {
+        auto b = static_cast<unsigned char>(data[i]);
+        if (escape == 1) {
+            escape = b == '[' ? 2 : 0;
+        } else if (escape == 2) {
+            if (b >= 0x40 && b <= 0x7E) {
+                escape = 0;
+                if (b == 'K' && cursor == LineStartOverText) cursor = LineEmpty;
+            }
+        } else if (b == 0x1B) {
+            escape = 1;
+        } else if (b == '\n') {
+            cursor = LineEmpty;
+        } else if (b == '\r') {
+            if (cursor == LineText) cursor = LineStartOverText;
+        } else if (b >= 0x20) {
+            cursor = LineText;
+        }
+    }
+    Cursor = cursor;
+}
+
+int WriteToTerminal(runtime::FileHandle h, const char* data, std::size_t size) {
+    int code = runtime::WriteFile(h, data, size);
+    if (code == 0) FollowCursor(data, size);
+    return code;
 }
 
 // The display: size, colour, character set and line ends of the terminal.
@@ -299,12 +357,12 @@ void SetUpDisplay() {
     bool addsCr = ::tcgetattr(STDOUT_FILENO, &out) == 0 && (out.c_oflag & OPOST) != 0 &&
                   (out.c_oflag & ONLCR) != 0;
     SetPresentation(LocaleIsUtf8(), addsCr);
+    if (addsCr) LineEnd = "\n";
     runtime::StdOut().SetTranslator(PresentText);
+    runtime::StdOut().SetWriter(WriteToTerminal);
     runtime::StdOut().SetLineFlush(true);
-    if (ColourOn) {
-        const char* name = ::ttyname(STDOUT_FILENO);
-        if (name != nullptr) ResetFd = ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    }
+    const char* name = ::ttyname(STDOUT_FILENO);
+    if (name != nullptr) ResetFd = ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 }
 
 } // namespace
@@ -326,6 +384,8 @@ void ConsoleInit() {
         KeyMode.c_cc[VMIN] = 1;
         KeyMode.c_cc[VTIME] = 0;
         KeyboardWanted = true;
+        SuspendChar = SavedMode.c_cc[VSUSP];
+        SuspendKey = (SavedMode.c_lflag & ISIG) != 0 && SuspendChar != _POSIX_VDISABLE;
     }
     SignalsHeld held;
     InstallSignalHandlers();
@@ -339,6 +399,11 @@ void ConsoleDone() {
         KeyboardWanted = false;
     }
     RestoreAttr();
+    // The shell's prompt starts in the first column of a line of its own.
+    if (!Redirected && Cursor != LineEmpty) {
+        runtime::StdOut().WriteRaw(LineEnd);
+        runtime::StdOut().Flush();
+    }
 }
 
 bool IsRedirected() {
@@ -371,8 +436,10 @@ bool KeyWaiting() {
 }
 
 std::uint8_t WaitKey() {
+    Resumed = 0;
     for (;;) {
         if (Interrupted) return KeyCtrlC;
+        if (Resumed) return 0;  // stopped and gone on: the caller shows its prompt again
         if (!ModeSet) return 0; // no user can answer (a background job): never wait
         struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {WakePipe[0], POLLIN, 0}};
         int n = ::poll(fds, WakePipe[0] != -1 ? 2 : 1, -1);
@@ -397,6 +464,12 @@ bool PollKey(std::uint8_t& key) {
 
 bool InputIsConsole() {
     return ModeSet != 0;
+}
+
+bool TakeResumed() {
+    bool resumed = Resumed != 0;
+    Resumed = 0;
+    return resumed;
 }
 
 void SetBufferSize(std::int16_t columns, std::int16_t rows) {

@@ -316,6 +316,10 @@ bool InputIsConsole() {
     return StdInConsole;
 }
 
+bool TakeResumed() {
+    return false; // a console program is never stopped at its prompt
+}
+
 void SetBufferSize(std::int16_t columns, std::int16_t rows) {
     FlushConsoleOutput();
     ::SetConsoleScreenBufferSize(OutputHandle, COORD{columns, rows});

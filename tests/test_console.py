@@ -30,10 +30,10 @@ class Profile(kelpo.Case):
         if WINDOWS:
             return  # the console draws with cursor addressing: only the screen counts
         # Colour 7 is set after the banner and the start colours come back at the end,
-        # after the closing blank.
+        # after the closing blank; the shell's prompt then starts a line of its own.
         self.assertTrue(res.raw.startswith(b"Kelpo32\r"))
         self.assertIn(b"\x1b[0mscreen_width", res.raw)
-        self.assertTrue(res.raw.endswith(b" \x1b[0m"), res.raw[-20:])
+        self.assertTrue(res.raw.endswith(b" \x1b[0m\r\n"), res.raw[-20:])
         self.assertEqual(res.mode_before, res.mode_after)
 
     def test_132_by_40(self):
@@ -112,7 +112,7 @@ class Paging(kelpo.Case):
             rows = [r for r in kelpo.screen(res.raw, 80, 25) if r]
             self.assertEqual(rows[-1], PROMPT.decode())
             return
-        self.assertTrue(res.raw.endswith(PROMPT + b"\x1b[0m \x1b[0m"), res.raw[-60:])
+        self.assertTrue(res.raw.endswith(PROMPT + b"\x1b[0m \x1b[0m\r\n"), res.raw[-60:])
         self.assertEqual(res.mode_before, res.mode_after)
 
     def test_escape_at_the_prompt(self):
