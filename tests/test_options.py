@@ -114,7 +114,7 @@ class Switches(kelpo.Case):
                 self.assertEqual((res.rc, res.out), (1, b"Kelpo32\r\nNo such directory -- "
                                                         b"please try again.\r\n"), args)
             else:
-                self.assertEqual((res.rc, res.out), (1, b"Kelpo32\r\n"), args)
+                self.assertEqual((res.rc, res.out.rstrip()), (1, b"Kelpo32"), args)
                 self.assertRegex(res.err, rb"^kelpo32: cannot enter '%s': (no such file or "
                                           rb"directory|not a directory)\n$" % args[-1].encode())
             self.assertFalse(os.path.exists(os.path.join(self.dir, "logfile.txt")))
