@@ -27,6 +27,35 @@ constexpr const char* HelpLines[] = {
     "/Vnn  -  deepest level to list",
 };
 
+// The forms --format names, in the order the error message lists them; a form
+// not built yet is refused like a name that is not in the table.
+struct FormatName {
+    std::string_view Name;
+    OutputFormat Form;
+    bool Built;
+};
+constexpr FormatName FormatNames[] = {{"text", OutputFormat::Text, true},
+                                      {"windows", OutputFormat::Windows, true},
+                                      {"json", OutputFormat::Json, false},
+                                      {"tsv", OutputFormat::Tsv, false},
+                                      {"ncdu", OutputFormat::Ncdu, false}};
+
+void ReadFormat(std::string_view value) {
+    std::string valid;
+    for (const FormatName& f : FormatNames) {
+        if (!f.Built) continue;
+        if (f.Name == value) {
+            Format = f.Form;
+            return;
+        }
+        valid += (valid.empty() ? "" : ", ") + std::string(f.Name);
+    }
+    runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
+                         "' for '--format'\nValid arguments are: " + valid +
+                         "\nTry 'kelpo32 --help' for more information.\n");
+    runtime::Halt(2);
+}
+
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
     runtime::StdOut().WriteLn();
@@ -61,9 +90,15 @@ void WriteHelp() {
 void CheckLongOptions() {
     for (const std::string& name : CmdLin::LongOptions()) {
         if (name == "help" || name == "version" || name == "one-file-system") continue;
+        if (name.starts_with("format") && (name.size() == 6 || name[6] == '=')) {
+            ReadFormat(std::string_view(name).substr(std::min<std::size_t>(name.size(), 7)));
+            continue;
+        }
         runtime::WriteStdErr("kelpo32: unknown option '--" + name + "'\n" + HelpTitle + "\n");
         runtime::Halt(2);
     }
+    // Every later line is written in the chosen form.
+    if (Format != OutputFormat::Windows) crt32_pipe::UseTextOutput();
     if (CmdLin::HasLongOption("version")) {
         WriteLine("kelpo32 " KELPO32_VERSION);
         runtime::Halt(0);

@@ -6,6 +6,7 @@ bool TreeOnly = false;
 bool NoWait = false;
 bool LogEnabled = false;
 bool OneFileSystem = false;
+OutputFormat Format = OutputFormat::Text;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
 std::string StartNative;
@@ -21,6 +22,7 @@ runtime::TextOut LogFile;
 
 void ResetSharedState() {
     TreeOnly = NoWait = LogEnabled = OneFileSystem = false;
+    Format = OutputFormat::Text;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     StartNative.clear();
