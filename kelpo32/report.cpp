@@ -216,8 +216,9 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
     std::string sum = GroupThousands(total);
     std::string alloc;
     if (LogEnabled) alloc = " {alloc:" + std::to_string(AllocCount) + "}";
-    std::size_t label = name.empty() ? std::string_view("Total bytes: ").size()
-                                     : std::string_view("Total in \"\": ").size() + NameColumns(name);
+    std::size_t label = name.empty()
+                            ? std::string_view("Total bytes: ").size()
+                            : std::string_view("Total in \"\": ").size() + NameColumns(name);
     MakeRoom(static_cast<std::int64_t>(Prefix.size() + 3 + label + sum.size() + alloc.size()));
     out.Write(Prefix);
     const char corner[3] = {static_cast<char>(Glyphs.Last), static_cast<char>(Glyphs.Total), ' '};
