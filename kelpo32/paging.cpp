@@ -37,6 +37,14 @@ void Pause() {
     LinesOnPage = 0;
 }
 
+// The screen rows a line of `columns` columns takes: at least 1.
+std::int32_t RowsFor(std::int64_t columns) {
+    // A line wider than the screen wraps onto the rows below.
+    if (ScreenWidth <= 0 || columns <= ScreenWidth) return 1;
+    std::int64_t rows = (columns - 1) / ScreenWidth + 1;
+    return rows < Int32Max ? static_cast<std::int32_t>(rows) : Int32Max;
+}
+
 } // namespace
 
 void StopSequence(bool lineEnd) {
@@ -49,12 +57,6 @@ void StopSequence(bool lineEnd) {
     runtime::Halt(0);
 }
 
-std::int32_t RowsFor(std::int64_t columns) {
-    // A line wider than the screen wraps onto the rows below.
-    if (ScreenWidth <= 0 || columns <= ScreenWidth) return 1;
-    std::int64_t rows = (columns - 1) / ScreenWidth + 1;
-    return rows < Int32Max ? static_cast<std::int32_t>(rows) : Int32Max;
-}
 
 void MakeRoom(std::int64_t columns) {
     LineRows = RowsFor(columns);

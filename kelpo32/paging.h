@@ -7,8 +7,6 @@ namespace kelpo32 {
 
 inline constexpr char PagePrompt[] = "Press any key to continue.....";
 
-// The screen rows a line of `columns` columns takes on the console: at least 1.
-std::int32_t RowsFor(std::int64_t columns);
 // Before a counted line that takes `columns` columns: on a console whose page
 // has no room left for the screen rows the line takes, the page ends first.
 void MakeRoom(std::int64_t columns);

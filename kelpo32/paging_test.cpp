@@ -33,16 +33,5 @@ TEST(Paging, StopSequenceWritesABlankAndEndsWithExitCode0) {
     EXPECT_EQ(testing::Captured(), " \r\n");
 }
 
-TEST(Paging, AWrappedLineTakesTheRowsItCovers) {
-    testing::PrepareReport(200);
-    ScreenWidth = 80;
-    const std::pair<std::int64_t, std::int32_t> cases[] = {
-        {0, 1}, {79, 1}, {80, 1}, {81, 2}, {160, 2}, {161, 3}, {263, 4}, {INT64_MAX, 2147483647}};
-    for (const auto& [columns, rows] : cases)
-        EXPECT_EQ(RowsFor(columns), rows) << columns;
-    ScreenWidth = 0;
-    EXPECT_EQ(RowsFor(500), 1);
-}
-
 } // namespace
 } // namespace kelpo32
