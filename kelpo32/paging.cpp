@@ -57,7 +57,6 @@ void StopSequence(bool lineEnd) {
     runtime::Halt(0);
 }
 
-
 void MakeRoom(std::int64_t columns) {
     LineRows = RowsFor(columns);
     if (MayPause() && LinesOnPage > 0 &&
