@@ -30,6 +30,11 @@ void ConsoleInit();
 void ConsoleDone();
 
 bool IsRedirected();
+// Redirected output becomes text of the user's locale where the platform's
+// tools expect it (POSIX): the glyph bytes as characters of the locale, the
+// byte 0 of an indent as a blank, lines ended by LF. Where the program's
+// bytes are the platform's own form (Windows) it changes nothing.
+void UseTextOutput();
 void SetForeground(std::uint8_t colour);
 void RestoreAttr();
 void ClearToLineEnd();

@@ -29,6 +29,7 @@ constexpr std::uint16_t DefaultAttr = 0x07; // the terminal's default colours
 constexpr int EscapeWaitMs = 30;            // how long the rest of a key sequence may take
 
 bool Redirected = false;
+bool Utf8Locale = false;
 bool ColourOn = false;     // colour sequences wanted (NO_COLOR, TERM=dumb)
 bool DumbTerminal = false; // TERM=dumb: no control sequences at all
 std::uint16_t CurrentAttr = 0;
@@ -356,7 +357,7 @@ void SetUpDisplay() {
     struct termios out {};
     bool addsCr = ::tcgetattr(STDOUT_FILENO, &out) == 0 && (out.c_oflag & OPOST) != 0 &&
                   (out.c_oflag & ONLCR) != 0;
-    SetPresentation(LocaleIsUtf8(), addsCr);
+    SetPresentation(Utf8Locale, addsCr);
     if (addsCr) LineEnd = "\n";
     runtime::StdOut().SetTranslator(PresentText);
     runtime::StdOut().SetWriter(WriteToTerminal);
@@ -369,6 +370,8 @@ void SetUpDisplay() {
 
 void ConsoleInit() {
     Redirected = ::isatty(STDOUT_FILENO) == 0;
+    // The locale's character set decides the glyphs, and its widths the columns.
+    Utf8Locale = LocaleIsUtf8();
     if (!Redirected) SetUpDisplay();
     struct stat out {};
     bool outputSuits = !Redirected || (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode));
@@ -408,6 +411,12 @@ void ConsoleDone() {
 
 bool IsRedirected() {
     return Redirected;
+}
+
+void UseTextOutput() {
+    if (!Redirected) return; // a terminal is shown as text already
+    SetPresentation(Utf8Locale, true);
+    runtime::StdOut().SetTranslator(PresentFileText);
 }
 
 void SetForeground(std::uint8_t colour) {

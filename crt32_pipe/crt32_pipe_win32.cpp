@@ -245,6 +245,10 @@ bool IsRedirected() {
     return Redirected;
 }
 
+void UseTextOutput() {
+    // Redirected output is the program's bytes, the Windows form.
+}
+
 void SetForeground(std::uint8_t colour) {
     FlushConsoleOutput();
     CurrentAttr = ForegroundAttr(CurrentAttr, colour);

@@ -138,6 +138,19 @@ void PresentLocalName(std::string& out, std::string_view s) {
     }
 }
 
+// The redirected glyphs: the em dash and the guillemet of code page 1252, and
+// the byte 0 of an indent.
+void PresentFileByte(std::string& out, unsigned char b) {
+    if (b == 0)
+        out += ' ';
+    else if ((b == 151 || b == 187) && Utf8Terminal)
+        PutUtf8(out, b == 151 ? 0x2014 : 0x00BB);
+    else if (b == 151 || b == 187)
+        out += b == 151 ? '-' : '>';
+    else
+        out += static_cast<char>(b);
+}
+
 } // namespace
 
 void SetPresentation(bool utf8, bool lineFeedOnly) {
@@ -158,6 +171,17 @@ void PresentText(std::string& out, std::string_view bytes, bool name) {
         if (LineFeedOnly && bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
             continue;
         PresentProgramByte(out, static_cast<unsigned char>(bytes[i]));
+    }
+}
+
+void PresentFileText(std::string& out, std::string_view bytes, bool name) {
+    if (name) {
+        out.append(bytes);
+        return;
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        PresentFileByte(out, static_cast<unsigned char>(bytes[i]));
     }
 }
 

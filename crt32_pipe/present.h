@@ -3,6 +3,8 @@
 // UTF-8 with every control character and every invalid byte shown as "?". On
 // any other terminal the glyphs are their nearest ASCII and a name shows the
 // printable characters of the locale's character set, "?" for the rest.
+// Redirected text is the same report for files and pipes: the glyphs in the
+// locale's character set, names byte for byte, lines ended by LF.
 #pragma once
 
 #include <string>
@@ -15,5 +17,6 @@ namespace crt32_pipe {
 void SetPresentation(bool utf8, bool lineFeedOnly);
 
 void PresentText(std::string& out, std::string_view bytes, bool name);
+void PresentFileText(std::string& out, std::string_view bytes, bool name);
 
 } // namespace crt32_pipe

@@ -73,6 +73,7 @@ void SetConsoleProfile() {
     runtime::StdOut().WriteLn();
     PageLines = PageLinesFor(window.Y);
     UseGlyphs(ConsoleGlyphs);
+    UseByteWidths(false);
 }
 
 void SetRedirectedProfile() {
@@ -81,6 +82,8 @@ void SetRedirectedProfile() {
     if (!CmdLin::HasSwitch('W')) OutputWidth = RedirectedWidth;
     PageLines = RedirectedPageLines;
     UseGlyphs(RedirectedGlyphs);
+    // The Windows form measures names in bytes, as the Windows program does.
+    UseByteWidths(Format == OutputFormat::Windows);
 }
 
 void RunBody() {

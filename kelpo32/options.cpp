@@ -29,6 +29,35 @@ constexpr const char* HelpLines[] = {
     "/Vnn  -  deepest level to list",
 };
 
+// The forms --format names, in the order the error message lists them; a form
+// not built yet is refused like a name that is not in the table.
+struct FormatName {
+    std::string_view Name;
+    OutputFormat Form;
+    bool Built;
+};
+constexpr FormatName FormatNames[] = {{"text", OutputFormat::Text, true},
+                                      {"windows", OutputFormat::Windows, true},
+                                      {"json", OutputFormat::Json, false},
+                                      {"tsv", OutputFormat::Tsv, false},
+                                      {"ncdu", OutputFormat::Ncdu, false}};
+
+void ReadFormat(std::string_view value) {
+    std::string valid;
+    for (const FormatName& f : FormatNames) {
+        if (!f.Built) continue;
+        if (f.Name == value) {
+            Format = f.Form;
+            return;
+        }
+        valid += (valid.empty() ? "" : ", ") + std::string(f.Name);
+    }
+    runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
+                         "' for '--format'\nValid arguments are: " + valid +
+                         "\nTry 'kelpo32 --help' for more information.\n");
+    runtime::Halt(2);
+}
+
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
     runtime::StdOut().WriteLn();
@@ -144,8 +173,13 @@ void WriteUsage() {
 }
 
 void CheckLongOptions() {
-    for (const std::string& name : CmdLin::LongOptions())
+    for (const std::string& name : CmdLin::LongOptions()) {
         if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+        if (name.starts_with("format"))
+            ReadFormat(std::string_view(name).substr(std::min<std::size_t>(name.size(), 7)));
+    }
+    // Every later line is written in the chosen form.
+    if (Format != OutputFormat::Windows) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.
     if (CmdLin::PosixConventions() && CmdLin::HasSwitch('W') && CmdLin::SwitchValue('W') == 0)
         UsageError("Invalid /W numeric parameter.", false);

@@ -5,6 +5,7 @@
 #include "kelpo32/paging.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
+#include "runtime/textwidth.h"
 
 #include <algorithm>
 #include <array>
@@ -24,13 +25,28 @@ constexpr std::size_t LeaderNameLimit = 13;
 // line until the next written one: one depth notice per such run.
 bool DepthNoticeShown = false;
 
+// Names are measured in bytes (the Windows form) or in display columns.
+bool ByteWidths = false;
+
+runtime::TextFit FitName(std::string_view name, std::size_t columns) {
+    if (!ByteWidths) return runtime::FitColumns(name, columns);
+    std::size_t n = std::min(name.size(), columns);
+    return {n, n};
+}
+
+std::size_t NameColumns(std::string_view name) {
+    return ByteWidths ? name.size() : runtime::TextColumns(name);
+}
+
 // A line under construction: program text, a file-system name, program text.
-// The name is kept apart so that a console can show it safely.
+// The name is kept apart so that a console can show it safely; program text
+// takes one column per byte.
 struct LineText {
     std::string_view Head;
     std::string_view Name;
     std::string_view Tail;
-    std::size_t Length() const { return Head.size() + Name.size() + Tail.size(); }
+    std::size_t NameWidth = 0;
+    std::size_t Columns() const { return Head.size() + NameWidth + Tail.size(); }
 };
 
 // The report's own state: the glyphs of the display profile, the text of each
@@ -44,17 +60,28 @@ std::array<std::string, SegmentCount + 1> LevelSegments;
 std::string Prefix;
 std::uint8_t SavedAttr = 0;
 
+void WriteWhole(const LineText& text) {
+    auto& out = runtime::StdOut();
+    out.Write(text.Head);
+    out.WriteName(text.Name);
+    out.Write(text.Tail);
+}
+
+// Writes the first `limit` columns of the line. A character that does not fit
+// whole is left out and the column it leaves is a blank.
 void WriteCut(const LineText& text, std::size_t limit) {
     auto& out = runtime::StdOut();
-    std::size_t left = limit;
-    auto take = [&left](std::string_view s) {
-        std::string_view part = s.substr(0, std::min(left, s.size()));
-        left -= part.size();
-        return part;
-    };
-    out.Write(take(text.Head));
-    out.WriteName(take(text.Name));
-    out.Write(take(text.Tail));
+    std::string_view head = text.Head.substr(0, std::min(limit, text.Head.size()));
+    out.Write(head);
+    std::size_t left = limit - head.size();
+    runtime::TextFit fit = FitName(text.Name, left);
+    out.WriteName(text.Name.substr(0, fit.Bytes));
+    left -= fit.Columns;
+    if (fit.Bytes < text.Name.size()) {
+        out.WriteFill(' ', left);
+        return;
+    }
+    out.Write(text.Tail.substr(0, std::min(left, text.Tail.size())));
 }
 
 void WriteRightAligned(const std::string& text, std::int32_t field) {
@@ -64,14 +91,17 @@ void WriteRightAligned(const std::string& text, std::int32_t field) {
 
 void PrintOverDeepLine(std::string_view path, std::string_view name) {
     auto& out = runtime::StdOut();
+    std::size_t columns = NameColumns(path) + NameColumns(name) + 2;
+    std::int32_t width = runtime::CheckedSub<std::int32_t>(OutputWidth, 1);
+    std::size_t fill = hexs::PadCount(columns, width);
+    MakeRoom(static_cast<std::int64_t>(columns + fill));
     SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
     crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
     out.Write('(');
     out.WriteName(path);
     out.WriteName(name);
     out.Write(')');
-    out.WriteFill(' ', hexs::PadCount(path.size() + name.size() + 2,
-                                      runtime::CheckedSub<std::int32_t>(OutputWidth, 1)));
+    out.WriteFill(' ', fill);
     out.WriteLn();
     NextLine();
     crt32_pipe::SetForeground(SavedAttr);
@@ -83,6 +113,10 @@ void UseGlyphs(const GlyphSet& set) {
     Glyphs = set;
 }
 
+void UseByteWidths(bool bytes) {
+    ByteWidths = bytes;
+}
+
 void ResetReport() {
     Glyphs = GlyphSet{};
     for (auto& segment : LevelSegments)
@@ -90,6 +124,7 @@ void ResetReport() {
     Prefix.clear();
     SavedAttr = 0;
     DepthNoticeShown = false;
+    ByteWidths = false;
 }
 
 std::string GroupThousands(std::int64_t value) {
@@ -130,28 +165,42 @@ void PrintDirLine(const DirLine& line) {
         Prefix.append(branch, 2);
         text.Head = Prefix;
         text.Name = line.Name;
-        if (line.ChildCount > 0 && !TreeOnly && line.Name.size() <= LeaderNameLimit) {
-            leader = DashSource.substr(0, LeaderNameLimit - line.Name.size());
-            leader += "---";
-            if (static_cast<std::int64_t>(text.Length() + leader.size()) < OutputWidth)
-                text.Tail = leader;
-        }
+    }
+    text.NameWidth = NameColumns(text.Name);
+    // The name and its leader take 16 columns together.
+    if (line.Level > 0 && line.ChildCount > 0 && !TreeOnly && text.NameWidth <= LeaderNameLimit) {
+        leader = DashSource.substr(0, LeaderNameLimit - text.NameWidth);
+        leader += "---";
+        if (static_cast<std::int64_t>(text.Columns() + leader.size()) < OutputWidth)
+            text.Tail = leader;
     }
     auto& out = runtime::StdOut();
     std::int32_t lastFull = static_cast<std::int32_t>(DrawDepth) - 1;
     bool full =
         !TreeOnly && (line.Level < lastFull || (line.Level == lastFull && line.ChildCount == 0));
     if (full) {
-        std::int64_t dashes = static_cast<std::int64_t>(
-                                  runtime::CheckedSub<std::int32_t>(OutputWidth, ColumnsWidth)) -
-                              static_cast<std::int64_t>(text.Length());
-        WriteCut(text, text.Length());
-        out.WriteFill('-', dashes > 0 ? static_cast<std::size_t>(dashes) : 0);
+        std::int64_t room = static_cast<std::int64_t>(
+                                runtime::CheckedSub<std::int32_t>(OutputWidth, ColumnsWidth)) -
+                            static_cast<std::int64_t>(text.Columns());
+        std::size_t dashes = room > 0 ? static_cast<std::size_t>(room) : 0;
+        std::string count = GroupThousands(line.FileCount);
+        std::string size = GroupThousands(line.FileBytes);
+        // A size that fills its field gets a blank of its own, so the two
+        // numbers never run together.
+        std::size_t gap = size.size() >= SizeField ? 1 : 0;
+        MakeRoom(static_cast<std::int64_t>(text.Columns() + dashes + 1 + gap +
+                                           std::max<std::size_t>(count.size(), CountField) +
+                                           std::max<std::size_t>(size.size(), SizeField)));
+        WriteWhole(text);
+        out.WriteFill('-', dashes);
         out.Write(static_cast<char>(Glyphs.Marker));
-        WriteRightAligned(GroupThousands(line.FileCount), CountField);
-        WriteRightAligned(GroupThousands(line.FileBytes), SizeField);
+        WriteRightAligned(count, CountField);
+        out.WriteFill(' ', gap);
+        WriteRightAligned(size, SizeField);
     } else {
-        WriteCut(text, OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0);
+        std::size_t limit = OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0;
+        MakeRoom(static_cast<std::int64_t>(std::min(limit, text.Columns())));
+        WriteCut(text, limit);
     }
     out.WriteLn();
     NextLine();
@@ -164,6 +213,13 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
         Prefix += static_cast<char>(Glyphs.Vert);
         Prefix += Indent;
     }
+    std::string sum = GroupThousands(total);
+    std::string alloc;
+    if (LogEnabled) alloc = " {alloc:" + std::to_string(AllocCount) + "}";
+    std::size_t label = name.empty()
+                            ? std::string_view("Total bytes: ").size()
+                            : std::string_view("Total in \"\": ").size() + NameColumns(name);
+    MakeRoom(static_cast<std::int64_t>(Prefix.size() + 3 + label + sum.size() + alloc.size()));
     out.Write(Prefix);
     const char corner[3] = {static_cast<char>(Glyphs.Last), static_cast<char>(Glyphs.Total), ' '};
     out.Write(std::string_view(corner, 3));
@@ -179,12 +235,8 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
     } else {
         out.Write("Total bytes: ");
     }
-    out.Write(GroupThousands(total));
-    if (LogEnabled) {
-        out.Write(" {alloc:");
-        out.WriteInt(AllocCount);
-        out.Write('}');
-    }
+    out.Write(sum);
+    out.Write(alloc);
     out.WriteLn();
     if (coloured) crt32_pipe::SetForeground(SavedAttr);
     NextLine();

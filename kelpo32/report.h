@@ -28,6 +28,9 @@ inline constexpr GlyphSet RedirectedGlyphs{
 
 // The glyphs of the display profile; every later line is drawn with them.
 void UseGlyphs(const GlyphSet& set);
+// How names are measured: in bytes, or (false) in the columns the platform
+// shows them in (runtime/textwidth.h).
+void UseByteWidths(bool bytes);
 // Gives the report's own state its value from before the program starts;
 // called by the tests' report set-up only, like ResetSharedState.
 void ResetReport();

@@ -7,6 +7,7 @@ bool NoWait = false;
 bool LogEnabled = false;
 bool OneFileSystem = false;
 bool DiskUsage = false;
+OutputFormat Format = OutputFormat::Text;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
 std::string StartNative;
@@ -22,6 +23,7 @@ runtime::TextOut LogFile;
 
 void ResetSharedState() {
     TreeOnly = NoWait = LogEnabled = OneFileSystem = DiskUsage = false;
+    Format = OutputFormat::Text;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     StartNative.clear();

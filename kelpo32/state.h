@@ -13,11 +13,17 @@ namespace kelpo32 {
 
 inline constexpr std::int32_t NoDepthLimit = 2147483647;
 
+// The form of the report (--format). Text: the platform's text (on POSIX the
+// locale's characters, widths in display columns, LF); Windows: the Windows
+// program's bytes, which the Windows build always writes for Text too.
+enum class OutputFormat : std::uint8_t { Text, Windows, Json, Tsv, Ncdu };
+
 extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
 extern bool OneFileSystem; // directories on another file system are not entered
 extern bool DiskUsage;     // a file counts the space it takes on disk, not its size
+extern OutputFormat Format;
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
 extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)

@@ -34,7 +34,12 @@ Result = collections.namedtuple("Result", "rc out err")
 PtyResult = collections.namedtuple("PtyResult", "rc raw err mode_before mode_after")
 
 
-def command(args):
+def command(args, form="windows"):
+    """The command line of a run. `form`: the --format the POSIX build is given
+    (None: none); the byte-exact cases run in the Windows form, which the
+    Windows build always writes."""
+    if form is not None and not WINDOWS:
+        args = ["--format=" + form] + list(args)
     return ([RUNNER] if RUNNER else []) + [EXE] + [str(a) for a in args]
 
 
@@ -44,9 +49,9 @@ def environment(extra):
 
 
 def run(args=(), cwd=None, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=120,
-        user=None, env=None, preexec_fn=None):
+        user=None, env=None, preexec_fn=None, form="windows"):
     """Runs the program with output redirected; returns exit code and bytes."""
-    cmd = command(args)
+    cmd = command(args, form)
     if user is not None:
         cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + cmd
     proc = subprocess.run(cmd, cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
@@ -74,7 +79,7 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
         os.setsid()
         fcntl.ioctl(0 if stdin_tty else 1, termios.TIOCSCTTY, 0)
 
-    proc = subprocess.Popen(command(args), cwd=cwd, env=env,
+    proc = subprocess.Popen(command(args, None), cwd=cwd, env=env,
                             stdin=slave if stdin_tty else subprocess.DEVNULL,
                             stdout=slave, stderr=subprocess.PIPE,
                             preexec_fn=make_controlling)

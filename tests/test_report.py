@@ -141,15 +141,20 @@ class Lines(kelpo.Case):
 
     def test_large_counts_and_sizes_push_the_line_longer(self):
         many = {"f%05d" % i: 0 for i in range(10000)}
-        out = self.report({"MANY": many, "BIG": {"five": 5000000000}, "HUGE": {"t": 10**12}},
-                          "/W80")
+        out = self.report({"MANY": many, "BIG": {"five": 5000000000}, "HUGE": {"t": 10**12},
+                           "NINE": {"n": 10**10 - 1}, "TEN": {"g": 10**10}}, "/W80")
         by_name = {l.split(b"\x97")[1][:4]: l for l in out if b"\x97" in l}
         self.assertTrue(by_name[b"MANY"].endswith(b">10,000             0"))
         self.assertEqual(len(by_name[b"MANY"]), 80)
         self.assertTrue(by_name[b"BIG-"].endswith(b">    1 5,000,000,000"))
-        self.assertTrue(by_name[b"HUGE"].endswith(b">    11000,000,000,000"))
-        self.assertEqual(len(by_name[b"HUGE"]), 81)
-        self.assertEqual(out[-1], b"+\xbb Total bytes: 1005,000,000,000")
+        self.assertTrue(by_name[b"NINE"].endswith(b">    1 9,999,999,999"))
+        self.assertEqual(len(by_name[b"NINE"]), 79)
+        # A size that fills its field keeps a blank of its own before it.
+        self.assertTrue(by_name[b"TEN-"].endswith(b">    1 10,000,000,000"))
+        self.assertEqual(len(by_name[b"TEN-"]), 80)
+        self.assertTrue(by_name[b"HUGE"].endswith(b">    1 1000,000,000,000"))
+        self.assertEqual(len(by_name[b"HUGE"]), 82)
+        self.assertEqual(out[-1], b"+\xbb Total bytes: 1024,999,999,999")
 
     def test_leaders_by_name_length(self):
         out = self.report({"A" * 13: {"x": {}}, "B" * 14: {"y": {}}, "C" * 12: {"z": {}}}, "/W80")

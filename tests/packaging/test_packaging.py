@@ -27,11 +27,15 @@ import xml.etree.ElementTree as ET
 import zipfile
 
 ARGS = None
-HELP_TITLE = b"KELPO V1.6 2015/09/06  Command Line Parameters:\r\n"
 
 
 def platform():
     return os.environ.get("KELPO32_PLATFORM", "posix")
+
+
+# Line ends of standard output: the POSIX build writes text with LF.
+EOL = b"\r\n" if platform() == "win32" else b"\n"
+HELP_TITLE = b"KELPO V1.6 2015/09/06  Command Line Parameters:" + EOL
 
 
 def program_command(exe, *args):
@@ -143,11 +147,11 @@ class InstallTest(unittest.TestCase):
                     inst = run_program(self.installed, *args, cwd=tree)
                     self.assertEqual(built.returncode, 0, built.stderr)
                     self.assertEqual(inst.returncode, 0, inst.stderr)
-                    self.assertTrue(inst.stdout.startswith(b"Kelpo32\r\nROOT"), inst.stdout)
+                    self.assertTrue(inst.stdout.startswith(b"Kelpo32" + EOL + b"ROOT"), inst.stdout)
                     self.assertEqual(inst.stdout, built.stdout)
                     if not args:
                         self.assertTrue(inst.stdout.endswith(
-                            f"Total bytes: {total:,}\r\n".encode()), inst.stdout)
+                            f"Total bytes: {total:,}".encode() + EOL), inst.stdout)
 
 
 class ManualTest(unittest.TestCase):
