@@ -27,6 +27,32 @@ constexpr const char* HelpLines[] = {
     "/Vnn  -  deepest level to list",
 };
 
+// The forms of the output, by their names for "--format=".
+struct FormatName {
+    std::string_view Name;
+    OutputFormat Value;
+};
+constexpr FormatName FormatNames[] = {
+    {"text", OutputFormat::Text}, {"windows", OutputFormat::Windows}, {"json", OutputFormat::Json},
+    {"tsv", OutputFormat::Tsv},   {"ncdu", OutputFormat::Ncdu},
+};
+constexpr std::string_view FormatPrefix = "format=";
+
+void ChooseFormat(std::string_view value) {
+    for (const FormatName& f : FormatNames)
+        if (f.Name == value) {
+            Format = f.Value;
+            return;
+        }
+    std::string valid;
+    for (const FormatName& f : FormatNames)
+        valid.append(valid.empty() ? "" : ", ").append(f.Name);
+    runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
+                         "' for '--format'\nValid arguments are: " + valid +
+                         "\nTry 'kelpo32 --help' for more information.\n");
+    runtime::Halt(2);
+}
+
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
     runtime::StdOut().WriteLn();
@@ -61,9 +87,19 @@ void WriteHelp() {
 void CheckLongOptions() {
     for (const std::string& name : CmdLin::LongOptions()) {
         if (name == "help" || name == "version" || name == "one-file-system") continue;
+        if (name == "no-progress") {
+            NoProgress = true;
+            continue;
+        }
+        if (name.starts_with(FormatPrefix)) {
+            ChooseFormat(std::string_view(name).substr(FormatPrefix.size()));
+            continue;
+        }
         runtime::WriteStdErr("kelpo32: unknown option '--" + name + "'\n" + HelpTitle + "\n");
         runtime::Halt(2);
     }
+    // "/J" is "--format=json" on both builds.
+    if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;
     if (CmdLin::HasLongOption("version")) {
         WriteLine("kelpo32 " KELPO32_VERSION);
         runtime::Halt(0);

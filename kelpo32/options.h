@@ -4,7 +4,8 @@
 namespace kelpo32 {
 
 // The long options of the platform: an unknown one ends the run with exit
-// code 2, "--version" prints the version. Runs before the banner.
+// code 2, "--version" prints the version, "--format=NAME" and "/J" choose the
+// output's form. Runs before the banner.
 void CheckLongOptions();
 void ParseOptions();
 void Set132Columns();

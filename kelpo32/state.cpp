@@ -6,6 +6,8 @@ bool TreeOnly = false;
 bool NoWait = false;
 bool LogEnabled = false;
 bool OneFileSystem = false;
+OutputFormat Format = OutputFormat::Text;
+bool NoProgress = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
 std::string StartNative;
@@ -20,7 +22,8 @@ std::int32_t AllocPeak = 0;
 runtime::TextOut LogFile;
 
 void ResetSharedState() {
-    TreeOnly = NoWait = LogEnabled = OneFileSystem = false;
+    TreeOnly = NoWait = LogEnabled = OneFileSystem = NoProgress = false;
+    Format = OutputFormat::Text;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     StartNative.clear();

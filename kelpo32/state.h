@@ -13,10 +13,16 @@ namespace kelpo32 {
 
 inline constexpr std::int32_t NoDepthLimit = 2147483647;
 
+// The form of the output: the report (Text; Windows writes the Windows build's
+// redirected bytes) or one of the exports.
+enum class OutputFormat : std::uint8_t { Text, Windows, Json, Tsv, Ncdu };
+
 extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
 extern bool OneFileSystem; // directories on another file system are not entered
+extern OutputFormat Format;
+extern bool NoProgress; // no status line on standard error
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
 extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)

@@ -39,7 +39,15 @@ std::int64_t OpenFileLimit();
 std::int32_t OnlineProcessors();
 
 // Writes a message to standard error, unbuffered; failures are ignored.
+// The hook, when set, runs first (the status line erases itself there).
 void WriteStdErr(std::string_view text);
+void SetStdErrHook(void (*hook)());
+// Writes to standard error without running the hook.
+void WriteStdErrDirect(std::string_view text);
+// Whether standard error is a terminal (POSIX) or a console (Windows), and
+// its width in columns (80 when it tells none).
+bool StdErrIsTerminal();
+std::int32_t StdErrColumns();
 
 // Reads one line from standard input and discards it (waits for Enter).
 void ReadStdInLine();

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,7 +151,30 @@ std::int32_t OnlineProcessors() {
     return n < 1 ? 1 : static_cast<std::int32_t>(std::min(n, 1024L));
 }
 
+namespace {
+void (*StdErrHook)() = nullptr;
+} // namespace
+
+void SetStdErrHook(void (*hook)()) {
+    StdErrHook = hook;
+}
+
 void WriteStdErr(std::string_view text) {
+    if (StdErrHook != nullptr) StdErrHook();
+    WriteStdErrDirect(text);
+}
+
+bool StdErrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::int32_t StdErrColumns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+void WriteStdErrDirect(std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;
