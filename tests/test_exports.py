@@ -1,0 +1,216 @@
+"""The exports: JSON Lines, TSV and the ncdu export agree with the report of the
+same tree; names of any bytes survive; the status line on standard error."""
+
+import json
+import os
+import pty
+import re
+import select
+import shutil
+import subprocess
+import time
+
+import kelpo
+from test_walk import random_tree
+
+# Every byte that needs care in a name: quote, backslash, control characters,
+# TAB and LF, DEL, invalid UTF-8 (a lone byte, a cut sequence, a surrogate).
+TROUBLE = b'q"b\\s\x01\x1f\t\n\r\x7f\xff\xe6\x97\xed\xa0\x80\xc3\xa9'
+
+DIR_LINE = re.compile(rb">\s*([\d,]+)\s+([\d,]+)$")
+TOTAL_LINE = re.compile(rb"(?:Total in \".*\"|Total bytes): ([\d,]+)$")
+
+
+def number(text):
+    return int(text.replace(b",", b""))
+
+
+def walk_order(objects):
+    """The objects of JSON Lines (children before their parent) in the order
+    of the report (a parent before its children), each with its children."""
+    stack = []
+    for o in objects:
+        o["children"] = []
+        while stack and stack[-1]["depth"] == o["depth"] + 1:
+            o["children"].insert(0, stack.pop())
+        stack.append(o)
+    assert len(stack) == 1, [s["path"] for s in stack]
+    order = []
+
+    def visit(o):
+        order.append(o)
+        for c in o["children"]:
+            visit(c)
+    visit(stack[0])
+    return order
+
+
+def tsv_path(text):
+    """The bytes of a TSV path field."""
+    out = bytearray()
+    i = 0
+    simple = {ord("t"): b"\t", ord("n"): b"\n", ord("r"): b"\r", ord("\\"): b"\\"}
+    while i < len(text):
+        if text[i] == 0x5C:
+            if text[i + 1] == ord("x"):
+                out += bytes([int(text[i + 2:i + 4], 16)])
+                i += 4
+            else:
+                out += simple[text[i + 1]]
+                i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return bytes(out)
+
+
+class Exports(kelpo.Case):
+    def tree(self, seed):
+        root = os.path.join(self.dir, "t%d" % seed)
+        random_tree(root, seed)
+        odd = os.path.join(os.fsencode(root), b"d0" if seed % 2 else b"", TROUBLE)
+        os.makedirs(odd, exist_ok=True)
+        with open(os.path.join(odd, b"f"), "wb") as f:
+            f.truncate(77)
+        return root
+
+    def export(self, fmt, args, root):
+        res = kelpo.run(["--format=" + fmt] + args + [root], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        return res.out
+
+    def test_json_and_tsv_agree_with_the_report(self):
+        self.native_only()
+        for seed in (1, 2):
+            root = self.tree(seed)
+            for args in ([], ["/V2"]):
+                report = kelpo.run(["--format=windows"] + args + [root], cwd=self.dir)
+                self.assertEqual(report.rc, 0, report.err)
+                lines = kelpo.lines(report.out)
+                shown = [DIR_LINE.search(l) for l in lines[1:]
+                         if b"Total" not in l and not re.fullmatch(rb"(\|\.\.\.)*", l)]
+                totals = [number(m.group(1)) for m in map(TOTAL_LINE.search, lines) if m]
+
+                text = self.export("json", args, root)
+                self.assertTrue(text.endswith(b"\n"))
+                objects = [json.loads(l) for l in text.split(b"\n")[:-1]]
+                order = walk_order(objects)
+                self.assertEqual(len(order), len(shown))
+                for o, m in zip(order, shown):
+                    if m:  # an over-deep line shows no numbers
+                        self.assertEqual((o["files"], o["bytes"]),
+                                         (number(m.group(1)), number(m.group(2))), o["path"])
+                    self.assertEqual(len(o["children"]) if not args else o["dirs"], o["dirs"])
+                # Total lines: directories with subdirectories above the drawn depth.
+                self.assertEqual([o["total_bytes"] for o in objects
+                                  if o["dirs"] > 0 and o["depth"] < 60], totals)
+                if not args:
+                    for o in objects:
+                        self.assertEqual(o["total_files"],
+                                         o["files"] + sum(c["total_files"] for c in o["children"]))
+                        self.assertEqual(o["total_dirs"],
+                                         sum(1 + c["total_dirs"] for c in o["children"]))
+                        self.assertEqual(o["total_bytes"],
+                                         o["bytes"] + sum(c["total_bytes"] for c in o["children"]))
+                    self.assertEqual(order[0]["path"], root)
+                    self.assertEqual(order[0]["depth"], 0)
+
+                # TSV: the same directories, numbers and paths, one per line.
+                rows = self.export("tsv", args, root).split(b"\n")[:-1]
+                self.assertEqual(len(rows), len(objects))
+                for row, o in zip(rows, objects):
+                    fields = row.split(b"\t")
+                    self.assertEqual(len(fields), 5, row)
+                    self.assertEqual([int(f) for f in fields[:4]],
+                                     [o["total_bytes"], o["total_files"], o["bytes"], o["files"]])
+                    self.assertEqual(tsv_path(fields[4]), os.fsencode(o["path"]))
+
+    def test_a_name_of_every_troublesome_byte_names_its_directory(self):
+        self.native_only()
+        root = self.tree(3)
+        text = self.export("json", [], root)
+        found = [os.fsencode(json.loads(l)["path"]) for l in text.split(b"\n")[:-1]
+                 if TROUBLE in os.fsencode(json.loads(l)["path"])]
+        self.assertEqual(len(found), 1)
+        self.assertTrue(os.path.isfile(os.path.join(found[0], b"f")))
+        text.decode("utf-8")  # invalid bytes are escapes, valid UTF-8 stays
+
+    def test_json_has_no_banner_and_keeps_the_log(self):
+        self.native_only()
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {"f": 3}, "g": 4})
+        res = kelpo.run(["/J", "/L", "/T", "/W40", "T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        self.assertEqual([json.loads(l)["path"] for l in res.out.decode().splitlines()],
+                         ["T/a", "T"])
+        self.assertIn(b"Level: 1", open(os.path.join(self.dir, "logfile.txt"), "rb").read())
+        bad = kelpo.run(["--format=xml", "T"], cwd=self.dir)
+        self.assertEqual(bad.rc, 2)
+        self.assertEqual(bad.err.splitlines(), [
+            b"kelpo32: invalid argument 'xml' for '--format'",
+            b"Valid arguments are: text, windows, json, tsv, ncdu",
+            b"Try 'kelpo32 --help' for more information."])
+
+
+class Progress(kelpo.Case):
+    def run_redirected(self, args, stderr_tty):
+        """Runs a report into a pipe that is read only after a pause, so the
+        run lasts long enough for the status line; standard error on a
+        pseudo-terminal or a file."""
+        master, slave = pty.openpty()
+        kelpo.set_winsize(slave, 60, 24)
+        errfile = os.path.join(self.dir, "err")
+        err = slave if stderr_tty else open(errfile, "wb")
+        r, w = os.pipe()
+        proc = subprocess.Popen(kelpo.command(args), cwd=self.dir, stdin=subprocess.DEVNULL,
+                                stdout=w, stderr=err,
+                                env=kelpo.environment({"KELPO32_THREADS": "1"}))
+        os.close(w)
+        if not stderr_tty:
+            err.close()
+        time.sleep(1.0)
+        raw = b""
+        start = time.monotonic()
+        while time.monotonic() - start < 60:
+            ready, _, _ = select.select([r, master], [], [], 0.2)
+            done = False
+            for f in ready:
+                try:
+                    data = os.read(f, 65536)
+                except OSError:
+                    data = b""
+                if f == master:
+                    raw += data
+                elif not data:
+                    done = True
+            if done:
+                break
+        proc.wait(timeout=60)
+        while select.select([master], [], [], 0.1)[0]:
+            raw += os.read(master, 65536)
+        os.close(r)
+        os.close(master)
+        os.close(slave)
+        if not stderr_tty:
+            with open(errfile, "rb") as f:
+                raw = f.read()
+        return proc.returncode, raw
+
+    def test_status_line_on_a_terminal_erased_at_the_end(self):
+        self.native_only()
+        kelpo.make_tree(os.path.join(self.dir, "T"),
+                        {"dir%04d" % i + "x" * 60: {"f": i} for i in range(4000)})
+        rc, raw = self.run_redirected(["T"], True)
+        self.assertEqual(rc, 0)
+        self.assertRegex(raw, rb"\r[\d,]+ dirs, [\d,]+ files, [\d,]+ bytes, 0:0\d  T/dir")
+        self.assertTrue(raw.endswith(b" \r"), raw[-80:])
+        self.assertEqual(kelpo.screen(raw, 60, 24), [""] * 24)
+        for line in raw.split(b"\r"):
+            self.assertLessEqual(len(line), 59)
+        rc, raw = self.run_redirected(["--no-progress", "T"], True)
+        self.assertEqual((rc, raw), (0, b""))
+        rc, raw = self.run_redirected(["T"], False)
+        self.assertEqual((rc, raw), (0, b""))
+
+
+if __name__ == "__main__":
+    kelpo.main()
