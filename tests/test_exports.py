@@ -151,6 +151,21 @@ class Exports(kelpo.Case):
             b"Try 'kelpo32 --help' for more information."])
 
 
+class WindowsNames(kelpo.Case):
+    def test_json_gives_the_real_names_in_utf8(self):
+        from test_names import hostile_tree
+        root = kelpo.make_tree(os.path.join(self.dir, "T"), hostile_tree())
+        res = kelpo.run(["/J", "T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        objects = [json.loads(l) for l in res.out.decode("utf-8").splitlines()]
+        top = {o["path"]: o for o in objects if o["depth"] == 1}
+        self.assertEqual(sorted(top), sorted("T" + kelpo.SEP + n for n in os.listdir(root)))
+        for path, o in top.items():
+            name = path.split(kelpo.SEP, 1)[1]
+            sizes = [e.stat().st_size for e in os.scandir(os.path.join(root, name)) if e.is_file()]
+            self.assertEqual((o["files"], o["bytes"]), (len(sizes), sum(sizes)), name)
+
+
 class Progress(kelpo.Case):
     def run_redirected(self, args, stderr_tty):
         """Runs a report into a pipe that is read only after a pause, so the
