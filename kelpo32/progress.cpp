@@ -75,7 +75,8 @@ void AppendShown(std::string& out, std::string_view path, std::size_t room) {
         if (c >= 0xC2 && c <= 0xF4) {
             n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
             for (std::size_t k = 1; k < n; ++k)
-                if (i + k >= path.size() || (static_cast<unsigned char>(path[i + k]) & 0xC0) != 0x80)
+                if (i + k >= path.size() ||
+                    (static_cast<unsigned char>(path[i + k]) & 0xC0) != 0x80)
                     n = 1;
         }
         std::size_t cols = n == 1 ? 1 : 2;

@@ -165,8 +165,7 @@ bool StdErrIsTerminal() {
 
 std::int32_t StdErrColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) &&
-        info.dwSize.X > 0)
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0)
         return info.dwSize.X;
     return 80;
 }
