@@ -35,6 +35,13 @@ int RunOnLargeStack(int (*fn)());
 // there is no limit).
 std::int64_t OpenFileLimit();
 
+// The size and the space on disk of the file or directory at `path` (empty:
+// the current directory; `native`, when not empty, is the same in the
+// platform's own form), as the walk opens it; false when
+// the system does not tell.
+bool PathSizes(const std::string& path, const std::string& native, std::uint64_t& size,
+               std::uint64_t& diskBytes);
+
 // The number of processors online (at least 1).
 std::int32_t OnlineProcessors();
 

@@ -151,6 +151,15 @@ std::int32_t OnlineProcessors() {
     return n < 1 ? 1 : static_cast<std::int32_t>(std::min(n, 1024L));
 }
 
+bool PathSizes(const std::string& path, const std::string&, std::uint64_t& size,
+               std::uint64_t& diskBytes) {
+    struct stat st {};
+    if (::stat(path.empty() ? "." : path.c_str(), &st) != 0) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    diskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
+    return true;
+}
+
 namespace {
 void (*StdErrHook)() = nullptr;
 } // namespace

@@ -145,6 +145,11 @@ std::int32_t OnlineProcessors() {
                : static_cast<std::int32_t>(std::min<DWORD>(info.dwNumberOfProcessors, 1024));
 }
 
+bool PathSizes(const std::string&, const std::string&, std::uint64_t&, std::uint64_t&) {
+    // A directory's own size is 0 in every Windows listing.
+    return false;
+}
+
 namespace {
 void (*StdErrHook)() = nullptr;
 } // namespace

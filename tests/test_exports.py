@@ -151,6 +151,61 @@ class Exports(kelpo.Case):
             b"Try 'kelpo32 --help' for more information."])
 
 
+def ncdu_dirs(node, path, out):
+    """Every directory of an ncdu export below `node` (its array) as
+    path -> (info, files, their bytes)."""
+    info, items = node[0], node[1:]
+    files = [i for i in items if isinstance(i, dict)]
+    out[path] = (info, len(files), sum(f.get("asize", 0) for f in files))
+    for sub in items:
+        if isinstance(sub, list):
+            ncdu_dirs(sub, path + b"/" + os.fsencode(sub[0]["name"]), out)
+    return out
+
+
+class Ncdu(kelpo.Case):
+    def test_export_agrees_with_json_lines_and_imports(self):
+        self.native_only()
+        root = os.path.join(self.dir, "T")
+        random_tree(root, 5)
+        os.makedirs(os.path.join(root, "h"))
+        with open(os.path.join(root, "h", "big"), "wb") as f:
+            f.truncate(10 ** 6)
+        os.link(os.path.join(root, "h", "big"), os.path.join(root, "big-again"))
+        os.mkfifo(os.path.join(root, "h", "fifo"))
+        res = kelpo.run(["--format=ncdu", "T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        data = json.loads(res.out)
+        self.assertEqual(data[:2], [1, 2])
+        self.assertEqual(data[2]["progname"], "kelpo32")
+        self.assertEqual(data[3][0]["name"], "T")
+        self.assertIn("dev", data[3][0])
+        dirs = ncdu_dirs(data[3], b"T", {})
+        lines = kelpo.run(["/J", "T"], cwd=self.dir).out.decode().splitlines()
+        objects = {os.fsencode(o["path"]): o for o in map(json.loads, lines)}
+        self.assertEqual(sorted(dirs), sorted(objects))
+        for path, (info, files, size) in dirs.items():
+            self.assertEqual((files, size), (objects[path]["files"], objects[path]["bytes"]), path)
+        items = {i["name"]: i for i in data[3][1:] if isinstance(i, dict)}
+        self.assertEqual((items["big-again"]["nlink"], items["big-again"]["asize"]), (2, 10 ** 6))
+        h = [d for d in data[3][1:] if isinstance(d, list) and d[0]["name"] == "h"][0]
+        self.assertTrue([i for i in h[1:] if i["name"] == "fifo"][0]["notreg"])
+        self.assertTrue(all(i.get("notreg") for i in data[3][1:] if isinstance(i, dict)
+                            and os.path.islink(os.path.join(root, i["name"]))))
+
+        if not shutil.which("gdu"):
+            self.skipTest("gdu is not installed (./run-tests.sh installs it): import not checked")
+        export = os.path.join(self.dir, "scan.json")
+        with open(export, "wb") as f:
+            f.write(res.out)
+        # Its own scan and the import show the same apparent sizes.
+        own = subprocess.run(["gdu", "-n", "-a", "T"], cwd=self.dir, capture_output=True)
+        imported = subprocess.run(["gdu", "-n", "-a", "-f", export], cwd=self.dir,
+                                  capture_output=True)
+        self.assertEqual(imported.returncode, 0, imported.stderr)
+        self.assertEqual(imported.stdout, own.stdout)
+
+
 class WindowsNames(kelpo.Case):
     def test_json_gives_the_real_names_in_utf8(self):
         from test_names import hostile_tree
