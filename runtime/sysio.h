@@ -34,6 +34,9 @@ int RunOnLargeStack(int (*fn)());
 // How many files the process may hold open at once (a large number where
 // there is no limit).
 std::int64_t OpenFileLimit();
+// How many more files the process may open now: the limit less every file
+// already open, those inherited from the parent included.
+std::int64_t FreeFileDescriptors();
 
 // The size and the space on disk of the file or directory at `path` (empty:
 // the current directory; `native`, when not empty, is the same in the
