@@ -9,32 +9,19 @@
 
 #include <charconv>
 #include <string>
-#include <vector>
 
 namespace kelpo32 {
 
 namespace {
 
 std::string Line;
-// Read-failure adapter: the reason the walk gave for each open directory
-// (empty when it was read); ReadFailed comes just before DirListed.
-std::string PendingError;
-std::vector<std::string> Errors;
 
 void Begin(std::string_view startPath) {
     SubtreeStart(startPath);
-    PendingError.clear();
-    Errors.clear();
-}
-
-void ReadFailed(const WalkDir&, std::string_view reason) {
-    PendingError = reason;
 }
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {
     SubtreeEnter(dir, listing);
-    Errors.push_back(std::move(PendingError));
-    PendingError.clear();
 }
 
 void Member(const char* name, std::int64_t value) {
@@ -44,8 +31,6 @@ void Member(const char* name, std::int64_t value) {
 
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     SubtreeTotals totals = SubtreeLeave();
-    std::string error = std::move(Errors.back());
-    Errors.pop_back();
     // Like the report's lines: only the levels it lists; totals count all.
     if (dir.Level >= MaxDepth) return;
     Line = "{\"path\":\"";
@@ -58,17 +43,17 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     Member(",\"total_files\":", totals.TotalFiles);
     Member(",\"total_bytes\":", total);
     Member(",\"total_dirs\":", totals.TotalDirs);
-    if (!error.empty()) {
+    // Listed but not read or not entered: why, in a few words.
+    if (listing.Problem != DirProblem::None) {
         Line += ",\"error\":\"";
-        AppendJsonString(Line, error, true);
+        AppendJsonString(Line, listing.Reason, true);
         Line += '"';
     }
     Line += "}\n";
     runtime::StdOut().WriteRaw(Line);
 }
 
-const Export Json{.Begin = Begin,
-                  .Events = {.ReadFailed = ReadFailed, .DirListed = DirListed, .DirDone = DirDone}};
+const Export Json{.Begin = Begin, .Events = {.DirListed = DirListed, .DirDone = DirDone}};
 
 } // namespace
 

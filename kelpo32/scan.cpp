@@ -71,9 +71,9 @@ void DirStart(const WalkDir& dir) {
     if (Chosen != nullptr && Chosen->Events.DirStart != nullptr) Chosen->Events.DirStart(dir);
 }
 
-void Entry(const WalkDir& dir, EntryKind kind, std::string_view name) {
-    if (LogEnabled) TraceEntry(dir, kind, name);
-    if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, kind, name);
+void Entry(const WalkDir& dir, const WalkEntry& entry) {
+    if (LogEnabled) TraceEntry(dir, entry);
+    if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, entry);
 }
 
 // Nothing is lost in silence: a directory that could not be read for a
@@ -86,8 +86,6 @@ void ReadFailed(const WalkDir& dir, std::string_view reason) {
     line += reason;
     line += "\n";
     runtime::WriteStdErr(line);
-    if (Chosen != nullptr && Chosen->Events.ReadFailed != nullptr)
-        Chosen->Events.ReadFailed(dir, reason);
 }
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {
@@ -144,6 +142,7 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     Chosen = ChosenExport();
     options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
     options.OneFileSystem = OneFileSystem;
+    options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.Threads = WalkThreads();
     if (Chosen != nullptr)
         Chosen->Begin(ExportStartPath());

@@ -94,6 +94,7 @@ struct WalkEvents {
 struct WalkOptions {
     bool EntryNames = false;    // deliver Entry events
     bool OneFileSystem = false; // do not enter directories on another device
+    bool DirectorySizes = false; // Entry events give subdirectories' sizes too
     std::int32_t Threads = 1;   // 1: the walk lists every directory itself
 };
 

@@ -66,6 +66,7 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
             }
             out.Fault = opened;
             if (out.Fault.Fault == runtime::DirFault::None && out.Problem == DirProblem::None) {
+                lister.reader_.StatDirectories = walk_.Options.DirectorySizes;
                 out.Fault = walk_.Source.StartReading(node->Handle.Get(), lister.reader_);
                 lister.reading_ = out.Fault.Fault == runtime::DirFault::None;
             }

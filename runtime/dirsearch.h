@@ -95,6 +95,8 @@ struct DirReader {
     std::size_t Pos = 0;
     std::size_t End = 0;
     bool Pending = false;
+    // Directories' own metadata too (their sizes), at one call each.
+    bool StatDirectories = false;
     // This listing's share of SearchCounts, added in at StopReading, so that
     // threads do not contend for the counters on every entry.
     std::uint64_t Entries = 0;

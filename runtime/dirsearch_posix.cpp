@@ -238,7 +238,7 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
         bool knownDir = ent->d_type == DT_DIR;
 #endif
         if (IsDotOrDotDot(name)) continue;
-        if (knownDir) {
+        if (knownDir && !reader.StatDirectories) {
             entry.Attr = AttrDirectory;
             entry.Size = 0;
             entry.DiskBytes = 0;
@@ -257,7 +257,7 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
             // Symbolic links are files of their own size; only real
             // directories are walked.
             entry.Attr = S_ISDIR(st.st_mode) ? AttrDirectory : 0;
-            entry.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+            entry.Size = static_cast<std::uint64_t>(st.st_size);
             entry.DiskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
             entry.Device = static_cast<std::uint64_t>(st.st_dev);
             entry.Inode = static_cast<std::uint64_t>(st.st_ino);
