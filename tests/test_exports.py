@@ -222,6 +222,22 @@ class Ncdu(kelpo.Case):
                          [l[1:] for l in own.stdout.splitlines()])
 
 
+class Unreadable(kelpo.Case):
+    def test_json_error_and_ncdu_read_error(self):
+        self.native_only()
+        os.chmod(self.dir, 0o755)
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"locked": {"x": {}}, "ok": {"f": 1}})
+        os.chmod(os.path.join(self.dir, "T", "locked"), 0)
+        user = 65534 if os.geteuid() == 0 else None
+        res = kelpo.run(["/J", "T"], cwd=self.dir, user=user)
+        self.assertEqual(res.rc, 0, res.err)
+        errors = {o["path"]: o.get("error") for o in map(json.loads, res.out.splitlines())}
+        self.assertEqual(errors, {"T/locked": "permission denied", "T/ok": None, "T": None})
+        res = kelpo.run(["--format=ncdu", "T"], cwd=self.dir, user=user)
+        dirs = ncdu_dirs(json.loads(res.out)[3], b"T", {})
+        self.assertEqual([p for p, d in dirs.items() if d[0].get("read_error")], [b"T/locked"])
+
+
 class WindowsNames(kelpo.Case):
     def test_json_gives_the_real_names_in_utf8(self):
         from test_names import hostile_tree
