@@ -134,12 +134,10 @@ void End() {
     Put("]\n");
 }
 
-const Export Ncdu{.Begin = Begin,
-                  .Events = {.DirStart = DirStart,
-                             .Entry = Entry,
-                             .DirListed = DirListed,
-                             .DirDone = DirDone},
-                  .End = End};
+const Export Ncdu{
+    .Begin = Begin,
+    .Events = {.DirStart = DirStart, .Entry = Entry, .DirListed = DirListed, .DirDone = DirDone},
+    .End = End};
 
 } // namespace
 

@@ -92,10 +92,10 @@ struct WalkEvents {
 };
 
 struct WalkOptions {
-    bool EntryNames = false;    // deliver Entry events
-    bool OneFileSystem = false; // do not enter directories on another device
+    bool EntryNames = false;     // deliver Entry events
+    bool OneFileSystem = false;  // do not enter directories on another device
     bool DirectorySizes = false; // Entry events give subdirectories' sizes too
-    std::int32_t Threads = 1;   // 1: the walk lists every directory itself
+    std::int32_t Threads = 1;    // 1: the walk lists every directory itself
 };
 
 // Walks the tree below `startDir` (empty: the current directory; `startNative`
