@@ -30,6 +30,9 @@ void ConsoleInit();
 void ConsoleDone();
 
 bool IsRedirected();
+// From now on standard output carries UTF-8 text of its own (an export): a
+// file or pipe gets its bytes unchanged, a console shows its characters.
+void PresentUtf8();
 void SetForeground(std::uint8_t colour);
 void RestoreAttr();
 void ClearToLineEnd();

@@ -345,6 +345,11 @@ bool IsRedirected() {
     return Redirected;
 }
 
+void PresentUtf8() {
+    // The text holds no control characters: a terminal may show it as it is.
+    runtime::StdOut().SetTranslator(nullptr);
+}
+
 void SetForeground(std::uint8_t colour) {
     CurrentAttr = ForegroundAttr(CurrentAttr, colour);
     ApplyAttr();

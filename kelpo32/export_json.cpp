@@ -50,7 +50,7 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
         Line += '"';
     }
     Line += "}\n";
-    runtime::StdOut().WriteRaw(Line);
+    runtime::StdOut().Write(Line);
 }
 
 const Export Json{.Begin = Begin, .Events = {.DirListed = DirListed, .DirDone = DirDone}};

@@ -39,7 +39,7 @@ std::string Item;
 std::string StartName;
 
 void Put(std::string_view text) {
-    runtime::StdOut().WriteRaw(text);
+    runtime::StdOut().Write(text);
 }
 
 void Number(const char* name, std::uint64_t value) {

@@ -66,7 +66,7 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     Line += '\t';
     AppendPath(Line, SubtreePath());
     Line += '\n';
-    runtime::StdOut().WriteRaw(Line);
+    runtime::StdOut().Write(Line);
 }
 
 const Export Tsv{.Begin = Begin, .Events = {.DirListed = DirListed, .DirDone = DirDone}};

@@ -144,9 +144,10 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.Threads = WalkThreads();
-    if (Chosen != nullptr)
+    if (Chosen != nullptr) {
+        crt32_pipe::PresentUtf8();
         Chosen->Begin(ExportStartPath());
-    else
+    } else
         StartReport();
     ProgressStart();
     total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);

@@ -253,6 +253,17 @@ class WindowsNames(kelpo.Case):
             self.assertEqual((o["files"], o["bytes"]), (len(sizes), sum(sizes)), name)
 
 
+class Console(kelpo.Case):
+    def test_json_on_a_terminal_is_text(self):
+        names = ["Привет", "日本語", "Café"]
+        kelpo.make_tree(os.path.join(self.dir, "T"), {n: {"f": 1} for n in names})
+        res = kelpo.run_pty(["/J", "T"], cwd=self.dir, cols=120, rows=25, stdin_tty=False)
+        self.assertEqual(res.rc, 0, res.err)
+        shown = [l for l in kelpo.screen(res.raw, 120, 25) if l.startswith("{")]
+        self.assertEqual(sorted(json.loads(l)["path"] for l in shown),
+                         sorted(["T"] + ["T" + kelpo.SEP + n for n in names]))
+
+
 class Progress(kelpo.Case):
     def run_redirected(self, args, stderr_tty):
         """Runs a report into a pipe that is read only after a pause, so the
