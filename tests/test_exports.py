@@ -47,21 +47,9 @@ def walk_order(objects):
 
 def tsv_path(text):
     """The bytes of a TSV path field."""
-    out = bytearray()
-    i = 0
-    simple = {ord("t"): b"\t", ord("n"): b"\n", ord("r"): b"\r", ord("\\"): b"\\"}
-    while i < len(text):
-        if text[i] == 0x5C:
-            if text[i + 1] == ord("x"):
-                out += bytes([int(text[i + 2:i + 4], 16)])
-                i += 4
-            else:
-                out += simple[text[i + 1]]
-                i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return bytes(out)
+    simple = {b"t": b"\t", b"n": b"\n", b"r": b"\r", b"\\": b"\\"}
+    return re.sub(rb"\\(x..|.)", lambda m: simple.get(m.group(1)) or bytes([int(m.group(1)[1:], 16)]),
+                  text, flags=re.S)
 
 
 class Exports(kelpo.Case):
@@ -142,13 +130,8 @@ class Exports(kelpo.Case):
         self.assertEqual(res.rc, 0, res.err)
         self.assertEqual([json.loads(l)["path"] for l in res.out.decode().splitlines()],
                          ["T/a", "T"])
-        self.assertIn(b"Level: 1", open(os.path.join(self.dir, "logfile.txt"), "rb").read())
-        bad = kelpo.run(["--format=xml", "T"], cwd=self.dir)
-        self.assertEqual(bad.rc, 2)
-        self.assertEqual(bad.err.splitlines(), [
-            b"kelpo32: invalid argument 'xml' for '--format'",
-            b"Valid arguments are: text, windows, json, tsv, ncdu",
-            b"Try 'kelpo32 --help' for more information."])
+        with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
+            self.assertIn(b"Level: 1", f.read())
 
 
 def ncdu_dirs(node, path, out):
