@@ -149,6 +149,8 @@ TEST(IsSwitchText, PlatformRule) {
         {"/132", true, true},
         {"/W", true, true},
         {"/W80", true, true},
+        {"/j", true, true},
+        {"/Json", true, false},
         {"/v-3", true, true},
         {"/W$50", true, true},
         {"/W2147483648", true, true},

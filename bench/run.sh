@@ -26,7 +26,9 @@
 # generator is unchanged), checks that the walkers agree on the byte total,
 # then times every command with hyperfine, warm (output to /dev/null) and
 # cold, and measures peak RSS with /usr/bin/time. Kelpo32 runs with
-# KELPO32_THREADS at 1, 2 and every core (the default). Prints a table:
+# KELPO32_THREADS at 1, 2 and every core (the default), and its exports
+# (--format=json, tsv, ncdu) at the default next to ncdu -o and gdu -o
+# writing the ncdu export. Prints a table:
 # median wall time warm and cold and their ratios to the floor, CPU time
 # (user + system, mean per warm run) and its ratio, peak RSS. On a busy
 # machine the CPU columns are the steadier ones. The full run also times
@@ -167,6 +169,10 @@ commands() {
         for n in "${SWEEP[@]}"; do
             NAMES+=("kelpo32 /N threads=$n"); CMDS+=("env KELPO32_THREADS=$n $k /N $t")
         done
+        # The exports, at the default thread count: against that report row.
+        for n in json tsv ncdu; do
+            NAMES+=("kelpo32 $n threads=$CORES"); CMDS+=("env KELPO32_THREADS=$CORES $k --format=$n $t")
+        done
     fi
     NAMES+=("floor"); CMDS+=("$(printf '%q' "$BIN/floor") $t")
     if command -v du >/dev/null; then
@@ -176,6 +182,8 @@ commands() {
     if command -v find >/dev/null; then NAMES+=("find -printf %s"); CMDS+=("find $t -printf '%s\n'"); fi
     if command -v tree >/dev/null; then NAMES+=("tree -a --du -s"); CMDS+=("tree -a --du -s $t"); fi
     if command -v gdu >/dev/null; then NAMES+=("gdu -n -p -c"); CMDS+=("gdu -n -p -c $t"); fi
+    # gdu writing the ncdu export (the ncdu row above writes it too).
+    if command -v gdu >/dev/null; then NAMES+=("gdu -o"); CMDS+=("gdu -n -o /dev/null $t"); fi
 }
 
 # ---- correctness -------------------------------------------------------------

@@ -35,6 +35,9 @@ bool IsRedirected();
 // byte 0 of an indent as a blank, lines ended by LF. Where the program's
 // bytes are the platform's own form (Windows) it changes nothing.
 void UseTextOutput();
+// From now on standard output carries UTF-8 text of its own (an export): a
+// file or pipe gets its bytes unchanged, a console shows its characters.
+void PresentUtf8();
 void SetForeground(std::uint8_t colour);
 void RestoreAttr();
 void ClearToLineEnd();

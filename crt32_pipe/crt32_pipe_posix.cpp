@@ -419,6 +419,11 @@ void UseTextOutput() {
     runtime::StdOut().SetTranslator(PresentFileText);
 }
 
+void PresentUtf8() {
+    // The text holds no control characters: a terminal may show it as it is.
+    runtime::StdOut().SetTranslator(nullptr);
+}
+
 void SetForeground(std::uint8_t colour) {
     CurrentAttr = ForegroundAttr(CurrentAttr, colour);
     ApplyAttr();

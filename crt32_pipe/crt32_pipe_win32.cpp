@@ -68,6 +68,15 @@ void ConsoleText(std::string& buffer, std::string_view bytes, bool) {
     AppendWide(buffer, runtime::win32::WideFromOem(bytes));
 }
 
+void ConsoleUtf8(std::string& buffer, std::string_view bytes, bool) {
+    if (bytes.empty()) return;
+    int len = runtime::CheckedRange<int>(bytes.size());
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), len, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), len, wide.data(), n);
+    AppendWide(buffer, wide);
+}
+
 // The characters of a native name whose OEM text takes `length` bytes; a
 // character whose text would be cut is left out.
 void ConsoleName(std::string& buffer, std::string_view native, std::size_t length) {
@@ -247,6 +256,10 @@ bool IsRedirected() {
 
 void UseTextOutput() {
     // Redirected output is the program's bytes, the Windows form.
+}
+
+void PresentUtf8() {
+    runtime::StdOut().SetTranslator(Redirected ? nullptr : ConsoleUtf8);
 }
 
 void SetForeground(std::uint8_t colour) {

@@ -89,9 +89,11 @@ void SetRedirectedProfile() {
 void RunBody() {
     auto& out = runtime::StdOut();
     CheckLongOptions();
-    WriteLine("Kelpo32");
+    // An export is its data alone: no banner, no widths, no colour, no pages.
+    bool report = Format == OutputFormat::Text || Format == OutputFormat::Windows;
+    if (report) WriteLine("Kelpo32");
     SetStartValues();
-    bool console = !crt32_pipe::IsRedirected();
+    bool console = report && !crt32_pipe::IsRedirected();
     if (console) crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
     if (CmdLin::ArgCount() >= 1) ParseOptions();
     if (LogEnabled) OpenLog();
@@ -101,7 +103,9 @@ void RunBody() {
         SetRedirectedProfile();
     std::int64_t grandTotal = 0;
     ScanDir(StartDir, grandTotal);
-    if (LogEnabled) {
+    if (LogEnabled && !report) {
+        LogFile.Close();
+    } else if (LogEnabled) {
         out.Write("Alloc:");
         out.WriteInt(AllocCount);
         out.Write("   max: ");

@@ -29,29 +29,26 @@ constexpr const char* HelpLines[] = {
     "/Vnn  -  deepest level to list",
 };
 
-// The forms --format names, in the order the error message lists them; a form
-// not built yet is refused like a name that is not in the table.
+// The forms of the output, by their names for "--format=".
 struct FormatName {
     std::string_view Name;
-    OutputFormat Form;
-    bool Built;
+    OutputFormat Value;
 };
-constexpr FormatName FormatNames[] = {{"text", OutputFormat::Text, true},
-                                      {"windows", OutputFormat::Windows, true},
-                                      {"json", OutputFormat::Json, false},
-                                      {"tsv", OutputFormat::Tsv, false},
-                                      {"ncdu", OutputFormat::Ncdu, false}};
+constexpr FormatName FormatNames[] = {
+    {"text", OutputFormat::Text}, {"windows", OutputFormat::Windows}, {"json", OutputFormat::Json},
+    {"tsv", OutputFormat::Tsv},   {"ncdu", OutputFormat::Ncdu},
+};
+constexpr std::string_view FormatPrefix = "format=";
 
-void ReadFormat(std::string_view value) {
-    std::string valid;
-    for (const FormatName& f : FormatNames) {
-        if (!f.Built) continue;
+void ChooseFormat(std::string_view value) {
+    for (const FormatName& f : FormatNames)
         if (f.Name == value) {
-            Format = f.Form;
+            Format = f.Value;
             return;
         }
-        valid += (valid.empty() ? "" : ", ") + std::string(f.Name);
-    }
+    std::string valid;
+    for (const FormatName& f : FormatNames)
+        valid.append(valid.empty() ? "" : ", ").append(f.Name);
     runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
                          "' for '--format'\nValid arguments are: " + valid +
                          "\nTry 'kelpo32 --help' for more information.\n");
@@ -94,6 +91,7 @@ constexpr const char* UsageLines[] = {
     "  /132        widen the report on a terminal to 132 columns",
     "  /Wnnn       fit redirected output to nnn columns (default 200)",
     "  /Vnn        list nn levels below DIRECTORY at most",
+    "  /J          JSON Lines, one object per directory (as --format=json)",
     "  /H, /?      the short help of the Windows program",
     "An argument that starts with \"/\" is a switch only in these forms.",
     "",
@@ -175,9 +173,12 @@ void WriteUsage() {
 void CheckLongOptions() {
     for (const std::string& name : CmdLin::LongOptions()) {
         if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+        if (name == "no-progress") NoProgress = true;
         if (name.starts_with("format"))
-            ReadFormat(std::string_view(name).substr(std::min<std::size_t>(name.size(), 7)));
+            ChooseFormat(std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
     }
+    // "/J" is "--format=json" on both builds.
+    if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;
     // Every later line is written in the chosen form.
     if (Format != OutputFormat::Windows) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.

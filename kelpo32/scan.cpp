@@ -1,6 +1,8 @@
 #include "kelpo32/scan.h"
 
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/exports.h"
+#include "kelpo32/progress.h"
 #include "kelpo32/report.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
@@ -16,6 +18,24 @@ namespace {
 
 constexpr std::int32_t DefaultThreadLimit = 16;
 
+// The export that takes the report's place, or none.
+const Export* Chosen = nullptr;
+
+const Export* ChosenExport() {
+    switch (Format) {
+    case OutputFormat::Json:
+        return &JsonLinesExport();
+    case OutputFormat::Tsv:
+        return &TsvExport();
+    case OutputFormat::Ncdu:
+        return &NcduExport();
+    case OutputFormat::Text:
+    case OutputFormat::Windows:
+        break;
+    }
+    return nullptr;
+}
+
 // The trace of the walk in logfile.txt.
 void TraceDirStart(const WalkDir& dir) {
     LogFile.Write("Level: ");
@@ -29,17 +49,17 @@ void TraceDirStart(const WalkDir& dir) {
     LogFile.Flush();
 }
 
-void TraceEntry(const WalkDir& dir, EntryKind kind, std::string_view name) {
-    if (kind == EntryKind::Directory) {
+void TraceEntry(const WalkDir& dir, const WalkEntry& entry) {
+    if (entry.Kind == EntryKind::Directory) {
         LogFile.Write("DIR: ");
-        LogFile.Write(name);
+        LogFile.Write(entry.Name);
         LogFile.WriteLn();
         return;
     }
-    if (kind == EntryKind::Skipped) LogFile.Write("LFNATTR: ");
+    if (entry.Kind == EntryKind::Skipped) LogFile.Write("LFNATTR: ");
     for (std::int32_t l = 0; l < dir.Level; ++l)
         LogFile.Write("  ");
-    LogFile.Write(name);
+    LogFile.Write(entry.Name);
     LogFile.WriteLn();
     LogFile.Flush();
 }
@@ -47,6 +67,13 @@ void TraceEntry(const WalkDir& dir, EntryKind kind, std::string_view name) {
 void DirStart(const WalkDir& dir) {
     Level = dir.Level;
     if (LogEnabled) TraceDirStart(dir);
+    ProgressDir(dir);
+    if (Chosen != nullptr && Chosen->Events.DirStart != nullptr) Chosen->Events.DirStart(dir);
+}
+
+void Entry(const WalkDir& dir, const WalkEntry& entry) {
+    if (LogEnabled) TraceEntry(dir, entry);
+    if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, entry);
 }
 
 // Nothing is lost in silence: a directory that could not be read for a
@@ -63,12 +90,19 @@ void ReadFailed(const WalkDir& dir, std::string_view reason) {
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {
     Level = dir.Level;
-    ReportDirListed(dir, listing);
+    ProgressListed(dir, listing);
+    if (Chosen != nullptr)
+        Chosen->Events.DirListed(dir, listing);
+    else
+        ReportDirListed(dir, listing);
 }
 
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     Level = dir.Level;
-    ReportDirDone(dir, listing, total);
+    if (Chosen != nullptr)
+        Chosen->Events.DirDone(dir, listing, total);
+    else
+        ReportDirDone(dir, listing, total);
 }
 
 [[noreturn]] void OutOfRecords() {
@@ -99,17 +133,26 @@ std::int32_t WalkThreads() {
 void ScanDir(const std::string& startDir, std::int64_t& total) {
     WalkEvents events;
     events.DirStart = DirStart;
-    events.Entry = TraceEntry;
+    events.Entry = Entry;
     events.ReadFailed = ReadFailed;
     events.DirListed = DirListed;
     events.DirDone = DirDone;
     events.OutOfRecords = OutOfRecords;
     WalkOptions options;
-    options.EntryNames = LogEnabled;
+    Chosen = ChosenExport();
+    options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
     options.OneFileSystem = OneFileSystem;
+    options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.Threads = WalkThreads();
-    StartReport();
+    if (Chosen != nullptr) {
+        crt32_pipe::PresentUtf8();
+        Chosen->Begin(ExportStartPath());
+    } else
+        StartReport();
+    ProgressStart();
     total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
+    ProgressEnd();
+    if (Chosen != nullptr && Chosen->End != nullptr) Chosen->End();
     Level = 0;
 }
 

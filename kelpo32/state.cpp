@@ -8,6 +8,7 @@ bool LogEnabled = false;
 bool OneFileSystem = false;
 bool DiskUsage = false;
 OutputFormat Format = OutputFormat::Text;
+bool NoProgress = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
 std::string StartNative;
@@ -22,7 +23,7 @@ std::int32_t AllocPeak = 0;
 runtime::TextOut LogFile;
 
 void ResetSharedState() {
-    TreeOnly = NoWait = LogEnabled = OneFileSystem = DiskUsage = false;
+    TreeOnly = NoWait = LogEnabled = OneFileSystem = DiskUsage = NoProgress = false;
     Format = OutputFormat::Text;
     MaxDepth = NoDepthLimit;
     StartDir.clear();

@@ -24,6 +24,7 @@ extern bool LogEnabled;
 extern bool OneFileSystem; // directories on another file system are not entered
 extern bool DiskUsage;     // a file counts the space it takes on disk, not its size
 extern OutputFormat Format;
+extern bool NoProgress; // no status line on standard error
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
 extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)

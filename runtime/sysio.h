@@ -34,12 +34,30 @@ int RunOnLargeStack(int (*fn)());
 // How many files the process may hold open at once (a large number where
 // there is no limit).
 std::int64_t OpenFileLimit();
+// How many more files the process may open now: the limit less every file
+// already open, those inherited from the parent included.
+std::int64_t FreeFileDescriptors();
+
+// The size and the space on disk of the file or directory at `path` (empty:
+// the current directory; `native`, when not empty, is the same in the
+// platform's own form), as the walk opens it; false when
+// the system does not tell.
+bool PathSizes(const std::string& path, const std::string& native, std::uint64_t& size,
+               std::uint64_t& diskBytes);
 
 // The number of processors online (at least 1).
 std::int32_t OnlineProcessors();
 
 // Writes a message to standard error, unbuffered; failures are ignored.
+// The hook, when set, runs first (the status line erases itself there).
 void WriteStdErr(std::string_view text);
+void SetStdErrHook(void (*hook)());
+// Writes to standard error without running the hook.
+void WriteStdErrDirect(std::string_view text);
+// Whether standard error is a terminal (POSIX) or a console (Windows), and
+// its width in columns (80 when it tells none).
+bool StdErrIsTerminal();
+std::int32_t StdErrColumns();
 
 // Reads one line from standard input and discards it (waits for Enter).
 void ReadStdInLine();

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,12 +147,71 @@ std::int64_t OpenFileLimit() {
     return static_cast<std::int64_t>(limit.rlim_cur);
 }
 
+namespace {
+
+// The descriptors open now, from the system's list where there is one.
+std::int64_t OpenDescriptors(std::int64_t limit) {
+    if (DIR* list = ::opendir("/proc/self/fd")) {
+        std::int64_t used = -1; // the list's own descriptor
+        while (const struct dirent* ent = ::readdir(list))
+            if (ent->d_name[0] != '.') ++used;
+        ::closedir(list);
+        if (used >= 0) return used;
+    }
+    // Otherwise probe each number; descriptors above the highest one worth
+    // probing are rare enough to ignore.
+    constexpr std::int64_t ProbeLimit = 65536;
+    std::int64_t used = 0;
+    for (std::int64_t fd = 0; fd < std::min(limit, ProbeLimit); ++fd)
+        if (::fcntl(static_cast<int>(fd), F_GETFD) != -1) ++used;
+    return used;
+}
+
+} // namespace
+
+std::int64_t FreeFileDescriptors() {
+    std::int64_t limit = OpenFileLimit();
+    return std::max<std::int64_t>(0, limit - OpenDescriptors(limit));
+}
+
 std::int32_t OnlineProcessors() {
     long n = ::sysconf(_SC_NPROCESSORS_ONLN);
     return n < 1 ? 1 : static_cast<std::int32_t>(std::min(n, 1024L));
 }
 
+bool PathSizes(const std::string& path, const std::string&, std::uint64_t& size,
+               std::uint64_t& diskBytes) {
+    struct stat st {};
+    if (::stat(path.empty() ? "." : path.c_str(), &st) != 0) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    diskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
+    return true;
+}
+
+namespace {
+void (*StdErrHook)() = nullptr;
+} // namespace
+
+void SetStdErrHook(void (*hook)()) {
+    StdErrHook = hook;
+}
+
 void WriteStdErr(std::string_view text) {
+    if (StdErrHook != nullptr) StdErrHook();
+    WriteStdErrDirect(text);
+}
+
+bool StdErrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::int32_t StdErrColumns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+void WriteStdErrDirect(std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;

@@ -137,6 +137,10 @@ std::int64_t OpenFileLimit() {
     return std::int64_t{1} << 24; // handles are limited by memory alone
 }
 
+std::int64_t FreeFileDescriptors() {
+    return OpenFileLimit();
+}
+
 std::int32_t OnlineProcessors() {
     SYSTEM_INFO info;
     ::GetSystemInfo(&info);
@@ -145,7 +149,37 @@ std::int32_t OnlineProcessors() {
                : static_cast<std::int32_t>(std::min<DWORD>(info.dwNumberOfProcessors, 1024));
 }
 
+bool PathSizes(const std::string&, const std::string&, std::uint64_t&, std::uint64_t&) {
+    // A directory's own size is 0 in every Windows listing.
+    return false;
+}
+
+namespace {
+void (*StdErrHook)() = nullptr;
+} // namespace
+
+void SetStdErrHook(void (*hook)()) {
+    StdErrHook = hook;
+}
+
 void WriteStdErr(std::string_view text) {
+    if (StdErrHook != nullptr) StdErrHook();
+    WriteStdErrDirect(text);
+}
+
+bool StdErrIsTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+std::int32_t StdErrColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0)
+        return info.dwSize.X;
+    return 80;
+}
+
+void WriteStdErrDirect(std::string_view text) {
     // The message is ANSI text; standard error shows it in the OEM code page.
     bool plain = std::all_of(text.begin(), text.end(),
                              [](char c) { return static_cast<unsigned char>(c) < 128; });

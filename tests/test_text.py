@@ -76,11 +76,11 @@ class ManyScripts(kelpo.Case):
 
     def test_format_names_a_form_or_is_refused(self):
         self.native_only()
-        for value in ("xml", "", "json"):
+        for value in ("xml", "", "JSON"):
             res = kelpo.run(["--format=" + value], cwd=self.dir, form=None)
             self.assertEqual((res.rc, res.out), (2, b""))
             self.assertEqual(res.err, b"kelpo32: invalid argument '%s' for '--format'\nValid "
-                             b"arguments are: text, windows\nTry 'kelpo32 --help' for more "
+                             b"arguments are: text, windows, json, tsv, ncdu\nTry 'kelpo32 --help' for more "
                              b"information.\n" % value.encode())
         res = kelpo.run(["--format=windows", "--format=text", "/T"], cwd=self.dir, form=None)
         self.assertEqual(res.out, b"Kelpo32\nROOT\n")  # the last one counts

@@ -1,0 +1,58 @@
+#include "kelpo32/jsontext.h"
+#include "kelpo32/progress.h"
+
+#include <gtest/gtest.h>
+
+namespace kelpo32 {
+namespace {
+
+TEST(JsonText, EscapesWhatJsonNeedsAndKeepsValidUtf8) {
+    struct Case {
+        std::string_view In;
+        std::string_view Escaped; // invalid bytes as \udcXX
+        std::string_view Raw;     // invalid bytes as they are
+    };
+    const Case cases[] = {
+        {"plain name.txt", "plain name.txt", "plain name.txt"},
+        {"q\"b\\", "q\\\"b\\\\", "q\\\"b\\\\"},
+        {std::string_view("\x00\x01\n\t\x1f\x7f", 6), "\\u0000\\u0001\\u000a\\u0009\\u001f\\u007f",
+         "\\u0000\\u0001\\u000a\\u0009\\u001f\\u007f"},
+        {"\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80", "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80",
+         "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80"},
+        // A lone byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.
+        {"\xff", "\\udcff", "\xff"},
+        {"a\xe6\x97", "a\\udce6\\udc97", "a\xe6\x97"},
+        {"\xc0\xaf", "\\udcc0\\udcaf", "\xc0\xaf"},
+        {"\xed\xa0\x80", "\\udced\\udca0\\udc80", "\xed\xa0\x80"},
+        {"\xf4\x90\x80\x80", "\\udcf4\\udc90\\udc80\\udc80", "\xf4\x90\x80\x80"},
+        {"\xc3\xa9\xa9x", "\xc3\xa9\\udca9x", "\xc3\xa9\xa9x"},
+    };
+    for (const Case& c : cases) {
+        std::string escaped;
+        std::string raw = "[";
+        AppendJsonString(escaped, c.In, true);
+        AppendJsonString(raw, c.In, false);
+        EXPECT_EQ(escaped, c.Escaped) << c.In;
+        EXPECT_EQ(raw, "[" + std::string(c.Raw)) << c.In;
+    }
+}
+
+TEST(ProgressLine, FitsTheWidthAndShowsNoControlCharacter) {
+    const std::string path = "/srv/\x1b[31m/\xe6\x97\xa5\xe6\x9c\xac/\xff/" + std::string(300, 'x');
+    for (std::int32_t columns : {0, 1, 20, 60, 80, 200}) {
+        std::string text = ProgressText(1234, 5678901, 12345678901,
+                                        std::chrono::milliseconds(65432), path, columns);
+        // Every byte takes at most a column; a character of several bytes at most two.
+        EXPECT_LE(text.size(), static_cast<std::size_t>(std::max(columns - 1, 0)) * 3 / 2 + 1);
+        for (char c : text)
+            EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7f) << columns;
+        if (columns == 200) {
+            EXPECT_EQ(text.substr(0, 62),
+                      "1,234 dirs, 5,678,901 files, 12,345,678,901 bytes, 1:05  /srv/");
+            EXPECT_NE(text.find("?[31m/\xe6\x97\xa5\xe6\x9c\xac/?/xxx"), std::string::npos);
+        }
+    }
+}
+
+} // namespace
+} // namespace kelpo32

@@ -1,0 +1,14 @@
+// Names as UTF-8 for the exports: on POSIX the file system's bytes as they
+// are; on Windows the real name from its UTF-16 form, not the OEM text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace runtime {
+
+// Appends the name whose report text is `text` and whose platform form is
+// `native` (empty when it is the text) to `out`.
+void AppendUtf8Name(std::string& out, std::string_view text, std::string_view native);
+
+} // namespace runtime

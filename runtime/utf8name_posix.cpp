@@ -1,0 +1,10 @@
+#include "runtime/utf8name.h"
+
+namespace runtime {
+
+void AppendUtf8Name(std::string& out, std::string_view text, std::string_view) {
+    // The bytes are the name; the consumer escapes what is not UTF-8.
+    out.append(text);
+}
+
+} // namespace runtime
