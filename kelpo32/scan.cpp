@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace kelpo32 {
 
@@ -49,20 +51,30 @@ void DirStart(const WalkDir& dir) {
     if (LogEnabled) TraceDirStart(dir);
 }
 
-// Nothing is lost in silence: a directory that could not be read for a
-// reason other than the tree's own gets one line on standard error.
-void ReadFailed(const WalkDir& dir, std::string_view reason) {
-    std::string line = "kelpo32: cannot read ";
+// The directories shown empty because they could not be read: all counted,
+// the first UnreadShown named, for the summary after the report.
+constexpr std::size_t UnreadShown = 20;
+std::uint64_t UnreadCount = 0;
+std::vector<std::string> UnreadLines;
+
+void NoteUnread(const WalkDir& dir, const WalkListing& listing) {
+    // Not entered on purpose (a loop is named: it is shown empty too).
+    if (listing.Problem == DirProblem::None || listing.Problem == DirProblem::OtherFileSystem)
+        return;
+    UnreadCount = runtime::CheckedAdd<std::uint64_t>(UnreadCount, 1);
+    if (UnreadLines.size() >= UnreadShown) return;
+    std::string line = "  ";
     line += dir.Path;
     line += dir.Name;
     line += ": ";
-    line += reason;
+    line += listing.Reason;
     line += "\n";
-    runtime::WriteStdErr(line);
+    UnreadLines.push_back(std::move(line));
 }
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {
     Level = dir.Level;
+    NoteUnread(dir, listing);
     ReportDirListed(dir, listing);
 }
 
@@ -100,7 +112,6 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     WalkEvents events;
     events.DirStart = DirStart;
     events.Entry = TraceEntry;
-    events.ReadFailed = ReadFailed;
     events.DirListed = DirListed;
     events.DirDone = DirDone;
     events.OutOfRecords = OutOfRecords;
@@ -108,9 +119,32 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     options.EntryNames = LogEnabled;
     options.OneFileSystem = OneFileSystem;
     options.Threads = WalkThreads();
+    UnreadCount = 0;
+    UnreadLines.clear();
     StartReport();
     total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
     Level = 0;
+}
+
+void WriteUnreadSummary() {
+    if (UnreadCount == 0) return;
+    // The report goes first, so the summary never lands between its lines.
+    runtime::StdOut().Flush();
+    char count[24];
+    auto end = std::to_chars(count, count + sizeof count, UnreadCount).ptr;
+    std::string text = "kelpo32: ";
+    text.append(count, end);
+    text += UnreadCount == 1 ? " directory" : " directories";
+    text += " could not be read:\n";
+    for (const std::string& line : UnreadLines)
+        text += line;
+    if (UnreadCount > UnreadLines.size()) {
+        end = std::to_chars(count, count + sizeof count, UnreadCount - UnreadLines.size()).ptr;
+        text += "  ... and ";
+        text.append(count, end);
+        text += " more\n";
+    }
+    runtime::WriteStdErr(text);
 }
 
 } // namespace kelpo32

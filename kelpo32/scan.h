@@ -11,6 +11,10 @@ namespace kelpo32 {
 
 void ScanDir(const std::string& startDir, std::int64_t& total);
 
+// After the report, on standard error: the directories the scan could not
+// read and why (the first 20 named), or nothing when it read them all.
+void WriteUnreadSummary();
+
 // The number of threads that list directories: KELPO32_THREADS when it holds
 // a number from 1 to MaxWalkThreads, else the online processors, at most 16.
 std::int32_t WalkThreads();

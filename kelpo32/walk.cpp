@@ -253,7 +253,7 @@ class Walker {
         WalkListing listing;
         const std::size_t pathLength = walkPath_.size();
         ReadListing(node, dir, listing);
-        Settle(node, dir);
+        Settle(node, listing);
         events_.DirListed(dir, listing);
         EnterPath(dir.Name);
         std::int32_t level = runtime::CheckedAdd<std::int32_t>(dir.Level, 1);
@@ -381,13 +381,22 @@ class Walker {
 
     // What the listing ended with, raised or reported where it belongs. The
     // directory is listed: nothing changes these fields any more.
-    void Settle(const Dir_Rec* node, const WalkDir& dir) {
+    void Settle(const Dir_Rec* node, WalkListing& listing) {
         if (node->Error) std::rethrow_exception(node->Error);
         if (node->OutOfRecords) events_.OutOfRecords();
-        if (node->Fault.Fault == runtime::DirFault::Resource)
-            runtime::RaiseIoError(node->Fault.Code);
-        if (node->Fault.Fault == runtime::DirFault::Unexpected)
-            events_.ReadFailed(dir, runtime::FaultText(node->Fault.Code));
+        const runtime::DirResult& fault = node->Fault;
+        if (fault.Fault == runtime::DirFault::Resource) runtime::RaiseIoError(fault.Code);
+        if (fault.Fault == runtime::DirFault::Unexpected) {
+            listing.Problem = DirProblem::Unexpected;
+            listing.Reason = runtime::FaultText(fault.Code);
+        } else if (fault.Fault == runtime::DirFault::Unreadable && fault.Code != 0) {
+            // Code 0: not entered on purpose (a loop, another file system).
+            listing.Problem = DirProblem::Unreadable;
+            listing.Reason = runtime::FaultText(fault.Code);
+        }
+        // Reasons are written in running text: "permission denied".
+        if (!listing.Reason.empty() && listing.Reason[0] >= 'A' && listing.Reason[0] <= 'Z')
+            listing.Reason[0] = static_cast<char>(listing.Reason[0] - 'A' + 'a');
     }
 
     // A directory whose subtree is done: off the live set, its handle closed.

@@ -33,11 +33,16 @@ struct WalkDir {
     std::int32_t SiblingCount;
 };
 
+// Why a directory has no entries.
+enum class DirProblem : std::uint8_t { None, Unreadable, Cycle, OtherFileSystem, Unexpected };
+
 // What a directory's listing holds once it is read.
 struct WalkListing {
     std::int32_t FileCount = 0;
     std::int64_t FileBytes = 0;
     std::int32_t ChildCount = 0;
+    DirProblem Problem = DirProblem::None;
+    std::string Reason; // short English, when Problem is not None
 };
 
 // The consumer of the walk: plain functions, called on the thread that runs
@@ -48,9 +53,6 @@ struct WalkEvents {
     // Each entry of the directory in search order ("." and ".." left out);
     // only when WalkOptions::EntryNames is set.
     void (*Entry)(const WalkDir& dir, EntryKind kind, std::string_view name) = nullptr;
-    // The directory could not be read for a reason that is not the tree's
-    // own; `reason` says why. It is then listed with no entries.
-    void (*ReadFailed)(const WalkDir& dir, std::string_view reason) = nullptr;
     // The listing is complete; its subdirectories follow.
     void (*DirListed)(const WalkDir& dir, const WalkListing& listing) = nullptr;
     // The whole subtree is done; `total` holds every byte below the directory.
