@@ -16,7 +16,9 @@ namespace kelpo32 {
 
 namespace {
 
-constexpr std::int32_t DefaultThreadLimit = 16;
+// Threads by default: a tree read for the first time keeps them waiting on
+// the disk, so more of them than processors keep more reads in flight.
+constexpr std::int32_t DefaultThreads = 16;
 
 // The trace of the walk in logfile.txt.
 void TraceDirStart(const WalkDir& dir) {
@@ -105,7 +107,7 @@ std::int32_t WalkThreads() {
             n <= MaxWalkThreads)
             return n;
     }
-    return std::clamp<std::int32_t>(runtime::OnlineProcessors(), 1, DefaultThreadLimit);
+    return std::clamp<std::int32_t>(runtime::OnlineProcessors(), DefaultThreads, MaxWalkThreads);
 }
 
 void ScanDir(const std::string& startDir, std::int64_t& total) {
