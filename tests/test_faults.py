@@ -142,6 +142,17 @@ class Unreadable(kelpo.Case):
         self.assertEqual(res.err, b"kelpo32: 1 directory could not be read:\n"
                          b"  T/locked00: permission denied\n")
 
+    def test_directory_the_windows_build_cannot_open_is_named_after_the_report(self):
+        if not WINDOWS:
+            self.skipTest("Windows build only")
+        # A backslash in a name: Wine shows the directory but cannot open it.
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"a\\b": {"x": 5}, "ok": {"y": 7}})
+        res = kelpo.run(["T"], cwd=self.dir)
+        self.assertEqual(res.rc, 0, res.err)
+        self.assertTrue(kelpo.lines(res.out)[-1] == b"+\xbb Total bytes: 7", res.out)
+        self.assertRegex(res.err, rb"^kelpo32: 1 directory could not be read:\n"
+                         rb"  T\\a\\b: [^\n]+\n$")
+
     def test_directory_removed_or_swapped_for_a_link_while_the_report_waits(self):
         self.native_only()
         elsewhere = kelpo.make_tree(os.path.join(self.dir, "elsewhere"), {"big": 10 ** 9})
