@@ -17,12 +17,6 @@ namespace runtime {
 
 namespace {
 
-// Identities handed out for directories that cannot be identified: each one
-// differs from every other, so the walk's cycle guard never takes two such
-// directories for the same one.
-std::atomic<std::uint64_t> UnknownCount{0};
-constexpr std::uint64_t UnknownVolume = ~std::uint64_t{0};
-
 std::atomic<std::uint64_t> OpenCount{0};
 std::atomic<std::uint64_t> EntryCount{0}; // the find data carries every field: no stats
 
@@ -64,8 +58,9 @@ bool IdentifyDir(std::wstring dir, DirIdentity& id) {
         }
     }
     // Not identified (no permission to open it, say): its search decides.
-    id.Volume = UnknownVolume;
-    id.File = UnknownCount.fetch_add(1) + 1;
+    // The unknown identity is the same on every call, so a reopened level is
+    // not taken for another directory.
+    id = DirIdentity{};
     return true;
 }
 
@@ -110,6 +105,20 @@ std::string FaultText(int code) {
     return "system error " + std::to_string(code);
 }
 
+std::string UnreadableText(int code) {
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+        return "permission denied";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "no such file or directory";
+    case ERROR_DIRECTORY:
+        return "not a directory";
+    default:
+        return FaultText(code);
+    }
+}
+
 DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     reader.Search = -1;
     reader.Pending = false;
@@ -146,6 +155,16 @@ bool ReadEntry(const DirHandle&, DirReader& reader, DirEntry& entry, DirResult& 
         entry.Name = win32::OemFromWide(name);
         entry.Attr = data.dwFileAttributes;
         entry.Size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        entry.DiskBytes = entry.Size;
+        entry.Device = 0; // the search does not tell
+        entry.Inode = 0;
+        entry.Links = 1;
+        if ((entry.Attr & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            entry.Type = EntryType::Directory;
+        else if ((entry.Attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            entry.Type = EntryType::Other;
+        else
+            entry.Type = EntryType::Regular;
         ++reader.Entries;
         return true;
     }
