@@ -48,6 +48,17 @@ void MemorySource::OtherDevice(const std::string& path) {
     nodes_.at(path)->Id.Volume = 2;
 }
 
+void MemorySource::Link(const std::string& path, const std::string& other) {
+    const Node* target = nodes_.at(other).get();
+    nodes_.at(path)->Id = target->Id;
+    nodes_.at(path)->Size = target->Size;
+    std::uint32_t links = 0;
+    for (const auto& n : nodes_)
+        links += !n.second->Dir && n.second->Id == target->Id ? 1 : 0;
+    for (const auto& n : nodes_)
+        if (!n.second->Dir && n.second->Id == target->Id) n.second->Links = links;
+}
+
 std::uint64_t MemorySource::Opens() const {
     std::lock_guard<std::mutex> held(mutex_);
     return opens_;
@@ -154,7 +165,7 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     entry.DiskBytes = (c->Size + 4095) / 4096 * 4096;
     entry.Device = c->Id.Volume;
     entry.Inode = c->Unidentified ? 0 : c->Id.File;
-    entry.Links = 1;
+    entry.Links = c->Links;
     entry.Type = c->Dir ? runtime::EntryType::Directory : runtime::EntryType::Regular;
     if (Hit(SourceFault::At::Replaced, c->Path) != nullptr) c->Id.File = nextInode_++;
     return true;

@@ -43,6 +43,8 @@ class MemorySource final : public DirSource {
     // another device.
     void SameAs(const std::string& path, const std::string& other);
     void OtherDevice(const std::string& path);
+    // The file `path` is another link to the file `other`.
+    void Link(const std::string& path, const std::string& other);
     void Inject(const SourceFault& fault) {
         faults_.push_back(fault);
         hits_.push_back(0);
@@ -75,6 +77,7 @@ class MemorySource final : public DirSource {
         std::uint64_t Size = 0;
         runtime::DirIdentity Id;
         bool Unidentified = false;
+        std::uint32_t Links = 1;
         std::vector<Node*> Children;
     };
     mutable std::mutex mutex_;

@@ -95,6 +95,30 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     runtime::Halt(1);
 }
 
+// The log and a report redirected into a file may lie in the tree: the walk
+// counts them with what was written to them so far (the bytes a file held
+// before the run included).
+std::uint64_t StdOutBefore = 0;
+
+std::uint64_t LogWritten() {
+    return LogFile.Written();
+}
+
+std::uint64_t StdOutWritten() {
+    return StdOutBefore + runtime::StdOut().Written();
+}
+
+void NoteOwnFiles(WalkOptions& options) {
+    runtime::FileIdentity id;
+    if (LogEnabled && runtime::RegularFileIdentity(LogFile.Handle(), id))
+        options.OwnFiles[0] = OwnFile{id.Device, id.Inode, LogWritten};
+    if (runtime::RegularFileIdentity(runtime::StdOut().Handle(), id)) {
+        std::uint64_t written = runtime::StdOut().Written();
+        StdOutBefore = id.Size > written ? id.Size - written : 0;
+        options.OwnFiles[1] = OwnFile{id.Device, id.Inode, StdOutWritten};
+    }
+}
+
 } // namespace
 
 std::int32_t WalkThreads() {
@@ -120,6 +144,8 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     WalkOptions options;
     options.EntryNames = LogEnabled;
     options.OneFileSystem = OneFileSystem;
+    options.DiskUsage = DiskUsage;
+    NoteOwnFiles(options);
     options.Threads = WalkThreads();
     UnreadCount = 0;
     UnreadLines.clear();

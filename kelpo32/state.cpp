@@ -6,6 +6,7 @@ bool TreeOnly = false;
 bool NoWait = false;
 bool LogEnabled = false;
 bool OneFileSystem = false;
+bool DiskUsage = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
 std::string StartNative;
@@ -20,7 +21,7 @@ std::int32_t AllocPeak = 0;
 runtime::TextOut LogFile;
 
 void ResetSharedState() {
-    TreeOnly = NoWait = LogEnabled = OneFileSystem = false;
+    TreeOnly = NoWait = LogEnabled = OneFileSystem = DiskUsage = false;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     StartNative.clear();

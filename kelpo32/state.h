@@ -17,6 +17,7 @@ extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
 extern bool OneFileSystem; // directories on another file system are not entered
+extern bool DiskUsage;     // bytes on disk, each file with several links counted once
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
 extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)

@@ -42,7 +42,7 @@ bool ReadAhead::Enqueue(Dir_Rec* first) {
 
 void ReadAhead::Charge(Part& part, const Dir_Rec* firstChild) noexcept {
     // What the part holds: its records and the children it names.
-    part.Cost = sizeof(Part) + part.Records.capacity();
+    part.Cost = sizeof(Part) + part.Records.capacity() + part.Late.capacity() * sizeof(LateFile);
     for (const Dir_Rec* c = firstChild; c != nullptr; c = c->Next)
         part.Cost += sizeof(Dir_Rec) + 16 + c->Name.capacity() + c->Native.capacity();
     walk_.Buffered += part.Cost;

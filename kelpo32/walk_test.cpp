@@ -327,5 +327,28 @@ TEST(WalkTest, ReopenedLevelMustBeTheDirectoryThatWasListed) {
     EXPECT_NE(out.Log.find("unreadable replaced during the walk"), std::string::npos) << out.Log;
 }
 
+TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
+    MemorySource src;
+    // Many small parts in `a` keep the consumer busy while workers list `b`.
+    for (int f = 0; f < 200; ++f)
+        src.Add("a/f" + std::to_string(f) + "=1");
+    src.Add("a/first=100");
+    src.Add("b/again");
+    src.Link("b/again", "a/first");
+    src.Add("b/empty=0");
+    src.Add("b/c/more");
+    src.Link("b/c/more", "a/first");
+    WalkOptions options;
+    options.DiskUsage = true;
+    for (std::int32_t threads : {1, 2, 8}) {
+        Log.clear();
+        options.Threads = threads;
+        std::int64_t total = WalkTreeFrom(src, Small(), "", "", options, Recorder());
+        EXPECT_EQ(total, 201 * 4096) << threads << " threads";
+        EXPECT_NE(Log.find("listed a 201 823296 0"), std::string::npos) << Log;
+        EXPECT_NE(Log.find("listed " + P("b") + " 2 0 1"), std::string::npos) << Log;
+    }
+}
+
 } // namespace
 } // namespace kelpo32
