@@ -47,6 +47,11 @@ void Lister::Abandon() noexcept {
     node_ = nullptr;
 }
 
+void Lister::Release() noexcept {
+    Abandon();
+    std::vector<char>().swap(reader_.Buffer);
+}
+
 // How a listing ends, kept with the directory when it is complete.
 struct Listing::Outcome {
     runtime::DirResult Fault;

@@ -186,6 +186,8 @@ struct WalkState {
 
     runtime::Lock* L() const { return Lock.get(); }
     bool BudgetFull() const { return Buffered >= Limits.ReadAheadBudget; }
+    // Whether a worker may take one more directory to list.
+    bool RoomToList() const { return Buffered + Limits.ListingCost <= Limits.ReadAheadBudget; }
     // Wake-ups cost a system call each: only for threads that wait.
     void WakeWorkers() const {
         if (WaitingWorkers > 0) runtime::WakeAll(Work.get());

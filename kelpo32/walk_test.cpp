@@ -56,6 +56,7 @@ WalkLimits Small(std::int64_t held = 3) {
     l.PartEntries = 3;
     l.PartBytes = 200;
     l.ReadAheadBudget = 1500;
+    l.ListingCost = 100;
     l.MaxHeldHandles = held;
     return l;
 }
