@@ -217,10 +217,10 @@ peak_rss_kib() {
     echo "$max"
 }
 
-# Threads: 1, 2 and Kelpo32's default (16, or every core where there are
+# Threads: 1, 2 and Kelpo32's default (8, or every core where there are
 # more, at most 64); bench/sweep.sh times the whole curve.
 CORES=$(nproc)
-DEFAULT=$((CORES > 16 ? CORES : 16))
+DEFAULT=$((CORES > 8 ? CORES : 8))
 ((DEFAULT > 64)) && DEFAULT=64
 SWEEP=(1 2 "$DEFAULT")
 DEFAULT_NAME="kelpo32 /N threads=$DEFAULT"

@@ -18,7 +18,7 @@ namespace {
 
 // Threads by default: a tree read for the first time keeps them waiting on
 // the disk, so more of them than processors keep more reads in flight.
-constexpr std::int32_t DefaultThreads = 16;
+constexpr std::int32_t DefaultThreads = 8;
 
 // The trace of the walk in logfile.txt.
 void TraceDirStart(const WalkDir& dir) {

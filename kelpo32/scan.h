@@ -16,7 +16,7 @@ void ScanDir(const std::string& startDir, std::int64_t& total);
 void WriteUnreadSummary();
 
 // The number of threads that list directories: KELPO32_THREADS when it holds
-// a number from 1 to MaxWalkThreads, else 16, or the online processors where
+// a number from 1 to MaxWalkThreads, else 8, or the online processors where
 // there are more (at most MaxWalkThreads).
 std::int32_t WalkThreads();
 inline constexpr std::int32_t MaxWalkThreads = 64;
