@@ -26,7 +26,7 @@
 # generator is unchanged), checks that the walkers agree on the byte total,
 # then times every command with hyperfine, warm (output to /dev/null) and
 # cold, and measures peak RSS with /usr/bin/time. Kelpo32 runs with
-# KELPO32_THREADS at 1, 2 and every core (the default), and its exports
+# KELPO32_THREADS at 1, 2 and its default, and its exports
 # (--format=json, tsv, ncdu) at the default next to ncdu -o and gdu -o
 # writing the ncdu export. Prints a table:
 # median wall time warm and cold and their ratios to the floor, CPU time
@@ -225,13 +225,13 @@ peak_rss_kib() {
     echo "$max"
 }
 
-# The thread sweep: 1, 2 and every core (Kelpo32's default, at most 16).
+# Threads: 1, 2 and Kelpo32's default (8, or every core where there are
+# more, at most 64); bench/sweep.sh times the whole curve.
 CORES=$(nproc)
-((CORES > 16)) && CORES=16
-SWEEP=(1)
-((CORES >= 2)) && SWEEP+=(2)
-((CORES > 2)) && SWEEP+=("$CORES")
-DEFAULT_NAME="kelpo32 /N threads=$CORES"
+DEFAULT=$((CORES > 8 ? CORES : 8))
+((DEFAULT > 64)) && DEFAULT=64
+SWEEP=(1 2 "$DEFAULT")
+DEFAULT_NAME="kelpo32 /N threads=$DEFAULT"
 
 # Cold runs need the page cache dropped before each one.
 COLD=0

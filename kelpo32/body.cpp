@@ -113,6 +113,7 @@ void RunBody() {
         out.WriteLn();
         LogFile.Close();
     }
+    WriteUnreadSummary();
     if (console) {
         crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
         out.Write(' ');

@@ -11,12 +11,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace kelpo32 {
 
 namespace {
 
-constexpr std::int32_t DefaultThreadLimit = 16;
+// Threads by default: a tree read for the first time keeps them waiting on
+// the disk, so more of them than processors keep more reads in flight.
+constexpr std::int32_t DefaultThreads = 8;
 
 // The export that takes the report's place, or none.
 const Export* Chosen = nullptr;
@@ -76,20 +80,30 @@ void Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, entry);
 }
 
-// Nothing is lost in silence: a directory that could not be read for a
-// reason other than the tree's own gets one line on standard error.
-void ReadFailed(const WalkDir& dir, std::string_view reason) {
-    std::string line = "kelpo32: cannot read ";
+// The directories shown empty because they could not be read: all counted,
+// the first UnreadShown named, for the summary after the report.
+constexpr std::size_t UnreadShown = 20;
+std::uint64_t UnreadCount = 0;
+std::vector<std::string> UnreadLines;
+
+void NoteUnread(const WalkDir& dir, const WalkListing& listing) {
+    // Not entered on purpose (a loop is named: it is shown empty too).
+    if (listing.Problem == DirProblem::None || listing.Problem == DirProblem::OtherFileSystem)
+        return;
+    UnreadCount = runtime::CheckedAdd<std::uint64_t>(UnreadCount, 1);
+    if (UnreadLines.size() >= UnreadShown) return;
+    std::string line = "  ";
     line += dir.Path;
     line += dir.Name;
     line += ": ";
-    line += reason;
+    line += listing.Reason;
     line += "\n";
-    runtime::WriteStdErr(line);
+    UnreadLines.push_back(std::move(line));
 }
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {
     Level = dir.Level;
+    NoteUnread(dir, listing);
     ProgressListed(dir, listing);
     if (Chosen != nullptr)
         Chosen->Events.DirListed(dir, listing);
@@ -115,6 +129,30 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     runtime::Halt(1);
 }
 
+// The log and a report redirected into a file may lie in the tree: the walk
+// counts them with what was written to them so far (the bytes a file held
+// before the run included).
+std::uint64_t StdOutBefore = 0;
+
+std::uint64_t LogWritten() {
+    return LogFile.Written();
+}
+
+std::uint64_t StdOutWritten() {
+    return StdOutBefore + runtime::StdOut().Written();
+}
+
+void NoteOwnFiles(WalkOptions& options) {
+    runtime::FileIdentity id;
+    if (LogEnabled && runtime::RegularFileIdentity(LogFile.Handle(), id))
+        options.OwnFiles[0] = OwnFile{id.Device, id.Inode, LogWritten};
+    if (runtime::RegularFileIdentity(runtime::StdOut().Handle(), id)) {
+        std::uint64_t written = runtime::StdOut().Written();
+        StdOutBefore = id.Size > written ? id.Size - written : 0;
+        options.OwnFiles[1] = OwnFile{id.Device, id.Inode, StdOutWritten};
+    }
+}
+
 } // namespace
 
 std::int32_t WalkThreads() {
@@ -127,14 +165,13 @@ std::int32_t WalkThreads() {
             n <= MaxWalkThreads)
             return n;
     }
-    return std::clamp<std::int32_t>(runtime::OnlineProcessors(), 1, DefaultThreadLimit);
+    return std::clamp<std::int32_t>(runtime::OnlineProcessors(), DefaultThreads, MaxWalkThreads);
 }
 
 void ScanDir(const std::string& startDir, std::int64_t& total) {
     WalkEvents events;
     events.DirStart = DirStart;
     events.Entry = Entry;
-    events.ReadFailed = ReadFailed;
     events.DirListed = DirListed;
     events.DirDone = DirDone;
     events.OutOfRecords = OutOfRecords;
@@ -143,7 +180,11 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
+    options.DiskUsage = DiskUsage;
+    NoteOwnFiles(options);
     options.Threads = WalkThreads();
+    UnreadCount = 0;
+    UnreadLines.clear();
     if (Chosen != nullptr) {
         crt32_pipe::PresentUtf8();
         Chosen->Begin(ExportStartPath());
@@ -154,6 +195,27 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     ProgressEnd();
     if (Chosen != nullptr && Chosen->End != nullptr) Chosen->End();
     Level = 0;
+}
+
+void WriteUnreadSummary() {
+    if (UnreadCount == 0) return;
+    // The report goes first, so the summary never lands between its lines.
+    runtime::StdOut().Flush();
+    char count[24];
+    auto end = std::to_chars(count, count + sizeof count, UnreadCount).ptr;
+    std::string text = "kelpo32: ";
+    text.append(count, end);
+    text += UnreadCount == 1 ? " directory" : " directories";
+    text += " could not be read:\n";
+    for (const std::string& line : UnreadLines)
+        text += line;
+    if (UnreadCount > UnreadLines.size()) {
+        end = std::to_chars(count, count + sizeof count, UnreadCount - UnreadLines.size()).ptr;
+        text += "  ... and ";
+        text.append(count, end);
+        text += " more\n";
+    }
+    runtime::WriteStdErr(text);
 }
 
 } // namespace kelpo32

@@ -11,8 +11,13 @@ namespace kelpo32 {
 
 void ScanDir(const std::string& startDir, std::int64_t& total);
 
+// After the report, on standard error: the directories the scan could not
+// read and why (the first 20 named), or nothing when it read them all.
+void WriteUnreadSummary();
+
 // The number of threads that list directories: KELPO32_THREADS when it holds
-// a number from 1 to MaxWalkThreads, else the online processors, at most 16.
+// a number from 1 to MaxWalkThreads, else 8, or the online processors where
+// there are more (at most MaxWalkThreads).
 std::int32_t WalkThreads();
 inline constexpr std::int32_t MaxWalkThreads = 64;
 

@@ -22,7 +22,7 @@ extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
 extern bool OneFileSystem; // directories on another file system are not entered
-extern bool DiskUsage;     // a file counts the space it takes on disk, not its size
+extern bool DiskUsage;     // bytes on disk, each file with several links counted once
 extern OutputFormat Format;
 extern bool NoProgress; // no status line on standard error
 extern std::int32_t MaxDepth;

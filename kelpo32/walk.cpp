@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 namespace kelpo32 {
@@ -103,6 +104,8 @@ class Walker {
     // directories done but not yet released.
     std::string walkPath_;
     std::vector<Dir_Rec*> done_;
+    // Files with several links already counted (disk usage).
+    std::unordered_set<runtime::DirIdentity, IdentityHash> seen_;
 
     void EnterPath(const std::string& name) {
         walkPath_ += name;
@@ -202,9 +205,10 @@ class Walker {
     }
 
     void TakePart(const Part& part, const WalkDir& dir, WalkListing& listing) {
+        std::size_t late = 0;
         if (walk_.Options.EntryNames) {
             std::size_t pos = 0;
-            while (pos < part.Records.size()) {
+            for (std::size_t index = 0; pos < part.Records.size(); ++index) {
                 RecordHead head;
                 std::memcpy(&head, part.Records.data() + pos, sizeof head);
                 pos += sizeof head;
@@ -213,13 +217,34 @@ class Walker {
                     head.Size,   head.DiskBytes,
                     head.Device, head.Inode,
                     head.Links,  head.Type};
+                // Before its own line: the log holds the lines before it.
+                if (late < part.Late.size() && part.Late[late].Entry == index) {
+                    std::uint64_t bytes = LateBytes(part.Late[late++], listing);
+                    if (part.Late[late - 1].Own >= 0) entry.Size = entry.DiskBytes = bytes;
+                }
                 walk_.Events.Entry(dir, entry);
                 pos += head.Length;
             }
         }
+        while (late < part.Late.size())
+            LateBytes(part.Late[late++], listing);
         listing.FileCount = runtime::CheckedAdd<std::int32_t>(listing.FileCount, part.FileCount);
         listing.FileBytes = runtime::CheckedAdd<std::int64_t>(listing.FileBytes, part.FileBytes);
         listing.ChildCount = runtime::CheckedAdd<std::int32_t>(listing.ChildCount, part.Children);
+    }
+
+    // Counts a file whose bytes are told here, in walk order: one of the
+    // program's own files with what was written to it so far, or one with
+    // several links where it is met first. Returns its bytes as counted.
+    std::uint64_t LateBytes(const LateFile& file, WalkListing& listing) {
+        std::uint64_t bytes = file.Bytes;
+        if (file.Own >= 0)
+            bytes = walk_.Options.OwnFiles.at(static_cast<std::size_t>(file.Own)).Written();
+        else if (!seen_.insert(runtime::DirIdentity{file.Device, file.Inode}).second)
+            bytes = 0;
+        listing.FileBytes = runtime::CheckedAdd<std::int64_t>(
+            listing.FileBytes, runtime::CheckedRange<std::int64_t>(bytes));
+        return bytes;
     }
 
     // What the listing ended with, raised or reported where it belongs. The

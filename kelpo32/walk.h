@@ -5,6 +5,7 @@
 
 #include "runtime/dirsearch.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -91,11 +92,25 @@ struct WalkEvents {
     void (*OutOfRecords)() = nullptr;
 };
 
+// A file the program writes while it walks (the log, a report redirected
+// into a file). Met in the tree, it counts with the bytes written to it up to
+// its place in the walk, what a one-thread walk would find, whatever the
+// moment a thread happened to list its directory.
+struct OwnFile {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0; // 0: no such file
+    std::uint64_t (*Written)() = nullptr;
+};
+
 struct WalkOptions {
     bool EntryNames = false;     // deliver Entry events
     bool OneFileSystem = false;  // do not enter directories on another device
     bool DirectorySizes = false; // Entry events give subdirectories' sizes too
-    std::int32_t Threads = 1;    // 1: the walk lists every directory itself
+    // A file's bytes are the space it takes on disk, and a file with more
+    // than one link counts only where the walk meets it first.
+    bool DiskUsage = false;
+    std::int32_t Threads = 1; // 1: the walk lists every directory itself
+    std::array<OwnFile, 2> OwnFiles{};
 };
 
 // Walks the tree below `startDir` (empty: the current directory; `startNative`

@@ -29,12 +29,27 @@ EntryKind KindOf(const runtime::DirEntry& e) {
     return EntryKind::File;
 }
 
+// Which of the program's own files the entry is, or -1.
+std::int32_t OwnFileIndex(const WalkOptions& options, const runtime::DirEntry& e) {
+    for (std::size_t i = 0; i < options.OwnFiles.size(); ++i) {
+        const OwnFile& own = options.OwnFiles[i];
+        if (own.Inode != 0 && own.Inode == e.Inode && own.Device == e.Device)
+            return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
 } // namespace
 
 void Lister::Abandon() noexcept {
     if (reading_) source_.StopReading(reader_);
     reading_ = false;
     node_ = nullptr;
+}
+
+void Lister::Release() noexcept {
+    Abandon();
+    std::vector<char>().swap(reader_.Buffer);
 }
 
 // How a listing ends, kept with the directory when it is complete.
@@ -109,8 +124,14 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
                 children.push_back(std::move(child));
                 part->Children = runtime::CheckedAdd<std::int32_t>(part->Children, 1);
             } else if (kind == EntryKind::File) {
-                part->FileBytes = runtime::CheckedAdd<std::int64_t>(
-                    part->FileBytes, runtime::CheckedRange<std::int64_t>(e.Size));
+                const WalkOptions& options = walk_.Options;
+                std::uint64_t bytes = options.DiskUsage ? e.DiskBytes : e.Size;
+                std::int32_t own = OwnFileIndex(options, e);
+                if (own >= 0 || (options.DiskUsage && e.Links > 1))
+                    part->Late.push_back(LateFile{entries - 1, own, e.Device, e.Inode, bytes});
+                else
+                    part->FileBytes = runtime::CheckedAdd<std::int64_t>(
+                        part->FileBytes, runtime::CheckedRange<std::int64_t>(bytes));
                 part->FileCount = runtime::CheckedAdd<std::int32_t>(part->FileCount, 1);
             }
         }

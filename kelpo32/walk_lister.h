@@ -24,6 +24,8 @@ class Lister {
 
     // Stops reading whatever directory it was in the middle of.
     void Abandon() noexcept;
+    // Abandon, and give the read buffer back to the system.
+    void Release() noexcept;
 
   private:
     friend class Listing;

@@ -7,6 +7,7 @@ void ReadAhead::Start(Listing& listing, std::int32_t workers) {
     if (workers <= 0) return;
     // Room first, so that a started thread is always recorded to be joined.
     threads_.reserve(static_cast<std::size_t>(workers));
+    runtime::ShareHeaps();
     walk_.Workers = true;
     for (std::int32_t i = 0; i < workers; ++i) {
         runtime::Thread* t = runtime::StartThread(WorkerMain, this);
@@ -42,7 +43,7 @@ bool ReadAhead::Enqueue(Dir_Rec* first) {
 
 void ReadAhead::Charge(Part& part, const Dir_Rec* firstChild) noexcept {
     // What the part holds: its records and the children it names.
-    part.Cost = sizeof(Part) + part.Records.capacity();
+    part.Cost = sizeof(Part) + part.Records.capacity() + part.Late.capacity() * sizeof(LateFile);
     for (const Dir_Rec* c = firstChild; c != nullptr; c = c->Next)
         part.Cost += sizeof(Dir_Rec) + 16 + c->Name.capacity() + c->Native.capacity();
     walk_.Buffered += part.Cost;
@@ -111,13 +112,15 @@ void ReadAhead::Work() {
         Lister lister(walk_.Source);
         runtime::Locked held(walk_.L());
         for (;;) {
-            while (!walk_.Stopping && (walk_.Queue.empty() || walk_.BudgetFull())) {
+            while (!walk_.Stopping && (walk_.Queue.empty() || !walk_.RoomToList())) {
                 ++walk_.WaitingWorkers;
                 runtime::Wait(walk_.Work.get(), walk_.L());
                 --walk_.WaitingWorkers;
             }
             if (walk_.Stopping) break;
             node = Pop();
+            // Its read buffer and part count from now until the listing ends.
+            walk_.Buffered += walk_.Limits.ListingCost;
             for (;;) {
                 bool more = false;
                 {
@@ -133,12 +136,23 @@ void ReadAhead::Work() {
                 }
                 if (walk_.Stopping) break; // the node is freed with the tree
             }
-            lister.Abandon();
+            lister.Release();
             node = nullptr;
+            Unreserve();
         }
     } catch (...) {
         Fail(node, std::current_exception());
+        if (node != nullptr) {
+            runtime::Locked held(walk_.L());
+            Unreserve();
+        }
     }
+}
+
+void ReadAhead::Unreserve() noexcept {
+    bool wasFull = !walk_.RoomToList();
+    walk_.Buffered -= walk_.Limits.ListingCost;
+    if (wasFull) walk_.WakeWorkers();
 }
 
 void ReadAhead::Fail(Dir_Rec* node, const std::exception_ptr& error) noexcept {

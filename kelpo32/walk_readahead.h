@@ -57,6 +57,8 @@ class ReadAhead {
     static void WorkerMain(void* self);
     void Work();
     void Fail(Dir_Rec* node, const std::exception_ptr& error) noexcept;
+    // A worker's listing ended: its cost leaves the budget. Under the lock.
+    void Unreserve() noexcept;
     Dir_Rec* Pop();
 };
 

@@ -49,6 +49,10 @@ struct WalkLimits {
     // What the read-ahead may hold unread before its workers wait for the
     // consumer (see ReadAhead::PartCost for what is counted).
     std::size_t ReadAheadBudget = std::size_t{4} << 20;
+    // What a worker holds while it lists a directory, counted in that budget
+    // from the moment it takes the directory: its read buffer and the part it
+    // fills.
+    std::size_t ListingCost = std::size_t{96} * 1024;
     // Open directories kept for children still to be opened; above this a
     // level is reopened from its nearest open ancestor when it is needed.
     std::int64_t MaxHeldHandles = 256;

@@ -17,6 +17,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace kelpo32 {
 
@@ -53,10 +54,21 @@ class DirFd {
     runtime::DirHandle handle_;
 };
 
+// A file whose bytes only the consumer can tell, at its place in the walk:
+// one of the program's own files, or (disk usage) one with several links.
+struct LateFile {
+    std::size_t Entry; // its position among the part's entries
+    std::int32_t Own;  // index in WalkOptions::OwnFiles, or -1
+    std::uint64_t Device;
+    std::uint64_t Inode;
+    std::uint64_t Bytes; // as listed
+};
+
 // A part of a directory's listing, in the order of its entries.
 struct Part {
     std::unique_ptr<Part> Next;
-    std::string Records; // with entry names: a RecordHead and the name of each entry
+    std::string Records;        // with entry names: a RecordHead and the name of each entry
+    std::vector<LateFile> Late; // their bytes are not in FileBytes
     std::int32_t FileCount = 0;
     std::int64_t FileBytes = 0;
     std::int32_t Children = 0;
@@ -174,6 +186,8 @@ struct WalkState {
 
     runtime::Lock* L() const { return Lock.get(); }
     bool BudgetFull() const { return Buffered >= Limits.ReadAheadBudget; }
+    // Whether a worker may take one more directory to list.
+    bool RoomToList() const { return Buffered + Limits.ListingCost <= Limits.ReadAheadBudget; }
     // Wake-ups cost a system call each: only for threads that wait.
     void WakeWorkers() const {
         if (WaitingWorkers > 0) runtime::WakeAll(Work.get());

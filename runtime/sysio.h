@@ -31,6 +31,15 @@ int CloseFile(FileHandle h);
 // frame per level) and returns its result.
 int RunOnLargeStack(int (*fn)());
 
+// Where an open regular file lives (device and inode, or volume serial and
+// file index) and its size; false when it is no regular file or cannot be told.
+struct FileIdentity {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t Size = 0;
+};
+bool RegularFileIdentity(FileHandle h, FileIdentity& id);
+
 // How many files the process may hold open at once (a large number where
 // there is no limit).
 std::int64_t OpenFileLimit();

@@ -139,6 +139,15 @@ int RunOnLargeStack(int (*fn)()) {
     return call.Result;
 }
 
+bool RegularFileIdentity(FileHandle h, FileIdentity& id) {
+    struct stat st {};
+    if (h == NoFile || ::fstat(static_cast<int>(h), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    id.Device = static_cast<std::uint64_t>(st.st_dev);
+    id.Inode = static_cast<std::uint64_t>(st.st_ino);
+    id.Size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
 std::int64_t OpenFileLimit() {
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||

@@ -133,6 +133,18 @@ int CloseFile(FileHandle h) {
     return 0;
 }
 
+bool RegularFileIdentity(FileHandle h, FileIdentity& id) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (h == NoFile || ::GetFileType(ToHandle(h)) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(ToHandle(h), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    id.Device = info.dwVolumeSerialNumber;
+    id.Inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    id.Size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    return true;
+}
+
 std::int64_t OpenFileLimit() {
     return std::int64_t{1} << 24; // handles are limited by memory alone
 }

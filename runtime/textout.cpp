@@ -10,6 +10,7 @@ namespace runtime {
 void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
     handle_ = h;
     limit_ = bufferSize;
+    written_ = 0;
     buffer_.clear();
     buffer_.reserve(bufferSize);
 }
@@ -97,6 +98,7 @@ void TextOut::Flush() {
     int code = writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
                                   : WriteFile(handle_, buffer_.data(), buffer_.size());
     // What could not be written is dropped, so the exit path does not fail on it again.
+    if (code == 0) written_ += buffer_.size();
     buffer_.clear();
     if (code != 0) RaiseIoError(code);
 }

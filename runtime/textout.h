@@ -4,6 +4,7 @@
 
 #include "runtime/sysio.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,8 @@ class TextOut {
     void WriteFill(char c, std::size_t count);
     void WriteLn();
     void Flush();
+    // The bytes handed to the device since Assign or Create.
+    std::uint64_t Written() const { return written_; }
 
   private:
     void Put(std::string_view bytes, bool name);
@@ -63,6 +66,7 @@ class TextOut {
     std::string noteText_;
     std::string noteNative_;
     bool lineFlush_ = false;
+    std::uint64_t written_ = 0;
 };
 
 // Standard output, buffered; the console layer may set its translator and writer.

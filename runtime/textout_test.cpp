@@ -39,6 +39,9 @@ TEST(TextOut, BuffersUntilFullOrFlushed) {
     out.WriteLn();
     out.Flush();
     EXPECT_EQ(Sink, "abc-42xy" + std::string(1000, '-') + "\r\n");
+    EXPECT_EQ(out.Written(), Sink.size()); // what reached the device, not the buffer
+    out.Write("z");
+    EXPECT_EQ(out.Written(), Sink.size());
 }
 
 TEST(TextOut, LineFlushAndTranslation) {
@@ -72,6 +75,7 @@ TEST(TextOut, FailedWriteRaisesOnceAndDropsTheBuffer) {
         EXPECT_EQ(err.Class, ErrorClass::InOutError);
         EXPECT_EQ(err.Code, IoDiskFull);
     }
+    EXPECT_EQ(out.Written(), 0U);
     EXPECT_NO_THROW(out.Flush()); // nothing left to fail on at exit
 }
 

@@ -15,6 +15,11 @@ Signal* NewSignal();
 // delivered to it.
 Thread* StartThread(void (*fn)(void*), void* arg);
 
+// Keeps the threads' memory in a few shared heaps, so that what one thread
+// frees serves the others and the process's size stays bounded however many
+// threads run. Called before the threads start.
+void ShareHeaps();
+
 void FreeLock(Lock* lock);
 void FreeSignal(Signal* signal);
 // Waits for the thread to end and frees it.

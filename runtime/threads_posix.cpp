@@ -2,6 +2,9 @@
 
 #include <csignal>
 #include <initializer_list>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <new>
 #include <pthread.h>
 
@@ -70,6 +73,13 @@ Thread* StartThread(void (*fn)(void*), void* arg) {
         return nullptr;
     }
     return t;
+}
+
+void ShareHeaps() {
+#ifdef __GLIBC__
+    // Otherwise up to eight arenas per processor, each keeping its own peak.
+    ::mallopt(M_ARENA_MAX, 2);
+#endif
 }
 
 void FreeLock(Lock* lock) {

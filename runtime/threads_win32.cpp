@@ -49,6 +49,10 @@ Thread* StartThread(void (*fn)(void*), void* arg) {
     return t;
 }
 
+void ShareHeaps() {
+    // The process heap is one already.
+}
+
 void FreeLock(Lock* lock) {
     delete lock;
 }

@@ -113,19 +113,45 @@ class Loops(kelpo.Case):
 
 
 class Unreadable(kelpo.Case):
-    def test_unreadable_directory_is_empty_and_the_walk_goes_on(self):
+    def test_unreadable_directories_are_empty_and_named_after_the_report(self):
         self.native_only()
         if not root() or not has("setpriv"):
             self.skipTest("needs root to run as another user")
         os.chmod(self.dir, 0o755)
-        kelpo.make_tree(os.path.join(self.dir, "T"), {"locked": {"x": 5}, "open": {"y": 7}})
-        os.chmod(os.path.join(self.dir, "T", "locked"), 0)
+        locked = ["locked%02d" % i for i in range(23)]
+        layout = {"open": {"y": 7}}
+        layout.update((name, {"x": 5}) for name in locked)
+        kelpo.make_tree(os.path.join(self.dir, "T"), layout)
+        for name in locked:
+            os.chmod(os.path.join(self.dir, "T", name), 0)
+        order = [n for n in kelpo.search_order(os.path.join(self.dir, "T")) if n in locked]
+        want = b"kelpo32: 23 directories could not be read:\n" + b"".join(
+            b"  T/%s: permission denied\n" % n.encode() for n in order[:20]) + b"  ... and 3 more\n"
+        for threads in ("1", "2", "8"):
+            res = kelpo.run(["T"], cwd=self.dir, user=NOBODY,
+                            env=kelpo.environment({"KELPO32_THREADS": threads}))
+            self.assertEqual(res.rc, 0, res.err)
+            out = kelpo.lines(res.out)
+            self.assertEqual(sum(b"locked" in l and l.endswith(b">    0             0") for l in out), 23)
+            self.assertTrue(out[-1] == b"+\xbb Total bytes: 7", out[-1])
+            self.assertEqual(res.err, want, threads)
+        # One is named without "... and".
+        for name in locked[1:]:
+            os.chmod(os.path.join(self.dir, "T", name), 0o755)
         res = kelpo.run(["T"], cwd=self.dir, user=NOBODY)
+        self.assertEqual(res.err, b"kelpo32: 1 directory could not be read:\n"
+                         b"  T/locked00: permission denied\n")
+
+    def test_directory_the_windows_build_cannot_open_is_named_after_the_report(self):
+        if not WINDOWS:
+            self.skipTest("Windows build only")
+        # A backslash in a name: Wine shows the directory but cannot open it.
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"a\\b": {"x": 5}, "ok": {"y": 7}})
+        res = kelpo.run(["T"], cwd=self.dir)
         self.assertEqual(res.rc, 0, res.err)
-        out = kelpo.lines(res.out)
-        self.assertTrue(out[2].endswith(b">    0             0"), out[2])
-        self.assertTrue(out[3].endswith(b">    1             7"), out[3])
-        self.assertEqual(out[-1], b"+\xbb Total bytes: 7")
+        self.assertTrue(kelpo.lines(res.out)[-1] == b"+\xbb Total bytes: 7", res.out)
+        self.assertRegex(res.err, rb"^kelpo32: 1 directory could not be read:\n"
+                         rb"  T\\a\\b: [^\n]+\n$")
 
     def test_directory_removed_or_swapped_for_a_link_while_the_report_waits(self):
         self.native_only()

@@ -118,6 +118,52 @@ class Threads(kelpo.Case):
         self.assertEqual(len(screens), 1)
 
 
+class OwnFiles(kelpo.Case):
+    def test_log_and_report_counted_as_written_up_to_their_place(self):
+        self.native_only()
+        # Enough report and log before `sub` that workers list it long before
+        # the report gets there.
+        tree = kelpo.make_tree(os.path.join(self.dir, "T"), {
+            "a": {"d%03d" % i: {"f%d" % j: j for j in range(20)} for i in range(400)},
+            "sub": {}, "z": {"f": 1}})
+        sub = os.path.join(tree, "sub")
+        # Older than the files made after it: tmpfs lists it after them, so
+        # their log lines come before its entry.
+        open(os.path.join(sub, "logfile.txt"), "wb").close()
+        kelpo.make_tree(sub, {"f%d" % j: 0 for j in range(5)})
+
+        def sub_line(out):
+            line = [l for l in kelpo.lines(out) if b"\x97sub-" in l]
+            self.assertEqual(len(line), 1)
+            return line[0]
+        logs, reports = set(), set()
+        for threads in ("1", "2", "8"):
+            env = kelpo.environment({"KELPO32_THREADS": threads})
+            res = kelpo.run(["/L", ".."], cwd=sub, env=env)
+            self.assertEqual(res.rc, 0, res.err)
+            with open(os.path.join(sub, "logfile.txt"), "rb") as f:
+                log = f.read()
+            # Everything flushed before its entry: up to its own line.
+            written = log.index(b"\r\n  logfile.txt\r\n") + 2
+            self.assertTrue(sub_line(res.out).endswith(
+                format(written, ",").encode().rjust(14)), (threads, written))
+            logs.add((res.out, log))
+        for threads in ("1", "2", "8"):
+            env = kelpo.environment({"KELPO32_THREADS": threads})
+            with open(os.path.join(sub, "report.txt"), "wb") as f:
+                res = kelpo.run([tree], cwd=self.dir, env=env, stdout=f)
+            self.assertEqual(res.rc, 0, res.err)
+            with open(os.path.join(sub, "report.txt"), "rb") as f:
+                report = f.read()
+            line = sub_line(report)
+            # What was written before its line, less what the buffer still held.
+            own = int(line[-14:].replace(b",", b"")) - len(log)
+            self.assertTrue(0 < own <= report.index(line), (threads, own))
+            reports.add(line)
+        self.assertEqual(len(logs), 1)
+        self.assertEqual(len(reports), 1)
+
+
 class Descriptors(kelpo.Case):
     def test_each_directory_opened_once_relative_to_its_parent(self):
         self.native_only()

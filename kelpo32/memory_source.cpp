@@ -1,0 +1,193 @@
+#include "kelpo32/memory_source.h"
+
+#include <cerrno>
+#include <new>
+
+namespace kelpo32::testing {
+
+MemorySource::MemorySource() : maker_(std::this_thread::get_id()) {
+    Make("", true);
+}
+
+MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
+    auto& slot = nodes_[path];
+    if (slot != nullptr) return slot.get();
+    slot = std::make_unique<Node>();
+    Node* n = slot.get();
+    n->Path = path;
+    n->Dir = dir;
+    n->Id = runtime::DirIdentity{1, nextInode_++};
+    if (!path.empty()) {
+        std::size_t cut = path.rfind('/');
+        n->Name = cut == std::string::npos ? path : path.substr(cut + 1);
+        Node* parent = Make(cut == std::string::npos ? std::string() : path.substr(0, cut), true);
+        parent->Children.push_back(n);
+    }
+    return n;
+}
+
+void MemorySource::Add(const std::string& spec) {
+    if (spec.ends_with('/')) {
+        Make(spec.substr(0, spec.size() - 1), true);
+        return;
+    }
+    std::size_t eq = spec.find('=');
+    Node* f = Make(spec.substr(0, eq), false);
+    if (eq != std::string::npos) f->Size = std::stoull(spec.substr(eq + 1));
+}
+
+void MemorySource::Unidentified(const std::string& path) {
+    nodes_.at(path)->Unidentified = true;
+}
+
+void MemorySource::SameAs(const std::string& path, const std::string& other) {
+    nodes_.at(path)->Id = nodes_.at(other)->Id;
+}
+
+void MemorySource::OtherDevice(const std::string& path) {
+    nodes_.at(path)->Id.Volume = 2;
+}
+
+void MemorySource::Link(const std::string& path, const std::string& other) {
+    const Node* target = nodes_.at(other).get();
+    nodes_.at(path)->Id = target->Id;
+    nodes_.at(path)->Size = target->Size;
+    std::uint32_t links = 0;
+    for (const auto& n : nodes_)
+        links += !n.second->Dir && n.second->Id == target->Id ? 1 : 0;
+    for (const auto& n : nodes_)
+        if (!n.second->Dir && n.second->Id == target->Id) n.second->Links = links;
+}
+
+std::uint64_t MemorySource::Opens() const {
+    std::lock_guard<std::mutex> held(mutex_);
+    return opens_;
+}
+
+std::int64_t MemorySource::PeakOpen() const {
+    std::lock_guard<std::mutex> held(mutex_);
+    return peak_;
+}
+
+std::int64_t MemorySource::OpenNow() const {
+    std::lock_guard<std::mutex> held(mutex_);
+    return openNow_;
+}
+
+const SourceFault* MemorySource::Hit(SourceFault::At at, const std::string& path) {
+    for (std::size_t i = 0; i < faults_.size(); ++i) {
+        const SourceFault& f = faults_[i];
+        if (f.Where != at || !(f.Path == path || (f.Path == "*" && !path.empty()))) continue;
+        if (f.WorkersOnly && std::this_thread::get_id() == maker_) continue;
+        if (++hits_[i] % f.Every != 0) continue;
+        if (f.Throw) throw std::bad_alloc();
+        return &f;
+    }
+    return nullptr;
+}
+
+runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
+                                      runtime::DirIdentity& id) {
+    if (node == nullptr) return runtime::DirResult{runtime::DirFault::Unreadable, ENOENT};
+    if (!node->Dir) return runtime::DirResult{runtime::DirFault::Unreadable, ENOTDIR};
+    if (const SourceFault* f = Hit(SourceFault::At::Open, node->Path)) return f->Result;
+    if (openNow_ >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
+    std::size_t slot = 0;
+    while (slot < open_.size() && open_[slot] != nullptr)
+        ++slot;
+    if (slot == open_.size()) open_.push_back(nullptr);
+    open_[slot] = node;
+    dir.Fd = static_cast<std::intptr_t>(slot);
+    ++opens_;
+    peak_ = std::max(peak_, ++openNow_);
+    id = node->Unidentified ? runtime::DirIdentity{} : node->Id;
+    return runtime::DirResult{};
+}
+
+MemorySource::Node* MemorySource::NodeOf(const runtime::DirHandle& dir) const {
+    return open_.at(static_cast<std::size_t>(dir.Fd));
+}
+
+runtime::DirResult MemorySource::OpenPath(const std::string&, const std::string&,
+                                          runtime::DirHandle& dir, runtime::DirIdentity& id) {
+    std::lock_guard<std::mutex> held(mutex_);
+    return Open(nodes_.at("").get(), dir, id);
+}
+
+runtime::DirResult MemorySource::OpenAt(const runtime::DirHandle& parent, const std::string& name,
+                                        runtime::DirHandle& dir, runtime::DirIdentity& id) {
+    std::lock_guard<std::mutex> held(mutex_);
+    Node* found = nullptr;
+    for (Node* c : NodeOf(parent)->Children)
+        if (c->Name == name) found = c;
+    return Open(found, dir, id);
+}
+
+void MemorySource::Close(runtime::DirHandle& dir) noexcept {
+    std::lock_guard<std::mutex> held(mutex_);
+    Node* node = NodeOf(dir);
+    open_[static_cast<std::size_t>(dir.Fd)] = nullptr;
+    --openNow_;
+    dir.Fd = -1;
+    for (std::size_t i = 0; i < faults_.size(); ++i)
+        if (faults_[i].Where == SourceFault::At::Moved && faults_[i].Path == node->Path &&
+            hits_[i]++ == 0)
+            node->Id.File = nextInode_++;
+}
+
+runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,
+                                              runtime::DirReader& reader) {
+    reader.Search = dir.Fd;
+    reader.Pos = 0;
+    return runtime::DirResult{};
+}
+
+bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& reader,
+                             runtime::DirEntry& entry, runtime::DirResult& result) {
+    std::lock_guard<std::mutex> held(mutex_);
+    result = runtime::DirResult{};
+    Node* node = NodeOf(dir);
+    for (std::size_t i = 0; i < faults_.size(); ++i) {
+        const SourceFault& f = faults_[i];
+        if (f.Where != SourceFault::At::Read || f.Path != node->Path || f.After != reader.Pos ||
+            (f.WorkersOnly && std::this_thread::get_id() == maker_))
+            continue;
+        if (f.Throw) throw std::bad_alloc();
+        result = f.Result;
+        return false;
+    }
+    if (reader.Pos >= node->Children.size()) return false;
+    Node* c = node->Children[reader.Pos++];
+    entry.Name = c->Name;
+    entry.Native.clear();
+    entry.Attr = c->Dir ? runtime::AttrDirectory : 0;
+    entry.Size = c->Size;
+    entry.DiskBytes = (c->Size + 4095) / 4096 * 4096;
+    entry.Device = c->Id.Volume;
+    entry.Inode = c->Unidentified ? 0 : c->Id.File;
+    entry.Links = c->Links;
+    entry.Type = c->Dir ? runtime::EntryType::Directory : runtime::EntryType::Regular;
+    if (Hit(SourceFault::At::Replaced, c->Path) != nullptr) c->Id.File = nextInode_++;
+    return true;
+}
+
+void MemorySource::StopReading(runtime::DirReader& reader) noexcept {
+    reader.Search = -1;
+}
+
+std::int64_t MemorySource::FreeDescriptors() {
+    std::lock_guard<std::mutex> held(mutex_);
+    return Limit - openNow_;
+}
+
+std::string MemorySource::FaultText(int code) {
+    return code == EIO ? "input/output error" : "error " + std::to_string(code);
+}
+
+std::string MemorySource::UnreadableText(int code) {
+    if (code == EACCES) return "permission denied";
+    if (code == ENOENT) return "no such file or directory";
+    return "error " + std::to_string(code);
+}
+
+} // namespace kelpo32::testing

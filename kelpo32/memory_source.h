@@ -1,0 +1,101 @@
+// A directory source for the walk's unit tests: a tree held in memory that
+// fails where a test tells it to, counts what the walk opens and never lets
+// more directories be open at once than its descriptor limit.
+#pragma once
+
+#include "kelpo32/walk_source.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kelpo32::testing {
+
+// What goes wrong, and where.
+struct SourceFault {
+    enum class At : std::uint8_t {
+        Open,     // opening the directory Path (Every: only each Every-th time)
+        Read,     // reading Path's entries, after After of them
+        Replaced, // Path is replaced by another directory once its parent lists it
+        Moved,    // Path is replaced by another directory once it is first closed
+    };
+    At Where = At::Open;
+    std::string Path; // "*": every directory but the start
+    runtime::DirResult Result{};
+    bool Throw = false;       // throws std::bad_alloc instead
+    bool WorkersOnly = false; // only on other threads than the one that made the source
+    std::size_t After = 0;
+    std::uint32_t Every = 1;
+};
+
+class MemorySource final : public DirSource {
+  public:
+    MemorySource();
+    // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
+    void Add(const std::string& spec);
+    // The directory has no identity the system can tell.
+    void Unidentified(const std::string& path);
+    // The directory has the identity of `other` (a mount of it), or is on
+    // another device.
+    void SameAs(const std::string& path, const std::string& other);
+    void OtherDevice(const std::string& path);
+    // The file `path` is another link to the file `other`.
+    void Link(const std::string& path, const std::string& other);
+    void Inject(const SourceFault& fault) {
+        faults_.push_back(fault);
+        hits_.push_back(0);
+    }
+    std::int64_t Limit = 1 << 20; // directories open at once, beyond: EMFILE
+
+    std::uint64_t Opens() const;   // successful opens
+    std::int64_t PeakOpen() const; // most directories open at once
+    std::int64_t OpenNow() const;  // directories open now
+
+    runtime::DirResult OpenPath(const std::string& path, const std::string& native,
+                                runtime::DirHandle& dir, runtime::DirIdentity& id) override;
+    runtime::DirResult OpenAt(const runtime::DirHandle& parent, const std::string& name,
+                              runtime::DirHandle& dir, runtime::DirIdentity& id) override;
+    void Close(runtime::DirHandle& dir) noexcept override;
+    runtime::DirResult StartReading(const runtime::DirHandle& dir,
+                                    runtime::DirReader& reader) override;
+    bool ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& reader,
+                   runtime::DirEntry& entry, runtime::DirResult& result) override;
+    void StopReading(runtime::DirReader& reader) noexcept override;
+    std::int64_t FreeDescriptors() override;
+    std::string FaultText(int code) override;
+    std::string UnreadableText(int code) override;
+
+  private:
+    struct Node {
+        std::string Path;
+        std::string Name;
+        bool Dir = false;
+        std::uint64_t Size = 0;
+        runtime::DirIdentity Id;
+        bool Unidentified = false;
+        std::uint32_t Links = 1;
+        std::vector<Node*> Children;
+    };
+    mutable std::mutex mutex_;
+    std::thread::id maker_;
+    std::map<std::string, std::unique_ptr<Node>> nodes_;
+    std::vector<SourceFault> faults_;
+    std::vector<std::uint32_t> hits_; // how often each fault's place was reached
+    std::vector<Node*> open_;         // by handle number
+    std::uint64_t nextInode_ = 100;
+    std::uint64_t opens_ = 0;
+    std::int64_t openNow_ = 0;
+    std::int64_t peak_ = 0;
+
+    Node* Make(const std::string& path, bool dir);
+    // The fault for this place, counting the visit; nullptr when none applies.
+    const SourceFault* Hit(SourceFault::At at, const std::string& path);
+    runtime::DirResult Open(Node* node, runtime::DirHandle& dir, runtime::DirIdentity& id);
+    Node* NodeOf(const runtime::DirHandle& dir) const;
+};
+
+} // namespace kelpo32::testing

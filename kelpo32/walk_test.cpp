@@ -1,0 +1,355 @@
+#include "kelpo32/memory_source.h"
+#include "kelpo32/walk.h"
+#include "kelpo32/walk_source.h"
+#include "runtime/rtl.h"
+
+#include <cerrno>
+#include <functional>
+#include <gtest/gtest.h>
+#include <new>
+
+namespace kelpo32 {
+namespace {
+
+using testing::MemorySource;
+using testing::SourceFault;
+using At = SourceFault::At;
+
+// The events as text, on the consumer's thread.
+std::string Log;
+
+std::string PathOf(const WalkDir& dir) {
+    return dir.Path + dir.Name;
+}
+
+const char* ProblemName(DirProblem p) {
+    constexpr const char* names[] = {"", "unreadable", "cycle", "other-fs", "unexpected"};
+    return names[static_cast<int>(p)];
+}
+
+WalkEvents Recorder() {
+    WalkEvents e;
+    e.DirStart = [](const WalkDir& d) { Log += "start " + PathOf(d) + "\n"; };
+    e.Entry = [](const WalkDir&, const WalkEntry& en) {
+        Log += " " + std::string(en.Name) + (en.Kind == EntryKind::Directory ? "/" : "") + " " +
+               std::to_string(en.Size) + "\n";
+    };
+    e.ReadFailed = [](const WalkDir& d, std::string_view r) {
+        Log += "failed " + PathOf(d) + ": " + std::string(r) + "\n";
+    };
+    e.DirListed = [](const WalkDir& d, const WalkListing& l) {
+        Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
+               std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
+               ProblemName(l.Problem) + " " + l.Reason + "\n";
+    };
+    e.DirDone = [](const WalkDir& d, const WalkListing&, std::int64_t total) {
+        Log += "done " + PathOf(d) + " " + std::to_string(total) + "\n";
+    };
+    e.OutOfRecords = [] { throw std::runtime_error("out of records"); };
+    return e;
+}
+
+// Small parts, a small budget and few held handles, so that every path of
+// the read-ahead and the descriptor cache is taken on a small tree.
+WalkLimits Small(std::int64_t held = 3) {
+    WalkLimits l;
+    l.PartEntries = 3;
+    l.PartBytes = 200;
+    l.ReadAheadBudget = 1500;
+    l.ListingCost = 100;
+    l.MaxHeldHandles = held;
+    return l;
+}
+
+struct Outcome {
+    std::string Log;
+    std::string Error; // empty when the walk completed
+};
+
+Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits = Small(),
+             bool oneFileSystem = false) {
+    Log.clear();
+    WalkOptions options;
+    options.EntryNames = true;
+    options.Threads = threads;
+    options.OneFileSystem = oneFileSystem;
+    std::int64_t before = src.OpenNow();
+    Outcome out;
+    try {
+        Log += "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, Recorder()));
+    } catch (const std::bad_alloc&) {
+        out.Error = "out of memory";
+    } catch (const runtime::RunError& e) {
+        out.Error = "I/O error " + std::to_string(e.Code);
+    }
+    out.Log = Log;
+    EXPECT_EQ(src.OpenNow(), before) << "directories left open at " << threads << " threads";
+    return out;
+}
+
+// A tree of 1 + 4 + 16 + 64 directories below "d", each with a few files,
+// and one wide directory; returns the number of directories.
+int Grow(MemorySource& src) {
+    int count = 0;
+    std::function<void(const std::string&, int)> grow = [&](const std::string& at, int depth) {
+        ++count;
+        src.Add(at + "/");
+        for (int f = 0; f < (depth * 3 + count) % 5; ++f)
+            src.Add(at + "/f" + std::to_string(f) + "=" + std::to_string(count * 10 + f));
+        if (depth == 3) return;
+        for (int c = 0; c < 4; ++c)
+            grow(at + "/d" + std::to_string(c), depth + 1);
+    };
+    grow("d", 0);
+    for (int f = 0; f < 40; ++f)
+        src.Add("wide/x" + std::to_string(f) + "=1");
+    src.Add("wide/sub/y=2");
+    return count + 3; // the start directory, wide and wide/sub
+}
+
+// What the events must say, from the source alone.
+std::string Expected(MemorySource& src) {
+    std::string log;
+    std::function<std::int64_t(const runtime::DirHandle&, const std::string&, const std::string&)>
+        walk = [&](const runtime::DirHandle& h, const std::string& path, const std::string& name) {
+            std::string self = path + name;
+            log += "start " + self + "\n";
+            runtime::DirReader reader;
+            runtime::DirEntry e;
+            runtime::DirResult r = src.StartReading(h, reader);
+            std::vector<std::string> dirs;
+            std::int64_t bytes = 0;
+            int files = 0;
+            while (src.ReadEntry(h, reader, e, r)) {
+                bool dir = (e.Attr & runtime::AttrDirectory) != 0;
+                log += " " + e.Name + (dir ? "/" : "") + " " + std::to_string(e.Size) + "\n";
+                if (dir) dirs.push_back(e.Name);
+                if (!dir) bytes += static_cast<std::int64_t>(e.Size), ++files;
+            }
+            log += "listed " + self + " " + std::to_string(files) + " " + std::to_string(bytes) +
+                   " " + std::to_string(dirs.size()) + "  \n";
+            std::string below = self.empty() ? self : self + runtime::PathSeparator();
+            std::int64_t total = bytes;
+            for (const std::string& d : dirs) {
+                runtime::DirHandle c;
+                runtime::DirIdentity id;
+                src.OpenAt(h, d, c, id);
+                total += walk(c, below, d);
+                src.Close(c);
+            }
+            log += "done " + self + " " + std::to_string(total) + "\n";
+            return total;
+        };
+    runtime::DirHandle root;
+    runtime::DirIdentity id;
+    src.OpenPath("", "", root, id);
+    std::int64_t total = walk(root, "", "");
+    src.Close(root);
+    return log + "total " + std::to_string(total);
+}
+
+std::string P(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = runtime::PathSeparator();
+    return path;
+}
+
+TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
+    MemorySource src;
+    int dirs = Grow(src);
+    const std::string expected = Expected(src);
+    const WalkLimits roomy = Small(1000);
+    for (std::int32_t threads : {1, 2, 3, 8}) {
+        std::uint64_t opens = src.Opens();
+        EXPECT_EQ(Walk(src, threads, roomy).Log, expected) << threads << " threads";
+        EXPECT_EQ(src.Opens() - opens, static_cast<std::uint64_t>(dirs)) << "each opened once";
+        // Few held handles: levels are reopened, the events stay the same.
+        EXPECT_EQ(Walk(src, threads).Log, expected) << threads << " threads, few handles";
+        // A budget smaller than one part: workers go on with the directory the
+        // consumer waits for.
+        WalkLimits tight = Small();
+        tight.ReadAheadBudget = 1;
+        EXPECT_EQ(Walk(src, threads, tight).Log, expected) << threads << " threads, no budget";
+    }
+}
+
+TEST(WalkTest, TooFewDescriptorsReopenLevelsInsteadOfFailing) {
+    MemorySource src;
+    std::string deep = "a";
+    for (int level = 0; level < 12; ++level, deep += "/a")
+        for (int c = 0; c < 3; ++c)
+            src.Add(deep + "/s" + std::to_string(c) + "/f=1");
+    const std::string expected = Expected(src);
+    // Five descriptors inherited and open throughout: a dozen are left.
+    src.Limit = 17;
+    std::vector<runtime::DirHandle> inherited(5);
+    for (auto& h : inherited) {
+        runtime::DirIdentity id;
+        src.OpenPath("", "", h, id);
+    }
+    WalkLimits limits = Small();
+    limits.MaxHeldHandles = 256;
+    for (std::int32_t threads : {1, 8}) {
+        Outcome out = Walk(src, threads, limits);
+        EXPECT_EQ(out.Error, "");
+        EXPECT_EQ(out.Log, expected) << threads << " threads";
+    }
+    EXPECT_LE(src.PeakOpen(), 17);
+    for (auto& h : inherited)
+        src.Close(h);
+}
+
+struct FaultCase {
+    const char* Name;
+    SourceFault Fault;
+    const char* Expect;    // a line of the log, or the error with "!" in front
+    bool SameAtOne = true; // one thread meets the fault too
+};
+
+const runtime::DirResult Emfile{runtime::DirFault::Resource, 24};
+
+const FaultCase FaultCases[] = {
+    {"EMFILE on a third of the workers' opens",
+     {At::Open, "*", Emfile, false, true, 0, 3},
+     "",
+     false},
+    {"EMFILE on every worker's open", {At::Open, "*", Emfile, false, true}, "", false},
+    {"EMFILE for the consumer too", {At::Open, "d/d1/d2", Emfile}, "!I/O error 24"},
+    {"ENOMEM", {At::Open, "d/d1", {runtime::DirFault::Resource, 8}}, "!I/O error 8"},
+    {"EIO in the middle of a listing",
+     {At::Read, "wide", {runtime::DirFault::Unexpected, EIO}, false, false, 7},
+     "listed wide 7 7 0 unexpected input/output error"},
+    {"no permission",
+     {At::Open, "d/d2", {runtime::DirFault::Unreadable, EACCES}},
+     "listed d/d2 0 0 0 unreadable permission denied"},
+    {"vanished",
+     {At::Open, "d/d3/d0", {runtime::DirFault::Unreadable, ENOENT}},
+     "listed d/d3/d0 0 0 0 unreadable no such file or directory"},
+    {"replaced between listing and open",
+     {At::Replaced, "d/d1/d3"},
+     "listed d/d1/d3 0 0 0 unreadable replaced during the walk"},
+    {"allocation failure while listing", {At::Read, "d/d2/d1", {}, true}, "!out of memory"},
+};
+
+TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
+    for (const FaultCase& c : FaultCases) {
+        SCOPED_TRACE(c.Name);
+        MemorySource clean;
+        int dirs = Grow(clean);
+        const std::string expected = Expected(clean);
+        MemorySource src;
+        Grow(src);
+        src.Inject(c.Fault);
+        std::string one;
+        for (std::int32_t threads : {1, 2, 8}) {
+            std::uint64_t opens = src.Opens();
+            // Room for every handle: no level is reopened unless one is closed early.
+            Outcome out = Walk(src, threads, Small(1000));
+            if (threads == 1) one = out.Log;
+            if (c.SameAtOne) {
+                EXPECT_EQ(out.Log, one) << threads << " threads";
+            }
+            std::string expect = c.Expect;
+            if (expect.empty()) {
+                // Handed back and opened again, never taken for unreadable,
+                // and no directory opened twice for it.
+                EXPECT_EQ(out.Log, expected) << threads << " threads";
+                EXPECT_EQ(src.Opens() - opens, static_cast<std::uint64_t>(dirs));
+            } else if (expect[0] == '!') {
+                EXPECT_EQ(out.Error, expect.substr(1)) << threads << " threads";
+            } else {
+                EXPECT_NE(out.Log.find(P(expect) + "\n"), std::string::npos) << out.Log;
+            }
+        }
+    }
+}
+
+TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
+    MemorySource clean;
+    Grow(clean);
+    const std::string expected = Expected(clean);
+    MemorySource src;
+    Grow(src);
+    src.Inject({At::Open, "*", {}, true, true, 0, 5});
+    for (std::int32_t threads : {2, 8}) {
+        Outcome out = Walk(src, threads);
+        if (!out.Error.empty()) {
+            EXPECT_EQ(out.Error, "out of memory");
+            EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0) << "not a prefix";
+        } else {
+            EXPECT_EQ(out.Log, expected);
+        }
+    }
+}
+
+TEST(WalkTest, IdentityProblems) {
+    struct Case {
+        const char* Name;
+        std::function<void(MemorySource&)> Set;
+        const char* Expect;
+        bool OneFileSystem = false;
+    };
+    const Case cases[] = {
+        {"a mount of an ancestor is not entered",
+         [](MemorySource& s) { s.SameAs("d/d1/d1", "d/d1"); }, "listed d/d1/d1 0 0 0 cycle cycle"},
+        {"another device with one file system", [](MemorySource& s) { s.OtherDevice("d/d2"); },
+         "listed d/d2 0 0 0 other-fs other file system", true},
+        {"directories that cannot be identified are walked, nested ones too",
+         [](MemorySource& s) {
+             s.Unidentified("d/d1");
+             s.Unidentified("d/d1/d2");
+         },
+         "listed d/d1/d2/d3 2 761 0  "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        MemorySource src;
+        Grow(src);
+        c.Set(src);
+        std::string one;
+        for (std::int32_t threads : {1, 2, 8}) {
+            Outcome out = Walk(src, threads, Small(), c.OneFileSystem);
+            if (threads == 1) one = out.Log;
+            EXPECT_EQ(out.Log, one) << threads << " threads";
+            EXPECT_NE(out.Log.find(P(c.Expect) + "\n"), std::string::npos) << out.Log;
+        }
+    }
+}
+
+TEST(WalkTest, ReopenedLevelMustBeTheDirectoryThatWasListed) {
+    MemorySource src;
+    Grow(src);
+    // d/d1 is replaced once its handle is first given up; its later children
+    // are reached by reopening it, which must notice.
+    src.Inject({At::Moved, "d/d1"});
+    WalkLimits limits = Small();
+    limits.MaxHeldHandles = 1;
+    Outcome out = Walk(src, 1, limits);
+    EXPECT_NE(out.Log.find("unreadable replaced during the walk"), std::string::npos) << out.Log;
+}
+
+TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
+    MemorySource src;
+    // Many small parts in `a` keep the consumer busy while workers list `b`.
+    for (int f = 0; f < 200; ++f)
+        src.Add("a/f" + std::to_string(f) + "=1");
+    src.Add("a/first=100");
+    src.Add("b/again");
+    src.Link("b/again", "a/first");
+    src.Add("b/empty=0");
+    src.Add("b/c/more");
+    src.Link("b/c/more", "a/first");
+    WalkOptions options;
+    options.DiskUsage = true;
+    for (std::int32_t threads : {1, 2, 8}) {
+        Log.clear();
+        options.Threads = threads;
+        std::int64_t total = WalkTreeFrom(src, Small(), "", "", options, Recorder());
+        EXPECT_EQ(total, 201 * 4096) << threads << " threads";
+        EXPECT_NE(Log.find("listed a 201 823296 0"), std::string::npos) << Log;
+        EXPECT_NE(Log.find("listed " + P("b") + " 2 0 1"), std::string::npos) << Log;
+    }
+}
+
+} // namespace
+} // namespace kelpo32
