@@ -264,9 +264,6 @@ class Conventions(Posix):
         self.assertEqual(len(reports[1]), 1)
         self.assertTrue(reports[1][0].endswith(b">    0             0"), reports[1])
 
-    # Marked until the walk counts blocks and links once (WalkOptions::DiskUsage,
-    # set from DiskUsage where the scan starts the walk); then the mark goes.
-    @unittest.expectedFailure
     def test_disk_usage_counts_blocks_and_each_inode_once(self):
         kelpo.make_tree(self.dir, {"t": {"a": {"sparse": 50 * 2 ** 20}, "b": {}, "c": {}}})
         t = os.path.join(self.dir, "t")
