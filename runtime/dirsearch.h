@@ -27,10 +27,13 @@ struct DirIdentity {
 
 // An open directory: a descriptor on POSIX; on Windows the absolute path
 // (with the \\?\ prefix, in UTF-16 as opaque bytes) made from the native
-// names of its parents.
+// names of its parents, the handle it is listed through (-1 when it is
+// searched by its path) and the volume it is on, which the directories
+// opened below it share unless they are reached through a link.
 struct DirHandle {
     std::intptr_t Fd = -1;
     std::string Path;
+    std::uint64_t Volume = 0;
     bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
 
@@ -63,11 +66,18 @@ std::string NativeDirPath(const std::string& dir, const std::string& native);
 // The text of an Unexpected fault's code, for a message.
 std::string FaultText(int code);
 
+enum class EntryType : std::uint8_t { Regular, Directory, Other };
+
 struct DirEntry {
     std::string Name;   // the bytes the report writes
     std::string Native; // the platform's own form of the name; empty when it is Name
     std::uint32_t Attr = 0;
     std::uint64_t Size = 0;
+    std::uint64_t DiskBytes = 0; // the space it takes (on Windows its size)
+    std::uint64_t Device = 0;    // device or volume serial; 0 when unknown
+    std::uint64_t Inode = 0;     // inode or file id; 0 when unknown
+    std::uint32_t Links = 1;     // 1 when unknown
+    EntryType Type = EntryType::Regular;
 };
 
 // The reading state of one thread; reused from directory to directory.
@@ -77,6 +87,7 @@ struct DirReader {
     std::size_t Pos = 0;
     std::size_t End = 0;
     bool Pending = false;
+    bool Searching = false; // Windows: a search by path, not a listing through the handle
     // This listing's share of SearchCounts, added in at StopReading, so that
     // threads do not contend for the counters on every entry.
     std::uint64_t Entries = 0;

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -67,6 +68,69 @@ TEST(DirSearchWin32, LongPathPrefixes) {
     EXPECT_EQ(LongPath(L"\\\\server\\share\\x"), L"\\\\?\\UNC\\server\\share\\x");
     EXPECT_EQ(LongPath(L"\\\\?\\C:\\a."), L"\\\\?\\C:\\a.");
     EXPECT_EQ(runtime::win32::WideFromNative(runtime::NativeDirPath("C:", "")), L"\\\\?\\C:\\");
+}
+
+// A final dot or blank of the last name is kept; everything before it, and
+// "." or "..", resolve by the system's rules.
+TEST(DirSearchWin32, TypedPathsKeepTheirLastName) {
+    using runtime::win32::TypedLongPath;
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\a\\dot.", L"\\\\?\\C:\\a\\dot."},
+        {L"C:\\a\\x.y.\\", L"\\\\?\\C:\\a\\x.y."},
+        {L"C:/a/mix. .", L"\\\\?\\C:\\a\\mix. ."},
+        {L"C:\\a\\sp ", L"\\\\?\\C:\\a\\sp "},
+        {L"C:\\a.\\b\\..", L"\\\\?\\C:\\a"},
+        {L"C:\\a\\plain", L"\\\\?\\C:\\a\\plain"},
+        {L"\\\\server\\share\\d.", L"\\\\?\\UNC\\server\\share\\d."},
+    };
+    for (const auto& [typed, full] : cases)
+        EXPECT_EQ(TypedLongPath(typed), full) << std::wstring(typed).size();
+}
+
+// A directory below the start takes its identity from its parent's volume and
+// its own file id; it must equal the identity a start directory gets from the
+// system, or the cycle guard would miss a link back to an ancestor.
+TEST(DirSearchWin32, IdentityBelowEqualsTheSystemsOwn) {
+    TempDir t;
+    ASSERT_TRUE(::CreateDirectoryA((t.Slash() + "sub").c_str(), nullptr));
+    runtime::DirHandle top, sub;
+    runtime::DirIdentity topId, subId, direct;
+    ASSERT_EQ(runtime::OpenDirPath(t.Slash(), "", top, topId).Fault, runtime::DirFault::None);
+    auto before = runtime::SearchCounts();
+    ASSERT_EQ(runtime::OpenDirAt(top, runtime::win32::NativeBytes(L"sub"), sub, subId).Fault,
+              runtime::DirFault::None);
+    EXPECT_EQ(runtime::SearchCounts().Opens, before.Opens + 1);
+    ReadAll(t.Slash() + "sub\\", &direct);
+    EXPECT_EQ(subId, direct);
+    EXPECT_EQ(subId.Volume, topId.Volume);
+    // The parent's listing names the same file id.
+    runtime::DirReader reader;
+    runtime::DirEntry e;
+    runtime::DirResult result = runtime::StartReading(top, reader);
+    ASSERT_TRUE(runtime::ReadEntry(top, reader, e, result));
+    runtime::StopReading(reader);
+    EXPECT_EQ(e.Type, runtime::EntryType::Directory);
+    EXPECT_EQ((runtime::DirIdentity{e.Device, e.Inode}), direct);
+    runtime::CloseDir(sub);
+    runtime::CloseDir(top);
+}
+
+// The search by path (file systems that refuse the listing through a handle)
+// delivers the same entries in the same order.
+TEST(DirSearchWin32, SearchByPathListsTheSame) {
+    TempDir t;
+    for (const char* name : {"b.txt", "a", "dot.", "c d "})
+        MakeFile(t.Slash() + name, name);
+    ASSERT_TRUE(::CreateDirectoryA((t.Slash() + "sub").c_str(), nullptr));
+    auto byHandle = ReadAll(t.Slash());
+    runtime::win32::UseSearchOnly(true);
+    auto bySearch = ReadAll(t.Slash());
+    runtime::win32::UseSearchOnly(false);
+    ASSERT_EQ(byHandle.size(), 5u);
+    for (const auto& [name, e] : byHandle) {
+        EXPECT_EQ(bySearch[name].Attr, e.Attr) << name;
+        EXPECT_EQ(bySearch[name].Size, e.Size) << name;
+    }
 }
 
 TEST(DirSearchWin32, EmptyPathSearchesTheCurrentDirectory) {
