@@ -247,7 +247,7 @@ void Fill(DirEntry& entry, std::wstring_view name, std::uint32_t attr, std::uint
     entry.Attr = attr;
     entry.Size = size;
     entry.DiskBytes = size;
-    entry.Device = volume;
+    entry.Device = volume == UnknownVolume ? 0 : volume;
     entry.Inode = file;
     entry.Links = 1;
     entry.Type = (attr & FILE_ATTRIBUTE_DIRECTORY) != 0       ? EntryType::Directory
@@ -304,7 +304,9 @@ DirResult OpenDirPath(const std::string& path, const std::string& native, DirHan
 
 DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
                     DirIdentity& id) {
-    return OpenNative(parent.Path + name + win32::NativeBytes(L"\\"), parent.Volume, dir, id);
+    // Below a directory that could not be identified, each one is asked for its own.
+    std::uint64_t volume = parent.Volume == UnknownVolume ? 0 : parent.Volume;
+    return OpenNative(parent.Path + name + win32::NativeBytes(L"\\"), volume, dir, id);
 }
 
 void CloseDir(DirHandle& dir) {

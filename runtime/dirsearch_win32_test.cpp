@@ -115,6 +115,29 @@ TEST(DirSearchWin32, IdentityBelowEqualsTheSystemsOwn) {
     runtime::CloseDir(top);
 }
 
+// A link back to an ancestor is identified as that ancestor (its target's own
+// identity), so the walk's cycle guard does not enter it.
+TEST(DirSearchWin32, LinkToAnAncestorHasItsIdentity) {
+    TempDir t;
+    ASSERT_TRUE(::CreateDirectoryA((t.Slash() + "sub").c_str(), nullptr));
+    std::string link = t.Slash() + "sub\\up";
+    // Wine 8 reports success without making the link; the end-to-end tests
+    // use a link of the host's there.
+    if (!::CreateSymbolicLinkA(link.c_str(), "..", SYMBOLIC_LINK_FLAG_DIRECTORY) ||
+        ::GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no directory links here";
+    runtime::DirHandle top, sub, up;
+    runtime::DirIdentity topId, subId, upId;
+    ASSERT_EQ(runtime::OpenDirPath(t.Slash(), "", top, topId).Fault, runtime::DirFault::None);
+    ASSERT_EQ(runtime::OpenDirAt(top, runtime::win32::NativeBytes(L"sub"), sub, subId).Fault,
+              runtime::DirFault::None);
+    ASSERT_EQ(runtime::OpenDirAt(sub, runtime::win32::NativeBytes(L"up"), up, upId).Fault,
+              runtime::DirFault::None);
+    EXPECT_EQ(upId, topId);
+    for (runtime::DirHandle* h : {&up, &sub, &top})
+        runtime::CloseDir(*h);
+}
+
 // The search by path (file systems that refuse the listing through a handle)
 // delivers the same entries in the same order.
 TEST(DirSearchWin32, SearchByPathListsTheSame) {
