@@ -29,17 +29,17 @@ void TraceDirStart(const WalkDir& dir) {
     LogFile.Flush();
 }
 
-void TraceEntry(const WalkDir& dir, EntryKind kind, std::string_view name) {
-    if (kind == EntryKind::Directory) {
+void TraceEntry(const WalkDir& dir, const WalkEntry& entry) {
+    if (entry.Kind == EntryKind::Directory) {
         LogFile.Write("DIR: ");
-        LogFile.Write(name);
+        LogFile.Write(entry.Name);
         LogFile.WriteLn();
         return;
     }
-    if (kind == EntryKind::Skipped) LogFile.Write("LFNATTR: ");
+    if (entry.Kind == EntryKind::Skipped) LogFile.Write("LFNATTR: ");
     for (std::int32_t l = 0; l < dir.Level; ++l)
         LogFile.Write("  ");
-    LogFile.Write(name);
+    LogFile.Write(entry.Name);
     LogFile.WriteLn();
     LogFile.Flush();
 }

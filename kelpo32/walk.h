@@ -3,6 +3,8 @@
 // consumer in the order of that walk. It decides nothing about the report.
 #pragma once
 
+#include "runtime/dirsearch.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,6 +33,30 @@ struct WalkDir {
     std::int32_t Level;        // 0 at the start directory
     std::int32_t Id;           // position among its siblings, from 1; 0 at the start directory
     std::int32_t SiblingCount;
+    // Device or volume and inode or file id of the directory that was opened;
+    // zero when it could not be opened or the system cannot tell.
+    runtime::DirIdentity Identity{};
+};
+
+// One entry of a directory's listing ("." and ".." left out).
+struct WalkEntry {
+    EntryKind Kind;
+    std::string_view Name;
+    std::uint64_t Size;
+    std::uint64_t DiskBytes; // space taken on disk
+    std::uint64_t Device;    // zero when unknown
+    std::uint64_t Inode;     // zero when unknown
+    std::uint32_t Links;     // 1 when unknown
+    runtime::EntryType Type;
+};
+
+// Why a directory has no entries, or fewer than it holds.
+enum class DirProblem : std::uint8_t {
+    None,
+    Unreadable,      // no permission, gone, not a directory, or replaced meanwhile
+    Cycle,           // one of its own ancestors, met again through a mount
+    OtherFileSystem, // not entered: another device with WalkOptions::OneFileSystem
+    Unexpected,      // any other failure of the file system (also a ReadFailed event)
 };
 
 // What a directory's listing holds once it is read.
@@ -38,20 +64,26 @@ struct WalkListing {
     std::int32_t FileCount = 0;
     std::int64_t FileBytes = 0;
     std::int32_t ChildCount = 0;
+    DirProblem Problem = DirProblem::None;
+    // Short English for the problem: "permission denied", "no such file or
+    // directory", "not a directory", "cycle", "other file system", else the
+    // system's text.
+    std::string Reason;
 };
 
 // The consumer of the walk: plain functions, called on the thread that runs
 // WalkTree, in the order of a one-thread depth-first walk.
 struct WalkEvents {
-    // A directory is reached, before its entries.
+    // A directory is reached (opened, or found unreadable), before its entries.
     void (*DirStart)(const WalkDir& dir) = nullptr;
-    // Each entry of the directory in search order ("." and ".." left out);
-    // only when WalkOptions::EntryNames is set.
-    void (*Entry)(const WalkDir& dir, EntryKind kind, std::string_view name) = nullptr;
+    // Each entry of the directory in search order; only when
+    // WalkOptions::EntryNames is set.
+    void (*Entry)(const WalkDir& dir, const WalkEntry& entry) = nullptr;
     // The directory could not be read for a reason that is not the tree's
     // own; `reason` says why. It is then listed with no entries.
     void (*ReadFailed)(const WalkDir& dir, std::string_view reason) = nullptr;
-    // The listing is complete; its subdirectories follow.
+    // The listing is complete (listing.Problem says why a directory has no
+    // or too few entries); its subdirectories follow.
     void (*DirListed)(const WalkDir& dir, const WalkListing& listing) = nullptr;
     // The whole subtree is done; `total` holds every byte below the directory.
     void (*DirDone)(const WalkDir& dir, const WalkListing& listing, std::int64_t total) = nullptr;

@@ -18,7 +18,8 @@ inline constexpr std::uint32_t AttrVolumeId = 8;
 inline constexpr std::uint32_t AttrDirectory = 16;
 inline constexpr std::uint32_t AttrArchive = 32;
 
-// Identifies a directory (device and inode, or volume serial and file id).
+// Identifies a directory (device and inode, or volume serial and file id);
+// both zero when the system cannot tell.
 struct DirIdentity {
     std::uint64_t Volume = 0;
     std::uint64_t File = 0;
@@ -33,7 +34,10 @@ struct DirIdentity {
 struct DirHandle {
     std::intptr_t Fd = -1;
     std::string Path;
-    std::uint64_t Volume = 0;
+    std::uint64_t Volume = 0; // Windows; 0 when unknown
+    // The root of a file system mounted on its name, or (Windows) the target
+    // of a link: its identity is not the one its parent's listing gave.
+    bool MountRoot = false;
     bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
 
@@ -65,17 +69,24 @@ void CloseDir(DirHandle& dir);
 std::string NativeDirPath(const std::string& dir, const std::string& native);
 // The text of an Unexpected fault's code, for a message.
 std::string FaultText(int code);
+// Why a directory is Unreadable, in short English ("permission denied",
+// "no such file or directory", "not a directory", else the system's text).
+std::string UnreadableText(int code);
 
-enum class EntryType : std::uint8_t { Regular, Directory, Other };
+enum class EntryType : std::uint8_t {
+    Regular,
+    Directory,
+    Other, // symbolic link, FIFO, device, socket
+};
 
 struct DirEntry {
     std::string Name;   // the bytes the report writes
     std::string Native; // the platform's own form of the name; empty when it is Name
     std::uint32_t Attr = 0;
     std::uint64_t Size = 0;
-    std::uint64_t DiskBytes = 0; // the space it takes (on Windows its size)
-    std::uint64_t Device = 0;    // device or volume serial; 0 when unknown
-    std::uint64_t Inode = 0;     // inode or file id; 0 when unknown
+    std::uint64_t DiskBytes = 0; // space taken on disk (Size where the system does not tell)
+    std::uint64_t Device = 0;    // device or volume serial; zero when unknown
+    std::uint64_t Inode = 0;     // inode or file id; zero when unknown
     std::uint32_t Links = 1;     // 1 when unknown
     EntryType Type = EntryType::Regular;
 };

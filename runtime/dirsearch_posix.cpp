@@ -7,6 +7,7 @@
 
 #include "runtime/posix_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -14,6 +15,9 @@
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 #include <unistd.h>
 #include <utility>
 
@@ -87,15 +91,29 @@ int OpenLongPath(const std::string& path) {
 
 DirResult Finish(int fd, DirHandle& dir, DirIdentity& id) {
     if (fd == -1) return Fault(errno);
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        int e = errno;
-        ::close(fd);
-        return Fault(e);
+    bool mountRoot = false;
+#ifdef STATX_ATTR_MOUNT_ROOT
+    struct statx sx;
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &sx) == 0) {
+        mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+                    (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+        id = DirIdentity{static_cast<std::uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)),
+                         sx.stx_ino};
+    } else
+#endif
+    {
+        struct stat st;
+        if (::fstat(fd, &st) != 0) {
+            int e = errno;
+            ::close(fd);
+            return Fault(e);
+        }
+        id = DirIdentity{static_cast<std::uint64_t>(st.st_dev),
+                         static_cast<std::uint64_t>(st.st_ino)};
     }
     OpenCount.fetch_add(1, std::memory_order_relaxed);
-    id = DirIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     dir.Fd = fd;
+    dir.MountRoot = mountRoot;
     return DirResult{};
 }
 
@@ -155,6 +173,22 @@ std::string FaultText(int code) {
     return std::strerror(code);
 }
 
+std::string UnreadableText(int code) {
+    switch (code) {
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case ENOENT:
+    case ESTALE:
+        return "no such file or directory";
+    case ENOTDIR:
+    case ELOOP:
+        return "not a directory";
+    default:
+        return std::strerror(code);
+    }
+}
+
 DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     reader.Pos = reader.End = 0;
 #ifdef __linux__
@@ -207,6 +241,11 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
         if (knownDir) {
             entry.Attr = AttrDirectory;
             entry.Size = 0;
+            entry.DiskBytes = 0;
+            entry.Device = 0; // the listing does not tell
+            entry.Inode = ent->d_ino;
+            entry.Links = 1;
+            entry.Type = EntryType::Directory;
         } else {
             ++reader.Stats;
             struct stat st;
@@ -219,6 +258,14 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
             // directories are walked.
             entry.Attr = S_ISDIR(st.st_mode) ? AttrDirectory : 0;
             entry.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+            entry.DiskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
+            entry.Device = static_cast<std::uint64_t>(st.st_dev);
+            entry.Inode = static_cast<std::uint64_t>(st.st_ino);
+            entry.Links = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(st.st_nlink, std::uint64_t{0xFFFFFFFF}));
+            entry.Type = S_ISDIR(st.st_mode)   ? EntryType::Directory
+                         : S_ISREG(st.st_mode) ? EntryType::Regular
+                                               : EntryType::Other;
         }
         entry.Name.assign(name);
         entry.Native.clear();

@@ -26,12 +26,6 @@ namespace runtime {
 
 namespace {
 
-// Identities handed out for directories that cannot be identified: each one
-// differs from every other, so the walk's cycle guard never takes two such
-// directories for the same one.
-std::atomic<std::uint64_t> UnknownCount{0};
-constexpr std::uint64_t UnknownVolume = ~std::uint64_t{0};
-
 std::atomic<std::uint64_t> OpenCount{0};
 std::atomic<std::uint64_t> EntryCount{0}; // the listing carries every field: no stats
 std::atomic<bool> SearchOnly{false};
@@ -112,9 +106,10 @@ bool IdentifyHandle(HANDLE h, DirIdentity& id, bool& isDir) {
     return true;
 }
 
+// A directory that cannot be identified has the zero identity, the same on
+// every call, so a reopened level is not taken for another directory.
 void UnknownIdentity(DirIdentity& id) {
-    id.Volume = UnknownVolume;
-    id.File = UnknownCount.fetch_add(1) + 1;
+    id = DirIdentity{};
 }
 
 // The old way, for a directory that cannot be opened for listing: identified
@@ -185,6 +180,7 @@ DirResult OpenNative(std::string path, std::uint64_t volume, DirHandle& dir, Dir
                     if (IsResourceError(e)) return DirResult{DirFault::Resource, Win32IoError(e)};
                     return DirResult{DirFault::Unreadable, static_cast<int>(e)};
                 }
+                dir.MountRoot = true; // the listing gave the link's own file id
             } else if (isDir) {
                 id.File = FileIndex(h);
                 id.Volume = volume;
@@ -247,7 +243,7 @@ void Fill(DirEntry& entry, std::wstring_view name, std::uint32_t attr, std::uint
     entry.Attr = attr;
     entry.Size = size;
     entry.DiskBytes = size;
-    entry.Device = volume == UnknownVolume ? 0 : volume;
+    entry.Device = volume;
     entry.Inode = file;
     entry.Links = 1;
     entry.Type = (attr & FILE_ATTRIBUTE_DIRECTORY) != 0       ? EntryType::Directory
@@ -304,9 +300,9 @@ DirResult OpenDirPath(const std::string& path, const std::string& native, DirHan
 
 DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
                     DirIdentity& id) {
-    // Below a directory that could not be identified, each one is asked for its own.
-    std::uint64_t volume = parent.Volume == UnknownVolume ? 0 : parent.Volume;
-    return OpenNative(parent.Path + name + win32::NativeBytes(L"\\"), volume, dir, id);
+    // Below a directory that could not be identified (volume 0), each one is
+    // asked for its own.
+    return OpenNative(parent.Path + name + win32::NativeBytes(L"\\"), parent.Volume, dir, id);
 }
 
 void CloseDir(DirHandle& dir) {
@@ -316,6 +312,20 @@ void CloseDir(DirHandle& dir) {
 
 std::string FaultText(int code) {
     return "system error " + std::to_string(code);
+}
+
+std::string UnreadableText(int code) {
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+        return "permission denied";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "no such file or directory";
+    case ERROR_DIRECTORY:
+        return "not a directory";
+    default:
+        return FaultText(code);
+    }
 }
 
 DirResult StartReading(const DirHandle& dir, DirReader& reader) {

@@ -34,6 +34,9 @@ int RunOnLargeStack(int (*fn)());
 // How many files the process may hold open at once (a large number where
 // there is no limit).
 std::int64_t OpenFileLimit();
+// How many more files the process may open now: the limit less every file
+// already open, those inherited from the parent included.
+std::int64_t FreeFileDescriptors();
 
 // The number of processors online (at least 1).
 std::int32_t OnlineProcessors();

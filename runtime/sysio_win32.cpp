@@ -137,6 +137,10 @@ std::int64_t OpenFileLimit() {
     return std::int64_t{1} << 24; // handles are limited by memory alone
 }
 
+std::int64_t FreeFileDescriptors() {
+    return OpenFileLimit();
+}
+
 std::int32_t OnlineProcessors() {
     SYSTEM_INFO info;
     ::GetSystemInfo(&info);

@@ -39,4 +39,17 @@ class Locked {
     Lock* lock_;
 };
 
+// Lets a held lock go for a scope and holds it again on leaving, however the
+// scope is left.
+class Unlocked {
+  public:
+    explicit Unlocked(Lock* lock) : lock_(lock) { Release(lock_); }
+    ~Unlocked() { Acquire(lock_); }
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+
+  private:
+    Lock* lock_;
+};
+
 } // namespace runtime

@@ -1,6 +1,6 @@
 #include "runtime/threads.h"
 
-#include <windows.h> // NOMINMAX and WIN32_LEAN_AND_MEAN come from the build
+#include "runtime/win32_support.h"
 
 #include <new>
 

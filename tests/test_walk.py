@@ -137,6 +137,8 @@ class Descriptors(kelpo.Case):
         with open(trace) as f:
             opens = re.findall(r'openat\((\w+), "([^"]*)", ([A-Z_|]*O_DIRECTORY[A-Z_|]*)',
                                f.read())
+        # The program's own look at its open descriptors is not a walk.
+        opens = [o for o in opens if not o[1].startswith("/proc/")]
         names = sorted(name for _, name, _ in opens)
         self.assertEqual(names, ["T", "a", "b", "c", "e", "g", "h"])
         for at, name, flags in opens:

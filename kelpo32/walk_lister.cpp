@@ -1,0 +1,217 @@
+#include "kelpo32/walk_lister.h"
+
+#include "kelpo32/walk_readahead.h"
+#include "runtime/rtl.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace kelpo32 {
+
+namespace {
+
+constexpr std::uint32_t LongNameAttr = 15; // read-only, hidden, system and volume label
+
+void AppendRecord(std::string& records, EntryKind kind, const runtime::DirEntry& e) {
+    RecordHead head{e.Size,  e.DiskBytes, e.Device,
+                    e.Inode, e.Links,     runtime::CheckedRange<std::uint32_t>(e.Name.size()),
+                    kind,    e.Type};
+    char bytes[sizeof head];
+    std::memcpy(bytes, &head, sizeof head);
+    records.append(bytes, sizeof head);
+    records.append(e.Name);
+}
+
+EntryKind KindOf(const runtime::DirEntry& e) {
+    if ((e.Attr & runtime::AttrDirectory) != 0) return EntryKind::Directory;
+    if (e.Attr == LongNameAttr) return EntryKind::Skipped;
+    return EntryKind::File;
+}
+
+} // namespace
+
+void Lister::Abandon() noexcept {
+    if (reading_) source_.StopReading(reader_);
+    reading_ = false;
+    node_ = nullptr;
+}
+
+// How a listing ends, kept with the directory when it is complete.
+struct Listing::Outcome {
+    runtime::DirResult Fault;
+    DirProblem Problem = DirProblem::None;
+    std::exception_ptr Error;
+    bool OutOfRecords = false;
+};
+
+bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
+    std::unique_ptr<Part> part;
+    std::vector<std::unique_ptr<Dir_Rec>> children;
+    bool more = false;
+    Outcome out;
+    try {
+        part = std::make_unique<Part>();
+        if (lister.node_ != node) {
+            lister.Abandon();
+            lister.node_ = node;
+            lister.children_ = 0;
+            runtime::DirResult opened = Start(node, consumer, out);
+            if (opened.Fault == runtime::DirFault::Resource && !consumer) {
+                // Perhaps only the other workers' descriptors: the consumer
+                // tries again when it gets there.
+                lister.node_ = nullptr;
+                readAhead_.HandBack(node);
+                return false;
+            }
+            out.Fault = opened;
+            if (out.Fault.Fault == runtime::DirFault::None && out.Problem == DirProblem::None) {
+                out.Fault = walk_.Source.StartReading(node->Handle.Get(), lister.reader_);
+                lister.reading_ = out.Fault.Fault == runtime::DirFault::None;
+            }
+        }
+        // Listing: the handle does not change until the directory is Listed.
+        const runtime::DirHandle& handle = node->Handle.Get();
+        std::size_t entries = 0;
+        while (lister.reading_ && entries < walk_.Limits.PartEntries &&
+               part->Records.size() < walk_.Limits.PartBytes &&
+               !(!consumer && walk_.StopNow.load(std::memory_order_relaxed))) {
+            runtime::DirEntry& e = lister.entry_;
+            if (!walk_.Source.ReadEntry(handle, lister.reader_, e, out.Fault)) {
+                lister.Abandon();
+                break;
+            }
+            ++entries;
+            EntryKind kind = KindOf(e);
+            if (walk_.Options.EntryNames) AppendRecord(part->Records, kind, e);
+            if (kind == EntryKind::Directory) {
+                std::unique_ptr<Dir_Rec> child;
+                try {
+                    child.reset(NewDirRec());
+                    if (child != nullptr) {
+                        child->Name = e.Name;
+                        child->Native = e.Native;
+                    }
+                } catch (const std::bad_alloc&) {
+                    child.reset();
+                }
+                if (child == nullptr) {
+                    out.OutOfRecords = true;
+                    lister.Abandon();
+                    break;
+                }
+                lister.children_ = runtime::CheckedAdd<std::int32_t>(lister.children_, 1);
+                child->Id = lister.children_;
+                child->Parent = node;
+                child->Depth = runtime::CheckedAdd<std::int32_t>(node->Depth, 1);
+                child->ListedInode = e.Inode;
+                children.push_back(std::move(child));
+                part->Children = runtime::CheckedAdd<std::int32_t>(part->Children, 1);
+            } else if (kind == EntryKind::File) {
+                part->FileBytes = runtime::CheckedAdd<std::int64_t>(
+                    part->FileBytes, runtime::CheckedRange<std::int64_t>(e.Size));
+                part->FileCount = runtime::CheckedAdd<std::int32_t>(part->FileCount, 1);
+            }
+        }
+        more = lister.reading_;
+    } catch (...) {
+        out.Error = std::current_exception();
+        more = false;
+    }
+    if (!more) lister.Abandon();
+    Publish(node, std::move(part), children, more, out);
+    return more;
+}
+
+runtime::DirResult Listing::Start(Dir_Rec* node, bool consumer, Outcome& out) {
+    if (node == walk_.Root) {
+        runtime::Locked held(walk_.L());
+        if (node->Fault.Fault == runtime::DirFault::None &&
+            !(node->Identity == runtime::DirIdentity{})) {
+            // Opened by the walk itself; it stays the start directory's.
+            ++walk_.Live[node->Identity];
+            node->Registered = true;
+        }
+        return node->Fault;
+    }
+    DirFd handle;
+    runtime::DirIdentity id;
+    runtime::DirResult result = handles_.Open(node, handle, id);
+    if (result.Fault == runtime::DirFault::Resource && consumer) {
+        {
+            runtime::Locked held(walk_.L());
+            handles_.DropIdle();
+        }
+        result = handles_.Open(node, handle, id);
+    }
+    if (result.Fault == runtime::DirFault::None) Admit(node, std::move(handle), id, out);
+    return result;
+}
+
+void Listing::Admit(Dir_Rec* node, DirFd handle, const runtime::DirIdentity& id, Outcome& out) {
+    runtime::Locked held(walk_.L());
+    node->Identity = id;
+    if (walk_.Options.OneFileSystem && id.Volume != 0 && id.Volume != walk_.RootVolume) {
+        out.Problem = DirProblem::OtherFileSystem;
+        return;
+    }
+    bool known = !(id == runtime::DirIdentity{});
+    if (known && walk_.Live.count(id) != 0)
+        for (const Dir_Rec* a = node->Parent; a != nullptr; a = a->Parent)
+            if (a->Identity == id) {
+                out.Problem = DirProblem::Cycle;
+                return;
+            }
+    if (known) {
+        ++walk_.Live[id];
+        node->Registered = true;
+    }
+    node->Handle = std::move(handle);
+}
+
+void Listing::Publish(Dir_Rec* node, std::unique_ptr<Part> part,
+                      std::vector<std::unique_ptr<Dir_Rec>>& children, bool more,
+                      Outcome& out) noexcept {
+    runtime::Locked held(walk_.L());
+    Dir_Rec* first = nullptr;
+    for (auto& owned : children) {
+        Dir_Rec* child = owned.release();
+        if (first == nullptr) first = child;
+        if (node->LastChild != nullptr)
+            node->LastChild->Next = child;
+        else
+            node->FirstChild = child;
+        node->LastChild = child;
+        ++node->ChildrenToOpen;
+    }
+    bool queued = false;
+    if (walk_.Workers && !walk_.Stopping) {
+        try {
+            queued = readAhead_.Enqueue(first);
+        } catch (const std::bad_alloc&) {
+            // Left to the consumer, which lists what was not queued.
+        }
+    }
+    if (part != nullptr) {
+        readAhead_.Charge(*part, first);
+        if (node->LastPart != nullptr) {
+            node->LastPart->Next = std::move(part);
+            node->LastPart = node->LastPart->Next.get();
+        } else {
+            node->FirstPart = std::move(part);
+            node->LastPart = node->FirstPart.get();
+        }
+    }
+    if (!more) {
+        if (node->Fault.Fault == runtime::DirFault::None) node->Fault = out.Fault;
+        if (node->Problem == DirProblem::None) node->Problem = out.Problem;
+        if (out.Error && !node->Error) node->Error = out.Error;
+        node->OutOfRecords = node->OutOfRecords || out.OutOfRecords;
+        node->State = Stage::Listed;
+        handles_.Listed(node);
+    }
+    if (queued) walk_.WakeWorkers();
+    walk_.WakeConsumer(node);
+}
+
+} // namespace kelpo32

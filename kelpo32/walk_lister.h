@@ -1,0 +1,62 @@
+// The listing of one directory: opens it (through the descriptor cache),
+// checks that it may be entered, reads its entries in parts and hands each
+// part, with the children it names, to the directory's record. Any thread
+// lists: the consumer and the read-ahead's workers each with a Lister of
+// their own.
+#pragma once
+
+#include "kelpo32/walk_handles.h"
+#include "kelpo32/walk_state.h"
+
+#include <cstdint>
+
+namespace kelpo32 {
+
+class ReadAhead;
+
+// What one listing thread keeps from directory to directory.
+class Lister {
+  public:
+    explicit Lister(DirSource& source) : source_(source) {}
+    Lister(const Lister&) = delete;
+    Lister& operator=(const Lister&) = delete;
+    ~Lister() { Abandon(); }
+
+    // Stops reading whatever directory it was in the middle of.
+    void Abandon() noexcept;
+
+  private:
+    friend class Listing;
+    DirSource& source_;
+    runtime::DirReader reader_;
+    runtime::DirEntry entry_;
+    const Dir_Rec* node_ = nullptr; // the directory started and not finished
+    std::int32_t children_ = 0;
+    bool reading_ = false;
+};
+
+// The listing side of the walk: what every listing thread shares.
+class Listing {
+  public:
+    Listing(WalkState& walk, HandleCache& handles, ReadAhead& readAhead)
+        : walk_(walk), handles_(handles), readAhead_(readAhead) {}
+
+    // Lists the next part of `node` and hands it over; false once the listing
+    // is complete, or (not `consumer`) when descriptors ran out before it was
+    // opened: it is then Waiting again for the consumer to list. Any error is
+    // kept with the directory for the consumer. Without the lock.
+    bool ListPart(Dir_Rec* node, Lister& lister, bool consumer);
+
+  private:
+    WalkState& walk_;
+    HandleCache& handles_;
+    ReadAhead& readAhead_;
+
+    struct Outcome;
+    runtime::DirResult Start(Dir_Rec* node, bool consumer, Outcome& out);
+    void Admit(Dir_Rec* node, DirFd handle, const runtime::DirIdentity& id, Outcome& out);
+    void Publish(Dir_Rec* node, std::unique_ptr<Part> part,
+                 std::vector<std::unique_ptr<Dir_Rec>>& children, bool more, Outcome& out) noexcept;
+};
+
+} // namespace kelpo32

@@ -1,0 +1,156 @@
+#include "kelpo32/walk_readahead.h"
+
+namespace kelpo32 {
+
+void ReadAhead::Start(Listing& listing, std::int32_t workers) {
+    listing_ = &listing;
+    if (workers <= 0) return;
+    // Room first, so that a started thread is always recorded to be joined.
+    threads_.reserve(static_cast<std::size_t>(workers));
+    walk_.Workers = true;
+    for (std::int32_t i = 0; i < workers; ++i) {
+        runtime::Thread* t = runtime::StartThread(WorkerMain, this);
+        if (t == nullptr) break; // fewer helpers; the consumer lists the rest
+        threads_.push_back(t);
+    }
+    if (threads_.empty()) walk_.Workers = false;
+}
+
+void ReadAhead::Stop() noexcept {
+    if (!threads_.empty()) {
+        runtime::Locked held(walk_.L());
+        walk_.Stopping = true;
+        walk_.StopNow.store(true, std::memory_order_relaxed);
+        runtime::WakeAll(walk_.Work.get());
+        runtime::WakeAll(walk_.Ready.get());
+    }
+    for (runtime::Thread* t : threads_)
+        runtime::JoinThread(t);
+    threads_.clear();
+    helper_.Abandon();
+}
+
+bool ReadAhead::Enqueue(Dir_Rec* first) {
+    bool queued = false;
+    for (Dir_Rec* c = first; c != nullptr; c = c->Next) {
+        walk_.Queue.insert(c);
+        c->Queued = true;
+        queued = true;
+    }
+    return queued;
+}
+
+void ReadAhead::Charge(Part& part, const Dir_Rec* firstChild) noexcept {
+    // What the part holds: its records and the children it names.
+    part.Cost = sizeof(Part) + part.Records.capacity();
+    for (const Dir_Rec* c = firstChild; c != nullptr; c = c->Next)
+        part.Cost += sizeof(Dir_Rec) + 16 + c->Name.capacity() + c->Native.capacity();
+    walk_.Buffered += part.Cost;
+}
+
+void ReadAhead::Discharge(const Part& part) noexcept {
+    bool wasFull = walk_.BudgetFull();
+    walk_.Buffered -= part.Cost;
+    if (wasFull && !walk_.BudgetFull()) walk_.WakeWorkers();
+}
+
+Lister* ReadAhead::Claim(Dir_Rec* node, bool& self) {
+    self = false;
+    Lister* lister = nullptr;
+    if (node == helping_) {
+        // Begun while waiting for another directory: go on with it.
+        self = true;
+        lister = &helper_;
+        helping_ = nullptr;
+    } else if (node->State == Stage::Waiting) {
+        self = true;
+        node->State = Stage::Listing;
+        if (node->Queued) walk_.Queue.erase(node);
+        node->Queued = false;
+    }
+    // A worker held back by the budget may be listing it.
+    if (walk_.BudgetFull()) walk_.WakeWorkers();
+    return lister;
+}
+
+Dir_Rec* ReadAhead::Pop() {
+    Dir_Rec* node = *walk_.Queue.begin();
+    walk_.Queue.erase(walk_.Queue.begin());
+    node->Queued = false;
+    node->State = Stage::Listing;
+    return node;
+}
+
+bool ReadAhead::Help(const Dir_Rec* node) {
+    (void)node;
+    if (walk_.BudgetFull() || (helping_ == nullptr && walk_.Queue.empty())) return false;
+    if (helping_ == nullptr) helping_ = Pop();
+    Dir_Rec* helped = helping_;
+    bool more = false;
+    {
+        runtime::Unlocked free(walk_.L());
+        more = listing_->ListPart(helped, helper_, false);
+    }
+    if (!more && helping_ == helped) helping_ = nullptr;
+    return true;
+}
+
+void ReadAhead::HandBack(Dir_Rec* node) noexcept {
+    runtime::Locked held(walk_.L());
+    node->State = Stage::Waiting;
+    walk_.WakeConsumer(node);
+}
+
+void ReadAhead::WorkerMain(void* self) {
+    static_cast<ReadAhead*>(self)->Work();
+}
+
+void ReadAhead::Work() {
+    Dir_Rec* node = nullptr; // the directory being listed
+    try {
+        Lister lister(walk_.Source);
+        runtime::Locked held(walk_.L());
+        for (;;) {
+            while (!walk_.Stopping && (walk_.Queue.empty() || walk_.BudgetFull())) {
+                ++walk_.WaitingWorkers;
+                runtime::Wait(walk_.Work.get(), walk_.L());
+                --walk_.WaitingWorkers;
+            }
+            if (walk_.Stopping) break;
+            node = Pop();
+            for (;;) {
+                bool more = false;
+                {
+                    runtime::Unlocked free(walk_.L());
+                    more = listing_->ListPart(node, lister, false);
+                }
+                if (!more) break;
+                // The directory the consumer waits for goes on whatever the budget.
+                while (!walk_.Stopping && walk_.BudgetFull() && walk_.Target != node) {
+                    ++walk_.WaitingWorkers;
+                    runtime::Wait(walk_.Work.get(), walk_.L());
+                    --walk_.WaitingWorkers;
+                }
+                if (walk_.Stopping) break; // the node is freed with the tree
+            }
+            lister.Abandon();
+            node = nullptr;
+        }
+    } catch (...) {
+        Fail(node, std::current_exception());
+    }
+}
+
+void ReadAhead::Fail(Dir_Rec* node, const std::exception_ptr& error) noexcept {
+    runtime::Locked held(walk_.L());
+    if (node != nullptr && node->State != Stage::Listed) {
+        if (!node->Error) node->Error = error;
+        node->State = Stage::Listed;
+        walk_.WakeConsumer(node);
+    } else if (!walk_.WorkerError) {
+        walk_.WorkerError = error;
+        if (walk_.ConsumerWaits) runtime::WakeAll(walk_.Ready.get());
+    }
+}
+
+} // namespace kelpo32

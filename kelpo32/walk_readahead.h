@@ -1,0 +1,63 @@
+// The read-ahead: worker threads list the directories that come next in walk
+// order (the earliest queued first) while the consumer reads, until a budget
+// of unread parts is full. A worker that runs out of descriptors before a
+// directory is open hands it back to the consumer. Any exception on a worker
+// is kept with the directory it was listing (or with the walk) and raised by
+// the consumer where it belongs.
+#pragma once
+
+#include "kelpo32/walk_lister.h"
+#include "kelpo32/walk_state.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kelpo32 {
+
+class ReadAhead {
+  public:
+    explicit ReadAhead(WalkState& walk) : walk_(walk), helper_(walk.Source) {}
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+    ~ReadAhead() { Stop(); }
+
+    // Starts up to `workers` threads listing through `listing`.
+    void Start(Listing& listing, std::int32_t workers);
+    // Ends the workers and waits for every one.
+    void Stop() noexcept;
+
+    // Under the walk's lock from here on.
+
+    // Queues the children from `first` on; whether any was queued.
+    bool Enqueue(Dir_Rec* first);
+    // A part joins the unread ones: its cost is counted in the budget.
+    void Charge(Part& part, const Dir_Rec* firstChild) noexcept;
+    // The consumer read the part: its cost leaves the budget.
+    void Discharge(const Part& part) noexcept;
+    // The consumer takes `node` now: off the queue. Returns the lister to
+    // use when the consumer began listing it while it waited, else nullptr;
+    // `self` says whether the consumer lists it.
+    Lister* Claim(Dir_Rec* node, bool& self);
+    // The consumer waits for `node`: lists a part of the earliest queued
+    // directory meanwhile, if there is one and room in the budget. Whether it
+    // did.
+    bool Help(const Dir_Rec* node);
+
+    // Without the lock: a worker could not open `node` for lack of
+    // descriptors; it waits for the consumer again.
+    void HandBack(Dir_Rec* node) noexcept;
+
+  private:
+    WalkState& walk_;
+    Listing* listing_ = nullptr;
+    std::vector<runtime::Thread*> threads_;
+    Lister helper_;              // the consumer's, for a directory it lists while it waits
+    Dir_Rec* helping_ = nullptr; // that directory, until its listing is complete
+
+    static void WorkerMain(void* self);
+    void Work();
+    void Fail(Dir_Rec* node, const std::exception_ptr& error) noexcept;
+    Dir_Rec* Pop();
+};
+
+} // namespace kelpo32

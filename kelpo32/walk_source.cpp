@@ -1,0 +1,41 @@
+#include "kelpo32/walk_source.h"
+
+#include "runtime/sysio.h"
+
+namespace kelpo32 {
+
+namespace {
+
+class SystemSource final : public DirSource {
+  public:
+    runtime::DirResult OpenPath(const std::string& path, const std::string& native,
+                                runtime::DirHandle& dir, runtime::DirIdentity& id) override {
+        return runtime::OpenDirPath(path, native, dir, id);
+    }
+    runtime::DirResult OpenAt(const runtime::DirHandle& parent, const std::string& name,
+                              runtime::DirHandle& dir, runtime::DirIdentity& id) override {
+        return runtime::OpenDirAt(parent, name, dir, id);
+    }
+    void Close(runtime::DirHandle& dir) noexcept override { runtime::CloseDir(dir); }
+    runtime::DirResult StartReading(const runtime::DirHandle& dir,
+                                    runtime::DirReader& reader) override {
+        return runtime::StartReading(dir, reader);
+    }
+    bool ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& reader,
+                   runtime::DirEntry& entry, runtime::DirResult& result) override {
+        return runtime::ReadEntry(dir, reader, entry, result);
+    }
+    void StopReading(runtime::DirReader& reader) noexcept override { runtime::StopReading(reader); }
+    std::int64_t FreeDescriptors() override { return runtime::FreeFileDescriptors(); }
+    std::string FaultText(int code) override { return runtime::FaultText(code); }
+    std::string UnreadableText(int code) override { return runtime::UnreadableText(code); }
+};
+
+} // namespace
+
+DirSource& SystemDirSource() {
+    static SystemSource source;
+    return source;
+}
+
+} // namespace kelpo32
