@@ -180,8 +180,8 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print NR % 2
 wine_bench() {
     # Wine's drive Z: is the host's root; "/" would start a switch.
     local tree="Z:${WORK//\//\\}\\tree-100k" want runner=$ROOT/tests/wine-run.sh
-    command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null ||
-        { note "Wine or MinGW missing: the Windows build was not measured"; return; }
+    command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null && [[ -x /usr/bin/time ]] ||
+        { note "Wine, MinGW or /usr/bin/time missing: the Windows build was not measured"; return; }
     say "building the Windows floor"
     i686-w64-mingw32-gcc -O2 -Wall -Wextra -municode -o "$BIN/floor_win32.exe" "$ROOT/bench/floor_win32.c"
     if [[ -z $KELPO32_EXE ]]; then
@@ -205,40 +205,59 @@ wine_bench() {
     [[ $got == "$want" ]] || note "100k: kelpo32.exe reports '${got:-no total}' bytes, expected $want"
 
     local names=("floor_win32" "kelpo32.exe threads=1" "kelpo32.exe default")
+    # wine_cmd J: sets cmd to the command of names[J].
+    local -a cmd
     wine_cmd() {
         case $1 in
-            0) "$runner" "$BIN/floor_win32.exe" "$tree" ;;
-            1) env KELPO32_THREADS=1 "$runner" "$KELPO32_EXE" /N "$tree" ;;
-            2) env -u KELPO32_THREADS "$runner" "$KELPO32_EXE" /N "$tree" ;;
+            0) cmd=("$runner" "$BIN/floor_win32.exe" "$tree") ;;
+            1) cmd=(env KELPO32_THREADS=1 "$runner" "$KELPO32_EXE" /N "$tree") ;;
+            2) cmd=(env -u KELPO32_THREADS "$runner" "$KELPO32_EXE" /N "$tree") ;;
         esac
     }
-    local -a times0=() times1=() times2=()
+    # CPU: the program's own (user + system) and what the wineserver spent
+    # meanwhile; steadier than wall time on a busy machine.
+    local server= p
+    for p in $(pgrep -x wineserver64; pgrep -x wineserver); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$KELPO32_WINEPREFIX" && server=$p
+    done
+    server_ticks() { [[ -n $server ]] && awk '{ print $14 + $15 }' "/proc/$server/stat" 2>/dev/null || echo 0; }
+    local -A wall=() cpu=()
+    local tps r j k start ticks used
+    tps=$(getconf CLK_TCK)
     say "timing the Windows build under Wine ($WINE_RUNS interleaved rounds)"
-    local r j k start
     for ((r = 0; r < WINE_RUNS; r++)); do
         for ((k = 0; k < 3; k++)); do
             j=$(((r + k) % 3))
+            ticks=$(server_ticks)
             start=$EPOCHREALTIME
-            wine_cmd "$j" >/dev/null 2>>"$LOGS/wine.log" </dev/null
-            eval "times$j+=($(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }'))"
+            wine_cmd "$j"
+            /usr/bin/time -f "%U %S" -o "$LOGS/wine-cpu.txt" "${cmd[@]}" >/dev/null 2>>"$LOGS/wine.log" </dev/null
+            wall[$j]+=" $(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }')"
+            used=$(tail -n1 "$LOGS/wine-cpu.txt")
+            cpu[$j]+=" $(awk -v u="$used" -v t0="$ticks" -v t1="$(server_ticks)" -v hz="$tps" \
+                'BEGIN { split(u, c, " "); printf "%.3f", c[1] + c[2] + (t1 - t0) / hz }')"
         done
     done
     "$runner" --cleanup >>"$LOGS/wine.log" 2>&1 || true
-    local m0 m1 m2
-    m0=$(median "${times0[@]}") m1=$(median "${times1[@]}") m2=$(median "${times2[@]}")
+    local w0 c0
+    # shellcheck disable=SC2086 # the lists are words
+    w0=$(median ${wall[0]}) c0=$(median ${cpu[0]})
     {
         echo
-        echo "Windows build under Wine 8 ($(wine --version 2>/dev/null)), tree 100k, $WINE_RUNS interleaved rounds, one persistent wineserver:"
+        echo "Windows build under Wine 8 ($(wine --version 2>/dev/null)), tree 100k, $WINE_RUNS interleaved rounds, one persistent wineserver$([[ -n $server ]] || echo " (its CPU not found: the program's alone)"):"
         echo
-        printf '| %-24s | %10s | %8s | %s |\n' command "median (s)" "x floor" "all runs (s)"
-        printf '|%s|%s|%s|%s|\n' "--------------------------" "-----------:" "---------:" "---"
+        printf '| %-24s | %10s | %8s | %8s | %8s | %s |\n' command "median (s)" "x floor" "CPU (s)" "x floor" "all runs (s)"
+        printf '|%s|%s|%s|%s|%s|%s|\n' "--------------------------" "-----------:" "---------:" "---------:" "---------:" "---"
         for j in 0 1 2; do
-            local m list
-            eval "m=\$m$j; list=\"\${times$j[*]}\""
-            printf '| %-24s | %10.3f | %8.2f | %s |\n' "${names[$j]}" "$m" "$(awk -v a="$m" -v b="$m0" 'BEGIN { print a / b }')" "$list"
+            local w c
+            # shellcheck disable=SC2086
+            w=$(median ${wall[$j]}) c=$(median ${cpu[$j]})
+            printf '| %-24s | %10.3f | %8.2f | %8.3f | %8.2f |%s |\n' "${names[$j]}" "$w" \
+                "$(awk -v a="$w" -v b="$w0" 'BEGIN { print a / b }')" "$c" \
+                "$(awk -v a="$c" -v b="$c0" 'BEGIN { print b ? a / b : 0 }')" "${wall[$j]}"
         done
         echo
-        echo "Targets: threads=1 <= 1.25 x floor_win32, default <= 1.00 x. Wine's costs are not Windows' own."
+        echo "Targets (wall time): threads=1 <= 1.25 x floor_win32, default <= 1.00 x. Wine's costs are not Windows' own."
     } | tee -a "$REPORT"
 }
 if ((WINE_ONLY)); then
