@@ -66,7 +66,8 @@ DirResult ListingFault(DWORD e) {
     return DirResult{DirFault::Unexpected, static_cast<int>(e)};
 }
 
-// Reads a directory listing through its handle; absent before Windows Vista.
+// The listing and query calls, looked up once: the first is absent before
+// Windows Vista, the second is the system's own.
 using ListFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 using QueryFn = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, FILE_INFORMATION_CLASS);
 
@@ -112,8 +113,8 @@ void UnknownIdentity(DirIdentity& id) {
     id = DirIdentity{};
 }
 
-// The old way, for a directory that cannot be opened for listing: identified
-// by an open without access rights; false when there is no such directory.
+// For a directory that cannot be opened for listing: identified by an open
+// without access rights; false when there is no such directory.
 bool IdentifyByPath(const std::wstring& dir, DirIdentity& id) {
     HANDLE h = ::CreateFileW(dir.c_str(), 0, ShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -232,7 +233,9 @@ bool NextBatch(DirReader& reader, bool first, DirResult& result) {
         return true;
     }
     DWORD e = ::GetLastError();
-    if (e != ERROR_NO_MORE_FILES) result = ListingFault(e);
+    // A first batch finds nothing at all in a directory without "." and ".."
+    // (an empty drive root on FAT): that is an empty listing.
+    if (e != ERROR_NO_MORE_FILES && !(first && e == ERROR_FILE_NOT_FOUND)) result = ListingFault(e);
     return false;
 }
 
