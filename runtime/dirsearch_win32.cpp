@@ -80,9 +80,12 @@ template <typename Fn> Fn Lookup(const wchar_t* module, const char* name) {
     return fn;
 }
 
+std::atomic<ListFn> ListReplaced{nullptr};
+
 ListFn ListCall() {
     static const ListFn fn = Lookup<ListFn>(L"kernel32.dll", "GetFileInformationByHandleEx");
-    return fn;
+    ListFn replaced = ListReplaced.load(std::memory_order_relaxed);
+    return replaced != nullptr ? replaced : fn;
 }
 
 QueryFn QueryCall() {
@@ -282,6 +285,10 @@ namespace win32 {
 
 void UseSearchOnly(bool on) {
     SearchOnly.store(on);
+}
+
+void ReplaceListCall(ListDirCall call) {
+    ListReplaced.store(call);
 }
 
 } // namespace win32

@@ -40,7 +40,43 @@ std::map<std::string, Entry> ReadAll(const std::string& dir, runtime::DirIdentit
     return out;
 }
 
+// The listing call with its second batch failing, as a share that goes away.
+int BatchCalls = 0;
+BOOL WINAPI FailSecondBatch(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID buffer, DWORD size) {
+    if (c == FileIdBothDirectoryInfo && ++BatchCalls == 1) {
+        ::SetLastError(ERROR_NETNAME_DELETED);
+        return FALSE;
+    }
+    return ::GetFileInformationByHandleEx(h, c, buffer, size);
+}
+
 } // namespace
+
+// A listing that fails after its first batch is a read failure of the
+// directory, never a quiet end that would show it with fewer files.
+TEST(DirSearchWin32, ListingThatFailsMidwayIsAFault) {
+    TempDir t;
+    for (int i = 0; i < 400; ++i) // about 300 bytes each: more than one 64 KiB batch
+        MakeFile(t.Slash() + std::string(100, 'n') + std::to_string(i), "");
+    runtime::DirHandle handle;
+    runtime::DirIdentity id;
+    ASSERT_EQ(runtime::OpenDirPath(t.Slash(), "", handle, id).Fault, runtime::DirFault::None);
+    BatchCalls = 0;
+    runtime::win32::ReplaceListCall(FailSecondBatch);
+    runtime::DirReader reader;
+    runtime::DirResult result = runtime::StartReading(handle, reader);
+    runtime::DirEntry e;
+    int count = 0;
+    while (runtime::ReadEntry(handle, reader, e, result))
+        ++count;
+    runtime::win32::ReplaceListCall(nullptr);
+    runtime::StopReading(reader);
+    runtime::CloseDir(handle);
+    EXPECT_GT(count, 0);
+    EXPECT_LT(count, 400);
+    EXPECT_EQ(result.Fault, runtime::DirFault::Unexpected);
+    EXPECT_EQ(result.Code, ERROR_NETNAME_DELETED);
+}
 
 TEST(DirSearchWin32, DeliversEveryEntryWithAttributesAndSizes) {
     TempDir t;

@@ -78,6 +78,10 @@ inline std::wstring LongPath(const std::wstring& path) {
 // Lists every directory by searching its path, as on file systems that
 // refuse the listing through a handle; for the tests of that way.
 void UseSearchOnly(bool on);
+// The call that lists a directory through its handle; tests replace it to
+// make a listing fail midway (nullptr restores the system's).
+using ListDirCall = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+void ReplaceListCall(ListDirCall call);
 
 // Where the last name of a path begins and ends (separators after it left
 // out); begin == end when there is none ("C:", "\\", "").
