@@ -159,7 +159,10 @@ class AnyName(kelpo.Case):
         search = os.environ.get("KELPO32_SEARCH_EXE")
         if not WINDOWS or not search:
             self.skipTest("the Windows build's two ways of listing")
-        kelpo.make_tree(os.path.join(self.dir, "T"), hostile_tree())
+        tree = hostile_tree()
+        # More than one 64 KiB batch of the listing through a handle.
+        tree["many"] = {"m" * 120 + str(i): i for i in range(300)}
+        kelpo.make_tree(os.path.join(self.dir, "T"), tree)
         reports = []
         for exe in (kelpo.EXE, search):
             res = subprocess.run([kelpo.RUNNER, exe, "/L", "/W132", "T"], cwd=self.dir,
