@@ -20,6 +20,10 @@
 #                  that is not allowed the cold column says so in a note
 #   --kelpo32 PATH use this binary instead of building build/posix/kelpo32
 #   --no-install   skip peers that are missing instead of installing them
+#   --wine-runs W  interleaved runs per command of the Windows build under
+#                  Wine (default 9; 0 skips that part)
+#   --kelpo32-exe PATH  use this kelpo32.exe instead of building build/win32
+#   --wine-only    only the Windows build under Wine (the 100,000-entry tree)
 #
 # Builds the floor and the tree generator into build/bench, builds Kelpo32
 # with the posix preset, makes each tree once (kept and reused while the
@@ -36,6 +40,12 @@
 # peak RSS on the 20,000-level chain and on one directory of 1,000,000
 # files. Results are also kept in the work dir; bench/selftest.sh checks
 # the generator and the floor.
+#
+# Where Wine and MinGW are installed, the Windows build is measured too, on
+# the 100,000-entry tree: kelpo32.exe at one thread and at its default
+# against floor_win32.exe (a bare recursive FindFirstFileExW walk), all
+# under one persistent wineserver, W rounds that run each command once in a
+# rotating order; printed: the median of each and its ratio to that floor.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -47,6 +57,9 @@ ROUNDS=3
 COLD_RUNS=3
 INSTALL=1
 KELPO32=
+KELPO32_EXE=
+WINE_RUNS=9
+WINE_ONLY=0
 SEED=1
 
 usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit "${1:-0}"; }
@@ -60,18 +73,24 @@ while (($#)); do
         --work) WORK=${2:?--work needs a directory}; shift ;;
         --kelpo32) KELPO32=${2:?--kelpo32 needs a path}; shift ;;
         --no-install) INSTALL=0 ;;
+        --wine-runs) WINE_RUNS=${2:?--wine-runs needs a number}; shift ;;
+        --kelpo32-exe) KELPO32_EXE=${2:?--kelpo32-exe needs a path}; shift ;;
+        --wine-only) WINE_ONLY=1 ;;
         -h|--help) usage 0 ;;
         *) echo "run.sh: unknown argument: $1" >&2; usage 2 ;;
     esac
     shift
 done
-[[ $RUNS =~ ^[1-9][0-9]*$ && $ROUNDS =~ ^[1-9][0-9]*$ && $COLD_RUNS =~ ^[0-9]+$ ]] ||
+[[ $RUNS =~ ^[1-9][0-9]*$ && $ROUNDS =~ ^[1-9][0-9]*$ && $COLD_RUNS =~ ^[0-9]+$ &&
+   $WINE_RUNS =~ ^[0-9]+$ ]] ||
     { echo "run.sh: --runs and --rounds take a positive number, --cold-runs a number" >&2; exit 2; }
 
 mkdir -p "$WORK" "$BIN"
 WORK=$(cd "$WORK" && pwd)
 LOGS=$WORK/logs
 mkdir -p "$LOGS"
+STAMP=$(date -u +%Y%m%d-%H%M%S)
+REPORT=$WORK/results-$STAMP.md
 NOTES=()
 note() { NOTES+=("$*"); echo "note: $*" >&2; }
 say() { echo "== $*" >&2; }
@@ -98,8 +117,8 @@ have() {
     command -v "$1" >/dev/null 2>&1
 }
 
-have hyperfine hyperfine || { echo "run.sh: hyperfine is needed (Debian package hyperfine)" >&2; exit 1; }
-[[ -x /usr/bin/time ]] || apt_install time || { echo "run.sh: /usr/bin/time is needed (Debian package time)" >&2; exit 1; }
+((WINE_ONLY)) || have hyperfine hyperfine || { echo "run.sh: hyperfine is needed (Debian package hyperfine)" >&2; exit 1; }
+((WINE_ONLY)) || [[ -x /usr/bin/time ]] || apt_install time || { echo "run.sh: /usr/bin/time is needed (Debian package time)" >&2; exit 1; }
 have cc gcc && have c++ g++ || { echo "run.sh: a C and C++ compiler are needed" >&2; exit 1; }
 
 # ---- build -----------------------------------------------------------------
@@ -108,7 +127,9 @@ say "building the floor and the tree generator"
 cc -O2 -Wall -Wextra -o "$BIN/floor" "$ROOT/bench/floor.c"
 c++ -O2 -std=c++20 -Wall -Wextra -o "$BIN/gentree" "$ROOT/bench/gentree.cpp"
 
-if [[ -n $KELPO32 ]]; then
+if ((WINE_ONLY)); then
+    QUICK=1 # the Windows build is measured on the 100,000-entry tree alone
+elif [[ -n $KELPO32 ]]; then
     [[ -x $KELPO32 ]] || { echo "run.sh: not executable: $KELPO32" >&2; exit 1; }
     KELPO32=$(cd "$(dirname "$KELPO32")" && pwd)/$(basename "$KELPO32")
 else
@@ -149,6 +170,103 @@ LABELS=(100k)
 ENTRIES=(100000)
 if ((!QUICK)); then LABELS+=(1M); ENTRIES+=(1000000); fi
 for i in "${!LABELS[@]}"; do make_tree "${LABELS[$i]}" "${ENTRIES[$i]}" >/dev/null; done
+
+# ---- the Windows build under Wine ---------------------------------------------
+
+# median LIST...: the median of numbers.
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Wine's own costs (its server, its file-system layer over the host's) are
+# not Windows' costs: the ratios say how kelpo32.exe does against the least
+# a Windows program can do on the same system, not how fast it is on Windows.
+wine_bench() {
+    # Wine's drive Z: is the host's root; "/" would start a switch.
+    local tree="Z:${WORK//\//\\}\\tree-100k" want runner=$ROOT/tests/wine-run.sh
+    command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null && [[ -x /usr/bin/time ]] ||
+        { note "Wine, MinGW or /usr/bin/time missing: the Windows build was not measured"; return; }
+    say "building the Windows floor"
+    i686-w64-mingw32-gcc -O2 -Wall -Wextra -municode -o "$BIN/floor_win32.exe" "$ROOT/bench/floor_win32.c"
+    if [[ -z $KELPO32_EXE ]]; then
+        say "building kelpo32.exe (cmake --preset win32)"
+        if (cd "$ROOT" && cmake --preset win32 && cmake --build build/win32 -j2 --target kelpo32) \
+            >"$LOGS/kelpo32-win32-build.log" 2>&1; then
+            KELPO32_EXE=$ROOT/build/win32/kelpo32.exe
+        else
+            note "kelpo32.exe did not build (see $LOGS/kelpo32-win32-build.log): not measured"
+            return
+        fi
+    fi
+    # One prefix of the bench's own and one server that persists for all runs.
+    export KELPO32_WINEPREFIX=$BIN/wineprefix
+    "$runner" --setup >>"$LOGS/wine.log" 2>&1 || { note "Wine would not start (see $LOGS/wine.log)"; return; }
+    want=$(expected_bytes 100k)
+    local got
+    got=$("$runner" "$BIN/floor_win32.exe" "$tree" 2>>"$LOGS/wine.log" | sed -n 's/.*Total bytes: //p' | tr -d '\r')
+    [[ $got == "$want" ]] || note "100k: floor_win32.exe counts '$got' bytes, generator wrote $want"
+    got=$("$runner" "$KELPO32_EXE" /N "$tree" 2>>"$LOGS/wine.log" | sed -n 's/.*Total bytes: *//p' | tail -n1 | tr -cd '0-9')
+    [[ $got == "$want" ]] || note "100k: kelpo32.exe reports '${got:-no total}' bytes, expected $want"
+
+    local names=("floor_win32" "kelpo32.exe threads=1" "kelpo32.exe default")
+    # wine_cmd J: sets cmd to the command of names[J].
+    local -a cmd
+    wine_cmd() {
+        case $1 in
+            0) cmd=("$runner" "$BIN/floor_win32.exe" "$tree") ;;
+            1) cmd=(env KELPO32_THREADS=1 "$runner" "$KELPO32_EXE" /N "$tree") ;;
+            2) cmd=(env -u KELPO32_THREADS "$runner" "$KELPO32_EXE" /N "$tree") ;;
+        esac
+    }
+    # CPU: the program's own (user + system) and what the wineserver spent
+    # meanwhile; steadier than wall time on a busy machine.
+    local server= p
+    for p in $(pgrep -x wineserver64; pgrep -x wineserver); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$KELPO32_WINEPREFIX" && server=$p
+    done
+    server_ticks() { [[ -n $server ]] && awk '{ print $14 + $15 }' "/proc/$server/stat" 2>/dev/null || echo 0; }
+    local -A wall=() cpu=()
+    local tps r j k start ticks used
+    tps=$(getconf CLK_TCK)
+    say "timing the Windows build under Wine ($WINE_RUNS interleaved rounds)"
+    for ((r = 0; r < WINE_RUNS; r++)); do
+        for ((k = 0; k < 3; k++)); do
+            j=$(((r + k) % 3))
+            ticks=$(server_ticks)
+            start=$EPOCHREALTIME
+            wine_cmd "$j"
+            /usr/bin/time -f "%U %S" -o "$LOGS/wine-cpu.txt" "${cmd[@]}" >/dev/null 2>>"$LOGS/wine.log" </dev/null
+            wall[$j]+=" $(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }')"
+            used=$(tail -n1 "$LOGS/wine-cpu.txt")
+            cpu[$j]+=" $(awk -v u="$used" -v t0="$ticks" -v t1="$(server_ticks)" -v hz="$tps" \
+                'BEGIN { split(u, c, " "); printf "%.3f", c[1] + c[2] + (t1 - t0) / hz }')"
+        done
+    done
+    "$runner" --cleanup >>"$LOGS/wine.log" 2>&1 || true
+    local w0 c0
+    # shellcheck disable=SC2086 # the lists are words
+    w0=$(median ${wall[0]}) c0=$(median ${cpu[0]})
+    {
+        echo
+        echo "Windows build under Wine 8 ($(wine --version 2>/dev/null)), tree 100k, $WINE_RUNS interleaved rounds, one persistent wineserver$([[ -n $server ]] || echo " (its CPU not found: the program's alone)"):"
+        echo
+        printf '| %-24s | %10s | %8s | %8s | %8s | %s |\n' command "median (s)" "x floor" "CPU (s)" "x floor" "all runs (s)"
+        printf '|%s|%s|%s|%s|%s|%s|\n' "--------------------------" "-----------:" "---------:" "---------:" "---------:" "---"
+        for j in 0 1 2; do
+            local w c
+            # shellcheck disable=SC2086
+            w=$(median ${wall[$j]}) c=$(median ${cpu[$j]})
+            printf '| %-24s | %10.3f | %8.2f | %8.3f | %8.2f |%s |\n' "${names[$j]}" "$w" \
+                "$(awk -v a="$w" -v b="$w0" 'BEGIN { print a / b }')" "$c" \
+                "$(awk -v a="$c" -v b="$c0" 'BEGIN { print b ? a / b : 0 }')" "${wall[$j]}"
+        done
+        echo
+        echo "Targets (wall time): threads=1 <= 1.25 x floor_win32, default <= 1.00 x. Wine's costs are not Windows' own."
+    } | tee -a "$REPORT"
+}
+if ((WINE_ONLY)); then
+    ((WINE_RUNS > 0)) || WINE_RUNS=9
+    wine_bench
+    exit 0
+fi
 
 # ---- peers -----------------------------------------------------------------
 
@@ -245,8 +363,6 @@ fi
 DROP="sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
 
 declare -A RSS_KELPO32
-STAMP=$(date -u +%Y%m%d-%H%M%S)
-REPORT=$WORK/results-$STAMP.md
 
 machine() {
     local cpu fs
@@ -410,6 +526,9 @@ if ((!QUICK)) && [[ -n $KELPO32 ]] && command -v python3 >/dev/null; then
                 a / 1024, b / 1024, c / 1024 }'
     } | tee -a "$REPORT"
 fi
+
+((WINE_RUNS > 0)) && wine_bench
+
 
 {
     if [[ -n $KELPO32 ]]; then

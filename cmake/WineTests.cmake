@@ -51,9 +51,16 @@ foreach(test ${kelpo32_all_tests})
   endif()
 endforeach()
 
+# kelpo32.exe listing every directory by searching its path, for the tests
+# that compare that way with the listing through a handle.
+add_executable(kelpo32_search kelpo32/main.cpp tests/wine/search_only.cpp)
+target_link_libraries(kelpo32_search PRIVATE kelpo32_core)
+target_link_options(kelpo32_search PRIVATE -static -static-libgcc -static-libstdc++)
+
 # End-to-end tests: each script runs kelpo32.exe through the runner.
 set(KELPO32_E2E_ENV
   "KELPO32_EXE=$<TARGET_FILE:kelpo32>"
+  "KELPO32_SEARCH_EXE=$<TARGET_FILE:kelpo32_search>"
   "KELPO32_PLATFORM=win32"
   "KELPO32_RUNNER=${KELPO32_WINE_RUNNER}"
   ${KELPO32_WINE_ENV})

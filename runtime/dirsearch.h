@@ -28,12 +28,15 @@ struct DirIdentity {
 
 // An open directory: a descriptor on POSIX; on Windows the absolute path
 // (with the \\?\ prefix, in UTF-16 as opaque bytes) made from the native
-// names of its parents.
+// names of its parents, the handle it is listed through (-1 when it is
+// searched by its path) and the volume it is on, which the directories
+// opened below it share unless they are reached through a link.
 struct DirHandle {
     std::intptr_t Fd = -1;
     std::string Path;
-    // The root of a file system mounted on its name: its identity is not the
-    // one its parent's listing gave.
+    std::uint64_t Volume = 0; // Windows; 0 when unknown
+    // The root of a file system mounted on its name, or (Windows) the target
+    // of a link: its identity is not the one its parent's listing gave.
     bool MountRoot = false;
     bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
@@ -82,8 +85,8 @@ struct DirEntry {
     std::uint32_t Attr = 0;
     std::uint64_t Size = 0;
     std::uint64_t DiskBytes = 0; // space taken on disk (Size where the system does not tell)
-    std::uint64_t Device = 0;    // zero when unknown
-    std::uint64_t Inode = 0;     // zero when unknown
+    std::uint64_t Device = 0;    // device or volume serial; zero when unknown
+    std::uint64_t Inode = 0;     // inode or file id; zero when unknown
     std::uint32_t Links = 1;     // 1 when unknown
     EntryType Type = EntryType::Regular;
 };
@@ -97,6 +100,7 @@ struct DirReader {
     bool Pending = false;
     // Directories' own metadata too (their sizes), at one call each.
     bool StatDirectories = false;
+    bool Searching = false; // Windows: a search by path, not a listing through the handle
     // This listing's share of SearchCounts, added in at StopReading, so that
     // threads do not contend for the counters on every entry.
     std::uint64_t Entries = 0;

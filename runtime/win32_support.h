@@ -75,5 +75,57 @@ inline std::wstring LongPath(const std::wstring& path) {
     return L"\\\\?\\" + full;
 }
 
+// Lists every directory by searching its path, as on file systems that
+// refuse the listing through a handle; for the tests of that way.
+void UseSearchOnly(bool on);
+// The call that lists a directory through its handle; tests replace it to
+// make a listing fail midway (nullptr restores the system's).
+using ListDirCall = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+void ReplaceListCall(ListDirCall call);
+
+// Where the last name of a path begins and ends (separators after it left
+// out); begin == end when there is none ("C:", "\\", "").
+struct LastName {
+    std::size_t Begin = 0;
+    std::size_t End = 0;
+};
+inline LastName FindLastName(std::wstring_view path) {
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    LastName last;
+    last.End = path.size();
+    while (last.End > 0 && separator(path[last.End - 1]))
+        --last.End;
+    last.Begin = last.End;
+    while (last.Begin > 0 && !separator(path[last.Begin - 1]))
+        --last.Begin;
+    if (last.Begin == 0 && last.End >= 2 && path[1] == L':') last.Begin = 2; // "C:name"
+    return last;
+}
+
+// Whether the system's rules would change the last name of a path as typed:
+// they drop a final dot or blank from it ("dot." becomes its sibling "dot").
+// "." and ".." are no names; a share's own name is left to the system.
+inline bool KeepLastName(std::wstring_view path) {
+    if (path.starts_with(L"\\\\?\\")) return false;
+    LastName last = FindLastName(path);
+    std::wstring_view name = path.substr(last.Begin, last.End - last.Begin);
+    if (name.empty() || name == L"." || name == L".." ||
+        (name.back() != L'.' && name.back() != L' '))
+        return false;
+    std::wstring_view prefix = path.substr(0, last.Begin);
+    return !(prefix.starts_with(L"\\\\") && FindLastName(prefix).Begin <= 2); // \\server\share
+}
+
+// LongPath for a path the user typed: a last name the system's rules would
+// change is kept as typed, and only what comes before it is made absolute.
+inline std::wstring TypedLongPath(const std::wstring& path) {
+    if (!KeepLastName(path)) return LongPath(path);
+    LastName last = FindLastName(path);
+    std::wstring prefix = path.substr(0, last.Begin);
+    std::wstring full = LongPath(prefix.empty() ? std::wstring(L".") : prefix);
+    if (!full.ends_with(L'\\')) full += L'\\';
+    return full.append(path, last.Begin, last.End - last.Begin);
+}
+
 } // namespace win32
 } // namespace runtime

@@ -4,6 +4,7 @@ its walk turned to UTF-16 names."""
 
 import os
 import re
+import subprocess
 import sys
 
 import kelpo
@@ -139,6 +140,38 @@ class AnyName(kelpo.Case):
         self.assertEqual(len(up), 1, out)
         self.assertTrue(up[0].endswith(b">    0             0"), up[0])
         self.assertEqual(out[-1], b"+\xbb Total bytes: 100")
+
+    def test_start_directory_is_the_one_typed(self):
+        if not WINDOWS:
+            self.skipTest("POSIX keeps every name as it is")
+        # Siblings that differ only by a final dot or blank, each with its own bytes.
+        layout = {name: {"f": size, "s": {"g": 3}} for name, size in
+                  (("dot.", 1046), ("dot", 1048), ("x.y.", 7), ("sp ", 11), ("sp", 12),
+                   ("mix. .", 5))}
+        kelpo.make_tree(os.path.join(self.dir, "T"), layout)
+        for start in layout:
+            for cwd, prefix in ((os.path.join(self.dir, "T"), ""), (self.dir, "T" + SEP)):
+                self.assert_counted([prefix + start], os.path.join(self.dir, "T", start), cwd=cwd)
+
+    def test_search_by_path_reports_the_same(self):
+        # The listing through a handle and the search by path (the way of file
+        # systems that refuse the listing) give the same report and log.
+        search = os.environ.get("KELPO32_SEARCH_EXE")
+        if not WINDOWS or not search:
+            self.skipTest("the Windows build's two ways of listing")
+        tree = hostile_tree()
+        # More than one 64 KiB batch of the listing through a handle.
+        tree["many"] = {"m" * 120 + str(i): i for i in range(300)}
+        kelpo.make_tree(os.path.join(self.dir, "T"), tree)
+        reports = []
+        for exe in (kelpo.EXE, search):
+            res = subprocess.run([kelpo.RUNNER, exe, "/L", "/W132", "T"], cwd=self.dir,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 stdin=subprocess.DEVNULL, timeout=120)
+            self.assertEqual((res.returncode, res.stderr), (0, b""), exe)
+            with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
+                reports.append((res.stdout, f.read().split(b"\r\n", 2)[2]))
+        self.assertEqual(reports[0], reports[1])
 
     def test_console_shows_real_names(self):
         kelpo.make_tree(self.dir, {"日本語": {}, "São Paulo": {"x": 1}})
