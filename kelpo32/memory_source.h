@@ -4,13 +4,12 @@
 #pragma once
 
 #include "kelpo32/walk_source.h"
+#include "runtime/threads.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kelpo32::testing {
@@ -35,6 +34,9 @@ struct SourceFault {
 class MemorySource final : public DirSource {
   public:
     MemorySource();
+    MemorySource(const MemorySource&) = delete;
+    MemorySource& operator=(const MemorySource&) = delete;
+    ~MemorySource() override;
     // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
     void Add(const std::string& spec);
     // The directory has no identity the system can tell.
@@ -77,8 +79,10 @@ class MemorySource final : public DirSource {
         bool Unidentified = false;
         std::vector<Node*> Children;
     };
-    mutable std::mutex mutex_;
-    std::thread::id maker_;
+    struct LockFree {
+        void operator()(runtime::Lock* lock) const { runtime::FreeLock(lock); }
+    };
+    std::unique_ptr<runtime::Lock, LockFree> lock_;
     std::map<std::string, std::unique_ptr<Node>> nodes_;
     std::vector<SourceFault> faults_;
     std::vector<std::uint32_t> hits_; // how often each fault's place was reached
