@@ -44,7 +44,8 @@ kelpo32_unit_test(kelpo32_test
   kelpo32/body_test.cpp kelpo32/report_test.cpp kelpo32/scan_test.cpp kelpo32/paging_test.cpp
   kelpo32/test_support.cpp)
 # The walk over a tree in memory, on one and many threads.
-kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/memory_source.cpp)
+kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/memory_source.cpp
+  kelpo32/test_alloc.cpp)
 
 # End-to-end tests: each script runs the built program in temporary trees.
 if(WIN32)

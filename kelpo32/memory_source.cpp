@@ -153,7 +153,10 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
         result = f.Result;
         return false;
     }
-    if (reader.Pos >= node->Children.size()) return false;
+    if (reader.Pos >= node->Children.size()) {
+        if (Hit(SourceFault::At::Starved, node->Path) != nullptr) FailAllocations = 3;
+        return false;
+    }
     Node* c = node->Children[reader.Pos++];
     entry.Name = c->Name;
     entry.Native.clear();

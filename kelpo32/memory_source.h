@@ -14,6 +14,9 @@
 
 namespace kelpo32::testing {
 
+// Allocations the current thread is to fail from now on (test_alloc.cpp).
+extern thread_local int FailAllocations;
+
 // What goes wrong, and where.
 struct SourceFault {
     enum class At : std::uint8_t {
@@ -21,6 +24,7 @@ struct SourceFault {
         Read,     // reading Path's entries, after After of them
         Replaced, // Path is replaced by another directory once its parent lists it
         Moved,    // Path is replaced by another directory once it is first closed
+        Starved,  // the thread that finishes listing Path fails its next 3 allocations
     };
     At Where = At::Open;
     std::string Path; // "*": every directory but the start

@@ -84,6 +84,8 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
         out.Error = "out of memory";
     } catch (const runtime::RunError& e) {
         out.Error = "I/O error " + std::to_string(e.Code);
+    } catch (const std::exception& e) {
+        out.Error = e.what();
     }
     out.Log = Log;
     EXPECT_EQ(src.OpenNow(), before) << "directories left open at " << threads << " threads";
@@ -269,10 +271,12 @@ TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
     MemorySource src;
     Grow(src);
     src.Inject({At::Open, "*", {}, true, true, 0, 5});
-    for (std::int32_t threads : {2, 8}) {
+    // Allocations fail after a worker's listing, outside its reading.
+    src.Inject({At::Starved, "*", {}, false, true});
+    for (std::int32_t threads : {2, 8, 2, 8}) {
         Outcome out = Walk(src, threads);
         if (!out.Error.empty()) {
-            EXPECT_EQ(out.Error, "out of memory");
+            EXPECT_TRUE(out.Error == "out of memory" || out.Error == "out of records") << out.Error;
             EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0) << "not a prefix";
         } else {
             EXPECT_EQ(out.Log, expected);
