@@ -167,7 +167,7 @@ class Walker {
                     while (node->FirstPart == nullptr && node->State == Stage::Listing &&
                            !walk_.WorkerError) {
                         // Rather than wait, list what comes next in the queue.
-                        if (readAhead_.Help(node)) continue;
+                        if (readAhead_.Help()) continue;
                         walk_.ConsumerWaits = true;
                         runtime::Wait(walk_.Ready.get(), walk_.L());
                         walk_.ConsumerWaits = false;
