@@ -66,6 +66,11 @@ std::int64_t MemorySource::PeakOpen() const {
     return peak_;
 }
 
+void MemorySource::ResetPeak() {
+    runtime::Locked held(lock_.get());
+    peak_ = openNow_;
+}
+
 std::int64_t MemorySource::OpenNow() const {
     runtime::Locked held(lock_.get());
     return openNow_;

@@ -56,8 +56,9 @@ class MemorySource final : public DirSource {
     std::int64_t Limit = 1 << 20; // directories open at once, beyond: EMFILE
 
     std::uint64_t Opens() const;   // successful opens
-    std::int64_t PeakOpen() const; // most directories open at once
-    std::int64_t OpenNow() const;  // directories open now
+    std::int64_t PeakOpen() const; // most directories open at once since ResetPeak
+    void ResetPeak();
+    std::int64_t OpenNow() const; // directories open now
 
     runtime::DirResult OpenPath(const std::string& path, const std::string& native,
                                 runtime::DirHandle& dir, runtime::DirIdentity& id) override;

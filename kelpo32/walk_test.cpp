@@ -175,9 +175,13 @@ TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
 TEST(WalkTest, TooFewDescriptorsReopenLevelsInsteadOfFailing) {
     MemorySource src;
     std::string deep = "a";
-    for (int level = 0; level < 12; ++level, deep += "/a")
+    // Each level's next one comes first, so every level has children left
+    // to open while the walk is below it.
+    for (int level = 0; level < 12; ++level, deep += "/a") {
+        src.Add(deep + "/a/");
         for (int c = 0; c < 3; ++c)
             src.Add(deep + "/s" + std::to_string(c) + "/f=1");
+    }
     const std::string expected = Expected(src);
     // Five descriptors inherited and open throughout: a dozen are left.
     src.Limit = 17;
@@ -194,6 +198,11 @@ TEST(WalkTest, TooFewDescriptorsReopenLevelsInsteadOfFailing) {
         EXPECT_EQ(out.Log, expected) << threads << " threads";
     }
     EXPECT_LE(src.PeakOpen(), 17);
+    // However deep the tree, no more are held than their cap (3 here): the
+    // inherited ones, the start directory and a few for the one listing thread.
+    src.ResetPeak();
+    EXPECT_EQ(Walk(src, 1).Log, expected);
+    EXPECT_LE(src.PeakOpen(), 5 + 3 + 1 + 4);
     for (auto& h : inherited)
         src.Close(h);
 }
