@@ -277,18 +277,22 @@ TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
     MemorySource clean;
     Grow(clean);
     const std::string expected = Expected(clean);
-    MemorySource src;
-    Grow(src);
-    src.Inject({At::Open, "*", {}, true, true, 0, 5});
-    // Allocations fail after a worker's listing, outside its reading.
-    src.Inject({At::Starved, "*", {}, false, true});
-    for (std::int32_t threads : {2, 8, 2, 8}) {
-        Outcome out = Walk(src, threads);
-        if (!out.Error.empty()) {
-            EXPECT_TRUE(out.Error == "out of memory" || out.Error == "out of records") << out.Error;
-            EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0) << "not a prefix";
-        } else {
-            EXPECT_EQ(out.Log, expected);
+    // Allocations fail while a worker opens a directory, or after its
+    // listing, outside the reading.
+    for (const SourceFault& fault : {SourceFault{At::Open, "*", {}, true, true, 0, 5},
+                                     SourceFault{At::Starved, "*", {}, false, true}}) {
+        MemorySource src;
+        Grow(src);
+        src.Inject(fault);
+        for (std::int32_t threads : {2, 8, 2, 8, 2, 8}) {
+            Outcome out = Walk(src, threads);
+            if (!out.Error.empty()) {
+                EXPECT_TRUE(out.Error == "out of memory" || out.Error == "out of records")
+                    << out.Error;
+                EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0) << "not a prefix";
+            } else {
+                EXPECT_EQ(out.Log, expected);
+            }
         }
     }
 }
