@@ -34,14 +34,14 @@ MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
     return n;
 }
 
-void MemorySource::Add(const std::string& spec) {
-    if (spec.ends_with('/')) {
-        Make(spec.substr(0, spec.size() - 1), true);
+void MemorySource::Add(const std::string& entry) {
+    if (entry.ends_with('/')) {
+        Make(entry.substr(0, entry.size() - 1), true);
         return;
     }
-    std::size_t eq = spec.find('=');
-    Node* f = Make(spec.substr(0, eq), false);
-    if (eq != std::string::npos) f->Size = std::stoull(spec.substr(eq + 1));
+    std::size_t eq = entry.find('=');
+    Node* f = Make(entry.substr(0, eq), false);
+    if (eq != std::string::npos) f->Size = std::stoull(entry.substr(eq + 1));
 }
 
 void MemorySource::Unidentified(const std::string& path) {

@@ -42,7 +42,7 @@ class MemorySource final : public DirSource {
     MemorySource& operator=(const MemorySource&) = delete;
     ~MemorySource() override;
     // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
-    void Add(const std::string& spec);
+    void Add(const std::string& entry);
     // The directory has no identity the system can tell.
     void Unidentified(const std::string& path);
     // The directory has the identity of `other` (a mount of it), or is on
