@@ -297,6 +297,17 @@ TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
     }
 }
 
+TEST(WalkTest, NoWakeUpSignalIsOutOfMemoryNotACrash) {
+    static int made = 0;
+    made = 0;
+    NewWalkSignal = [] { return ++made == 2 ? nullptr : runtime::NewSignal(); };
+    MemorySource src;
+    Grow(src);
+    Outcome out = Walk(src, 8);
+    NewWalkSignal = runtime::NewSignal;
+    EXPECT_EQ(out.Error, "out of memory");
+}
+
 TEST(WalkTest, IdentityProblems) {
     struct Case {
         const char* Name;
