@@ -2,8 +2,8 @@
 # Installs what the tests need (only what is missing), builds the native and the
 # Windows build and runs every test of both: unit tests, end-to-end tests in
 # temporary trees and pseudo-terminals, the Windows program under Wine, the
-# whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# short fuzzing runs. After the native build, tools/lint.sh checks the
+# whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# walk's tests under ThreadSanitizer, and short fuzzing runs. After the native build, tools/lint.sh checks the
 # formatting and runs clang-tidy; any finding fails the run.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -38,6 +38,14 @@ for preset in posix win32 sanitize; do
   echo "== $preset: test"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The walk's unit tests and its thread-equivalence end-to-end test under
+# ThreadSanitizer; any report ends that program with an error, failing the test.
+echo "== tsan: configure and build"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+echo "== tsan: test"
+ctest --preset tsan -j "$jobs"
 
 if [ -x fuzz/run.sh ]; then
   echo "== fuzz"

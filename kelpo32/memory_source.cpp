@@ -5,9 +5,17 @@
 
 namespace kelpo32::testing {
 
-MemorySource::MemorySource() : maker_(std::this_thread::get_id()) {
+namespace {
+// Set on the thread that made a source: the others are the walk's workers.
+thread_local bool MakerThread = false;
+} // namespace
+
+MemorySource::MemorySource() : lock_(runtime::NewLock()) {
+    MakerThread = true;
     Make("", true);
 }
+
+MemorySource::~MemorySource() = default;
 
 MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
     auto& slot = nodes_[path];
@@ -26,14 +34,14 @@ MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
     return n;
 }
 
-void MemorySource::Add(const std::string& spec) {
-    if (spec.ends_with('/')) {
-        Make(spec.substr(0, spec.size() - 1), true);
+void MemorySource::Add(const std::string& entry) {
+    if (entry.ends_with('/')) {
+        Make(entry.substr(0, entry.size() - 1), true);
         return;
     }
-    std::size_t eq = spec.find('=');
-    Node* f = Make(spec.substr(0, eq), false);
-    if (eq != std::string::npos) f->Size = std::stoull(spec.substr(eq + 1));
+    std::size_t eq = entry.find('=');
+    Node* f = Make(entry.substr(0, eq), false);
+    if (eq != std::string::npos) f->Size = std::stoull(entry.substr(eq + 1));
 }
 
 void MemorySource::Unidentified(const std::string& path) {
@@ -60,17 +68,22 @@ void MemorySource::Link(const std::string& path, const std::string& other) {
 }
 
 std::uint64_t MemorySource::Opens() const {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     return opens_;
 }
 
 std::int64_t MemorySource::PeakOpen() const {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     return peak_;
 }
 
+void MemorySource::ResetPeak() {
+    runtime::Locked held(lock_.get());
+    peak_ = openNow_;
+}
+
 std::int64_t MemorySource::OpenNow() const {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     return openNow_;
 }
 
@@ -78,7 +91,7 @@ const SourceFault* MemorySource::Hit(SourceFault::At at, const std::string& path
     for (std::size_t i = 0; i < faults_.size(); ++i) {
         const SourceFault& f = faults_[i];
         if (f.Where != at || !(f.Path == path || (f.Path == "*" && !path.empty()))) continue;
-        if (f.WorkersOnly && std::this_thread::get_id() == maker_) continue;
+        if (f.WorkersOnly && MakerThread) continue;
         if (++hits_[i] % f.Every != 0) continue;
         if (f.Throw) throw std::bad_alloc();
         return &f;
@@ -110,13 +123,13 @@ MemorySource::Node* MemorySource::NodeOf(const runtime::DirHandle& dir) const {
 
 runtime::DirResult MemorySource::OpenPath(const std::string&, const std::string&,
                                           runtime::DirHandle& dir, runtime::DirIdentity& id) {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     return Open(nodes_.at("").get(), dir, id);
 }
 
 runtime::DirResult MemorySource::OpenAt(const runtime::DirHandle& parent, const std::string& name,
                                         runtime::DirHandle& dir, runtime::DirIdentity& id) {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     Node* found = nullptr;
     for (Node* c : NodeOf(parent)->Children)
         if (c->Name == name) found = c;
@@ -124,7 +137,7 @@ runtime::DirResult MemorySource::OpenAt(const runtime::DirHandle& parent, const 
 }
 
 void MemorySource::Close(runtime::DirHandle& dir) noexcept {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     Node* node = NodeOf(dir);
     open_[static_cast<std::size_t>(dir.Fd)] = nullptr;
     --openNow_;
@@ -144,19 +157,22 @@ runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,
 
 bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& reader,
                              runtime::DirEntry& entry, runtime::DirResult& result) {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     result = runtime::DirResult{};
     Node* node = NodeOf(dir);
     for (std::size_t i = 0; i < faults_.size(); ++i) {
         const SourceFault& f = faults_[i];
         if (f.Where != SourceFault::At::Read || f.Path != node->Path || f.After != reader.Pos ||
-            (f.WorkersOnly && std::this_thread::get_id() == maker_))
+            (f.WorkersOnly && MakerThread))
             continue;
         if (f.Throw) throw std::bad_alloc();
         result = f.Result;
         return false;
     }
-    if (reader.Pos >= node->Children.size()) return false;
+    if (reader.Pos >= node->Children.size()) {
+        if (Hit(SourceFault::At::Starved, node->Path) != nullptr) FailAllocations = 3;
+        return false;
+    }
     Node* c = node->Children[reader.Pos++];
     entry.Name = c->Name;
     entry.Native.clear();
@@ -176,7 +192,7 @@ void MemorySource::StopReading(runtime::DirReader& reader) noexcept {
 }
 
 std::int64_t MemorySource::FreeDescriptors() {
-    std::lock_guard<std::mutex> held(mutex_);
+    runtime::Locked held(lock_.get());
     return Limit - openNow_;
 }
 

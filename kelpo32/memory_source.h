@@ -4,16 +4,18 @@
 #pragma once
 
 #include "kelpo32/walk_source.h"
+#include "runtime/threads.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kelpo32::testing {
+
+// Allocations the current thread is to fail from now on (test_alloc.cpp).
+extern thread_local int FailAllocations;
 
 // What goes wrong, and where.
 struct SourceFault {
@@ -22,6 +24,7 @@ struct SourceFault {
         Read,     // reading Path's entries, after After of them
         Replaced, // Path is replaced by another directory once its parent lists it
         Moved,    // Path is replaced by another directory once it is first closed
+        Starved,  // the thread that finishes listing Path fails its next 3 allocations
     };
     At Where = At::Open;
     std::string Path; // "*": every directory but the start
@@ -35,8 +38,11 @@ struct SourceFault {
 class MemorySource final : public DirSource {
   public:
     MemorySource();
+    MemorySource(const MemorySource&) = delete;
+    MemorySource& operator=(const MemorySource&) = delete;
+    ~MemorySource() override;
     // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
-    void Add(const std::string& spec);
+    void Add(const std::string& entry);
     // The directory has no identity the system can tell.
     void Unidentified(const std::string& path);
     // The directory has the identity of `other` (a mount of it), or is on
@@ -52,8 +58,9 @@ class MemorySource final : public DirSource {
     std::int64_t Limit = 1 << 20; // directories open at once, beyond: EMFILE
 
     std::uint64_t Opens() const;   // successful opens
-    std::int64_t PeakOpen() const; // most directories open at once
-    std::int64_t OpenNow() const;  // directories open now
+    std::int64_t PeakOpen() const; // most directories open at once since ResetPeak
+    void ResetPeak();
+    std::int64_t OpenNow() const; // directories open now
 
     runtime::DirResult OpenPath(const std::string& path, const std::string& native,
                                 runtime::DirHandle& dir, runtime::DirIdentity& id) override;
@@ -80,8 +87,10 @@ class MemorySource final : public DirSource {
         std::uint32_t Links = 1;
         std::vector<Node*> Children;
     };
-    mutable std::mutex mutex_;
-    std::thread::id maker_;
+    struct LockFree {
+        void operator()(runtime::Lock* lock) const { runtime::FreeLock(lock); }
+    };
+    std::unique_ptr<runtime::Lock, LockFree> lock_;
     std::map<std::string, std::unique_ptr<Node>> nodes_;
     std::vector<SourceFault> faults_;
     std::vector<std::uint32_t> hits_; // how often each fault's place was reached

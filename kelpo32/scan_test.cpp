@@ -79,6 +79,22 @@ TEST_F(ScanTest, DepthLimitStillCountsHiddenLevels) {
     EXPECT_NE(testing::Captured().find("Total in \"one\": 40"), std::string::npos);
 }
 
+TEST_F(ScanTest, DepthNoticeOncePerGroupOfHiddenLevels) {
+    File("a/deep/f", 1);
+    File("b/g", 2);
+    File("c/deep/h", 3);
+    TreeOnly = false;
+    MaxDepth = 2;
+    EXPECT_EQ(Scan(), 6);
+    // a's and c's hidden levels are two groups, b's line between them.
+    const std::string& out = testing::Captured();
+    std::size_t notices = 0;
+    for (std::size_t at = out.find("|...\r\n"); at != std::string::npos;
+         at = out.find("|...\r\n", at + 1))
+        ++notices;
+    EXPECT_EQ(notices, 2u) << out;
+}
+
 TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessage) {
     File("one/x", 1);
     NewDirRec = [] { return static_cast<Dir_Rec*>(nullptr); };

@@ -75,8 +75,8 @@ class Walker {
 
     std::int64_t Run(const std::string& startDir, const std::string& startNative) {
         walk_.Lock.reset(runtime::NewLock());
-        walk_.Work.reset(runtime::NewSignal());
-        walk_.Ready.reset(runtime::NewSignal());
+        walk_.Work.reset(NewWalkSignal());
+        walk_.Ready.reset(NewWalkSignal());
         if (walk_.Lock == nullptr || walk_.Work == nullptr || walk_.Ready == nullptr)
             throw std::bad_alloc();
         walk_.Root = new Dir_Rec;
@@ -170,7 +170,7 @@ class Walker {
                     while (node->FirstPart == nullptr && node->State == Stage::Listing &&
                            !walk_.WorkerError) {
                         // Rather than wait, list what comes next in the queue.
-                        if (readAhead_.Help(node)) continue;
+                        if (readAhead_.Help()) continue;
                         walk_.ConsumerWaits = true;
                         runtime::Wait(walk_.Ready.get(), walk_.L());
                         walk_.ConsumerWaits = false;
@@ -301,6 +301,7 @@ bool WalkOrder::operator()(const Dir_Rec* a, const Dir_Rec* b) const {
 }
 
 Dir_Rec* (*NewDirRec)() = AllocateDirRec;
+runtime::Signal* (*NewWalkSignal)() = runtime::NewSignal;
 
 std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std::string& startDir,
                           const std::string& startNative, const WalkOptions& options,

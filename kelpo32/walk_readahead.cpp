@@ -82,8 +82,7 @@ Dir_Rec* ReadAhead::Pop() {
     return node;
 }
 
-bool ReadAhead::Help(const Dir_Rec* node) {
-    (void)node;
+bool ReadAhead::Help() {
     if (walk_.BudgetFull() || (helping_ == nullptr && walk_.Queue.empty())) return false;
     if (helping_ == nullptr) helping_ = Pop();
     Dir_Rec* helped = helping_;

@@ -38,10 +38,10 @@ class ReadAhead {
     // use when the consumer began listing it while it waited, else nullptr;
     // `self` says whether the consumer lists it.
     Lister* Claim(Dir_Rec* node, bool& self);
-    // The consumer waits for `node`: lists a part of the earliest queued
-    // directory meanwhile, if there is one and room in the budget. Whether it
+    // The consumer waits for its directory: lists a part of the earliest
+    // queued one meanwhile, if there is one and room in the budget. Whether it
     // did.
-    bool Help(const Dir_Rec* node);
+    bool Help();
 
     // Without the lock: a worker could not open `node` for lack of
     // descriptors; it waits for the consumer again.

@@ -5,6 +5,7 @@
 
 #include "kelpo32/walk.h"
 #include "runtime/dirsearch.h"
+#include "runtime/threads.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,9 @@ struct WalkLimits {
     // level is reopened from its nearest open ancestor when it is needed.
     std::int64_t MaxHeldHandles = 256;
 };
+
+// Makes the walk's wake-up signals; tests replace it to make one fail.
+extern runtime::Signal* (*NewWalkSignal)();
 
 // WalkTree over any source with any limits.
 std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std::string& startDir,

@@ -18,8 +18,12 @@ using At = SourceFault::At;
 // The events as text, on the consumer's thread.
 std::string Log;
 
+// With '/' between levels on every platform.
 std::string PathOf(const WalkDir& dir) {
-    return dir.Path + dir.Name;
+    std::string path = dir.Path + dir.Name;
+    for (char& c : path)
+        if (c == runtime::PathSeparator()) c = '/';
+    return path;
 }
 
 const char* ProblemName(DirProblem p) {
@@ -81,6 +85,8 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
         out.Error = "out of memory";
     } catch (const runtime::RunError& e) {
         out.Error = "I/O error " + std::to_string(e.Code);
+    } catch (const std::exception& e) {
+        out.Error = e.what();
     }
     out.Log = Log;
     EXPECT_EQ(src.OpenNow(), before) << "directories left open at " << threads << " threads";
@@ -128,7 +134,7 @@ std::string Expected(MemorySource& src) {
             }
             log += "listed " + self + " " + std::to_string(files) + " " + std::to_string(bytes) +
                    " " + std::to_string(dirs.size()) + "  \n";
-            std::string below = self.empty() ? self : self + runtime::PathSeparator();
+            std::string below = self.empty() ? self : self + '/';
             std::int64_t total = bytes;
             for (const std::string& d : dirs) {
                 runtime::DirHandle c;
@@ -146,12 +152,6 @@ std::string Expected(MemorySource& src) {
     std::int64_t total = walk(root, "", "");
     src.Close(root);
     return log + "total " + std::to_string(total);
-}
-
-std::string P(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = runtime::PathSeparator();
-    return path;
 }
 
 TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
@@ -176,9 +176,13 @@ TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
 TEST(WalkTest, TooFewDescriptorsReopenLevelsInsteadOfFailing) {
     MemorySource src;
     std::string deep = "a";
-    for (int level = 0; level < 12; ++level, deep += "/a")
+    // Each level's next one comes first, so every level has children left
+    // to open while the walk is below it.
+    for (int level = 0; level < 12; ++level, deep += "/a") {
+        src.Add(deep + "/a/");
         for (int c = 0; c < 3; ++c)
             src.Add(deep + "/s" + std::to_string(c) + "/f=1");
+    }
     const std::string expected = Expected(src);
     // Five descriptors inherited and open throughout: a dozen are left.
     src.Limit = 17;
@@ -195,6 +199,11 @@ TEST(WalkTest, TooFewDescriptorsReopenLevelsInsteadOfFailing) {
         EXPECT_EQ(out.Log, expected) << threads << " threads";
     }
     EXPECT_LE(src.PeakOpen(), 17);
+    // However deep the tree, no more are held than their cap (3 here): the
+    // inherited ones, the start directory and a few for the one listing thread.
+    src.ResetPeak();
+    EXPECT_EQ(Walk(src, 1).Log, expected);
+    EXPECT_LE(src.PeakOpen(), 5 + 3 + 1 + 4);
     for (auto& h : inherited)
         src.Close(h);
 }
@@ -241,7 +250,8 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
         Grow(src);
         src.Inject(c.Fault);
         std::string one;
-        for (std::int32_t threads : {1, 2, 8}) {
+        // Several rounds: where a worker meets the fault depends on timing.
+        for (std::int32_t threads : {1, 2, 8, 2, 8, 2, 8}) {
             std::uint64_t opens = src.Opens();
             // Room for every handle: no level is reopened unless one is closed early.
             Outcome out = Walk(src, threads, Small(1000));
@@ -258,7 +268,7 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
             } else if (expect[0] == '!') {
                 EXPECT_EQ(out.Error, expect.substr(1)) << threads << " threads";
             } else {
-                EXPECT_NE(out.Log.find(P(expect) + "\n"), std::string::npos) << out.Log;
+                EXPECT_NE(out.Log.find(expect + "\n"), std::string::npos) << out.Log;
             }
         }
     }
@@ -268,18 +278,35 @@ TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
     MemorySource clean;
     Grow(clean);
     const std::string expected = Expected(clean);
-    MemorySource src;
-    Grow(src);
-    src.Inject({At::Open, "*", {}, true, true, 0, 5});
-    for (std::int32_t threads : {2, 8}) {
-        Outcome out = Walk(src, threads);
-        if (!out.Error.empty()) {
-            EXPECT_EQ(out.Error, "out of memory");
-            EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0) << "not a prefix";
-        } else {
-            EXPECT_EQ(out.Log, expected);
+    // Allocations fail while a worker opens a directory, or after its
+    // listing, outside the reading.
+    for (const SourceFault& fault : {SourceFault{At::Open, "*", {}, true, true, 0, 5},
+                                     SourceFault{At::Starved, "*", {}, false, true}}) {
+        MemorySource src;
+        Grow(src);
+        src.Inject(fault);
+        for (std::int32_t threads : {2, 8, 2, 8, 2, 8}) {
+            Outcome out = Walk(src, threads);
+            if (!out.Error.empty()) {
+                EXPECT_TRUE(out.Error == "out of memory" || out.Error == "out of records")
+                    << out.Error;
+                EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0) << "not a prefix";
+            } else {
+                EXPECT_EQ(out.Log, expected);
+            }
         }
     }
+}
+
+TEST(WalkTest, NoWakeUpSignalIsOutOfMemoryNotACrash) {
+    static int made = 0;
+    made = 0;
+    NewWalkSignal = [] { return ++made == 2 ? nullptr : runtime::NewSignal(); };
+    MemorySource src;
+    Grow(src);
+    Outcome out = Walk(src, 8);
+    NewWalkSignal = runtime::NewSignal;
+    EXPECT_EQ(out.Error, "out of memory");
 }
 
 TEST(WalkTest, IdentityProblems) {
@@ -311,7 +338,7 @@ TEST(WalkTest, IdentityProblems) {
             Outcome out = Walk(src, threads, Small(), c.OneFileSystem);
             if (threads == 1) one = out.Log;
             EXPECT_EQ(out.Log, one) << threads << " threads";
-            EXPECT_NE(out.Log.find(P(c.Expect) + "\n"), std::string::npos) << out.Log;
+            EXPECT_NE(out.Log.find(std::string(c.Expect) + "\n"), std::string::npos) << out.Log;
         }
     }
 }

@@ -49,13 +49,14 @@ def environment(extra):
 
 
 def run(args=(), cwd=None, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=120,
-        user=None, env=None, preexec_fn=None, form="windows"):
-    """Runs the program with output redirected; returns exit code and bytes."""
+        user=None, env=None, preexec_fn=None, form="windows", pass_fds=()):
+    """Runs the program with output redirected; returns exit code and bytes.
+    pass_fds: descriptors the program inherits open."""
     cmd = command(args, form)
     if user is not None:
         cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + cmd
     proc = subprocess.run(cmd, cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
-                          timeout=timeout, env=env, preexec_fn=preexec_fn)
+                          timeout=timeout, env=env, preexec_fn=preexec_fn, pass_fds=pass_fds)
     return Result(proc.returncode, proc.stdout, proc.stderr)
 
 

@@ -192,6 +192,25 @@ class Descriptors(kelpo.Case):
                 self.assertNotEqual(at, "AT_FDCWD", name)
                 self.assertIn("O_NOFOLLOW", flags)
 
+    def test_inherited_descriptors_leave_the_report_whole(self):
+        self.native_only()
+        layout = {"f": 1}
+        for level in range(12):
+            layout = {"a": layout, **{"s%d" % i: {"g": i} for i in range(4)}}
+        kelpo.make_tree(os.path.join(self.dir, "T"), layout)
+        whole = kelpo.run(["T"], cwd=self.dir)
+        # 34 of 48 descriptors taken before the program starts.
+        inherited = [os.open(os.devnull, os.O_RDONLY) for _ in range(34)]
+        try:
+            for threads in ("1", "8"):
+                res = kelpo.run(["T"], cwd=self.dir, pass_fds=inherited,
+                                env=kelpo.environment({"KELPO32_THREADS": threads}),
+                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (48, 48)))
+                self.assertEqual((res.rc, res.out), (0, whole.out), res.err)
+        finally:
+            for fd in inherited:
+                os.close(fd)
+
     def test_too_few_descriptors_is_an_error_not_an_empty_report(self):
         self.native_only()
         kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {"b": {"f": 1}}})
