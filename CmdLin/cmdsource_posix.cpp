@@ -72,8 +72,8 @@ bool IsNumberText(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// The "/" forms the help names (and "/J", which the usage text names): a mistyped path such as "/backup" must not
-// turn into the switch "/B" and a report of something else.
+// The "/" forms the help names (and "/J", which the usage text names): a mistyped path such as
+// "/backup" must not turn into the switch "/B" and a report of something else.
 bool IsHelpSwitchForm(std::string_view arg) {
     std::string_view rest = arg.substr(1);
     if (rest == "132") return true;
