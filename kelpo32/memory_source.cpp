@@ -114,6 +114,7 @@ runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
     ++opens_;
     peak_ = std::max(peak_, ++openNow_);
     id = node->Unidentified ? runtime::DirIdentity{} : node->Id;
+    dir.ListedInodes = !ForeignInodes;
     return runtime::DirResult{};
 }
 
@@ -180,7 +181,7 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     entry.Size = c->Size;
     entry.DiskBytes = (c->Size + 4095) / 4096 * 4096;
     entry.Device = c->Id.Volume;
-    entry.Inode = c->Unidentified ? 0 : c->Id.File;
+    entry.Inode = c->Unidentified ? 0 : c->Id.File + (ForeignInodes ? 1000000 : 0);
     entry.Links = c->Links;
     entry.Type = c->Dir ? runtime::EntryType::Directory : runtime::EntryType::Regular;
     if (Hit(SourceFault::At::Replaced, c->Path) != nullptr) c->Id.File = nextInode_++;

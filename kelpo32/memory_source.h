@@ -56,6 +56,9 @@ class MemorySource final : public DirSource {
         hits_.push_back(0);
     }
     std::int64_t Limit = 1 << 20; // directories open at once, beyond: EMFILE
+    // The listing gives other inode numbers than an open, and the handles say
+    // so (a FUSE mount without inode numbers of its own).
+    bool ForeignInodes = false;
 
     std::uint64_t Opens() const;   // successful opens
     std::int64_t PeakOpen() const; // most directories open at once since ResetPeak

@@ -12,7 +12,7 @@ constexpr std::int64_t PerThread = 4;
 
 // Not the directory the listing named (renamed or replaced meanwhile)?
 bool Replaced(const Dir_Rec* node, const runtime::DirIdentity& id, const runtime::DirHandle& h) {
-    if (node->ListedInode == 0 || id.File == 0 || h.MountRoot) return false;
+    if (node->ListedInode == 0 || id.File == 0 || h.MountRoot || !h.ListedInodes) return false;
     // A directory of another device is a mount the listing cannot see.
     if (id.Volume != node->Parent->Identity.Volume) return false;
     return id.File != node->ListedInode;

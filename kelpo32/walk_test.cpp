@@ -355,6 +355,17 @@ TEST(WalkTest, ReopenedLevelMustBeTheDirectoryThatWasListed) {
     EXPECT_NE(out.Log.find("unreadable replaced during the walk"), std::string::npos) << out.Log;
 }
 
+TEST(WalkTest, ListingInodesOfAnotherKindAreNoReplacement) {
+    MemorySource plain;
+    Grow(plain);
+    std::string expected = Walk(plain, 1).Log;
+    MemorySource foreign;
+    Grow(foreign);
+    foreign.ForeignInodes = true;
+    for (std::int32_t threads : {1, 8})
+        EXPECT_EQ(Walk(foreign, threads).Log, expected) << threads << " threads";
+}
+
 TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
     MemorySource src;
     // Many small parts in `a` keep the consumer busy while workers list `b`.

@@ -38,6 +38,11 @@ struct DirHandle {
     // The root of a file system mounted on its name, or (Windows) the target
     // of a link: its identity is not the one its parent's listing gave.
     bool MountRoot = false;
+    // The inode numbers a listing gives are the ones an open gives. Not so on
+    // some file systems (FUSE without inode numbers of its own, overlays of
+    // several file systems, SMB without server inode numbers), where a
+    // mismatch says nothing about the directory having been replaced.
+    bool ListedInodes = true;
     bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
 

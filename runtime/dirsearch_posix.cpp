@@ -16,6 +16,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #ifdef __linux__
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #endif
 #include <unistd.h>
@@ -89,7 +90,36 @@ int OpenLongPath(const std::string& path) {
     return fd == AT_FDCWD ? ::open(".", DirOpenFlags) : fd;
 }
 
-DirResult Finish(int fd, DirHandle& dir, DirIdentity& id) {
+// Whether readdir's inode numbers are stat's on the file system of `fd`: only
+// file systems known to keep them equal are trusted.
+bool ListingInodesAgree(int fd) {
+#ifdef __linux__
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<std::uint32_t>(fs.f_type)) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x01021994: // tmpfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+    case 0x6969:     // nfs
+    case 0x52654973: // reiserfs
+    case 0x3153464A: // jfs
+    case 0xCA451A4E: // bcachefs
+        return true;
+    default:
+        return false;
+    }
+#else
+    (void)fd;
+    return true;
+#endif
+}
+
+// `parent` is null for a start directory; below it a directory is on its
+// parent's file system unless it is a mount root.
+DirResult Finish(int fd, DirHandle& dir, DirIdentity& id, const DirHandle* parent) {
     if (fd == -1) return Fault(errno);
     bool mountRoot = false;
 #ifdef STATX_ATTR_MOUNT_ROOT
@@ -114,6 +144,8 @@ DirResult Finish(int fd, DirHandle& dir, DirIdentity& id) {
     OpenCount.fetch_add(1, std::memory_order_relaxed);
     dir.Fd = fd;
     dir.MountRoot = mountRoot;
+    dir.ListedInodes =
+        parent == nullptr || mountRoot ? ListingInodesAgree(fd) : parent->ListedInodes;
     return DirResult{};
 }
 
@@ -155,13 +187,13 @@ DirResult OpenDirPath(const std::string& path, const std::string&, DirHandle& di
         fd = path.size() < PATH_MAX ? OpenRetrying(AT_FDCWD, path.c_str(), DirOpenFlags) : -1;
         if (fd == -1 && (path.size() >= PATH_MAX || errno == ENAMETOOLONG)) fd = OpenLongPath(path);
     }
-    return Finish(fd, dir, id);
+    return Finish(fd, dir, id, nullptr);
 }
 
 DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
                     DirIdentity& id) {
     int fd = OpenRetrying(static_cast<int>(parent.Fd), name.c_str(), DirOpenFlags | O_NOFOLLOW);
-    return Finish(fd, dir, id);
+    return Finish(fd, dir, id, &parent);
 }
 
 void CloseDir(DirHandle& dir) {
