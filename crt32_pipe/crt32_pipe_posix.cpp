@@ -4,6 +4,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 
 #include "crt32_pipe/present.h"
+#include "runtime/sysio.h"
 #include "runtime/textout.h"
 
 #include <algorithm>
@@ -84,6 +85,7 @@ void Wake() {
 // an empty line. The writes go through a non-blocking descriptor: a terminal
 // stopped with Ctrl+S must not hold up the end of the process.
 void LeaveTerminal() {
+    runtime::EraseStdErrLine();
     RestoreTerminal();
     if (ResetFd == -1) return;
     if (ColourOn) {

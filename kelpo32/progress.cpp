@@ -32,6 +32,7 @@ std::int64_t Bytes = 0;
 
 void Erase() {
     if (Shown == 0) return;
+    runtime::SetStdErrLine(0);
     std::string blank = "\r";
     blank.append(Shown, ' ');
     blank += '\r';
@@ -56,6 +57,7 @@ void Draw(const WalkDir& dir, Clock::time_point now) {
     Shown = width;
     Drawn = now;
     runtime::WriteStdErrDirect(line);
+    runtime::SetStdErrLine(static_cast<std::int32_t>(width));
 }
 
 void Tick(const WalkDir& dir) {

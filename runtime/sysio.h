@@ -63,6 +63,11 @@ void WriteStdErr(std::string_view text);
 void SetStdErrHook(void (*hook)());
 // Writes to standard error without running the hook.
 void WriteStdErrDirect(std::string_view text);
+// The columns of a line on standard error that is redrawn in place (the
+// status line), or 0; a signal that ends or stops the program blanks it
+// first with EraseStdErrLine, which is safe in a signal handler.
+void SetStdErrLine(std::int32_t columns) noexcept;
+void EraseStdErrLine() noexcept;
 // Whether standard error is a terminal (POSIX) or a console (Windows), and
 // its width in columns (80 when it tells none).
 bool StdErrIsTerminal();

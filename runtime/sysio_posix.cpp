@@ -197,19 +197,6 @@ bool PathSizes(const std::string& path, const std::string&, std::uint64_t& size,
     return true;
 }
 
-namespace {
-void (*StdErrHook)() = nullptr;
-} // namespace
-
-void SetStdErrHook(void (*hook)()) {
-    StdErrHook = hook;
-}
-
-void WriteStdErr(std::string_view text) {
-    if (StdErrHook != nullptr) StdErrHook();
-    WriteStdErrDirect(text);
-}
-
 bool StdErrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }

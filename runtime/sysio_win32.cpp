@@ -166,19 +166,6 @@ bool PathSizes(const std::string&, const std::string&, std::uint64_t&, std::uint
     return false;
 }
 
-namespace {
-void (*StdErrHook)() = nullptr;
-} // namespace
-
-void SetStdErrHook(void (*hook)()) {
-    StdErrHook = hook;
-}
-
-void WriteStdErr(std::string_view text) {
-    if (StdErrHook != nullptr) StdErrHook();
-    WriteStdErrDirect(text);
-}
-
 bool StdErrIsTerminal() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

@@ -6,6 +6,7 @@ import os
 import pty
 import re
 import select
+import signal
 import shutil
 import subprocess
 import time
@@ -248,10 +249,10 @@ class Console(kelpo.Case):
 
 
 class Progress(kelpo.Case):
-    def run_redirected(self, args, stderr_tty):
+    def run_redirected(self, args, stderr_tty, kill=False):
         """Runs a report into a pipe that is read only after a pause, so the
         run lasts long enough for the status line; standard error on a
-        pseudo-terminal or a file."""
+        pseudo-terminal or a file. kill: SIGTERM once the line is shown."""
         master, slave = pty.openpty()
         kelpo.set_winsize(slave, 60, 24)
         errfile = os.path.join(self.dir, "err")
@@ -276,6 +277,9 @@ class Progress(kelpo.Case):
                     data = b""
                 if f == master:
                     raw += data
+                    if kill and b" dirs, " in raw:
+                        proc.send_signal(signal.SIGTERM)
+                        kill = False
                 elif not data:
                     done = True
             if done:
@@ -302,6 +306,10 @@ class Progress(kelpo.Case):
         self.assertEqual(kelpo.screen(raw, 60, 24), [""] * 24)
         for line in raw.split(b"\r"):
             self.assertLessEqual(len(line), 59)
+        # A signal that ends the run blanks the line too.
+        rc, raw = self.run_redirected(["T"], True, kill=True)
+        self.assertEqual(rc, -signal.SIGTERM)
+        self.assertEqual(kelpo.screen(raw, 60, 24), [""] * 24)
         rc, raw = self.run_redirected(["--no-progress", "T"], True)
         self.assertEqual((rc, raw), (0, b""))
         rc, raw = self.run_redirected(["T"], False)
