@@ -32,12 +32,13 @@ std::int64_t Bytes = 0;
 
 void Erase() {
     if (Shown == 0) return;
-    runtime::SetStdErrLine(0);
     std::string blank = "\r";
     blank.append(Shown, ' ');
     blank += '\r';
     Shown = 0;
     runtime::WriteStdErrDirect(blank);
+    // Only now: a signal before this point blanks the line itself.
+    runtime::SetStdErrLine(0);
 }
 
 void Draw(const WalkDir& dir, Clock::time_point now) {
@@ -54,10 +55,11 @@ void Draw(const WalkDir& dir, Clock::time_point now) {
     std::string line = "\r" + text;
     if (width < Shown) line.append(Shown - width, ' ');
     line += '\r';
+    // Known before it is written, so a signal meanwhile blanks it too.
+    runtime::SetStdErrLine(static_cast<std::int32_t>(std::max(width, Shown)));
     Shown = width;
     Drawn = now;
     runtime::WriteStdErrDirect(line);
-    runtime::SetStdErrLine(static_cast<std::int32_t>(width));
 }
 
 void Tick(const WalkDir& dir) {
