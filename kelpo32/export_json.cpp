@@ -16,14 +16,6 @@ namespace {
 
 std::string Line;
 
-void Begin(std::string_view startPath) {
-    SubtreeStart(startPath);
-}
-
-void DirListed(const WalkDir& dir, const WalkListing& listing) {
-    SubtreeEnter(dir, listing);
-}
-
 void Member(const char* name, std::int64_t value) {
     Line += name;
     AppendNumber(Line, value);
@@ -53,7 +45,7 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     runtime::StdOut().Write(Line);
 }
 
-const Export Json{.Begin = Begin, .Events = {.DirListed = DirListed, .DirDone = DirDone}};
+const Export Json{.Begin = SubtreeStart, .Events = {.DirListed = SubtreeEnter, .DirDone = DirDone}};
 
 } // namespace
 

@@ -44,14 +44,6 @@ void AppendPath(std::string& out, std::string_view path) {
     }
 }
 
-void Begin(std::string_view startPath) {
-    SubtreeStart(startPath);
-}
-
-void DirListed(const WalkDir& dir, const WalkListing& listing) {
-    SubtreeEnter(dir, listing);
-}
-
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     SubtreeTotals totals = SubtreeLeave();
     if (dir.Level >= MaxDepth) return;
@@ -69,7 +61,7 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     runtime::StdOut().Write(Line);
 }
 
-const Export Tsv{.Begin = Begin, .Events = {.DirListed = DirListed, .DirDone = DirDone}};
+const Export Tsv{.Begin = SubtreeStart, .Events = {.DirListed = SubtreeEnter, .DirDone = DirDone}};
 
 } // namespace
 

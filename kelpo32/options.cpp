@@ -174,6 +174,9 @@ void CheckLongOptions() {
     for (const std::string& name : CmdLin::LongOptions()) {
         if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
         if (name == "no-progress") NoProgress = true;
+        // The last of --disk-usage and --apparent-size counts.
+        if (name == "disk-usage") DiskUsage = true;
+        if (name == "apparent-size") DiskUsage = false;
         if (name.starts_with("format"))
             ChooseFormat(std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
     }
@@ -204,11 +207,6 @@ void ParseOptions() {
     NoWait = CmdLin::HasSwitch('N');
     LogEnabled = CmdLin::HasSwitch('L');
     OneFileSystem = CmdLin::HasLongOption("one-file-system");
-    // The last of --disk-usage and --apparent-size counts.
-    for (const std::string& name : CmdLin::LongOptions()) {
-        if (name == "disk-usage") DiskUsage = true;
-        if (name == "apparent-size") DiskUsage = false;
-    }
     bool console = !crt32_pipe::IsRedirected();
     if (CmdLin::HasSwitch('1') && console) {
         Set132Columns();
