@@ -93,8 +93,11 @@ void NoteUnread(const WalkDir& dir, const WalkListing& listing) {
     UnreadCount = runtime::CheckedAdd<std::uint64_t>(UnreadCount, 1);
     if (UnreadLines.size() >= UnreadShown) return;
     std::string line = "  ";
-    line += dir.Path;
-    line += dir.Name;
+    // A name's control characters could drive the terminal or split the
+    // summary's lines: each is shown as "?".
+    for (std::string_view part : {std::string_view(dir.Path), std::string_view(dir.Name)})
+        for (char c : part)
+            line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
     line += ": ";
     line += listing.Reason;
     line += "\n";
