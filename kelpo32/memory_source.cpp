@@ -57,40 +57,25 @@ void MemorySource::OtherDevice(const std::string& path) {
 }
 
 void MemorySource::Link(const std::string& path, const std::string& other) {
-    const Node* target = nodes_.at(other).get();
-    nodes_.at(path)->Id = target->Id;
-    nodes_.at(path)->Size = target->Size;
-    std::uint32_t links = 0;
-    for (const auto& n : nodes_)
-        links += !n.second->Dir && n.second->Id == target->Id ? 1 : 0;
-    for (const auto& n : nodes_)
-        if (!n.second->Dir && n.second->Id == target->Id) n.second->Links = links;
+    Node* target = nodes_.at(other).get();
+    Node* link = nodes_.at(path).get();
+    link->Id = target->Id;
+    link->Size = target->Size;
+    link->Links = ++target->Links; // only more than one counts
 }
 
-std::uint64_t MemorySource::Opens() const {
+MemorySource::Counts MemorySource::Count(bool resetPeak) {
     runtime::Locked held(lock_.get());
-    return opens_;
+    if (resetPeak) counts_.Peak = counts_.Now;
+    return counts_;
 }
 
-std::int64_t MemorySource::PeakOpen() const {
-    runtime::Locked held(lock_.get());
-    return peak_;
-}
-
-void MemorySource::ResetPeak() {
-    runtime::Locked held(lock_.get());
-    peak_ = openNow_;
-}
-
-std::int64_t MemorySource::OpenNow() const {
-    runtime::Locked held(lock_.get());
-    return openNow_;
-}
-
-const SourceFault* MemorySource::Hit(SourceFault::At at, const std::string& path) {
+const SourceFault* MemorySource::Hit(SourceFault::At at, const std::string& path,
+                                     std::size_t after) {
     for (std::size_t i = 0; i < faults_.size(); ++i) {
         const SourceFault& f = faults_[i];
-        if (f.Where != at || !(f.Path == path || (f.Path == "*" && !path.empty()))) continue;
+        if (f.Where != at || f.After != after) continue;
+        if (!(f.Path == path || (f.Path == "*" && !path.empty()))) continue;
         if (f.WorkersOnly && MakerThread) continue;
         if (++hits_[i] % f.Every != 0) continue;
         if (f.Throw) throw std::bad_alloc();
@@ -104,15 +89,15 @@ runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
     if (node == nullptr) return runtime::DirResult{runtime::DirFault::Unreadable, ENOENT};
     if (!node->Dir) return runtime::DirResult{runtime::DirFault::Unreadable, ENOTDIR};
     if (const SourceFault* f = Hit(SourceFault::At::Open, node->Path)) return f->Result;
-    if (openNow_ >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
+    if (counts_.Now >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
     std::size_t slot = 0;
     while (slot < open_.size() && open_[slot] != nullptr)
         ++slot;
     if (slot == open_.size()) open_.push_back(nullptr);
     open_[slot] = node;
     dir.Fd = static_cast<std::intptr_t>(slot);
-    ++opens_;
-    peak_ = std::max(peak_, ++openNow_);
+    ++counts_.Opens;
+    counts_.Peak = std::max(counts_.Peak, ++counts_.Now);
     id = node->Unidentified ? runtime::DirIdentity{} : node->Id;
     dir.ListedInodes = !ForeignInodes;
     return runtime::DirResult{};
@@ -141,7 +126,7 @@ void MemorySource::Close(runtime::DirHandle& dir) noexcept {
     runtime::Locked held(lock_.get());
     Node* node = NodeOf(dir);
     open_[static_cast<std::size_t>(dir.Fd)] = nullptr;
-    --openNow_;
+    --counts_.Now;
     dir.Fd = -1;
     for (std::size_t i = 0; i < faults_.size(); ++i)
         if (faults_[i].Where == SourceFault::At::Moved && faults_[i].Path == node->Path &&
@@ -161,13 +146,8 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     runtime::Locked held(lock_.get());
     result = runtime::DirResult{};
     Node* node = NodeOf(dir);
-    for (std::size_t i = 0; i < faults_.size(); ++i) {
-        const SourceFault& f = faults_[i];
-        if (f.Where != SourceFault::At::Read || f.Path != node->Path || f.After != reader.Pos ||
-            (f.WorkersOnly && MakerThread))
-            continue;
-        if (f.Throw) throw std::bad_alloc();
-        result = f.Result;
+    if (const SourceFault* f = Hit(SourceFault::At::Read, node->Path, reader.Pos)) {
+        result = f->Result;
         return false;
     }
     if (reader.Pos >= node->Children.size()) {
@@ -194,7 +174,7 @@ void MemorySource::StopReading(runtime::DirReader& reader) noexcept {
 
 std::int64_t MemorySource::FreeDescriptors() {
     runtime::Locked held(lock_.get());
-    return Limit - openNow_;
+    return Limit - counts_.Now;
 }
 
 std::string MemorySource::FaultText(int code) {

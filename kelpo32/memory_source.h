@@ -60,10 +60,12 @@ class MemorySource final : public DirSource {
     // so (a FUSE mount without inode numbers of its own).
     bool ForeignInodes = false;
 
-    std::uint64_t Opens() const;   // successful opens
-    std::int64_t PeakOpen() const; // most directories open at once since ResetPeak
-    void ResetPeak();
-    std::int64_t OpenNow() const; // directories open now
+    struct Counts {
+        std::uint64_t Opens = 0; // successful opens
+        std::int64_t Now = 0;    // directories open now
+        std::int64_t Peak = 0;   // most open at once since the last reset
+    };
+    Counts Count(bool resetPeak = false);
 
     runtime::DirResult OpenPath(const std::string& path, const std::string& native,
                                 runtime::DirHandle& dir, runtime::DirIdentity& id) override;
@@ -99,13 +101,11 @@ class MemorySource final : public DirSource {
     std::vector<std::uint32_t> hits_; // how often each fault's place was reached
     std::vector<Node*> open_;         // by handle number
     std::uint64_t nextInode_ = 100;
-    std::uint64_t opens_ = 0;
-    std::int64_t openNow_ = 0;
-    std::int64_t peak_ = 0;
+    Counts counts_;
 
     Node* Make(const std::string& path, bool dir);
     // The fault for this place, counting the visit; nullptr when none applies.
-    const SourceFault* Hit(SourceFault::At at, const std::string& path);
+    const SourceFault* Hit(SourceFault::At at, const std::string& path, std::size_t after = 0);
     runtime::DirResult Open(Node* node, runtime::DirHandle& dir, runtime::DirIdentity& id);
     Node* NodeOf(const runtime::DirHandle& dir) const;
 };

@@ -71,13 +71,11 @@ struct Outcome {
 };
 
 Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits = Small(),
-             bool oneFileSystem = false) {
+             WalkOptions options = {}) {
     Log.clear();
-    WalkOptions options;
     options.EntryNames = true;
     options.Threads = threads;
-    options.OneFileSystem = oneFileSystem;
-    std::int64_t before = src.OpenNow();
+    std::int64_t before = src.Count().Now;
     Outcome out;
     try {
         Log += "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, Recorder()));
@@ -89,7 +87,7 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
         out.Error = e.what();
     }
     out.Log = Log;
-    EXPECT_EQ(src.OpenNow(), before) << "directories left open at " << threads << " threads";
+    EXPECT_EQ(src.Count().Now, before) << "directories left open at " << threads << " threads";
     return out;
 }
 
@@ -158,18 +156,19 @@ TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
     MemorySource src;
     int dirs = Grow(src);
     const std::string expected = Expected(src);
-    const WalkLimits roomy = Small(1000);
+    // Few held handles reopen levels; a budget smaller than one part makes
+    // workers go on with the directory the consumer waits for.
+    WalkLimits tight = Small();
+    tight.ReadAheadBudget = 1;
     for (std::int32_t threads : {1, 2, 3, 8}) {
-        std::uint64_t opens = src.Opens();
-        EXPECT_EQ(Walk(src, threads, roomy).Log, expected) << threads << " threads";
-        EXPECT_EQ(src.Opens() - opens, static_cast<std::uint64_t>(dirs)) << "each opened once";
-        // Few held handles: levels are reopened, the events stay the same.
-        EXPECT_EQ(Walk(src, threads).Log, expected) << threads << " threads, few handles";
-        // A budget smaller than one part: workers go on with the directory the
-        // consumer waits for.
-        WalkLimits tight = Small();
-        tight.ReadAheadBudget = 1;
-        EXPECT_EQ(Walk(src, threads, tight).Log, expected) << threads << " threads, no budget";
+        for (const WalkLimits& limits : {Small(1000), Small(), tight}) {
+            std::uint64_t opens = src.Count().Opens;
+            EXPECT_EQ(Walk(src, threads, limits).Log, expected)
+                << threads << " threads, " << limits.MaxHeldHandles << " held";
+            if (limits.MaxHeldHandles == 1000) {
+                EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
+            }
+        }
     }
 }
 
@@ -198,12 +197,12 @@ TEST(WalkTest, TooFewDescriptorsReopenLevelsInsteadOfFailing) {
         EXPECT_EQ(out.Error, "");
         EXPECT_EQ(out.Log, expected) << threads << " threads";
     }
-    EXPECT_LE(src.PeakOpen(), 17);
+    EXPECT_LE(src.Count().Peak, 17);
     // However deep the tree, no more are held than their cap (3 here): the
     // inherited ones, the start directory and a few for the one listing thread.
-    src.ResetPeak();
+    src.Count(true);
     EXPECT_EQ(Walk(src, 1).Log, expected);
-    EXPECT_LE(src.PeakOpen(), 5 + 3 + 1 + 4);
+    EXPECT_LE(src.Count().Peak, 5 + 3 + 1 + 4);
     for (auto& h : inherited)
         src.Close(h);
 }
@@ -243,16 +242,14 @@ const FaultCase FaultCases[] = {
 TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
     for (const FaultCase& c : FaultCases) {
         SCOPED_TRACE(c.Name);
-        MemorySource clean;
-        int dirs = Grow(clean);
-        const std::string expected = Expected(clean);
         MemorySource src;
-        Grow(src);
+        int dirs = Grow(src);
+        const std::string expected = Expected(src);
         src.Inject(c.Fault);
         std::string one;
         // Several rounds: where a worker meets the fault depends on timing.
         for (std::int32_t threads : {1, 2, 8, 2, 8, 2, 8}) {
-            std::uint64_t opens = src.Opens();
+            std::uint64_t opens = src.Count().Opens;
             // Room for every handle: no level is reopened unless one is closed early.
             Outcome out = Walk(src, threads, Small(1000));
             if (threads == 1) one = out.Log;
@@ -264,7 +261,7 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
                 // Handed back and opened again, never taken for unreadable,
                 // and no directory opened twice for it.
                 EXPECT_EQ(out.Log, expected) << threads << " threads";
-                EXPECT_EQ(src.Opens() - opens, static_cast<std::uint64_t>(dirs));
+                EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
             } else if (expect[0] == '!') {
                 EXPECT_EQ(out.Error, expect.substr(1)) << threads << " threads";
             } else {
@@ -275,15 +272,13 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
 }
 
 TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
-    MemorySource clean;
-    Grow(clean);
-    const std::string expected = Expected(clean);
     // Allocations fail while a worker opens a directory, or after its
     // listing, outside the reading.
     for (const SourceFault& fault : {SourceFault{At::Open, "*", {}, true, true, 0, 5},
                                      SourceFault{At::Starved, "*", {}, false, true}}) {
         MemorySource src;
         Grow(src);
+        const std::string expected = Expected(src);
         src.Inject(fault);
         for (std::int32_t threads : {2, 8, 2, 8, 2, 8}) {
             Outcome out = Walk(src, threads);
@@ -313,8 +308,10 @@ TEST(WalkTest, IdentityProblems) {
     struct Case {
         const char* Name;
         std::function<void(MemorySource&)> Set;
-        const char* Expect;
+        const char* Expect; // a line of the log; empty: the events of the plain tree
         bool OneFileSystem = false;
+        std::int64_t Held = 3;
+        std::int32_t MaxThreads = 8; // beyond it, where the fault falls depends on timing
     };
     const Case cases[] = {
         {"a mount of an ancestor is not entered",
@@ -327,43 +324,32 @@ TEST(WalkTest, IdentityProblems) {
              s.Unidentified("d/d1/d2");
          },
          "listed d/d1/d2/d3 2 761 0  "},
+        {"listing inodes of another kind are no replacement",
+         [](MemorySource& s) { s.ForeignInodes = true; }, ""},
+        // Given up after its first children, d/d1 is reopened, which must notice.
+        {"a reopened level must be the directory that was listed",
+         [](MemorySource& s) {
+             s.Inject({At::Moved, "d/d1"});
+         },
+         "listed d/d1/d1 0 0 0 unreadable replaced during the walk", false, 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        MemorySource src;
-        Grow(src);
-        c.Set(src);
+        WalkOptions options;
+        options.OneFileSystem = c.OneFileSystem;
         std::string one;
         for (std::int32_t threads : {1, 2, 8}) {
-            Outcome out = Walk(src, threads, Small(), c.OneFileSystem);
+            if (threads > c.MaxThreads) break;
+            MemorySource src;
+            Grow(src);
+            const std::string plain = Expected(src);
+            c.Set(src);
+            Outcome out = Walk(src, threads, Small(c.Held), options);
             if (threads == 1) one = out.Log;
-            EXPECT_EQ(out.Log, one) << threads << " threads";
+            EXPECT_EQ(out.Log, *c.Expect ? one : plain) << threads << " threads";
             EXPECT_NE(out.Log.find(std::string(c.Expect) + "\n"), std::string::npos) << out.Log;
         }
     }
-}
-
-TEST(WalkTest, ReopenedLevelMustBeTheDirectoryThatWasListed) {
-    MemorySource src;
-    Grow(src);
-    // d/d1 is replaced once its handle is first given up; its later children
-    // are reached by reopening it, which must notice.
-    src.Inject({At::Moved, "d/d1"});
-    WalkLimits limits = Small();
-    limits.MaxHeldHandles = 1;
-    Outcome out = Walk(src, 1, limits);
-    EXPECT_NE(out.Log.find("unreadable replaced during the walk"), std::string::npos) << out.Log;
-}
-
-TEST(WalkTest, ListingInodesOfAnotherKindAreNoReplacement) {
-    MemorySource plain;
-    Grow(plain);
-    std::string expected = Walk(plain, 1).Log;
-    MemorySource foreign;
-    Grow(foreign);
-    foreign.ForeignInodes = true;
-    for (std::int32_t threads : {1, 8})
-        EXPECT_EQ(Walk(foreign, threads).Log, expected) << threads << " threads";
 }
 
 TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
@@ -371,21 +357,17 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
     // Many small parts in `a` keep the consumer busy while workers list `b`.
     for (int f = 0; f < 200; ++f)
         src.Add("a/f" + std::to_string(f) + "=1");
-    src.Add("a/first=100");
-    src.Add("b/again");
+    for (const char* entry : {"a/first=100", "b/again", "b/empty=0", "b/c/more"})
+        src.Add(entry);
     src.Link("b/again", "a/first");
-    src.Add("b/empty=0");
-    src.Add("b/c/more");
     src.Link("b/c/more", "a/first");
     WalkOptions options;
     options.DiskUsage = true;
     for (std::int32_t threads : {1, 2, 8}) {
-        Log.clear();
-        options.Threads = threads;
-        std::int64_t total = WalkTreeFrom(src, Small(), "", "", options, Recorder());
-        EXPECT_EQ(total, 201 * 4096) << threads << " threads";
-        EXPECT_NE(Log.find("listed a 201 823296 0"), std::string::npos) << Log;
-        EXPECT_NE(Log.find("listed b 2 0 1"), std::string::npos) << Log;
+        std::string log = Walk(src, threads, Small(), options).Log;
+        EXPECT_TRUE(log.ends_with("\ntotal " + std::to_string(201 * 4096))) << log;
+        EXPECT_NE(log.find("listed a 201 823296 0"), std::string::npos) << log;
+        EXPECT_NE(log.find("listed b 2 0 1"), std::string::npos) << log;
     }
 }
 
