@@ -44,18 +44,6 @@ void MemorySource::Add(const std::string& entry) {
     if (eq != std::string::npos) f->Size = std::stoull(entry.substr(eq + 1));
 }
 
-void MemorySource::Unidentified(const std::string& path) {
-    nodes_.at(path)->Unidentified = true;
-}
-
-void MemorySource::SameAs(const std::string& path, const std::string& other) {
-    nodes_.at(path)->Id = nodes_.at(other)->Id;
-}
-
-void MemorySource::OtherDevice(const std::string& path) {
-    nodes_.at(path)->Id.Volume = 2;
-}
-
 void MemorySource::Link(const std::string& path, const std::string& other) {
     Node* target = nodes_.at(other).get();
     Node* link = nodes_.at(path).get();

@@ -43,12 +43,19 @@ class MemorySource final : public DirSource {
     ~MemorySource() override;
     // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
     void Add(const std::string& entry);
-    // The directory has no identity the system can tell.
-    void Unidentified(const std::string& path);
-    // The directory has the identity of `other` (a mount of it), or is on
-    // another device.
-    void SameAs(const std::string& path, const std::string& other);
-    void OtherDevice(const std::string& path);
+    struct Node {
+        std::string Path;
+        std::string Name;
+        bool Dir = false;
+        std::uint64_t Size = 0;
+        runtime::DirIdentity Id;
+        bool Unidentified = false; // no identity the system can tell
+        std::uint32_t Links = 1;
+        std::vector<Node*> Children;
+    };
+    // An entry added before; tests change its identity (a mount of another
+    // directory, another device, none) and read the tree from it.
+    Node& At(const std::string& path) { return *nodes_.at(path); }
     // The file `path` is another link to the file `other`.
     void Link(const std::string& path, const std::string& other);
     void Inject(const SourceFault& fault) {
@@ -82,16 +89,6 @@ class MemorySource final : public DirSource {
     std::string UnreadableText(int code) override;
 
   private:
-    struct Node {
-        std::string Path;
-        std::string Name;
-        bool Dir = false;
-        std::uint64_t Size = 0;
-        runtime::DirIdentity Id;
-        bool Unidentified = false;
-        std::uint32_t Links = 1;
-        std::vector<Node*> Children;
-    };
     struct LockFree {
         void operator()(runtime::Lock* lock) const { runtime::FreeLock(lock); }
     };
