@@ -10,12 +10,10 @@ namespace {
 thread_local bool MakerThread = false;
 } // namespace
 
-MemorySource::MemorySource() : lock_(runtime::NewLock()) {
+MemorySource::MemorySource() {
     MakerThread = true;
     Make("", true);
 }
-
-MemorySource::~MemorySource() = default;
 
 MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
     auto& slot = nodes_[path];
@@ -78,12 +76,8 @@ runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
     if (!node->Dir) return runtime::DirResult{runtime::DirFault::Unreadable, ENOTDIR};
     if (const SourceFault* f = Hit(SourceFault::At::Open, node->Path)) return f->Result;
     if (counts_.Now >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
-    std::size_t slot = 0;
-    while (slot < open_.size() && open_[slot] != nullptr)
-        ++slot;
-    if (slot == open_.size()) open_.push_back(nullptr);
-    open_[slot] = node;
-    dir.Fd = static_cast<std::intptr_t>(slot);
+    dir.Fd = nextFd_++;
+    open_[dir.Fd] = node;
     ++counts_.Opens;
     counts_.Peak = std::max(counts_.Peak, ++counts_.Now);
     id = node->Unidentified ? runtime::DirIdentity{} : node->Id;
@@ -92,7 +86,7 @@ runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
 }
 
 MemorySource::Node* MemorySource::NodeOf(const runtime::DirHandle& dir) const {
-    return open_.at(static_cast<std::size_t>(dir.Fd));
+    return open_.at(dir.Fd);
 }
 
 runtime::DirResult MemorySource::OpenPath(const std::string&, const std::string&,
@@ -113,7 +107,7 @@ runtime::DirResult MemorySource::OpenAt(const runtime::DirHandle& parent, const 
 void MemorySource::Close(runtime::DirHandle& dir) noexcept {
     runtime::Locked held(lock_.get());
     Node* node = NodeOf(dir);
-    open_[static_cast<std::size_t>(dir.Fd)] = nullptr;
+    open_.erase(dir.Fd);
     --counts_.Now;
     dir.Fd = -1;
     for (std::size_t i = 0; i < faults_.size(); ++i)

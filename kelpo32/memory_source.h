@@ -40,7 +40,7 @@ class MemorySource final : public DirSource {
     MemorySource();
     MemorySource(const MemorySource&) = delete;
     MemorySource& operator=(const MemorySource&) = delete;
-    ~MemorySource() override;
+    ~MemorySource() override = default;
     // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
     void Add(const std::string& entry);
     struct Node {
@@ -89,14 +89,13 @@ class MemorySource final : public DirSource {
     std::string UnreadableText(int code) override;
 
   private:
-    struct LockFree {
-        void operator()(runtime::Lock* lock) const { runtime::FreeLock(lock); }
-    };
-    std::unique_ptr<runtime::Lock, LockFree> lock_;
+    std::unique_ptr<runtime::Lock, void (*)(runtime::Lock*)> lock_{runtime::NewLock(),
+                                                                   runtime::FreeLock};
     std::map<std::string, std::unique_ptr<Node>> nodes_;
     std::vector<SourceFault> faults_;
-    std::vector<std::uint32_t> hits_; // how often each fault's place was reached
-    std::vector<Node*> open_;         // by handle number
+    std::vector<std::uint32_t> hits_;     // how often each fault's place was reached
+    std::map<std::intptr_t, Node*> open_; // by handle number
+    std::intptr_t nextFd_ = 0;
     std::uint64_t nextInode_ = 100;
     Counts counts_;
 
