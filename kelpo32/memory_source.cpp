@@ -33,13 +33,10 @@ MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
 }
 
 void MemorySource::Add(const std::string& entry) {
-    if (entry.ends_with('/')) {
-        Make(entry.substr(0, entry.size() - 1), true);
-        return;
-    }
+    bool dir = entry.ends_with('/');
     std::size_t eq = entry.find('=');
-    Node* f = Make(entry.substr(0, eq), false);
-    if (eq != std::string::npos) f->Size = std::stoull(entry.substr(eq + 1));
+    Node* n = Make(entry.substr(0, dir ? entry.size() - 1 : eq), dir);
+    if (eq != std::string::npos) n->Size = std::stoull(entry.substr(eq + 1));
 }
 
 void MemorySource::Link(const std::string& path, const std::string& other) {
@@ -110,10 +107,7 @@ void MemorySource::Close(runtime::DirHandle& dir) noexcept {
     open_.erase(dir.Fd);
     --counts_.Now;
     dir.Fd = -1;
-    for (std::size_t i = 0; i < faults_.size(); ++i)
-        if (faults_[i].Where == SourceFault::At::Moved && faults_[i].Path == node->Path &&
-            hits_[i]++ == 0)
-            node->Id.File = nextInode_++;
+    if (Hit(SourceFault::At::Moved, node->Path) != nullptr) node->Id.File = nextInode_++;
 }
 
 runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,

@@ -23,7 +23,7 @@ struct SourceFault {
         Open,     // opening the directory Path (Every: only each Every-th time)
         Read,     // reading Path's entries, after After of them
         Replaced, // Path is replaced by another directory once its parent lists it
-        Moved,    // Path is replaced by another directory once it is first closed
+        Moved,    // Path is replaced by another directory whenever it is closed
         Starved,  // the thread that finishes listing Path fails its next 3 allocations
     };
     At Where = At::Open;
