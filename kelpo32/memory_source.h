@@ -38,9 +38,6 @@ struct SourceFault {
 class MemorySource final : public DirSource {
   public:
     MemorySource();
-    MemorySource(const MemorySource&) = delete;
-    MemorySource& operator=(const MemorySource&) = delete;
-    ~MemorySource() override = default;
     // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
     void Add(const std::string& entry);
     struct Node {
