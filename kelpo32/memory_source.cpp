@@ -10,12 +10,10 @@ namespace {
 thread_local bool MakerThread = false;
 } // namespace
 
-MemorySource::MemorySource() : lock_(runtime::NewLock()) {
+MemorySource::MemorySource() {
     MakerThread = true;
     Make("", true);
 }
-
-MemorySource::~MemorySource() = default;
 
 MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
     auto& slot = nodes_[path];
@@ -35,62 +33,32 @@ MemorySource::Node* MemorySource::Make(const std::string& path, bool dir) {
 }
 
 void MemorySource::Add(const std::string& entry) {
-    if (entry.ends_with('/')) {
-        Make(entry.substr(0, entry.size() - 1), true);
-        return;
-    }
+    bool dir = entry.ends_with('/');
     std::size_t eq = entry.find('=');
-    Node* f = Make(entry.substr(0, eq), false);
-    if (eq != std::string::npos) f->Size = std::stoull(entry.substr(eq + 1));
-}
-
-void MemorySource::Unidentified(const std::string& path) {
-    nodes_.at(path)->Unidentified = true;
-}
-
-void MemorySource::SameAs(const std::string& path, const std::string& other) {
-    nodes_.at(path)->Id = nodes_.at(other)->Id;
-}
-
-void MemorySource::OtherDevice(const std::string& path) {
-    nodes_.at(path)->Id.Volume = 2;
+    Node* n = Make(entry.substr(0, dir ? entry.size() - 1 : eq), dir);
+    if (eq != std::string::npos) n->Size = std::stoull(entry.substr(eq + 1));
 }
 
 void MemorySource::Link(const std::string& path, const std::string& other) {
-    const Node* target = nodes_.at(other).get();
-    nodes_.at(path)->Id = target->Id;
-    nodes_.at(path)->Size = target->Size;
-    std::uint32_t links = 0;
-    for (const auto& n : nodes_)
-        links += !n.second->Dir && n.second->Id == target->Id ? 1 : 0;
-    for (const auto& n : nodes_)
-        if (!n.second->Dir && n.second->Id == target->Id) n.second->Links = links;
+    Node* target = nodes_.at(other).get();
+    Node* link = nodes_.at(path).get();
+    link->Id = target->Id;
+    link->Size = target->Size;
+    link->Links = ++target->Links; // only more than one counts
 }
 
-std::uint64_t MemorySource::Opens() const {
+MemorySource::Counts MemorySource::Count(bool resetPeak) {
     runtime::Locked held(lock_.get());
-    return opens_;
+    if (resetPeak) counts_.Peak = counts_.Now;
+    return counts_;
 }
 
-std::int64_t MemorySource::PeakOpen() const {
-    runtime::Locked held(lock_.get());
-    return peak_;
-}
-
-void MemorySource::ResetPeak() {
-    runtime::Locked held(lock_.get());
-    peak_ = openNow_;
-}
-
-std::int64_t MemorySource::OpenNow() const {
-    runtime::Locked held(lock_.get());
-    return openNow_;
-}
-
-const SourceFault* MemorySource::Hit(SourceFault::At at, const std::string& path) {
+const SourceFault* MemorySource::Hit(SourceFault::At at, const std::string& path,
+                                     std::size_t after) {
     for (std::size_t i = 0; i < faults_.size(); ++i) {
         const SourceFault& f = faults_[i];
-        if (f.Where != at || !(f.Path == path || (f.Path == "*" && !path.empty()))) continue;
+        if (f.Where != at || f.After != after) continue;
+        if (!(f.Path == path || (f.Path == "*" && !path.empty()))) continue;
         if (f.WorkersOnly && MakerThread) continue;
         if (++hits_[i] % f.Every != 0) continue;
         if (f.Throw) throw std::bad_alloc();
@@ -104,22 +72,18 @@ runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
     if (node == nullptr) return runtime::DirResult{runtime::DirFault::Unreadable, ENOENT};
     if (!node->Dir) return runtime::DirResult{runtime::DirFault::Unreadable, ENOTDIR};
     if (const SourceFault* f = Hit(SourceFault::At::Open, node->Path)) return f->Result;
-    if (openNow_ >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
-    std::size_t slot = 0;
-    while (slot < open_.size() && open_[slot] != nullptr)
-        ++slot;
-    if (slot == open_.size()) open_.push_back(nullptr);
-    open_[slot] = node;
-    dir.Fd = static_cast<std::intptr_t>(slot);
-    ++opens_;
-    peak_ = std::max(peak_, ++openNow_);
+    if (counts_.Now >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
+    dir.Fd = nextFd_++;
+    open_[dir.Fd] = node;
+    ++counts_.Opens;
+    counts_.Peak = std::max(counts_.Peak, ++counts_.Now);
     id = node->Unidentified ? runtime::DirIdentity{} : node->Id;
     dir.ListedInodes = !ForeignInodes;
     return runtime::DirResult{};
 }
 
 MemorySource::Node* MemorySource::NodeOf(const runtime::DirHandle& dir) const {
-    return open_.at(static_cast<std::size_t>(dir.Fd));
+    return open_.at(dir.Fd);
 }
 
 runtime::DirResult MemorySource::OpenPath(const std::string&, const std::string&,
@@ -140,13 +104,10 @@ runtime::DirResult MemorySource::OpenAt(const runtime::DirHandle& parent, const 
 void MemorySource::Close(runtime::DirHandle& dir) noexcept {
     runtime::Locked held(lock_.get());
     Node* node = NodeOf(dir);
-    open_[static_cast<std::size_t>(dir.Fd)] = nullptr;
-    --openNow_;
+    open_.erase(dir.Fd);
+    --counts_.Now;
     dir.Fd = -1;
-    for (std::size_t i = 0; i < faults_.size(); ++i)
-        if (faults_[i].Where == SourceFault::At::Moved && faults_[i].Path == node->Path &&
-            hits_[i]++ == 0)
-            node->Id.File = nextInode_++;
+    if (Hit(SourceFault::At::Moved, node->Path) != nullptr) node->Id.File = nextInode_++;
 }
 
 runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,
@@ -161,13 +122,8 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     runtime::Locked held(lock_.get());
     result = runtime::DirResult{};
     Node* node = NodeOf(dir);
-    for (std::size_t i = 0; i < faults_.size(); ++i) {
-        const SourceFault& f = faults_[i];
-        if (f.Where != SourceFault::At::Read || f.Path != node->Path || f.After != reader.Pos ||
-            (f.WorkersOnly && MakerThread))
-            continue;
-        if (f.Throw) throw std::bad_alloc();
-        result = f.Result;
+    if (const SourceFault* f = Hit(SourceFault::At::Read, node->Path, reader.Pos)) {
+        result = f->Result;
         return false;
     }
     if (reader.Pos >= node->Children.size()) {
@@ -194,7 +150,7 @@ void MemorySource::StopReading(runtime::DirReader& reader) noexcept {
 
 std::int64_t MemorySource::FreeDescriptors() {
     runtime::Locked held(lock_.get());
-    return Limit - openNow_;
+    return Limit - counts_.Now;
 }
 
 std::string MemorySource::FaultText(int code) {

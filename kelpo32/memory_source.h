@@ -23,7 +23,7 @@ struct SourceFault {
         Open,     // opening the directory Path (Every: only each Every-th time)
         Read,     // reading Path's entries, after After of them
         Replaced, // Path is replaced by another directory once its parent lists it
-        Moved,    // Path is replaced by another directory once it is first closed
+        Moved,    // Path is replaced by another directory whenever it is closed
         Starved,  // the thread that finishes listing Path fails its next 3 allocations
     };
     At Where = At::Open;
@@ -38,17 +38,21 @@ struct SourceFault {
 class MemorySource final : public DirSource {
   public:
     MemorySource();
-    MemorySource(const MemorySource&) = delete;
-    MemorySource& operator=(const MemorySource&) = delete;
-    ~MemorySource() override;
     // "a/b/" is a directory, "a/f=10" a file of 10 bytes; parents are made.
     void Add(const std::string& entry);
-    // The directory has no identity the system can tell.
-    void Unidentified(const std::string& path);
-    // The directory has the identity of `other` (a mount of it), or is on
-    // another device.
-    void SameAs(const std::string& path, const std::string& other);
-    void OtherDevice(const std::string& path);
+    struct Node {
+        std::string Path;
+        std::string Name;
+        bool Dir = false;
+        std::uint64_t Size = 0;
+        runtime::DirIdentity Id;
+        bool Unidentified = false; // no identity the system can tell
+        std::uint32_t Links = 1;
+        std::vector<Node*> Children;
+    };
+    // An entry added before; tests change its identity (a mount of another
+    // directory, another device, none) and read the tree from it.
+    Node& At(const std::string& path) { return *nodes_.at(path); }
     // The file `path` is another link to the file `other`.
     void Link(const std::string& path, const std::string& other);
     void Inject(const SourceFault& fault) {
@@ -60,10 +64,12 @@ class MemorySource final : public DirSource {
     // so (a FUSE mount without inode numbers of its own).
     bool ForeignInodes = false;
 
-    std::uint64_t Opens() const;   // successful opens
-    std::int64_t PeakOpen() const; // most directories open at once since ResetPeak
-    void ResetPeak();
-    std::int64_t OpenNow() const; // directories open now
+    struct Counts {
+        std::uint64_t Opens = 0; // successful opens
+        std::int64_t Now = 0;    // directories open now
+        std::int64_t Peak = 0;   // most open at once since the last reset
+    };
+    Counts Count(bool resetPeak = false);
 
     runtime::DirResult OpenPath(const std::string& path, const std::string& native,
                                 runtime::DirHandle& dir, runtime::DirIdentity& id) override;
@@ -80,32 +86,19 @@ class MemorySource final : public DirSource {
     std::string UnreadableText(int code) override;
 
   private:
-    struct Node {
-        std::string Path;
-        std::string Name;
-        bool Dir = false;
-        std::uint64_t Size = 0;
-        runtime::DirIdentity Id;
-        bool Unidentified = false;
-        std::uint32_t Links = 1;
-        std::vector<Node*> Children;
-    };
-    struct LockFree {
-        void operator()(runtime::Lock* lock) const { runtime::FreeLock(lock); }
-    };
-    std::unique_ptr<runtime::Lock, LockFree> lock_;
+    std::unique_ptr<runtime::Lock, void (*)(runtime::Lock*)> lock_{runtime::NewLock(),
+                                                                   runtime::FreeLock};
     std::map<std::string, std::unique_ptr<Node>> nodes_;
     std::vector<SourceFault> faults_;
-    std::vector<std::uint32_t> hits_; // how often each fault's place was reached
-    std::vector<Node*> open_;         // by handle number
+    std::vector<std::uint32_t> hits_;     // how often each fault's place was reached
+    std::map<std::intptr_t, Node*> open_; // by handle number
+    std::intptr_t nextFd_ = 0;
     std::uint64_t nextInode_ = 100;
-    std::uint64_t opens_ = 0;
-    std::int64_t openNow_ = 0;
-    std::int64_t peak_ = 0;
+    Counts counts_;
 
     Node* Make(const std::string& path, bool dir);
     // The fault for this place, counting the visit; nullptr when none applies.
-    const SourceFault* Hit(SourceFault::At at, const std::string& path);
+    const SourceFault* Hit(SourceFault::At at, const std::string& path, std::size_t after = 0);
     runtime::DirResult Open(Node* node, runtime::DirHandle& dir, runtime::DirIdentity& id);
     Node* NodeOf(const runtime::DirHandle& dir) const;
 };

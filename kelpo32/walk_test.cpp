@@ -26,11 +26,6 @@ std::string PathOf(const WalkDir& dir) {
     return path;
 }
 
-const char* ProblemName(DirProblem p) {
-    constexpr const char* names[] = {"", "unreadable", "cycle", "other-fs", "unexpected"};
-    return names[static_cast<int>(p)];
-}
-
 WalkEvents Recorder() {
     WalkEvents e;
     e.DirStart = [](const WalkDir& d) { Log += "start " + PathOf(d) + "\n"; };
@@ -42,9 +37,10 @@ WalkEvents Recorder() {
         Log += "failed " + PathOf(d) + ": " + std::string(r) + "\n";
     };
     e.DirListed = [](const WalkDir& d, const WalkListing& l) {
+        constexpr const char* problems[] = {"", "unreadable", "cycle", "other-fs", "unexpected"};
         Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
                std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
-               ProblemName(l.Problem) + " " + l.Reason + "\n";
+               problems[static_cast<int>(l.Problem)] + " " + l.Reason + "\n";
     };
     e.DirDone = [](const WalkDir& d, const WalkListing&, std::int64_t total) {
         Log += "done " + PathOf(d) + " " + std::to_string(total) + "\n";
@@ -55,14 +51,8 @@ WalkEvents Recorder() {
 
 // Small parts, a small budget and few held handles, so that every path of
 // the read-ahead and the descriptor cache is taken on a small tree.
-WalkLimits Small(std::int64_t held = 3) {
-    WalkLimits l;
-    l.PartEntries = 3;
-    l.PartBytes = 200;
-    l.ReadAheadBudget = 1500;
-    l.ListingCost = 100;
-    l.MaxHeldHandles = held;
-    return l;
+WalkLimits Small(std::int64_t held = 3, std::size_t budget = 1500) {
+    return WalkLimits{3, 200, budget, 100, held};
 }
 
 struct Outcome {
@@ -71,13 +61,11 @@ struct Outcome {
 };
 
 Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits = Small(),
-             bool oneFileSystem = false) {
+             WalkOptions options = {}) {
     Log.clear();
-    WalkOptions options;
     options.EntryNames = true;
     options.Threads = threads;
-    options.OneFileSystem = oneFileSystem;
-    std::int64_t before = src.OpenNow();
+    std::int64_t before = src.Count().Now;
     Outcome out;
     try {
         Log += "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, Recorder()));
@@ -89,7 +77,7 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
         out.Error = e.what();
     }
     out.Log = Log;
-    EXPECT_EQ(src.OpenNow(), before) << "directories left open at " << threads << " threads";
+    EXPECT_EQ(src.Count().Now, before) << "directories left open at " << threads << " threads";
     return out;
 }
 
@@ -113,44 +101,27 @@ int Grow(MemorySource& src) {
     return count + 3; // the start directory, wide and wide/sub
 }
 
-// What the events must say, from the source alone.
+// What the events must say, from the tree alone.
 std::string Expected(MemorySource& src) {
     std::string log;
-    std::function<std::int64_t(const runtime::DirHandle&, const std::string&, const std::string&)>
-        walk = [&](const runtime::DirHandle& h, const std::string& path, const std::string& name) {
-            std::string self = path + name;
-            log += "start " + self + "\n";
-            runtime::DirReader reader;
-            runtime::DirEntry e;
-            runtime::DirResult r = src.StartReading(h, reader);
-            std::vector<std::string> dirs;
-            std::int64_t bytes = 0;
-            int files = 0;
-            while (src.ReadEntry(h, reader, e, r)) {
-                bool dir = (e.Attr & runtime::AttrDirectory) != 0;
-                log += " " + e.Name + (dir ? "/" : "") + " " + std::to_string(e.Size) + "\n";
-                if (dir) dirs.push_back(e.Name);
-                if (!dir) bytes += static_cast<std::int64_t>(e.Size), ++files;
-            }
-            log += "listed " + self + " " + std::to_string(files) + " " + std::to_string(bytes) +
-                   " " + std::to_string(dirs.size()) + "  \n";
-            std::string below = self.empty() ? self : self + '/';
-            std::int64_t total = bytes;
-            for (const std::string& d : dirs) {
-                runtime::DirHandle c;
-                runtime::DirIdentity id;
-                src.OpenAt(h, d, c, id);
-                total += walk(c, below, d);
-                src.Close(c);
-            }
-            log += "done " + self + " " + std::to_string(total) + "\n";
-            return total;
-        };
-    runtime::DirHandle root;
-    runtime::DirIdentity id;
-    src.OpenPath("", "", root, id);
-    std::int64_t total = walk(root, "", "");
-    src.Close(root);
+    std::function<std::uint64_t(const MemorySource::Node&)> walk = [&](const auto& node) {
+        log += "start " + node.Path + "\n";
+        std::uint64_t bytes = 0, files = 0, dirs = 0;
+        for (const MemorySource::Node* c : node.Children) {
+            log += " " + c->Name + (c->Dir ? "/ " : " ") + std::to_string(c->Size) + "\n";
+            dirs += c->Dir ? 1 : 0;
+            files += c->Dir ? 0 : 1;
+            bytes += c->Size;
+        }
+        log += "listed " + node.Path + " " + std::to_string(files) + " " + std::to_string(bytes) +
+               " " + std::to_string(dirs) + "  \n";
+        std::uint64_t total = bytes;
+        for (const MemorySource::Node* c : node.Children)
+            total += c->Dir ? walk(*c) : 0;
+        log += "done " + node.Path + " " + std::to_string(total) + "\n";
+        return total;
+    };
+    std::uint64_t total = walk(src.At(""));
     return log + "total " + std::to_string(total);
 }
 
@@ -158,18 +129,17 @@ TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
     MemorySource src;
     int dirs = Grow(src);
     const std::string expected = Expected(src);
-    const WalkLimits roomy = Small(1000);
     for (std::int32_t threads : {1, 2, 3, 8}) {
-        std::uint64_t opens = src.Opens();
-        EXPECT_EQ(Walk(src, threads, roomy).Log, expected) << threads << " threads";
-        EXPECT_EQ(src.Opens() - opens, static_cast<std::uint64_t>(dirs)) << "each opened once";
-        // Few held handles: levels are reopened, the events stay the same.
-        EXPECT_EQ(Walk(src, threads).Log, expected) << threads << " threads, few handles";
-        // A budget smaller than one part: workers go on with the directory the
-        // consumer waits for.
-        WalkLimits tight = Small();
-        tight.ReadAheadBudget = 1;
-        EXPECT_EQ(Walk(src, threads, tight).Log, expected) << threads << " threads, no budget";
+        // Few held handles reopen levels; a budget smaller than one part makes
+        // workers go on with the directory the consumer waits for.
+        for (const WalkLimits& limits : {Small(1000), Small(), Small(3, 1)}) {
+            std::uint64_t opens = src.Count().Opens;
+            EXPECT_EQ(Walk(src, threads, limits).Log, expected)
+                << threads << " threads, " << limits.MaxHeldHandles << " held";
+            if (limits.MaxHeldHandles == 1000) {
+                EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
+            }
+        }
     }
 }
 
@@ -184,45 +154,32 @@ TEST(WalkTest, TooFewDescriptorsReopenLevelsInsteadOfFailing) {
             src.Add(deep + "/s" + std::to_string(c) + "/f=1");
     }
     const std::string expected = Expected(src);
-    // Five descriptors inherited and open throughout: a dozen are left.
-    src.Limit = 17;
-    std::vector<runtime::DirHandle> inherited(5);
-    for (auto& h : inherited) {
-        runtime::DirIdentity id;
-        src.OpenPath("", "", h, id);
-    }
-    WalkLimits limits = Small();
-    limits.MaxHeldHandles = 256;
+    // A dozen descriptors in all, fewer than the levels with children left.
+    src.Limit = 12;
     for (std::int32_t threads : {1, 8}) {
-        Outcome out = Walk(src, threads, limits);
+        Outcome out = Walk(src, threads, Small(256));
         EXPECT_EQ(out.Error, "");
         EXPECT_EQ(out.Log, expected) << threads << " threads";
     }
-    EXPECT_LE(src.PeakOpen(), 17);
+    EXPECT_LE(src.Count().Peak, 12);
     // However deep the tree, no more are held than their cap (3 here): the
-    // inherited ones, the start directory and a few for the one listing thread.
-    src.ResetPeak();
+    // start directory and a few for the one listing thread.
+    src.Count(true);
     EXPECT_EQ(Walk(src, 1).Log, expected);
-    EXPECT_LE(src.PeakOpen(), 5 + 3 + 1 + 4);
-    for (auto& h : inherited)
-        src.Close(h);
+    EXPECT_LE(src.Count().Peak, 3 + 1 + 4);
 }
 
 struct FaultCase {
     const char* Name;
     SourceFault Fault;
-    const char* Expect;    // a line of the log, or the error with "!" in front
-    bool SameAtOne = true; // one thread meets the fault too
+    const char* Expect; // a line of the log, or the error with "!" in front
 };
 
 const runtime::DirResult Emfile{runtime::DirFault::Resource, 24};
 
 const FaultCase FaultCases[] = {
-    {"EMFILE on a third of the workers' opens",
-     {At::Open, "*", Emfile, false, true, 0, 3},
-     "",
-     false},
-    {"EMFILE on every worker's open", {At::Open, "*", Emfile, false, true}, "", false},
+    {"EMFILE on a third of the workers' opens", {At::Open, "*", Emfile, false, true, 0, 3}, ""},
+    {"EMFILE on every worker's open", {At::Open, "*", Emfile, false, true}, ""},
     {"EMFILE for the consumer too", {At::Open, "d/d1/d2", Emfile}, "!I/O error 24"},
     {"ENOMEM", {At::Open, "d/d1", {runtime::DirFault::Resource, 8}}, "!I/O error 8"},
     {"EIO in the middle of a listing",
@@ -243,28 +200,26 @@ const FaultCase FaultCases[] = {
 TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
     for (const FaultCase& c : FaultCases) {
         SCOPED_TRACE(c.Name);
-        MemorySource clean;
-        int dirs = Grow(clean);
-        const std::string expected = Expected(clean);
         MemorySource src;
-        Grow(src);
+        int dirs = Grow(src);
+        const std::string expected = Expected(src);
         src.Inject(c.Fault);
         std::string one;
         // Several rounds: where a worker meets the fault depends on timing.
         for (std::int32_t threads : {1, 2, 8, 2, 8, 2, 8}) {
-            std::uint64_t opens = src.Opens();
+            std::uint64_t opens = src.Count().Opens;
             // Room for every handle: no level is reopened unless one is closed early.
             Outcome out = Walk(src, threads, Small(1000));
             if (threads == 1) one = out.Log;
-            if (c.SameAtOne) {
-                EXPECT_EQ(out.Log, one) << threads << " threads";
+            if (!c.Fault.WorkersOnly) {
+                EXPECT_EQ(out.Log, one) << threads << " threads"; // one thread meets it too
             }
             std::string expect = c.Expect;
             if (expect.empty()) {
                 // Handed back and opened again, never taken for unreadable,
                 // and no directory opened twice for it.
                 EXPECT_EQ(out.Log, expected) << threads << " threads";
-                EXPECT_EQ(src.Opens() - opens, static_cast<std::uint64_t>(dirs));
+                EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
             } else if (expect[0] == '!') {
                 EXPECT_EQ(out.Error, expect.substr(1)) << threads << " threads";
             } else {
@@ -275,15 +230,13 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
 }
 
 TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
-    MemorySource clean;
-    Grow(clean);
-    const std::string expected = Expected(clean);
     // Allocations fail while a worker opens a directory, or after its
     // listing, outside the reading.
     for (const SourceFault& fault : {SourceFault{At::Open, "*", {}, true, true, 0, 5},
                                      SourceFault{At::Starved, "*", {}, false, true}}) {
         MemorySource src;
         Grow(src);
+        const std::string expected = Expected(src);
         src.Inject(fault);
         for (std::int32_t threads : {2, 8, 2, 8, 2, 8}) {
             Outcome out = Walk(src, threads);
@@ -313,57 +266,49 @@ TEST(WalkTest, IdentityProblems) {
     struct Case {
         const char* Name;
         std::function<void(MemorySource&)> Set;
-        const char* Expect;
+        const char* Expect; // a line of the log; empty: the events of the plain tree
         bool OneFileSystem = false;
+        std::int64_t Held = 3;
+        std::int32_t MaxThreads = 8; // beyond it, where the fault falls depends on timing
     };
     const Case cases[] = {
         {"a mount of an ancestor is not entered",
-         [](MemorySource& s) { s.SameAs("d/d1/d1", "d/d1"); }, "listed d/d1/d1 0 0 0 cycle cycle"},
-        {"another device with one file system", [](MemorySource& s) { s.OtherDevice("d/d2"); },
+         [](MemorySource& s) { s.At("d/d1/d1").Id = s.At("d/d1").Id; },
+         "listed d/d1/d1 0 0 0 cycle cycle"},
+        {"another device with one file system", [](MemorySource& s) { s.At("d/d2").Id.Volume = 2; },
          "listed d/d2 0 0 0 other-fs other file system", true},
         {"directories that cannot be identified are walked, nested ones too",
          [](MemorySource& s) {
-             s.Unidentified("d/d1");
-             s.Unidentified("d/d1/d2");
+             s.At("d/d1").Unidentified = true;
+             s.At("d/d1/d2").Unidentified = true;
          },
          "listed d/d1/d2/d3 2 761 0  "},
+        {"listing inodes of another kind are no replacement",
+         [](MemorySource& s) { s.ForeignInodes = true; }, ""},
+        // Given up after its first children, d/d1 is reopened, which must notice.
+        {"a reopened level must be the directory that was listed",
+         [](MemorySource& s) {
+             s.Inject({At::Moved, "d/d1"});
+         },
+         "listed d/d1/d1 0 0 0 unreadable replaced during the walk", false, 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        MemorySource src;
-        Grow(src);
-        c.Set(src);
+        WalkOptions options;
+        options.OneFileSystem = c.OneFileSystem;
         std::string one;
         for (std::int32_t threads : {1, 2, 8}) {
-            Outcome out = Walk(src, threads, Small(), c.OneFileSystem);
+            if (threads > c.MaxThreads) break;
+            MemorySource src;
+            Grow(src);
+            const std::string plain = Expected(src);
+            c.Set(src);
+            Outcome out = Walk(src, threads, Small(c.Held), options);
             if (threads == 1) one = out.Log;
-            EXPECT_EQ(out.Log, one) << threads << " threads";
+            EXPECT_EQ(out.Log, *c.Expect ? one : plain) << threads << " threads";
             EXPECT_NE(out.Log.find(std::string(c.Expect) + "\n"), std::string::npos) << out.Log;
         }
     }
-}
-
-TEST(WalkTest, ReopenedLevelMustBeTheDirectoryThatWasListed) {
-    MemorySource src;
-    Grow(src);
-    // d/d1 is replaced once its handle is first given up; its later children
-    // are reached by reopening it, which must notice.
-    src.Inject({At::Moved, "d/d1"});
-    WalkLimits limits = Small();
-    limits.MaxHeldHandles = 1;
-    Outcome out = Walk(src, 1, limits);
-    EXPECT_NE(out.Log.find("unreadable replaced during the walk"), std::string::npos) << out.Log;
-}
-
-TEST(WalkTest, ListingInodesOfAnotherKindAreNoReplacement) {
-    MemorySource plain;
-    Grow(plain);
-    std::string expected = Walk(plain, 1).Log;
-    MemorySource foreign;
-    Grow(foreign);
-    foreign.ForeignInodes = true;
-    for (std::int32_t threads : {1, 8})
-        EXPECT_EQ(Walk(foreign, threads).Log, expected) << threads << " threads";
 }
 
 TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
@@ -371,21 +316,17 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
     // Many small parts in `a` keep the consumer busy while workers list `b`.
     for (int f = 0; f < 200; ++f)
         src.Add("a/f" + std::to_string(f) + "=1");
-    src.Add("a/first=100");
-    src.Add("b/again");
+    for (const char* entry : {"a/first=100", "b/again", "b/empty=0", "b/c/more"})
+        src.Add(entry);
     src.Link("b/again", "a/first");
-    src.Add("b/empty=0");
-    src.Add("b/c/more");
     src.Link("b/c/more", "a/first");
     WalkOptions options;
     options.DiskUsage = true;
     for (std::int32_t threads : {1, 2, 8}) {
-        Log.clear();
-        options.Threads = threads;
-        std::int64_t total = WalkTreeFrom(src, Small(), "", "", options, Recorder());
-        EXPECT_EQ(total, 201 * 4096) << threads << " threads";
-        EXPECT_NE(Log.find("listed a 201 823296 0"), std::string::npos) << Log;
-        EXPECT_NE(Log.find("listed b 2 0 1"), std::string::npos) << Log;
+        std::string log = Walk(src, threads, Small(), options).Log;
+        EXPECT_TRUE(log.ends_with("\ntotal " + std::to_string(201 * 4096))) << log;
+        EXPECT_NE(log.find("listed a 201 823296 0"), std::string::npos) << log;
+        EXPECT_NE(log.find("listed b 2 0 1"), std::string::npos) << log;
     }
 }
 

@@ -7,14 +7,14 @@
 #include <random>
 #include <string>
 #include <vector>
-#include <wchar.h> // wcswidth
+#include <wchar.h> // wcwidth
 
 namespace runtime {
 namespace {
 
 // Random strings of characters from many scripts (combining marks, wide and
 // zero-width ones included) and bytes that start no character, measured
-// against the C library's wcswidth; every cut must end between two pieces
+// against the C library's wcwidth; every cut must end between two pieces
 // and be the longest that fits.
 TEST(TextWidth, AgreesWithTheCLibraryInAUtf8Locale) {
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
@@ -25,43 +25,36 @@ TEST(TextWidth, AgreesWithTheCLibraryInAUtf8Locale) {
     const char invalid[] = {'\x80', '\xBF', '\xC0', '\xC1', '\xF5', '\xFF'};
     std::mt19937 rng(17);
     for (int round = 0; round < 4000; ++round) {
-        std::vector<std::pair<std::string, std::wstring>> pieces; // bytes, character or none
         std::string text;
-        for (std::size_t length = rng() % 24; pieces.size() < length;) {
+        std::vector<std::size_t> ends{0}, columns{0}; // after each piece
+        for (std::size_t length = rng() % 24; ends.size() <= length;) {
             const auto& [lo, hi] = ranges[rng() % std::size(ranges)];
             auto wc = static_cast<wchar_t>(lo + static_cast<wchar_t>(rng() % (hi - lo + 1)));
             char mb[MB_LEN_MAX];
             std::mbstate_t state{};
-            if (rng() % 10 == 0)
-                pieces.emplace_back(std::string(1, invalid[rng() % 6]), L"");
-            else if (::wcwidth(wc) >= 0)
-                pieces.emplace_back(std::string(mb, std::wcrtomb(mb, wc, &state)),
-                                    std::wstring(1, wc));
-            else
+            int width = ::wcwidth(wc);
+            if (rng() % 10 == 0) {
+                text += invalid[rng() % 6];
+                width = 1;
+            } else if (width >= 0) {
+                text.append(mb, std::wcrtomb(mb, wc, &state));
+            } else {
                 continue;
-            text += pieces.back().first;
-        }
-        auto columns = [&pieces](std::size_t count) {
-            std::wstring wide;
-            std::size_t invalidBytes = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                wide += pieces[i].second;
-                invalidBytes += pieces[i].second.empty() ? 1 : 0;
             }
-            return static_cast<std::size_t>(::wcswidth(wide.c_str(), wide.size())) + invalidBytes;
-        };
-        ASSERT_EQ(TextColumns(text), columns(pieces.size())) << text;
-        std::size_t limit = rng() % (columns(pieces.size()) + 3);
+            ends.push_back(text.size());
+            columns.push_back(columns.back() + static_cast<std::size_t>(width));
+        }
+        ASSERT_EQ(TextColumns(text), columns.back()) << text;
+        std::size_t limit = rng() % (columns.back() + 3);
         TextFit fit = FitColumns(text, limit);
         std::size_t taken = 0;
-        std::size_t bytes = 0;
-        while (bytes < fit.Bytes)
-            bytes += pieces[taken++].first.size();
-        ASSERT_EQ(bytes, fit.Bytes) << "cut inside a character: " << text;
-        ASSERT_EQ(fit.Columns, columns(taken)) << text;
+        while (taken + 1 < ends.size() && ends[taken] < fit.Bytes)
+            ++taken;
+        ASSERT_EQ(ends[taken], fit.Bytes) << "cut inside a character: " << text;
+        ASSERT_EQ(fit.Columns, columns[taken]) << text;
         ASSERT_LE(fit.Columns, limit);
-        if (taken < pieces.size()) {
-            ASSERT_GT(columns(taken + 1), limit) << "a shorter cut than fits: " << text;
+        if (taken + 1 < ends.size()) {
+            ASSERT_GT(columns[taken + 1], limit) << "a shorter cut than fits: " << text;
         }
     }
     std::setlocale(LC_CTYPE, "C");
