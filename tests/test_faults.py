@@ -129,7 +129,7 @@ class Unreadable(kelpo.Case):
             b"  T/%s: permission denied\n" % n.encode() for n in order[:20]) + b"  ... and 3 more\n"
         for threads in ("1", "2", "8"):
             res = kelpo.run(["T"], cwd=self.dir, user=NOBODY,
-                            env=kelpo.environment({"KELPO32_THREADS": threads}))
+                            env=kelpo.threads(threads))
             self.assertEqual(res.rc, 0, res.err)
             out = kelpo.lines(res.out)
             self.assertEqual(sum(b"locked" in l and l.endswith(b">    0             0") for l in out), 23)
@@ -167,7 +167,7 @@ class Unreadable(kelpo.Case):
                 return b" "
             # One thread: the read-ahead would have read d27 before the pause.
             res = kelpo.run_pty([], cwd=top, cols=80, rows=25,
-                                keys=[(b"Press any key", change)], env=kelpo.environment({"KELPO32_THREADS": "1"}))
+                                keys=[(b"Press any key", change)], env=kelpo.threads("1"))
             self.assertEqual(res.rc, 0, res.err)
             rows = "\n".join(kelpo.screen(res.raw, 80, 25))
             self.assertRegex(rows, r"d27-+►    0             0", swap)

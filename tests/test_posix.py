@@ -281,7 +281,7 @@ class Conventions(Posix):
 
         def total(args, threads):
             res = kelpo.run(args + ["t"], cwd=self.dir,
-                            env=kelpo.environment({"KELPO32_THREADS": str(threads)}))
+                            env=kelpo.threads(threads))
             self.assertEqual((res.rc, res.err), (0, b""), args)
             return res.out, int(re.search(rb"Total bytes: ([\d,]+)", res.out)[1].replace(b",", b""))
 
