@@ -24,6 +24,9 @@ RUNNER = os.environ.get("KELPO32_RUNNER")
 WINDOWS = PLATFORM == "win32"
 SEP = "\\" if WINDOWS else "/"
 
+PROMPT = b"Press any key to continue....."
+NOBODY = 65534  # the user that runs the tests for which root would read everything
+
 # Redirected glyph set
 TEE = b"+\x97"
 LAST = b"+\x97"

@@ -3,6 +3,7 @@ same tree; names of any bytes survive; the status line on standard error."""
 
 import json
 import os
+import pathlib
 import pty
 import re
 import select
@@ -10,6 +11,7 @@ import signal
 import shutil
 import subprocess
 import time
+from unittest import mock
 
 import kelpo
 from test_walk import random_tree
@@ -155,8 +157,7 @@ class Ncdu(kelpo.Case):
                             if os.path.islink(os.path.join(root, n))))
 
         export = os.path.join(self.dir, "scan.json")
-        with open(export, "wb") as f:
-            f.write(res.out)
+        pathlib.Path(export).write_bytes(res.out)
         if shutil.which("ncdu"):
             # Its status line after its own scan and after the import.
             def totals(args):
@@ -164,13 +165,10 @@ class Ncdu(kelpo.Case):
                                       env=kelpo.environment({"TERM": "xterm"}))
                 text = re.sub(rb"\x1b(\[[0-9;?]*[A-Za-z]|\([AB0]|[=>])", b"", shown.raw)
                 return re.findall(rb"Total disk usage:.*?Items: *\d+", text)[-1:]
-            global_exe, kelpo.EXE = kelpo.EXE, shutil.which("ncdu")
-            try:
+            with mock.patch.object(kelpo, "EXE", shutil.which("ncdu")):
                 own = totals(["T"])
                 self.assertTrue(own)
                 self.assertEqual(totals(["-f", export]), own)
-            finally:
-                kelpo.EXE = global_exe
         if not shutil.which("gdu"):
             self.skipTest("gdu is not installed (./run-tests.sh installs it): import not checked")
         # Its own scan and the import show the same apparent sizes.
@@ -189,7 +187,7 @@ class Unreadable(kelpo.Case):
         os.chmod(self.dir, 0o755)
         kelpo.make_tree(os.path.join(self.dir, "T"), {"locked": {"x": {}}, "ok": {"f": 1}})
         os.chmod(os.path.join(self.dir, "T", "locked"), 0)
-        user = 65534 if os.geteuid() == 0 else None
+        user = kelpo.NOBODY if os.geteuid() == 0 else None
         res = kelpo.run(["/J", "T"], cwd=self.dir, user=user)
         self.assertEqual(res.rc, 0, res.err)
         errors = {o["path"]: o.get("error") for o in kelpo.json_lines(res.out)}

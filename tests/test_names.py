@@ -87,11 +87,10 @@ def truth(path):
 def counted(out):
     """Files and bytes of every directory line of a redirected report, sorted,
     and its grand total."""
-    number = lambda b: int(b.replace(b",", b""))
     out = kelpo.lines(out)
-    pairs = sorted((number(m[1]), number(m[2])) for m in map(DIR_COLUMNS.search, out) if m)
+    pairs = sorted((kelpo.number(m[1]), kelpo.number(m[2])) for m in map(DIR_COLUMNS.search, out) if m)
     total = [l for l in out if b"Total bytes: " in l][-1]
-    return pairs, number(total.split(b": ")[1].split(b" ")[0])
+    return pairs, kelpo.number(total.split(b": ")[1].split(b" ")[0])
 
 
 def shown(start):

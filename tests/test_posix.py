@@ -12,12 +12,9 @@ import signal
 import subprocess
 import termios
 import time
-import unittest
 
 import kelpo
-
-PROMPT = b"Press any key to continue....."
-NOBODY = 65534
+from kelpo import NOBODY, PROMPT
 
 
 def controlling_tty():

@@ -10,8 +10,8 @@ import shutil
 import subprocess
 
 import kelpo
+from kelpo import NOBODY
 
-NOBODY = 65534
 SWITCHES = [[], ["/T"], ["/V1"], ["/V3", "/L"], ["/W60", "/L"], ["/T", "/V2", "/L"]]
 
 
