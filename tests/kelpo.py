@@ -26,6 +26,7 @@ SEP = "\\" if WINDOWS else "/"
 
 PROMPT = b"Press any key to continue....."
 NOBODY = 65534  # the user that runs the tests for which root would read everything
+ROOT = hasattr(os, "geteuid") and os.geteuid() == 0
 
 # Redirected glyph set
 TEE = b"+\x97"

@@ -187,7 +187,7 @@ class Unreadable(kelpo.Case):
         os.chmod(self.dir, 0o755)
         kelpo.make_tree(os.path.join(self.dir, "T"), {"locked": {"x": {}}, "ok": {"f": 1}})
         os.chmod(os.path.join(self.dir, "T", "locked"), 0)
-        user = kelpo.NOBODY if os.geteuid() == 0 else None
+        user = kelpo.NOBODY if kelpo.ROOT else None
         res = kelpo.run(["/J", "T"], cwd=self.dir, user=user)
         self.assertEqual(res.rc, 0, res.err)
         errors = {o["path"]: o.get("error") for o in kelpo.json_lines(res.out)}

@@ -192,7 +192,7 @@ class Conventions(Posix):
         kelpo.make_tree(self.dir, {"data": {"f": 1}, "file.txt": 3, "locked": {}})
         os.chmod(self.dir, 0o755)
         os.chmod(os.path.join(self.dir, "locked"), 0)
-        user = NOBODY if os.geteuid() == 0 else None  # root enters every directory
+        user = NOBODY if kelpo.ROOT else None  # root enters every directory
         enter = "kelpo32: cannot enter '%s': %s\n"
         missing = "no such file or directory"
         ignored = "kelpo32: only one directory is reported; '%s' is ignored\n"
@@ -241,7 +241,7 @@ class Conventions(Posix):
             self.assertIn(name, res.out.decode(), name)
 
     def test_one_file_system(self):
-        if os.geteuid() != 0 or not shutil.which("unshare"):
+        if not kelpo.ROOT or not shutil.which("unshare"):
             self.skipTest("needs root to mount a file system inside the tree")
         kelpo.make_tree(self.dir, {"in": {"mnt": {}}})
         cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c",

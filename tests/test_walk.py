@@ -15,10 +15,6 @@ from kelpo import NOBODY
 SWITCHES = [[], ["/T"], ["/V1"], ["/V3", "/L"], ["/W60", "/L"], ["/T", "/V2", "/L"]]
 
 
-def is_root():
-    return hasattr(os, "geteuid") and os.geteuid() == 0
-
-
 def random_tree(root, seed):
     """A seeded random tree: wide and deep directories, a chain past the drawn
     levels, symbolic links to directories and files, unreadable directories.
@@ -68,8 +64,8 @@ class Threads(kelpo.Case):
     def test_same_bytes_and_logs_with_one_two_and_eight_threads(self):
         self.native_only()
         # Run as another user when root, so that unreadable directories are.
-        user = NOBODY if is_root() and shutil.which("setpriv") else None
-        mount = is_root() and shutil.which("unshare") is not None
+        user = NOBODY if kelpo.ROOT and shutil.which("setpriv") else None
+        mount = kelpo.ROOT and shutil.which("unshare") is not None
         work = os.path.join(self.dir, "work")
         os.makedirs(work)
         os.chmod(self.dir, 0o755)
