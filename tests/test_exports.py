@@ -189,9 +189,8 @@ class Unreadable(kelpo.Case):
         os.chmod(os.path.join(self.dir, "T", "locked"), 0)
         user = kelpo.NOBODY if kelpo.ROOT else None
         res = kelpo.run(["/J", "T"], cwd=self.dir, user=user)
-        self.assertEqual(res.rc, 0, res.err)
-        errors = {o["path"]: o.get("error") for o in kelpo.json_lines(res.out)}
-        self.assertEqual(errors, {"T/locked": "permission denied", "T/ok": None, "T": None})
+        self.assertEqual((res.rc, {o["path"]: o.get("error") for o in kelpo.json_lines(res.out)}),
+                         (0, {"T/locked": "permission denied", "T/ok": None, "T": None}), res.err)
         res = kelpo.run(["--format=ncdu", "T"], cwd=self.dir, user=user)
         dirs = ncdu_dirs(json.loads(res.out)[3], b"T", {})
         self.assertEqual([p for p, d in dirs.items() if d[0].get("read_error")], [b"T/locked"])
