@@ -174,7 +174,7 @@ class Sizes(kelpo.Case):
         res = kelpo.run(["/T", os.path.join("T", "tera")], cwd=self.dir)
         self.assertEqual(res.rc, 0, res.err)
         # The largest size alone fits its column.
-        res = kelpo.run(["/W80", os.path.join("T", "M")], cwd=self.dir)
+        res = kelpo.run(["/W80", "T" + SEP + "M"], cwd=self.dir)
         self.assertEqual(res.rc, 0, res.err)
         self.assertEqual(kelpo.lines(res.out)[1],
                          b"T%sM --" % SEP.encode() + b"-" * 53 + b">    1 9223372036,854,775,807")

@@ -166,7 +166,7 @@ class AnyName(kelpo.Case):
                 res = kelpo.run(["/L", "/W132", "T"], cwd=self.dir)
             self.assertEqual((res.rc, res.err), (0, b""), exe)
             with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
-                reports.append((res.stdout, f.read().split(b"\r\n", 2)[2]))
+                reports.append((res.out, f.read().split(b"\r\n", 2)[2]))
         self.assertEqual(reports[0], reports[1])
 
     def test_console_shows_real_names(self):
