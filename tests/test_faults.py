@@ -155,7 +155,7 @@ class Unreadable(kelpo.Case):
                 return b" "
             # One thread: the read-ahead would have read d27 before the pause.
             res = kelpo.run_pty([], cwd=top, cols=80, rows=25,
-                                keys=[(b"Press any key", change)], env=kelpo.threads("1"))
+                                keys=[(b"Press any key", change)], env=kelpo.threads(1))
             self.assertEqual(res.rc, 0, res.err)
             rows = "\n".join(kelpo.screen(res.raw, 80, 25))
             self.assertRegex(rows, r"d27-+►    0             0", swap)

@@ -168,7 +168,7 @@ class Descriptors(kelpo.Case):
         proc = subprocess.run(["strace", "-f", "-e", "trace=open,openat", "-o", trace]
                               + kelpo.command(["T"]), cwd=self.dir, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60,
-                              env=kelpo.threads("4"))
+                              env=kelpo.threads(4))
         if proc.returncode != 0 and b"ptrace" in proc.stderr:
             self.skipTest("ptrace is not allowed here")
         self.assertEqual(proc.returncode, 0, proc.stderr)
