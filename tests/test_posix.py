@@ -91,21 +91,36 @@ class JobControl(Posix):
 
     def test_stop_and_continue_at_the_page_prompt(self):
         for sh in self.shells:
-            # A stop signal from outside, then the terminal's suspend key.
-            for stop in (lambda pgrp: os.killpg(pgrp, signal.SIGTSTP),
-                         lambda pgrp: os.write(sh.master, b"\x1a")):
-                stop(sh.at_prompt(kelpo.EXE))
-                sh.expect(rb"\$ ")
-                self.assertEqual(sh.mode(), sh.cooked)
-                os.write(sh.master, b"fg\n")
-                sh.expect(re.escape(PROMPT))  # shown again, the keyboard taken again
-                self.assertNotEqual(sh.mode(), sh.cooked)
-                os.write(sh.master, b"\x1b")
-                # The shell's prompt stands at the start of a line of its own.
-                self.assertEqual(sh.expect(rb"([^\n]*)\$ ").group(1), b"")
-                os.write(sh.master, b"echo rc=$?\n")
-                self.assertEqual(sh.status(), 0)
-                self.assertEqual(sh.mode(), sh.cooked)
+            os.killpg(sh.at_prompt(kelpo.EXE), signal.SIGTSTP)
+            sh.expect(rb"\$ ")
+            self.assertEqual(sh.mode(), sh.cooked)
+            os.write(sh.master, b"fg\n")
+            deadline = time.monotonic() + 5
+            while sh.mode() == sh.cooked and time.monotonic() < deadline:
+                time.sleep(0.02)
+            self.assertNotEqual(sh.mode(), sh.cooked)  # the keyboard is taken again
+            os.write(sh.master, b"\x1b")
+            sh.expect(rb"\$ ")  # a stopped job takes the rest of its list with it
+            os.write(sh.master, b"echo rc=$?\n")
+            self.assertEqual(sh.status(), 0)
+            self.assertEqual(sh.mode(), sh.cooked)
+
+    def test_suspend_key_at_the_page_prompt(self):
+        for sh in self.shells:
+            os.write(sh.master, b"'%s'\n" % kelpo.EXE.encode())
+            sh.expect(re.escape(PROMPT))
+            os.write(sh.master, b"\x1a")  # the terminal's suspend key
+            sh.expect(rb"\$ ")
+            self.assertEqual(sh.mode(), sh.cooked)
+            os.write(sh.master, b"fg\n")
+            sh.expect(re.escape(PROMPT))  # shown again
+            self.assertNotEqual(sh.mode(), sh.cooked)
+            os.write(sh.master, b"\x1b")
+            # The shell's prompt stands at the start of a line of its own.
+            self.assertEqual(sh.expect(rb"([^\n]*)\$ ").group(1), b"")
+            os.write(sh.master, b"echo rc=$?\n")
+            self.assertEqual(sh.status(), 0)
+            self.assertEqual(sh.mode(), sh.cooked)
 
     def test_ending_signals_restore_the_mode_without_blocking(self):
         for sh in self.shells:
