@@ -5,6 +5,7 @@ whose search order is known."""
 import collections
 import errno
 import fcntl
+import json
 import os
 import pty
 import select
@@ -22,6 +23,10 @@ PLATFORM = os.environ.get("KELPO32_PLATFORM", "posix")
 RUNNER = os.environ.get("KELPO32_RUNNER")
 WINDOWS = PLATFORM == "win32"
 SEP = "\\" if WINDOWS else "/"
+
+PROMPT = b"Press any key to continue....."
+NOBODY = 65534  # the user that runs the tests for which root would read everything
+ROOT = hasattr(os, "geteuid") and os.geteuid() == 0
 
 # Redirected glyph set
 TEE = b"+\x97"
@@ -46,6 +51,21 @@ def command(args, form="windows"):
 def environment(extra):
     """The process environment with the variables of `extra` laid over it."""
     return dict(os.environ, **extra)
+
+
+def threads(n):
+    """The process environment with the walk limited to n threads."""
+    return environment({"KELPO32_THREADS": str(n)})
+
+
+def number(text):
+    """The value of a number written with thousands separators."""
+    return int(text.replace(b",", b""))
+
+
+def json_lines(out):
+    """The objects of JSON Lines output."""
+    return [json.loads(l) for l in out.splitlines()]
 
 
 def run(args=(), cwd=None, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=120,

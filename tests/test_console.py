@@ -11,9 +11,9 @@ import termios
 import time
 
 import kelpo
+from kelpo import PROMPT
 from kelpo import WINDOWS
 
-PROMPT = b"Press any key to continue....."
 
 
 def many_dirs(root, count):

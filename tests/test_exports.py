@@ -3,6 +3,7 @@ same tree; names of any bytes survive; the status line on standard error."""
 
 import json
 import os
+import pathlib
 import pty
 import re
 import select
@@ -10,6 +11,7 @@ import signal
 import shutil
 import subprocess
 import time
+from unittest import mock
 
 import kelpo
 from test_walk import random_tree
@@ -22,10 +24,6 @@ DIR_LINE = re.compile(rb">\s*([\d,]+)\s+([\d,]+)$")
 TOTAL_LINE = re.compile(rb"(?:Total in \".*\"|Total bytes): ([\d,]+)$")
 
 
-def number(text):
-    return int(text.replace(b",", b""))
-
-
 def walk_order(objects):
     """The objects of JSON Lines (children before their parent) in the order
     of the report (a parent before its children), each with its children."""
@@ -36,14 +34,10 @@ def walk_order(objects):
             o["children"].insert(0, stack.pop())
         stack.append(o)
     assert len(stack) == 1, [s["path"] for s in stack]
-    order = []
 
     def visit(o):
-        order.append(o)
-        for c in o["children"]:
-            visit(c)
-    visit(stack[0])
-    return order
+        return [o] + [d for c in o["children"] for d in visit(c)]
+    return visit(stack[0])
 
 
 def tsv_path(text):
@@ -70,67 +64,57 @@ class Exports(kelpo.Case):
 
     def test_json_and_tsv_agree_with_the_report(self):
         self.native_only()
-        for seed in (1, 2):
+        for seed in (1, 2):  # the odd name at the top and one level down
             root = self.tree(seed)
             for args in ([], ["/V2"]):
-                report = kelpo.run(["--format=windows"] + args + [root], cwd=self.dir)
-                self.assertEqual(report.rc, 0, report.err)
-                lines = kelpo.lines(report.out)
+                lines = kelpo.lines(self.export("windows", args, root))
                 shown = [DIR_LINE.search(l) for l in lines[1:]
                          if b"Total" not in l and not re.fullmatch(rb"(\|\.\.\.)*", l)]
-                totals = [number(m.group(1)) for m in map(TOTAL_LINE.search, lines) if m]
+                totals = [kelpo.number(m[1]) for m in map(TOTAL_LINE.search, lines) if m]
 
                 text = self.export("json", args, root)
                 self.assertTrue(text.endswith(b"\n"))
-                objects = [json.loads(l) for l in text.split(b"\n")[:-1]]
+                objects = kelpo.json_lines(text)
                 order = walk_order(objects)
                 self.assertEqual(len(order), len(shown))
                 for o, m in zip(order, shown):
                     if m:  # an over-deep line shows no numbers
                         self.assertEqual((o["files"], o["bytes"]),
-                                         (number(m.group(1)), number(m.group(2))), o["path"])
-                    self.assertEqual(len(o["children"]) if not args else o["dirs"], o["dirs"])
+                                         (kelpo.number(m[1]), kelpo.number(m[2])), o["path"])
+                    kids = o["children"]
+                    if not args:
+                        self.assertEqual(
+                            (o["dirs"], o["total_files"], o["total_dirs"], o["total_bytes"]),
+                            (len(kids), o["files"] + sum(c["total_files"] for c in kids),
+                             sum(1 + c["total_dirs"] for c in kids),
+                             o["bytes"] + sum(c["total_bytes"] for c in kids)), o["path"])
                 # Total lines: directories with subdirectories above the drawn depth.
                 self.assertEqual([o["total_bytes"] for o in objects
                                   if o["dirs"] > 0 and o["depth"] < 60], totals)
                 if not args:
-                    for o in objects:
-                        self.assertEqual(o["total_files"],
-                                         o["files"] + sum(c["total_files"] for c in o["children"]))
-                        self.assertEqual(o["total_dirs"],
-                                         sum(1 + c["total_dirs"] for c in o["children"]))
-                        self.assertEqual(o["total_bytes"],
-                                         o["bytes"] + sum(c["total_bytes"] for c in o["children"]))
-                    self.assertEqual(order[0]["path"], root)
-                    self.assertEqual(order[0]["depth"], 0)
+                    self.assertEqual((order[0]["path"], order[0]["depth"]), (root, 0))
+                    # The name of every troublesome byte names its directory, and
+                    # invalid bytes are escapes while valid UTF-8 stays.
+                    found = [p for p in (os.fsencode(o["path"]) for o in objects) if TROUBLE in p]
+                    self.assertEqual(len(found), 1)
+                    self.assertTrue(os.path.isfile(os.path.join(found[0], b"f")))
+                    text.decode("utf-8")
 
                 # TSV: the same directories, numbers and paths, one per line.
                 rows = self.export("tsv", args, root).split(b"\n")[:-1]
                 self.assertEqual(len(rows), len(objects))
                 for row, o in zip(rows, objects):
                     fields = row.split(b"\t")
-                    self.assertEqual(len(fields), 5, row)
-                    self.assertEqual([int(f) for f in fields[:4]],
-                                     [o["total_bytes"], o["total_files"], o["bytes"], o["files"]])
-                    self.assertEqual(tsv_path(fields[4]), os.fsencode(o["path"]))
-
-    def test_a_name_of_every_troublesome_byte_names_its_directory(self):
-        self.native_only()
-        root = self.tree(3)
-        text = self.export("json", [], root)
-        found = [os.fsencode(json.loads(l)["path"]) for l in text.split(b"\n")[:-1]
-                 if TROUBLE in os.fsencode(json.loads(l)["path"])]
-        self.assertEqual(len(found), 1)
-        self.assertTrue(os.path.isfile(os.path.join(found[0], b"f")))
-        text.decode("utf-8")  # invalid bytes are escapes, valid UTF-8 stays
+                    self.assertEqual([int(f) for f in fields[:-1]] + [tsv_path(fields[-1])],
+                                     [o["total_bytes"], o["total_files"], o["bytes"], o["files"],
+                                      os.fsencode(o["path"])], row)
 
     def test_json_has_no_banner_and_keeps_the_log(self):
         self.native_only()
         kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {"f": 3}, "g": 4})
         res = kelpo.run(["/J", "/L", "/T", "/W40", "T"], cwd=self.dir)
         self.assertEqual(res.rc, 0, res.err)
-        self.assertEqual([json.loads(l)["path"] for l in res.out.decode().splitlines()],
-                         ["T/a", "T"])
+        self.assertEqual([o["path"] for o in kelpo.json_lines(res.out)], ["T/a", "T"])
         with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
             self.assertIn(b"Level: 1", f.read())
 
@@ -152,34 +136,28 @@ class Ncdu(kelpo.Case):
         self.native_only()
         root = os.path.join(self.dir, "T")
         random_tree(root, 5)
-        os.makedirs(os.path.join(root, "h"))
-        with open(os.path.join(root, "h", "big"), "wb") as f:
-            f.truncate(10 ** 6)
+        kelpo.make_tree(os.path.join(root, "h"), {"big": 10 ** 6})
         os.link(os.path.join(root, "h", "big"), os.path.join(root, "big-again"))
         os.mkfifo(os.path.join(root, "h", "fifo"))
         res = kelpo.run(["--format=ncdu", "T"], cwd=self.dir)
         self.assertEqual(res.rc, 0, res.err)
         data = json.loads(res.out)
-        self.assertEqual(data[:2], [1, 2])
-        self.assertEqual(data[2]["progname"], "kelpo32")
-        self.assertEqual(data[3][0]["name"], "T")
-        self.assertIn("dev", data[3][0])
+        self.assertEqual((data[:2], data[2]["progname"], data[3][0]["name"], "dev" in data[3][0]),
+                         ([1, 2], "kelpo32", "T", True))
         dirs = ncdu_dirs(data[3], b"T", {})
-        lines = kelpo.run(["/J", "T"], cwd=self.dir).out.decode().splitlines()
-        objects = {os.fsencode(o["path"]): o for o in map(json.loads, lines)}
-        self.assertEqual(sorted(dirs), sorted(objects))
-        for path, (info, files, size) in dirs.items():
-            self.assertEqual((files, size), (objects[path]["files"], objects[path]["bytes"]), path)
+        json_out = kelpo.run(["/J", "T"], cwd=self.dir).out
+        objects = {os.fsencode(o["path"]): o for o in kelpo.json_lines(json_out)}
+        self.assertEqual({p: d[1:] for p, d in dirs.items()},
+                         {p: (o["files"], o["bytes"]) for p, o in objects.items()})
         items = {i["name"]: i for i in data[3][1:] if isinstance(i, dict)}
         self.assertEqual((items["big-again"]["nlink"], items["big-again"]["asize"]), (2, 10 ** 6))
         h = [d for d in data[3][1:] if isinstance(d, list) and d[0]["name"] == "h"][0]
         self.assertTrue([i for i in h[1:] if i["name"] == "fifo"][0]["notreg"])
-        self.assertTrue(all(i.get("notreg") for i in data[3][1:] if isinstance(i, dict)
-                            and os.path.islink(os.path.join(root, i["name"]))))
+        self.assertTrue(all(i.get("notreg") for n, i in items.items()
+                            if os.path.islink(os.path.join(root, n))))
 
         export = os.path.join(self.dir, "scan.json")
-        with open(export, "wb") as f:
-            f.write(res.out)
+        pathlib.Path(export).write_bytes(res.out)
         if shutil.which("ncdu"):
             # Its status line after its own scan and after the import.
             def totals(args):
@@ -187,13 +165,10 @@ class Ncdu(kelpo.Case):
                                       env=kelpo.environment({"TERM": "xterm"}))
                 text = re.sub(rb"\x1b(\[[0-9;?]*[A-Za-z]|\([AB0]|[=>])", b"", shown.raw)
                 return re.findall(rb"Total disk usage:.*?Items: *\d+", text)[-1:]
-            global_exe, kelpo.EXE = kelpo.EXE, shutil.which("ncdu")
-            try:
+            with mock.patch.object(kelpo, "EXE", shutil.which("ncdu")):
                 own = totals(["T"])
                 self.assertTrue(own)
                 self.assertEqual(totals(["-f", export]), own)
-            finally:
-                kelpo.EXE = global_exe
         if not shutil.which("gdu"):
             self.skipTest("gdu is not installed (./run-tests.sh installs it): import not checked")
         # Its own scan and the import show the same apparent sizes.
@@ -212,11 +187,10 @@ class Unreadable(kelpo.Case):
         os.chmod(self.dir, 0o755)
         kelpo.make_tree(os.path.join(self.dir, "T"), {"locked": {"x": {}}, "ok": {"f": 1}})
         os.chmod(os.path.join(self.dir, "T", "locked"), 0)
-        user = 65534 if os.geteuid() == 0 else None
+        user = kelpo.NOBODY if kelpo.ROOT else None
         res = kelpo.run(["/J", "T"], cwd=self.dir, user=user)
-        self.assertEqual(res.rc, 0, res.err)
-        errors = {o["path"]: o.get("error") for o in map(json.loads, res.out.splitlines())}
-        self.assertEqual(errors, {"T/locked": "permission denied", "T/ok": None, "T": None})
+        self.assertEqual((res.rc, {o["path"]: o.get("error") for o in kelpo.json_lines(res.out)}),
+                         (0, {"T/locked": "permission denied", "T/ok": None, "T": None}), res.err)
         res = kelpo.run(["--format=ncdu", "T"], cwd=self.dir, user=user)
         dirs = ncdu_dirs(json.loads(res.out)[3], b"T", {})
         self.assertEqual([p for p, d in dirs.items() if d[0].get("read_error")], [b"T/locked"])
@@ -228,8 +202,8 @@ class WindowsNames(kelpo.Case):
         root = kelpo.make_tree(os.path.join(self.dir, "T"), hostile_tree())
         res = kelpo.run(["/J", "T"], cwd=self.dir)
         self.assertEqual(res.rc, 0, res.err)
-        objects = [json.loads(l) for l in res.out.decode("utf-8").splitlines()]
-        top = {o["path"]: o for o in objects if o["depth"] == 1}
+        res.out.decode("utf-8")
+        top = {o["path"]: o for o in kelpo.json_lines(res.out) if o["depth"] == 1}
         self.assertEqual(sorted(top), sorted("T" + kelpo.SEP + n for n in os.listdir(root)))
         for path, o in top.items():
             name = path.split(kelpo.SEP, 1)[1]
@@ -256,38 +230,25 @@ class Progress(kelpo.Case):
         master, slave = pty.openpty()
         kelpo.set_winsize(slave, 60, 24)
         errfile = os.path.join(self.dir, "err")
-        err = slave if stderr_tty else open(errfile, "wb")
-        r, w = os.pipe()
-        proc = subprocess.Popen(kelpo.command(args), cwd=self.dir, stdin=subprocess.DEVNULL,
-                                stdout=w, stderr=err,
-                                env=kelpo.environment({"KELPO32_THREADS": "1"}))
-        os.close(w)
-        if not stderr_tty:
-            err.close()
+        with open(errfile, "wb") as err:
+            proc = subprocess.Popen(kelpo.command(args), cwd=self.dir, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=slave if stderr_tty else err,
+                                    env=kelpo.threads(1))
         time.sleep(1.0)
-        raw = b""
-        start = time.monotonic()
-        while time.monotonic() - start < 60:
-            ready, _, _ = select.select([r, master], [], [], 0.2)
-            done = False
-            for f in ready:
-                try:
-                    data = os.read(f, 65536)
-                except OSError:
-                    data = b""
-                if f == master:
-                    raw += data
-                    if kill and b" dirs, " in raw:
-                        proc.send_signal(signal.SIGTERM)
-                        kill = False
-                elif not data:
-                    done = True
-            if done:
+        raw, out, end = b"", proc.stdout.fileno(), time.monotonic() + 60
+        while time.monotonic() < end:
+            ready = select.select([out, master], [], [], 0.2)[0]
+            if master in ready:
+                raw += os.read(master, 65536)
+                if kill and b" dirs, " in raw:
+                    proc.send_signal(signal.SIGTERM)
+                    kill = False
+            if out in ready and not os.read(out, 65536):
                 break
         proc.wait(timeout=60)
         while select.select([master], [], [], 0.1)[0]:
             raw += os.read(master, 65536)
-        os.close(r)
+        proc.stdout.close()
         os.close(master)
         os.close(slave)
         if not stderr_tty:
@@ -304,16 +265,13 @@ class Progress(kelpo.Case):
         self.assertRegex(raw, rb"\r[\d,]+ dirs, [\d,]+ files, [\d,]+ bytes, 0:0\d  T/dir")
         self.assertTrue(raw.endswith(b" \r"), raw[-80:])
         self.assertEqual(kelpo.screen(raw, 60, 24), [""] * 24)
-        for line in raw.split(b"\r"):
-            self.assertLessEqual(len(line), 59)
+        self.assertLessEqual(max(map(len, raw.split(b"\r"))), 59)
         # A signal that ends the run blanks the line too.
         rc, raw = self.run_redirected(["T"], True, kill=True)
         self.assertEqual(rc, -signal.SIGTERM)
         self.assertEqual(kelpo.screen(raw, 60, 24), [""] * 24)
-        rc, raw = self.run_redirected(["--no-progress", "T"], True)
-        self.assertEqual((rc, raw), (0, b""))
-        rc, raw = self.run_redirected(["T"], False)
-        self.assertEqual((rc, raw), (0, b""))
+        for args, stderr_tty in ((["--no-progress", "T"], True), (["T"], False)):
+            self.assertEqual(self.run_redirected(args, stderr_tty), (0, b""), args)
 
 
 if __name__ == "__main__":

@@ -10,13 +10,9 @@ import shutil
 import subprocess
 
 import kelpo
+from kelpo import NOBODY
 
-NOBODY = 65534
 SWITCHES = [[], ["/T"], ["/V1"], ["/V3", "/L"], ["/W60", "/L"], ["/T", "/V2", "/L"]]
-
-
-def is_root():
-    return hasattr(os, "geteuid") and os.geteuid() == 0
 
 
 def random_tree(root, seed):
@@ -61,15 +57,15 @@ class Threads(kelpo.Case):
             os.remove(log)
         proc = subprocess.run(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=120,
-                              env=kelpo.environment({"KELPO32_THREADS": str(threads)}))
+                              env=kelpo.threads(threads))
         logged = open(log, "rb").read() if os.path.exists(log) else None
         return proc.returncode, proc.stdout, proc.stderr, logged
 
     def test_same_bytes_and_logs_with_one_two_and_eight_threads(self):
         self.native_only()
         # Run as another user when root, so that unreadable directories are.
-        user = NOBODY if is_root() and shutil.which("setpriv") else None
-        mount = is_root() and shutil.which("unshare") is not None
+        user = NOBODY if kelpo.ROOT and shutil.which("setpriv") else None
+        mount = kelpo.ROOT and shutil.which("unshare") is not None
         work = os.path.join(self.dir, "work")
         os.makedirs(work)
         os.chmod(self.dir, 0o755)
@@ -99,7 +95,7 @@ class Threads(kelpo.Case):
         kelpo.make_tree(os.path.join(self.dir, "T"), layout)
         results = set()
         for threads in ("1", "4"):
-            res = kelpo.run(["/L", "T"], cwd=self.dir, env=kelpo.environment({"KELPO32_THREADS": threads}))
+            res = kelpo.run(["/L", "T"], cwd=self.dir, env=kelpo.threads(threads))
             self.assertEqual(res.rc, 0, res.err)
             with open(os.path.join(self.dir, "logfile.txt"), "rb") as f:
                 results.add((res.out, f.read()))
@@ -112,7 +108,7 @@ class Threads(kelpo.Case):
         for threads in (1, 2, 8):
             res = kelpo.run_pty(["t"], cwd=self.dir, cols=80, rows=25,
                                 keys=[(b"Press any key", b" "), (b"Press any key", b"\x1b")],
-                                env=kelpo.environment({"KELPO32_THREADS": str(threads)}))
+                                env=kelpo.threads(threads))
             self.assertEqual(res.rc, 0, res.err)
             screens.add(res.raw)
         self.assertEqual(len(screens), 1)
@@ -133,35 +129,31 @@ class OwnFiles(kelpo.Case):
         kelpo.make_tree(sub, {"f%d" % j: 0 for j in range(5)})
 
         def sub_line(out):
-            line = [l for l in kelpo.lines(out) if b"\x97sub-" in l]
-            self.assertEqual(len(line), 1)
-            return line[0]
+            [line] = [l for l in kelpo.lines(out) if b"\x97sub-" in l]
+            return line
         logs, reports = set(), set()
-        for threads in ("1", "2", "8"):
-            env = kelpo.environment({"KELPO32_THREADS": threads})
-            res = kelpo.run(["/L", ".."], cwd=sub, env=env)
+        for threads in (1, 2, 8):
+            res = kelpo.run(["/L", ".."], cwd=sub, env=kelpo.threads(threads))
             self.assertEqual(res.rc, 0, res.err)
             with open(os.path.join(sub, "logfile.txt"), "rb") as f:
                 log = f.read()
             # Everything flushed before its entry: up to its own line.
             written = log.index(b"\r\n  logfile.txt\r\n") + 2
-            self.assertTrue(sub_line(res.out).endswith(
-                format(written, ",").encode().rjust(14)), (threads, written))
+            self.assertEqual(kelpo.number(sub_line(res.out)[-14:]), written, threads)
             logs.add((res.out, log))
-        for threads in ("1", "2", "8"):
-            env = kelpo.environment({"KELPO32_THREADS": threads})
-            with open(os.path.join(sub, "report.txt"), "wb") as f:
-                res = kelpo.run([tree], cwd=self.dir, env=env, stdout=f)
+        report_path = os.path.join(sub, "report.txt")
+        for threads in (1, 2, 8):
+            with open(report_path, "wb") as f:
+                res = kelpo.run([tree], cwd=self.dir, env=kelpo.threads(threads), stdout=f)
             self.assertEqual(res.rc, 0, res.err)
-            with open(os.path.join(sub, "report.txt"), "rb") as f:
+            with open(report_path, "rb") as f:
                 report = f.read()
             line = sub_line(report)
             # What was written before its line, less what the buffer still held.
-            own = int(line[-14:].replace(b",", b"")) - len(log)
+            own = kelpo.number(line[-14:]) - len(log)
             self.assertTrue(0 < own <= report.index(line), (threads, own))
             reports.add(line)
-        self.assertEqual(len(logs), 1)
-        self.assertEqual(len(reports), 1)
+        self.assertEqual((len(logs), len(reports)), (1, 1))
 
 
 class Descriptors(kelpo.Case):
@@ -176,7 +168,7 @@ class Descriptors(kelpo.Case):
         proc = subprocess.run(["strace", "-f", "-e", "trace=open,openat", "-o", trace]
                               + kelpo.command(["T"]), cwd=self.dir, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60,
-                              env=kelpo.environment({"KELPO32_THREADS": "4"}))
+                              env=kelpo.threads(4))
         if proc.returncode != 0 and b"ptrace" in proc.stderr:
             self.skipTest("ptrace is not allowed here")
         self.assertEqual(proc.returncode, 0, proc.stderr)
@@ -201,15 +193,11 @@ class Descriptors(kelpo.Case):
         whole = kelpo.run(["T"], cwd=self.dir)
         # 34 of 48 descriptors taken before the program starts.
         inherited = [os.open(os.devnull, os.O_RDONLY) for _ in range(34)]
-        try:
-            for threads in ("1", "8"):
-                res = kelpo.run(["T"], cwd=self.dir, pass_fds=inherited,
-                                env=kelpo.environment({"KELPO32_THREADS": threads}),
-                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (48, 48)))
-                self.assertEqual((res.rc, res.out), (0, whole.out), res.err)
-        finally:
-            for fd in inherited:
-                os.close(fd)
+        self.addCleanup(lambda: list(map(os.close, inherited)))
+        for threads in (1, 8):
+            res = kelpo.run(["T"], cwd=self.dir, pass_fds=inherited, env=kelpo.threads(threads),
+                            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (48, 48)))
+            self.assertEqual((res.rc, res.out), (0, whole.out), res.err)
 
     def test_too_few_descriptors_is_an_error_not_an_empty_report(self):
         self.native_only()
@@ -218,7 +206,7 @@ class Descriptors(kelpo.Case):
         def limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))
         for threads in ("1", "4"):
-            res = kelpo.run(["T"], cwd=self.dir, env=kelpo.environment({"KELPO32_THREADS": threads}),
+            res = kelpo.run(["T"], cwd=self.dir, env=kelpo.threads(threads),
                             preexec_fn=limit)
             self.assertEqual(res.rc, 1, res.err)
             self.assertRegex(res.err, rb"^Exception EInOutError in module .*\r\nI/O error \d+\.")
