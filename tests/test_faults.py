@@ -124,12 +124,13 @@ class Unreadable(kelpo.Case):
             out = kelpo.lines(res.out)
             self.assertEqual((res.rc, res.err, out[-1]), (0, want, b"+\xbb Total bytes: 7"), threads)
             self.assertEqual(sum(b"locked" in l and l.endswith(b">    0             0") for l in out), 23)
-        # One is named without "... and".
+        # One is named without "... and"; its control characters as "?".
         for name in locked[1:]:
             os.chmod(os.path.join(self.dir, "T", name), 0o755)
+        os.rename(os.path.join(self.dir, "T", "locked00"), os.path.join(self.dir, "T", "a\x1b[2J\nb"))
         res = kelpo.run(["T"], cwd=self.dir, user=NOBODY)
         self.assertEqual(res.err, b"kelpo32: 1 directory could not be read:\n"
-                         b"  T/locked00: permission denied\n")
+                         b"  T/a?[2J?b: permission denied\n")
 
     def test_directory_the_windows_build_cannot_open_is_named_after_the_report(self):
         if not WINDOWS:
