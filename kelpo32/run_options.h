@@ -1,0 +1,44 @@
+// What the program's own long options set, as one value: ParseOptions fills
+// it and the body hands it down to the scan and the consumers. The switches
+// of the Windows program keep their report state in state.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelpo32 {
+
+// A row of the table of output forms (forms.h).
+struct OutputForm;
+
+// How siblings are ordered in the layout of totals.
+enum class SortKey : std::uint8_t { None, Size, Files, Name, Change };
+
+// How byte counts are written: exact with grouped digits, or human-readable
+// in powers of 1024 (--human-readable) or of 1000 (--si).
+enum class SizeUnits : std::uint8_t { Exact, Binary, Si };
+
+struct Options {
+    const OutputForm* Form = nullptr; // the chosen output form; never null after parsing
+    bool DiskUsage = false;           // bytes on disk, each file with several links once
+    bool OneFileSystem = false;       // directories on another file system are not entered
+    bool NoProgress = false;          // no status line on standard error
+    bool FollowLinks = false;         // enter directory links (Windows reparse points)
+
+    // The layout of totals: each directory line carries its subtree's numbers.
+    bool Totals = false;
+    SortKey Sort = SortKey::None;
+    std::int64_t MinSize = 0;     // directories whose subtree holds fewer bytes are not listed
+    std::int32_t Top = 0;         // at most this many subdirectories listed per directory; 0: all
+    SizeUnits Units = SizeUnits::Exact;
+    std::int32_t LargestFiles = 0; // the N largest files after the report; 0: none
+    std::vector<std::string> Excludes; // shell patterns of entries neither counted nor entered
+
+    // Saved scans.
+    std::string From;    // read this saved scan instead of walking ("-": standard input)
+    std::string Compare; // the saved scan to compare with
+    std::int64_t MinChange = 0;
+};
+
+} // namespace kelpo32
