@@ -10,7 +10,23 @@
 # The file also runs as a script that writes one of those text files:
 #   cmake -DIN=source -DOUT=file.txt [-DGROFF=groff] -P Packaging.cmake
 # With GROFF the source is a manual page and is rendered as plain text first.
+# With VERSION and DATE the manual page's title line gets them (its footer);
+# without GROFF the page is then written as it is, with its LF line ends.
 if(CMAKE_SCRIPT_MODE_FILE)
+  if(VERSION)
+    file(READ ${IN} page)
+    string(REGEX REPLACE "\n\\.TH KELPO32 1 \"[^\"\n]*\" \"Kelpo32[^\"\n]*\""
+           "\n.TH KELPO32 1 \"${DATE}\" \"Kelpo32 ${VERSION}\"" stamped "${page}")
+    if(stamped STREQUAL page)
+      message(FATAL_ERROR "${IN} has no title line to stamp")
+    endif()
+    if(NOT GROFF)
+      file(WRITE ${OUT} "${stamped}")
+      return()
+    endif()
+    set(IN ${OUT}.stamped)
+    file(WRITE ${IN} "${stamped}")
+  endif()
   if(GROFF)
     # -P-cbou: plain characters, no overstriking for bold or underline.
     execute_process(
@@ -41,6 +57,26 @@ endif()
 set(KELPO32_COPYRIGHT_LINE ${CMAKE_MATCH_1})
 set(KELPO32_COPYRIGHT ${CMAKE_MATCH_2})
 set(KELPO32_FILE_DESCRIPTION "Kelpo32 directory tree report")
+
+# Dates in the packages: SOURCE_DATE_EPOCH when set, else the time of the
+# last commit, so that two builds of one commit make the same package.
+set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+find_package(Git QUIET)
+if(saved_epoch STREQUAL "" AND GIT_FOUND)
+  execute_process(
+    COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    OUTPUT_VARIABLE commit_time
+    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(commit_time MATCHES "^[0-9]+$")
+    set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
+  endif()
+endif()
+string(TIMESTAMP KELPO32_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+string(TIMESTAMP KELPO32_MANUAL_DATE "%Y-%m-%d" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
+# The manual page's footer: the project's version and that date.
+set(KELPO32_MANUAL_STAMP -DVERSION=${PROJECT_VERSION} -DDATE=${KELPO32_MANUAL_DATE})
 
 set(CPACK_PACKAGE_NAME kelpo32)
 set(CPACK_PACKAGE_VENDOR "Kelpo32")
@@ -85,7 +121,7 @@ if(WIN32)
     add_custom_command(
       OUTPUT ${manual_txt}
       COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/kelpo32.1 -DOUT=${manual_txt}
-              -DGROFF=${KELPO32_GROFF} -P ${CMAKE_CURRENT_LIST_FILE}
+              -DGROFF=${KELPO32_GROFF} ${KELPO32_MANUAL_STAMP} -P ${CMAKE_CURRENT_LIST_FILE}
       DEPENDS ${PROJECT_SOURCE_DIR}/docs/kelpo32.1 ${CMAKE_CURRENT_LIST_FILE}
       COMMENT "Rendering the manual page as MANUAL.TXT")
   else()
@@ -117,22 +153,6 @@ else()
   # The manual page and the Debian changelog compressed as Debian wants them:
   # gzip -9 without name or time stamp, so equal input gives equal bytes.
   find_program(KELPO32_GZIP gzip REQUIRED)
-  # The changelog's date: SOURCE_DATE_EPOCH when set, else the time of the last
-  # commit, so that two builds of one commit make the same package.
-  set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
-  find_package(Git QUIET)
-  if(saved_epoch STREQUAL "" AND GIT_FOUND)
-    execute_process(
-      COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
-      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-      OUTPUT_VARIABLE commit_time
-      OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    if(commit_time MATCHES "^[0-9]+$")
-      set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
-    endif()
-  endif()
-  string(TIMESTAMP KELPO32_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-  set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
   configure_file(${packaging_in}/changelog.in ${packaging_out}/in/changelog @ONLY)
   # The licence text as a DEP-5 paragraph: indented by one blank, "." for an
   # empty line.
@@ -147,11 +167,16 @@ else()
   set(docs)
   foreach(in ${PROJECT_SOURCE_DIR}/docs/kelpo32.1 ${packaging_out}/in/changelog)
     get_filename_component(name ${in} NAME)
+    set(copy ${CMAKE_COMMAND} -E copy ${in} ${packaging_out}/${name})
+    if(name STREQUAL "kelpo32.1")
+      set(copy ${CMAKE_COMMAND} -DIN=${in} -DOUT=${packaging_out}/${name} ${KELPO32_MANUAL_STAMP}
+               -P ${CMAKE_CURRENT_LIST_FILE})
+    endif()
     add_custom_command(
       OUTPUT ${packaging_out}/${name}.gz
-      COMMAND ${CMAKE_COMMAND} -E copy ${in} ${packaging_out}/${name}
+      COMMAND ${copy}
       COMMAND ${KELPO32_GZIP} -9nf ${packaging_out}/${name}
-      DEPENDS ${in}
+      DEPENDS ${in} ${CMAKE_CURRENT_LIST_FILE}
       COMMENT "Compressing ${name}")
     list(APPEND docs ${packaging_out}/${name}.gz)
   endforeach()

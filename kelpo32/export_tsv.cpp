@@ -1,7 +1,8 @@
 // TSV: one line per directory the report lists, in the order of JSON Lines:
-// total bytes, total files, bytes, files and path, TAB-separated, for sort and
-// diff. The path's bytes are kept except those that would split a line or a
-// field.
+// total bytes, total files, bytes, files, path and the directory's problem
+// (empty, or why it was not read whole), TAB-separated, for sort and diff.
+// The bytes of the path and the problem are kept except those that would
+// split a line or a field.
 #include "kelpo32/exports.h"
 #include "kelpo32/state.h"
 #include "kelpo32/subtree.h"
@@ -57,6 +58,8 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     AppendNumber(Line, listing.FileCount);
     Line += '\t';
     AppendPath(Line, SubtreePath());
+    Line += '\t';
+    if (listing.Problem != DirProblem::None) AppendPath(Line, listing.Reason);
     Line += '\n';
     runtime::StdOut().Write(Line);
 }

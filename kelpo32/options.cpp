@@ -17,7 +17,8 @@ namespace kelpo32 {
 
 namespace {
 
-constexpr const char* HelpTitle = "KELPO V1.6 2015/09/06  Command Line Parameters:";
+constexpr const char* HelpTitle =
+    "KELPO V" KELPO32_HELP_VERSION " 2015/09/06  Command Line Parameters:";
 
 constexpr const char* HelpLines[] = {
     "/T    -  Only display Tree.",

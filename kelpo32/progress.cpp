@@ -1,6 +1,7 @@
 #include "kelpo32/progress.h"
 
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/report.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
@@ -95,15 +96,6 @@ void AppendShown(std::string& out, std::string_view path, std::size_t room) {
     }
 }
 
-// Digits grouped by three all the way up (the report's own grouping stops
-// after three separators, which would read as one large group here).
-std::string Grouped(std::int64_t value) {
-    std::string digits = std::to_string(value);
-    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3)
-        digits.insert(static_cast<std::size_t>(i), 1, ',');
-    return digits;
-}
-
 } // namespace
 
 std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t bytes,
@@ -112,7 +104,7 @@ std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t byt
     auto seconds = elapsed.count() / 1000;
     std::string minutes = std::to_string(seconds / 60);
     std::string secs = std::to_string(seconds % 60);
-    std::string text = Grouped(dirs) + " dirs, " + Grouped(files) + " files, " + Grouped(bytes) +
+    std::string text = GroupThousands(dirs) + " dirs, " + GroupThousands(files) + " files, " + GroupThousands(bytes) +
                        " bytes, " + minutes + ":" + (secs.size() < 2 ? "0" : "") + secs + "  ";
     std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
     if (text.size() > room) return text.substr(0, room);

@@ -1,5 +1,6 @@
 #include "kelpo32/report.h"
 
+#include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "hexs/hexs.h"
 #include "kelpo32/paging.h"
@@ -132,8 +133,9 @@ std::string GroupThousands(std::int64_t value) {
     auto res = std::to_chars(buf, buf + sizeof buf, value);
     std::string text(buf, res.ptr);
     if (!text.empty() && text[0] == '-') text.erase(0, 1);
-    for (std::size_t group : {9u, 6u, 3u})
-        if (text.size() > group) text.insert(text.size() - group, 1, ',');
+    // A separator in front of every group of three, however many digits.
+    for (std::size_t end = text.size(); end > 3; end -= 3)
+        text.insert(end - 3, 1, ',');
     return text;
 }
 
@@ -147,7 +149,10 @@ void PrintDirLine(const DirLine& line) {
     std::string leader;
     if (line.Level == 0) {
         if (StartDir.empty()) {
-            text.Head = TreeOnly ? "ROOT" : "ROOT --";
+            // POSIX text names the current directory as its tools do; the
+            // Windows form keeps the Windows program's word.
+            bool dot = CmdLin::PosixConventions() && Format == OutputFormat::Text;
+            text.Head = dot ? (TreeOnly ? "." : ". --") : (TreeOnly ? "ROOT" : "ROOT --");
         } else {
             text.Name = line.Path;
             text.Tail = TreeOnly ? "" : " --";

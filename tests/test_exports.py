@@ -100,14 +100,15 @@ class Exports(kelpo.Case):
                     self.assertTrue(os.path.isfile(os.path.join(found[0], b"f")))
                     text.decode("utf-8")
 
-                # TSV: the same directories, numbers and paths, one per line.
+                # TSV: the same directories, numbers, paths and problems, one per line.
                 rows = self.export("tsv", args, root).split(b"\n")[:-1]
                 self.assertEqual(len(rows), len(objects))
                 for row, o in zip(rows, objects):
                     fields = row.split(b"\t")
-                    self.assertEqual([int(f) for f in fields[:-1]] + [tsv_path(fields[-1])],
+                    self.assertEqual([int(f) for f in fields[:-2]] + [tsv_path(fields[-2]),
+                                                                      fields[-1].decode()],
                                      [o["total_bytes"], o["total_files"], o["bytes"], o["files"],
-                                      os.fsencode(o["path"])], row)
+                                      os.fsencode(o["path"]), o.get("error", "")], row)
 
     def test_json_has_no_banner_and_keeps_the_log(self):
         self.native_only()
@@ -191,6 +192,9 @@ class Unreadable(kelpo.Case):
         res = kelpo.run(["/J", "T"], cwd=self.dir, user=user)
         self.assertEqual((res.rc, {o["path"]: o.get("error") for o in kelpo.json_lines(res.out)}),
                          (0, {"T/locked": "permission denied", "T/ok": None, "T": None}), res.err)
+        res = kelpo.run(["--format=tsv", "T"], cwd=self.dir, user=user)
+        self.assertEqual(res.out, b"0\t0\t0\t0\tT/locked\tpermission denied\n"
+                                  b"1\t1\t1\t1\tT/ok\t\n1\t1\t0\t0\tT\t\n")
         res = kelpo.run(["--format=ncdu", "T"], cwd=self.dir, user=user)
         dirs = ncdu_dirs(json.loads(res.out)[3], b"T", {})
         self.assertEqual([p for p, d in dirs.items() if d[0].get("read_error")], [b"T/locked"])

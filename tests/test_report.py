@@ -152,9 +152,9 @@ class Lines(kelpo.Case):
         # A size that fills its field keeps a blank of its own before it.
         self.assertTrue(by_name[b"TEN-"].endswith(b">    1 10,000,000,000"))
         self.assertEqual(len(by_name[b"TEN-"]), 80)
-        self.assertTrue(by_name[b"HUGE"].endswith(b">    1 1000,000,000,000"))
-        self.assertEqual(len(by_name[b"HUGE"]), 82)
-        self.assertEqual(out[-1], b"+\xbb Total bytes: 1024,999,999,999")
+        self.assertTrue(by_name[b"HUGE"].endswith(b">    1 1,000,000,000,000"))
+        self.assertEqual(len(by_name[b"HUGE"]), 83)
+        self.assertEqual(out[-1], b"+\xbb Total bytes: 1,024,999,999,999")
 
     def test_leaders_by_name_length(self):
         out = self.report({"A" * 13: {"x": {}}, "B" * 14: {"y": {}}, "C" * 12: {"z": {}}}, "/W80")

@@ -136,7 +136,12 @@ class InstallTest(unittest.TestCase):
         if platform() == "posix":
             page = os.path.join(self.prefix, "share", "man", "man1", "kelpo32.1.gz")
             with gzip.open(page, "rb") as f, open(ARGS.manual, "rb") as g:
-                self.assertEqual(f.read(), g.read())
+                # The same page, its title line stamped with the version.
+                installed, source = f.read(), g.read()
+                th = rb'\n\.TH KELPO32 1 "[^"\n]*" "Kelpo32[^"\n]*"'
+                self.assertEqual(re.sub(th, b"", installed), re.sub(th, b"", source))
+                self.assertRegex(installed, rb'\n\.TH KELPO32 1 "\d{4}-\d\d-\d\d" "Kelpo32 %s"'
+                                 % re.escape(project_version().encode()))
 
     def test_installed_program_writes_the_same_report(self):
         with tempfile.TemporaryDirectory(prefix="kelpo32-tree-") as tree:
@@ -199,9 +204,10 @@ class ManualTest(unittest.TestCase):
         shown = re.search(rb"V(\d+)\.(\d+) ", help_out)
         major_minor = f"{int(shown.group(1))}.{int(shown.group(2))}"
         self.assertTrue(project_version().startswith(major_minor + "."), project_version())
+        # The manual page's source holds no version of its own: the build stamps it.
         with open(ARGS.manual, encoding="ascii") as f:
             th = next(line for line in f if line.startswith(".TH "))
-        self.assertIn(f'"Kelpo32 {major_minor}"', th)
+        self.assertNotRegex(th, r"\d")
 
 
 @unittest.skipUnless(platform() == "posix", "Debian package of the native build")
