@@ -3,6 +3,9 @@
 #include "CmdLin/cmdsource.h"
 
 #include <algorithm>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace CmdLin {
 
@@ -10,8 +13,114 @@ namespace {
 
 constexpr std::size_t MaxValueText = 255;
 
+// What each argument is, read from the left as getopt_long reads it.
+enum class Role : std::uint8_t {
+    Switch,     // "-x" or "/x" (or a lone switch character)
+    LongOption, // "--NAME[=VALUE]"
+    Value,      // the value of the long option before it
+    End,        // the "--" that ends the switches (POSIX)
+    Positional,
+};
+
+std::span<const LongOptionSpec> LongTable;
+
+struct Reading {
+    std::vector<std::string> Args; // what it was read from, parameter 1 first
+    const LongOptionSpec* Table = nullptr;
+    std::vector<Role> Roles;
+    std::vector<LongOptionUse> Uses;
+    LongOptionProblem Problem;
+};
+
+// The option an argument's name part stands for: the exact name, else the
+// only name it begins; nullptr with the problem recorded otherwise.
+const LongOptionSpec* LookUp(std::string_view name, LongOptionProblem& problem) {
+    std::vector<const LongOptionSpec*> found;
+    for (const LongOptionSpec& spec : LongTable) {
+        if (spec.Name == name) return &spec;
+        if (!name.empty() && spec.Name.starts_with(name)) found.push_back(&spec);
+    }
+    if (found.size() == 1) return found.front();
+    problem.Fault = found.empty() ? LongOptionFault::Unknown : LongOptionFault::Ambiguous;
+    for (const LongOptionSpec* spec : found)
+        problem.Candidates.push_back(spec->Name);
+    return nullptr;
+}
+
+void ReadArgs(Reading& r) {
+    const auto count = r.Args.size();
+    r.Roles.assign(count, Role::Positional);
+    bool ended = false;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::string& arg = r.Args[k];
+        if (ended) continue;
+        if (arg == "--" && DoubleDashEndsSwitches()) {
+            r.Roles[k] = Role::End;
+            ended = true;
+        } else if (arg.size() > 2 && arg.starts_with("--")) {
+            r.Roles[k] = Role::LongOption;
+            if (r.Problem.Fault != LongOptionFault::None) continue;
+            std::string_view text = std::string_view(arg).substr(2);
+            auto equals = text.find('=');
+            LongOptionProblem problem;
+            problem.Typed = arg;
+            const LongOptionSpec* spec = LookUp(text.substr(0, equals), problem);
+            if (spec != nullptr) {
+                problem.Name = spec->Name;
+                if (equals != std::string_view::npos && !spec->TakesValue) {
+                    problem.Fault = LongOptionFault::UnwantedValue;
+                } else if (equals != std::string_view::npos) {
+                    r.Uses.push_back({spec->Name, std::string(text.substr(equals + 1))});
+                } else if (spec->TakesValue && k + 1 < count) {
+                    // The next argument is the value, whatever its text.
+                    r.Roles[++k] = Role::Value;
+                    r.Uses.push_back({spec->Name, r.Args[k]});
+                } else if (spec->TakesValue) {
+                    problem.Fault = LongOptionFault::MissingValue;
+                } else {
+                    r.Uses.push_back({spec->Name, std::string()});
+                }
+            }
+            if (problem.Fault != LongOptionFault::None) r.Problem = std::move(problem);
+        } else if (IsSwitchText(arg)) {
+            r.Roles[k] = Role::Switch;
+        }
+    }
+}
+
+// The reading of the current command line, redone when it or the table changes.
+const Reading& Current() {
+    static Reading reading;
+    std::int32_t count = SourceArgCount();
+    bool same = reading.Table == LongTable.data() &&
+                reading.Args.size() == static_cast<std::size_t>(count);
+    for (std::int32_t i = 1; same && i <= count; ++i)
+        same = reading.Args[static_cast<std::size_t>(i - 1)] == SourceArg(i);
+    if (!same) {
+        reading = Reading{};
+        for (std::int32_t i = 1; i <= count; ++i)
+            reading.Args.push_back(SourceArg(i));
+        reading.Table = LongTable.data();
+        ReadArgs(reading);
+    }
+    return reading;
+}
+
+Role RoleOf(std::int32_t i) {
+    const Reading& r = Current();
+    if (i < 1 || static_cast<std::size_t>(i) > r.Roles.size()) return Role::Positional;
+    return r.Roles[static_cast<std::size_t>(i - 1)];
+}
+
+// A long option and the "--" count as switches whose letter is "-": they are
+// never positional, and no letter the program asks for matches them.
 bool IsSwitchArg(std::int32_t i) {
-    return SourceArgIsSwitch(i);
+    Role role = RoleOf(i);
+    return role == Role::Switch || role == Role::LongOption || role == Role::End;
+}
+
+bool IsPositionalArg(std::int32_t i) {
+    return RoleOf(i) == Role::Positional;
 }
 
 bool ReadDigits(std::string_view text, unsigned base, std::uint64_t limit, std::uint64_t& value) {
@@ -39,7 +148,7 @@ std::int32_t PositionalIndex(std::int32_t n) {
     std::int32_t seen = 0;
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i)
-        if (!IsSwitchArg(i) && ++seen == n) return i;
+        if (IsPositionalArg(i) && ++seen == n) return i;
     return 0;
 }
 
@@ -120,7 +229,7 @@ std::int32_t PositionalCount() {
     std::int32_t n = 0;
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i)
-        if (!IsSwitchArg(i)) ++n;
+        if (IsPositionalArg(i)) ++n;
     return n;
 }
 
@@ -134,17 +243,42 @@ std::string PositionalNative(std::int32_t n) {
     return i == 0 ? std::string() : SourceArgNative(i);
 }
 
-std::vector<std::string> LongOptions() {
-    std::vector<std::string> names;
-    std::int32_t count = ArgCount();
-    for (std::int32_t i = 1; i <= count; ++i)
-        if (SourceArgIsLongOption(i)) names.push_back(ArgText(i).substr(2));
-    return names;
+void UseLongOptions(std::span<const LongOptionSpec> table) {
+    LongTable = table;
+}
+
+std::vector<LongOptionUse> LongOptionUses() {
+    return Current().Uses;
+}
+
+LongOptionProblem FirstLongOptionProblem() {
+    return Current().Problem;
 }
 
 bool HasLongOption(std::string_view name) {
-    auto options = LongOptions();
-    return std::find(options.begin(), options.end(), name) != options.end();
+    const auto& uses = Current().Uses;
+    return std::any_of(uses.begin(), uses.end(),
+                       [&](const LongOptionUse& use) { return use.Name == name; });
+}
+
+std::vector<std::string> LongOptionValues(std::string_view name) {
+    std::vector<std::string> values;
+    for (const LongOptionUse& use : Current().Uses)
+        if (use.Name == name) values.push_back(use.Value);
+    return values;
+}
+
+std::int32_t FirstSwitchNotIn(std::string_view letters) {
+    std::int32_t count = ArgCount();
+    for (std::int32_t i = 1; i <= count; ++i) {
+        if (RoleOf(i) != Role::Switch) continue;
+        std::string p = ArgText(i);
+        if (p.size() >= 2 &&
+            letters.find(static_cast<char>(LowerLetter(static_cast<unsigned char>(p[1])))) ==
+                std::string_view::npos)
+            return i;
+    }
+    return 0;
 }
 
 } // namespace CmdLin

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,10 +17,48 @@ bool HasSwitch(unsigned char letter);
 std::int32_t SwitchValue(unsigned char letter);
 std::int32_t PositionalCount();
 std::string PositionalParam(std::int32_t n);
-// The names of the long options ("--NAME", before any "--") in their order;
-// only the POSIX command line has them.
-std::vector<std::string> LongOptions();
+// Long options ("--NAME", on POSIX before any "--"), read as getopt_long
+// reads them: "--NAME=VALUE" or "--NAME VALUE" for an option that takes a
+// value, and any unambiguous prefix of a name. An option may be given several
+// times; every use is kept, in order.
+struct LongOptionSpec {
+    std::string_view Name;
+    bool TakesValue;
+};
+// The table of the program's long options: the one place the parser knows
+// them from. Set before the first query; it must outlive every query.
+void UseLongOptions(std::span<const LongOptionSpec> table);
+
+struct LongOptionUse {
+    std::string_view Name; // the table's name, however it was abbreviated
+    std::string Value;     // empty for an option without a value
+};
+
+enum class LongOptionFault : std::uint8_t {
+    None,
+    Unknown,       // no name in the table begins so
+    Ambiguous,     // several names begin so (Candidates)
+    MissingValue,  // it takes a value and none follows
+    UnwantedValue, // "=VALUE" after an option that takes none
+};
+struct LongOptionProblem {
+    LongOptionFault Fault = LongOptionFault::None;
+    std::string Typed;                        // the argument as given
+    std::string_view Name;                    // the table's name (missing or unwanted value)
+    std::vector<std::string_view> Candidates; // the names an ambiguous prefix begins
+};
+
+// The uses before the first mistake, and that mistake (Fault None if none).
+std::vector<LongOptionUse> LongOptionUses();
+LongOptionProblem FirstLongOptionProblem();
 bool HasLongOption(std::string_view name);
+// Every value given to the option, in order.
+std::vector<std::string> LongOptionValues(std::string_view name);
+
+// The index of the first switch whose letter is not one of `letters` (lower
+// case); 0 when there is none. Long options and a lone switch character have
+// no letter to check.
+std::int32_t FirstSwitchNotIn(std::string_view letters);
 // Positional parameter n in the platform's own form (opaque; empty on POSIX).
 std::string PositionalNative(std::int32_t n);
 

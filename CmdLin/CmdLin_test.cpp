@@ -334,12 +334,72 @@ TEST_F(CommandLineQueries, ArgTextOutOfRangeIsEmpty) {
     EXPECT_EQ(CmdLin::ArgText(0), CmdLin::ProgramPath());
 }
 
-TEST_F(CommandLineQueries, LongOptionsComeBeforeTheEndOfSwitches) {
-    USE_ARGS_OR_SKIP({"--help", "-", "-x", "--one-file-system", "--", "--version"});
-    EXPECT_EQ(CmdLin::LongOptions(), (std::vector<std::string>{"help", "one-file-system"}));
-    EXPECT_TRUE(CmdLin::HasLongOption("help"));
-    EXPECT_FALSE(CmdLin::HasLongOption("version"));
-    EXPECT_EQ(CmdLin::PositionalParam(1), "--version");
+constexpr CmdLin::LongOptionSpec TestTable[] = {
+    {"help", false}, {"format", true}, {"follow-links", false}, {"top", true}, {"top-level", false},
+};
+
+struct LongCase {
+    std::vector<std::string> args;
+    std::string uses; // "name=value" of each use, blank-separated
+    std::vector<std::string> positional;
+    CmdLin::LongOptionFault fault = CmdLin::LongOptionFault::None;
+};
+
+std::string UsesText() {
+    std::string text;
+    for (const auto& use : CmdLin::LongOptionUses())
+        text.append(text.empty() ? "" : " ").append(use.Name).append("=").append(use.Value);
+    return text;
+}
+
+// Long options as getopt_long reads them: a value after "=" or as the next
+// argument (which is then neither positional nor a switch), unambiguous
+// prefixes, an exact name before the longer ones it begins; every use kept.
+TEST_F(CommandLineQueries, LongOptionsAsGetoptLongReadsThem) {
+    using F = CmdLin::LongOptionFault;
+    CmdLin::UseLongOptions(TestTable);
+    const std::vector<LongCase> cases = {
+        {{"--format=tsv", "dir"}, "format=tsv", {"dir"}},
+        {{"--format", "tsv", "dir"}, "format=tsv", {"dir"}},
+        {{"--form=", "dir"}, "format=", {"dir"}},
+        {{"--format", "-T", "--format", "--", "x"}, "format=-T format=--", {"x"}},
+        {{"--top", "3", "--top-level", "--top=4", "--fol"},
+         "top=3 top-level= top=4 follow-links=",
+         {}},
+        {{"--to=4"}, "", {}, F::Ambiguous},
+        {{"--he", "--", "--help"}, "help=", {"--help"}},
+        {{"--fo"}, "", {}, F::Ambiguous},
+        {{"--format"}, "", {}, F::MissingValue},
+        {{"--help=yes"}, "", {}, F::UnwantedValue},
+        {{"--frob", "dir"}, "", {"dir"}, F::Unknown},
+        {{"--=x"}, "", {}, F::Unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "first arg [" << c.args[0] << "]");
+        USE_ARGS_OR_SKIP(c.args);
+        EXPECT_EQ(CmdLin::FirstLongOptionProblem().Fault, c.fault);
+        EXPECT_EQ(UsesText(), c.uses);
+        EXPECT_EQ(CmdLin::PositionalCount(), static_cast<std::int32_t>(c.positional.size()));
+        for (std::size_t n = 0; n < c.positional.size(); ++n)
+            EXPECT_EQ(CmdLin::PositionalParam(static_cast<std::int32_t>(n + 1)), c.positional[n]);
+        EXPECT_FALSE(CmdLin::HasSwitch('T'));
+    }
+    USE_ARGS_OR_SKIP({"--fo"});
+    EXPECT_EQ(CmdLin::FirstLongOptionProblem().Candidates,
+              (std::vector<std::string_view>{"format", "follow-links"}));
+    USE_ARGS_OR_SKIP({"--top", "1", "--top=2"});
+    EXPECT_EQ(CmdLin::LongOptionValues("top"), (std::vector<std::string>{"1", "2"}));
+    EXPECT_TRUE(CmdLin::HasLongOption("top"));
+    EXPECT_FALSE(CmdLin::HasLongOption("help"));
+    CmdLin::UseLongOptions({});
+}
+
+TEST_F(CommandLineQueries, FirstSwitchWithAnUnknownLetter) {
+    USE_ARGS_OR_SKIP({"-T", "--x", "-", "dir", "-Xyz", "-q"});
+    EXPECT_EQ(CmdLin::FirstSwitchNotIn("tn"), 5);
+    EXPECT_EQ(CmdLin::FirstSwitchNotIn("tnxq"), 0);
+    USE_ARGS_OR_SKIP({"--", "-x"});
+    EXPECT_EQ(CmdLin::FirstSwitchNotIn(""), 0);
 }
 
 // Each query takes the command line afresh: a new argv is seen at once.

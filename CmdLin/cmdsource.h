@@ -18,10 +18,8 @@ std::string SourceArgNative(int i);
 std::string ProgramPath();
 // Whether an argument counts as a switch on this platform.
 bool IsSwitchText(std::string_view arg);
-// Whether argument i (1 to SourceArgCount()) is a switch where it stands: on
-// POSIX every argument after "--" is positional, whatever its text.
-bool SourceArgIsSwitch(int i);
-// Whether argument i is a long option ("--NAME" before any "--"); never on Windows.
-bool SourceArgIsLongOption(int i);
+// Whether an argument "--" ends the switches, making every later argument
+// positional whatever its text (POSIX); on Windows it is a switch like any other.
+bool DoubleDashEndsSwitches();
 
 } // namespace CmdLin

@@ -16,8 +16,6 @@ namespace {
 // unquoted them already; empty ones are passed over, as an empty pair of
 // quotes makes no parameter on Windows.
 std::vector<int> Slots;
-// The number of the first "--" argument; every later one is positional.
-int EndOfSwitches = 0;
 
 const std::vector<int>& ArgSlots() {
     static const char* const* seenArgv = nullptr;
@@ -26,22 +24,15 @@ const std::vector<int>& ArgSlots() {
         seenArgv = runtime::ProcessArgv();
         seenArgc = runtime::ProcessArgCount();
         Slots.clear();
-        EndOfSwitches = 0;
         for (int i = 1; i < seenArgc; ++i) {
             const char* arg = runtime::ProcessArg(i);
             if (*arg == '\0') continue;
             Slots.push_back(i);
-            if (EndOfSwitches == 0 && std::string_view(arg) == "--")
-                EndOfSwitches = static_cast<int>(Slots.size());
         }
     }
     return Slots;
 }
 
-bool BeforeEndOfSwitches(int i) {
-    ArgSlots();
-    return EndOfSwitches == 0 || i < EndOfSwitches;
-}
 } // namespace
 
 int SourceArgCount() {
@@ -107,21 +98,12 @@ bool IsSwitchText(std::string_view arg) {
     return ::lstat(std::string(arg).c_str(), &st) != 0;
 }
 
-// "--" itself is a switch without a letter; what follows it is positional.
-bool SourceArgIsSwitch(int i) {
-    if (i < 1 || i > SourceArgCount()) return false;
-    if (!BeforeEndOfSwitches(i)) return i == EndOfSwitches;
-    return IsSwitchText(SourceArg(i));
+bool DoubleDashEndsSwitches() {
+    return true;
 }
 
 bool PosixConventions() {
     return true;
-}
-
-bool SourceArgIsLongOption(int i) {
-    if (i < 1 || i > SourceArgCount() || !BeforeEndOfSwitches(i)) return false;
-    std::string arg = SourceArg(i);
-    return arg.size() > 2 && arg.starts_with("--");
 }
 
 } // namespace CmdLin

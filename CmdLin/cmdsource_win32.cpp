@@ -83,15 +83,11 @@ bool IsSwitchText(std::string_view arg) {
     return !arg.empty() && (arg.front() == '-' || arg.front() == '/');
 }
 
-bool SourceArgIsSwitch(int i) {
-    return IsSwitchText(SourceArg(i));
-}
-
-bool PosixConventions() {
+bool DoubleDashEndsSwitches() {
     return false;
 }
 
-bool SourceArgIsLongOption(int) {
+bool PosixConventions() {
     return false;
 }
 

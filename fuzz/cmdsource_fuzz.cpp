@@ -42,11 +42,7 @@ bool IsSwitchText(std::string_view arg) {
     return !arg.empty() && (arg.front() == '-' || arg.front() == '/');
 }
 
-bool SourceArgIsSwitch(int i) {
-    return IsSwitchText(SourceArg(i));
-}
-
-bool SourceArgIsLongOption(int) {
+bool DoubleDashEndsSwitches() {
     return false;
 }
 

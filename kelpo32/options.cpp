@@ -30,6 +30,20 @@ constexpr const char* HelpLines[] = {
     "/Vnn  -  deepest level to list",
 };
 
+void WriteLine(std::string_view text) {
+    runtime::StdOut().Write(text);
+    runtime::StdOut().WriteLn();
+}
+
+// An argument as a message shows it: control characters as "?", so that no
+// argument can drive the terminal.
+std::string Shown(std::string_view text) {
+    std::string out;
+    for (char c : text)
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+}
+
 // The forms of the output, by their names for "--format=".
 struct FormatName {
     std::string_view Name;
@@ -39,7 +53,6 @@ constexpr FormatName FormatNames[] = {
     {"text", OutputFormat::Text}, {"windows", OutputFormat::Windows}, {"json", OutputFormat::Json},
     {"tsv", OutputFormat::Tsv},   {"ncdu", OutputFormat::Ncdu},
 };
-constexpr std::string_view FormatPrefix = "format=";
 
 void ChooseFormat(std::string_view value) {
     for (const FormatName& f : FormatNames)
@@ -50,15 +63,14 @@ void ChooseFormat(std::string_view value) {
     std::string valid;
     for (const FormatName& f : FormatNames)
         valid.append(valid.empty() ? "" : ", ").append(f.Name);
-    runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
+    if (!CmdLin::PosixConventions()) {
+        WriteLine("Invalid --format value '" + Shown(value) + "'; valid: " + valid + ".");
+        runtime::Halt(1);
+    }
+    runtime::WriteStdErr("kelpo32: invalid argument '" + Shown(value) +
                          "' for '--format'\nValid arguments are: " + valid +
                          "\nTry 'kelpo32 --help' for more information.\n");
     runtime::Halt(2);
-}
-
-void WriteLine(std::string_view text) {
-    runtime::StdOut().Write(text);
-    runtime::StdOut().WriteLn();
 }
 
 // Upper-cases the letters where the file system ignores case.
@@ -119,30 +131,63 @@ constexpr const char* UsageLines[] = {
     "See kelpo32(1).",
 };
 
-// Every long option; those that take a value have it after "=".
-struct LongOption {
-    std::string_view Name;
-    bool TakesValue;
-};
-constexpr LongOption KnownLongOptions[] = {
+// The program's long options: the one table the command line is read
+// against (name, whether it takes a value). Every option may be given more
+// than once; each use is kept in order.
+constexpr CmdLin::LongOptionSpec KnownLongOptions[] = {
     {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
     {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
 };
 
-bool IsKnownLongOption(std::string_view arg) {
-    std::string_view name = arg.substr(0, arg.find('='));
-    bool hasValue = name.size() != arg.size();
-    return std::any_of(
-        std::begin(KnownLongOptions), std::end(KnownLongOptions),
-        [&](const LongOption& o) { return o.Name == name && (o.TakesValue || !hasValue); });
-}
+// The switch letters the program knows (lower case); "1" stands for "/132".
+constexpr std::string_view KnownSwitchLetters = "tnl1wvh?j";
 
-// A mistake on the command line: what is wrong on standard error, exit code 2.
-[[noreturn]] void UsageError(std::string_view text, bool tryHelp) {
+// A mistake on the command line. On POSIX: what is wrong on standard error,
+// exit code 2; on Windows: its own words on standard output, exit code 1.
+[[noreturn]] void UsageError(std::string_view text, bool tryHelp,
+                             std::string_view windowsText = {}) {
+    if (!CmdLin::PosixConventions() && !windowsText.empty()) {
+        WriteLine(windowsText);
+        runtime::Halt(1);
+    }
     std::string message = "kelpo32: " + std::string(text) + "\n";
     if (tryHelp) message += "Try 'kelpo32 --help' for more information.\n";
     runtime::WriteStdErr(message);
     runtime::Halt(2);
+}
+
+// A switch as typed up to its letter, the whole of a letter of several bytes.
+std::string SwitchShown(std::string_view arg) {
+    std::size_t end = 2;
+    while (end < arg.size() && (static_cast<unsigned char>(arg[end]) & 0xC0) == 0x80)
+        ++end;
+    return Shown(arg.substr(0, end));
+}
+
+[[noreturn]] void LongOptionMistake(const CmdLin::LongOptionProblem& p) {
+    std::string name = "--" + std::string(p.Name);
+    switch (p.Fault) {
+    case CmdLin::LongOptionFault::Ambiguous: {
+        std::string posix = "option '" + Shown(p.Typed) + "' is ambiguous; possibilities:";
+        std::string windows = "Ambiguous option " + Shown(p.Typed) + ":";
+        for (std::string_view candidate : p.Candidates) {
+            posix.append(" '--").append(candidate).append("'");
+            windows.append(" --").append(candidate);
+        }
+        UsageError(posix, true, windows + ".");
+    }
+    case CmdLin::LongOptionFault::MissingValue:
+        UsageError("option '" + name + "' requires an argument", true,
+                   "Option " + name + " needs a value.");
+    case CmdLin::LongOptionFault::UnwantedValue:
+        UsageError("option '" + name + "' doesn't allow an argument", true,
+                   "Option " + name + " takes no value.");
+    case CmdLin::LongOptionFault::Unknown:
+    case CmdLin::LongOptionFault::None:
+        break;
+    }
+    UsageError("unknown option '" + Shown(p.Typed) + "'", true,
+               "Unknown option " + Shown(p.Typed) + ".");
 }
 
 // A start directory that cannot be entered: the Windows program's words on
@@ -172,14 +217,21 @@ void WriteUsage() {
 }
 
 void CheckLongOptions() {
-    for (const std::string& name : CmdLin::LongOptions()) {
-        if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
-        if (name == "no-progress") NoProgress = true;
+    CmdLin::UseLongOptions(KnownLongOptions);
+    if (auto problem = CmdLin::FirstLongOptionProblem();
+        problem.Fault != CmdLin::LongOptionFault::None)
+        LongOptionMistake(problem);
+    // The Windows program passes over letters it does not know; on POSIX a
+    // mistyped switch (du's "-x", "-d 1") must not report something else.
+    if (CmdLin::PosixConventions())
+        if (std::int32_t i = CmdLin::FirstSwitchNotIn(KnownSwitchLetters); i != 0)
+            UsageError("unknown switch '" + SwitchShown(CmdLin::ArgText(i)) + "'", true);
+    for (const CmdLin::LongOptionUse& use : CmdLin::LongOptionUses()) {
+        if (use.Name == "no-progress") NoProgress = true;
         // The last of --disk-usage and --apparent-size counts.
-        if (name == "disk-usage") DiskUsage = true;
-        if (name == "apparent-size") DiskUsage = false;
-        if (name.starts_with("format"))
-            ChooseFormat(std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
+        if (use.Name == "disk-usage") DiskUsage = true;
+        if (use.Name == "apparent-size") DiskUsage = false;
+        if (use.Name == "format") ChooseFormat(use.Value);
     }
     // "/J" is "--format=json" on both builds.
     if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;

@@ -196,7 +196,9 @@ class Conventions(Posix):
         enter = "kelpo32: cannot enter '%s': %s\n"
         missing = "no such file or directory"
         ignored = "kelpo32: only one directory is reported; '%s' is ignored\n"
-        unknown = "kelpo32: unknown option '%s'\nTry 'kelpo32 --help' for more information.\n"
+        tryhelp = "Try 'kelpo32 --help' for more information.\n"
+        mistake = "kelpo32: %s\n" + tryhelp
+        unknown = mistake % "unknown option '%s'"
         width = "kelpo32: Invalid /W numeric parameter.\n"
         banner, report, help_text = "Kelpo32\n", "Kelpo32\ndata", "Kelpo32\n\nKELPO V1.6"
         cases = [
@@ -212,7 +214,20 @@ class Conventions(Posix):
             (["/W0", "data"], 2, "", width),
             (["/w", "/H", "data"], 2, "", width),
             (["--max-depth=2"], 2, "", unknown % "--max-depth=2"),
-            (["--disk-usage=yes", "data"], 2, "", unknown % "--disk-usage=yes"),
+            (["--disk-usage=yes", "data"], 2, "", mistake % "option '--disk-usage' doesn't "
+                                                             "allow an argument"),
+            # Switch letters the program does not know, du's among them.
+            (["-x", "data"], 2, "", mistake % "unknown switch '-x'"),
+            (["-d", "1", "data"], 2, "", mistake % "unknown switch '-d'"),
+            (["/T", "-Quiet", "data"], 2, "", mistake % "unknown switch '-Q'"),
+            (["-\x1b[2J"], 2, "", mistake % "unknown switch '-?'"),
+            # Long options as getopt_long reads them.
+            (["--format", "tsv", "data"], 0, "1\t1\t1\t1\tdata\t\n", ""),
+            (["--form=tsv", "--no-prog", "data"], 0, "1\t1\t1\t1\tdata\t\n", ""),
+            (["--format", "--disk-usage"], 2, "", "kelpo32: invalid argument '--disk-usage' for "
+             "'--format'\nValid arguments are: text, windows, json, tsv, ncdu\n" + tryhelp),
+            (["data", "--format"], 2, "", mistake % "option '--format' requires an argument"),
+            (["--disk", "--apparent", "--one", "data"], 0, report, ""),
             # The help's own forms stay switches, in any case; the long options are known.
             (["/t", "/n", "/132", "/V1", "/w80", "data"], 0, report, ""),
             (["/h", "data"], 0, help_text, ""),

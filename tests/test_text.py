@@ -78,7 +78,7 @@ class ManyScripts(kelpo.Case):
                              b"'--format'\nValid arguments are: text, windows, json, tsv, ncdu\nTry "
                              b"'kelpo32 --help' for more information.\n" % value.encode()))
         res = kelpo.run(["--format=windows", "--format=text", "/T"], cwd=self.dir, form=None)
-        self.assertEqual(res.out, b"Kelpo32\nROOT\n")  # the last one counts
+        self.assertEqual(res.out, b"Kelpo32\n.\n")  # the last one counts
 
 
 class Pages(kelpo.Case):
@@ -92,7 +92,7 @@ class Pages(kelpo.Case):
         # Banner, width line, the start line and five directories, then the
         # prompt on the last row: nothing has scrolled off.
         self.assertEqual(rows[:2], ["Kelpo32", "screen_width : 80"])
-        self.assertTrue(rows[2].startswith("ROOT --") and rows[3].startswith("├─AAAA"), rows)
+        self.assertTrue(rows[2].startswith(". --") and rows[3].startswith("├─AAAA"), rows)
         self.assertEqual((rows[23], sum("►" in r for r in rows)), (PROMPT.decode(), 6), rows)
 
 
