@@ -292,7 +292,7 @@ void ParseOptions() {
     std::string startedIn;
     std::string startedInNative;
     if (int code = runtime::GetCurrentDir(startedIn, startedInNative); code != 0)
-        runtime::RaiseIoError(code);
+        runtime::RaiseIoError(code, "cannot tell the current directory");
     if (CmdLin::PosixConventions())
         for (std::int32_t n = 2; n <= CmdLin::PositionalCount(); ++n)
             runtime::WriteStdErr("kelpo32: only one directory is reported; '" +
@@ -305,7 +305,7 @@ void ParseOptions() {
         if (std::string reason; runtime::EnterDir(StartDir, StartNative, reason) != 0)
             CannotEnter(CmdLin::PositionalParam(1), reason);
         if (int code = runtime::ChangeDir(startedIn, startedInNative); code != 0)
-            runtime::RaiseIoError(code);
+            runtime::RaiseIoError(code, "cannot return to '" + Shown(startedIn) + "'");
         StartDir = TrimSeparator(StartDir);
     }
 }

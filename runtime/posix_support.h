@@ -8,7 +8,12 @@
 
 namespace runtime {
 
+// The errno value MapErrno saw last on this thread: the message of an error
+// raised from its code names the system's own reason (IoErrorReason).
+inline thread_local int LastMappedErrno = 0;
+
 inline int MapErrno(int e) {
+    LastMappedErrno = e;
     switch (e) {
     case ENOENT:
     case ENOTDIR:

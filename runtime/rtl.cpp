@@ -18,8 +18,13 @@ std::vector<void (*)()>& ExitProcs() {
     return procs;
 }
 
-[[noreturn]] __attribute__((noinline)) void Raise(ErrorClass cls, int code, void* at) {
-    throw RunError{cls, code, CodeOffset(reinterpret_cast<std::uintptr_t>(at))};
+[[noreturn]] __attribute__((noinline)) void Raise(ErrorClass cls, int code, void* at,
+                                                  std::string what = {}) {
+    RunError err{cls, code, CodeOffset(reinterpret_cast<std::uintptr_t>(at))};
+    err.What = std::move(what);
+    // Taken now: the system's last error describes this failure only here.
+    if (cls == ErrorClass::InOutError) err.Reason = IoErrorReason(code);
+    throw err;
 }
 
 // A library's message text, kept to one line of the report.
@@ -42,6 +47,9 @@ __attribute__((noinline)) void RaiseIntOverflow() {
 }
 __attribute__((noinline)) void RaiseIoError(int code) {
     Raise(ErrorClass::InOutError, code, __builtin_return_address(0));
+}
+__attribute__((noinline)) void RaiseIoError(int code, std::string what) {
+    Raise(ErrorClass::InOutError, code, __builtin_return_address(0), std::move(what));
 }
 __attribute__((noinline)) void RaiseOutOfMemory() {
     Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
@@ -110,6 +118,38 @@ std::string FormatRunError(const RunError& err, std::string_view module) {
     return out;
 }
 
+std::string FormatPosixRunError(const RunError& err) {
+    std::string reason;
+    switch (err.Class) {
+    case ErrorClass::InOutError:
+        reason = err.Reason.empty() ? ErrorMessage(err) : err.Reason;
+        break;
+    case ErrorClass::RangeError:
+        reason = "range check error";
+        break;
+    case ErrorClass::IntOverflow:
+        reason = "integer overflow";
+        break;
+    case ErrorClass::OutOfMemory:
+        reason = "out of memory";
+        break;
+    case ErrorClass::LibraryError:
+    case ErrorClass::UnknownError:
+        reason = ErrorMessage(err);
+        break;
+    }
+    std::string out = "kelpo32: ";
+    if (!err.What.empty()) {
+        out.append(err.What).append(": ");
+    } else if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z' &&
+               !(reason.size() > 1 && reason[1] >= 'A' && reason[1] <= 'Z')) {
+        // A sentence of its own starts in lower case ("too many open files");
+        // an abbreviation keeps its capitals.
+        reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+    }
+    return out.append(reason).append("\n");
+}
+
 void AddExitProc(void (*proc)()) {
     ExitProcs().push_back(proc);
 }
@@ -157,7 +197,7 @@ int RunProgram(void (*body)()) {
         guarded(proc);
     }
     guarded([] { StdOut().Flush(); });
-    if (failed) WriteStdErr(FormatRunError(first, ProgramModuleName()));
+    if (failed) WriteStdErr(UncaughtErrorText(first));
     return exitCode;
 }
 

@@ -27,6 +27,8 @@ struct RunError {
     int Code;              // I/O error code of an EInOutError, 0 otherwise
     std::uintptr_t Offset; // where the failing code lies in the program image
     std::string Detail{};  // what an ELibraryError reported, one line
+    std::string What{};    // what failed ("cannot create 'logfile.txt'"); may be empty
+    std::string Reason{};  // the system's words for an EInOutError, where it has them
 };
 
 // An explicit end of the process from any module; unwinds to the exit path.
@@ -57,6 +59,8 @@ constexpr int IoErrorNumber(int code) {
 [[noreturn]] void RaiseRangeError();
 [[noreturn]] void RaiseIntOverflow();
 [[noreturn]] void RaiseIoError(int code);
+// The same, naming what failed for the platform's form of the message.
+[[noreturn]] void RaiseIoError(int code, std::string what);
 [[noreturn]] void RaiseOutOfMemory();
 [[noreturn]] void Halt(int exitCode);
 
@@ -64,6 +68,9 @@ constexpr int IoErrorNumber(int code) {
 std::string_view ErrorClassName(ErrorClass cls);
 std::string ErrorMessage(const RunError& err);
 std::string FormatRunError(const RunError& err, std::string_view module);
+// The POSIX form: "kelpo32: WHAT: REASON" (or "kelpo32: REASON" when nothing
+// is named, a reason's first letter then in lower case) and LF.
+std::string FormatPosixRunError(const RunError& err);
 
 // Module shut-downs run in reverse order of registration on every end of the process.
 void AddExitProc(void (*proc)());

@@ -79,6 +79,16 @@ void ReadStdInLine();
 // The program file's name without its directory.
 std::string ProgramModuleName();
 
+// The system's words for an I/O error code that was just returned (empty
+// where the platform's message has none of its own).
+std::string IoErrorReason(int code);
+// Whether an I/O error code means the handle is no open file at all (a
+// standard output the program was started without).
+bool IsBadHandleError(int code);
+// The message of an uncaught error in the platform's form, line end included.
+struct RunError;
+std::string UncaughtErrorText(const RunError& err);
+
 // The offset of a code address within the program image.
 std::uintptr_t CodeOffset(std::uintptr_t address);
 

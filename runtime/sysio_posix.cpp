@@ -239,6 +239,40 @@ std::string ProgramModuleName() {
     return slash == std::string::npos ? full : full.substr(slash + 1);
 }
 
+std::string IoErrorReason(int code) {
+    int e = LastMappedErrno;
+    if (e == 0 || MapErrno(e) != code) {
+        // Not the last error seen here: the errno the code stands for.
+        switch (code) {
+        case IoFileNotFound:
+            e = ENOENT;
+            break;
+        case IoAccessDenied:
+            e = EACCES;
+            break;
+        case IoDiskFull:
+            e = ENOSPC;
+            break;
+        case IoFileNotOpen:
+        case IoNotOpenForOutput:
+            e = EBADF;
+            break;
+        default:
+            e = IoErrorNumber(code);
+        }
+    }
+    LastMappedErrno = 0;
+    return std::strerror(e);
+}
+
+bool IsBadHandleError(int code) {
+    return code == IoSystemError(EBADF) || code == IoNotOpenForOutput;
+}
+
+std::string UncaughtErrorText(const RunError& err) {
+    return FormatPosixRunError(err);
+}
+
 std::uintptr_t CodeOffset(std::uintptr_t address) {
     return address - reinterpret_cast<std::uintptr_t>(&__executable_start);
 }

@@ -227,4 +227,17 @@ std::uintptr_t CodeOffset(std::uintptr_t address) {
     return address - reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
 }
 
+std::string IoErrorReason(int) {
+    return std::string(); // the Windows message names the error by its code
+}
+
+bool IsBadHandleError(int code) {
+    return code == IoSystemError(static_cast<int>(ERROR_INVALID_HANDLE)) ||
+           code == IoNotOpenForOutput;
+}
+
+std::string UncaughtErrorText(const RunError& err) {
+    return FormatRunError(err, ProgramModuleName());
+}
+
 } // namespace runtime

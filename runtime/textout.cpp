@@ -9,6 +9,7 @@ namespace runtime {
 
 void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
     handle_ = h;
+    name_.clear();
     limit_ = bufferSize;
     written_ = 0;
     buffer_.clear();
@@ -17,8 +18,17 @@ void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
 
 void TextOut::Create(const std::string& name, std::size_t bufferSize) {
     FileHandle h = NoFile;
-    if (int code = CreateFileForWrite(name, h); code != 0) RaiseIoError(code);
+    if (int code = CreateFileForWrite(name, h); code != 0)
+        RaiseIoError(code, "cannot create '" + name + "'");
     Assign(h, bufferSize);
+    name_ = name;
+}
+
+std::string TextOut::Failed(std::string_view doing, int code) const {
+    if (!name_.empty()) return "cannot " + std::string(doing) + " '" + name_ + "'";
+    // A standard output that was never open is named as such; any other
+    // failed write is a write error, as the platform's tools call it.
+    return IsBadHandleError(code) ? "standard output" : "write error";
 }
 
 void TextOut::Close() {
@@ -34,7 +44,7 @@ void TextOut::Close() {
     }
     handle_ = NoFile;
     code = CloseFile(h);
-    if (code != 0) RaiseIoError(code);
+    if (code != 0) RaiseIoError(code, Failed("close", code));
 }
 
 void TextOut::NoteName(std::string_view text, std::string_view native) {
@@ -93,14 +103,14 @@ void TextOut::Flush() {
     if (buffer_.empty()) return;
     if (handle_ == NoFile) {
         buffer_.clear();
-        RaiseIoError(IoFileNotOpen);
+        RaiseIoError(IoFileNotOpen, Failed("write", IoFileNotOpen));
     }
     int code = writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
                                   : WriteFile(handle_, buffer_.data(), buffer_.size());
     // What could not be written is dropped, so the exit path does not fail on it again.
     if (code == 0) written_ += buffer_.size();
     buffer_.clear();
-    if (code != 0) RaiseIoError(code);
+    if (code != 0) RaiseIoError(code, Failed("write", code));
 }
 
 TextOut& StdOut() {

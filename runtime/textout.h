@@ -57,7 +57,10 @@ class TextOut {
 
   private:
     void Put(std::string_view bytes, bool name);
+    // What a failure names: "standard output" or the file's name.
+    std::string Failed(std::string_view doing, int code) const;
     FileHandle handle_ = NoFile;
+    std::string name_; // the file Create made; empty for a standard handle
     std::string buffer_;
     std::size_t limit_ = 0;
     Translator translator_ = nullptr;

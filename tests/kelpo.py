@@ -8,6 +8,7 @@ import fcntl
 import json
 import os
 import pty
+import re
 import select
 import shutil
 import signal
@@ -206,6 +207,15 @@ def search_order(path):
     the order of readdir natively; Wine delivers them sorted by name."""
     names = os.listdir(path)
     return sorted(names, key=lambda n: n.upper()) if WINDOWS else names
+
+
+def uncaught(posix, cls, message):
+    """A pattern of the message of an uncaught error: the platform's form on
+    POSIX, the Windows program's form on Windows."""
+    if WINDOWS:
+        return rb"^Exception %s in module kelpo32(\.exe)? at [0-9A-F]{8}\.\r\n%s\.\r\n$" % (
+            cls, message)
+    return b"^" + re.escape(posix) + b"\n$"
 
 
 def lines(out):
