@@ -1,5 +1,6 @@
 #include "kelpo32/paging.h"
 
+#include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
@@ -47,6 +48,10 @@ std::int32_t RowsFor(std::int64_t columns) {
 
 } // namespace
 
+int StopExitCode() {
+    return CmdLin::PosixConventions() && crt32_pipe::IsRedirected() ? 130 : 0;
+}
+
 void StopSequence(bool lineEnd) {
     crt32_pipe::RestoreAttr();
     auto& out = runtime::StdOut();
@@ -54,7 +59,16 @@ void StopSequence(bool lineEnd) {
     if (lineEnd) out.WriteLn();
     out.Flush();
     if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
-    runtime::Halt(0);
+    runtime::Halt(StopExitCode());
+}
+
+void StopExportIfAsked() {
+    std::uint8_t key = 0;
+    if (!crt32_pipe::KeyWaiting() || !crt32_pipe::PollKey(key) || !IsStopKey(key)) return;
+    // Nothing is added to the export: it ends with its last whole line.
+    runtime::StdOut().Flush();
+    if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
+    runtime::Halt(StopExitCode());
 }
 
 void MakeRoom(std::int64_t columns) {

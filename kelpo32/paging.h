@@ -14,8 +14,14 @@ void MakeRoom(std::int64_t columns);
 // when the page is full.
 void NextLine();
 void AbortIfKeyPending();
-// Ends the run with exit code 0: start colour back, a blank (and a line end
-// when `lineEnd`), the log closed.
+// Ends the run: start colour back, a blank (and a line end when `lineEnd`),
+// the log closed; exit code StopExitCode().
 [[noreturn]] void StopSequence(bool lineEnd);
+// An export's early check: Esc, Ctrl+C or SIGINT end it after its last whole
+// line, with the log closed and exit code StopExitCode().
+void StopExportIfAsked();
+// 0 when the user stopped reading at a terminal; on POSIX 130 when the output
+// went to a file or a pipe, so a script never takes a cut report for a whole one.
+int StopExitCode();
 
 } // namespace kelpo32

@@ -2,6 +2,7 @@
 
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/exports.h"
+#include "kelpo32/paging.h"
 #include "kelpo32/progress.h"
 #include "kelpo32/report.h"
 #include "kelpo32/state.h"
@@ -108,10 +109,13 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
     Level = dir.Level;
     NoteUnread(dir, listing);
     ProgressListed(dir, listing);
-    if (Chosen != nullptr)
+    if (Chosen != nullptr) {
+        // An export has no counted lines: it looks for a stop here.
+        StopExportIfAsked();
         Chosen->Events.DirListed(dir, listing);
-    else
+    } else {
         ReportDirListed(dir, listing);
+    }
 }
 
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {

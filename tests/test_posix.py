@@ -163,12 +163,19 @@ class Output(Posix):
         self.assertEqual(termios.tcgetattr(slave), before)
 
     def test_sigint_stops_the_report_and_file_size_limit_is_a_full_disk(self):
-        proc = subprocess.Popen(kelpo.command([]), cwd=self.dir, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        proc.stdout.read(100)
-        proc.send_signal(signal.SIGINT)
-        out, err = proc.communicate(timeout=30)
-        self.assertEqual((proc.returncode, err, out[-5:]), (0, b"", b"\r\n \r\n"))
+        """A report or an export stopped while it goes to a pipe ends with 130
+        at once (an export after its last whole line); SIGTERM by its signal."""
+        for form, end, status in ((None, b"\n \n", 130), ("json", b"}\n", 130),
+                                  (None, None, -signal.SIGTERM)):
+            proc = subprocess.Popen(kelpo.command([], form), cwd=self.dir,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+            proc.stdout.read(100)
+            proc.send_signal(signal.SIGINT if status == 130 else signal.SIGTERM)
+            out, err = proc.communicate(timeout=30)
+            self.assertEqual((proc.returncode, err), (status, b""), form)
+            if end:
+                self.assertTrue(out.endswith(end) and len(out) < 1500000, (form, out[-40:]))
         with open(os.path.join(self.dir, "out.txt"), "wb") as f:
             res = subprocess.run(kelpo.command([]), cwd=self.dir, stdout=f, stderr=subprocess.PIPE,
                                  preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE,
