@@ -33,6 +33,13 @@ std::int64_t Bytes = 0;
 
 void Erase() {
     if (Shown == 0) return;
+    // A job moved to the background was stopped first, and the stop blanked
+    // the line: writing now would blank the shell's prompt instead.
+    if (!runtime::StdErrInForeground()) {
+        Shown = 0;
+        runtime::SetStdErrLine(0);
+        return;
+    }
     std::string blank = "\r";
     blank.append(Shown, ' ');
     blank += '\r';
@@ -66,7 +73,10 @@ void Draw(const WalkDir& dir, Clock::time_point now) {
 void Tick(const WalkDir& dir) {
     if (!Enabled || ++Events % EventsPerLook != 0) return;
     Clock::time_point now = Clock::now();
-    if (now - Started >= FirstShown && now - Drawn >= Redraw) Draw(dir, now);
+    // Drawn only in the terminal's foreground: a background job stays quiet
+    // until "fg" brings it back.
+    if (now - Started >= FirstShown && now - Drawn >= Redraw && runtime::StdErrInForeground())
+        Draw(dir, now);
 }
 
 // Appends what fits of `path` in `room` columns: control characters and

@@ -72,6 +72,10 @@ void EraseStdErrLine() noexcept;
 // its width in columns (80 when it tells none).
 bool StdErrIsTerminal();
 std::int32_t StdErrColumns();
+// Whether the process may draw on standard error's terminal: it is in that
+// terminal's foreground process group (always on Windows). A background job
+// that drew there would write over the shell's prompt and what the user types.
+bool StdErrInForeground();
 
 // Reads one line from standard input and discards it (waits for Enter).
 void ReadStdInLine();

@@ -207,6 +207,12 @@ std::int32_t StdErrColumns() {
     return 80;
 }
 
+bool StdErrInForeground() {
+    // A terminal that is not the process's controlling one has no jobs of it.
+    pid_t group = ::tcgetpgrp(STDERR_FILENO);
+    return group == -1 || group == ::getpgrp();
+}
+
 void WriteStdErrDirect(std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());

@@ -240,4 +240,8 @@ std::string UncaughtErrorText(const RunError& err) {
     return FormatRunError(err, ProgramModuleName());
 }
 
+bool StdErrInForeground() {
+    return true; // a console has no background jobs
+}
+
 } // namespace runtime

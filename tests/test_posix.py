@@ -89,6 +89,37 @@ class JobControl(Posix):
             with open(os.path.join(self.dir, "out.txt"), "rb") as f:
                 self.assertIn(b"Total bytes: 0", f.read())
 
+    def test_background_job_draws_no_status_line_until_fg(self):
+        """A report into a FIFO that the test drains slowly: in the background
+        the status line never shows; after fg it does; Ctrl+C is then SIGINT
+        (the keyboard is not taken for a FIFO) and the cut report ends with 130."""
+        kelpo.make_tree(self.dir, {"many": {"d%05d" % i: {} for i in range(12000)}})
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+        sh = self.shells[0]
+        os.write(sh.master, b"'%s' /W40 many > fifo &\n" % kelpo.EXE.encode())
+        reader = os.open(fifo, os.O_RDONLY)
+        self.addCleanup(os.close, reader)
+        fcntl.fcntl(reader, 1031, 4096)  # F_SETPIPE_SZ: the writer waits on a small pipe
+
+        def drain(seconds, until=None):
+            end = time.monotonic() + seconds
+            while time.monotonic() < end and not (until and re.search(until, sh.out)):
+                os.read(reader, 4096)
+                time.sleep(0.04)
+                while select.select([sh.master], [], [], 0)[0]:
+                    sh.out += os.read(sh.master, 65536)
+        drain(2.0)
+        self.assertNotIn(b" dirs, ", sh.out)
+        os.write(sh.master, b"fg\n")
+        drain(8.0, until=rb"\d dirs, ")
+        self.assertRegex(sh.out, rb"\r[\d,]+ dirs, [\d,]+ files")
+        os.write(sh.master, b"\x03")
+        while select.select([reader], [], [], 5)[0] and os.read(reader, 65536):
+            pass
+        os.write(sh.master, b"echo rc=$?\n")
+        self.assertEqual(sh.status(), 130)
+
     def test_stop_and_continue_at_the_page_prompt(self):
         for sh in self.shells:
             os.killpg(sh.at_prompt(kelpo.EXE), signal.SIGTSTP)
