@@ -3,6 +3,7 @@
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/options.h"
+#include "kelpo32/paging.h"
 #include "kelpo32/report.h"
 #include "kelpo32/scan.h"
 #include "kelpo32/state.h"
@@ -68,9 +69,10 @@ void SetConsoleProfile() {
     ScreenWidth = window.X;
     DrawDepth = DrawDepthFor(ScreenWidth);
     OutputWidth = ScreenWidth;
-    runtime::StdOut().Write("screen_width : ");
-    runtime::StdOut().WriteInt(ScreenWidth);
+    std::string widthLine = "screen_width : " + std::to_string(ScreenWidth);
+    runtime::StdOut().Write(widthLine);
     runtime::StdOut().WriteLn();
+    CountStartLine(static_cast<std::int64_t>(widthLine.size()));
     PageLines = PageLinesFor(window.Y);
     UseGlyphs(ConsoleGlyphs);
     UseByteWidths(false);
@@ -91,9 +93,11 @@ void RunBody() {
     CheckLongOptions();
     // An export is its data alone: no banner, no widths, no colour, no pages.
     bool report = Format == OutputFormat::Text || Format == OutputFormat::Windows;
-    if (report) WriteLine("Kelpo32");
+    constexpr std::string_view Banner = "Kelpo32";
+    if (report) WriteLine(Banner);
     SetStartValues();
     bool console = report && !crt32_pipe::IsRedirected();
+    if (console) CountStartLine(static_cast<std::int64_t>(Banner.size()));
     if (console) crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
     if (CmdLin::ArgCount() >= 1) ParseOptions();
     if (LogEnabled) OpenLog();

@@ -274,7 +274,10 @@ void ParseOptions() {
         OutputWidth = width;
         std::int32_t consoleWidth = crt32_pipe::WindowExtent().X;
         if (console && width > consoleWidth) {
-            WriteLine("Can't exceed screen width unless output is re-directed!");
+            constexpr std::string_view TooWide =
+                "Can't exceed screen width unless output is re-directed!";
+            WriteLine(TooWide);
+            CountStartLine(static_cast<std::int64_t>(TooWide.size()));
             OutputWidth = consoleWidth;
         }
     }

@@ -38,12 +38,20 @@ void Pause() {
     LinesOnPage = 0;
 }
 
-// The screen rows a line of `columns` columns takes: at least 1.
-std::int32_t RowsFor(std::int64_t columns) {
+// The screen rows a line of `columns` columns takes on a screen `width`
+// columns wide: at least 1.
+std::int32_t RowsFor(std::int64_t columns, std::int32_t width = ScreenWidth) {
     // A line wider than the screen wraps onto the rows below.
-    if (ScreenWidth <= 0 || columns <= ScreenWidth) return 1;
-    std::int64_t rows = (columns - 1) / ScreenWidth + 1;
+    if (width <= 0 || columns <= width) return 1;
+    std::int64_t rows = (columns - 1) / width + 1;
     return rows < Int32Max ? static_cast<std::int32_t>(rows) : Int32Max;
+}
+
+void AddRows(std::int32_t rows) {
+    // The count stops at its largest value: on redirected output and with /N
+    // it is never reset, and a long report must not overflow it.
+    LinesOnPage = static_cast<std::int32_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(LinesOnPage) + rows, Int32Max));
 }
 
 } // namespace
@@ -78,11 +86,13 @@ void MakeRoom(std::int64_t columns) {
         Pause();
 }
 
+void CountStartLine(std::int64_t columns) {
+    // Before the display profile the screen's width is the console's.
+    AddRows(RowsFor(columns, crt32_pipe::WindowExtent().X));
+}
+
 void NextLine() {
-    // The count stops at its largest value: on redirected output and with /N
-    // it is never reset, and a long report must not overflow it.
-    LinesOnPage = static_cast<std::int32_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(LinesOnPage) + LineRows, Int32Max));
+    AddRows(LineRows);
     LineRows = 1;
     // The early check reads only what is pending, so input that holds no key
     // (a focus or mouse event) never holds the report.

@@ -13,6 +13,11 @@ void MakeRoom(std::int64_t columns);
 // After a counted line: counts its rows (one without MakeRoom) and pauses
 // when the page is full.
 void NextLine();
+// A line of `columns` columns written on a console before the report (the
+// banner, the width line, a message): the first page holds it too, so that
+// nothing scrolls away before the first prompt. Counts the screen rows it
+// takes; never pauses.
+void CountStartLine(std::int64_t columns);
 void AbortIfKeyPending();
 // Ends the run: start colour back, a blank (and a line end when `lineEnd`),
 // the log closed; exit code StopExitCode().

@@ -22,13 +22,13 @@ TEST(Paging, RedirectedOutputNeverPausesAndTheCountStopsAtItsLargestValue) {
     EXPECT_EQ(testing::Captured(), "");
 }
 
-TEST(Paging, StopSequenceWritesABlankAndEndsWithExitCode0) {
+TEST(Paging, StopSequenceWritesABlankAndEndsWithTheStopExitCode) {
     testing::PrepareReport(200);
     try {
         StopSequence(true);
         FAIL() << "did not stop";
     } catch (const runtime::HaltRequest& halt) {
-        EXPECT_EQ(halt.ExitCode, 0);
+        EXPECT_EQ(halt.ExitCode, StopExitCode());
     }
     EXPECT_EQ(testing::Captured(), " \r\n");
 }

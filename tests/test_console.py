@@ -101,11 +101,24 @@ class Paging(kelpo.Case):
         raw = res.raw.replace(b"\r\r\n", b"\r\n")
         self.assertEqual(raw.count(PROMPT), 2)
         first = raw.index(PROMPT)
-        self.assertEqual(raw[:first].count(b"\r\n"), 2 + 24)  # banner, width line, a page
+        # Banner, width line and the report's first 22 lines fill the page.
+        self.assertEqual(raw[:first].count(b"\r\n"), 2 + 22)
         # After a key the prompt's row is cleared and the report goes on over it.
         self.assertEqual(raw[first + len(PROMPT):first + len(PROMPT) + 4], b"\r\x1b[K")
         self.assertIn(b"Total bytes: 0", raw)
         self.assertEqual(res.mode_before, res.mode_after)
+
+    def test_first_prompt_with_the_lines_before_the_report_still_on_screen(self):
+        """Banner, message and width line count toward the first page, each by
+        the rows it takes (the message wraps onto two rows of a 40-column screen)."""
+        for cols, rows, message in ((80, 25, 1), (40, 10, 2)):
+            res = kelpo.run_pty(["/W100"], cwd=self.dir, cols=cols, rows=rows,
+                                keys=[(PROMPT, b"\x1b")])
+            self.assertEqual(res.rc, 0, res.err)
+            shown = kelpo.screen(res.raw[:res.raw.index(PROMPT) + len(PROMPT)], cols, rows)
+            self.assertEqual((shown[0], shown[1 + message], shown[-1]),
+                             ("Kelpo32", "screen_width : %d" % cols, PROMPT.decode()), shown)
+            self.assertTrue(shown[1].startswith("Can't exceed screen width"), shown)
 
     def check_stopped_at_prompt(self, res):
         self.assertEqual(res.rc, 0, res.err)
