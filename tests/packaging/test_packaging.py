@@ -152,7 +152,9 @@ class InstallTest(unittest.TestCase):
                     inst = run_program(self.installed, *args, cwd=tree)
                     self.assertEqual(built.returncode, 0, built.stderr)
                     self.assertEqual(inst.returncode, 0, inst.stderr)
-                    self.assertTrue(inst.stdout.startswith(b"Kelpo32" + EOL + b"ROOT"), inst.stdout)
+                    # No start directory: POSIX text names it ".".
+                    start = b"ROOT" if platform() == "win32" else b"."
+                    self.assertTrue(inst.stdout.startswith(b"Kelpo32" + EOL + start), inst.stdout)
                     self.assertEqual(inst.stdout, built.stdout)
                     if not args:
                         self.assertTrue(inst.stdout.endswith(
@@ -207,7 +209,7 @@ class ManualTest(unittest.TestCase):
         # The manual page's source holds no version of its own: the build stamps it.
         with open(ARGS.manual, encoding="ascii") as f:
             th = next(line for line in f if line.startswith(".TH "))
-        self.assertNotRegex(th, r"\d")
+        self.assertEqual(th, '.TH KELPO32 1 "" "Kelpo32" "User Commands"\n')
 
 
 @unittest.skipUnless(platform() == "posix", "Debian package of the native build")
