@@ -92,8 +92,8 @@ void ReadArgs(Reading& r) {
 const Reading& Current() {
     static Reading reading;
     std::int32_t count = SourceArgCount();
-    bool same = reading.Table == LongTable.data() &&
-                reading.Args.size() == static_cast<std::size_t>(count);
+    bool same =
+        reading.Table == LongTable.data() && reading.Args.size() == static_cast<std::size_t>(count);
     for (std::int32_t i = 1; same && i <= count; ++i)
         same = reading.Args[static_cast<std::size_t>(i - 1)] == SourceArg(i);
     if (!same) {

@@ -114,8 +114,9 @@ std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t byt
     auto seconds = elapsed.count() / 1000;
     std::string minutes = std::to_string(seconds / 60);
     std::string secs = std::to_string(seconds % 60);
-    std::string text = GroupThousands(dirs) + " dirs, " + GroupThousands(files) + " files, " + GroupThousands(bytes) +
-                       " bytes, " + minutes + ":" + (secs.size() < 2 ? "0" : "") + secs + "  ";
+    std::string text = GroupThousands(dirs) + " dirs, " + GroupThousands(files) + " files, " +
+                       GroupThousands(bytes) + " bytes, " + minutes + ":" +
+                       (secs.size() < 2 ? "0" : "") + secs + "  ";
     std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
     if (text.size() > room) return text.substr(0, room);
     std::string shown;

@@ -130,9 +130,9 @@ TEST(ExitPath, ShutDownsRunInReverseAndTheFirstErrorWins) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(code, 1);
     EXPECT_EQ(Order, (std::vector<int>{3, 2, 1}));
-    EXPECT_NE(err.find(WindowsForm ? "Exception ERangeError in module "
-                                   : "kelpo32: range check error\n"),
-              std::string::npos)
+    EXPECT_NE(
+        err.find(WindowsForm ? "Exception ERangeError in module " : "kelpo32: range check error\n"),
+        std::string::npos)
         << err;
     EXPECT_EQ(err.find("Disk full"), std::string::npos);
 }
@@ -142,14 +142,14 @@ TEST(ExitPath, HaltKeepsItsExitCodeAndOutOfMemoryIsReported) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(RunProgram([] { throw std::bad_alloc(); }), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find(WindowsForm ? "Out of memory."
-                                                                       : "kelpo32: out of memory"),
+                                                                      : "kelpo32: out of memory"),
               std::string::npos);
 }
 
 TEST(ExitPath, AnyOtherThrowRunsTheShutDownsAndEndsWithOneMessage) {
     struct Case {
         void (*Body)();
-        const char* Head; // the class name and what follows it
+        const char* Head;  // the class name and what follows it
         const char* Tail;  // the message line
         const char* Posix; // the whole message in the POSIX form
     };
@@ -160,7 +160,8 @@ TEST(ExitPath, AnyOtherThrowRunsTheShutDownsAndEndsWithOneMessage) {
              throw std::system_error(
                  std::make_error_code(std::errc::resource_unavailable_try_again));
          },
-         "Exception ELibraryError in module ", ".\n", "kelpo32: resource temporarily unavailable\n"},
+         "Exception ELibraryError in module ", ".\n",
+         "kelpo32: resource temporarily unavailable\n"},
         {[] { throw 42; }, "Exception EUnknownError in module ",
          " at 00000000.\nUnknown exception.\n", "kelpo32: unknown exception\n"},
     };
