@@ -52,6 +52,32 @@ class Switches(kelpo.Case):
                 self.assertEqual((res.rc, res.out, res.err),
                                  (2, b"", b"kelpo32: Invalid /W numeric parameter.\n"), args)
 
+    def test_mistaken_long_options(self):
+        """Windows: the program's own words on standard output, exit code 1;
+        POSIX: what is wrong on standard error, exit code 2. Unknown switch
+        letters are passed over on Windows only."""
+        try_help = b"Try 'kelpo32 --help' for more information.\n"
+        cases = [
+            (["--frobnicate", "data"], b"Unknown option --frobnicate.",
+             b"kelpo32: unknown option '--frobnicate'\n"),
+            (["data", "--format"], b"Option --format needs a value.",
+             b"kelpo32: option '--format' requires an argument\n"),
+            (["--no-progress=1"], b"Option --no-progress takes no value.",
+             b"kelpo32: option '--no-progress' doesn't allow an argument\n"),
+        ]
+        for args, windows, posix in cases:
+            res = kelpo.run(args, cwd=self.dir)
+            if WINDOWS:
+                self.assertEqual((res.rc, res.out, res.err), (1, windows + b"\r\n", b""), args)
+            else:
+                self.assertEqual((res.rc, res.out, res.err), (2, b"", posix + try_help), args)
+        res = kelpo.run(["-x", "/T", "data"], cwd=self.dir)
+        if WINDOWS:
+            self.assertEqual((res.rc, kelpo.lines(res.out)[1:]), (0, self.run_ok("/T", "data")[1:]))
+        else:
+            self.assertEqual((res.rc, res.out, res.err),
+                             (2, b"", b"kelpo32: unknown switch '-x'\n" + try_help))
+
     def test_widths(self):
         for width in (100, 300, 31):
             out = self.run_ok("/W%d" % width, "data")
