@@ -21,7 +21,7 @@ bool IsSwitchText(std::string_view arg);
 // Whether argument i (1 to SourceArgCount()) is a switch where it stands: on
 // POSIX every argument after "--" is positional, whatever its text.
 bool SourceArgIsSwitch(int i);
-// Whether argument i is a long option ("--NAME" before any "--"); never on Windows.
+// Whether argument i is a long option ("--NAME"; on POSIX only before any "--").
 bool SourceArgIsLongOption(int i);
 
 } // namespace CmdLin

@@ -91,8 +91,10 @@ bool PosixConventions() {
     return false;
 }
 
-bool SourceArgIsLongOption(int) {
-    return false;
+// "--NAME": the program's own long options, which no switch letter reads.
+bool SourceArgIsLongOption(int i) {
+    std::string arg = SourceArg(i);
+    return arg.size() > 2 && arg.starts_with("--");
 }
 
 } // namespace CmdLin

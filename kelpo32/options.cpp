@@ -40,6 +40,20 @@ constexpr FormatName FormatNames[] = {
 };
 constexpr std::string_view FormatPrefix = "format=";
 
+void WriteLine(std::string_view text) {
+    runtime::StdOut().Write(text);
+    runtime::StdOut().WriteLn();
+}
+
+// The text of an argument inside a message: a control character is shown as
+// "?", so no argument drives the console.
+std::string Shown(std::string_view arg) {
+    std::string text(arg);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
+
 void ChooseFormat(std::string_view value) {
     for (const FormatName& f : FormatNames)
         if (f.Name == value) {
@@ -49,15 +63,15 @@ void ChooseFormat(std::string_view value) {
     std::string valid;
     for (const FormatName& f : FormatNames)
         valid.append(valid.empty() ? "" : ", ").append(f.Name);
+    if (!CmdLin::PosixConventions()) {
+        // The Windows program's words, on standard output.
+        WriteLine("Invalid --format value \"" + Shown(value) + "\" -- use one of " + valid + ".");
+        runtime::Halt(1);
+    }
     runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
                          "' for '--format'\nValid arguments are: " + valid +
                          "\nTry 'kelpo32 --help' for more information.\n");
     runtime::Halt(2);
-}
-
-void WriteLine(std::string_view text) {
-    runtime::StdOut().Write(text);
-    runtime::StdOut().WriteLn();
 }
 
 // Upper-cases the letters where the file system ignores case.
@@ -102,6 +116,8 @@ constexpr const char* UsageLines[] = {
     "  --apparent-size    count the files' sizes (the default)",
     "  --one-file-system  do not enter directories on other file systems",
     "  --no-progress      no progress line on standard error",
+    "  --follow-links     accepted for the Windows build's sake: symbolic links",
+    "                     are never followed here (each counts as a file)",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -118,6 +134,43 @@ constexpr const char* UsageLines[] = {
     "See kelpo32(1).",
 };
 
+// The help that "--help" prints on Windows: the same in the Windows forms.
+constexpr const char* WindowsUsageLines[] = {
+    "Usage: kelpo32 [switches] [directory]",
+    "Prints the directory tree below the directory (default: the current one):",
+    "one line per directory with its file count and bytes, a total per subtree.",
+    "",
+    "Switches (\"/\" or \"-\" and a letter, in any case):",
+    "  /T          only the tree, without counts and sizes",
+    "  /N          no wait per page",
+    "  /L          write a trace of the walk to logfile.txt",
+    "  /132        put the console in 132 column mode",
+    "  /Wnnn       set the output width to nnn columns (only when redirected)",
+    "  /Vnn        list nn levels below the directory at most",
+    "  /J          JSON Lines, one object per directory (as --format=json)",
+    "  /H, /?      the short help",
+    "",
+    "Long options:",
+    "  --format=FORM      the output: text (default), windows (the same here),",
+    "                     json, tsv, ncdu",
+    "  --disk-usage       count the space files take on disk (compressed and",
+    "                     sparse files by what they take, files whose data is",
+    "                     not on the disk as 0), each file with several links once",
+    "  --apparent-size    count the files' sizes (the default)",
+    "  --one-file-system  do not enter directories on other volumes",
+    "  --follow-links     enter junctions, directory symbolic links and mount",
+    "                     points (by default listed with 0 files, not entered)",
+    "  --no-progress      no progress line",
+    "  --version          print the version and exit",
+    "  --help             print this help and exit",
+    "",
+    "Environment:",
+    "  KELPO32_THREADS    how many threads read directories (1 to 64)",
+    "",
+    "Exit code: 0 done (also when stopped with Esc or Ctrl+C), 1 a directory that",
+    "cannot be entered, an unknown option or an error.",
+};
+
 // Every long option; those that take a value have it after "=".
 struct LongOption {
     std::string_view Name;
@@ -126,7 +179,11 @@ struct LongOption {
 constexpr LongOption KnownLongOptions[] = {
     {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
     {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
+    {"follow-links", false},
 };
+
+// What the long options set (see run_options.h).
+Options Parsed;
 
 bool IsKnownLongOption(std::string_view arg) {
     std::string_view name = arg.substr(0, arg.find('='));
@@ -166,13 +223,36 @@ void WriteHelp() {
 }
 
 void WriteUsage() {
-    for (const char* line : UsageLines)
-        WriteLine(line);
+    if (CmdLin::PosixConventions())
+        for (const char* line : UsageLines)
+            WriteLine(line);
+    else
+        for (const char* line : WindowsUsageLines)
+            WriteLine(line);
+}
+
+const Options& ParsedOptions() {
+    return Parsed;
 }
 
 void CheckLongOptions() {
+    Parsed.FollowLinks = false;
     for (const std::string& name : CmdLin::LongOptions()) {
-        if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+        if (!IsKnownLongOption(name)) {
+            if (CmdLin::PosixConventions())
+                UsageError("unknown option '--" + name + "'", true);
+            // The Windows program's words, on standard output.
+            WriteLine("Unknown option --" + Shown(name) + " -- kelpo32 --help lists them.");
+            runtime::Halt(1);
+        }
+        if (name == "follow-links") {
+            Parsed.FollowLinks = true;
+            // A symbolic link is a file of its own here: say so rather than
+            // let the user take the report for one that followed them.
+            if (CmdLin::PosixConventions())
+                runtime::WriteStdErr("kelpo32: --follow-links has no effect here: symbolic "
+                                     "links are never followed\n");
+        }
         if (name == "no-progress") NoProgress = true;
         // The last of --disk-usage and --apparent-size counts.
         if (name == "disk-usage") DiskUsage = true;

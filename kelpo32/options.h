@@ -1,7 +1,12 @@
 // Reading the switches and the start directory from the command line.
 #pragma once
 
+#include "kelpo32/run_options.h"
+
 namespace kelpo32 {
+
+// What the long options set; filled by CheckLongOptions.
+const Options& ParsedOptions();
 
 // The checks that end the run before the banner: an unknown long option and,
 // on POSIX, an invalid /W value end it with exit code 2; "--version" prints
