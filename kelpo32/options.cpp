@@ -177,9 +177,9 @@ struct LongOption {
     bool TakesValue;
 };
 constexpr LongOption KnownLongOptions[] = {
-    {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
-    {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
-    {"follow-links", false},
+    {"help", false},        {"version", false},      {"one-file-system", false},
+    {"format", true},       {"disk-usage", false},   {"apparent-size", false},
+    {"no-progress", false}, {"follow-links", false},
 };
 
 // What the long options set (see run_options.h).
@@ -239,8 +239,7 @@ void CheckLongOptions() {
     Parsed.FollowLinks = false;
     for (const std::string& name : CmdLin::LongOptions()) {
         if (!IsKnownLongOption(name)) {
-            if (CmdLin::PosixConventions())
-                UsageError("unknown option '--" + name + "'", true);
+            if (CmdLin::PosixConventions()) UsageError("unknown option '--" + name + "'", true);
             // The Windows program's words, on standard output.
             WriteLine("Unknown option --" + Shown(name) + " -- kelpo32 --help lists them.");
             runtime::Halt(1);

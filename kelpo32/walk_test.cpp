@@ -37,8 +37,8 @@ WalkEvents Recorder() {
         Log += "failed " + PathOf(d) + ": " + std::string(r) + "\n";
     };
     e.DirListed = [](const WalkDir& d, const WalkListing& l) {
-        constexpr const char* problems[] = {"",           "unreadable", "cycle",
-                                            "other-fs",   "unexpected", "link"};
+        constexpr const char* problems[] = {"",         "unreadable", "cycle",
+                                            "other-fs", "unexpected", "link"};
         Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
                std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
                problems[static_cast<int>(l.Problem)] + " " + l.Reason + "\n";
@@ -301,8 +301,8 @@ TEST(WalkTest, IdentityProblems) {
          [](MemorySource& s) { s.LinkDir("d/d3/x", "d/d2/d1"); }, "start d/d3/x/d3", false, 1, 8,
          true},
         {"a followed link to an ancestor is a cycle",
-         [](MemorySource& s) { s.LinkDir("d/d1/d0/up", "d"); }, "listed d/d1/d0/up 0 0 0 cycle cycle",
-         false, 3, 8, true},
+         [](MemorySource& s) { s.LinkDir("d/d1/d0/up", "d"); },
+         "listed d/d1/d0/up 0 0 0 cycle cycle", false, 3, 8, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -161,5 +161,17 @@ class LongOptions(Windows):
         self.assertTrue(res.out.startswith(b"7\t1\t7\t1\t"), res.out)
 
 
+class PosixFollowLinks(kelpo.Case):
+    def test_accepted_changes_nothing_and_says_so(self):
+        self.native_only()
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"sub": {"f": 100}})
+        os.symlink("sub", os.path.join(self.dir, "T", "link"))
+        plain = kelpo.run(["T"], cwd=self.dir)
+        res = kelpo.run(["--follow-links", "T"], cwd=self.dir)
+        self.assertEqual((res.rc, res.out), (0, plain.out))
+        self.assertEqual(res.err, b"kelpo32: --follow-links has no effect here: symbolic links "
+                                  b"are never followed\n")
+
+
 if __name__ == "__main__":
     kelpo.main()
