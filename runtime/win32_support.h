@@ -119,8 +119,9 @@ inline bool KeepLastName(std::wstring_view path) {
 // Whether the last name of a path is one of the system's device names (NUL,
 // CON, PRN, AUX, COM1 to COM9, LPT1 to LPT9), in any case and with an
 // extension or a colon after it: such a path names the device, wherever it
-// points, and never a directory.
+// points, and never a directory. A \\?\ path names what it says literally.
 inline bool IsDeviceName(std::wstring_view path) {
+    if (path.starts_with(L"\\\\?\\")) return false;
     LastName last = FindLastName(path);
     std::wstring_view name = path.substr(last.Begin, last.End - last.Begin);
     name = name.substr(0, name.find_first_of(L".:"));

@@ -109,14 +109,17 @@ class Drives(Windows):
 
 class Devices(Windows):
     def test_device_names_are_no_directories(self):
+        # The host may hold a directory named like a device ("NUL"): only its
+        # literal \\?\ path names it.
         kelpo.make_tree(os.path.join(self.dir, "T"),
-                        {n: {"f": 1} for n in ("NULL", "COM0", "LPT10", "CONSOLE", "sub")})
+                        {n: {"f": 1} for n in ("NULL", "COM0", "LPT10", "CONSOLE", "sub", "NUL")})
         for start in ("NUL", "nul:", "Con", "prn.txt", "AUX", "com1", "COM9.log", "lpt1",
                       "LPT9:", "NUL .x", "T\\NUL", "T\\sub\\com3.txt", "C:\\windows\\aux"):
             res = kelpo.run(["/N", start], cwd=self.dir)
             self.assertEqual((res.rc, res.out, res.err), (1, NO_SUCH, b""), start)
         # Names that only begin like a device are directories like any other.
-        for start in ("T\\NULL", "T\\COM0", "T\\LPT10", "T\\CONSOLE"):
+        for start in ("T\\NULL", "T\\COM0", "T\\LPT10", "T\\CONSOLE",
+                      "\\\\?\\" + windows_path(os.path.join(self.dir, "T", "NUL"))):
             res = kelpo.run(["/N", start], cwd=self.dir)
             self.assertEqual((res.rc, total(res.out)), (0, 1), start)
 
