@@ -47,7 +47,7 @@ struct WalkEntry {
     std::uint64_t DiskBytes; // space taken on disk
     std::uint64_t Device;    // zero when unknown
     std::uint64_t Inode;     // zero when unknown
-    std::uint32_t Links;     // 0 when the listing does not tell
+    std::uint32_t Links;     // 0: the listing gives the inode but not the count
     runtime::EntryType Type;
 };
 
