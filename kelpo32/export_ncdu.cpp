@@ -59,7 +59,7 @@ void OpenDirectory(const WalkDir& dir, DirProblem problem) {
     if (top.Opened) return;
     top.Opened = true;
     Item = dir.Level == 0 ? "" : ",\n";
-    bool entered = problem != DirProblem::OtherFileSystem;
+    bool entered = problem != DirProblem::OtherFileSystem && problem != DirProblem::Link;
     top.Array = entered;
     if (entered) Item += '[';
     Name(dir.Level == 0 ? std::string_view(StartName) : std::string_view(dir.Name));
@@ -70,7 +70,9 @@ void OpenDirectory(const WalkDir& dir, DirProblem problem) {
     if (dir.Level == 0 || top.Device != parentDevice) Number(",\"dev\":", top.Device);
     if (problem == DirProblem::Unreadable || problem == DirProblem::Unexpected)
         Item += ",\"read_error\":true";
-    if (!entered) Item += ",\"excluded\":\"othfs\"";
+    // A directory link not followed is marked as the importers mark one.
+    if (problem == DirProblem::OtherFileSystem) Item += ",\"excluded\":\"othfs\"";
+    if (problem == DirProblem::Link) Item += ",\"excluded\":\"frmlnk\"";
     // A directory that leads back to an ancestor is written empty.
     Item += '}';
     Put(Item);

@@ -47,6 +47,11 @@ void MemorySource::Link(const std::string& path, const std::string& other) {
     link->Links = ++target->Links; // only more than one counts
 }
 
+void MemorySource::LinkDir(const std::string& path, const std::string& target) {
+    Node* link = Make(path, true);
+    link->Target = nodes_.at(target).get();
+}
+
 MemorySource::Counts MemorySource::Count(bool resetPeak) {
     runtime::Locked held(lock_.get());
     if (resetPeak) counts_.Peak = counts_.Now;
@@ -73,6 +78,8 @@ runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
     if (!node->Dir) return runtime::DirResult{runtime::DirFault::Unreadable, ENOTDIR};
     if (const SourceFault* f = Hit(SourceFault::At::Open, node->Path)) return f->Result;
     if (counts_.Now >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
+    dir.MountRoot = node->Target != nullptr;
+    if (node->Target != nullptr) node = node->Target;
     dir.Fd = nextFd_++;
     open_[dir.Fd] = node;
     ++counts_.Opens;
@@ -140,6 +147,7 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     entry.Inode = c->Unidentified ? 0 : c->Id.File + (ForeignInodes ? 1000000 : 0);
     entry.Links = c->Links;
     entry.Type = c->Dir ? runtime::EntryType::Directory : runtime::EntryType::Regular;
+    entry.Link = c->Target != nullptr;
     if (Hit(SourceFault::At::Replaced, c->Path) != nullptr) c->Id.File = nextInode_++;
     return true;
 }

@@ -48,6 +48,7 @@ class MemorySource final : public DirSource {
         runtime::DirIdentity Id;
         bool Unidentified = false; // no identity the system can tell
         std::uint32_t Links = 1;
+        Node* Target = nullptr; // a directory link: what opening it opens
         std::vector<Node*> Children;
     };
     // An entry added before; tests change its identity (a mount of another
@@ -55,6 +56,10 @@ class MemorySource final : public DirSource {
     Node& At(const std::string& path) { return *nodes_.at(path); }
     // The file `path` is another link to the file `other`.
     void Link(const std::string& path, const std::string& other);
+    // The directory `path` is a link to the directory `target`, as a Windows
+    // reparse point is: its parent's listing marks it a link and gives its own
+    // inode, opening it opens the target (another identity than listed).
+    void LinkDir(const std::string& path, const std::string& target);
     void Inject(const SourceFault& fault) {
         faults_.push_back(fault);
         hits_.push_back(0);

@@ -115,6 +115,8 @@ constexpr const char* UsageLines[] = {
     "  --apparent-size    count the files' sizes (the default)",
     "  --one-file-system  do not enter directories on other file systems",
     "  --no-progress      no progress line on standard error",
+    "  --follow-links     accepted for the Windows build's sake: symbolic links",
+    "                     are never followed here (each counts as a file)",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -131,16 +133,57 @@ constexpr const char* UsageLines[] = {
     "See kelpo32(1).",
 };
 
+// The help that "--help" prints on Windows: the same in the Windows forms.
+constexpr const char* WindowsUsageLines[] = {
+    "Usage: kelpo32 [switches] [directory]",
+    "Prints the directory tree below the directory (default: the current one):",
+    "one line per directory with its file count and bytes, a total per subtree.",
+    "",
+    "Switches (\"/\" or \"-\" and a letter, in any case):",
+    "  /T          only the tree, without counts and sizes",
+    "  /N          no wait per page",
+    "  /L          write a trace of the walk to logfile.txt",
+    "  /132        put the console in 132 column mode",
+    "  /Wnnn       set the output width to nnn columns (only when redirected)",
+    "  /Vnn        list nn levels below the directory at most",
+    "  /J          JSON Lines, one object per directory (as --format=json)",
+    "  /H, /?      the short help",
+    "",
+    "Long options:",
+    "  --format=FORM      the output: text (default), windows (the same here),",
+    "                     json, tsv, ncdu",
+    "  --disk-usage       count the space files take on disk (compressed and",
+    "                     sparse files by what they take, files whose data is",
+    "                     not on the disk as 0), each file with several links once",
+    "  --apparent-size    count the files' sizes (the default)",
+    "  --one-file-system  do not enter directories on other volumes",
+    "  --follow-links     enter junctions, directory symbolic links and mount",
+    "                     points (by default listed with 0 files, not entered)",
+    "  --no-progress      no progress line",
+    "  --version          print the version and exit",
+    "  --help             print this help and exit",
+    "",
+    "Environment:",
+    "  KELPO32_THREADS    how many threads read directories (1 to 64)",
+    "",
+    "Exit code: 0 done (also when stopped with Esc or Ctrl+C), 1 a directory that",
+    "cannot be entered, an unknown option or an error.",
+};
+
 // The program's long options: the one table the command line is read
 // against (name, whether it takes a value). Every option may be given more
 // than once; each use is kept in order.
 constexpr CmdLin::LongOptionSpec KnownLongOptions[] = {
     {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
     {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
+    {"follow-links", false},
 };
 
 // The switch letters the program knows (lower case); "1" stands for "/132".
 constexpr std::string_view KnownSwitchLetters = "tnl1wvh?j";
+
+// What the long options set (see run_options.h).
+Options Parsed;
 
 // A mistake on the command line. On POSIX: what is wrong on standard error,
 // exit code 2; on Windows: its own words on standard output, exit code 1.
@@ -212,11 +255,20 @@ void WriteHelp() {
 }
 
 void WriteUsage() {
-    for (const char* line : UsageLines)
-        WriteLine(line);
+    if (CmdLin::PosixConventions())
+        for (const char* line : UsageLines)
+            WriteLine(line);
+    else
+        for (const char* line : WindowsUsageLines)
+            WriteLine(line);
+}
+
+const Options& ParsedOptions() {
+    return Parsed;
 }
 
 void CheckLongOptions() {
+    Parsed.FollowLinks = false;
     CmdLin::UseLongOptions(KnownLongOptions);
     if (auto problem = CmdLin::FirstLongOptionProblem();
         problem.Fault != CmdLin::LongOptionFault::None)
@@ -227,6 +279,14 @@ void CheckLongOptions() {
         if (std::int32_t i = CmdLin::FirstSwitchNotIn(KnownSwitchLetters); i != 0)
             UsageError("unknown switch '" + SwitchShown(CmdLin::ArgText(i)) + "'", true);
     for (const CmdLin::LongOptionUse& use : CmdLin::LongOptionUses()) {
+        if (use.Name == "follow-links") {
+            Parsed.FollowLinks = true;
+            // A symbolic link is a file of its own here: say so rather than
+            // let the user take the report for one that followed them.
+            if (CmdLin::PosixConventions())
+                runtime::WriteStdErr("kelpo32: --follow-links has no effect here: symbolic "
+                                     "links are never followed\n");
+        }
         if (use.Name == "no-progress") NoProgress = true;
         // The last of --disk-usage and --apparent-size counts.
         if (use.Name == "disk-usage") DiskUsage = true;

@@ -1,17 +1,22 @@
 // Reading the switches and the start directory from the command line.
 #pragma once
 
+#include "kelpo32/run_options.h"
+
 namespace kelpo32 {
 
-// The checks that end the run before the banner: an unknown long option and,
-// on POSIX, an invalid /W value end it with exit code 2; "--version" prints
-// the version and "--help" the POSIX help; "--format=NAME" and "/J" choose
-// the output's form.
+// What the long options set; filled by CheckLongOptions.
+const Options& ParsedOptions();
+
+// The checks that end the run before the banner: an unknown long option
+// (exit code 2 on POSIX, 1 on Windows) and, on POSIX, an invalid /W value;
+// "--version" prints the version and "--help" the usage text;
+// "--format=NAME" and "/J" choose the output's form.
 void CheckLongOptions();
 void ParseOptions();
 void Set132Columns();
 void WriteHelp();
-// The POSIX help of "--help".
+// The usage text of "--help", in the platform's form.
 void WriteUsage();
 
 } // namespace kelpo32

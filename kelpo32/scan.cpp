@@ -2,6 +2,7 @@
 
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/exports.h"
+#include "kelpo32/options.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/progress.h"
 #include "kelpo32/report.h"
@@ -89,7 +90,8 @@ std::vector<std::string> UnreadLines;
 
 void NoteUnread(const WalkDir& dir, const WalkListing& listing) {
     // Not entered on purpose (a loop is named: it is shown empty too).
-    if (listing.Problem == DirProblem::None || listing.Problem == DirProblem::OtherFileSystem)
+    if (listing.Problem == DirProblem::None || listing.Problem == DirProblem::OtherFileSystem ||
+        listing.Problem == DirProblem::Link)
         return;
     UnreadCount = runtime::CheckedAdd<std::uint64_t>(UnreadCount, 1);
     if (UnreadLines.size() >= UnreadShown) return;
@@ -188,6 +190,7 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.DiskUsage = DiskUsage;
+    options.FollowLinks = ParsedOptions().FollowLinks;
     NoteOwnFiles(options);
     options.Threads = WalkThreads();
     UnreadCount = 0;

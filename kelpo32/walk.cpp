@@ -259,6 +259,8 @@ class Walker {
             listing.Reason = "cycle";
         } else if (node->Problem == DirProblem::OtherFileSystem) {
             listing.Reason = "other file system";
+        } else if (node->Problem == DirProblem::Link) {
+            listing.Reason = "link";
         } else if (fault.Fault == runtime::DirFault::Unreadable) {
             listing.Problem = DirProblem::Unreadable;
             // Code 0: the directory listed under this name was replaced.

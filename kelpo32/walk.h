@@ -47,7 +47,7 @@ struct WalkEntry {
     std::uint64_t DiskBytes; // space taken on disk
     std::uint64_t Device;    // zero when unknown
     std::uint64_t Inode;     // zero when unknown
-    std::uint32_t Links;     // 1 when unknown
+    std::uint32_t Links;     // 0: the listing gives the inode but not the count
     runtime::EntryType Type;
 };
 
@@ -58,6 +58,7 @@ enum class DirProblem : std::uint8_t {
     Cycle,           // one of its own ancestors, met again through a mount
     OtherFileSystem, // not entered: another device with WalkOptions::OneFileSystem
     Unexpected,      // any other failure of the file system (also a ReadFailed event)
+    Link,            // a link to another directory, not entered without WalkOptions::FollowLinks
 };
 
 // What a directory's listing holds once it is read.
@@ -67,8 +68,8 @@ struct WalkListing {
     std::int32_t ChildCount = 0;
     DirProblem Problem = DirProblem::None;
     // Short English for the problem: "permission denied", "no such file or
-    // directory", "not a directory", "cycle", "other file system", else the
-    // system's text.
+    // directory", "not a directory", "cycle", "other file system", "link",
+    // else the system's text.
     std::string Reason;
 };
 
@@ -109,6 +110,9 @@ struct WalkOptions {
     // A file's bytes are the space it takes on disk, and a file with more
     // than one link counts only where the walk meets it first.
     bool DiskUsage = false;
+    // Enter the directories that are links to others (Windows: junctions,
+    // directory symbolic links, mount points); the cycle guard still holds.
+    bool FollowLinks = false;
     std::int32_t Threads = 1; // 1: the walk lists every directory itself
     std::array<OwnFile, 2> OwnFiles{};
 };

@@ -121,13 +121,16 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
                 child->Parent = node;
                 child->Depth = runtime::CheckedAdd<std::int32_t>(node->Depth, 1);
                 child->ListedInode = e.Inode;
+                child->LinkNotFollowed = e.Link && !walk_.Options.FollowLinks;
                 children.push_back(std::move(child));
                 part->Children = runtime::CheckedAdd<std::int32_t>(part->Children, 1);
             } else if (kind == EntryKind::File) {
                 const WalkOptions& options = walk_.Options;
                 std::uint64_t bytes = options.DiskUsage ? e.DiskBytes : e.Size;
                 std::int32_t own = OwnFileIndex(options, e);
-                if (own >= 0 || (options.DiskUsage && e.Links > 1))
+                // Several links, or a count the listing does not tell: counted
+                // once by the inode, where the walk meets it first.
+                if (own >= 0 || (options.DiskUsage && e.Links != 1 && e.Inode != 0))
                     part->Late.push_back(LateFile{entries - 1, own, e.Device, e.Inode, bytes});
                 else
                     part->FileBytes = runtime::CheckedAdd<std::int64_t>(
@@ -155,6 +158,10 @@ runtime::DirResult Listing::Start(Dir_Rec* node, bool consumer, Outcome& out) {
             node->Registered = true;
         }
         return node->Fault;
+    }
+    if (node->LinkNotFollowed) {
+        out.Problem = DirProblem::Link;
+        return runtime::DirResult{};
     }
     DirFd handle;
     runtime::DirIdentity id;
@@ -204,7 +211,11 @@ void Listing::Publish(Dir_Rec* node, std::unique_ptr<Part> part,
         else
             node->FirstChild = child;
         node->LastChild = child;
-        ++node->ChildrenToOpen;
+        // A link that is not followed is never opened: it needs no handle.
+        if (child->LinkNotFollowed)
+            child->LeftParent = true;
+        else
+            ++node->ChildrenToOpen;
     }
     bool queued = false;
     if (walk_.Workers && !walk_.Stopping) {

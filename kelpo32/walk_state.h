@@ -101,6 +101,7 @@ enum class Stage : std::uint8_t {
 struct kelpo32::Dir_Rec {
     Dir_Rec* Parent = nullptr;
     std::uint64_t ListedInode = 0; // what its parent's listing gave; 0 when unknown
+    bool LinkNotFollowed = false;  // a directory link, listed but not entered
     std::string Name;
     std::string Native;
     std::int32_t Id = 0;

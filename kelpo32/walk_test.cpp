@@ -37,7 +37,8 @@ WalkEvents Recorder() {
         Log += "failed " + PathOf(d) + ": " + std::string(r) + "\n";
     };
     e.DirListed = [](const WalkDir& d, const WalkListing& l) {
-        constexpr const char* problems[] = {"", "unreadable", "cycle", "other-fs", "unexpected"};
+        constexpr const char* problems[] = {"",         "unreadable", "cycle",
+                                            "other-fs", "unexpected", "link"};
         Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
                std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
                problems[static_cast<int>(l.Problem)] + " " + l.Reason + "\n";
@@ -270,6 +271,7 @@ TEST(WalkTest, IdentityProblems) {
         bool OneFileSystem = false;
         std::int64_t Held = 3;
         std::int32_t MaxThreads = 8; // beyond it, where the fault falls depends on timing
+        bool FollowLinks = false;
     };
     const Case cases[] = {
         {"a mount of an ancestor is not entered",
@@ -291,11 +293,22 @@ TEST(WalkTest, IdentityProblems) {
              s.Inject({At::Moved, "d/d1"});
          },
          "listed d/d1/d1 0 0 0 unreadable replaced during the walk", false, 1, 1},
+        // A directory link (a reparse point) opens another directory than its
+        // listing named: that is no replacement, and it is entered only when asked.
+        {"a directory link is listed, not entered",
+         [](MemorySource& s) { s.LinkDir("d/d1/lnk", "d/d2"); }, "listed d/d1/lnk 0 0 0 link link"},
+        {"a followed link is walked as its target, reopened levels too",
+         [](MemorySource& s) { s.LinkDir("d/d3/x", "d/d2/d1"); }, "start d/d3/x/d3", false, 1, 8,
+         true},
+        {"a followed link to an ancestor is a cycle",
+         [](MemorySource& s) { s.LinkDir("d/d1/d0/up", "d"); },
+         "listed d/d1/d0/up 0 0 0 cycle cycle", false, 3, 8, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         WalkOptions options;
         options.OneFileSystem = c.OneFileSystem;
+        options.FollowLinks = c.FollowLinks;
         std::string one;
         for (std::int32_t threads : {1, 2, 8}) {
             if (threads > c.MaxThreads) break;
@@ -322,11 +335,16 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
     src.Link("b/c/more", "a/first");
     WalkOptions options;
     options.DiskUsage = true;
-    for (std::int32_t threads : {1, 2, 8}) {
-        std::string log = Walk(src, threads, Small(), options).Log;
-        EXPECT_TRUE(log.ends_with("\ntotal " + std::to_string(201 * 4096))) << log;
-        EXPECT_NE(log.find("listed a 201 823296 0"), std::string::npos) << log;
-        EXPECT_NE(log.find("listed b 2 0 1"), std::string::npos) << log;
+    // Then as a listing that gives no link count (Windows): by the inode alone.
+    for (std::uint32_t links : {3u, 0u}) {
+        for (const char* name : {"a/first", "b/again", "b/c/more"})
+            src.At(name).Links = links;
+        for (std::int32_t threads : {1, 2, 8}) {
+            std::string log = Walk(src, threads, Small(), options).Log;
+            EXPECT_TRUE(log.ends_with("\ntotal " + std::to_string(201 * 4096))) << log;
+            EXPECT_NE(log.find("listed a 201 823296 0"), std::string::npos) << log;
+            EXPECT_NE(log.find("listed b 2 0 1"), std::string::npos) << log;
+        }
     }
 }
 

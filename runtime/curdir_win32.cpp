@@ -26,7 +26,7 @@ int GetCurrentDir(std::string& dir, std::string& native) {
 
 int ChangeDir(const std::string& dir, const std::string& native) {
     std::wstring path = native.empty() ? win32::WideFromOem(dir) : win32::WideFromNative(native);
-    if (path.empty()) return IoFileNotFound;
+    if (path.empty() || win32::IsDeviceName(path)) return IoFileNotFound;
     // A final dot or blank would be dropped, entering a sibling or nothing.
     if (win32::KeepLastName(path)) path = win32::TypedLongPath(path);
     BOOL ok = ::SetCurrentDirectoryW(path.c_str());

@@ -92,8 +92,14 @@ struct DirEntry {
     std::uint64_t DiskBytes = 0; // space taken on disk (Size where the system does not tell)
     std::uint64_t Device = 0;    // device or volume serial; zero when unknown
     std::uint64_t Inode = 0;     // inode or file id; zero when unknown
-    std::uint32_t Links = 1;     // 1 when unknown
+    // The number of links; 0 when the listing does not tell (Windows), so the
+    // disk usage counts such a file once by its inode.
+    std::uint32_t Links = 1;
     EntryType Type = EntryType::Regular;
+    // A directory that is a link to another (Windows: a junction, directory
+    // symbolic link or volume mount point). Never on POSIX, where a symbolic
+    // link is an entry of its own.
+    bool Link = false;
 };
 
 // The reading state of one thread; reused from directory to directory.

@@ -242,19 +242,49 @@ bool NextBatch(DirReader& reader, bool first, DirResult& result) {
     return false;
 }
 
-void Fill(DirEntry& entry, std::wstring_view name, std::uint32_t attr, std::uint64_t size,
-          std::uint64_t volume, std::uint64_t file) {
+// Whether a directory entry with these attributes and reparse tag is a link
+// to another directory. A reparse tag that is a name surrogate (junction,
+// volume mount point, symbolic link) stands for another directory; others
+// (cloud files, for one) are the directory itself. Tag 0 is a system that
+// does not tell the tag (Wine shows a host symbolic link so): a link.
+bool IsDirectoryLink(std::uint32_t attr, std::uint32_t tag) {
+    constexpr std::uint32_t NameSurrogate = 0x20000000;
+    return (attr & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (tag == 0 || (tag & NameSurrogate) != 0);
+}
+
+// What a file takes on disk: its allocation, and nothing when its data is
+// elsewhere (offline storage, a cloud placeholder).
+std::uint64_t DiskBytesOf(std::uint32_t attr, std::uint64_t allocation) {
+    constexpr std::uint32_t RecallOnDataAccess = 0x00400000;
+    if ((attr & (FILE_ATTRIBUTE_OFFLINE | RecallOnDataAccess)) != 0) return 0;
+    return allocation;
+}
+
+// The fields a listing gives; `tag` is the reparse tag (0 when none or not told).
+struct Listed {
+    std::uint32_t Attr;
+    std::uint32_t Tag;
+    std::uint64_t Size;
+    std::uint64_t Allocation;
+    std::uint64_t File; // 0 when unknown
+};
+
+void Fill(DirEntry& entry, std::wstring_view name, const Listed& l, std::uint64_t volume) {
     entry.Native = win32::NativeBytes(name);
     entry.Name = win32::OemFromWide(name);
-    entry.Attr = attr;
-    entry.Size = size;
-    entry.DiskBytes = size;
+    entry.Attr = l.Attr;
+    entry.Size = l.Size;
+    entry.DiskBytes = DiskBytesOf(l.Attr, l.Allocation);
     entry.Device = volume;
-    entry.Inode = file;
-    entry.Links = 1;
-    entry.Type = (attr & FILE_ATTRIBUTE_DIRECTORY) != 0       ? EntryType::Directory
-                 : (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryType::Other
-                                                              : EntryType::Regular;
+    entry.Inode = l.File;
+    // The listing gives no link count: with a file id each file is counted
+    // once by it, without one (the search by path) every name counts.
+    entry.Links = l.File != 0 ? 0 : 1;
+    entry.Link = IsDirectoryLink(l.Attr, l.Tag);
+    entry.Type = (l.Attr & FILE_ATTRIBUTE_DIRECTORY) != 0       ? EntryType::Directory
+                 : (l.Attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryType::Other
+                                                                : EntryType::Regular;
 }
 
 bool IsDots(std::wstring_view name) {
@@ -273,8 +303,12 @@ bool ReadSearch(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirRes
         }
         std::wstring_view name(data.cFileName);
         if (IsDots(name)) continue;
-        Fill(entry, name, data.dwFileAttributes,
-             (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow, dir.Volume, 0);
+        // The search tells no allocation: a file's disk usage is its size.
+        std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        bool reparse = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        Fill(entry, name,
+             Listed{data.dwFileAttributes, reparse ? data.dwReserved0 : 0, size, size, 0},
+             dir.Volume);
         return true;
     }
 }
@@ -295,9 +329,11 @@ void ReplaceListCall(ListDirCall call) {
 
 std::string NativeDirPath(const std::string& dir, const std::string& native) {
     std::wstring path = native.empty() ? win32::WideFromOem(dir) : win32::WideFromNative(native);
-    // The separator goes on first, as the search of the text path adds it:
-    // "C:" names the drive's root.
-    if (!path.empty() && !path.ends_with(L'\\') && !path.ends_with(L'/')) path += L'\\';
+    // The separator goes on first, as the search of the text path adds it;
+    // not to a drive alone: "D:" is D's current directory, "D:\" its root.
+    if (!path.empty() && !path.ends_with(L'\\') && !path.ends_with(L'/') &&
+        !win32::IsBareDrive(path))
+        path += L'\\';
     path = win32::TypedLongPath(path);
     if (!path.ends_with(L'\\')) path += L'\\';
     return win32::NativeBytes(path);
@@ -387,8 +423,14 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
         std::size_t next = info.NextEntryOffset;
         reader.Pos = next == 0 || next > reader.End - reader.Pos ? reader.End : reader.Pos + next;
         if (IsDots(name)) continue;
-        Fill(entry, name, info.FileAttributes, static_cast<std::uint64_t>(info.EndOfFile.QuadPart),
-             dir.Volume, static_cast<std::uint64_t>(info.FileId.QuadPart));
+        // A reparse point's tag is where the extended attributes' size would be.
+        bool reparse = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        Fill(entry, name,
+             Listed{info.FileAttributes, reparse ? info.EaSize : 0,
+                    static_cast<std::uint64_t>(info.EndOfFile.QuadPart),
+                    static_cast<std::uint64_t>(info.AllocationSize.QuadPart),
+                    static_cast<std::uint64_t>(info.FileId.QuadPart)},
+             dir.Volume);
         ++reader.Entries;
         return true;
     }

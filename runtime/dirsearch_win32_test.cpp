@@ -52,7 +52,78 @@ BOOL WINAPI FailSecondBatch(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID buffer
     return ::GetFileInformationByHandleEx(h, c, buffer, size);
 }
 
+// The listing call with the reparse tags, attributes and allocations that
+// Windows gives and Wine cannot make: by name, what the system would say.
+struct Told {
+    const wchar_t* Name;
+    DWORD AddAttr;
+    ULONG Tag;
+    LONGLONG Allocation; // -1: as listed
+};
+constexpr Told Tolds[] = {
+    {L"junction", FILE_ATTRIBUTE_REPARSE_POINT, 0xA0000003, -1},
+    {L"symlink", FILE_ATTRIBUTE_REPARSE_POINT, 0xA000000C, -1},
+    {L"untagged", FILE_ATTRIBUTE_REPARSE_POINT, 0, -1},
+    {L"cloud", FILE_ATTRIBUTE_REPARSE_POINT, 0x9000001A, -1},
+    {L"compressed", 0, 0, 4096},
+    {L"offline", FILE_ATTRIBUTE_OFFLINE, 0, 8192},
+    {L"placeholder", 0x00400000, 0, 8192}, // recall on data access
+};
+BOOL WINAPI TellAll(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID buffer, DWORD size) {
+    if (!::GetFileInformationByHandleEx(h, c, buffer, size)) return FALSE;
+    if (c != FileIdBothDirectoryInfo && c != FileIdBothDirectoryRestartInfo) return TRUE;
+    for (auto* at = static_cast<char*>(buffer);;) {
+        auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
+        std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+        for (const Told& t : Tolds)
+            if (name == t.Name) {
+                info->FileAttributes |= t.AddAttr;
+                if (t.Tag != 0) info->EaSize = t.Tag;
+                if (t.Allocation >= 0) info->AllocationSize.QuadPart = t.Allocation;
+            }
+        if (info->NextEntryOffset == 0) return TRUE;
+        at += info->NextEntryOffset;
+    }
+}
+
 } // namespace
+
+// Which directory reparse points are links (the name surrogates, and those
+// whose tag is not told), and what a file takes on disk.
+TEST(DirSearchWin32, LinksAndDiskBytesFromTheListing) {
+    TempDir t;
+    for (const char* dir : {"junction", "symlink", "untagged", "cloud", "plain"})
+        ASSERT_TRUE(::CreateDirectoryA((t.Slash() + dir).c_str(), nullptr));
+    for (const char* file : {"compressed", "offline", "placeholder"})
+        MakeFile(t.Slash() + file, std::string(10000, 'x'));
+    runtime::win32::ReplaceListCall(TellAll);
+    runtime::DirHandle handle;
+    runtime::DirIdentity id;
+    std::map<std::string, runtime::DirEntry> got;
+    if (runtime::OpenDirPath(t.Slash(), "", handle, id).Fault == runtime::DirFault::None) {
+        runtime::DirReader reader;
+        runtime::DirResult result = runtime::StartReading(handle, reader);
+        runtime::DirEntry e;
+        while (result.Fault == runtime::DirFault::None &&
+               runtime::ReadEntry(handle, reader, e, result))
+            got[e.Name] = e;
+        runtime::StopReading(reader);
+        runtime::CloseDir(handle);
+    }
+    runtime::win32::ReplaceListCall(nullptr);
+    ASSERT_EQ(got.size(), 8u);
+    std::string links;
+    for (const auto& [name, e] : got)
+        if (e.Link) links += name + " ";
+    EXPECT_EQ(links, "junction symlink untagged ");
+    EXPECT_EQ(got["compressed"].DiskBytes, 4096u);
+    EXPECT_EQ(got["compressed"].Size, 10000u);
+    EXPECT_EQ(got["offline"].DiskBytes, 0u);
+    EXPECT_EQ(got["placeholder"].DiskBytes, 0u);
+    // No link count in the listing: counted once by the file id.
+    EXPECT_EQ(got["compressed"].Links, 0u);
+    EXPECT_NE(got["compressed"].Inode, 0u);
+}
 
 // A listing that fails after its first batch is a read failure of the
 // directory, never a quiet end that would show it with fewer files.

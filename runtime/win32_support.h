@@ -116,6 +116,32 @@ inline bool KeepLastName(std::wstring_view path) {
     return !(prefix.starts_with(L"\\\\") && FindLastName(prefix).Begin <= 2); // \\server\share
 }
 
+// Whether the last name of a path is one of the system's device names (NUL,
+// CON, PRN, AUX, COM1 to COM9, LPT1 to LPT9), in any case and with an
+// extension or a colon after it: such a path names the device, wherever it
+// points, and never a directory. A \\?\ path names what it says literally.
+inline bool IsDeviceName(std::wstring_view path) {
+    if (path.starts_with(L"\\\\?\\")) return false;
+    LastName last = FindLastName(path);
+    std::wstring_view name = path.substr(last.Begin, last.End - last.Begin);
+    name = name.substr(0, name.find_first_of(L".:"));
+    while (!name.empty() && name.back() == L' ')
+        name.remove_suffix(1);
+    auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; };
+    std::wstring word;
+    for (wchar_t c : name)
+        word += static_cast<wchar_t>(upper(c));
+    if (word == L"NUL" || word == L"CON" || word == L"PRN" || word == L"AUX") return true;
+    return word.size() == 4 && (word.starts_with(L"COM") || word.starts_with(L"LPT")) &&
+           word[3] >= L'1' && word[3] <= L'9';
+}
+
+// Whether a path is a drive alone ("D:"), which names that drive's current
+// directory, not its root.
+inline bool IsBareDrive(std::wstring_view path) {
+    return path.size() == 2 && path[1] == L':';
+}
+
 // LongPath for a path the user typed: a last name the system's rules would
 // change is kept as typed, and only what comes before it is made absolute.
 inline std::wstring TypedLongPath(const std::wstring& path) {
