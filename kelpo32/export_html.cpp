@@ -144,9 +144,9 @@ std::string HtmlTimeStamp(std::chrono::system_clock::time_point when) {
     two(p, static_cast<long>(static_cast<unsigned>(date.day())));
     p += 2;
     *p++ = 'T';
-    for (long part : {static_cast<long>(time.hours().count()),
-                      static_cast<long>(time.minutes().count()),
-                      static_cast<long>(time.seconds().count())}) {
+    for (long part :
+         {static_cast<long>(time.hours().count()), static_cast<long>(time.minutes().count()),
+          static_cast<long>(time.seconds().count())}) {
         two(p, part);
         p += 2;
         *p++ = ':';
@@ -155,8 +155,7 @@ std::string HtmlTimeStamp(std::chrono::system_clock::time_point when) {
     return std::string(text, p);
 }
 
-HtmlExport::HtmlExport(runtime::TextOut& out, HtmlRun run, std::int32_t maxDepth,
-                       std::size_t cap)
+HtmlExport::HtmlExport(runtime::TextOut& out, HtmlRun run, std::int32_t maxDepth, std::size_t cap)
     : out_(out), run_(std::move(run)), maxDepth_(maxDepth), cap_(std::max<std::size_t>(cap, 1)) {
     run_.Cap = cap_;
 }
@@ -244,8 +243,8 @@ void HtmlExport::FoldTail(std::size_t from, std::int64_t& counter) {
     for (std::size_t i = dirs_.size(); i-- > from;) {
         const HtmlDir& d = dirs_[i];
         HtmlDir& parent = dirs_[static_cast<std::size_t>(d.Parent)];
-        parent.Folded = runtime::CheckedAdd<std::int64_t>(parent.Folded,
-                                                          runtime::CheckedAdd<std::int64_t>(d.Folded, 1));
+        parent.Folded = runtime::CheckedAdd<std::int64_t>(
+            parent.Folded, runtime::CheckedAdd<std::int64_t>(d.Folded, 1));
         counter = runtime::CheckedAdd<std::int64_t>(counter, 1);
     }
     dirs_.resize(from);
@@ -264,8 +263,8 @@ void HtmlExport::Compact() {
         drop[i] = true;
         const HtmlDir& d = dirs_[i];
         HtmlDir& parent = dirs_[static_cast<std::size_t>(d.Parent)];
-        parent.Folded = runtime::CheckedAdd<std::int64_t>(parent.Folded,
-                                                          runtime::CheckedAdd<std::int64_t>(d.Folded, 1));
+        parent.Folded = runtime::CheckedAdd<std::int64_t>(
+            parent.Folded, runtime::CheckedAdd<std::int64_t>(d.Folded, 1));
         run_.FoldedSmall = runtime::CheckedAdd<std::int64_t>(run_.FoldedSmall, 1);
     }
     std::vector<std::int32_t> moved(dirs_.size(), -1);

@@ -98,7 +98,7 @@ class HtmlExport final : public WalkConsumer {
         std::int64_t Seq = 0; // its position in the walk
         bool Done = false;    // its subtree is done
     };
-    std::vector<Place> places_; // one per kept directory
+    std::vector<Place> places_;      // one per kept directory
     std::vector<std::int32_t> open_; // indexes of the directories whose subtrees are open
     std::priority_queue<Key, std::vector<Key>, std::greater<>> largest_; // at most cap_ keys
     std::int64_t met_ = 0;
