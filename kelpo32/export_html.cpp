@@ -17,7 +17,7 @@ namespace {
 constexpr std::int64_t ExactInDouble = (std::int64_t{1} << 53) - 1;
 
 // Written to the output in pieces of about this size.
-constexpr std::size_t ChunkSize = 64 * 1024;
+constexpr std::size_t ChunkSize = std::size_t{64} * 1024;
 
 void AppendNumber(std::string& out, std::int64_t value) {
     char digits[24];

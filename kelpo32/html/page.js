@@ -108,7 +108,11 @@
       bytesText(top.exact.tbytes)
   );
   fact("Options", data.options.length ? data.options.map(shown).join(" ") : "none");
-  let note = plural(nodes.length, "directory", "directories") + " shown";
+  const all = value(data.dirs) + 1;
+  let note =
+    nodes.length >= all
+      ? "all " + plural(all, "directory", "directories")
+      : grouped(nodes.length) + " of " + plural(all, "directory", "directories");
   if (data.foldedSmall > 0)
     note +=
       "; " +
