@@ -128,6 +128,42 @@ TEST(HtmlExport, KeepsTheLargestWithTheirAncestorsAndFoldsTheRest) {
     }
 }
 
+TEST(HtmlExport, NamesUnreadDirectoriesByTheirPaths) {
+    testing::CaptureStdOut();
+    HtmlRun run;
+    run.StartPath = "/";
+    HtmlExport page(runtime::StdOut(), run, NoDepthLimit);
+    const std::string none;
+    const std::string a = "a";
+    const std::string b = "b";
+    const std::string m = "m";
+    WalkDir start{none, none, none, 0, 0, 1};
+    WalkDir dirA{none, a, none, 1, 1, 2};
+    WalkDir dirB{none, b, none, 2, 1, 1};
+    WalkDir dirM{none, m, none, 1, 2, 2};
+    WalkListing fine;
+    WalkListing refused;
+    refused.Problem = DirProblem::Unreadable;
+    refused.Reason = "permission denied";
+    WalkListing elsewhere;
+    elsewhere.Problem = DirProblem::OtherFileSystem;
+    elsewhere.Reason = "other file system";
+    page.DirListed(start, fine);
+    page.DirListed(dirA, fine);
+    page.DirListed(dirB, refused);
+    page.DirDone(dirB, refused, 0);
+    page.DirDone(dirA, fine, 0);
+    page.DirListed(dirM, elsewhere);
+    page.DirDone(dirM, elsewhere, 0);
+    page.DirDone(start, fine, 0);
+    const HtmlRun& got = page.RunInfo();
+    EXPECT_EQ(got.Unread, 1);
+    EXPECT_EQ(got.UnreadNamed,
+              (std::vector<std::pair<std::string, std::string>>{{"/a/b", "permission denied"}}));
+    ASSERT_EQ(page.Dirs().size(), 4U);
+    EXPECT_EQ(page.Dirs()[3].Problem, "other file system");
+}
+
 TEST(HtmlPage, NamesAndNumbersAreDataTheScriptCannotMistake) {
     testing::CaptureStdOut();
     HtmlRun run;

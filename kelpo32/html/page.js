@@ -7,8 +7,9 @@
   const data = JSON.parse(document.getElementById("kelpo-data").textContent);
 
   // A byte that is not UTF-8 arrives as a lone surrogate: shown as U+FFFD.
+  const surrogate = /[\ud800-\udfff]/;
   const lone = /[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/g;
-  const shown = (s) => s.replace(lone, "\ufffd");
+  const shown = (s) => (surrogate.test(s) ? s.replace(lone, "\ufffd") : s);
   // Numbers beyond 2^53 arrive as strings of digits, exact.
   const value = (v) => (typeof v === "string" ? Number(v) : v);
   const grouped = (v) => String(v).replace(/\B(?=(\d{3})+(?!\d))/g, ",");
@@ -42,33 +43,43 @@
     return e;
   }
 
-  // The directories, in walk order: each parent before its children.
-  const nodes = data.d.map((r, id) => ({
-    id: id,
-    parent: r[0] >= 0 && r[0] < id ? r[0] : -1,
-    name: shown(r[1]),
-    files: value(r[2]),
-    bytes: value(r[3]),
-    tfiles: value(r[4]),
-    tbytes: value(r[5]),
-    exact: { files: r[2], bytes: r[3], tfiles: r[4], tbytes: r[5] },
-    folded: value(r[6]),
-    problem: r.length > 7 ? shown(r[7]) : "",
-    kids: [],
-    depth: 0,
-    path: "",
-  }));
   const sep = data.sep;
   const join = (a, b) => (a.endsWith(sep) ? a + b : a + sep + b);
-  for (const n of nodes) {
-    if (n.parent < 0) {
-      n.path = n.name;
-      continue;
+  // The directories, in walk order: each parent before its children.
+  class Dir {
+    constructor(r, id) {
+      this.id = id;
+      this.parent = r[0] >= 0 && r[0] < id ? r[0] : -1;
+      this.name = shown(r[1]);
+      this.files = value(r[2]);
+      this.bytes = value(r[3]);
+      this.tfiles = value(r[4]);
+      this.tbytes = value(r[5]);
+      this.exact = { files: r[2], bytes: r[3], tfiles: r[4], tbytes: r[5] };
+      this.folded = value(r[6]);
+      this.problem = r.length > 7 ? shown(r[7]) : "";
+      this.kids = [];
+      this.depth = 0;
+      this.known = undefined;
     }
+    // Made when first asked for, without recursion: a chain may be deep.
+    get path() {
+      if (this.known !== undefined) return this.known;
+      const chain = [];
+      let n = this;
+      for (; n.known === undefined && n.parent >= 0; n = nodes[n.parent]) chain.push(n);
+      if (n.known === undefined) n.known = n.name;
+      for (let i = chain.length - 1; i >= 0; i--)
+        chain[i].known = join(nodes[chain[i].parent].known, chain[i].name);
+      return this.known;
+    }
+  }
+  const nodes = data.d.map((r, id) => new Dir(r, id));
+  for (const n of nodes) {
+    if (n.parent < 0) continue;
     const p = nodes[n.parent];
     p.kids.push(n);
     n.depth = p.depth + 1;
-    n.path = join(p.path, n.name);
   }
   const bySize = (a, b) =>
     b.tbytes - a.tbytes || (a.name < b.name ? -1 : a.name > b.name ? 1 : a.id - b.id);
@@ -166,6 +177,17 @@
   }
   function describeLeaf(leaf) {
     const o = leaf.owner;
+    if (leaf.leaf === "small")
+      return (
+        plural(leaf.count, "directory", "directories") +
+        " in " +
+        o.path +
+        " too small to draw here: " +
+        bytesText(leaf.size) +
+        ", " +
+        percent(leaf.size, top.tbytes) +
+        " of the whole"
+      );
     if (leaf.leaf === "files")
       return (
         plural(o.exact.files, "file", "files") +
@@ -191,11 +213,25 @@
     );
   }
 
+  // Subdirectories too small to be drawn (below `tiny` bytes, an area of
+  // minSide squared) are one leaf of their parent's, and are not laid out.
+  let tiny = 0;
   function childrenOf(d) {
     if (d.leaf) return null;
-    const list = d.kids.filter((k) => k.tbytes > 0);
+    const list = [];
+    let small = 0;
+    let count = 0;
+    for (const k of d.kids)
+      if (k.tbytes >= tiny) {
+        list.push(k);
+      } else if (k.tbytes > 0) {
+        small += k.tbytes;
+        count++;
+      }
     if (d.bytes > 0) list.push(d.filesLeaf);
     if (d.foldBytes > 0) list.push(d.foldLeaf);
+    d.smallLeaf = { leaf: "small", owner: d, size: small, count: count };
+    if (small > 0) list.push(d.smallLeaf);
     return list;
   }
 
@@ -209,6 +245,8 @@
     const w = map.clientWidth;
     const h = map.clientHeight;
     drawnSize = w + "x" + h;
+    if (w * h === 0) return;
+    tiny = (minSide * minSide * view.tbytes) / (w * h);
     const root = d3
       .hierarchy(view, childrenOf)
       .sum((d) => (d.leaf ? d.size : 0))
@@ -234,17 +272,19 @@
       let hue = parentHue;
       if (node.depth === 1 && !d.leaf) hue = (rank++ * 137.508 + 210) % 360;
       const cell = el("div", "cell");
-      cell.style.left = node.x0 + "px";
-      cell.style.top = node.y0 + "px";
-      cell.style.width = cw + "px";
-      cell.style.height = ch + "px";
-      cell.style.background = colour(hue, node.depth, !!d.leaf);
+      cell.style.cssText =
+        "left:" + node.x0 + "px;top:" + node.y0 + "px;width:" + cw + "px;height:" + ch +
+        "px;background:" + colour(hue, node.depth, !!d.leaf);
       if (d.leaf) {
         cell.classList.add(d.leaf);
         cell.dataset.owner = d.owner.id;
         if (d.leaf === "files") {
           cell.dataset.bytes = d.owner.exact.bytes;
           cell.dataset.files = d.owner.exact.files;
+        } else if (d.leaf === "small") {
+          cell.classList.add("folded");
+          cell.dataset.bytes = d.size;
+          cell.dataset.dirs = d.count;
         } else {
           cell.dataset.bytes = d.owner.foldBytes;
           cell.dataset.files = d.owner.foldFiles;
@@ -252,7 +292,8 @@
         }
         cell.setAttribute("aria-label", describeLeaf(d));
         if (cw > 40 && ch > 14)
-          cell.textContent = d.leaf === "files" ? "files" : grouped(d.owner.folded) + " more";
+          cell.textContent =
+            d.leaf === "files" ? "files" : grouped(d.leaf === "small" ? d.count : d.owner.folded) + " more";
       } else {
         cell.classList.add("dir");
         cell.dataset.id = d.id;
@@ -310,7 +351,8 @@
     if (!cell) return null;
     if (cell.dataset.id !== undefined) return { node: nodes[+cell.dataset.id] };
     const owner = nodes[+cell.dataset.owner];
-    return { node: owner, leaf: cell.classList.contains("files") ? owner.filesLeaf : owner.foldLeaf };
+    const kind = ["files", "small"].find((k) => cell.classList.contains(k));
+    return { node: owner, leaf: kind === "files" ? owner.filesLeaf : kind ? owner.smallLeaf : owner.foldLeaf };
   }
   function show(target) {
     const hit = cellNode(target);
