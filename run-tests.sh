@@ -14,7 +14,8 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install o
 
 packages=(cmake g++ ninja-build libgtest-dev googletest python3 python3-pyte clang
           libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 wine wine64 wine32:i386
-          strace util-linux zip unzip man-db dpkg-dev file lintian icoutils gdu ncdu)
+          strace util-linux zip unzip man-db dpkg-dev file lintian icoutils gdu ncdu
+          node-d3-hierarchy chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if [ "${#missing[@]}" -gt 0 ]; then

@@ -162,6 +162,17 @@ else()
   string(REPLACE "\n\n" "\n.\n" text "${text}")
   string(REPLACE "\n" "\n " text "${text}")
   set(KELPO32_LICENSE_TEXT " ${text}")
+  # The layout library that the HTML page carries, with its licence paragraph
+  # (already in DEP-5 form) from its own copyright file.
+  file(READ ${KELPO32_D3_HIERARCHY_LICENCE} d3)
+  string(FIND "${d3}" "\n Redistribution and use" start)
+  if(start LESS 0)
+    message(FATAL_ERROR "${KELPO32_D3_HIERARCHY_LICENCE} has no licence text")
+  endif()
+  math(EXPR start "${start} + 1")
+  string(SUBSTRING "${d3}" ${start} -1 d3)
+  string(STRIP "${d3}" d3)
+  set(KELPO32_D3_LICENCE_TEXT " ${d3}")
   configure_file(${packaging_in}/copyright.in ${packaging_out}/copyright @ONLY)
 
   set(docs)

@@ -51,7 +51,7 @@ struct FormatName {
 };
 constexpr FormatName FormatNames[] = {
     {"text", OutputFormat::Text}, {"windows", OutputFormat::Windows}, {"json", OutputFormat::Json},
-    {"tsv", OutputFormat::Tsv},   {"ncdu", OutputFormat::Ncdu},
+    {"tsv", OutputFormat::Tsv},   {"ncdu", OutputFormat::Ncdu},       {"html", OutputFormat::Html},
 };
 
 void ChooseFormat(std::string_view value) {
@@ -109,7 +109,8 @@ constexpr const char* UsageLines[] = {
     "An argument that starts with \"/\" is a switch only in these forms.",
     "",
     "Long options:",
-    "  --format=FORM      the output: text (default), windows, json, tsv, ncdu",
+    "  --format=FORM      the output: text (default), windows, json, tsv, ncdu,",
+    "                     html (a page with a treemap and a table)",
     "  --disk-usage       count the space files take on disk, each file with",
     "                     several links once",
     "  --apparent-size    count the files' sizes (the default)",

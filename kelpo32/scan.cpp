@@ -1,6 +1,7 @@
 #include "kelpo32/scan.h"
 
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/export_html.h"
 #include "kelpo32/exports.h"
 #include "kelpo32/options.h"
 #include "kelpo32/paging.h"
@@ -12,7 +13,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,9 +40,36 @@ const Export* ChosenExport() {
         return &NcduExport();
     case OutputFormat::Text:
     case OutputFormat::Windows:
+    case OutputFormat::Html: // a consumer object, made by ScanDir
         break;
     }
     return nullptr;
+}
+
+// The chosen output when it is a consumer object (the HTML page), for the
+// length of a scan; the events below hand it the walk's.
+WalkConsumer* ChosenConsumer = nullptr;
+
+struct ConsumerInUse {
+    explicit ConsumerInUse(WalkConsumer* c) { ChosenConsumer = c; }
+    ConsumerInUse(const ConsumerInUse&) = delete;
+    ConsumerInUse& operator=(const ConsumerInUse&) = delete;
+    ~ConsumerInUse() { ChosenConsumer = nullptr; }
+};
+
+// What the page's header says of this run.
+HtmlRun PageRun() {
+    HtmlRun run;
+    run.StartPath = ExportStartPath();
+    run.ScanTime = HtmlTimeStamp(std::chrono::system_clock::now());
+    run.Separator = runtime::PathSeparator();
+    if (DiskUsage) run.Options.emplace_back("--disk-usage");
+    if (OneFileSystem) run.Options.emplace_back("--one-file-system");
+    if (MaxDepth != NoDepthLimit) {
+        run.DepthLimit = MaxDepth - 1;
+        run.Options.push_back("/V" + std::to_string(run.DepthLimit));
+    }
+    return run;
 }
 
 // The trace of the walk in logfile.txt.
@@ -75,6 +105,7 @@ void DirStart(const WalkDir& dir) {
     if (LogEnabled) TraceDirStart(dir);
     ProgressDir(dir);
     if (Chosen != nullptr && Chosen->Events.DirStart != nullptr) Chosen->Events.DirStart(dir);
+    if (ChosenConsumer != nullptr) ChosenConsumer->DirStart(dir);
 }
 
 void Entry(const WalkDir& dir, const WalkEntry& entry) {
@@ -115,6 +146,9 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
         // An export has no counted lines: it looks for a stop here.
         StopExportIfAsked();
         Chosen->Events.DirListed(dir, listing);
+    } else if (ChosenConsumer != nullptr) {
+        StopExportIfAsked();
+        ChosenConsumer->DirListed(dir, listing);
     } else {
         ReportDirListed(dir, listing);
     }
@@ -124,6 +158,8 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     Level = dir.Level;
     if (Chosen != nullptr)
         Chosen->Events.DirDone(dir, listing, total);
+    else if (ChosenConsumer != nullptr)
+        ChosenConsumer->DirDone(dir, listing, total);
     else
         ReportDirDone(dir, listing, total);
 }
@@ -186,6 +222,9 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     events.OutOfRecords = OutOfRecords;
     WalkOptions options;
     Chosen = ChosenExport();
+    std::optional<HtmlExport> page;
+    if (Format == OutputFormat::Html) page.emplace(runtime::StdOut(), PageRun(), MaxDepth);
+    ConsumerInUse inUse(page ? &*page : nullptr);
     options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
@@ -195,15 +234,16 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     options.Threads = WalkThreads();
     UnreadCount = 0;
     UnreadLines.clear();
-    if (Chosen != nullptr) {
+    if (Chosen != nullptr || page) {
         crt32_pipe::PresentUtf8();
-        Chosen->Begin(ExportStartPath());
+        if (Chosen != nullptr) Chosen->Begin(ExportStartPath());
     } else
         StartReport();
     ProgressStart();
     total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
     ProgressEnd();
     if (Chosen != nullptr && Chosen->End != nullptr) Chosen->End();
+    if (page) page->End();
     Level = 0;
 }
 

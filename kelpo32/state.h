@@ -16,7 +16,7 @@ inline constexpr std::int32_t NoDepthLimit = 2147483647;
 // The form of the report (--format). Text: the platform's text (on POSIX the
 // locale's characters, widths in display columns, LF); Windows: the Windows
 // program's bytes, which the Windows build always writes for Text too.
-enum class OutputFormat : std::uint8_t { Text, Windows, Json, Tsv, Ncdu };
+enum class OutputFormat : std::uint8_t { Text, Windows, Json, Tsv, Ncdu, Html };
 
 extern bool TreeOnly;
 extern bool NoWait;
