@@ -1,7 +1,7 @@
 // TSV: one line per directory the report lists, in the order of JSON Lines:
-// total bytes, total files, bytes, files and path, TAB-separated, for sort and
-// diff. The path's bytes are kept except those that would split a line or a
-// field.
+// total bytes, total files, bytes, files, path and the directory's problem
+// (empty when it was read whole), TAB-separated, for sort and diff. The
+// path's bytes are kept except those that would split a line or a field.
 #include "kelpo32/exports.h"
 #include "kelpo32/state.h"
 #include "kelpo32/subtree.h"
@@ -57,6 +57,11 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     AppendNumber(Line, listing.FileCount);
     Line += '\t';
     AppendPath(Line, SubtreePath());
+    Line += '\t';
+    if (listing.Problem != DirProblem::None) {
+        if (listing.Partial) Line += "partial: ";
+        AppendPath(Line, listing.Reason);
+    }
     Line += '\n';
     runtime::StdOut().Write(Line);
 }

@@ -94,6 +94,9 @@ struct DirEntry {
     std::uint64_t Inode = 0;     // inode or file id; zero when unknown
     std::uint32_t Links = 1;     // 1 when unknown
     EntryType Type = EntryType::Regular;
+    // Why the entry's own metadata could not be read (Fault None when they
+    // were): it is then what the listing says, a directory or a file of size 0.
+    DirResult Unexamined{};
 };
 
 // The reading state of one thread; reused from directory to directory.
@@ -115,7 +118,8 @@ struct DirReader {
 // Starts reading the entries of `dir`.
 DirResult StartReading(const DirHandle& dir, DirReader& reader);
 // The next entry, "." and ".." left out; false at the end or on a fault,
-// which is then in `result`.
+// which is then in `result`. An entry that cannot be examined is still
+// delivered (see DirEntry::Unexamined); one gone meanwhile is left out.
 bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResult& result);
 void StopReading(DirReader& reader);
 

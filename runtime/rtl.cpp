@@ -46,6 +46,10 @@ __attribute__((noinline)) void RaiseIoError(int code) {
 __attribute__((noinline)) void RaiseOutOfMemory() {
     Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
 }
+__attribute__((noinline)) void RaiseResourceError(int code) {
+    if (code == IoNotEnoughMemory) Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
+    Raise(ErrorClass::InOutError, code, __builtin_return_address(0));
+}
 
 void Halt(int exitCode) {
     throw HaltRequest{exitCode};
@@ -91,6 +95,10 @@ std::string ErrorMessage(const RunError& err) {
         return "File access denied";
     case IoDiskFull:
         return "Disk full";
+    case IoTooManyOpenFiles:
+        return "Too many open files";
+    case IoNotEnoughMemory:
+        return "Out of memory";
     default:
         return "I/O error " + std::to_string(IoErrorNumber(err.Code));
     }
@@ -157,7 +165,14 @@ int RunProgram(void (*body)()) {
         guarded(proc);
     }
     guarded([] { StdOut().Flush(); });
-    if (failed) WriteStdErr(FormatRunError(first, ProgramModuleName()));
+    if (failed) {
+        try {
+            WriteStdErr(FormatRunError(first, ProgramModuleName()));
+        } catch (const std::bad_alloc&) {
+            // No room even for the message's text.
+            WriteStdErr("Out of memory.\r\n");
+        }
+    }
     return exitCode;
 }
 

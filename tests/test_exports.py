@@ -105,9 +105,9 @@ class Exports(kelpo.Case):
                 self.assertEqual(len(rows), len(objects))
                 for row, o in zip(rows, objects):
                     fields = row.split(b"\t")
-                    self.assertEqual([int(f) for f in fields[:-1]] + [tsv_path(fields[-1])],
-                                     [o["total_bytes"], o["total_files"], o["bytes"], o["files"],
-                                      os.fsencode(o["path"])], row)
+                    self.assertEqual([int(f) for f in fields[:4]] + [tsv_path(fields[4])] +
+                                     fields[5:], [o["total_bytes"], o["total_files"], o["bytes"],
+                                                  o["files"], os.fsencode(o["path"]), b""], row)
 
     def test_json_has_no_banner_and_keeps_the_log(self):
         self.native_only()
