@@ -223,6 +223,22 @@ class Descriptors(kelpo.Case):
             self.assertRegex(res.err, rb"^Exception EInOutError in module .*\r\nToo many open files\.")
             self.assertNotIn(b"Total bytes", res.out)
 
+class Memory(kelpo.Case):
+    def test_a_small_address_space_means_fewer_threads_not_an_error(self):
+        self.native_only()
+        with open(kelpo.EXE, "rb") as f:
+            if re.search(rb"__[at]san_init", f.read()):
+                self.skipTest("a sanitizer's shadow memory needs more address space")
+        kelpo.make_tree(os.path.join(self.dir, "T"),
+                        {"a%d" % a: {"b%d" % b: {} for b in range(40)} for a in range(40)})
+        whole = kelpo.run(["T"], cwd=self.dir, env=kelpo.threads(1))
+        limit = 64 << 20
+        for threads in ("8", "64"):
+            res = kelpo.run(["T"], cwd=self.dir, env=kelpo.threads(threads), preexec_fn=lambda:
+                            resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            self.assertEqual((res.rc, res.err), (0, b""), threads)
+            self.assertEqual(res.out, whole.out, threads)
+
 
 if __name__ == "__main__":
     kelpo.main()
