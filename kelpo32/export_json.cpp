@@ -40,6 +40,8 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
         Line += ",\"error\":\"";
         AppendJsonString(Line, listing.Reason, true);
         Line += '"';
+        // The counts are those read before the listing failed.
+        if (listing.Partial) Line += ",\"partial\":true";
     }
     Line += "}\n";
     runtime::StdOut().Write(Line);

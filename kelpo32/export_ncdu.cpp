@@ -37,6 +37,10 @@ SubdirInfo Reached; // of the directory the walk reached last
 SubdirInfo Start;   // of the start directory
 std::string Item;
 std::string StartName;
+// The items of the directory being listed, held until its listing is known
+// to be whole or partial (its info object comes first), up to HeldLimit.
+std::string Held;
+constexpr std::size_t HeldLimit = std::size_t{256} * 1024;
 
 void Put(std::string_view text) {
     runtime::StdOut().Write(text);
@@ -76,10 +80,13 @@ void OpenDirectory(const WalkDir& dir, DirProblem problem) {
     // A directory that leads back to an ancestor is written empty.
     Item += '}';
     Put(Item);
+    Put(Held);
+    Held.clear();
 }
 
 void Begin(std::string_view startPath) {
     Open.clear();
+    Held.clear();
     StartName = startPath;
     Start = SubdirInfo{};
     runtime::PathSizes(StartDir, StartNative, Start.Size, Start.DiskBytes);
@@ -101,7 +108,9 @@ void DirStart(const WalkDir& dir) {
 }
 
 void Entry(const WalkDir& dir, const WalkEntry& entry) {
-    OpenDirectory(dir, DirProblem::None);
+    // A directory too large to hold is written before it is known whether
+    // its listing fails later on.
+    if (Held.size() >= HeldLimit) OpenDirectory(dir, DirProblem::None);
     if (entry.Kind == EntryKind::Directory) {
         Open.back().Subdirs.push_back({entry.Size, entry.DiskBytes});
         return;
@@ -118,8 +127,13 @@ void Entry(const WalkDir& dir, const WalkEntry& entry) {
         Item += ",\"hlnkc\":true";
     }
     if (entry.Type != runtime::EntryType::Regular) Item += ",\"notreg\":true";
+    // Its size is unknown (0): it could not be examined.
+    if (entry.Unexamined) Item += ",\"read_error\":true";
     Item += '}';
-    Put(Item);
+    if (Open.back().Opened)
+        Put(Item);
+    else
+        Held += Item;
 }
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {

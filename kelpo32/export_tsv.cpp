@@ -59,7 +59,10 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     Line += '\t';
     AppendPath(Line, SubtreePath());
     Line += '\t';
-    if (listing.Problem != DirProblem::None) AppendPath(Line, listing.Reason);
+    if (listing.Problem != DirProblem::None) {
+        if (listing.Partial) Line += "partial: ";
+        AppendPath(Line, listing.Reason);
+    }
     Line += '\n';
     runtime::StdOut().Write(Line);
 }

@@ -12,6 +12,8 @@ namespace {
 constexpr std::size_t StdOutBufferSize = std::size_t{64} * 1024;
 
 void Program() {
+    // Its buffer is the first allocation: inside the exit path like every other.
+    runtime::StdOut().Assign(runtime::StdHandle(runtime::StdStream::Output), StdOutBufferSize);
     crt32_pipe::ConsoleStartup();
     runtime::AddExitProc(crt32_pipe::ConsoleShutdown);
     runtime::AddExitProc(kelpo32::ModuleShutdown);
@@ -23,6 +25,5 @@ void Program() {
 int main(int argc, char** argv) {
     runtime::ReserveStdHandles();
     runtime::SetProcessArgs(argc, argv);
-    runtime::StdOut().Assign(runtime::StdHandle(runtime::StdStream::Output), StdOutBufferSize);
     return runtime::RunOnLargeStack([] { return runtime::RunProgram(Program); });
 }

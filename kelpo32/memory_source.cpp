@@ -1,5 +1,7 @@
 #include "kelpo32/memory_source.h"
 
+#include "runtime/rtl.h"
+
 #include <cerrno>
 #include <new>
 
@@ -77,7 +79,8 @@ runtime::DirResult MemorySource::Open(Node* node, runtime::DirHandle& dir,
     if (node == nullptr) return runtime::DirResult{runtime::DirFault::Unreadable, ENOENT};
     if (!node->Dir) return runtime::DirResult{runtime::DirFault::Unreadable, ENOTDIR};
     if (const SourceFault* f = Hit(SourceFault::At::Open, node->Path)) return f->Result;
-    if (counts_.Now >= Limit) return runtime::DirResult{runtime::DirFault::Resource, EMFILE};
+    if (counts_.Now >= Limit)
+        return runtime::DirResult{runtime::DirFault::Resource, runtime::IoTooManyOpenFiles};
     dir.MountRoot = node->Target != nullptr;
     if (node->Target != nullptr) node = node->Target;
     dir.Fd = nextFd_++;
@@ -148,7 +151,22 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     entry.Links = c->Links;
     entry.Type = c->Dir ? runtime::EntryType::Directory : runtime::EntryType::Regular;
     entry.Link = c->Target != nullptr;
+    entry.Unexamined = runtime::DirResult{};
+    if (const SourceFault* f = Hit(SourceFault::At::Stat, c->Path)) {
+        if (f->Result.Fault == runtime::DirFault::Resource) {
+            result = f->Result;
+            return false;
+        }
+        // What the listing alone tells.
+        entry.Size = entry.DiskBytes = entry.Device = 0;
+        entry.Links = 1;
+        entry.Unexamined = f->Result;
+    }
     if (Hit(SourceFault::At::Replaced, c->Path) != nullptr) c->Id.File = nextInode_++;
+    if (const SourceFault* f = Hit(SourceFault::At::Squeezed, node->Path, reader.Pos - 1)) {
+        PassAllocations = f->Pass;
+        FailAllocations = 1;
+    }
     return true;
 }
 
@@ -162,12 +180,14 @@ std::int64_t MemorySource::FreeDescriptors() {
 }
 
 std::string MemorySource::FaultText(int code) {
+    if (code == ESTALE) return "stale file handle";
     return code == EIO ? "input/output error" : "error " + std::to_string(code);
 }
 
 std::string MemorySource::UnreadableText(int code) {
     if (code == EACCES) return "permission denied";
     if (code == ENOENT) return "no such file or directory";
+    if (code == ESTALE) return "stale file handle";
     return "error " + std::to_string(code);
 }
 

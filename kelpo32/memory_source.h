@@ -16,6 +16,8 @@ namespace kelpo32::testing {
 
 // Allocations the current thread is to fail from now on (test_alloc.cpp).
 extern thread_local int FailAllocations;
+// Allocations let through before those fail.
+extern thread_local int PassAllocations;
 
 // What goes wrong, and where.
 struct SourceFault {
@@ -25,6 +27,9 @@ struct SourceFault {
         Replaced, // Path is replaced by another directory once its parent lists it
         Moved,    // Path is replaced by another directory whenever it is closed
         Starved,  // the thread that finishes listing Path fails its next 3 allocations
+        Stat,     // the entry Path cannot be examined (Result says why)
+        Squeezed, // after Path's entry After, the reading thread lets Pass allocations
+                  // through and fails the next one
     };
     At Where = At::Open;
     std::string Path; // "*": every directory but the start
@@ -33,6 +38,7 @@ struct SourceFault {
     bool WorkersOnly = false; // only on other threads than the one that made the source
     std::size_t After = 0;
     std::uint32_t Every = 1;
+    int Pass = 0;
 };
 
 class MemorySource final : public DirSource {

@@ -241,6 +241,9 @@ std::string SwitchShown(std::string_view arg) {
     AbortIfKeyPending();
     if (CmdLin::PosixConventions())
         runtime::WriteStdErr("kelpo32: cannot enter '" + typed + "': " + reason + "\n");
+    else if (Format == OutputFormat::Json || Format == OutputFormat::Tsv ||
+             Format == OutputFormat::Ncdu)
+        runtime::WriteStdErr("No such directory -- please try again.\r\n"); // not into the export
     else
         WriteLine("No such directory -- please try again.");
     runtime::Halt(1);

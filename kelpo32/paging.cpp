@@ -31,7 +31,15 @@ void Pause() {
     auto& out = runtime::StdOut();
     out.Write(PagePrompt);
     out.Flush();
-    if (IsStopKey(crt32_pipe::WaitKey())) StopSequence(false);
+    std::uint8_t answer = crt32_pipe::WaitKey();
+    // Stopped at the prompt and back: the prompt again, below what the shell
+    // wrote, and the report waits for a key as before.
+    while (crt32_pipe::TakeResumed()) {
+        out.Write(PagePrompt);
+        out.Flush();
+        answer = crt32_pipe::WaitKey();
+    }
+    if (IsStopKey(answer)) StopSequence(false);
     out.Write('\r');
     out.Flush();
     crt32_pipe::ClearToLineEnd();

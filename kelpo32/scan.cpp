@@ -1,5 +1,6 @@
 #include "kelpo32/scan.h"
 
+#include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/export_html.h"
 #include "kelpo32/exports.h"
@@ -113,29 +114,50 @@ void Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, entry);
 }
 
-// The directories shown empty because they could not be read: all counted,
-// the first UnreadShown named, for the summary after the report.
+// The directories shown empty or read only in part, and the entries that
+// could not be examined: all counted, the first UnreadShown named, for the
+// summary after the report.
 constexpr std::size_t UnreadShown = 20;
 std::uint64_t UnreadCount = 0;
+std::uint64_t UnexaminedCount = 0;
 std::vector<std::string> UnreadLines;
 
+// A name's control characters could drive the terminal or split the
+// summary's lines: each is shown as "?".
+void AppendShown(std::string& line, std::string_view text) {
+    for (char c : text)
+        line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+}
+
+void NoteLine(const WalkDir& dir, std::string_view entry, std::string_view what,
+              std::string_view reason) {
+    if (UnreadLines.size() >= UnreadShown) return;
+    std::string line = "  ";
+    AppendShown(line, dir.Path);
+    AppendShown(line, dir.Name);
+    if (!entry.empty()) {
+        if (!line.ends_with(runtime::PathSeparator()) && line.size() > 2)
+            line += runtime::PathSeparator();
+        AppendShown(line, entry);
+    }
+    line += ": ";
+    line += what;
+    line += reason;
+    line += "\n";
+    UnreadLines.push_back(std::move(line));
+}
+
 void NoteUnread(const WalkDir& dir, const WalkListing& listing) {
+    for (const UnexaminedEntry& e : listing.Unexamined)
+        NoteLine(dir, e.Name, "cannot examine: ", e.Reason);
+    UnexaminedCount = runtime::CheckedAdd<std::uint64_t>(
+        UnexaminedCount, static_cast<std::uint64_t>(listing.UnexaminedCount));
     // Not entered on purpose (a loop is named: it is shown empty too).
     if (listing.Problem == DirProblem::None || listing.Problem == DirProblem::OtherFileSystem ||
         listing.Problem == DirProblem::Link)
         return;
     UnreadCount = runtime::CheckedAdd<std::uint64_t>(UnreadCount, 1);
-    if (UnreadLines.size() >= UnreadShown) return;
-    std::string line = "  ";
-    // A name's control characters could drive the terminal or split the
-    // summary's lines: each is shown as "?".
-    for (std::string_view part : {std::string_view(dir.Path), std::string_view(dir.Name)})
-        for (char c : part)
-            line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    line += ": ";
-    line += listing.Reason;
-    line += "\n";
-    UnreadLines.push_back(std::move(line));
+    NoteLine(dir, {}, listing.Partial ? "read only in part: " : "", listing.Reason);
 }
 
 void DirListed(const WalkDir& dir, const WalkListing& listing) {
@@ -166,9 +188,19 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
 
 [[noreturn]] void OutOfRecords() {
     auto& out = runtime::StdOut();
-    out.Write("Could not alocate record!");
-    out.WriteLn();
-    out.Flush();
+    // On POSIX every message goes to standard error, and on both builds none
+    // enters an export: it ends with its last whole record.
+    if (CmdLin::PosixConventions()) {
+        out.Flush();
+        runtime::WriteStdErr("kelpo32: Could not alocate record!\n");
+    } else if (Chosen != nullptr) {
+        out.Flush();
+        runtime::WriteStdErr("Could not alocate record!\r\n");
+    } else {
+        out.Write("Could not alocate record!");
+        out.WriteLn();
+        out.Flush();
+    }
     crt32_pipe::WaitKey();
     if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
     runtime::Halt(1);
@@ -233,6 +265,7 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     NoteOwnFiles(options);
     options.Threads = WalkThreads();
     UnreadCount = 0;
+    UnexaminedCount = 0;
     UnreadLines.clear();
     if (Chosen != nullptr || page) {
         crt32_pipe::PresentUtf8();
@@ -248,21 +281,33 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
 }
 
 void WriteUnreadSummary() {
-    if (UnreadCount == 0) return;
+    if (UnreadCount == 0 && UnexaminedCount == 0) return;
     // The report goes first, so the summary never lands between its lines.
     runtime::StdOut().Flush();
-    char count[24];
-    auto end = std::to_chars(count, count + sizeof count, UnreadCount).ptr;
+    auto append = [](std::string& text, std::uint64_t n) {
+        char count[24];
+        text.append(count, std::to_chars(count, count + sizeof count, n).ptr);
+    };
     std::string text = "kelpo32: ";
-    text.append(count, end);
-    text += UnreadCount == 1 ? " directory" : " directories";
-    text += " could not be read:\n";
+    if (UnreadCount > 0) {
+        append(text, UnreadCount);
+        text +=
+            UnreadCount == 1 ? " directory could not be read" : " directories could not be read";
+    }
+    if (UnexaminedCount > 0) {
+        if (UnreadCount > 0) text += ", ";
+        append(text, UnexaminedCount);
+        text += UnexaminedCount == 1 ? " entry could not be examined"
+                                     : " entries could not be examined";
+    }
+    text += ":\n";
     for (const std::string& line : UnreadLines)
         text += line;
-    if (UnreadCount > UnreadLines.size()) {
-        end = std::to_chars(count, count + sizeof count, UnreadCount - UnreadLines.size()).ptr;
+    std::uint64_t named = UnreadLines.size();
+    std::uint64_t all = runtime::CheckedAdd(UnreadCount, UnexaminedCount);
+    if (all > named) {
         text += "  ... and ";
-        text.append(count, end);
+        append(text, all - named);
         text += " more\n";
     }
     runtime::WriteStdErr(text);

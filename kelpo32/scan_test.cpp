@@ -1,5 +1,6 @@
 #include "kelpo32/scan.h"
 
+#include "CmdLin/CmdLin.h"
 #include "kelpo32/state.h"
 #include "kelpo32/test_support.h"
 #include "runtime/dirsearch.h"
@@ -95,16 +96,37 @@ TEST_F(ScanTest, DepthNoticeOncePerGroupOfHiddenLevels) {
     EXPECT_EQ(notices, 2u) << out;
 }
 
-TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessage) {
+TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessageNeverInsideAnExport) {
     File("one/x", 1);
+    File("two/y", 1);
     NewDirRec = [] { return static_cast<Dir_Rec*>(nullptr); };
-    try {
-        Scan();
-        FAIL() << "the scan went on";
-    } catch (const runtime::HaltRequest& halt) {
-        EXPECT_EQ(halt.ExitCode, 1);
+    const bool posix = CmdLin::PosixConventions();
+    for (OutputFormat format : {OutputFormat::Windows, OutputFormat::Json}) {
+        Format = format;
+        testing::Captured().clear();
+        ::testing::internal::CaptureStderr();
+        try {
+            Scan();
+            ADD_FAILURE() << "the scan went on";
+        } catch (const runtime::HaltRequest& halt) {
+            EXPECT_EQ(halt.ExitCode, 1);
+        }
+        runtime::StdOut().Flush();
+        std::string err = ::testing::internal::GetCapturedStderr();
+        if (posix) {
+            EXPECT_EQ(err, "kelpo32: Could not alocate record!\n");
+        } else if (format == OutputFormat::Json) {
+            EXPECT_EQ(err, "Could not alocate record!\r\n");
+        }
+        if (format == OutputFormat::Json || posix) {
+            // Whole records or nothing, and no message among them.
+            EXPECT_EQ(testing::Captured().find("alocate"), std::string::npos);
+            EXPECT_TRUE(testing::Captured().empty() || testing::Captured().ends_with("\n"));
+        } else {
+            EXPECT_EQ(testing::Captured(), "Could not alocate record!\r\n");
+        }
     }
-    EXPECT_EQ(testing::Captured(), "Could not alocate record!\r\n");
+    Format = OutputFormat::Windows;
 }
 
 TEST_F(ScanTest, MissingStartDirectoryIsAnEmptyDirectory) {

@@ -5,9 +5,12 @@
 #include <new>
 
 thread_local int kelpo32::testing::FailAllocations = 0;
+thread_local int kelpo32::testing::PassAllocations = 0;
 
 void* operator new(std::size_t size) {
-    if (kelpo32::testing::FailAllocations > 0) {
+    if (kelpo32::testing::FailAllocations > 0 && kelpo32::testing::PassAllocations > 0) {
+        --kelpo32::testing::PassAllocations;
+    } else if (kelpo32::testing::FailAllocations > 0) {
         --kelpo32::testing::FailAllocations;
         throw std::bad_alloc();
     }

@@ -176,11 +176,13 @@ class Walker {
                         walk_.ConsumerWaits = false;
                     }
                     if (walk_.WorkerError) std::rethrow_exception(walk_.WorkerError);
-                    // Handed back by a worker that ran out of descriptors.
+                    // Handed back by a worker that ran out of descriptors or
+                    // memory (then with the listing it had begun).
                     if (node->FirstPart == nullptr && node->State == Stage::Waiting) {
                         node->State = Stage::Listing;
                         self = true;
-                        lister = &consumer_;
+                        Lister* handed = readAhead_.Handed(node);
+                        lister = handed != nullptr ? handed : &consumer_;
                         continue;
                     }
                 }
@@ -191,6 +193,7 @@ class Walker {
                     readAhead_.Discharge(*part);
                 } else if (node->State == Stage::Listed) {
                     walk_.Target = nullptr;
+                    readAhead_.Finished(node);
                     listed = true;
                 }
                 dir.Identity = node->Identity;
@@ -213,10 +216,11 @@ class Walker {
                 std::memcpy(&head, part.Records.data() + pos, sizeof head);
                 pos += sizeof head;
                 WalkEntry entry{
-                    head.Kind,   std::string_view(part.Records).substr(pos, head.Length),
-                    head.Size,   head.DiskBytes,
-                    head.Device, head.Inode,
-                    head.Links,  head.Type};
+                    head.Kind,      std::string_view(part.Records).substr(pos, head.Length),
+                    head.Size,      head.DiskBytes,
+                    head.Device,    head.Inode,
+                    head.Links,     head.Type,
+                    head.Unexamined};
                 // Before its own line: the log holds the lines before it.
                 if (late < part.Late.size() && part.Late[late].Entry == index) {
                     std::uint64_t bytes = LateBytes(part.Late[late++], listing);
@@ -231,6 +235,18 @@ class Walker {
         listing.FileCount = runtime::CheckedAdd<std::int32_t>(listing.FileCount, part.FileCount);
         listing.FileBytes = runtime::CheckedAdd<std::int64_t>(listing.FileBytes, part.FileBytes);
         listing.ChildCount = runtime::CheckedAdd<std::int32_t>(listing.ChildCount, part.Children);
+        listing.UnexaminedCount =
+            runtime::CheckedAdd<std::int32_t>(listing.UnexaminedCount, part.UnexaminedCount);
+        for (const auto& [name, why] : part.Unexamined) {
+            if (listing.Unexamined.size() >= NamedUnexamined) break;
+            listing.Unexamined.push_back(UnexaminedEntry{name, FaultReason(why)});
+        }
+    }
+
+    std::string FaultReason(const runtime::DirResult& fault) {
+        return fault.Fault == runtime::DirFault::Unreadable
+                   ? walk_.Source.UnreadableText(fault.Code)
+                   : walk_.Source.FaultText(fault.Code);
     }
 
     // Counts a file whose bytes are told here, in walk order: one of the
@@ -253,8 +269,9 @@ class Walker {
         if (node->Error) std::rethrow_exception(node->Error);
         if (node->OutOfRecords) walk_.Events.OutOfRecords();
         const runtime::DirResult& fault = node->Fault;
-        if (fault.Fault == runtime::DirFault::Resource) runtime::RaiseIoError(fault.Code);
+        if (fault.Fault == runtime::DirFault::Resource) runtime::RaiseResourceError(fault.Code);
         listing.Problem = node->Problem;
+        listing.Partial = node->Partial && fault.Fault != runtime::DirFault::None;
         if (node->Problem == DirProblem::Cycle) {
             listing.Reason = "cycle";
         } else if (node->Problem == DirProblem::OtherFileSystem) {

@@ -6,9 +6,11 @@
 #include "runtime/dirsearch.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelpo32 {
 
@@ -49,7 +51,18 @@ struct WalkEntry {
     std::uint64_t Inode;     // zero when unknown
     std::uint32_t Links;     // 0: the listing gives the inode but not the count
     runtime::EntryType Type;
+    // Its own metadata could not be read: it is what the listing says (a
+    // directory, or a file of size 0).
+    bool Unexamined = false;
 };
+
+// An entry that could not be examined, and why.
+struct UnexaminedEntry {
+    std::string Name;
+    std::string Reason;
+};
+// How many of them a listing names; the rest are only counted.
+inline constexpr std::size_t NamedUnexamined = 20;
 
 // Why a directory has no entries, or fewer than it holds.
 enum class DirProblem : std::uint8_t {
@@ -71,6 +84,13 @@ struct WalkListing {
     // directory", "not a directory", "cycle", "other file system", "link",
     // else the system's text.
     std::string Reason;
+    // The listing failed after some entries: what was read is kept, and the
+    // directory holds more than the counts say.
+    bool Partial = false;
+    // Entries that could not be examined: all counted, the first
+    // NamedUnexamined named.
+    std::int32_t UnexaminedCount = 0;
+    std::vector<UnexaminedEntry> Unexamined;
 };
 
 // The consumer of the walk: plain functions, called on the thread that runs

@@ -52,7 +52,8 @@ void HandleCache::Release(Dir_Rec* user) noexcept {
     Drop(user);
 }
 
-runtime::DirResult HandleCache::Open(Dir_Rec* node, DirFd& handle, runtime::DirIdentity& id) {
+runtime::DirResult HandleCache::Open(Dir_Rec* node, DirFd& handle, runtime::DirIdentity& id,
+                                     bool keep) {
     Dir_Rec* parent = node->Parent;
     Dir_Rec* user = parent; // the level whose handle is borrowed
     std::vector<Dir_Rec*> chain;
@@ -82,7 +83,8 @@ runtime::DirResult HandleCache::Open(Dir_Rec* node, DirFd& handle, runtime::DirI
             }
             // Kept while the level still has children to open.
             runtime::Locked held(walk_.L());
-            if (!n->Handle.IsOpen() && n->ChildrenToOpen > (n == parent ? 1 : 0) && Keep(n)) {
+            if (keep && !n->Handle.IsOpen() && n->ChildrenToOpen > (n == parent ? 1 : 0) &&
+                Keep(n)) {
                 n->Handle = std::move(h);
                 ++n->Users;
                 --user->Users;

@@ -27,9 +27,11 @@ class HandleCache {
 
     // Opens `node` relative to its parent, reopening the levels above it whose
     // handles were given up. A resource fault leaves the parent's count of
-    // children to open as it was, so the open may be tried again. Without the
-    // lock.
-    runtime::DirResult Open(Dir_Rec* node, DirFd& handle, runtime::DirIdentity& id);
+    // children to open as it was, so the open may be tried again. Levels
+    // reopened on the way are kept for their other children unless `keep` is
+    // false (too few descriptors: then three are enough). Without the lock.
+    runtime::DirResult Open(Dir_Rec* node, DirFd& handle, runtime::DirIdentity& id,
+                            bool keep = true);
 
     // The rest is under the walk's lock.
 

@@ -13,12 +13,15 @@ namespace {
 
 constexpr std::uint32_t LongNameAttr = 15; // read-only, hidden, system and volume label
 
+// Appends the entry's record whole or not at all: the room for the head and
+// the name is made first, so neither append can fail.
 void AppendRecord(std::string& records, EntryKind kind, const runtime::DirEntry& e) {
     RecordHead head{e.Size,  e.DiskBytes, e.Device,
                     e.Inode, e.Links,     runtime::CheckedRange<std::uint32_t>(e.Name.size()),
-                    kind,    e.Type};
+                    kind,    e.Type,      e.Unexamined.Fault != runtime::DirFault::None};
     char bytes[sizeof head];
     std::memcpy(bytes, &head, sizeof head);
+    records.reserve(runtime::CheckedAdd(records.size(), sizeof head + e.Name.size()));
     records.append(bytes, sizeof head);
     records.append(e.Name);
 }
@@ -44,6 +47,8 @@ std::int32_t OwnFileIndex(const WalkOptions& options, const runtime::DirEntry& e
 void Lister::Abandon() noexcept {
     if (reading_) source_.StopReading(reader_);
     reading_ = false;
+    pending_ = false;
+    handBack_ = false;
     node_ = nullptr;
 }
 
@@ -58,9 +63,10 @@ struct Listing::Outcome {
     DirProblem Problem = DirProblem::None;
     std::exception_ptr Error;
     bool OutOfRecords = false;
+    bool Partial = false;
 };
 
-bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
+bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker) {
     std::unique_ptr<Part> part;
     std::vector<std::unique_ptr<Dir_Rec>> children;
     bool more = false;
@@ -71,6 +77,7 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
             lister.Abandon();
             lister.node_ = node;
             lister.children_ = 0;
+            lister.read_ = 0;
             runtime::DirResult opened = Start(node, consumer, out);
             if (opened.Fault == runtime::DirFault::Resource && !consumer) {
                 // Perhaps only the other workers' descriptors: the consumer
@@ -93,52 +100,36 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
                part->Records.size() < walk_.Limits.PartBytes &&
                !(!consumer && walk_.StopNow.load(std::memory_order_relaxed))) {
             runtime::DirEntry& e = lister.entry_;
-            if (!walk_.Source.ReadEntry(handle, lister.reader_, e, out.Fault)) {
-                lister.Abandon();
-                break;
-            }
-            ++entries;
-            EntryKind kind = KindOf(e);
-            if (walk_.Options.EntryNames) AppendRecord(part->Records, kind, e);
-            if (kind == EntryKind::Directory) {
-                std::unique_ptr<Dir_Rec> child;
-                try {
-                    child.reset(NewDirRec());
-                    if (child != nullptr) {
-                        child->Name = e.Name;
-                        child->Native = e.Native;
-                    }
-                } catch (const std::bad_alloc&) {
-                    child.reset();
-                }
-                if (child == nullptr) {
-                    out.OutOfRecords = true;
+            // An entry read but not taken (an allocation failed) is taken now.
+            if (!lister.pending_) {
+                if (!walk_.Source.ReadEntry(handle, lister.reader_, e, out.Fault)) {
+                    // A listing that fails after some entries keeps them.
+                    out.Partial = out.Fault.Fault != runtime::DirFault::None && lister.read_ > 0;
                     lister.Abandon();
                     break;
                 }
-                lister.children_ = runtime::CheckedAdd<std::int32_t>(lister.children_, 1);
-                child->Id = lister.children_;
-                child->Parent = node;
-                child->Depth = runtime::CheckedAdd<std::int32_t>(node->Depth, 1);
-                child->ListedInode = e.Inode;
-                child->LinkNotFollowed = e.Link && !walk_.Options.FollowLinks;
-                children.push_back(std::move(child));
-                part->Children = runtime::CheckedAdd<std::int32_t>(part->Children, 1);
-            } else if (kind == EntryKind::File) {
-                const WalkOptions& options = walk_.Options;
-                std::uint64_t bytes = options.DiskUsage ? e.DiskBytes : e.Size;
-                std::int32_t own = OwnFileIndex(options, e);
-                // Several links, or a count the listing does not tell: counted
-                // once by the inode, where the walk meets it first.
-                if (own >= 0 || (options.DiskUsage && e.Links != 1 && e.Inode != 0))
-                    part->Late.push_back(LateFile{entries - 1, own, e.Device, e.Inode, bytes});
-                else
-                    part->FileBytes = runtime::CheckedAdd<std::int64_t>(
-                        part->FileBytes, runtime::CheckedRange<std::int64_t>(bytes));
-                part->FileCount = runtime::CheckedAdd<std::int32_t>(part->FileCount, 1);
+                lister.pending_ = true;
+                ++lister.read_;
             }
+            if (!Take(node, lister, *part, children, entries, worker)) {
+                out.OutOfRecords = true;
+                lister.Abandon();
+                break;
+            }
+            lister.pending_ = false;
+            ++entries;
         }
         more = lister.reading_;
+    } catch (const std::bad_alloc&) {
+        if (worker) {
+            Retreat(node, lister);
+            // What was taken whole goes to the consumer, which goes on
+            // with this listing where it stopped.
+            Publish(node, std::move(part), children, true, out);
+            return false;
+        }
+        out.Error = std::current_exception();
+        more = false;
     } catch (...) {
         out.Error = std::current_exception();
         more = false;
@@ -146,6 +137,94 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
     if (!more) lister.Abandon();
     Publish(node, std::move(part), children, more, out);
     return more;
+}
+
+bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
+                   std::vector<std::unique_ptr<Dir_Rec>>& children, std::size_t index,
+                   bool worker) {
+    const runtime::DirEntry& e = lister.entry_;
+    EntryKind kind = KindOf(e);
+    const WalkOptions& options = walk_.Options;
+    // Each allocation first, each undone if a later one fails: the entry is
+    // taken whole or not at all.
+    const std::size_t mark = part.Records.size();
+    if (options.EntryNames) AppendRecord(part.Records, kind, e);
+    bool named = false;
+    try {
+        std::unique_ptr<Dir_Rec> child;
+        if (kind == EntryKind::Directory) {
+            try {
+                child.reset(NewDirRec());
+                if (child != nullptr) {
+                    child->Name = e.Name;
+                    child->Native = e.Native;
+                }
+            } catch (const std::bad_alloc&) {
+                child.reset();
+            }
+            if (child == nullptr) {
+                // A worker hands the directory back; the consumer's own
+                // failure is the walk's end.
+                if (worker) throw std::bad_alloc();
+                return false;
+            }
+            children.reserve(children.size() + 1);
+        }
+        bool unexamined = e.Unexamined.Fault != runtime::DirFault::None;
+        // A directory that cannot be examined speaks for itself when it is
+        // opened; only other entries are named.
+        if (unexamined && kind != EntryKind::Directory &&
+            part.Unexamined.size() < NamedUnexamined) {
+            part.Unexamined.emplace_back(e.Name, e.Unexamined);
+            named = true;
+        }
+        std::uint64_t bytes = options.DiskUsage ? e.DiskBytes : e.Size;
+        std::int32_t own = kind == EntryKind::File ? OwnFileIndex(options, e) : -1;
+        // Several links, or a count the listing does not tell: counted once by
+        // the inode, where the walk meets it first.
+        bool late = kind == EntryKind::File &&
+                    (own >= 0 || (options.DiskUsage && e.Links != 1 && e.Inode != 0));
+        if (late) part.Late.push_back(LateFile{index, own, e.Device, e.Inode, bytes});
+        // Nothing below allocates.
+        if (unexamined && kind != EntryKind::Directory)
+            part.UnexaminedCount = runtime::CheckedAdd<std::int32_t>(part.UnexaminedCount, 1);
+        if (child != nullptr) {
+            lister.children_ = runtime::CheckedAdd<std::int32_t>(lister.children_, 1);
+            child->Id = lister.children_;
+            child->Parent = node;
+            child->Depth = runtime::CheckedAdd<std::int32_t>(node->Depth, 1);
+            child->ListedInode = e.Inode;
+            child->LinkNotFollowed = e.Link && !options.FollowLinks;
+            children.push_back(std::move(child));
+            part.Children = runtime::CheckedAdd<std::int32_t>(part.Children, 1);
+        } else if (kind == EntryKind::File) {
+            if (!late)
+                part.FileBytes = runtime::CheckedAdd<std::int64_t>(
+                    part.FileBytes, runtime::CheckedRange<std::int64_t>(bytes));
+            part.FileCount = runtime::CheckedAdd<std::int32_t>(part.FileCount, 1);
+        }
+    } catch (const std::bad_alloc&) {
+        if (named) part.Unexamined.pop_back();
+        part.Records.resize(mark);
+        throw;
+    }
+    return true;
+}
+
+// A worker's allocation failed: a listing under way goes on with this lister
+// on the consumer; one not begun is undone, to be opened again there.
+void Listing::Retreat(Dir_Rec* node, Lister& lister) noexcept {
+    lister.handBack_ = true;
+    lister.pending_ = lister.pending_ && lister.reading_;
+    if (lister.reading_ || lister.node_ != node) return;
+    lister.node_ = nullptr;
+    runtime::Locked held(walk_.L());
+    if (node->Registered) {
+        auto it = walk_.Live.find(node->Identity);
+        if (it != walk_.Live.end() && --it->second == 0) walk_.Live.erase(it);
+        node->Registered = false;
+    }
+    if (node != walk_.Root) node->Handle.Close();
 }
 
 runtime::DirResult Listing::Start(Dir_Rec* node, bool consumer, Outcome& out) {
@@ -171,7 +250,9 @@ runtime::DirResult Listing::Start(Dir_Rec* node, bool consumer, Outcome& out) {
             runtime::Locked held(walk_.L());
             handles_.DropIdle();
         }
-        result = handles_.Open(node, handle, id);
+        // Nothing kept on the way: the start directory, the level being
+        // passed and the directory itself are all it takes.
+        result = handles_.Open(node, handle, id, false);
     }
     if (result.Fault == runtime::DirFault::None) Admit(node, std::move(handle), id, out);
     return result;
@@ -240,6 +321,7 @@ void Listing::Publish(Dir_Rec* node, std::unique_ptr<Part> part,
         if (node->Problem == DirProblem::None) node->Problem = out.Problem;
         if (out.Error && !node->Error) node->Error = out.Error;
         node->OutOfRecords = node->OutOfRecords || out.OutOfRecords;
+        node->Partial = node->Partial || out.Partial;
         node->State = Stage::Listed;
         handles_.Listed(node);
     }

@@ -26,6 +26,11 @@ class Lister {
     void Abandon() noexcept;
     // Abandon, and give the read buffer back to the system.
     void Release() noexcept;
+    // A worker's allocation failed while it listed: the directory goes back
+    // to the consumer, with this lister when the listing had begun.
+    bool HandingBack() const { return handBack_; }
+    // Whether it is in the middle of listing `node`.
+    bool Lists(const Dir_Rec* node) const { return node_ == node && reading_; }
 
   private:
     friend class Listing;
@@ -34,7 +39,10 @@ class Lister {
     runtime::DirEntry entry_;
     const Dir_Rec* node_ = nullptr; // the directory started and not finished
     std::int32_t children_ = 0;
+    std::uint64_t read_ = 0; // entries of node_ read so far
     bool reading_ = false;
+    bool pending_ = false; // entry_ is read but not taken yet
+    bool handBack_ = false;
 };
 
 // The listing side of the walk: what every listing thread shares.
@@ -46,8 +54,10 @@ class Listing {
     // Lists the next part of `node` and hands it over; false once the listing
     // is complete, or (not `consumer`) when descriptors ran out before it was
     // opened: it is then Waiting again for the consumer to list. Any error is
-    // kept with the directory for the consumer. Without the lock.
-    bool ListPart(Dir_Rec* node, Lister& lister, bool consumer);
+    // kept with the directory for the consumer; a `worker` whose allocation
+    // fails hands the directory back instead (Lister::HandingBack). Without
+    // the lock.
+    bool ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker = false);
 
   private:
     WalkState& walk_;
@@ -57,6 +67,11 @@ class Listing {
     struct Outcome;
     runtime::DirResult Start(Dir_Rec* node, bool consumer, Outcome& out);
     void Admit(Dir_Rec* node, DirFd handle, const runtime::DirIdentity& id, Outcome& out);
+    // Takes the entry just read into the part; false when its record could
+    // not be allocated (on the consumer). Whole or not at all.
+    bool Take(Dir_Rec* node, Lister& lister, Part& part,
+              std::vector<std::unique_ptr<Dir_Rec>>& children, std::size_t index, bool worker);
+    void Retreat(Dir_Rec* node, Lister& lister) noexcept;
     void Publish(Dir_Rec* node, std::unique_ptr<Part> part,
                  std::vector<std::unique_ptr<Dir_Rec>>& children, bool more, Outcome& out) noexcept;
 };

@@ -5,16 +5,30 @@ namespace kelpo32 {
 void ReadAhead::Start(Listing& listing, std::int32_t workers) {
     listing_ = &listing;
     if (workers <= 0) return;
-    // Room first, so that a started thread is always recorded to be joined.
-    threads_.reserve(static_cast<std::size_t>(workers));
+    // Room first, so that a started thread is always recorded to be joined;
+    // without it, no helpers: the consumer lists everything.
+    try {
+        threads_.reserve(static_cast<std::size_t>(workers));
+        handed_.reserve(static_cast<std::size_t>(workers));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
     runtime::ShareHeaps();
     walk_.Workers = true;
     for (std::int32_t i = 0; i < workers; ++i) {
+        {
+            runtime::Locked held(walk_.L());
+            ++running_;
+        }
         runtime::Thread* t = runtime::StartThread(WorkerMain, this);
-        if (t == nullptr) break; // fewer helpers; the consumer lists the rest
+        if (t == nullptr) {
+            // No room for one more thread or its stack: fewer helpers.
+            runtime::Locked held(walk_.L());
+            Leave();
+            break;
+        }
         threads_.push_back(t);
     }
-    if (threads_.empty()) walk_.Workers = false;
 }
 
 void ReadAhead::Stop() noexcept {
@@ -28,6 +42,7 @@ void ReadAhead::Stop() noexcept {
     for (runtime::Thread* t : threads_)
         runtime::JoinThread(t);
     threads_.clear();
+    handed_.clear();
     helper_.Abandon();
 }
 
@@ -68,6 +83,8 @@ Lister* ReadAhead::Claim(Dir_Rec* node, bool& self) {
         node->State = Stage::Listing;
         if (node->Queued) walk_.Queue.erase(node);
         node->Queued = false;
+        // Begun by a worker that ran short of memory: go on where it stopped.
+        lister = Handed(node);
     }
     // A worker held back by the budget may be listing it.
     if (walk_.BudgetFull()) walk_.WakeWorkers();
@@ -101,14 +118,48 @@ void ReadAhead::HandBack(Dir_Rec* node) noexcept {
     walk_.WakeConsumer(node);
 }
 
+Lister* ReadAhead::Handed(const Dir_Rec* node) const noexcept {
+    for (const HandedListing& h : handed_)
+        if (h.Node == node) return h.State.get();
+    return nullptr;
+}
+
+void ReadAhead::Finished(const Dir_Rec* node) noexcept {
+    for (auto it = handed_.begin(); it != handed_.end(); ++it)
+        if (it->Node == node) {
+            handed_.erase(it);
+            return;
+        }
+}
+
+void ReadAhead::HandOver(Dir_Rec* node, std::unique_ptr<Lister> lister) noexcept {
+    // Within the room reserved at the start: never allocates.
+    if (lister->Lists(node)) handed_.push_back(HandedListing{node, std::move(lister)});
+    node->State = Stage::Waiting;
+    walk_.WakeConsumer(node);
+}
+
+void ReadAhead::Leave() noexcept {
+    // With no worker left, new children need not join the queue.
+    if (--running_ == 0) walk_.Workers = false;
+}
+
 void ReadAhead::WorkerMain(void* self) {
     static_cast<ReadAhead*>(self)->Work();
 }
 
 void ReadAhead::Work() {
     Dir_Rec* node = nullptr; // the directory being listed
+    std::unique_ptr<Lister> lister;
     try {
-        Lister lister(walk_.Source);
+        lister = std::make_unique<Lister>(walk_.Source);
+    } catch (const std::bad_alloc&) {
+        // No room for one more listing thread: the others do its share.
+        runtime::Locked held(walk_.L());
+        Leave();
+        return;
+    }
+    try {
         runtime::Locked held(walk_.L());
         for (;;) {
             while (!walk_.Stopping && (walk_.Queue.empty() || !walk_.RoomToList())) {
@@ -124,7 +175,7 @@ void ReadAhead::Work() {
                 bool more = false;
                 {
                     runtime::Unlocked free(walk_.L());
-                    more = listing_->ListPart(node, lister, false);
+                    more = listing_->ListPart(node, *lister, false, true);
                 }
                 if (!more) break;
                 // The directory the consumer waits for goes on whatever the budget.
@@ -135,7 +186,15 @@ void ReadAhead::Work() {
                 }
                 if (walk_.Stopping) break; // the node is freed with the tree
             }
-            lister.Release();
+            if (lister->HandingBack()) {
+                // Short of memory: the consumer lists it, and this thread
+                // ends, giving back what it holds.
+                HandOver(node, std::move(lister));
+                node = nullptr;
+                Unreserve();
+                break;
+            }
+            lister->Release();
             node = nullptr;
             Unreserve();
         }
@@ -146,6 +205,8 @@ void ReadAhead::Work() {
             Unreserve();
         }
     }
+    runtime::Locked held(walk_.L());
+    Leave();
 }
 
 void ReadAhead::Unreserve() noexcept {

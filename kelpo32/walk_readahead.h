@@ -10,6 +10,7 @@
 #include "kelpo32/walk_state.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace kelpo32 {
@@ -43,14 +44,28 @@ class ReadAhead {
     // did.
     bool Help();
 
+    // The lister a worker left `node`'s listing in when it ran short of
+    // memory, for the consumer to go on with; nullptr when there is none.
+    Lister* Handed(const Dir_Rec* node) const noexcept;
+    // The consumer is done with `node`: its handed lister goes.
+    void Finished(const Dir_Rec* node) noexcept;
+
     // Without the lock: a worker could not open `node` for lack of
     // descriptors; it waits for the consumer again.
     void HandBack(Dir_Rec* node) noexcept;
 
   private:
+    struct HandedListing {
+        const Dir_Rec* Node;
+        std::unique_ptr<Lister> State;
+    };
+
     WalkState& walk_;
     Listing* listing_ = nullptr;
     std::vector<runtime::Thread*> threads_;
+    // At most one per worker: a worker that hands a listing over ends.
+    std::vector<HandedListing> handed_;
+    std::int32_t running_ = 0;   // workers that have not ended
     Lister helper_;              // the consumer's, for a directory it lists while it waits
     Dir_Rec* helping_ = nullptr; // that directory, until its listing is complete
 
@@ -60,6 +75,11 @@ class ReadAhead {
     // A worker's listing ended: its cost leaves the budget. Under the lock.
     void Unreserve() noexcept;
     Dir_Rec* Pop();
+    // A worker ran short of memory with `node`: back to the consumer, with
+    // the lister when the listing had begun. Under the lock.
+    void HandOver(Dir_Rec* node, std::unique_ptr<Lister> lister) noexcept;
+    // A worker ends. Under the lock.
+    void Leave() noexcept;
 };
 
 } // namespace kelpo32

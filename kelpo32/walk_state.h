@@ -72,6 +72,10 @@ struct Part {
     std::int32_t FileCount = 0;
     std::int64_t FileBytes = 0;
     std::int32_t Children = 0;
+    // Entries that could not be examined: counted, the first few named (an
+    // allocation only where there are some).
+    std::int32_t UnexaminedCount = 0;
+    std::vector<std::pair<std::string, runtime::DirResult>> Unexamined;
     std::size_t Cost = 0; // what it takes of the read-ahead's budget
 };
 
@@ -85,6 +89,7 @@ struct RecordHead {
     std::uint32_t Length;
     EntryKind Kind;
     runtime::EntryType Type;
+    bool Unexamined;
 };
 
 enum class Stage : std::uint8_t {
@@ -125,6 +130,7 @@ struct kelpo32::Dir_Rec {
     bool Registered = false; // Identity counted among the live directories
     DirProblem Problem = DirProblem::None;
     bool OutOfRecords = false;
+    bool Partial = false; // Fault came after some entries were read
 
     const std::string& NativeName() const { return Native.empty() ? Name : Native; }
 };

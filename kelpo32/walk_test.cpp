@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <new>
 
 namespace kelpo32 {
@@ -41,7 +42,13 @@ WalkEvents Recorder() {
                                             "other-fs", "unexpected", "link"};
         Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
                std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
-               problems[static_cast<int>(l.Problem)] + " " + l.Reason + "\n";
+               problems[static_cast<int>(l.Problem)] + " " + l.Reason;
+        if (l.Partial) Log += " partial";
+        for (const UnexaminedEntry& u : l.Unexamined)
+            Log += " ?" + u.Name + ": " + u.Reason;
+        if (l.UnexaminedCount != static_cast<std::int32_t>(l.Unexamined.size()))
+            Log += " ?" + std::to_string(l.UnexaminedCount);
+        Log += "\n";
     };
     e.DirDone = [](const WalkDir& d, const WalkListing&, std::int64_t total) {
         Log += "done " + PathOf(d) + " " + std::to_string(total) + "\n";
@@ -73,7 +80,7 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
     } catch (const std::bad_alloc&) {
         out.Error = "out of memory";
     } catch (const runtime::RunError& e) {
-        out.Error = "I/O error " + std::to_string(e.Code);
+        out.Error = runtime::ErrorMessage(e);
     } catch (const std::exception& e) {
         out.Error = e.what();
     }
@@ -102,20 +109,25 @@ int Grow(MemorySource& src) {
     return count + 3; // the start directory, wide and wide/sub
 }
 
-// What the events must say, from the tree alone.
-std::string Expected(MemorySource& src) {
+// What the events must say, from the tree alone; `unexamined` holds the
+// entries that cannot be examined, with the reason the listing gives them.
+std::string Expected(MemorySource& src, const std::map<std::string, std::string>& unexamined = {}) {
     std::string log;
     std::function<std::uint64_t(const MemorySource::Node&)> walk = [&](const auto& node) {
         log += "start " + node.Path + "\n";
         std::uint64_t bytes = 0, files = 0, dirs = 0;
+        std::string named;
         for (const MemorySource::Node* c : node.Children) {
-            log += " " + c->Name + (c->Dir ? "/ " : " ") + std::to_string(c->Size) + "\n";
+            auto bad = unexamined.find(c->Path);
+            std::uint64_t size = bad != unexamined.end() ? 0 : c->Size;
+            if (bad != unexamined.end() && !c->Dir) named += " ?" + c->Name + ": " + bad->second;
+            log += " " + c->Name + (c->Dir ? "/ " : " ") + std::to_string(size) + "\n";
             dirs += c->Dir ? 1 : 0;
             files += c->Dir ? 0 : 1;
-            bytes += c->Size;
+            bytes += size;
         }
         log += "listed " + node.Path + " " + std::to_string(files) + " " + std::to_string(bytes) +
-               " " + std::to_string(dirs) + "  \n";
+               " " + std::to_string(dirs) + "  " + named + "\n";
         std::uint64_t total = bytes;
         for (const MemorySource::Node* c : node.Children)
             total += c->Dir ? walk(*c) : 0;
@@ -176,16 +188,24 @@ struct FaultCase {
     const char* Expect; // a line of the log, or the error with "!" in front
 };
 
-const runtime::DirResult Emfile{runtime::DirFault::Resource, 24};
+const runtime::DirResult Emfile{runtime::DirFault::Resource, runtime::IoTooManyOpenFiles};
 
 const FaultCase FaultCases[] = {
     {"EMFILE on a third of the workers' opens", {At::Open, "*", Emfile, false, true, 0, 3}, ""},
     {"EMFILE on every worker's open", {At::Open, "*", Emfile, false, true}, ""},
-    {"EMFILE for the consumer too", {At::Open, "d/d1/d2", Emfile}, "!I/O error 24"},
-    {"ENOMEM", {At::Open, "d/d1", {runtime::DirFault::Resource, 8}}, "!I/O error 8"},
-    {"EIO in the middle of a listing",
+    {"EMFILE for the consumer too", {At::Open, "d/d1/d2", Emfile}, "!Too many open files"},
+    {"ENOMEM",
+     {At::Open, "d/d1", {runtime::DirFault::Resource, runtime::IoNotEnoughMemory}},
+     "!Out of memory"},
+    {"EIO in the middle of a listing keeps what was read",
      {At::Read, "wide", {runtime::DirFault::Unexpected, EIO}, false, false, 7},
-     "listed wide 7 7 0 unexpected input/output error"},
+     "listed wide 7 7 0 unexpected input/output error partial"},
+    {"EIO before the first entry is no partial listing",
+     {At::Read, "wide", {runtime::DirFault::Unexpected, EIO}, false, false, 0},
+     "listed wide 0 0 0 unexpected input/output error"},
+    {"ENOMEM while an entry is examined",
+     {At::Stat, "wide/x3", {runtime::DirFault::Resource, runtime::IoNotEnoughMemory}},
+     "!Out of memory"},
     {"no permission",
      {At::Open, "d/d2", {runtime::DirFault::Unreadable, EACCES}},
      "listed d/d2 0 0 0 unreadable permission denied"},
@@ -230,26 +250,108 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
     }
 }
 
-TEST(WalkTest, WorkerAllocationFailureIsRaisedByTheConsumerOrNotMet) {
-    // Allocations fail while a worker opens a directory, or after its
-    // listing, outside the reading.
-    for (const SourceFault& fault : {SourceFault{At::Open, "*", {}, true, true, 0, 5},
-                                     SourceFault{At::Starved, "*", {}, false, true}}) {
+TEST(WalkTest, EntriesThatCannotBeExaminedAreCountedAndNamedAndTheListingGoesOn) {
+    const runtime::DirResult eio{runtime::DirFault::Unexpected, EIO};
+    const runtime::DirResult eacces{runtime::DirFault::Unreadable, EACCES};
+    const runtime::DirResult estale{runtime::DirFault::Unexpected, ESTALE};
+    struct Case {
+        const char* Path;
+        runtime::DirResult Result;
+        const char* Reason; // empty: a directory, walked as the listing says
+    };
+    const Case cases[] = {
+        {"d/d1/f1", eio, "input/output error"},
+        {"d/d2", eacces, ""},
+        {"wide/zlast", estale, "stale file handle"},
+        {"wide/x0", eacces, "permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Path);
+        MemorySource src;
+        Grow(src);
+        src.Add("wide/zlast=5"); // the last entry of its listing
+        std::map<std::string, std::string> unexamined{{c.Path, c.Reason}};
+        const std::string expected = Expected(src, unexamined);
+        src.Inject({At::Stat, c.Path, c.Result});
+        for (std::int32_t threads : {1, 2, 8})
+            EXPECT_EQ(Walk(src, threads).Log, expected) << threads << " threads";
+    }
+    // However many there are, each is counted and the first few named.
+    MemorySource src;
+    for (int f = 0; f < 30; ++f) {
+        src.Add("locked/f" + std::to_string(f) + "=1");
+        src.Inject({At::Stat, "locked/f" + std::to_string(f), eacces});
+    }
+    src.Add("locked/sub/g=3");
+    std::string log = Walk(src, 8).Log;
+    EXPECT_NE(log.find("listed locked 30 0 1   ?f0: permission denied"), std::string::npos) << log;
+    EXPECT_NE(log.find("?f19: permission denied ?30\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("listed locked/sub 1 3 0"), std::string::npos) << log;
+}
+
+TEST(WalkTest, AnEntryIsTakenWholeOrNotAtAll) {
+    // The first entry of a part (3 entries each): its record's head is the
+    // part's first allocation, its name the second.
+    MemorySource src;
+    Grow(src);
+    const std::string expected = Expected(src);
+    src.Inject({At::Squeezed, "wide", {}, false, false, 6, 1, 1});
+    for (std::int32_t threads : {1, 2, 8}) {
+        Outcome out = Walk(src, threads);
+        // The consumer's own failure ends the walk (a worker hands the
+        // directory back), with every event before it whole.
+        EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0)
+            << threads << " threads, not a prefix:\n"
+            << out.Log;
+        if (out.Error.empty()) {
+            EXPECT_EQ(out.Log, expected);
+        }
+    }
+}
+
+TEST(WalkTest, WorkerAllocationFailureHandsTheDirectoryBack) {
+    // Allocations fail while a worker opens a directory, after its listing
+    // (when it takes the next), or in the middle of a listing.
+    const SourceFault faults[] = {
+        {At::Open, "*", {}, true, true, 0, 5},
+        {At::Starved, "*", {}, false, true},
+        {At::Squeezed, "wide", {}, false, true, 4, 1, 0},
+        {At::Squeezed, "*", {}, false, true, 1, 1, 3},
+    };
+    for (const SourceFault& fault : faults) {
         MemorySource src;
         Grow(src);
         const std::string expected = Expected(src);
         src.Inject(fault);
-        for (std::int32_t threads : {2, 8, 2, 8, 2, 8}) {
+        for (std::int32_t threads : {2, 8, 64, 2, 8, 64}) {
             Outcome out = Walk(src, threads);
-            if (!out.Error.empty()) {
-                EXPECT_TRUE(out.Error == "out of memory" || out.Error == "out of records")
-                    << out.Error;
-                EXPECT_EQ(expected.compare(0, out.Log.size(), out.Log), 0) << "not a prefix";
-            } else {
-                EXPECT_EQ(out.Log, expected);
-            }
+            EXPECT_EQ(out.Error, "") << threads << " threads";
+            EXPECT_EQ(out.Log, expected) << threads << " threads";
         }
     }
+}
+
+TEST(WalkTest, ThreeDescriptorsSuffice) {
+    // The start directory, a level reopened on the way and the child.
+    for (std::int64_t free : {4, 3}) {
+        MemorySource src;
+        Grow(src);
+        const std::string expected = Expected(src);
+        src.Limit = free;
+        for (std::int32_t threads : {1, 8, 64}) {
+            for (const WalkLimits& limits : {Small(1000), Small(1)}) {
+                Outcome out = Walk(src, threads, limits);
+                EXPECT_EQ(out.Error, "") << free << " free, " << threads << " threads";
+                EXPECT_TRUE(out.Log == expected) << free << " free, " << threads << " threads";
+            }
+        }
+        EXPECT_LE(src.Count().Peak, free);
+    }
+    // Two are too few, and say so.
+    MemorySource src;
+    Grow(src);
+    src.Limit = 2;
+    EXPECT_EQ(Walk(src, 1).Error, "Too many open files");
 }
 
 TEST(WalkTest, NoWakeUpSignalIsOutOfMemoryNotACrash) {

@@ -100,6 +100,9 @@ struct DirEntry {
     // symbolic link or volume mount point). Never on POSIX, where a symbolic
     // link is an entry of its own.
     bool Link = false;
+    // Why the entry's own metadata could not be read (Fault None when they
+    // were): it is then what the listing says, a directory or a file of size 0.
+    DirResult Unexamined{};
 };
 
 // The reading state of one thread; reused from directory to directory.
@@ -121,7 +124,8 @@ struct DirReader {
 // Starts reading the entries of `dir`.
 DirResult StartReading(const DirHandle& dir, DirReader& reader);
 // The next entry, "." and ".." left out; false at the end or on a fault,
-// which is then in `result`.
+// which is then in `result`. An entry that cannot be examined is still
+// delivered (see DirEntry::Unexamined); one gone meanwhile is left out.
 bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResult& result);
 void StopReading(DirReader& reader);
 

@@ -172,6 +172,21 @@ struct LinuxDirent64 {
 };
 #endif
 
+// What the listing alone tells of an entry: a directory by its type, else a
+// file of unknown size (0).
+void FromListing(DirEntry& entry, unsigned char type, std::uint64_t inode) {
+    bool dir = type == DT_DIR;
+    entry.Attr = dir ? AttrDirectory : 0;
+    entry.Size = 0;
+    entry.DiskBytes = 0;
+    entry.Device = 0; // the listing does not tell
+    entry.Inode = inode;
+    entry.Links = 1;
+    entry.Type = dir                                    ? EntryType::Directory
+                 : type == DT_REG || type == DT_UNKNOWN ? EntryType::Regular
+                                                        : EntryType::Other;
+}
+
 } // namespace
 
 std::string NativeDirPath(const std::string&, const std::string&) {
@@ -258,7 +273,7 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
         const auto* ent = reinterpret_cast<const LinuxDirent64*>(reader.Buffer.data() + reader.Pos);
         reader.Pos += ent->d_reclen;
         const char* name = ent->d_name;
-        bool knownDir = ent->d_type == DT_DIR;
+        unsigned char type = ent->d_type;
 #else
         errno = 0;
         struct dirent* ent = ::readdir(reinterpret_cast<DIR*>(reader.Search));
@@ -267,37 +282,44 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
             return false;
         }
         const char* name = ent->d_name;
-        bool knownDir = ent->d_type == DT_DIR;
+        unsigned char type = ent->d_type;
 #endif
         if (IsDotOrDotDot(name)) continue;
-        if (knownDir && !reader.StatDirectories) {
-            entry.Attr = AttrDirectory;
-            entry.Size = 0;
-            entry.DiskBytes = 0;
-            entry.Device = 0; // the listing does not tell
-            entry.Inode = ent->d_ino;
-            entry.Links = 1;
-            entry.Type = EntryType::Directory;
+        entry.Unexamined = DirResult{};
+        if (type == DT_DIR && !reader.StatDirectories) {
+            FromListing(entry, type, ent->d_ino);
         } else {
             ++reader.Stats;
             struct stat st;
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) continue; // gone meanwhile
-                result = Fault(errno);
-                return false;
+                int e = errno;
+                if (e == ENOENT) continue; // gone meanwhile
+                // A stale handle is no missing directory here: its reason is
+                // the system's own.
+                DirResult fault = e == ESTALE ? DirResult{DirFault::Unexpected, e} : Fault(e);
+                if (fault.Fault == DirFault::Resource) {
+                    result = fault;
+                    return false;
+                }
+                // No permission to look (a directory readable but not
+                // searchable), a stale handle, a failing disk: the entry is
+                // still there, and the rest of the listing with it.
+                FromListing(entry, type, ent->d_ino);
+                entry.Unexamined = fault;
+            } else {
+                // Symbolic links are files of their own size; only real
+                // directories are walked.
+                entry.Attr = S_ISDIR(st.st_mode) ? AttrDirectory : 0;
+                entry.Size = static_cast<std::uint64_t>(st.st_size);
+                entry.DiskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
+                entry.Device = static_cast<std::uint64_t>(st.st_dev);
+                entry.Inode = static_cast<std::uint64_t>(st.st_ino);
+                entry.Links = static_cast<std::uint32_t>(
+                    std::min<std::uint64_t>(st.st_nlink, std::uint64_t{0xFFFFFFFF}));
+                entry.Type = S_ISDIR(st.st_mode)   ? EntryType::Directory
+                             : S_ISREG(st.st_mode) ? EntryType::Regular
+                                                   : EntryType::Other;
             }
-            // Symbolic links are files of their own size; only real
-            // directories are walked.
-            entry.Attr = S_ISDIR(st.st_mode) ? AttrDirectory : 0;
-            entry.Size = static_cast<std::uint64_t>(st.st_size);
-            entry.DiskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
-            entry.Device = static_cast<std::uint64_t>(st.st_dev);
-            entry.Inode = static_cast<std::uint64_t>(st.st_ino);
-            entry.Links = static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(st.st_nlink, std::uint64_t{0xFFFFFFFF}));
-            entry.Type = S_ISDIR(st.st_mode)   ? EntryType::Directory
-                         : S_ISREG(st.st_mode) ? EntryType::Regular
-                                               : EntryType::Other;
         }
         entry.Name.assign(name);
         entry.Native.clear();

@@ -22,6 +22,11 @@ inline int MapErrno(int e) {
     case EPERM:
     case EROFS:
         return IoAccessDenied;
+    case EMFILE:
+    case ENFILE:
+        return IoTooManyOpenFiles;
+    case ENOMEM:
+        return IoNotEnoughMemory;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:

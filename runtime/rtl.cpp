@@ -54,6 +54,10 @@ __attribute__((noinline)) void RaiseIoError(int code, std::string what) {
 __attribute__((noinline)) void RaiseOutOfMemory() {
     Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
 }
+__attribute__((noinline)) void RaiseResourceError(int code) {
+    if (code == IoNotEnoughMemory) Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
+    Raise(ErrorClass::InOutError, code, __builtin_return_address(0));
+}
 
 void Halt(int exitCode) {
     throw HaltRequest{exitCode};
@@ -99,6 +103,10 @@ std::string ErrorMessage(const RunError& err) {
         return "File access denied";
     case IoDiskFull:
         return "Disk full";
+    case IoTooManyOpenFiles:
+        return "Too many open files";
+    case IoNotEnoughMemory:
+        return "Out of memory";
     default:
         return "I/O error " + std::to_string(IoErrorNumber(err.Code));
     }
@@ -197,7 +205,14 @@ int RunProgram(void (*body)()) {
         guarded(proc);
     }
     guarded([] { StdOut().Flush(); });
-    if (failed) WriteStdErr(UncaughtErrorText(first));
+    if (failed) {
+        try {
+            WriteStdErr(UncaughtErrorText(first));
+        } catch (const std::bad_alloc&) {
+            // No room even for the message's text.
+            WriteStdErr(OutOfMemoryText());
+        }
+    }
     return exitCode;
 }
 

@@ -43,6 +43,9 @@ inline constexpr int IoAccessDenied = 5;
 inline constexpr int IoDiskFull = 101;
 inline constexpr int IoFileNotOpen = 103;      // a write to a file that is not open
 inline constexpr int IoNotOpenForOutput = 105; // a standard handle that cannot be written
+// The program's own resources, where the platform tells them apart (POSIX).
+inline constexpr int IoTooManyOpenFiles = 4;
+inline constexpr int IoNotEnoughMemory = 8;
 
 // Any other failure keeps the system's own number, marked so that it never
 // reads as one of the codes above (EIO and IoAccessDenied are both 5); its
@@ -62,6 +65,9 @@ constexpr int IoErrorNumber(int code) {
 // The same, naming what failed for the platform's form of the message.
 [[noreturn]] void RaiseIoError(int code, std::string what);
 [[noreturn]] void RaiseOutOfMemory();
+// The I/O code of a resource that ran out: out of memory is an error of its
+// own class, anything else an I/O error.
+[[noreturn]] void RaiseResourceError(int code);
 [[noreturn]] void Halt(int exitCode);
 
 // The class name and message text of an error, and the whole report line pair.

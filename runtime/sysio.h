@@ -92,6 +92,8 @@ bool IsBadHandleError(int code);
 // The message of an uncaught error in the platform's form, line end included.
 struct RunError;
 std::string UncaughtErrorText(const RunError& err);
+// The message of an uncaught error when not even its text can be made.
+const char* OutOfMemoryText() noexcept;
 
 // The offset of a code address within the program image.
 std::uintptr_t CodeOffset(std::uintptr_t address);

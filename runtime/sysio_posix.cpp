@@ -275,6 +275,10 @@ bool IsBadHandleError(int code) {
     return code == IoSystemError(EBADF) || code == IoNotOpenForOutput;
 }
 
+const char* OutOfMemoryText() noexcept {
+    return "kelpo32: out of memory\n";
+}
+
 std::string UncaughtErrorText(const RunError& err) {
     return FormatPosixRunError(err);
 }

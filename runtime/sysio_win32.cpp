@@ -236,6 +236,10 @@ bool IsBadHandleError(int code) {
            code == IoNotOpenForOutput;
 }
 
+const char* OutOfMemoryText() noexcept {
+    return "Out of memory.\r\n";
+}
+
 std::string UncaughtErrorText(const RunError& err) {
     return FormatRunError(err, ProgramModuleName());
 }

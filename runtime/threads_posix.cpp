@@ -1,6 +1,7 @@
 #include "runtime/threads.h"
 
 #include <csignal>
+#include <cstddef>
 #include <initializer_list>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -25,6 +26,13 @@ struct Thread {
 };
 
 namespace {
+// A listing thread's frames are small; the sanitizers' own take more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t ThreadStackSize = std::size_t{4} << 20;
+#else
+constexpr std::size_t ThreadStackSize = std::size_t{256} << 10;
+#endif
+
 void* ThreadMain(void* arg) {
     auto* t = static_cast<Thread*>(arg);
     t->Fn(t->Arg);
@@ -66,7 +74,13 @@ Thread* StartThread(void (*fn)(void*), void* arg) {
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         sigdelset(&all, sig);
     pthread_sigmask(SIG_SETMASK, &all, &old);
-    int rc = pthread_create(&t->Id, nullptr, ThreadMain, t);
+    // A listing thread never recurses: a small stack lets many of them run
+    // where the process's address space is limited.
+    pthread_attr_t attr;
+    bool sized = pthread_attr_init(&attr) == 0;
+    if (sized) sized = pthread_attr_setstacksize(&attr, ThreadStackSize) == 0;
+    int rc = pthread_create(&t->Id, sized ? &attr : nullptr, ThreadMain, t);
+    pthread_attr_destroy(&attr);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (rc != 0) {
         delete t;

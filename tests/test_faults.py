@@ -1,6 +1,7 @@
 """Hostile trees, bad input and faults: the program finishes, tells the truth
 and leaves the terminal as it found it."""
 
+import json
 import os
 import shutil
 import signal
@@ -131,6 +132,50 @@ class Unreadable(kelpo.Case):
         res = kelpo.run(["T"], cwd=self.dir, user=NOBODY)
         self.assertEqual(res.err, b"kelpo32: 1 directory could not be read:\n"
                          b"  T/a?[2J?b: permission denied\n")
+
+    def test_readable_directory_without_search_permission_lists_every_entry(self):
+        self.native_only()
+        if not ROOT or not has("setpriv"):
+            self.skipTest("needs root to run as another user")
+        os.chmod(self.dir, 0o755)
+        # Files before, between and after the subdirectories in the listing.
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"ok": 3, "r": {
+            "a": 5, "s1": {"x": 1}, "b": 6, "s2": {}, "c": 7}})
+        r = os.path.join(self.dir, "T", "r")
+        os.chmod(r, 0o444)
+        files = sorted(n for n in os.listdir(r) if not n.startswith("s"))
+        dirs = sorted(n for n in os.listdir(r) if n.startswith("s"))
+        named = sorted(b"  T/r/%s: cannot examine: permission denied\n" % n.encode() for n in files)
+        named += sorted(b"  T/r/%s: permission denied\n" % n.encode() for n in dirs)
+        for threads in ("1", "8"):
+            for fmt in ("windows", "json", "tsv", "ncdu"):
+                res = kelpo.run(["--format=" + fmt, "T"], cwd=self.dir, user=NOBODY,
+                                env=kelpo.threads(threads))
+                why = (fmt, threads, res.err)
+                self.assertEqual(res.rc, 0, why)
+                err = res.err.split(b"\n", 1)
+                self.assertEqual(err[0], b"kelpo32: 2 directories could not be read, "
+                                 b"3 entries could not be examined:", why)
+                self.assertEqual(sorted(err[1].splitlines(True)), sorted(named), why)
+                if fmt == "windows":
+                    out = kelpo.lines(res.out)
+                    self.assertTrue(out[2].startswith(b"+\x97r ") and out[2].endswith(
+                        b">    3             0"), why)
+                    self.assertEqual(sum(b"\x97s" in l for l in out), 2, why)
+                elif fmt == "json":
+                    got = {o["path"]: (o["files"], o["dirs"]) for o in kelpo.json_lines(res.out)}
+                    self.assertEqual(got, {"T/r/s1": (0, 0), "T/r/s2": (0, 0), "T/r": (3, 2),
+                                           "T": (1, 1)}, why)
+                elif fmt == "tsv":
+                    rows = sorted(l.split(b"\t")[3:] for l in res.out.splitlines())
+                    self.assertEqual(rows, sorted([[b"1", b"T", b""], [b"3", b"T/r", b""],
+                                            [b"0", b"T/r/s1", b"permission denied"],
+                                            [b"0", b"T/r/s2", b"permission denied"]]), why)
+                else:
+                    top = json.loads(res.out)[3]
+                    sub = [d for d in top[1:] if isinstance(d, list)][0]
+                    items = {(i[0] if isinstance(i, list) else i)["name"] for i in sub[1:]}
+                    self.assertEqual(items, set(files + dirs), why)
 
     def test_directory_the_windows_build_cannot_open_is_named_after_the_report(self):
         if not WINDOWS:

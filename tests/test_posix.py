@@ -47,6 +47,7 @@ class Shell:
             if select.select([self.master], [], [], 0.1)[0]:
                 self.out += os.read(self.master, 65536)
         m = re.search(pattern, self.out)
+        self.before = self.out[:m.start()]  # what arrived before the match
         self.out = self.out[m.end():]
         return m
 
@@ -144,7 +145,8 @@ class JobControl(Posix):
             sh.expect(rb"\$ ")
             self.assertEqual(sh.mode(), sh.cooked)
             os.write(sh.master, b"fg\n")
-            sh.expect(re.escape(PROMPT))  # shown again
+            sh.expect(re.escape(PROMPT))  # shown again, before any line of the report
+            self.assertNotIn(b"dir0", sh.before)
             self.assertNotEqual(sh.mode(), sh.cooked)
             os.write(sh.master, b"\x1b")
             # The shell's prompt stands at the start of a line of its own.

@@ -199,18 +199,45 @@ class Descriptors(kelpo.Case):
                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (48, 48)))
             self.assertEqual((res.rc, res.out), (0, whole.out), res.err)
 
-    def test_too_few_descriptors_is_an_error_not_an_empty_report(self):
+    def test_three_descriptors_suffice_and_fewer_are_an_error_not_an_empty_report(self):
         self.native_only()
-        kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {"b": {"f": 1}}})
+        kelpo.make_tree(os.path.join(self.dir, "E"), {})
+        # Below each level's first child another level to reopen the way to.
+        layout = {}
+        for level in range(3):
+            layout = {"d%d" % i: layout for i in range(4)}
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"d": layout})
+        whole = kelpo.run(["T"], cwd=self.dir)
 
-        def limit():
-            resource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))
+        def run(tree, limit, threads):
+            return kelpo.run([tree], cwd=self.dir, env=kelpo.threads(threads), preexec_fn=lambda:
+                             resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit)))
+        # The smallest limit that lists an empty directory leaves the walk one
+        # (from 6 on, the descriptors the program opens at its start fit too).
+        one = next(n for n in range(6, 64) if run("E", n, "1").rc == 0)
         for threads in ("1", "4"):
-            res = kelpo.run(["T"], cwd=self.dir, env=kelpo.threads(threads),
-                            preexec_fn=limit)
+            res = run("T", one + 2, threads)
+            self.assertEqual((res.rc, res.out), (0, whole.out), res.err)
+            res = run("T", one + 1, threads)
             self.assertEqual(res.rc, 1, res.err)
             self.assertEqual(res.err, b"kelpo32: too many open files\n")
             self.assertNotIn(b"Total bytes", res.out)
+
+class Memory(kelpo.Case):
+    def test_a_small_address_space_means_fewer_threads_not_an_error(self):
+        self.native_only()
+        with open(kelpo.EXE, "rb") as f:
+            if re.search(rb"__[at]san_init", f.read()):
+                self.skipTest("a sanitizer's shadow memory needs more address space")
+        kelpo.make_tree(os.path.join(self.dir, "T"),
+                        {"a%d" % a: {"b%d" % b: {} for b in range(40)} for a in range(40)})
+        whole = kelpo.run(["T"], cwd=self.dir, env=kelpo.threads(1))
+        limit = 64 << 20
+        for threads in ("8", "64"):
+            res = kelpo.run(["T"], cwd=self.dir, env=kelpo.threads(threads), preexec_fn=lambda:
+                            resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            self.assertEqual((res.rc, res.err), (0, b""), threads)
+            self.assertEqual(res.out, whole.out, threads)
 
 
 if __name__ == "__main__":
