@@ -3,6 +3,8 @@
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/paging.h"
+#include "kelpo32/run_options.h"
+#include "kelpo32/sizes.h"
 #include "kelpo32/state.h"
 #include "runtime/curdir.h"
 #include "runtime/dirsearch.h"
@@ -10,6 +12,10 @@
 #include "runtime/sysio.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -102,6 +108,22 @@ constexpr const char* UsageLines[] = {
     "  --apparent-size    count the files' sizes (the default)",
     "  --one-file-system  do not enter directories on other file systems",
     "  --no-progress      no progress line on standard error",
+    "",
+    "Where the space goes (each of these but the last three implies --totals):",
+    "  --totals           each directory with its whole subtree's files, bytes",
+    "                     and share of its parent; no \"Total in\" lines",
+    "  --sort=KEY         siblings by size (largest first), files, name or none",
+    "  --min-size=SIZE    list no directory whose subtree holds fewer bytes",
+    "  --top=N            list the N largest subdirectories of each directory,",
+    "                     the rest as one line \"... and M more\"",
+    "  --human-readable   sizes in powers of 1024 (1.2K, 340M, 5.6G)",
+    "  --si               sizes in powers of 1000",
+    "  --largest-files=N  after the report, the N largest files and their paths",
+    "  --exclude=PATTERN  neither count nor enter entries whose name matches",
+    "                     the shell pattern (repeatable)",
+    "  --exclude-from=FILE  the same for each pattern in FILE, one a line",
+    "SIZE is a number with an optional K, M, G, T, P (powers of 1024) or KB, MB,",
+    "GB, TB, PB (powers of 1000). Directories' own sizes are never counted.",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -124,9 +146,16 @@ struct LongOption {
     bool TakesValue;
 };
 constexpr LongOption KnownLongOptions[] = {
-    {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
-    {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
+    {"help", false},           {"version", false},       {"one-file-system", false},
+    {"format", true},          {"disk-usage", false},    {"apparent-size", false},
+    {"no-progress", false},    {"totals", false},        {"sort", true},
+    {"min-size", true},        {"top", true},            {"human-readable", false},
+    {"si", false},             {"largest-files", true},  {"exclude", true},
+    {"exclude-from", true},
 };
+
+// The values of the long options, filled by CheckLongOptions.
+Options LongValues;
 
 bool IsKnownLongOption(std::string_view arg) {
     std::string_view name = arg.substr(0, arg.find('='));
@@ -142,6 +171,105 @@ bool IsKnownLongOption(std::string_view arg) {
     if (tryHelp) message += "Try 'kelpo32 --help' for more information.\n";
     runtime::WriteStdErr(message);
     runtime::Halt(2);
+}
+
+// A value an option cannot take: on POSIX what is wrong and the valid forms
+// on standard error, exit code 2; on Windows the same on standard output,
+// exit code 1.
+[[noreturn]] void BadValue(std::string_view option, std::string_view value,
+                           std::string_view valid) {
+    std::string what = "invalid argument '" + std::string(value) + "' for '--" +
+                       std::string(option) + "'";
+    if (!CmdLin::PosixConventions()) {
+        WriteLine("Invalid --" + std::string(option) + " parameter '" + std::string(value) +
+                  "'. " + std::string(valid) + ".");
+        runtime::Halt(1);
+    }
+    UsageError(what + "\n" + std::string(valid), true);
+}
+
+constexpr std::string_view SizeForms =
+    "Valid arguments are: a number with an optional K, M, G, T, P (powers of 1024) or KB, MB, "
+    "GB, TB, PB (powers of 1000)";
+constexpr std::string_view CountForms = "Valid arguments are: a whole number from 1 to 2147483647";
+
+struct SortName {
+    std::string_view Name;
+    SortKey Value;
+};
+constexpr SortName SortNames[] = {{"size", SortKey::Size},
+                                  {"files", SortKey::Files},
+                                  {"name", SortKey::Name},
+                                  {"none", SortKey::None}};
+
+std::int32_t CountValue(std::string_view option, std::string_view value) {
+    std::int32_t n = 0;
+    auto res = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (res.ec != std::errc() || res.ptr != value.data() + value.size() || n < 1)
+        BadValue(option, value, CountForms);
+    return n;
+}
+
+// Reads one pattern a line; a CR before the line end and empty lines go.
+void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
+    std::string name(file);
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        std::string reason = std::strerror(errno);
+        if (!CmdLin::PosixConventions()) {
+            WriteLine("Cannot read --exclude-from file '" + name + "': " + reason + ".");
+            runtime::Halt(1);
+        }
+        UsageError("cannot read '" + name + "' for '--exclude-from': " + reason, true);
+    }
+    std::string line;
+    auto take = [&] {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) patterns.push_back(line);
+        line.clear();
+    };
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        if (c == '\n')
+            take();
+        else
+            line += static_cast<char>(c);
+    }
+    take();
+    std::fclose(f);
+}
+
+// The options of the layout of totals, of the largest files and of the
+// exclusions, in the order given (a later --sort wins).
+void ReadTotalsOption(std::string_view name, std::string_view value) {
+    Options& o = LongValues;
+    if (name == "totals") {
+        o.Totals = true;
+    } else if (name == "sort") {
+        auto it = std::find_if(std::begin(SortNames), std::end(SortNames),
+                               [&](const SortName& s) { return s.Name == value; });
+        if (it == std::end(SortNames))
+            BadValue(name, value, "Valid arguments are: size, files, name, none");
+        o.Sort = it->Value;
+        o.Totals = true;
+    } else if (name == "min-size") {
+        if (!ParseSize(value, o.MinSize)) BadValue(name, value, SizeForms);
+        o.Totals = true;
+    } else if (name == "top") {
+        o.Top = CountValue(name, value);
+        o.Totals = true;
+    } else if (name == "human-readable") {
+        o.Units = SizeUnits::Binary;
+        o.Totals = true;
+    } else if (name == "si") {
+        o.Units = SizeUnits::Si;
+        o.Totals = true;
+    } else if (name == "largest-files") {
+        o.LargestFiles = CountValue(name, value);
+    } else if (name == "exclude") {
+        o.Excludes.emplace_back(value);
+    } else if (name == "exclude-from") {
+        ReadPatterns(value, o.Excludes);
+    }
 }
 
 // A start directory that cannot be entered: the Windows program's words on
@@ -170,9 +298,18 @@ void WriteUsage() {
         WriteLine(line);
 }
 
+const Options& LongOptionValues() {
+    return LongValues;
+}
+
 void CheckLongOptions() {
+    LongValues = Options{};
     for (const std::string& name : CmdLin::LongOptions()) {
         if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+        std::string_view option = std::string_view(name).substr(0, name.find('='));
+        std::string_view value;
+        if (option.size() < name.size()) value = std::string_view(name).substr(option.size() + 1);
+        ReadTotalsOption(option, value);
         if (name == "no-progress") NoProgress = true;
         // The last of --disk-usage and --apparent-size counts.
         if (name == "disk-usage") DiskUsage = true;
