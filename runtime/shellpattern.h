@@ -2,7 +2,8 @@
 // fnmatch: "*" any run of characters, "?" one character, "[abc]", "[a-z]",
 // "[!a]" or "[^a]" one character of a set or not of it (a "]" right after
 // the "[" or "[!" belongs to the set; a "[" without its "]" is itself), and
-// "\" takes the next character as it is. Character classes ("[:alpha:]")
+// "\" takes the next character as it is (a pattern that ends in it matches
+// nothing). Character classes ("[:alpha:]")
 // are not read. The same rules as fnmatch without flags, which the tests
 // compare it with.
 #pragma once
@@ -82,7 +83,11 @@ bool MatchShellPattern(std::basic_string_view<C> pat, std::basic_string_view<C> 
                     continue;
                 }
             } else {
-                if (pc == C('\\') && p + 1 < pat.size()) pc = pat[++p];
+                if (pc == C('\\')) {
+                    // A "\" with nothing to take makes the pattern match nothing.
+                    if (p + 1 == pat.size()) return false;
+                    pc = pat[++p];
+                }
                 if (name[n] == pc) {
                     ++p;
                     ++n;
