@@ -46,20 +46,6 @@ constexpr FormatName FormatNames[] = {
 };
 constexpr std::string_view FormatPrefix = "format=";
 
-void ChooseFormat(std::string_view value) {
-    for (const FormatName& f : FormatNames)
-        if (f.Name == value) {
-            Format = f.Value;
-            return;
-        }
-    std::string valid;
-    for (const FormatName& f : FormatNames)
-        valid.append(valid.empty() ? "" : ", ").append(f.Name);
-    runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
-                         "' for '--format'\nValid arguments are: " + valid +
-                         "\nTry 'kelpo32 --help' for more information.\n");
-    runtime::Halt(2);
-}
 
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
@@ -108,22 +94,8 @@ constexpr const char* UsageLines[] = {
     "  --apparent-size    count the files' sizes (the default)",
     "  --one-file-system  do not enter directories on other file systems",
     "  --no-progress      no progress line on standard error",
-    "",
-    "Where the space goes (each of these but the last three implies --totals):",
-    "  --totals           each directory with its whole subtree's files, bytes",
-    "                     and share of its parent; no \"Total in\" lines",
-    "  --sort=KEY         siblings by size (largest first), files, name or none",
-    "  --min-size=SIZE    list no directory whose subtree holds fewer bytes",
-    "  --top=N            list the N largest subdirectories of each directory,",
-    "                     the rest as one line \"... and M more\"",
-    "  --human-readable   sizes in powers of 1024 (1.2K, 340M, 5.6G)",
-    "  --si               sizes in powers of 1000",
-    "  --largest-files=N  after the report, the N largest files and their paths",
-    "  --exclude=PATTERN  neither count nor enter entries whose name matches",
-    "                     the shell pattern (repeatable)",
-    "  --exclude-from=FILE  the same for each pattern in FILE, one a line",
-    "SIZE is a number with an optional K, M, G, T, P (powers of 1024) or KB, MB,",
-    "GB, TB, PB (powers of 1000). Directories' own sizes are never counted.",
+    "  --sort=KEY, --top=N, --min-size=SIZE, --human-readable, --si, --totals,",
+    "  --largest-files=N, --exclude=PATTERN, --exclude-from=FILE: see kelpo32(1)",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -272,6 +244,18 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
     }
 }
 
+void ChooseFormat(std::string_view value) {
+    for (const FormatName& f : FormatNames)
+        if (f.Name == value) {
+            Format = f.Value;
+            return;
+        }
+    std::string valid = "Valid arguments are: ";
+    for (const FormatName& f : FormatNames)
+        valid.append(&f == FormatNames ? "" : ", ").append(f.Name);
+    BadValue("format", value, valid);
+}
+
 // A start directory that cannot be entered: the Windows program's words on
 // standard output, or on POSIX the directory and the system's reason on
 // standard error.
@@ -305,7 +289,14 @@ const Options& LongOptionValues() {
 void CheckLongOptions() {
     LongValues = Options{};
     for (const std::string& name : CmdLin::LongOptions()) {
-        if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+        if (!IsKnownLongOption(name)) {
+            // The Windows program's messages go to standard output.
+            if (!CmdLin::PosixConventions()) {
+                WriteLine("Unknown option '--" + name + "'.");
+                runtime::Halt(1);
+            }
+            UsageError("unknown option '--" + name + "'", true);
+        }
         std::string_view option = std::string_view(name).substr(0, name.find('='));
         std::string_view value;
         if (option.size() < name.size()) value = std::string_view(name).substr(option.size() + 1);

@@ -18,8 +18,17 @@ class NamePatterns {
     bool Match(std::string_view name) const;
 
   private:
-    std::vector<std::string> patterns_;
-    std::vector<std::wstring> folded_; // Windows: the patterns upper-cased in UTF-16
+    struct Pattern {
+        std::string Text;
+        // POSIX: only "*" and plain characters, which match the same on bytes
+        // as on characters; or ASCII alone, without a character class: such a
+        // pattern is matched without fnmatch's conversions (on an ASCII name
+        // only, in the second case).
+        bool Bytes = false;
+        bool Ascii = false;
+        std::wstring Folded; // Windows: upper-cased UTF-16
+    };
+    std::vector<Pattern> patterns_;
 };
 
 } // namespace runtime

@@ -27,15 +27,15 @@ std::wstring UpperWide(std::string_view text) {
 
 } // namespace
 
-NamePatterns::NamePatterns(const std::vector<std::string>& patterns) : patterns_(patterns) {
+NamePatterns::NamePatterns(const std::vector<std::string>& patterns) {
     for (const std::string& p : patterns)
-        folded_.push_back(UpperWide(p));
+        patterns_.push_back({p, false, false, UpperWide(p)});
 }
 
 bool NamePatterns::Match(std::string_view name) const {
     std::wstring wide = UpperWide(name);
-    for (const std::wstring& p : folded_)
-        if (MatchShellPattern<wchar_t>(p, wide)) return true;
+    for (const Pattern& p : patterns_)
+        if (MatchShellPattern<wchar_t>(p.Folded, wide)) return true;
     return false;
 }
 
