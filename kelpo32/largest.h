@@ -15,7 +15,8 @@ namespace kelpo32 {
 class LargestFiles final : public WalkConsumer {
   public:
     // `diskUsage`: a file's bytes are the space it takes on disk.
-    LargestFiles(std::int32_t count, bool diskUsage) : count_(count), diskUsage_(diskUsage) {}
+    LargestFiles(std::int32_t count, bool diskUsage)
+        : count_(static_cast<std::size_t>(count > 0 ? count : 0)), diskUsage_(diskUsage) {}
 
     void Entry(const WalkDir& dir, const WalkEntry& entry) override;
     bool NeedsEntries() const override { return true; }

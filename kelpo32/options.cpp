@@ -46,7 +46,6 @@ constexpr FormatName FormatNames[] = {
 };
 constexpr std::string_view FormatPrefix = "format=";
 
-
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
     runtime::StdOut().WriteLn();
@@ -118,11 +117,11 @@ struct LongOption {
     bool TakesValue;
 };
 constexpr LongOption KnownLongOptions[] = {
-    {"help", false},           {"version", false},       {"one-file-system", false},
-    {"format", true},          {"disk-usage", false},    {"apparent-size", false},
-    {"no-progress", false},    {"totals", false},        {"sort", true},
-    {"min-size", true},        {"top", true},            {"human-readable", false},
-    {"si", false},             {"largest-files", true},  {"exclude", true},
+    {"help", false},        {"version", false},      {"one-file-system", false},
+    {"format", true},       {"disk-usage", false},   {"apparent-size", false},
+    {"no-progress", false}, {"totals", false},       {"sort", true},
+    {"min-size", true},     {"top", true},           {"human-readable", false},
+    {"si", false},          {"largest-files", true}, {"exclude", true},
     {"exclude-from", true},
 };
 
@@ -150,11 +149,11 @@ bool IsKnownLongOption(std::string_view arg) {
 // exit code 1.
 [[noreturn]] void BadValue(std::string_view option, std::string_view value,
                            std::string_view valid) {
-    std::string what = "invalid argument '" + std::string(value) + "' for '--" +
-                       std::string(option) + "'";
+    std::string what =
+        "invalid argument '" + std::string(value) + "' for '--" + std::string(option) + "'";
     if (!CmdLin::PosixConventions()) {
-        WriteLine("Invalid --" + std::string(option) + " parameter '" + std::string(value) +
-                  "'. " + std::string(valid) + ".");
+        WriteLine("Invalid --" + std::string(option) + " parameter '" + std::string(value) + "'. " +
+                  std::string(valid) + ".");
         runtime::Halt(1);
     }
     UsageError(what + "\n" + std::string(valid), true);

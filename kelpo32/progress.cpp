@@ -122,8 +122,8 @@ std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t byt
 }
 
 void ProgressStart(bool outputWaits) {
-    Enabled = !NoProgress && (crt32_pipe::IsRedirected() || outputWaits) &&
-              runtime::StdErrIsTerminal();
+    Enabled =
+        !NoProgress && (crt32_pipe::IsRedirected() || outputWaits) && runtime::StdErrIsTerminal();
     Started = Drawn = Clock::now();
     Events = 0;
     Shown = 0;

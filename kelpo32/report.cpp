@@ -190,22 +190,21 @@ void PrintDirLine(const DirLine& line) {
         !TreeOnly && (line.Level < lastFull || (line.Level == lastFull && line.ChildCount == 0));
     if (full) {
         std::int32_t columns = line.Totals ? ColumnsWidth + ShareField : ColumnsWidth;
-        std::int64_t room = static_cast<std::int64_t>(
-                                runtime::CheckedSub<std::int32_t>(OutputWidth, columns)) -
-                            static_cast<std::int64_t>(text.Columns());
+        std::int64_t room =
+            static_cast<std::int64_t>(runtime::CheckedSub<std::int32_t>(OutputWidth, columns)) -
+            static_cast<std::int64_t>(text.Columns());
         std::size_t dashes = room > 0 ? static_cast<std::size_t>(room) : 0;
         std::string count = GroupThousands(line.FileCount);
-        std::string size = line.Totals ? FormatSize(line.FileBytes, line.Units)
-                                       : GroupThousands(line.FileBytes);
+        std::string size =
+            line.Totals ? FormatSize(line.FileBytes, line.Units) : GroupThousands(line.FileBytes);
         std::string share;
         if (line.Totals) share = ShareText(line.ShareTenths);
         // A size that fills its field gets a blank of its own, so the two
         // numbers never run together.
         std::size_t gap = size.size() >= SizeField ? 1 : 0;
-        MakeRoom(static_cast<std::int64_t>(text.Columns() + dashes + 1 + gap +
-                                           std::max<std::size_t>(count.size(), CountField) +
-                                           std::max<std::size_t>(size.size(), SizeField) +
-                                           share.size()));
+        MakeRoom(static_cast<std::int64_t>(
+            text.Columns() + dashes + 1 + gap + std::max<std::size_t>(count.size(), CountField) +
+            std::max<std::size_t>(size.size(), SizeField) + share.size()));
         WriteWhole(text);
         out.WriteFill('-', dashes);
         out.Write(static_cast<char>(Glyphs.Marker));

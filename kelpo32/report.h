@@ -45,7 +45,7 @@ struct DirLine {
     std::string_view Name{}; // empty for the start directory
     std::int32_t Level = 0;
     std::int32_t SiblingCount = 0;
-    std::int32_t Id = 0; // position among the siblings, from 1
+    std::int32_t Id = 0;         // position among the siblings, from 1
     std::int32_t ChildCount = 0; // the lines that follow below it
     std::int64_t FileCount = 0;
     std::int64_t FileBytes = 0;

@@ -201,12 +201,13 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
         tree.emplace(TotalsSelection{values.Sort, values.MinSize, values.Top, MaxDepth});
     Tree = tree ? &*tree : nullptr;
     std::optional<LargestFiles> largest;
-    if (values.LargestFiles > 0 && Chosen == nullptr) largest.emplace(values.LargestFiles, DiskUsage);
+    if (values.LargestFiles > 0 && Chosen == nullptr)
+        largest.emplace(values.LargestFiles, DiskUsage);
     Largest = largest ? &*largest : nullptr;
     runtime::NamePatterns exclude(values.Excludes);
     if (!exclude.Empty()) options.Exclude = &exclude;
-    options.EntryNames = LogEnabled || Largest != nullptr ||
-                         (Chosen != nullptr && Chosen->Events.Entry != nullptr);
+    options.EntryNames =
+        LogEnabled || Largest != nullptr || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.DiskUsage = DiskUsage;

@@ -81,8 +81,8 @@ bool ParseSize(std::string_view text, std::int64_t& value) {
         std::string_view after = suffix.substr(1);
         if (after.size() == 1 && Upper(after[0]) == 'B')
             base = 1000;
-        else if (!(after.empty() || (after.size() == 2 && Upper(after[0]) == 'I' &&
-                                     Upper(after[1]) == 'B')))
+        else if (!(after.empty() ||
+                   (after.size() == 2 && Upper(after[0]) == 'I' && Upper(after[1]) == 'B')))
             return false;
     }
     constexpr std::uint64_t Max = static_cast<std::uint64_t>(INT64_MAX);
@@ -102,8 +102,8 @@ std::string FormatSize(std::int64_t bytes, SizeUnits units, bool plus) {
     else if (plus && bytes > 0)
         out += '+';
     // The magnitude of INT64_MIN is one more than INT64_MAX: taken unsigned.
-    std::uint64_t magnitude = bytes < 0 ? 0 - static_cast<std::uint64_t>(bytes)
-                                        : static_cast<std::uint64_t>(bytes);
+    std::uint64_t magnitude =
+        bytes < 0 ? 0 - static_cast<std::uint64_t>(bytes) : static_cast<std::uint64_t>(bytes);
     switch (units) {
     case SizeUnits::Exact:
         AppendGrouped(out, magnitude);

@@ -25,9 +25,9 @@ namespace kelpo32 {
 // Which directories are listed and in what order.
 struct TotalsSelection {
     SortKey Sort = SortKey::None;
-    std::int64_t MinSize = 0;            // a subtree with fewer bytes is not listed
-    std::int32_t Top = 0;                // listed subdirectories per directory, the largest; 0: all
-    std::int32_t MaxDepth = 2147483647;  // directories at this level or deeper are not listed
+    std::int64_t MinSize = 0;           // a subtree with fewer bytes is not listed
+    std::int32_t Top = 0;               // listed subdirectories per directory, the largest; 0: all
+    std::int32_t MaxDepth = 2147483647; // directories at this level or deeper are not listed
 };
 
 // The numbers of a subtree, or of several.

@@ -180,8 +180,8 @@ TEST(TotalsTest, ListsWhatTheModelListsForEveryCombination) {
                     for (std::int32_t maxDepth : {NoDepthLimit, 3}) {
                         TotalsSelection sel{sort, minSize, top, maxDepth};
                         std::ostringstream where;
-                        where << "round " << round << " sort " << static_cast<int>(sort)
-                              << " min " << minSize << " top " << top << " depth " << maxDepth;
+                        where << "round " << round << " sort " << static_cast<int>(sort) << " min "
+                              << minSize << " top " << top << " depth " << maxDepth;
                         SCOPED_TRACE(where.str());
                         std::vector<std::string> expected;
                         std::int64_t listed = 0;

@@ -18,7 +18,8 @@ bool IsAscii(std::string_view text) {
 
 NamePatterns::NamePatterns(const std::vector<std::string>& patterns) {
     for (const std::string& p : patterns)
-        patterns_.push_back({p, p.find_first_of("?[\\") == std::string::npos,
+        patterns_.push_back({p,
+                             p.find_first_of("?[\\") == std::string::npos,
                              IsAscii(p) && p.find("[:") == std::string::npos,
                              {}});
 }
