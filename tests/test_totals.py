@@ -95,6 +95,9 @@ class Totals(kelpo.Case):
             out = self.run_ok(*args, "data", "/W100")
             self.assertEqual(rows(out), expected, args)
             self.assertEqual({len(l) for l in kelpo.lines(out)[1:] if b">" in l}, {99}, args)
+        # Windows matches names without regard to case, POSIX with it.
+        names = [r[1] for r in rows(self.run_ok("--sort=name", "--exclude=SK?P", "data"))]
+        self.assertEqual(b"skip" in names, not WINDOWS, names)
         # The plain report is as before, with the exclusions applied.
         out = self.run_ok("--exclude=*.bin", "data")
         self.assertIn(b"Total bytes: 118", out)
