@@ -3,6 +3,8 @@
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/paging.h"
+#include "kelpo32/run_options.h"
+#include "kelpo32/sizes.h"
 #include "kelpo32/state.h"
 #include "runtime/curdir.h"
 #include "runtime/dirsearch.h"
@@ -10,6 +12,10 @@
 #include "runtime/sysio.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -118,6 +124,8 @@ constexpr const char* UsageLines[] = {
     "  --no-progress      no progress line on standard error",
     "  --follow-links     accepted for the Windows build's sake: symbolic links",
     "                     are never followed here (each counts as a file)",
+    "  --sort=KEY, --top=N, --min-size=SIZE, --human-readable, --si, --totals,",
+    "  --largest-files=N, --exclude=PATTERN, --exclude-from=FILE: see kelpo32(1)",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -177,7 +185,9 @@ constexpr const char* WindowsUsageLines[] = {
 constexpr CmdLin::LongOptionSpec KnownLongOptions[] = {
     {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
     {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
-    {"follow-links", false},
+    {"follow-links", false}, {"totals", false}, {"sort", true}, {"min-size", true},
+    {"top", true}, {"human-readable", false}, {"si", false}, {"largest-files", true},
+    {"exclude", true}, {"exclude-from", true},
 };
 
 // The switch letters the program knows (lower case); "1" stands for "/132".
@@ -234,6 +244,106 @@ std::string SwitchShown(std::string_view arg) {
                "Unknown option " + Shown(p.Typed) + ".");
 }
 
+// A value an option cannot take: on POSIX what is wrong and the valid forms
+// on standard error, exit code 2; on Windows the same on standard output,
+// exit code 1.
+[[noreturn]] void BadValue(std::string_view option, std::string_view value,
+                           std::string_view valid) {
+    std::string what =
+        "invalid argument '" + Shown(value) + "' for '--" + std::string(option) + "'";
+    if (!CmdLin::PosixConventions()) {
+        WriteLine("Invalid --" + std::string(option) + " parameter '" + Shown(value) + "'. " +
+                  std::string(valid) + ".");
+        runtime::Halt(1);
+    }
+    UsageError(what + "\n" + std::string(valid), true);
+}
+
+constexpr std::string_view SizeForms =
+    "Valid arguments are: a number with an optional K, M, G, T, P (powers of 1024) or KB, MB, "
+    "GB, TB, PB (powers of 1000)";
+constexpr std::string_view CountForms = "Valid arguments are: a whole number from 1 to 2147483647";
+
+struct SortName {
+    std::string_view Name;
+    SortKey Value;
+};
+constexpr SortName SortNames[] = {{"size", SortKey::Size},
+                                  {"files", SortKey::Files},
+                                  {"name", SortKey::Name},
+                                  {"none", SortKey::None}};
+
+std::int32_t CountValue(std::string_view option, std::string_view value) {
+    std::int32_t n = 0;
+    auto res = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (res.ec != std::errc() || res.ptr != value.data() + value.size() || n < 1)
+        BadValue(option, value, CountForms);
+    return n;
+}
+
+// Reads one pattern a line; a CR before the line end and empty lines go.
+void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
+    std::string name(file);
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        std::string reason = std::strerror(errno);
+        if (!CmdLin::PosixConventions()) {
+            WriteLine("Cannot read --exclude-from file '" + name + "': " + reason + ".");
+            runtime::Halt(1);
+        }
+        UsageError("cannot read '" + name + "' for '--exclude-from': " + reason, true);
+    }
+    std::string line;
+    auto take = [&] {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) patterns.push_back(line);
+        line.clear();
+    };
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        if (c == '\n')
+            take();
+        else
+            line += static_cast<char>(c);
+    }
+    take();
+    std::fclose(f);
+}
+
+// The options of the layout of totals, of the largest files and of the
+// exclusions, in the order given (a later --sort wins).
+void ReadTotalsOption(std::string_view name, std::string_view value) {
+    Options& o = Parsed;
+    if (name == "totals") {
+        o.Totals = true;
+    } else if (name == "sort") {
+        auto it = std::find_if(std::begin(SortNames), std::end(SortNames),
+                               [&](const SortName& s) { return s.Name == value; });
+        if (it == std::end(SortNames))
+            BadValue(name, value, "Valid arguments are: size, files, name, none");
+        o.Sort = it->Value;
+        o.Totals = true;
+    } else if (name == "min-size") {
+        if (!ParseSize(value, o.MinSize)) BadValue(name, value, SizeForms);
+        o.Totals = true;
+    } else if (name == "top") {
+        o.Top = CountValue(name, value);
+        o.Totals = true;
+    } else if (name == "human-readable") {
+        o.Units = SizeUnits::Binary;
+        o.Totals = true;
+    } else if (name == "si") {
+        o.Units = SizeUnits::Si;
+        o.Totals = true;
+    } else if (name == "largest-files") {
+        o.LargestFiles = CountValue(name, value);
+    } else if (name == "exclude") {
+        o.Excludes.emplace_back(value);
+    } else if (name == "exclude-from") {
+        ReadPatterns(value, o.Excludes);
+    }
+}
+}
+
 // A start directory that cannot be entered: the Windows program's words on
 // standard output, or on POSIX the directory and the system's reason on
 // standard error.
@@ -272,7 +382,7 @@ const Options& ParsedOptions() {
 }
 
 void CheckLongOptions() {
-    Parsed.FollowLinks = false;
+    Parsed = Options{};
     CmdLin::UseLongOptions(KnownLongOptions);
     if (auto problem = CmdLin::FirstLongOptionProblem();
         problem.Fault != CmdLin::LongOptionFault::None)
@@ -291,6 +401,7 @@ void CheckLongOptions() {
                 runtime::WriteStdErr("kelpo32: --follow-links has no effect here: symbolic "
                                      "links are never followed\n");
         }
+        ReadTotalsOption(use.Name, use.Value);
         if (use.Name == "no-progress") NoProgress = true;
         // The last of --disk-usage and --apparent-size counts.
         if (use.Name == "disk-usage") DiskUsage = true;

@@ -5,6 +5,8 @@
 
 namespace kelpo32 {
 
+struct Options;
+
 // What the long options set; filled by CheckLongOptions.
 const Options& ParsedOptions();
 
@@ -13,6 +15,8 @@ const Options& ParsedOptions();
 // "--version" prints the version and "--help" the usage text;
 // "--format=NAME" and "/J" choose the output's form.
 void CheckLongOptions();
+// What the long options of the last CheckLongOptions set.
+const Options& LongOptionValues();
 void ParseOptions();
 void Set132Columns();
 void WriteHelp();

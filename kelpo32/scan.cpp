@@ -4,11 +4,13 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/export_html.h"
 #include "kelpo32/exports.h"
+#include "kelpo32/largest.h"
 #include "kelpo32/options.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/progress.h"
 #include "kelpo32/report.h"
 #include "kelpo32/state.h"
+#include "kelpo32/totals.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 
@@ -30,6 +32,11 @@ constexpr std::int32_t DefaultThreads = 8;
 
 // The export that takes the report's place, or none.
 const Export* Chosen = nullptr;
+
+// The run's consumers of the layout of totals and of the largest files, or
+// none; the layout takes the place of the report's or the export's lines.
+TotalsTree* Tree = nullptr;
+LargestFiles* Largest = nullptr;
 
 const Export* ChosenExport() {
     switch (Format) {
@@ -111,6 +118,7 @@ void DirStart(const WalkDir& dir) {
 
 void Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (LogEnabled) TraceEntry(dir, entry);
+    if (Largest != nullptr) Largest->Entry(dir, entry);
     if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, entry);
 }
 
@@ -164,7 +172,9 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
     Level = dir.Level;
     NoteUnread(dir, listing);
     ProgressListed(dir, listing);
-    if (Chosen != nullptr) {
+    if (Tree != nullptr) {
+        Tree->DirListed(dir, listing);
+    } else if (Chosen != nullptr) {
         // An export has no counted lines: it looks for a stop here.
         StopExportIfAsked();
         Chosen->Events.DirListed(dir, listing);
@@ -178,7 +188,9 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
 
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     Level = dir.Level;
-    if (Chosen != nullptr)
+    if (Tree != nullptr)
+        Tree->DirDone(dir, listing, total);
+    else if (Chosen != nullptr)
         Chosen->Events.DirDone(dir, listing, total);
     else if (ChosenConsumer != nullptr)
         ChosenConsumer->DirDone(dir, listing, total);
@@ -254,10 +266,23 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     events.OutOfRecords = OutOfRecords;
     WalkOptions options;
     Chosen = ChosenExport();
+    const Options& values = ParsedOptions();
     std::optional<HtmlExport> page;
     if (Format == OutputFormat::Html) page.emplace(runtime::StdOut(), PageRun(), MaxDepth);
     ConsumerInUse inUse(page ? &*page : nullptr);
-    options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
+    // The ncdu export is the whole tree: only the exclusions apply to it.
+    std::optional<TotalsTree> tree;
+    if (values.Totals && Format != OutputFormat::Ncdu && Format != OutputFormat::Html)
+        tree.emplace(TotalsSelection{values.Sort, values.MinSize, values.Top, MaxDepth});
+    Tree = tree ? &*tree : nullptr;
+    std::optional<LargestFiles> largest;
+    if (values.LargestFiles > 0 && Chosen == nullptr && !page)
+        largest.emplace(values.LargestFiles, DiskUsage);
+    Largest = largest ? &*largest : nullptr;
+    runtime::NamePatterns exclude(values.Excludes);
+    if (!exclude.Empty()) options.Exclude = &exclude;
+    options.EntryNames =
+        LogEnabled || Largest != nullptr || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.DiskUsage = DiskUsage;
@@ -272,11 +297,21 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
         if (Chosen != nullptr) Chosen->Begin(ExportStartPath());
     } else
         StartReport();
-    ProgressStart();
+    if (Tree != nullptr) Tree->Begin();
+    // A layout of totals waits for the whole walk: the status line shows it
+    // going on, on a terminal too.
+    ProgressStart(Tree != nullptr);
     total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
     ProgressEnd();
+    if (Tree != nullptr && Chosen != nullptr)
+        WriteTotalsRows(*Tree, Format == OutputFormat::Json);
+    else if (Tree != nullptr)
+        PrintTotals(*Tree, values.Units);
     if (Chosen != nullptr && Chosen->End != nullptr) Chosen->End();
     if (page) page->End();
+    if (Largest != nullptr) Largest->Print(values.Units);
+    Tree = nullptr;
+    Largest = nullptr;
     Level = 0;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/dirsearch.h"
+#include "runtime/namematch.h"
 
 #include <array>
 #include <cstddef>
@@ -133,6 +134,9 @@ struct WalkOptions {
     // Enter the directories that are links to others (Windows: junctions,
     // directory symbolic links, mount points); the cycle guard still holds.
     bool FollowLinks = false;
+    // Entries whose names match are neither counted nor entered nor given
+    // to the consumer; nullptr: none. Read by every listing thread.
+    const runtime::NamePatterns* Exclude = nullptr;
     std::int32_t Threads = 1; // 1: the walk lists every directory itself
     std::array<OwnFile, 2> OwnFiles{};
 };

@@ -108,8 +108,10 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
                     lister.Abandon();
                     break;
                 }
-                lister.pending_ = true;
                 ++lister.read_;
+                const runtime::NamePatterns* exclude = walk_.Options.Exclude;
+                if (exclude != nullptr && exclude->Match(e.Name)) continue;
+                lister.pending_ = true;
             }
             if (!Take(node, lister, *part, children, entries, worker)) {
                 out.OutOfRecords = true;
