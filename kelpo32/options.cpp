@@ -342,7 +342,6 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
         ReadPatterns(value, o.Excludes);
     }
 }
-}
 
 // A start directory that cannot be entered: the Windows program's words on
 // standard output, or on POSIX the directory and the system's reason on
@@ -352,7 +351,7 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
     if (CmdLin::PosixConventions())
         runtime::WriteStdErr("kelpo32: cannot enter '" + typed + "': " + reason + "\n");
     else if (Format == OutputFormat::Json || Format == OutputFormat::Tsv ||
-             Format == OutputFormat::Ncdu)
+             Format == OutputFormat::Ncdu || Format == OutputFormat::Html)
         runtime::WriteStdErr("No such directory -- please try again.\r\n"); // not into the export
     else
         WriteLine("No such directory -- please try again.");

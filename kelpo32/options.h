@@ -5,8 +5,6 @@
 
 namespace kelpo32 {
 
-struct Options;
-
 // What the long options set; filled by CheckLongOptions.
 const Options& ParsedOptions();
 
@@ -15,8 +13,6 @@ const Options& ParsedOptions();
 // "--version" prints the version and "--help" the usage text;
 // "--format=NAME" and "/J" choose the output's form.
 void CheckLongOptions();
-// What the long options of the last CheckLongOptions set.
-const Options& LongOptionValues();
 void ParseOptions();
 void Set132Columns();
 void WriteHelp();
