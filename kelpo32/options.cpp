@@ -8,9 +8,11 @@
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/utf8name.h"
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <string_view>
 
 namespace kelpo32 {
@@ -53,6 +55,23 @@ void ChooseFormat(std::string_view value) {
                          "' for '--format'\nValid arguments are: " + valid +
                          "\nTry 'kelpo32 --help' for more information.\n");
     runtime::Halt(2);
+}
+
+[[noreturn]] void UsageError(std::string_view text, bool tryHelp);
+
+void ChooseSort(std::string_view value) {
+    static constexpr std::pair<std::string_view, SortKey> Keys[] = {
+        {"change", SortKey::Change}, {"size", SortKey::Size}, {"files", SortKey::Files},
+        {"name", SortKey::Name},     {"none", SortKey::None},
+    };
+    for (const auto& [name, key] : Keys)
+        if (name == value) {
+            RunOptions().Sort = key;
+            return;
+        }
+    UsageError("invalid argument '" + std::string(value) +
+                   "' for '--sort'\nValid arguments are: change, size, files, name, none",
+               true);
 }
 
 void WriteLine(std::string_view text) {
@@ -102,6 +121,15 @@ constexpr const char* UsageLines[] = {
     "  --apparent-size    count the files' sizes (the default)",
     "  --one-file-system  do not enter directories on other file systems",
     "  --no-progress      no progress line on standard error",
+    "  --from=FILE        read a saved scan (JSON Lines or an ncdu export; \"-\":",
+    "                     standard input) instead of walking DIRECTORY",
+    "  --compare=OLD      each directory beside the saved scan OLD: its bytes",
+    "                     now, their change and its files' change",
+    "  --min-change=SIZE  with --compare: only directories changed by SIZE",
+    "                     (K, M, G, T for powers of 1024) and their parents",
+    "  --sort=change      with --compare: largest growth first (the default);",
+    "                     also size, files, name, none",
+    "  --human-readable   sizes with K, M, G (powers of 1024); --si: of 1000",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -126,7 +154,45 @@ struct LongOption {
 constexpr LongOption KnownLongOptions[] = {
     {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
     {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
+    {"from", true},        {"compare", true},        {"min-change", true},
+    {"sort", true},        {"human-readable", false}, {"si", false},
 };
+
+// The value after "name=", or empty.
+std::string_view ValueOf(std::string_view arg) {
+    auto at = arg.find('=');
+    return at == std::string_view::npos ? std::string_view() : arg.substr(at + 1);
+}
+
+// A size typed on the command line: digits with an optional K, M, G, T, P
+// (powers of 1024, also KiB...) or KB, MB... (powers of 1000).
+bool ParseSizeArg(std::string_view text, std::int64_t& value) {
+    std::size_t digits = 0;
+    std::int64_t n = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        if (n > (std::numeric_limits<std::int64_t>::max() - 9) / 10) return false;
+        n = n * 10 + (text[digits] - '0');
+        ++digits;
+    }
+    if (digits == 0) return false;
+    std::string unit(text.substr(digits));
+    for (char& c : unit)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    static constexpr std::string_view Letters = "KMGTP";
+    std::int64_t scale = 1;
+    if (!unit.empty()) {
+        auto power = Letters.find(unit[0]);
+        bool decimal = unit.size() == 2 && unit[1] == 'B';
+        if (power == std::string_view::npos || !(unit.size() == 1 || decimal || unit.substr(1) == "IB"))
+            return false;
+        for (std::size_t i = 0; i <= power; ++i)
+            scale *= decimal ? 1000 : 1024;
+    }
+    if (n > std::numeric_limits<std::int64_t>::max() / scale) return false;
+    value = n * scale;
+    return true;
+}
+
 
 bool IsKnownLongOption(std::string_view arg) {
     std::string_view name = arg.substr(0, arg.find('='));
@@ -158,6 +224,19 @@ bool IsKnownLongOption(std::string_view arg) {
 
 } // namespace
 
+Options& RunOptions() {
+    static Options options;
+    return options;
+}
+
+void SetSavedStart(std::string_view start) {
+    StartDir.clear();
+    StartNative.clear();
+    if (start == ".") return;
+    runtime::NameFromUtf8(start, StartDir, StartNative);
+    StartDir = UpperCasePath(StartDir);
+}
+
 void WriteHelp() {
     runtime::StdOut().WriteLn();
     WriteLine(HelpTitle);
@@ -177,11 +256,31 @@ void CheckLongOptions() {
         // The last of --disk-usage and --apparent-size counts.
         if (name == "disk-usage") DiskUsage = true;
         if (name == "apparent-size") DiskUsage = false;
+        Options& o = RunOptions();
+        std::string_view value = ValueOf(name);
+        if (name.starts_with("from=")) o.From = value;
+        if (name.starts_with("compare=")) o.Compare = value;
+        if ((name.starts_with("from") || name.starts_with("compare")) && value.empty())
+            UsageError("'--" + name.substr(0, name.find('=')) + "' needs a file", true);
+        if (name.starts_with("min-change") && !ParseSizeArg(value, o.MinChange))
+            UsageError("invalid size '" + std::string(value) + "' for '--min-change'", true);
+        if (name.starts_with("sort")) ChooseSort(value);
+        if (name == "human-readable") o.Units = SizeUnits::Binary;
+        if (name == "si") o.Units = SizeUnits::Si;
         if (name.starts_with("format"))
             ChooseFormat(std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
     }
     // "/J" is "--format=json" on both builds.
     if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;
+    const Options& saved = RunOptions();
+    if (!saved.From.empty() && CmdLin::PositionalCount() >= 1)
+        UsageError("'--from' reads a saved scan: no directory is walked, '" +
+                       CmdLin::PositionalParam(1) + "' is one too many",
+                   true);
+    if (saved.From == "-" && saved.Compare == "-")
+        UsageError("'--from' and '--compare' cannot both read standard input", true);
+    if ((!saved.From.empty() || !saved.Compare.empty()) && Format == OutputFormat::Ncdu)
+        UsageError("'--format=ncdu' needs every file, which a saved scan does not keep", true);
     // Every later line is written in the chosen form.
     if (Format != OutputFormat::Windows) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.

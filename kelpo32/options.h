@@ -1,7 +1,14 @@
 // Reading the switches and the start directory from the command line.
 #pragma once
 
+#include "kelpo32/run_options.h"
+
+#include <string_view>
+
 namespace kelpo32 {
+
+// The values of the long options of this run.
+Options& RunOptions();
 
 // The checks that end the run before the banner: an unknown long option and,
 // on POSIX, an invalid /W value end it with exit code 2; "--version" prints
@@ -9,6 +16,9 @@ namespace kelpo32 {
 // the output's form.
 void CheckLongOptions();
 void ParseOptions();
+// The start directory of a saved scan read back (UTF-8 as saved; "." the
+// current one) takes the place of the typed one.
+void SetSavedStart(std::string_view start);
 void Set132Columns();
 void WriteHelp();
 // The POSIX help of "--help".

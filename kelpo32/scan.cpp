@@ -4,6 +4,7 @@
 #include "kelpo32/exports.h"
 #include "kelpo32/progress.h"
 #include "kelpo32/report.h"
+#include "kelpo32/saved_scan.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
@@ -24,6 +25,8 @@ constexpr std::int32_t DefaultThreads = 8;
 
 // The export that takes the report's place, or none.
 const Export* Chosen = nullptr;
+// The consumer that takes the place of both (the comparison), or none.
+WalkConsumer* Output = nullptr;
 
 const Export* ChosenExport() {
     switch (Format) {
@@ -72,12 +75,18 @@ void DirStart(const WalkDir& dir) {
     Level = dir.Level;
     if (LogEnabled) TraceDirStart(dir);
     ProgressDir(dir);
-    if (Chosen != nullptr && Chosen->Events.DirStart != nullptr) Chosen->Events.DirStart(dir);
+    if (Output != nullptr)
+        Output->DirStart(dir);
+    else if (Chosen != nullptr && Chosen->Events.DirStart != nullptr)
+        Chosen->Events.DirStart(dir);
 }
 
 void Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (LogEnabled) TraceEntry(dir, entry);
-    if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, entry);
+    if (Output != nullptr)
+        Output->Entry(dir, entry);
+    else if (Chosen != nullptr && Chosen->Events.Entry != nullptr)
+        Chosen->Events.Entry(dir, entry);
 }
 
 // The directories shown empty because they could not be read: all counted,
@@ -108,7 +117,9 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
     Level = dir.Level;
     NoteUnread(dir, listing);
     ProgressListed(dir, listing);
-    if (Chosen != nullptr)
+    if (Output != nullptr)
+        Output->DirListed(dir, listing);
+    else if (Chosen != nullptr)
         Chosen->Events.DirListed(dir, listing);
     else
         ReportDirListed(dir, listing);
@@ -116,7 +127,9 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
 
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     Level = dir.Level;
-    if (Chosen != nullptr)
+    if (Output != nullptr)
+        Output->DirDone(dir, listing, total);
+    else if (Chosen != nullptr)
         Chosen->Events.DirDone(dir, listing, total);
     else
         ReportDirDone(dir, listing, total);
@@ -156,6 +169,25 @@ void NoteOwnFiles(WalkOptions& options) {
     }
 }
 
+// Until the walk calls consumers itself: the scan's event functions as the
+// consumer a saved scan is replayed into.
+class ScanEvents final : public WalkConsumer {
+  public:
+    explicit ScanEvents(bool entries) : entries_(entries) {}
+    void DirStart(const WalkDir& dir) override { kelpo32::DirStart(dir); }
+    void Entry(const WalkDir& dir, const WalkEntry& entry) override { kelpo32::Entry(dir, entry); }
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+        kelpo32::DirListed(dir, listing);
+    }
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override {
+        kelpo32::DirDone(dir, listing, total);
+    }
+    bool NeedsEntries() const override { return entries_; }
+
+  private:
+    bool entries_;
+};
+
 } // namespace
 
 std::int32_t WalkThreads() {
@@ -171,7 +203,8 @@ std::int32_t WalkThreads() {
     return std::clamp<std::int32_t>(runtime::OnlineProcessors(), DefaultThreads, MaxWalkThreads);
 }
 
-void ScanDir(const std::string& startDir, std::int64_t& total) {
+void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* saved,
+             WalkConsumer* output) {
     WalkEvents events;
     events.DirStart = DirStart;
     events.Entry = Entry;
@@ -179,8 +212,10 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     events.DirDone = DirDone;
     events.OutOfRecords = OutOfRecords;
     WalkOptions options;
-    Chosen = ChosenExport();
-    options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
+    Output = output;
+    Chosen = output != nullptr ? nullptr : ChosenExport();
+    options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr) ||
+                         (output != nullptr && output->NeedsEntries());
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.DiskUsage = DiskUsage;
@@ -188,15 +223,26 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     options.Threads = WalkThreads();
     UnreadCount = 0;
     UnreadLines.clear();
-    if (Chosen != nullptr) {
+    if (output != nullptr) {
+        output->Begin();
+    } else if (Chosen != nullptr) {
         crt32_pipe::PresentUtf8();
         Chosen->Begin(ExportStartPath());
-    } else
+    } else {
         StartReport();
+    }
     ProgressStart();
-    total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
+    if (saved != nullptr) {
+        ScanEvents replay(options.EntryNames);
+        total = ReplaySavedScan(*saved, startDir, replay);
+    } else {
+        total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options,
+                         events);
+    }
     ProgressEnd();
+    if (output != nullptr) output->End();
     if (Chosen != nullptr && Chosen->End != nullptr) Chosen->End();
+    Output = nullptr;
     Level = 0;
 }
 
