@@ -93,7 +93,7 @@ void JsonInput::Feed(unsigned char c) {
     case State::String:
         break;
     }
-    if (++length_ > MaxString) Fail("a string longer than 16 MiB");
+    if (++length_ > MaxString) Fail("a string longer than 4 MiB");
     if (need_ > 0) {
         if (c >= low_ && c <= high_) {
             held_ += static_cast<char>(c);
@@ -169,7 +169,7 @@ JsonInput::int_type JsonInput::underflow() {
         // Plain bytes outside and inside strings go through in one run.
         const char* p = in_.data() + inPos_;
         const char* end = in_.data() + inLen_;
-        while (p < end && out_.size() < Block) {
+        while (p < end && out_.size() < Block && failure_.empty()) {
             auto c = static_cast<unsigned char>(*p);
             if (state_ == State::String && need_ == 0 && c >= 0x20 && c < 0x80 && c != '"' &&
                 c != '\\' && length_ < MaxString) {
@@ -184,7 +184,10 @@ JsonInput::int_type JsonInput::underflow() {
         }
         inPos_ = static_cast<std::size_t>(p - in_.data());
     }
-    if (out_.empty()) return traits_type::eof();
+    if (out_.empty()) {
+        setg(out_.data(), out_.data(), out_.data());
+        return traits_type::eof();
+    }
     setg(out_.data(), out_.data(), out_.data() + out_.size());
     return traits_type::to_int_type(*gptr());
 }

@@ -18,7 +18,7 @@ namespace kelpo32 {
 
 class JsonInput final : public std::streambuf {
   public:
-    static constexpr std::size_t MaxString = std::size_t{16} << 20;
+    static constexpr std::size_t MaxString = std::size_t{4} << 20;
     static constexpr std::size_t MaxToken = 4096;
 
     explicit JsonInput(runtime::FileHandle file) : file_(file) {}
