@@ -19,7 +19,8 @@ namespace kelpo32 {
 std::string FormatBytes(std::int64_t bytes, SizeUnits units, bool plus) {
     std::string sign = bytes < 0 ? "-" : (plus && bytes > 0 ? "+" : "");
     // The magnitude of the most negative value fits the unsigned type.
-    std::uint64_t n = bytes < 0 ? 0 - static_cast<std::uint64_t>(bytes) : static_cast<std::uint64_t>(bytes);
+    std::uint64_t n =
+        bytes < 0 ? 0 - static_cast<std::uint64_t>(bytes) : static_cast<std::uint64_t>(bytes);
     if (units == SizeUnits::Exact) {
         std::string digits = std::to_string(n);
         for (std::size_t at = digits.size(); at > 3; at -= 3)
@@ -257,14 +258,15 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
             AppendNumber(line, r.OldFiles);
             line += ",\"files_change\":";
             AppendNumber(line, r.NowFiles - r.OldFiles);
-            if (r.State != Mark::Both) line += ",\"state\":\"" + std::string(MarkText(r.State)) + "\"";
+            if (r.State != Mark::Both)
+                line += ",\"state\":\"" + std::string(MarkText(r.State)) + "\"";
             line += "}\n";
             out.Write(line);
             continue;
         }
         if (Format == OutputFormat::Tsv) {
-            for (std::int64_t n : {r.Now, r.Old, r.Change(), r.NowFiles, r.OldFiles,
-                                   r.NowFiles - r.OldFiles}) {
+            for (std::int64_t n :
+                 {r.Now, r.Old, r.Change(), r.NowFiles, r.OldFiles, r.NowFiles - r.OldFiles}) {
                 AppendNumber(line, n);
                 line += '\t';
             }

@@ -33,7 +33,8 @@ void JsonInput::EmitExpanded(std::string_view text) {
 }
 
 void JsonInput::EmitBadByte(unsigned char c) {
-    const char marker[12] = {'\\', 'u', 'd', 'b', 'f', 'f', '\\', 'u', 'd', 'c', Hex[c >> 4], Hex[c & 15]};
+    const char marker[12] = {'\\', 'u', 'd', 'b', 'f',         'f',
+                             '\\', 'u', 'd', 'c', Hex[c >> 4], Hex[c & 15]};
     EmitExpanded(std::string_view(marker, sizeof marker));
 }
 
@@ -226,7 +227,8 @@ void RestoreBytes(std::string& text) {
     std::size_t to = at;
     for (std::size_t from = at; from < text.size();) {
         auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[from + i]); };
-        if (from + 3 < text.size() && b(0) == 0xF4 && b(1) == 0x8F && b(2) >= 0xB0 && b(2) <= 0xB3) {
+        if (from + 3 < text.size() && b(0) == 0xF4 && b(1) == 0x8F && b(2) >= 0xB0 &&
+            b(2) <= 0xB3) {
             text[to++] = static_cast<char>(((b(2) & 3) << 6) | (b(3) & 0x3F));
             from += 4;
         } else {

@@ -152,10 +152,11 @@ struct LongOption {
     bool TakesValue;
 };
 constexpr LongOption KnownLongOptions[] = {
-    {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
-    {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
-    {"from", true},        {"compare", true},        {"min-change", true},
-    {"sort", true},        {"human-readable", false}, {"si", false},
+    {"help", false},        {"version", false},    {"one-file-system", false},
+    {"format", true},       {"disk-usage", false}, {"apparent-size", false},
+    {"no-progress", false}, {"from", true},        {"compare", true},
+    {"min-change", true},   {"sort", true},        {"human-readable", false},
+    {"si", false},
 };
 
 // The value after "name=", or empty.
@@ -183,7 +184,8 @@ bool ParseSizeArg(std::string_view text, std::int64_t& value) {
     if (!unit.empty()) {
         auto power = Letters.find(unit[0]);
         bool decimal = unit.size() == 2 && unit[1] == 'B';
-        if (power == std::string_view::npos || !(unit.size() == 1 || decimal || unit.substr(1) == "IB"))
+        if (power == std::string_view::npos ||
+            !(unit.size() == 1 || decimal || unit.substr(1) == "IB"))
             return false;
         for (std::size_t i = 0; i <= power; ++i)
             scale *= decimal ? 1000 : 1024;
@@ -192,7 +194,6 @@ bool ParseSizeArg(std::string_view text, std::int64_t& value) {
     value = n * scale;
     return true;
 }
-
 
 bool IsKnownLongOption(std::string_view arg) {
     std::string_view name = arg.substr(0, arg.find('='));

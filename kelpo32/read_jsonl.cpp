@@ -177,9 +177,8 @@ class JsonLinesSax final : public SavedSax {
         if (cut == std::string::npos || cut + 1 == line_.Path.size())
             return Fail("the path of a subdirectory does not end in a name");
         dir.Name = line_.Path.substr(cut + 1);
-        waiting_.push_back(
-            {index, line_.Depth, cut + 1, Hash(std::string_view(line_.Path).substr(0, cut + 1)),
-             line_.Total});
+        waiting_.push_back({index, line_.Depth, cut + 1,
+                            Hash(std::string_view(line_.Path).substr(0, cut + 1)), line_.Total});
         return true;
     }
 

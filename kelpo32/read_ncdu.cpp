@@ -151,10 +151,10 @@ class NcduSax final : public SavedSax {
 
     bool Key(const std::string& key) override {
         static constexpr std::pair<std::string_view, Field> Names[] = {
-            {"name", Field::Name},   {"asize", Field::Asize},
-            {"dsize", Field::Dsize}, {"dev", Field::Dev},
-            {"ino", Field::Ino},     {"nlink", Field::Nlink},
-            {"hlnkc", Field::Hlnkc}, {"read_error", Field::ReadError},
+            {"name", Field::Name},         {"asize", Field::Asize},
+            {"dsize", Field::Dsize},       {"dev", Field::Dev},
+            {"ino", Field::Ino},           {"nlink", Field::Nlink},
+            {"hlnkc", Field::Hlnkc},       {"read_error", Field::ReadError},
             {"excluded", Field::Excluded},
         };
         field_ = Field::Other;
@@ -268,9 +268,8 @@ class NcduSax final : public SavedSax {
             Fail("more than one tree in the export");
             return -1;
         }
-        if (parent >= 0 &&
-            scan_.Dirs[static_cast<std::size_t>(parent)].ChildCount ==
-                std::numeric_limits<std::int32_t>::max()) {
+        if (parent >= 0 && scan_.Dirs[static_cast<std::size_t>(parent)].ChildCount ==
+                               std::numeric_limits<std::int32_t>::max()) {
             Fail("too many subdirectories in one directory");
             return -1;
         }

@@ -57,7 +57,8 @@ bool AddUpTotals(SavedScan& scan, std::string& what) {
         SavedDir& d = scan.Dirs[i];
         if (d.Total >= 0) continue;
         std::int64_t total = d.FileBytes;
-        for (std::int32_t c = d.FirstChild; c >= 0; c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
+        for (std::int32_t c = d.FirstChild; c >= 0;
+             c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
             std::int64_t sub = scan.Dirs[static_cast<std::size_t>(c)].Total;
             if (sub > std::numeric_limits<std::int64_t>::max() - total) {
                 what = "the sizes add up to more than 8 EiB";
@@ -121,7 +122,7 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
         std::int32_t Child; // the next subdirectory to visit
         std::int32_t Id;
         std::int32_t Siblings;
-        std::int32_t NextId; // of the next subdirectory, from 1 in the saved order
+        std::int32_t NextId;    // of the next subdirectory, from 1 in the saved order
         std::size_t PathLength; // of the path in front of its name
         std::string Name;
         std::string Native;

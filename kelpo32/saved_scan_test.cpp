@@ -1,8 +1,11 @@
 #include "kelpo32/compare.h"
 #include "kelpo32/saved_scan.h"
 
+#include "runtime/dirsearch.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,13 +29,18 @@ bool Load(const std::string& text, SavedScan& scan, std::string& error, bool dis
 class Recorder final : public WalkConsumer {
   public:
     std::vector<std::string> Lines;
+    // The platform's separator written as "/".
+    static std::string Slashed(std::string path) {
+        std::replace(path.begin(), path.end(), runtime::PathSeparator(), '/');
+        return path;
+    }
     void DirListed(const WalkDir& d, const WalkListing& l) override {
         Lines.push_back("listed " + std::to_string(d.Level) + " " + std::to_string(d.Id) + "/" +
-                        std::to_string(d.SiblingCount) + " " + d.Path + "|" + d.Name + " " +
+                        std::to_string(d.SiblingCount) + " " + Slashed(d.Path) + "|" + d.Name + " " +
                         std::to_string(l.FileCount) + " " + std::to_string(l.FileBytes));
     }
     void DirDone(const WalkDir& d, const WalkListing&, std::int64_t total) override {
-        Lines.push_back("done " + d.Path + "|" + d.Name + " " + std::to_string(total));
+        Lines.push_back("done " + Slashed(d.Path) + "|" + d.Name + " " + std::to_string(total));
     }
 };
 

@@ -236,8 +236,8 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
         ScanEvents replay(options.EntryNames);
         total = ReplaySavedScan(*saved, startDir, replay);
     } else {
-        total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options,
-                         events);
+        total =
+            WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
     }
     ProgressEnd();
     if (output != nullptr) output->End();

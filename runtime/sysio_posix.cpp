@@ -94,7 +94,7 @@ int CreateFileForWrite(const std::string& name, FileHandle& h) {
 
 int OpenFileForRead(const std::string& name, FileHandle& h, std::string& reason) {
     int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st{};
+    struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         fd = -1;

@@ -27,7 +27,15 @@ def add_links(root, seed):
         os.link(f, os.path.join(rnd.choice(dirs), "hl%d" % i))
 
 
-class RoundTrip(kelpo.Case):
+class SavedCase(kelpo.Case):
+    def setUp(self):
+        super().setUp()
+        # The Windows build takes the long options once it reads any.
+        if kelpo.WINDOWS and not kelpo.run(["--version"], form=None).out.startswith(b"kelpo32 "):
+            self.skipTest("this Windows build reads no long options yet")
+
+
+class RoundTrip(SavedCase):
     def save(self, name, args):
         res = kelpo.run(args + ["T"], cwd=self.dir, form=None)
         self.assertEqual(res.rc, 0, res.err)
@@ -82,7 +90,7 @@ class RoundTrip(kelpo.Case):
             self.assertEqual(sorted(res.out.splitlines()), expected, tool)
 
 
-class Compare(kelpo.Case):
+class Compare(SavedCase):
     def test_a_tree_changed_in_known_ways(self):
         T = os.path.join(self.dir, "T")
         kelpo.make_tree(T, {"grow": {"f": 1000}, "shrink": {"f": 5000, "g": 5000},
@@ -135,7 +143,7 @@ class Compare(kelpo.Case):
         self.assertIn(b"the saved scan is of 'T'", res.err)
 
 
-class Damaged(kelpo.Case):
+class Damaged(SavedCase):
     def test_damaged_input_is_named_and_nothing_is_written(self):
         good = b'{"path":"T","depth":0,"files":1,"bytes":5,"dirs":0,"total_bytes":5}\n'
         # (content, what standard error must say)
