@@ -10,10 +10,11 @@
 #   --quick        the 100,000-entry tree instead of the 1,000,000-entry one
 #   --runs N       timed runs per command (default 5, after 2 warm-up runs)
 #
-# Makes the tree's JSON Lines and ncdu exports, and an older ncdu scan in
-# which the files of every tenth directory had other sizes. Times with
-# hyperfine, output to /dev/null: the walk; --from of each export; --compare
-# of the walk with the older scan; --compare of --from with it. Prints the
+# Makes the tree's JSON Lines and ncdu exports, and an older scan in which
+# the files of every tenth directory had other sizes (as JSON Lines and as an
+# ncdu export). Times with hyperfine, output to /dev/null: the walk; --from
+# of each export; --compare of the walk with each older scan; --compare of
+# --from (JSON Lines) with the older JSON Lines. Prints the
 # medians and the mean CPU time (user + system), their ratios to the walk,
 # and each command's peak RSS
 # (/usr/bin/time). On a machine shared with other work the medians move with
@@ -69,6 +70,8 @@ with open(sys.argv[1], "rb") as src, open(sys.argv[2], "wb") as dst:
             line = re.sub(rb'"asize":(\d+)', lambda m: b'"asize":%d' % (2 * int(m[1])), line)
         dst.write(line)
 PY
+# As the usual flow saves it: JSON Lines.
+$K --from="$OUT/old.ncdu" --format=json >"$OUT/old.json"
 echo "tree: $TREE ($(wc -l <"$OUT/scan.json") directories; exports: JSON Lines $(du -h "$OUT/scan.json" | cut -f1), ncdu $(du -h "$OUT/scan.ncdu" | cut -f1))"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -76,8 +79,9 @@ hyperfine --warmup 2 --runs "$RUNS" --export-json "$OUT/times.json" -N \
     -n walk "$K $TREE" \
     -n from-json "$K --from=$OUT/scan.json" \
     -n from-ncdu "$K --from=$OUT/scan.ncdu" \
-    -n compare "$K --compare=$OUT/old.ncdu $TREE" \
-    -n compare-from "$K --compare=$OUT/old.ncdu --from=$OUT/scan.json" >"$OUT/hyperfine.txt"
+    -n compare "$K --compare=$OUT/old.json $TREE" \
+    -n compare-ncdu "$K --compare=$OUT/old.ncdu $TREE" \
+    -n compare-from "$K --compare=$OUT/old.json --from=$OUT/scan.json" >"$OUT/hyperfine.txt"
 
 python3 - "$OUT/times.json" <<'PY'
 import json, statistics, sys
@@ -90,7 +94,8 @@ for r in results:
     c = r["user"] + r["system"]
     print("%-14s %10.3f %8.2f %10.3f %8.2f" % (r["command"], m, m / base, c, c / cpu))
 PY
-for cmd in "$TREE" "--from=$OUT/scan.json" "--from=$OUT/scan.ncdu" "--compare=$OUT/old.ncdu $TREE"; do
+for cmd in "$TREE" "--from=$OUT/scan.json" "--from=$OUT/scan.ncdu" "--compare=$OUT/old.json $TREE" \
+    "--compare=$OUT/old.ncdu $TREE"; do
     # shellcheck disable=SC2086
     rss=$(/usr/bin/time -f %M $K $cmd 2>&1 >/dev/null | tail -n1)
     echo "peak RSS $((rss / 1024)) MiB: kelpo32 $cmd"

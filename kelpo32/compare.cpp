@@ -65,8 +65,8 @@ void Comparison::DirListed(const WalkDir& dir, const WalkListing& listing) {
     else
         runtime::AppendUtf8Name(d.Name, dir.Name, dir.Native);
     d.Files = listing.FileCount;
-    if (!open_.empty()) now_[static_cast<std::size_t>(open_.back())].Children.push_back(index);
     now_.push_back(std::move(d));
+    if (!open_.empty()) Link(now_, open_.back(), index);
     open_.push_back(index);
 }
 
@@ -121,26 +121,26 @@ void Comparison::Merge() {
         }
         r.State = now < 0 ? Mark::Gone : old < 0 ? Mark::New : Mark::Both;
         auto index = runtime::CheckedRange<std::int32_t>(rows_.size());
-        if (parent >= 0) {
-            r.Level = rows_[static_cast<std::size_t>(parent)].Level + 1;
-            rows_[static_cast<std::size_t>(parent)].Children.push_back(index);
-        }
-        rows_.push_back(std::move(r));
+        if (parent >= 0) r.Level = rows_[static_cast<std::size_t>(parent)].Level + 1;
+        rows_.push_back(r);
+        if (parent >= 0) Link(rows_, parent, index);
         todo.push_back({now, old, index});
     };
     if (now_.empty()) return;
     addRow(0, old_.Root, -1);
-    std::unordered_map<std::string_view, std::int32_t> oldChildren;
     while (!todo.empty()) {
         Pair p = todo.back();
         todo.pop_back();
-        oldChildren.clear();
+        // A map of its own per directory: clearing a wide one's buckets each
+        // time would cost its width for every later directory.
+        std::unordered_map<std::string_view, std::int32_t> oldChildren;
         if (p.Old >= 0)
             for (std::int32_t c = old_.Dirs[static_cast<std::size_t>(p.Old)].FirstChild; c >= 0;
                  c = old_.Dirs[static_cast<std::size_t>(c)].Next)
                 oldChildren.emplace(old_.Dirs[static_cast<std::size_t>(c)].Name, c);
         if (p.Now >= 0)
-            for (std::int32_t c : now_[static_cast<std::size_t>(p.Now)].Children) {
+            for (std::int32_t c = now_[static_cast<std::size_t>(p.Now)].First; c >= 0;
+                 c = now_[static_cast<std::size_t>(c)].Next) {
                 std::int32_t match = -1;
                 if (auto it = oldChildren.find(now_[static_cast<std::size_t>(c)].Name);
                     it != oldChildren.end()) {
@@ -170,7 +170,7 @@ std::vector<std::int32_t> Comparison::Listed() {
         bool enough = (change < 0 ? change < -options_.MinChange || change == -options_.MinChange
                                   : change >= options_.MinChange);
         keep[i] = static_cast<char>(enough || i == 0);
-        for (std::int32_t c : r.Children)
+        for (std::int32_t c = r.First; c >= 0; c = rows_[static_cast<std::size_t>(c)].Next)
             if (keep[static_cast<std::size_t>(c)] != 0) keep[i] = 1;
     }
     // Largest growth first unless another order is asked for.
@@ -201,7 +201,8 @@ std::vector<std::int32_t> Comparison::Listed() {
         stack.pop_back();
         order.push_back(i);
         std::vector<std::int32_t> children;
-        for (std::int32_t c : rows_[static_cast<std::size_t>(i)].Children)
+        for (std::int32_t c = rows_[static_cast<std::size_t>(i)].First; c >= 0;
+             c = rows_[static_cast<std::size_t>(c)].Next)
             if (keep[static_cast<std::size_t>(c)] != 0) children.push_back(c);
         std::stable_sort(children.begin(), children.end(), before);
         stack.insert(stack.end(), children.rbegin(), children.rend());

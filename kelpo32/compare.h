@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelpo32 {
@@ -21,16 +22,18 @@ class Comparison final : public WalkConsumer {
   public:
     enum class Mark : std::uint8_t { Both, New, Gone };
 
-    // One directory of either scan.
+    // One directory of either scan, its subdirectories a chain of indices.
     struct Row {
-        std::string Name; // UTF-8; the start directory's path at the top
+        std::string_view Name; // UTF-8, in the scan it comes from; the start's path at the top
         std::int64_t Now = 0;
         std::int64_t Old = 0;
         std::int64_t NowFiles = 0;
         std::int64_t OldFiles = 0;
         std::int32_t Level = 0;
         Mark State = Mark::Both;
-        std::vector<std::int32_t> Children;
+        std::int32_t First = -1;
+        std::int32_t Last = -1;
+        std::int32_t Next = -1;
         std::int64_t Change() const { return Now - Old; }
     };
 
@@ -51,8 +54,21 @@ class Comparison final : public WalkConsumer {
         std::string Name;
         std::int64_t Bytes = 0;
         std::int64_t Files = 0;
-        std::vector<std::int32_t> Children;
+        std::int32_t First = -1;
+        std::int32_t Last = -1;
+        std::int32_t Next = -1;
     };
+
+    // Appends `child` to the chain of `parent` (a Dir or a Row).
+    template <typename T>
+    static void Link(std::vector<T>& all, std::int32_t parent, std::int32_t child) {
+        T& p = all[static_cast<std::size_t>(parent)];
+        if (p.Last < 0)
+            p.First = child;
+        else
+            all[static_cast<std::size_t>(p.Last)].Next = child;
+        p.Last = child;
+    }
 
     void Merge();
     void Write(const std::vector<std::int32_t>& order);

@@ -92,7 +92,7 @@ class NcduSax final : public SavedSax {
 
     bool AddBytes(SavedDir& dir, std::int64_t bytes) {
         if (bytes > std::numeric_limits<std::int64_t>::max() - dir.FileBytes)
-            return Fail("number out of range");
+            return Fail("the sizes add up to more than 8 EiB");
         dir.FileBytes += bytes;
         return true;
     }

@@ -36,8 +36,8 @@ class Recorder final : public WalkConsumer {
     }
     void DirListed(const WalkDir& d, const WalkListing& l) override {
         Lines.push_back("listed " + std::to_string(d.Level) + " " + std::to_string(d.Id) + "/" +
-                        std::to_string(d.SiblingCount) + " " + Slashed(d.Path) + "|" + d.Name + " " +
-                        std::to_string(l.FileCount) + " " + std::to_string(l.FileBytes));
+                        std::to_string(d.SiblingCount) + " " + Slashed(d.Path) + "|" + d.Name +
+                        " " + std::to_string(l.FileCount) + " " + std::to_string(l.FileBytes));
     }
     void DirDone(const WalkDir& d, const WalkListing&, std::int64_t total) override {
         Lines.push_back("done " + Slashed(d.Path) + "|" + d.Name + " " + std::to_string(total));
@@ -96,6 +96,33 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
         EXPECT_EQ(rec.Lines, expected);
         EXPECT_EQ(scan.Dirs[3].Problem, DirProblem::OtherFileSystem);
         EXPECT_EQ(scan.Dirs[4].Problem, DirProblem::Unreadable);
+    }
+}
+
+TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
+    // Bytes that the reader sees expanded stand before some of the errors:
+    // the place is still the file's own.
+    const std::pair<std::string, std::string> rows[] = {
+        {"{\"path\":\"\xFF\xFF\xFF\",x}", "line 1, byte 15: not JSON: syntax error while "
+                                          "parsing object key - invalid literal"},
+        {"{\"path\":\"\\udcff\",\n\n\"depth\":true}",
+         "line 3, byte 31: not a number where a number belongs"},
+        {"\n\n  {\"path\":\"x\",\"depth\":0,\"total_bytes\":1}\n{}",
+         "line 4, byte 45: not a saved scan: a line without \"path\", \"depth\" or "
+         "\"total_bytes\""},
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"y\"}]", "line 1, byte 36: not JSON: syntax "
+                                                         "error while parsing array - unexpected "
+                                                         "end of input; expected ']'"},
+        {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"f\",\"asize\":9223372036854775807},"
+         "{\"name\":\"g\",\"asize\":1}]]",
+         "line 1, byte 85: the sizes add up to more than 8 EiB"},
+    };
+    for (const auto& [text, message] : rows) {
+        SavedScan scan;
+        std::string error;
+        EXPECT_FALSE(Load(text, scan, error));
+        EXPECT_EQ(error, "kelpo32: saved_scan_test.tmp: " + message + "\n") << text;
+        EXPECT_TRUE(scan.Dirs.empty());
     }
 }
 

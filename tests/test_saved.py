@@ -134,6 +134,16 @@ class Compare(SavedCase):
             self.assertEqual(res.rc, rc, res.err)
             got = res.out.replace(b"\r\n", b"\n").decode().splitlines()[2:]
             self.assertEqual(got, [l.replace("/", S) for l in expected], args)
+        # The new scan read from standard input compares as the walk does.
+        friday = kelpo.run(["--format=json", "T"], cwd=self.dir, form=None).out
+        walked = kelpo.run(["--compare=" + saved, "--format=tsv", "T"], cwd=self.dir, form=None)
+        with open(os.path.join(self.dir, "friday.json"), "wb") as f:
+            f.write(friday)
+        with open(os.path.join(self.dir, "friday.json"), "rb") as f:
+            read = kelpo.run(["--compare=" + saved, "--format=tsv", "--from=-"], stdin=f,
+                             form=None)
+        self.assertEqual((read.rc, read.out), (0, walked.out))
+        self.assertIn(b"-5000\t1\t2\t-1\t\tT" + S.encode() + b"shrink\n", read.out)
         # The line exports carry both scans' numbers; another start is named.
         res = kelpo.run(["--compare=" + saved, "--format=json", T], form=None)
         rows = {o["path"]: o for o in kelpo.json_lines(res.out)}
