@@ -99,6 +99,27 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
     }
 }
 
+TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {
+    constexpr int Depth = 100000;
+    std::string text = "[1,2,{},";
+    for (int i = 0; i < Depth; ++i)
+        text += "[{\"name\":\"d\"},{\"name\":\"f\",\"asize\":3},";
+    text += "[{\"name\":\"z\"}]" + std::string(Depth, ']') + "]";
+    SavedScan scan;
+    std::string error;
+    ASSERT_TRUE(Load(text, scan, error)) << error;
+    class Deepest final : public WalkConsumer {
+      public:
+        std::int32_t Level = 0;
+        std::int64_t Done = 0;
+        void DirStart(const WalkDir& d) override { Level = std::max(Level, d.Level); }
+        void DirDone(const WalkDir&, const WalkListing&, std::int64_t) override { ++Done; }
+    } deepest;
+    EXPECT_EQ(ReplaySavedScan(scan, "R", deepest), 3 * Depth);
+    EXPECT_EQ(deepest.Level, Depth);
+    EXPECT_EQ(deepest.Done, Depth + 1);
+}
+
 TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
     // Bytes that the reader sees expanded stand before some of the errors:
     // the place is still the file's own.

@@ -191,6 +191,29 @@ class Damaged(SavedCase):
                 self.assertIn(b"bad.json: line ", res.err)
                 self.assertIn(message, res.err, content[:60])
 
+    def test_mistakes_on_the_command_line(self):
+        saved = os.path.join(self.dir, "s.json")
+        with open(saved, "wb") as f:
+            f.write(b'{"path":"T","depth":0,"files":0,"bytes":0,"dirs":0,"total_bytes":0}\n')
+        # (arguments, what standard error must say); each exit code 2, no output
+        table = [
+            (["--from=" + saved, self.dir], b"no directory is walked"),
+            (["--from="], b"'--from' needs a file"),
+            (["--compare=", self.dir], b"'--compare' needs a file"),
+            (["--from=-", "--compare=-"], b"cannot both read standard input"),
+            (["--from=" + saved, "--format=ncdu"], b"needs every file"),
+            (["--compare=" + saved, "--min-change=12X", self.dir], b"invalid size '12X'"),
+            (["--compare=" + saved, "--min-change=-1", self.dir], b"invalid size '-1'"),
+            (["--compare=" + saved, "--sort=growth", self.dir], b"for '--sort'"),
+        ]
+        for args, message in table:
+            res = kelpo.run(args, form=None)
+            self.assertEqual((res.rc, res.out), (2, b""), args)
+            self.assertIn(message, res.err, args)
+        res = kelpo.run(["--from=" + os.path.join(self.dir, "none")], form=None)
+        self.assertEqual((res.rc, res.out), (1, b""))
+        self.assertIn(b"cannot read '", res.err)
+
     def test_names_and_reasons_survive(self):
         # Bytes that are not UTF-8, raw in an ncdu export or as \udcXX in JSON Lines.
         # (Windows names are UTF-16: such bytes cannot be part of them.)
