@@ -2,10 +2,10 @@
 
 namespace kelpo32 {
 
-bool SavedSax::Fail(std::string what) {
+bool SavedSax::Fail(const std::string& what) {
     if (what_.empty()) {
         // A failure of the input itself says more than what the reader made of it.
-        what_ = input_.Failure().empty() ? std::move(what) : input_.Failure();
+        what_ = input_.Failure().empty() ? what : input_.Failure();
         line_ = input_.Line();
         offset_ = input_.Offset();
     }

@@ -28,7 +28,7 @@ class SavedSax {
     std::uint64_t Offset() const { return offset_; }
 
     // Keeps the first error and where it was met; false stops the reader.
-    bool Fail(std::string what);
+    bool Fail(const std::string& what);
 
     // The JSON reader's events.
     bool null() { return Passed() || Scalar(Value{Value::Null}); }
