@@ -91,8 +91,12 @@ bool PosixConventions() {
     return false;
 }
 
-bool SourceArgIsLongOption(int) {
-    return false;
+// "--name" and "--name=value" are the program's long options on Windows too
+// (they are switches with the letter "-" as well, which no switch reads).
+bool SourceArgIsLongOption(int i) {
+    if (i < 1 || i > SourceArgCount()) return false;
+    std::string arg = SourceArg(i);
+    return arg.size() > 2 && arg.starts_with("--");
 }
 
 } // namespace CmdLin

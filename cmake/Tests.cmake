@@ -39,18 +39,22 @@ kelpo32_unit_test(runtime_test runtime/rtl_test.cpp runtime/textout_test.cpp
   runtime/dirsearch_test.cpp)
 if(NOT WIN32)
   # Checked against the C library's own widths, which only the POSIX build uses.
-  target_sources(runtime_test PRIVATE runtime/textwidth_posix_test.cpp)
+  target_sources(runtime_test PRIVATE runtime/textwidth_posix_test.cpp
+    runtime/shellpattern_test.cpp)
 endif()
 kelpo32_unit_test(hexs_test hexs/hexs_test.cpp)
 kelpo32_unit_test(CmdLin_test CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)
 kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp)
 kelpo32_unit_test(kelpo32_test
   kelpo32/body_test.cpp kelpo32/report_test.cpp kelpo32/scan_test.cpp kelpo32/paging_test.cpp
-  kelpo32/jsontext_test.cpp kelpo32/saved_scan_test.cpp
+  kelpo32/jsontext_test.cpp kelpo32/sizes_test.cpp kelpo32/saved_scan_test.cpp
   kelpo32/test_support.cpp)
 # The walk over a tree in memory, on one and many threads.
 kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/memory_source.cpp
   kelpo32/test_alloc.cpp)
+# The layout of totals over random trees in memory, against a model.
+kelpo32_unit_test(totals_test kelpo32/totals_test.cpp kelpo32/memory_source.cpp
+  kelpo32/test_alloc.cpp kelpo32/test_support.cpp)
 
 # End-to-end tests: each script runs the built program in temporary trees.
 if(WIN32)

@@ -102,7 +102,7 @@ void SetRedirectedProfile() {
 void RunBody() {
     auto& out = runtime::StdOut();
     CheckLongOptions();
-    const Options& opts = RunOptions();
+    const Options& opts = LongOptionValues();
     SavedScan from;
     SavedScan old;
     if (!opts.From.empty()) LoadOrStop(opts.From, from);

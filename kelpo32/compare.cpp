@@ -4,6 +4,7 @@
 #include "kelpo32/jsontext.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/report.h"
+#include "kelpo32/sizes.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
@@ -15,41 +16,6 @@
 #include <unordered_map>
 
 namespace kelpo32 {
-
-std::string FormatBytes(std::int64_t bytes, SizeUnits units, bool plus) {
-    std::string sign = bytes < 0 ? "-" : (plus && bytes > 0 ? "+" : "");
-    // The magnitude of the most negative value fits the unsigned type.
-    std::uint64_t n =
-        bytes < 0 ? 0 - static_cast<std::uint64_t>(bytes) : static_cast<std::uint64_t>(bytes);
-    if (units == SizeUnits::Exact) {
-        std::string digits = std::to_string(n);
-        for (std::size_t at = digits.size(); at > 3; at -= 3)
-            digits.insert(at - 3, 1, ',');
-        return sign + digits;
-    }
-    const std::uint64_t base = units == SizeUnits::Binary ? 1024 : 1000;
-    static constexpr char Binary[] = "KMGTPE";
-    static constexpr char Decimal[] = "kMGTPE";
-    if (n < base) return sign + std::to_string(n);
-    std::size_t power = 0;
-    std::uint64_t scale = base;
-    while (power + 1 < 6 && n / scale >= base) {
-        scale *= base;
-        ++power;
-    }
-    char unit = units == SizeUnits::Binary ? Binary[power] : Decimal[power];
-    // Rounded up: to a tenth below 10, to a whole number above.
-    std::uint64_t whole = n / scale;
-    if (whole < 10) {
-        std::uint64_t tenths = whole * 10 + ((n % scale) * 10 + scale - 1) / scale;
-        if (tenths < 100)
-            return sign + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + unit;
-        whole = 10;
-    } else if (n % scale != 0) {
-        ++whole;
-    }
-    return sign + std::to_string(whole) + unit;
-}
 
 void Comparison::Begin() {
     now_.clear();
@@ -283,9 +249,9 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
             if (text.size() < width) line.append(width - text.size(), ' ');
             line += text;
         };
-        field(FormatBytes(r.Now, options_.Units, false), 16);
-        field(FormatBytes(r.Change(), options_.Units, true), 16);
-        field(FormatBytes(r.NowFiles - r.OldFiles, SizeUnits::Exact, true), 10);
+        field(FormatSize(r.Now, options_.Units, false), 16);
+        field(FormatSize(r.Change(), options_.Units, true), 16);
+        field(FormatSize(r.NowFiles - r.OldFiles, SizeUnits::Exact, true), 10);
         line += r.State == Mark::Gone ? "  gone " : r.State == Mark::New ? "  new  " : "       ";
         line.append(2 * level, ' ');
         MakeRoom(static_cast<std::int64_t>(line.size() + path.size()));

@@ -80,8 +80,4 @@ class Comparison final : public WalkConsumer {
     std::vector<Row> rows_;
 };
 
-// A byte count as --compare writes it: exact with grouped digits, or with
-// K, M, G... (powers of 1024, or of 1000); `plus` puts "+" before a growth.
-std::string FormatBytes(std::int64_t bytes, SizeUnits units, bool plus);
-
 } // namespace kelpo32

@@ -15,7 +15,9 @@ namespace {
 
 std::string Line;
 
-void AppendPath(std::string& out, std::string_view path) {
+} // namespace
+
+void AppendTsvPath(std::string& out, std::string_view path) {
     static constexpr char Hex[] = "0123456789abcdef";
     for (char ch : path) {
         auto c = static_cast<unsigned char>(ch);
@@ -44,6 +46,8 @@ void AppendPath(std::string& out, std::string_view path) {
     }
 }
 
+namespace {
+
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     SubtreeTotals totals = SubtreeLeave();
     if (dir.Level >= MaxDepth) return;
@@ -56,7 +60,7 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     Line += '\t';
     AppendNumber(Line, listing.FileCount);
     Line += '\t';
-    AppendPath(Line, SubtreePath());
+    AppendTsvPath(Line, SubtreePath());
     Line += '\n';
     runtime::StdOut().Write(Line);
 }

@@ -3,6 +3,8 @@
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/paging.h"
+#include "kelpo32/run_options.h"
+#include "kelpo32/sizes.h"
 #include "kelpo32/state.h"
 #include "runtime/curdir.h"
 #include "runtime/dirsearch.h"
@@ -11,8 +13,11 @@
 #include "runtime/utf8name.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
-#include <limits>
 #include <string_view>
 
 namespace kelpo32 {
@@ -42,37 +47,6 @@ constexpr FormatName FormatNames[] = {
 };
 constexpr std::string_view FormatPrefix = "format=";
 
-void ChooseFormat(std::string_view value) {
-    for (const FormatName& f : FormatNames)
-        if (f.Name == value) {
-            Format = f.Value;
-            return;
-        }
-    std::string valid;
-    for (const FormatName& f : FormatNames)
-        valid.append(valid.empty() ? "" : ", ").append(f.Name);
-    runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
-                         "' for '--format'\nValid arguments are: " + valid +
-                         "\nTry 'kelpo32 --help' for more information.\n");
-    runtime::Halt(2);
-}
-
-[[noreturn]] void UsageError(std::string_view text, bool tryHelp);
-
-void ChooseSort(std::string_view value) {
-    static constexpr std::pair<std::string_view, SortKey> Keys[] = {
-        {"change", SortKey::Change}, {"size", SortKey::Size}, {"files", SortKey::Files},
-        {"name", SortKey::Name},     {"none", SortKey::None},
-    };
-    for (const auto& [name, key] : Keys)
-        if (name == value) {
-            RunOptions().Sort = key;
-            return;
-        }
-    UsageError("invalid argument '" + std::string(value) +
-                   "' for '--sort'\nValid arguments are: change, size, files, name, none",
-               true);
-}
 
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
@@ -121,15 +95,14 @@ constexpr const char* UsageLines[] = {
     "  --apparent-size    count the files' sizes (the default)",
     "  --one-file-system  do not enter directories on other file systems",
     "  --no-progress      no progress line on standard error",
+    "  --sort=KEY, --top=N, --min-size=SIZE, --human-readable, --si, --totals,",
+    "  --largest-files=N, --exclude=PATTERN, --exclude-from=FILE: see kelpo32(1)",
     "  --from=FILE        read a saved scan (JSON Lines or an ncdu export; \"-\":",
     "                     standard input) instead of walking DIRECTORY",
     "  --compare=OLD      each directory beside the saved scan OLD: its bytes",
     "                     now, their change and its files' change",
     "  --min-change=SIZE  with --compare: only directories changed by SIZE",
-    "                     (K, M, G, T for powers of 1024) and their parents",
-    "  --sort=change      with --compare: largest growth first (the default);",
-    "                     also size, files, name, none",
-    "  --human-readable   sizes with K, M, G (powers of 1024); --si: of 1000",
+    "                     and their parents; --sort=change: largest growth first",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -152,48 +125,17 @@ struct LongOption {
     bool TakesValue;
 };
 constexpr LongOption KnownLongOptions[] = {
-    {"help", false},        {"version", false},    {"one-file-system", false},
-    {"format", true},       {"disk-usage", false}, {"apparent-size", false},
-    {"no-progress", false}, {"from", true},        {"compare", true},
-    {"min-change", true},   {"sort", true},        {"human-readable", false},
-    {"si", false},
+    {"help", false},           {"version", false},       {"one-file-system", false},
+    {"format", true},          {"disk-usage", false},    {"apparent-size", false},
+    {"no-progress", false},    {"totals", false},        {"sort", true},
+    {"min-size", true},        {"top", true},            {"human-readable", false},
+    {"si", false},             {"largest-files", true},  {"exclude", true},
+    {"exclude-from", true},    {"from", true},           {"compare", true},
+    {"min-change", true},
 };
 
-// The value after "name=", or empty.
-std::string_view ValueOf(std::string_view arg) {
-    auto at = arg.find('=');
-    return at == std::string_view::npos ? std::string_view() : arg.substr(at + 1);
-}
-
-// A size typed on the command line: digits with an optional K, M, G, T, P
-// (powers of 1024, also KiB...) or KB, MB... (powers of 1000).
-bool ParseSizeArg(std::string_view text, std::int64_t& value) {
-    std::size_t digits = 0;
-    std::int64_t n = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
-        if (n > (std::numeric_limits<std::int64_t>::max() - 9) / 10) return false;
-        n = n * 10 + (text[digits] - '0');
-        ++digits;
-    }
-    if (digits == 0) return false;
-    std::string unit(text.substr(digits));
-    for (char& c : unit)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    static constexpr std::string_view Letters = "KMGTP";
-    std::int64_t scale = 1;
-    if (!unit.empty()) {
-        auto power = Letters.find(unit[0]);
-        bool decimal = unit.size() == 2 && unit[1] == 'B';
-        if (power == std::string_view::npos ||
-            !(unit.size() == 1 || decimal || unit.substr(1) == "IB"))
-            return false;
-        for (std::size_t i = 0; i <= power; ++i)
-            scale *= decimal ? 1000 : 1024;
-    }
-    if (n > std::numeric_limits<std::int64_t>::max() / scale) return false;
-    value = n * scale;
-    return true;
-}
+// The values of the long options, filled by CheckLongOptions.
+Options LongValues;
 
 bool IsKnownLongOption(std::string_view arg) {
     std::string_view name = arg.substr(0, arg.find('='));
@@ -211,6 +153,123 @@ bool IsKnownLongOption(std::string_view arg) {
     runtime::Halt(2);
 }
 
+// A value an option cannot take: on POSIX what is wrong and the valid forms
+// on standard error, exit code 2; on Windows the same on standard output,
+// exit code 1.
+[[noreturn]] void BadValue(std::string_view option, std::string_view value,
+                           std::string_view valid) {
+    std::string what = "invalid argument '" + std::string(value) + "' for '--" +
+                       std::string(option) + "'";
+    if (!CmdLin::PosixConventions()) {
+        WriteLine("Invalid --" + std::string(option) + " parameter '" + std::string(value) +
+                  "'. " + std::string(valid) + ".");
+        runtime::Halt(1);
+    }
+    UsageError(what + "\n" + std::string(valid), true);
+}
+
+constexpr std::string_view SizeForms =
+    "Valid arguments are: a number with an optional K, M, G, T, P (powers of 1024) or KB, MB, "
+    "GB, TB, PB (powers of 1000)";
+constexpr std::string_view CountForms = "Valid arguments are: a whole number from 1 to 2147483647";
+
+struct SortName {
+    std::string_view Name;
+    SortKey Value;
+};
+constexpr SortName SortNames[] = {{"change", SortKey::Change},
+                                  {"size", SortKey::Size},
+                                  {"files", SortKey::Files},
+                                  {"name", SortKey::Name},
+                                  {"none", SortKey::None}};
+
+std::int32_t CountValue(std::string_view option, std::string_view value) {
+    std::int32_t n = 0;
+    auto res = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (res.ec != std::errc() || res.ptr != value.data() + value.size() || n < 1)
+        BadValue(option, value, CountForms);
+    return n;
+}
+
+// Reads one pattern a line; a CR before the line end and empty lines go.
+void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
+    std::string name(file);
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        std::string reason = std::strerror(errno);
+        if (!CmdLin::PosixConventions()) {
+            WriteLine("Cannot read --exclude-from file '" + name + "': " + reason + ".");
+            runtime::Halt(1);
+        }
+        UsageError("cannot read '" + name + "' for '--exclude-from': " + reason, true);
+    }
+    std::string line;
+    auto take = [&] {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) patterns.push_back(line);
+        line.clear();
+    };
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        if (c == '\n')
+            take();
+        else
+            line += static_cast<char>(c);
+    }
+    take();
+    std::fclose(f);
+}
+
+// The options of the layout of totals, of the largest files and of the
+// exclusions, in the order given (a later --sort wins).
+void ReadTotalsOption(std::string_view name, std::string_view value) {
+    Options& o = LongValues;
+    if (name == "totals") {
+        o.Totals = true;
+    } else if (name == "sort") {
+        auto it = std::find_if(std::begin(SortNames), std::end(SortNames),
+                               [&](const SortName& s) { return s.Name == value; });
+        if (it == std::end(SortNames))
+            BadValue(name, value, "Valid arguments are: change, size, files, name, none");
+        o.Sort = it->Value;
+        o.Totals = true;
+    } else if (name == "min-size") {
+        if (!ParseSize(value, o.MinSize)) BadValue(name, value, SizeForms);
+        o.Totals = true;
+    } else if (name == "top") {
+        o.Top = CountValue(name, value);
+        o.Totals = true;
+    } else if (name == "human-readable") {
+        o.Units = SizeUnits::Binary;
+        o.Totals = true;
+    } else if (name == "si") {
+        o.Units = SizeUnits::Si;
+        o.Totals = true;
+    } else if (name == "from" || name == "compare") {
+        if (value.empty()) BadValue(name, value, "Valid arguments are: a file, or - (standard input)");
+        (name == "from" ? o.From : o.Compare) = value;
+    } else if (name == "min-change") {
+        if (!ParseSize(value, o.MinChange)) BadValue(name, value, SizeForms);
+    } else if (name == "largest-files") {
+        o.LargestFiles = CountValue(name, value);
+    } else if (name == "exclude") {
+        o.Excludes.emplace_back(value);
+    } else if (name == "exclude-from") {
+        ReadPatterns(value, o.Excludes);
+    }
+}
+
+void ChooseFormat(std::string_view value) {
+    for (const FormatName& f : FormatNames)
+        if (f.Name == value) {
+            Format = f.Value;
+            return;
+        }
+    std::string valid = "Valid arguments are: ";
+    for (const FormatName& f : FormatNames)
+        valid.append(&f == FormatNames ? "" : ", ").append(f.Name);
+    BadValue("format", value, valid);
+}
+
 // A start directory that cannot be entered: the Windows program's words on
 // standard output, or on POSIX the directory and the system's reason on
 // standard error.
@@ -225,19 +284,6 @@ bool IsKnownLongOption(std::string_view arg) {
 
 } // namespace
 
-Options& RunOptions() {
-    static Options options;
-    return options;
-}
-
-void SetSavedStart(std::string_view start) {
-    StartDir.clear();
-    StartNative.clear();
-    if (start == ".") return;
-    runtime::NameFromUtf8(start, StartDir, StartNative);
-    StartDir = UpperCasePath(StartDir);
-}
-
 void WriteHelp() {
     runtime::StdOut().WriteLn();
     WriteLine(HelpTitle);
@@ -250,30 +296,43 @@ void WriteUsage() {
         WriteLine(line);
 }
 
+const Options& LongOptionValues() {
+    return LongValues;
+}
+
+void SetSavedStart(std::string_view start) {
+    StartDir.clear();
+    StartNative.clear();
+    if (start == ".") return;
+    runtime::NameFromUtf8(start, StartDir, StartNative);
+    StartDir = UpperCasePath(StartDir);
+}
+
 void CheckLongOptions() {
+    LongValues = Options{};
     for (const std::string& name : CmdLin::LongOptions()) {
-        if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+        if (!IsKnownLongOption(name)) {
+            // The Windows program's messages go to standard output.
+            if (!CmdLin::PosixConventions()) {
+                WriteLine("Unknown option '--" + name + "'.");
+                runtime::Halt(1);
+            }
+            UsageError("unknown option '--" + name + "'", true);
+        }
+        std::string_view option = std::string_view(name).substr(0, name.find('='));
+        std::string_view value;
+        if (option.size() < name.size()) value = std::string_view(name).substr(option.size() + 1);
+        ReadTotalsOption(option, value);
         if (name == "no-progress") NoProgress = true;
         // The last of --disk-usage and --apparent-size counts.
         if (name == "disk-usage") DiskUsage = true;
         if (name == "apparent-size") DiskUsage = false;
-        Options& o = RunOptions();
-        std::string_view value = ValueOf(name);
-        if (name.starts_with("from=")) o.From = value;
-        if (name.starts_with("compare=")) o.Compare = value;
-        if ((name.starts_with("from") || name.starts_with("compare")) && value.empty())
-            UsageError("'--" + name.substr(0, name.find('=')) + "' needs a file", true);
-        if (name.starts_with("min-change") && !ParseSizeArg(value, o.MinChange))
-            UsageError("invalid size '" + std::string(value) + "' for '--min-change'", true);
-        if (name.starts_with("sort")) ChooseSort(value);
-        if (name == "human-readable") o.Units = SizeUnits::Binary;
-        if (name == "si") o.Units = SizeUnits::Si;
         if (name.starts_with("format"))
             ChooseFormat(std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
     }
     // "/J" is "--format=json" on both builds.
     if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;
-    const Options& saved = RunOptions();
+    const Options& saved = LongValues;
     if (!saved.From.empty() && CmdLin::PositionalCount() >= 1)
         UsageError("'--from' reads a saved scan: no directory is walked, '" +
                        CmdLin::PositionalParam(1) + "' is one too many",

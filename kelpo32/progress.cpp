@@ -121,8 +121,9 @@ std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t byt
     return text + shown;
 }
 
-void ProgressStart() {
-    Enabled = !NoProgress && crt32_pipe::IsRedirected() && runtime::StdErrIsTerminal();
+void ProgressStart(bool outputWaits) {
+    Enabled = !NoProgress && (crt32_pipe::IsRedirected() || outputWaits) &&
+              runtime::StdErrIsTerminal();
     Started = Drawn = Clock::now();
     Events = 0;
     Shown = 0;

@@ -13,7 +13,9 @@
 namespace kelpo32 {
 
 // Decides whether the line may be shown in this run; before the walk.
-void ProgressStart();
+// `outputWaits`: nothing is written to standard output until the walk ends,
+// so the line may be shown while it is a terminal too.
+void ProgressStart(bool outputWaits = false);
 // The walk's events it counts.
 void ProgressDir(const WalkDir& dir);
 void ProgressListed(const WalkDir& dir, const WalkListing& listing);

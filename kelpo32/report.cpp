@@ -3,6 +3,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "hexs/hexs.h"
 #include "kelpo32/paging.h"
+#include "kelpo32/sizes.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 #include "runtime/textwidth.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr std::int32_t ColumnsWidth = 21; // marker, count field and size field
 constexpr std::int32_t CountField = 5;
 constexpr std::int32_t SizeField = 14;
+constexpr std::int32_t ShareField = 7; // " 100.0%"
 constexpr std::size_t LeaderNameLimit = 13;
 
 // True from the first directory at or past MaxDepth after a written directory
@@ -89,6 +91,13 @@ void WriteRightAligned(const std::string& text, std::int32_t field) {
     runtime::StdOut().Write(text);
 }
 
+// " 12.3%", seven columns.
+std::string ShareText(std::int32_t tenths) {
+    std::string text = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%";
+    if (text.size() < ShareField) text.insert(0, ShareField - text.size(), ' ');
+    return text;
+}
+
 void PrintOverDeepLine(std::string_view path, std::string_view name) {
     auto& out = runtime::StdOut();
     std::size_t columns = NameColumns(path) + NameColumns(name) + 2;
@@ -140,7 +149,7 @@ std::string GroupThousands(std::int64_t value) {
 void PrintDirLine(const DirLine& line) {
     // Levels past the drawn ones, and past the 80 level segments, have no glyphs.
     if (line.Level > DrawDepth || line.Level > SegmentCount) {
-        PrintOverDeepLine(line.Path, line.Name);
+        PrintOverDeepLine(line.Path, line.Label.empty() ? line.Name : line.Label);
         return;
     }
     LineText text;
@@ -153,7 +162,7 @@ void PrintDirLine(const DirLine& line) {
             text.Tail = TreeOnly ? "" : " --";
         }
     } else {
-        bool last = TreeOnly && line.Id == line.SiblingCount;
+        bool last = (TreeOnly || line.Totals) && line.Id == line.SiblingCount;
         char branch[2] = {static_cast<char>(last ? Glyphs.Last : Glyphs.Tee),
                           static_cast<char>(Glyphs.Horiz)};
         std::string& segment = LevelSegments[static_cast<std::size_t>(line.Level)];
@@ -163,6 +172,7 @@ void PrintDirLine(const DirLine& line) {
         for (std::int32_t l = 1; l < line.Level; ++l)
             Prefix += LevelSegments[static_cast<std::size_t>(l)];
         Prefix.append(branch, 2);
+        Prefix += line.Label;
         text.Head = Prefix;
         text.Name = line.Name;
     }
@@ -179,24 +189,30 @@ void PrintDirLine(const DirLine& line) {
     bool full =
         !TreeOnly && (line.Level < lastFull || (line.Level == lastFull && line.ChildCount == 0));
     if (full) {
+        std::int32_t columns = line.Totals ? ColumnsWidth + ShareField : ColumnsWidth;
         std::int64_t room = static_cast<std::int64_t>(
-                                runtime::CheckedSub<std::int32_t>(OutputWidth, ColumnsWidth)) -
+                                runtime::CheckedSub<std::int32_t>(OutputWidth, columns)) -
                             static_cast<std::int64_t>(text.Columns());
         std::size_t dashes = room > 0 ? static_cast<std::size_t>(room) : 0;
         std::string count = GroupThousands(line.FileCount);
-        std::string size = GroupThousands(line.FileBytes);
+        std::string size = line.Totals ? FormatSize(line.FileBytes, line.Units)
+                                       : GroupThousands(line.FileBytes);
+        std::string share;
+        if (line.Totals) share = ShareText(line.ShareTenths);
         // A size that fills its field gets a blank of its own, so the two
         // numbers never run together.
         std::size_t gap = size.size() >= SizeField ? 1 : 0;
         MakeRoom(static_cast<std::int64_t>(text.Columns() + dashes + 1 + gap +
                                            std::max<std::size_t>(count.size(), CountField) +
-                                           std::max<std::size_t>(size.size(), SizeField)));
+                                           std::max<std::size_t>(size.size(), SizeField) +
+                                           share.size()));
         WriteWhole(text);
         out.WriteFill('-', dashes);
         out.Write(static_cast<char>(Glyphs.Marker));
         WriteRightAligned(count, CountField);
         out.WriteFill(' ', gap);
         WriteRightAligned(size, SizeField);
+        out.Write(share);
     } else {
         std::size_t limit = OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0;
         MakeRoom(static_cast<std::int64_t>(std::min(limit, text.Columns())));

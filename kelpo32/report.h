@@ -1,6 +1,7 @@
 // The text of every report line: directory lines, depth notices, total lines.
 #pragma once
 
+#include "kelpo32/run_options.h"
 #include "kelpo32/walk.h"
 
 #include <cstdint>
@@ -45,9 +46,17 @@ struct DirLine {
     std::int32_t Level = 0;
     std::int32_t SiblingCount = 0;
     std::int32_t Id = 0; // position among the siblings, from 1
-    std::int32_t ChildCount = 0;
-    std::int32_t FileCount = 0;
+    std::int32_t ChildCount = 0; // the lines that follow below it
+    std::int64_t FileCount = 0;
     std::int64_t FileBytes = 0;
+    // The layout of totals: the numbers are the subtree's, a share of the
+    // parent's bytes follows them, and since no total line closes a branch
+    // the last sibling is drawn as the last.
+    bool Totals = false;
+    std::int32_t ShareTenths = 0; // tenths of a percent
+    SizeUnits Units = SizeUnits::Exact;
+    // Program text drawn in place of a name ("... and 3 more").
+    std::string_view Label{};
 };
 
 void PrintDirLine(const DirLine& line);

@@ -1,5 +1,6 @@
 #include "kelpo32/compare.h"
 #include "kelpo32/saved_scan.h"
+#include "kelpo32/sizes.h"
 
 #include "runtime/dirsearch.h"
 
@@ -171,7 +172,7 @@ TEST(SavedScanTest, SizesOfTheComparison) {
         {INT64_MAX, SizeUnits::Binary, false, "8.0E"},
     };
     for (const Row& r : rows)
-        EXPECT_EQ(FormatBytes(r.Bytes, r.Units, r.Plus), r.Text) << r.Bytes;
+        EXPECT_EQ(FormatSize(r.Bytes, r.Units, r.Plus), r.Text) << r.Bytes;
 }
 
 } // namespace

@@ -2,16 +2,20 @@
 
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/exports.h"
+#include "kelpo32/largest.h"
+#include "kelpo32/options.h"
 #include "kelpo32/progress.h"
 #include "kelpo32/report.h"
 #include "kelpo32/saved_scan.h"
 #include "kelpo32/state.h"
+#include "kelpo32/totals.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +31,11 @@ constexpr std::int32_t DefaultThreads = 8;
 const Export* Chosen = nullptr;
 // The consumer that takes the place of both (the comparison), or none.
 WalkConsumer* Output = nullptr;
+
+// The run's consumers of the layout of totals and of the largest files, or
+// none; the layout takes the place of the report's or the export's lines.
+TotalsTree* Tree = nullptr;
+LargestFiles* Largest = nullptr;
 
 const Export* ChosenExport() {
     switch (Format) {
@@ -83,6 +92,7 @@ void DirStart(const WalkDir& dir) {
 
 void Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (LogEnabled) TraceEntry(dir, entry);
+    if (Largest != nullptr) Largest->Entry(dir, entry);
     if (Output != nullptr)
         Output->Entry(dir, entry);
     else if (Chosen != nullptr && Chosen->Events.Entry != nullptr)
@@ -119,6 +129,8 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
     ProgressListed(dir, listing);
     if (Output != nullptr)
         Output->DirListed(dir, listing);
+    else if (Tree != nullptr)
+        Tree->DirListed(dir, listing);
     else if (Chosen != nullptr)
         Chosen->Events.DirListed(dir, listing);
     else
@@ -129,6 +141,8 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     Level = dir.Level;
     if (Output != nullptr)
         Output->DirDone(dir, listing, total);
+    else if (Tree != nullptr)
+        Tree->DirDone(dir, listing, total);
     else if (Chosen != nullptr)
         Chosen->Events.DirDone(dir, listing, total);
     else
@@ -214,7 +228,20 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
     WalkOptions options;
     Output = output;
     Chosen = output != nullptr ? nullptr : ChosenExport();
-    options.EntryNames = LogEnabled || (Chosen != nullptr && Chosen->Events.Entry != nullptr) ||
+    const Options& values = LongOptionValues();
+    // The ncdu export is the whole tree: only the exclusions apply to it.
+    std::optional<TotalsTree> tree;
+    if (values.Totals && Format != OutputFormat::Ncdu && output == nullptr)
+        tree.emplace(TotalsSelection{values.Sort, values.MinSize, values.Top, MaxDepth});
+    Tree = tree ? &*tree : nullptr;
+    std::optional<LargestFiles> largest;
+    if (values.LargestFiles > 0 && Chosen == nullptr && output == nullptr)
+        largest.emplace(values.LargestFiles, DiskUsage);
+    Largest = largest ? &*largest : nullptr;
+    runtime::NamePatterns exclude(values.Excludes);
+    if (!exclude.Empty()) options.Exclude = &exclude;
+    options.EntryNames = LogEnabled || Largest != nullptr ||
+                         (Chosen != nullptr && Chosen->Events.Entry != nullptr) ||
                          (output != nullptr && output->NeedsEntries());
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
@@ -231,7 +258,10 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
     } else {
         StartReport();
     }
-    ProgressStart();
+    if (Tree != nullptr) Tree->Begin();
+    // A layout of totals waits for the whole walk: the status line shows it
+    // going on, on a terminal too.
+    ProgressStart(Tree != nullptr || output != nullptr);
     if (saved != nullptr) {
         ScanEvents replay(options.EntryNames);
         total = ReplaySavedScan(*saved, startDir, replay);
@@ -241,8 +271,15 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
     }
     ProgressEnd();
     if (output != nullptr) output->End();
+    if (Tree != nullptr && Chosen != nullptr)
+        WriteTotalsRows(*Tree, Format == OutputFormat::Json);
+    else if (Tree != nullptr)
+        PrintTotals(*Tree, values.Units);
     if (Chosen != nullptr && Chosen->End != nullptr) Chosen->End();
+    if (Largest != nullptr) Largest->Print(values.Units);
     Output = nullptr;
+    Tree = nullptr;
+    Largest = nullptr;
     Level = 0;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/dirsearch.h"
+#include "runtime/namematch.h"
 
 #include <array>
 #include <cstdint>
@@ -109,6 +110,9 @@ struct WalkOptions {
     // A file's bytes are the space it takes on disk, and a file with more
     // than one link counts only where the walk meets it first.
     bool DiskUsage = false;
+    // Entries whose names match are neither counted nor entered nor given
+    // to the consumer; nullptr: none. Read by every listing thread.
+    const runtime::NamePatterns* Exclude = nullptr;
     std::int32_t Threads = 1; // 1: the walk lists every directory itself
     std::array<OwnFile, 2> OwnFiles{};
 };

@@ -97,6 +97,8 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
                 lister.Abandon();
                 break;
             }
+            const runtime::NamePatterns* exclude = walk_.Options.Exclude;
+            if (exclude != nullptr && exclude->Match(e.Name)) continue;
             ++entries;
             EntryKind kind = KindOf(e);
             if (walk_.Options.EntryNames) AppendRecord(part->Records, kind, e);

@@ -198,12 +198,12 @@ class Damaged(SavedCase):
         # (arguments, what standard error must say); each exit code 2, no output
         table = [
             (["--from=" + saved, self.dir], b"no directory is walked"),
-            (["--from="], b"'--from' needs a file"),
-            (["--compare=", self.dir], b"'--compare' needs a file"),
+            (["--from="], b"invalid argument '' for '--from'"),
+            (["--compare=", self.dir], b"invalid argument '' for '--compare'"),
             (["--from=-", "--compare=-"], b"cannot both read standard input"),
             (["--from=" + saved, "--format=ncdu"], b"needs every file"),
-            (["--compare=" + saved, "--min-change=12X", self.dir], b"invalid size '12X'"),
-            (["--compare=" + saved, "--min-change=-1", self.dir], b"invalid size '-1'"),
+            (["--compare=" + saved, "--min-change=12X", self.dir], b"invalid argument '12X' for '--min-change'"),
+            (["--compare=" + saved, "--min-change=-1", self.dir], b"invalid argument '-1' for '--min-change'"),
             (["--compare=" + saved, "--sort=growth", self.dir], b"for '--sort'"),
         ]
         for args, message in table:

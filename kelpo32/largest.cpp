@@ -1,0 +1,67 @@
+#include "kelpo32/largest.h"
+
+#include "kelpo32/paging.h"
+#include "kelpo32/sizes.h"
+#include "runtime/rtl.h"
+#include "runtime/textout.h"
+
+#include <algorithm>
+
+namespace kelpo32 {
+
+namespace {
+
+constexpr std::size_t SizeColumns = 14;
+
+// "Ranks before": larger, then the path in byte order.
+bool Before(const LargestFiles::File& a, const LargestFiles::File& b) {
+    return a.Bytes != b.Bytes ? a.Bytes > b.Bytes : a.Path < b.Path;
+}
+
+} // namespace
+
+void LargestFiles::Entry(const WalkDir& dir, const WalkEntry& entry) {
+    if (entry.Kind != EntryKind::File || count_ == 0) return;
+    std::uint64_t bytes = diskUsage_ ? entry.DiskBytes : entry.Size;
+    // Full and not larger than the smallest kept: nothing to do, no copy made.
+    if (heap_.size() == count_ && bytes <= heap_.front().Bytes) return;
+    std::string path;
+    path.reserve(dir.Path.size() + dir.Name.size() + 1 + entry.Name.size());
+    path += dir.Path;
+    path += dir.Name;
+    if (!path.empty() && path.back() != runtime::PathSeparator()) path += runtime::PathSeparator();
+    path += entry.Name;
+    heap_.push_back({bytes, std::move(path)});
+    std::push_heap(heap_.begin(), heap_.end(), Before);
+    if (heap_.size() > count_) {
+        std::pop_heap(heap_.begin(), heap_.end(), Before);
+        heap_.pop_back();
+    }
+}
+
+std::vector<LargestFiles::File> LargestFiles::Sorted() const {
+    std::vector<File> files = heap_;
+    std::sort(files.begin(), files.end(), Before);
+    return files;
+}
+
+void LargestFiles::Print(SizeUnits units) const {
+    auto& out = runtime::StdOut();
+    out.WriteLn();
+    NextLine();
+    out.Write("Largest files:");
+    out.WriteLn();
+    NextLine();
+    for (const File& f : Sorted()) {
+        std::string size = FormatSize(runtime::CheckedRange<std::int64_t>(f.Bytes), units);
+        MakeRoom(static_cast<std::int64_t>(std::max(size.size(), SizeColumns) + 2 + f.Path.size()));
+        if (size.size() < SizeColumns) out.WriteFill(' ', SizeColumns - size.size());
+        out.Write(size);
+        out.Write("  ");
+        out.WriteName(f.Path);
+        out.WriteLn();
+        NextLine();
+    }
+}
+
+} // namespace kelpo32

@@ -1,0 +1,39 @@
+// The largest files of the tree: a consumer that keeps the N largest seen so
+// far (memory for N paths only) and writes them after the report, largest
+// first, each with its size and its path.
+#pragma once
+
+#include "kelpo32/consumer.h"
+#include "kelpo32/run_options.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelpo32 {
+
+class LargestFiles final : public WalkConsumer {
+  public:
+    // `diskUsage`: a file's bytes are the space it takes on disk.
+    LargestFiles(std::int32_t count, bool diskUsage) : count_(count), diskUsage_(diskUsage) {}
+
+    void Entry(const WalkDir& dir, const WalkEntry& entry) override;
+    bool NeedsEntries() const override { return true; }
+
+    struct File {
+        std::uint64_t Bytes;
+        std::string Path; // the walk's path text and the name
+    };
+    // Largest first; equal sizes in path order.
+    std::vector<File> Sorted() const;
+    // A blank line, "Largest files:" and one line per file: the size right
+    // aligned in 14 columns, two blanks, the path.
+    void Print(SizeUnits units) const;
+
+  private:
+    std::size_t count_;
+    bool diskUsage_;
+    std::vector<File> heap_; // the smallest kept at the front
+};
+
+} // namespace kelpo32

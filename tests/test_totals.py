@@ -1,0 +1,168 @@
+"""The layout of totals, the largest files and the exclusions on a small real
+tree, redirected (both builds; the Windows build under Wine)."""
+
+import os
+import re
+
+import kelpo
+from kelpo import SEP, WINDOWS
+
+TREE = {
+    "r.txt": 7,
+    "lo": {"l.bin": 1023},
+    "kib": {"k.bin": 1024},
+    "big": {"b.bin": 1048575},
+    "mix": {"m.o": 100, "n.txt": 10, "sub": {"s.txt": 1}},
+    "skip": {"z.bin": 5000},
+}
+TOP = b"DATA" if WINDOWS else b"data"
+ALL = 7 + 1023 + 1024 + 1048575 + 111 + 5000
+
+# A line of the layout: glyphs, the name up to its dashes, the marker, the
+# subtree's files and bytes and its share of its parent.
+LINE = re.compile(rb"^((?:[| ]  \x00)*)(?:\+\x97)?(.*?)[ -]*>\s*([\d,]+)\s+(\S+)\s+([\d.]+%)$")
+
+
+def rows(out):
+    """(level, name, files, size, share) of each line after the banner; a
+    depth notice as (level, "...")."""
+    result = []
+    for line in kelpo.lines(out)[1:]:
+        m = LINE.match(line)
+        if m is None:
+            result.append((line.count(b"|") + 1, b"..."))
+            continue
+        level = len(m.group(1)) // 4 + (0 if m.group(2) == TOP else 1)
+        result.append((level, m.group(2), kelpo.number(m.group(3)), m.group(4), m.group(5)))
+    return result
+
+
+def share(part, whole):
+    return b"%d.%d%%" % divmod((part * 2000 + whole) // (2 * whole), 10)
+
+
+def row(level, name, files, size, parent, units=None):
+    shown = format(size, ",").encode() if units is None else units
+    return (level, name, files, shown, share(size, parent) if level else b"100.0%")
+
+
+class Totals(kelpo.Case):
+    def setUp(self):
+        super().setUp()
+        kelpo.make_tree(os.path.join(self.dir, "data"), TREE)
+
+    def run_ok(self, *args, form="windows"):
+        res = kelpo.run(list(args), cwd=self.dir, form=form)
+        self.assertEqual((res.rc, res.err), (0, b""), args)
+        return res.out
+
+    def test_layouts(self):
+        top = row(0, TOP, 8, ALL, ALL)
+        big, skip = row(1, b"big", 1, 1048575, ALL), row(1, b"skip", 1, 5000, ALL)
+        kib, lo = row(1, b"kib", 1, 1024, ALL), row(1, b"lo", 1, 1023, ALL)
+        mix, sub = row(1, b"mix", 3, 111, ALL), row(2, b"sub", 1, 1, 111)
+        cases = [
+            (["--sort=size"], [top, big, skip, kib, lo, mix, sub]),
+            (["--sort=name"], [top, big, kib, lo, mix, sub, skip]),
+            (["--sort=files"], [top, mix, sub, big, kib, lo, skip]),
+            # The largest two, in order of files; the rest on one line.
+            (["--sort=files", "--top=2"],
+             [top, big, skip, (1, b"... and 3 more", 5, b"2,158", share(2158, ALL))]),
+            # Every total still counts what is not listed.
+            (["--sort=name", "--min-size=1K"], [top, big, kib, skip]),
+            (["--sort=name", "--min-size=1KB"], [top, big, kib, lo, skip]),
+            (["--sort=name", "/V1"], [top, big, kib, lo, mix, (2, b"..."), skip]),
+            # Human sizes at the unit boundaries: 1023, 1024 and 1,048,575 bytes.
+            (["--human-readable", "--sort=size", "--min-size=1000"],
+             [row(0, TOP, 8, ALL, ALL, b"1.1M"), row(1, b"big", 1, 1048575, ALL, b"1.0M"),
+              row(1, b"skip", 1, 5000, ALL, b"4.9K"), row(1, b"kib", 1, 1024, ALL, b"1.0K"),
+              row(1, b"lo", 1, 1023, ALL, b"1023")]),
+            (["--si", "--sort=size", "--top=1"],
+             [row(0, TOP, 8, ALL, ALL, b"1.1M"), row(1, b"big", 1, 1048575, ALL, b"1.1M"),
+              (1, b"... and 4 more", 6, b"7.2k", share(7158, ALL))]),
+            # Exclusions: a file, a directory, and patterns from a file.
+            (["--sort=name", "--exclude=*.o", "--exclude=skip"],
+             [row(0, TOP, 6, ALL - 5100, ALL - 5100), row(1, b"big", 1, 1048575, ALL - 5100),
+              row(1, b"kib", 1, 1024, ALL - 5100), row(1, b"lo", 1, 1023, ALL - 5100),
+              row(1, b"mix", 2, 11, ALL - 5100), row(2, b"sub", 1, 1, 11)]),
+            (["--sort=size", "--exclude-from=patterns", "--top=1"],
+             [row(0, TOP, 3, 111, 111), row(1, b"mix", 3, 111, 111), sub,
+              (1, b"... and 4 more", 0, b"0", b"0.0%")]),
+        ]
+        with open(os.path.join(self.dir, "patterns"), "wb") as f:
+            f.write(b"*.bin\r\n\nr.txt\n")
+        for args, expected in cases:
+            out = self.run_ok(*args, "data", "/W100")
+            self.assertEqual(rows(out), expected, args)
+            self.assertEqual({len(l) for l in kelpo.lines(out)[1:] if b">" in l}, {99}, args)
+        # The plain report is as before, with the exclusions applied.
+        out = self.run_ok("--exclude=*.bin", "data")
+        self.assertIn(b"Total bytes: 118", out)
+        self.assertNotIn(b"100.0%", out)
+
+    def test_largest_files(self):
+        out = kelpo.lines(self.run_ok("--largest-files=2", "--exclude=big", "data"))
+        self.assertEqual(out[-3:], [b"Largest files:",
+                                    b"         5,000  " + SEP.join([TOP.decode(), "skip", "z.bin"]).encode(),
+                                    b"         1,024  " + SEP.join([TOP.decode(), "kib", "k.bin"]).encode()])
+        self.assertEqual(out[-5:-3], [b"+\xbb Total bytes: 7,165", b""])
+
+    def test_exports_follow_the_selection(self):
+        json = kelpo.json_lines(self.run_ok("--format=json", "--sort=size", "--top=1", "data",
+                                            form=None))
+        paths = [(o["path"], o.get("more"), o["total_bytes"]) for o in json]
+        top = TOP.decode() if not WINDOWS else "DATA"
+        self.assertEqual(paths, [(top if not WINDOWS else "DATA", None, ALL),
+                                 (top + SEP + "big", None, 1048575), (top, 4, ALL - 1048575 - 7)])
+        tsv = self.run_ok("--format=tsv", "--sort=name", "--min-size=2000", "data", form=None)
+        self.assertEqual([l.split(b"\t")[-1] for l in tsv.splitlines()],
+                         [TOP, TOP + SEP.encode() + b"big", TOP + SEP.encode() + b"skip"])
+        # The ncdu export stays the whole tree; only the exclusions apply.
+        ncdu = self.run_ok("--format=ncdu", "--top=1", "--exclude=mix", "data", form=None)
+        self.assertIn(b'"name":"skip"', ncdu)
+        self.assertNotIn(b'"name":"mix"', ncdu)
+
+    def test_bad_values(self):
+        """POSIX: what is wrong and the valid forms on standard error, exit
+        code 2; Windows: on standard output, exit code 1. Never a report."""
+        cases = [
+            ("--sort=big", b"'big' for '--sort'", b"--sort parameter 'big'",
+             b"size, files, name, none"),
+            ("--min-size=12Q", b"'12Q' for '--min-size'", b"--min-size parameter '12Q'",
+             b"KB, MB, GB, TB, PB"),
+            ("--top=-1", b"'-1' for '--top'", b"--top parameter '-1'", b"from 1 to 2147483647"),
+            ("--largest-files=0", b"'0' for '--largest-files'", b"--largest-files parameter '0'",
+             b"from 1 to 2147483647"),
+            ("--exclude-from=missing", b"'missing' for '--exclude-from'",
+             b"--exclude-from file 'missing'", b""),
+        ]
+        for arg, posix, windows, valid in cases:
+            res = kelpo.run([arg, "data"], cwd=self.dir, form=None)
+            if WINDOWS:
+                self.assertEqual((res.rc, res.err), (1, b""), arg)
+                self.assertIn(windows, res.out, arg)
+                self.assertIn(valid, res.out, arg)
+                self.assertNotIn(b"Kelpo32", res.out, arg)
+            else:
+                self.assertEqual((res.rc, res.out), (2, b""), arg)
+                self.assertTrue(res.err.startswith(b"kelpo32: "), res.err)
+                self.assertIn(posix, res.err, arg)
+                self.assertIn(valid, res.err, arg)
+                self.assertTrue(res.err.endswith(b"Try 'kelpo32 --help' for more information.\n"))
+
+
+class Terminal(kelpo.Case):
+    def test_last_sibling_closes_its_branch(self):
+        self.native_only()
+        kelpo.make_tree(os.path.join(self.dir, "data"), TREE)
+        res = kelpo.run_pty(["--sort=size", "--top=2", "data"], cwd=self.dir, cols=80,
+                            stdin_tty=False, env=kelpo.environment({"LANG": "C.UTF-8"}))
+        self.assertEqual(res.rc, 0, res.err)
+        shown = kelpo.screen(res.raw, 80, 25)
+        names = [l[:18] for l in shown if "%" in l]
+        self.assertEqual(names, ["data -------------", "├─big-------------",
+                                 "├─skip------------", "└─... and 3 more--"])
+
+
+if __name__ == "__main__":
+    kelpo.main()
