@@ -47,7 +47,6 @@ constexpr FormatName FormatNames[] = {
 };
 constexpr std::string_view FormatPrefix = "format=";
 
-
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
     runtime::StdOut().WriteLn();
@@ -125,12 +124,12 @@ struct LongOption {
     bool TakesValue;
 };
 constexpr LongOption KnownLongOptions[] = {
-    {"help", false},           {"version", false},       {"one-file-system", false},
-    {"format", true},          {"disk-usage", false},    {"apparent-size", false},
-    {"no-progress", false},    {"totals", false},        {"sort", true},
-    {"min-size", true},        {"top", true},            {"human-readable", false},
-    {"si", false},             {"largest-files", true},  {"exclude", true},
-    {"exclude-from", true},    {"from", true},           {"compare", true},
+    {"help", false},        {"version", false},      {"one-file-system", false},
+    {"format", true},       {"disk-usage", false},   {"apparent-size", false},
+    {"no-progress", false}, {"totals", false},       {"sort", true},
+    {"min-size", true},     {"top", true},           {"human-readable", false},
+    {"si", false},          {"largest-files", true}, {"exclude", true},
+    {"exclude-from", true}, {"from", true},          {"compare", true},
     {"min-change", true},
 };
 
@@ -158,11 +157,11 @@ bool IsKnownLongOption(std::string_view arg) {
 // exit code 1.
 [[noreturn]] void BadValue(std::string_view option, std::string_view value,
                            std::string_view valid) {
-    std::string what = "invalid argument '" + std::string(value) + "' for '--" +
-                       std::string(option) + "'";
+    std::string what =
+        "invalid argument '" + std::string(value) + "' for '--" + std::string(option) + "'";
     if (!CmdLin::PosixConventions()) {
-        WriteLine("Invalid --" + std::string(option) + " parameter '" + std::string(value) +
-                  "'. " + std::string(valid) + ".");
+        WriteLine("Invalid --" + std::string(option) + " parameter '" + std::string(value) + "'. " +
+                  std::string(valid) + ".");
         runtime::Halt(1);
     }
     UsageError(what + "\n" + std::string(valid), true);
@@ -245,7 +244,8 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
         o.Units = SizeUnits::Si;
         o.Totals = true;
     } else if (name == "from" || name == "compare") {
-        if (value.empty()) BadValue(name, value, "Valid arguments are: a file, or - (standard input)");
+        if (value.empty())
+            BadValue(name, value, "Valid arguments are: a file, or - (standard input)");
         (name == "from" ? o.From : o.Compare) = value;
     } else if (name == "min-change") {
         if (!ParseSize(value, o.MinChange)) BadValue(name, value, SizeForms);
