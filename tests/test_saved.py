@@ -62,7 +62,7 @@ class RoundTrip(SavedCase):
             for size in ([], ["--disk-usage"]):
                 saved_json = self.save("s.json", ["--format=json"] + size)
                 saved_ncdu = self.save("s.ncdu", ["--format=ncdu"])
-                for args in ([], ["/V2"], ["/T"], ["/W90"]):
+                for args in ([], ["/V2"], ["/T"], ["/W90"], ["--sort=size", "--top=3"]):
                     for source in (saved_json, saved_ncdu):
                         self.check(source, size + args, size + args,
                                    ["windows", "text", "json", "tsv"], source == saved_json)
