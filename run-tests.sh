@@ -12,7 +12,7 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-packages=(cmake g++ ninja-build libgtest-dev googletest python3 python3-pyte clang
+packages=(cmake g++ ninja-build libgtest-dev googletest nlohmann-json3-dev python3 python3-pyte clang
           libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 wine wine64 wine32:i386
           strace util-linux zip unzip man-db dpkg-dev file lintian icoutils gdu ncdu
           node-d3-hierarchy chromium chromium-driver python3-selenium)

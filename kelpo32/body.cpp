@@ -2,12 +2,15 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/compare.h"
 #include "kelpo32/options.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/report.h"
+#include "kelpo32/saved_scan.h"
 #include "kelpo32/scan.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
+#include "runtime/sysio.h"
 
 #include <algorithm>
 
@@ -22,6 +25,16 @@ constexpr std::size_t LogBufferSize = 4096;
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
     runtime::StdOut().WriteLn();
+}
+
+// A saved scan is read whole before anything is written: a damaged one ends
+// the run with its message and nothing on standard output.
+void LoadOrStop(const std::string& file, SavedScan& scan) {
+    std::string error;
+    if (!LoadSavedScan(file, DiskUsage, scan, error)) {
+        runtime::WriteStdErr(error);
+        runtime::Halt(1);
+    }
 }
 
 void OpenLog() {
@@ -91,6 +104,11 @@ void SetRedirectedProfile() {
 void RunBody() {
     auto& out = runtime::StdOut();
     CheckLongOptions();
+    const Options& opts = LongOptionValues();
+    SavedScan from;
+    SavedScan old;
+    if (!opts.From.empty()) LoadOrStop(opts.From, from);
+    if (!opts.Compare.empty()) LoadOrStop(opts.Compare, old);
     // An export is its data alone: no banner, no widths, no colour, no pages.
     bool report = Format == OutputFormat::Text || Format == OutputFormat::Windows;
     constexpr std::string_view Banner = "Kelpo32";
@@ -105,8 +123,14 @@ void RunBody() {
         SetConsoleProfile();
     else
         SetRedirectedProfile();
+    if (!opts.From.empty()) SetSavedStart(from.Start);
     std::int64_t grandTotal = 0;
-    ScanDir(StartDir, grandTotal);
+    if (opts.Compare.empty()) {
+        ScanDir(StartDir, grandTotal, opts.From.empty() ? nullptr : &from);
+    } else {
+        Comparison compare(old, opts);
+        ScanDir(StartDir, grandTotal, opts.From.empty() ? nullptr : &from, &compare);
+    }
     if (LogEnabled && !report) {
         LogFile.Close();
     } else if (LogEnabled) {

@@ -10,6 +10,7 @@
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/utf8name.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -126,6 +127,12 @@ constexpr const char* UsageLines[] = {
     "                     are never followed here (each counts as a file)",
     "  --sort=KEY, --top=N, --min-size=SIZE, --human-readable, --si, --totals,",
     "  --largest-files=N, --exclude=PATTERN, --exclude-from=FILE: see kelpo32(1)",
+    "  --from=FILE        read a saved scan (JSON Lines or an ncdu export; \"-\":",
+    "                     standard input) instead of walking DIRECTORY",
+    "  --compare=OLD      each directory beside the saved scan OLD: its bytes",
+    "                     now, their change and its files' change",
+    "  --min-change=SIZE  with --compare: only directories changed by SIZE",
+    "                     and their parents; --sort=change: largest growth first",
     "  --version          print the version and exit",
     "  --help             print this help and exit",
     "  --                 end of switches: what follows is the directory",
@@ -187,7 +194,8 @@ constexpr CmdLin::LongOptionSpec KnownLongOptions[] = {
     {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
     {"follow-links", false}, {"totals", false}, {"sort", true}, {"min-size", true},
     {"top", true}, {"human-readable", false}, {"si", false}, {"largest-files", true},
-    {"exclude", true}, {"exclude-from", true},
+    {"exclude", true}, {"exclude-from", true}, {"from", true}, {"compare", true},
+    {"min-change", true},
 };
 
 // The switch letters the program knows (lower case); "1" stands for "/132".
@@ -268,7 +276,8 @@ struct SortName {
     std::string_view Name;
     SortKey Value;
 };
-constexpr SortName SortNames[] = {{"size", SortKey::Size},
+constexpr SortName SortNames[] = {{"change", SortKey::Change},
+                                  {"size", SortKey::Size},
                                   {"files", SortKey::Files},
                                   {"name", SortKey::Name},
                                   {"none", SortKey::None}};
@@ -319,7 +328,7 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
         auto it = std::find_if(std::begin(SortNames), std::end(SortNames),
                                [&](const SortName& s) { return s.Name == value; });
         if (it == std::end(SortNames))
-            BadValue(name, value, "Valid arguments are: size, files, name, none");
+            BadValue(name, value, "Valid arguments are: change, size, files, name, none");
         o.Sort = it->Value;
         o.Totals = true;
     } else if (name == "min-size") {
@@ -334,6 +343,12 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
     } else if (name == "si") {
         o.Units = SizeUnits::Si;
         o.Totals = true;
+    } else if (name == "from" || name == "compare") {
+        if (value.empty())
+            BadValue(name, value, "Valid arguments are: a file, or - (standard input)");
+        (name == "from" ? o.From : o.Compare) = value;
+    } else if (name == "min-change") {
+        if (!ParseSize(value, o.MinChange)) BadValue(name, value, SizeForms);
     } else if (name == "largest-files") {
         o.LargestFiles = CountValue(name, value);
     } else if (name == "exclude") {
@@ -380,6 +395,14 @@ const Options& ParsedOptions() {
     return Parsed;
 }
 
+void SetSavedStart(std::string_view start) {
+    StartDir.clear();
+    StartNative.clear();
+    if (start == ".") return;
+    runtime::NameFromUtf8(start, StartDir, StartNative);
+    StartDir = UpperCasePath(StartDir);
+}
+
 void CheckLongOptions() {
     Parsed = Options{};
     CmdLin::UseLongOptions(KnownLongOptions);
@@ -409,6 +432,15 @@ void CheckLongOptions() {
     }
     // "/J" is "--format=json" on both builds.
     if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;
+    const Options& saved = Parsed;
+    if (!saved.From.empty() && CmdLin::PositionalCount() >= 1)
+        UsageError("'--from' reads a saved scan: no directory is walked, '" +
+                       Shown(CmdLin::PositionalParam(1)) + "' is one too many",
+                   true);
+    if (saved.From == "-" && saved.Compare == "-")
+        UsageError("'--from' and '--compare' cannot both read standard input", true);
+    if ((!saved.From.empty() || !saved.Compare.empty()) && Format == OutputFormat::Ncdu)
+        UsageError("'--format=ncdu' needs every file, which a saved scan does not keep", true);
     // Every later line is written in the chosen form.
     if (Format != OutputFormat::Windows) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.

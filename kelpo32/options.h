@@ -3,6 +3,8 @@
 
 #include "kelpo32/run_options.h"
 
+#include <string_view>
+
 namespace kelpo32 {
 
 // What the long options set; filled by CheckLongOptions.
@@ -14,6 +16,9 @@ const Options& ParsedOptions();
 // "--format=NAME" and "/J" choose the output's form.
 void CheckLongOptions();
 void ParseOptions();
+// The start directory of a saved scan read back (UTF-8 as saved; "." the
+// current one) takes the place of the typed one.
+void SetSavedStart(std::string_view start);
 void Set132Columns();
 void WriteHelp();
 // The usage text of "--help", in the platform's form.

@@ -9,6 +9,7 @@
 #include "kelpo32/paging.h"
 #include "kelpo32/progress.h"
 #include "kelpo32/report.h"
+#include "kelpo32/saved_scan.h"
 #include "kelpo32/state.h"
 #include "kelpo32/totals.h"
 #include "runtime/rtl.h"
@@ -32,6 +33,8 @@ constexpr std::int32_t DefaultThreads = 8;
 
 // The export that takes the report's place, or none.
 const Export* Chosen = nullptr;
+// The consumer that takes the place of both (the comparison), or none.
+WalkConsumer* Output = nullptr;
 
 // The run's consumers of the layout of totals and of the largest files, or
 // none; the layout takes the place of the report's or the export's lines.
@@ -112,14 +115,20 @@ void DirStart(const WalkDir& dir) {
     Level = dir.Level;
     if (LogEnabled) TraceDirStart(dir);
     ProgressDir(dir);
-    if (Chosen != nullptr && Chosen->Events.DirStart != nullptr) Chosen->Events.DirStart(dir);
+    if (Output != nullptr)
+        Output->DirStart(dir);
+    else if (Chosen != nullptr && Chosen->Events.DirStart != nullptr)
+        Chosen->Events.DirStart(dir);
     if (ChosenConsumer != nullptr) ChosenConsumer->DirStart(dir);
 }
 
 void Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (LogEnabled) TraceEntry(dir, entry);
     if (Largest != nullptr) Largest->Entry(dir, entry);
-    if (Chosen != nullptr && Chosen->Events.Entry != nullptr) Chosen->Events.Entry(dir, entry);
+    if (Output != nullptr)
+        Output->Entry(dir, entry);
+    else if (Chosen != nullptr && Chosen->Events.Entry != nullptr)
+        Chosen->Events.Entry(dir, entry);
 }
 
 // The directories shown empty or read only in part, and the entries that
@@ -172,7 +181,9 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
     Level = dir.Level;
     NoteUnread(dir, listing);
     ProgressListed(dir, listing);
-    if (Tree != nullptr) {
+    if (Output != nullptr) {
+        Output->DirListed(dir, listing);
+    } else if (Tree != nullptr) {
         Tree->DirListed(dir, listing);
     } else if (Chosen != nullptr) {
         // An export has no counted lines: it looks for a stop here.
@@ -188,7 +199,9 @@ void DirListed(const WalkDir& dir, const WalkListing& listing) {
 
 void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     Level = dir.Level;
-    if (Tree != nullptr)
+    if (Output != nullptr)
+        Output->DirDone(dir, listing, total);
+    else if (Tree != nullptr)
         Tree->DirDone(dir, listing, total);
     else if (Chosen != nullptr)
         Chosen->Events.DirDone(dir, listing, total);
@@ -242,6 +255,25 @@ void NoteOwnFiles(WalkOptions& options) {
     }
 }
 
+// Until the walk calls consumers itself: the scan's event functions as the
+// consumer a saved scan is replayed into.
+class ScanEvents final : public WalkConsumer {
+  public:
+    explicit ScanEvents(bool entries) : entries_(entries) {}
+    void DirStart(const WalkDir& dir) override { kelpo32::DirStart(dir); }
+    void Entry(const WalkDir& dir, const WalkEntry& entry) override { kelpo32::Entry(dir, entry); }
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+        kelpo32::DirListed(dir, listing);
+    }
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override {
+        kelpo32::DirDone(dir, listing, total);
+    }
+    bool NeedsEntries() const override { return entries_; }
+
+  private:
+    bool entries_;
+};
+
 } // namespace
 
 std::int32_t WalkThreads() {
@@ -257,7 +289,8 @@ std::int32_t WalkThreads() {
     return std::clamp<std::int32_t>(runtime::OnlineProcessors(), DefaultThreads, MaxWalkThreads);
 }
 
-void ScanDir(const std::string& startDir, std::int64_t& total) {
+void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* saved,
+             WalkConsumer* output) {
     WalkEvents events;
     events.DirStart = DirStart;
     events.Entry = Entry;
@@ -265,24 +298,28 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     events.DirDone = DirDone;
     events.OutOfRecords = OutOfRecords;
     WalkOptions options;
-    Chosen = ChosenExport();
+    Output = output;
+    Chosen = output != nullptr ? nullptr : ChosenExport();
     const Options& values = ParsedOptions();
     std::optional<HtmlExport> page;
-    if (Format == OutputFormat::Html) page.emplace(runtime::StdOut(), PageRun(), MaxDepth);
+    if (Format == OutputFormat::Html && output == nullptr)
+        page.emplace(runtime::StdOut(), PageRun(), MaxDepth);
     ConsumerInUse inUse(page ? &*page : nullptr);
     // The ncdu export is the whole tree: only the exclusions apply to it.
     std::optional<TotalsTree> tree;
-    if (values.Totals && Format != OutputFormat::Ncdu && Format != OutputFormat::Html)
+    if (values.Totals && Format != OutputFormat::Ncdu && Format != OutputFormat::Html &&
+        output == nullptr)
         tree.emplace(TotalsSelection{values.Sort, values.MinSize, values.Top, MaxDepth});
     Tree = tree ? &*tree : nullptr;
     std::optional<LargestFiles> largest;
-    if (values.LargestFiles > 0 && Chosen == nullptr && !page)
+    if (values.LargestFiles > 0 && Chosen == nullptr && !page && output == nullptr)
         largest.emplace(values.LargestFiles, DiskUsage);
     Largest = largest ? &*largest : nullptr;
     runtime::NamePatterns exclude(values.Excludes);
     if (!exclude.Empty()) options.Exclude = &exclude;
-    options.EntryNames =
-        LogEnabled || Largest != nullptr || (Chosen != nullptr && Chosen->Events.Entry != nullptr);
+    options.EntryNames = LogEnabled || Largest != nullptr ||
+                         (Chosen != nullptr && Chosen->Events.Entry != nullptr) ||
+                         (output != nullptr && output->NeedsEntries());
     options.OneFileSystem = OneFileSystem;
     options.DirectorySizes = Format == OutputFormat::Ncdu;
     options.DiskUsage = DiskUsage;
@@ -292,17 +329,27 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     UnreadCount = 0;
     UnexaminedCount = 0;
     UnreadLines.clear();
-    if (Chosen != nullptr || page) {
+    if (output != nullptr) {
+        output->Begin();
+    } else if (Chosen != nullptr || page) {
         crt32_pipe::PresentUtf8();
         if (Chosen != nullptr) Chosen->Begin(ExportStartPath());
-    } else
+    } else {
         StartReport();
+    }
     if (Tree != nullptr) Tree->Begin();
     // A layout of totals waits for the whole walk: the status line shows it
     // going on, on a terminal too.
-    ProgressStart(Tree != nullptr);
-    total = WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
+    ProgressStart(Tree != nullptr || output != nullptr);
+    if (saved != nullptr) {
+        ScanEvents replay(options.EntryNames);
+        total = ReplaySavedScan(*saved, startDir, replay);
+    } else {
+        total =
+            WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options, events);
+    }
     ProgressEnd();
+    if (output != nullptr) output->End();
     if (Tree != nullptr && Chosen != nullptr)
         WriteTotalsRows(*Tree, Format == OutputFormat::Json);
     else if (Tree != nullptr)
@@ -310,6 +357,7 @@ void ScanDir(const std::string& startDir, std::int64_t& total) {
     if (Chosen != nullptr && Chosen->End != nullptr) Chosen->End();
     if (page) page->End();
     if (Largest != nullptr) Largest->Print(values.Units);
+    Output = nullptr;
     Tree = nullptr;
     Largest = nullptr;
     Level = 0;

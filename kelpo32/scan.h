@@ -9,7 +9,13 @@
 
 namespace kelpo32 {
 
-void ScanDir(const std::string& startDir, std::int64_t& total);
+struct SavedScan;
+class WalkConsumer;
+
+// Walks the start directory, or with `saved` replays that saved scan; with
+// `output`, it takes the events in place of the report or the export.
+void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* saved = nullptr,
+             WalkConsumer* output = nullptr);
 
 // After the report, on standard error: the directories the scan could not
 // read and why (the first 20 named), or nothing when it read them all.

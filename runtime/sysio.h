@@ -26,6 +26,11 @@ void ReserveStdHandles();
 int WriteFile(FileHandle h, const char* data, std::size_t size);
 int CreateFileForWrite(const std::string& name, FileHandle& h);
 int CloseFile(FileHandle h);
+// Opens a file for reading; on failure `reason` says why in a few words
+// ("no such file or directory", "permission denied", "is a directory").
+int OpenFileForRead(const std::string& name, FileHandle& h, std::string& reason);
+// Reads up to `size` bytes; `got` is 0 at the end of the file.
+int ReadFile(FileHandle h, char* data, std::size_t size, std::size_t& got);
 
 // Runs fn with a stack large enough for the walk of a very deep tree (one
 // frame per level) and returns its result.

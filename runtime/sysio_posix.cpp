@@ -92,6 +92,35 @@ int CreateFileForWrite(const std::string& name, FileHandle& h) {
     return 0;
 }
 
+int OpenFileForRead(const std::string& name, FileHandle& h, std::string& reason) {
+    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        fd = -1;
+        errno = EISDIR;
+    }
+    if (fd < 0) {
+        int e = errno;
+        reason = std::strerror(e);
+        if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] += 'a' - 'A';
+        return MapErrno(e);
+    }
+    h = fd;
+    return 0;
+}
+
+int ReadFile(FileHandle h, char* data, std::size_t size, std::size_t& got) {
+    for (;;) {
+        ssize_t n = ::read(static_cast<int>(h), data, size);
+        if (n >= 0) {
+            got = static_cast<std::size_t>(n);
+            return 0;
+        }
+        if (errno != EINTR) return MapErrno(errno);
+    }
+}
+
 int CloseFile(FileHandle h) {
     if (::close(static_cast<int>(h)) != 0 && errno != EINTR) return MapErrno(errno);
     return 0;

@@ -128,6 +128,37 @@ int CreateFileForWrite(const std::string& name, FileHandle& h) {
     return 0;
 }
 
+int OpenFileForRead(const std::string& name, FileHandle& h, std::string& reason) {
+    HANDLE f = ::CreateFileW(win32::WideFromOem(name).c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) {
+        DWORD code = ::GetLastError();
+        reason = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                     ? "no such file or directory"
+                 : code == ERROR_ACCESS_DENIED ? "permission denied"
+                                               : "cannot open (error " + std::to_string(code) + ")";
+        return Win32IoError(code);
+    }
+    h = reinterpret_cast<FileHandle>(f);
+    return 0;
+}
+
+int ReadFile(FileHandle h, char* data, std::size_t size, std::size_t& got) {
+    DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000));
+    DWORD read = 0;
+    if (!::ReadFile(ToHandle(h), data, want, &read, nullptr)) {
+        // The writing end of a pipe closed: the end of the input.
+        if (::GetLastError() == ERROR_BROKEN_PIPE) {
+            got = 0;
+            return 0;
+        }
+        return LastIoError();
+    }
+    got = read;
+    return 0;
+}
+
 int CloseFile(FileHandle h) {
     if (!::CloseHandle(ToHandle(h))) return LastIoError();
     return 0;

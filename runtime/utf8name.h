@@ -11,4 +11,8 @@ namespace runtime {
 // `native` (empty when it is the text) to `out`.
 void AppendUtf8Name(std::string& out, std::string_view text, std::string_view native);
 
+// The reverse, for a name read back from an export: its report text and its
+// platform form (left empty when it is the text).
+void NameFromUtf8(std::string_view utf8, std::string& text, std::string& native);
+
 } // namespace runtime

@@ -16,4 +16,18 @@ void AppendUtf8Name(std::string& out, std::string_view text, std::string_view na
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), len, out.data() + at, n, nullptr, nullptr);
 }
 
+void NameFromUtf8(std::string_view utf8, std::string& text, std::string& native) {
+    std::wstring wide;
+    if (!utf8.empty()) {
+        int len = CheckedRange<int>(utf8.size());
+        int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), len, nullptr, 0);
+        if (n > 0) {
+            wide.resize(static_cast<std::size_t>(n));
+            ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), len, wide.data(), n);
+        }
+    }
+    text = win32::OemFromWide(wide);
+    native = win32::NativeBytes(wide);
+}
+
 } // namespace runtime

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Saved scans: reading a scan back (--from) and comparing with one
+# (--compare) against walking the same tree warm.
+#
+#   bench/saved.sh [--work DIR] [--quick] [--runs N] [--kelpo32 PATH]
+#
+#   --work DIR     where the trees live (default $KELPO32_BENCH_DIR or
+#                  /var/tmp/kelpo32-bench, shared with run.sh: its tree is
+#                  reused when its stamp matches, else made the same way)
+#   --quick        the 100,000-entry tree instead of the 1,000,000-entry one
+#   --runs N       timed runs per command (default 5, after 2 warm-up runs)
+#
+# Makes the tree's JSON Lines and ncdu exports, and an older scan in which
+# the files of every tenth directory had other sizes (as JSON Lines and as an
+# ncdu export). Times with hyperfine, output to /dev/null: the walk; --from
+# of each export; --compare of the walk with each older scan; --compare of
+# --from (JSON Lines) with the older JSON Lines. Prints the
+# medians and the mean CPU time (user + system), their ratios to the walk,
+# and each command's peak RSS
+# (/usr/bin/time). On a machine shared with other work the medians move with
+# its load: read the ratios, and run it twice.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WORK=${KELPO32_BENCH_DIR:-/var/tmp/kelpo32-bench}
+LABEL=1M
+ENTRIES=1000000
+RUNS=5
+KELPO32=$ROOT/build/posix/kelpo32
+SEED=1
+while (($#)); do
+    case $1 in
+    --work) WORK=$2; shift 2 ;;
+    --quick) LABEL=100k; ENTRIES=100000; shift ;;
+    --runs) RUNS=$2; shift 2 ;;
+    --kelpo32) KELPO32=$2; shift 2 ;;
+    *) echo "saved.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+mkdir -p "$WORK" "$ROOT/build/bench"
+[[ -x $KELPO32 ]] || (cd "$ROOT" && cmake --preset posix >/dev/null && cmake --build build/posix -j2 --target kelpo32 >/dev/null)
+
+TREE=$WORK/tree-$LABEL
+STAMP=$WORK/tree-$LABEL.stamp
+GEN_ID="gentree $(cksum <"$ROOT/bench/gentree.cpp" | cut -d' ' -f1) seed=$SEED"
+if ! [[ -d $TREE && -f $STAMP && $(head -n1 "$STAMP") == "$GEN_ID entries=$ENTRIES" ]]; then
+    c++ -O2 -std=c++20 -o "$ROOT/build/bench/gentree" "$ROOT/bench/gentree.cpp"
+    rm -rf -- "$TREE" "$TREE.tmp" "$STAMP"
+    info=$("$ROOT/build/bench/gentree" --seed "$SEED" --entries "$ENTRIES" "$TREE.tmp")
+    mv -- "$TREE.tmp" "$TREE"
+    printf '%s\n%s\n' "$GEN_ID entries=$ENTRIES" "$info" >"$STAMP"
+fi
+
+OUT=$WORK/saved-$LABEL
+mkdir -p "$OUT"
+K="$KELPO32 --no-progress"
+$K --format=json "$TREE" >"$OUT/scan.json"
+$K --format=ncdu "$TREE" >"$OUT/scan.ncdu"
+# The older scan: the files of every tenth directory twice as large.
+python3 - "$OUT/scan.ncdu" "$OUT/old.ncdu" <<'PY'
+import re, sys
+dirs = 0
+grow = False
+with open(sys.argv[1], "rb") as src, open(sys.argv[2], "wb") as dst:
+    for line in src:
+        if line.startswith(b"[{") or line.startswith(b",\n[{") or b'[{"name"' in line[:12]:
+            dirs += 1
+            grow = dirs % 10 == 0
+        elif grow:
+            line = re.sub(rb'"asize":(\d+)', lambda m: b'"asize":%d' % (2 * int(m[1])), line)
+        dst.write(line)
+PY
+# As the usual flow saves it: JSON Lines.
+$K --from="$OUT/old.ncdu" --format=json >"$OUT/old.json"
+echo "tree: $TREE ($(wc -l <"$OUT/scan.json") directories; exports: JSON Lines $(du -h "$OUT/scan.json" | cut -f1), ncdu $(du -h "$OUT/scan.ncdu" | cut -f1))"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+hyperfine --warmup 2 --runs "$RUNS" --export-json "$OUT/times.json" -N \
+    -n walk "$K $TREE" \
+    -n from-json "$K --from=$OUT/scan.json" \
+    -n from-ncdu "$K --from=$OUT/scan.ncdu" \
+    -n compare "$K --compare=$OUT/old.json $TREE" \
+    -n compare-ncdu "$K --compare=$OUT/old.ncdu $TREE" \
+    -n compare-from "$K --compare=$OUT/old.json --from=$OUT/scan.json" >"$OUT/hyperfine.txt"
+
+python3 - "$OUT/times.json" <<'PY'
+import json, statistics, sys
+results = json.load(open(sys.argv[1]))["results"]
+base = statistics.median(results[0]["times"])
+cpu = results[0]["user"] + results[0]["system"]
+print("%-14s %10s %8s %10s %8s" % ("command", "median s", "x walk", "CPU s", "x walk"))
+for r in results:
+    m = statistics.median(r["times"])
+    c = r["user"] + r["system"]
+    print("%-14s %10.3f %8.2f %10.3f %8.2f" % (r["command"], m, m / base, c, c / cpu))
+PY
+for cmd in "$TREE" "--from=$OUT/scan.json" "--from=$OUT/scan.ncdu" "--compare=$OUT/old.json $TREE" \
+    "--compare=$OUT/old.ncdu $TREE"; do
+    # shellcheck disable=SC2086
+    rss=$(/usr/bin/time -f %M $K $cmd 2>&1 >/dev/null | tail -n1)
+    echo "peak RSS $((rss / 1024)) MiB: kelpo32 $cmd"
+done
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

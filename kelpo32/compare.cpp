@@ -1,0 +1,277 @@
+#include "kelpo32/compare.h"
+
+#include "kelpo32/exports.h"
+#include "kelpo32/jsontext.h"
+#include "kelpo32/paging.h"
+#include "kelpo32/report.h"
+#include "kelpo32/sizes.h"
+#include "kelpo32/state.h"
+#include "runtime/rtl.h"
+#include "runtime/sysio.h"
+#include "runtime/textout.h"
+#include "runtime/utf8name.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+namespace kelpo32 {
+
+void Comparison::Begin() {
+    now_.clear();
+    open_.clear();
+    rows_.clear();
+}
+
+void Comparison::DirListed(const WalkDir& dir, const WalkListing& listing) {
+    auto index = runtime::CheckedRange<std::int32_t>(now_.size());
+    Dir d;
+    if (dir.Level == 0)
+        d.Name = ExportStartPath();
+    else
+        runtime::AppendUtf8Name(d.Name, dir.Name, dir.Native);
+    d.Files = listing.FileCount;
+    now_.push_back(std::move(d));
+    if (!open_.empty()) Link(now_, open_.back(), index);
+    open_.push_back(index);
+}
+
+void Comparison::DirDone(const WalkDir&, const WalkListing&, std::int64_t total) {
+    if (open_.empty()) runtime::RaiseRangeError();
+    Dir& d = now_[static_cast<std::size_t>(open_.back())];
+    d.Bytes = total;
+    open_.pop_back();
+    if (!open_.empty()) {
+        Dir& parent = now_[static_cast<std::size_t>(open_.back())];
+        parent.Files = runtime::CheckedAdd(parent.Files, d.Files);
+    }
+}
+
+void Comparison::Merge() {
+    // The old scan's files per subtree, added up from the leaves.
+    std::vector<std::int64_t> oldFiles(old_.Dirs.size(), 0);
+    std::vector<std::int32_t> order;
+    if (old_.Root >= 0) order.push_back(old_.Root);
+    for (std::size_t i = 0; i < order.size(); ++i)
+        for (std::int32_t c = old_.Dirs[static_cast<std::size_t>(order[i])].FirstChild; c >= 0;
+             c = old_.Dirs[static_cast<std::size_t>(c)].Next)
+            order.push_back(c);
+    for (std::size_t i = order.size(); i-- > 0;) {
+        const SavedDir& d = old_.Dirs[static_cast<std::size_t>(order[i])];
+        std::int64_t files = d.FileCount;
+        for (std::int32_t c = d.FirstChild; c >= 0; c = old_.Dirs[static_cast<std::size_t>(c)].Next)
+            files = runtime::CheckedAdd(files, oldFiles[static_cast<std::size_t>(c)]);
+        oldFiles[static_cast<std::size_t>(order[i])] = files;
+    }
+
+    // Pairs of directories with the same path, from the start directories down.
+    struct Pair {
+        std::int32_t Now;
+        std::int32_t Old;
+        std::int32_t Row;
+    };
+    std::vector<Pair> todo;
+    auto addRow = [&](std::int32_t now, std::int32_t old, std::int32_t parent) {
+        Row r;
+        if (now >= 0) {
+            const Dir& d = now_[static_cast<std::size_t>(now)];
+            r.Name = d.Name;
+            r.Now = d.Bytes;
+            r.NowFiles = d.Files;
+        }
+        if (old >= 0) {
+            const SavedDir& d = old_.Dirs[static_cast<std::size_t>(old)];
+            if (now < 0) r.Name = d.Name;
+            r.Old = d.Total;
+            r.OldFiles = oldFiles[static_cast<std::size_t>(old)];
+        }
+        r.State = now < 0 ? Mark::Gone : old < 0 ? Mark::New : Mark::Both;
+        auto index = runtime::CheckedRange<std::int32_t>(rows_.size());
+        if (parent >= 0) r.Level = rows_[static_cast<std::size_t>(parent)].Level + 1;
+        rows_.push_back(r);
+        if (parent >= 0) Link(rows_, parent, index);
+        todo.push_back({now, old, index});
+    };
+    if (now_.empty()) return;
+    addRow(0, old_.Root, -1);
+    while (!todo.empty()) {
+        Pair p = todo.back();
+        todo.pop_back();
+        // A map of its own per directory: clearing a wide one's buckets each
+        // time would cost its width for every later directory.
+        std::unordered_map<std::string_view, std::int32_t> oldChildren;
+        if (p.Old >= 0)
+            for (std::int32_t c = old_.Dirs[static_cast<std::size_t>(p.Old)].FirstChild; c >= 0;
+                 c = old_.Dirs[static_cast<std::size_t>(c)].Next)
+                oldChildren.emplace(old_.Dirs[static_cast<std::size_t>(c)].Name, c);
+        if (p.Now >= 0)
+            for (std::int32_t c = now_[static_cast<std::size_t>(p.Now)].First; c >= 0;
+                 c = now_[static_cast<std::size_t>(c)].Next) {
+                std::int32_t match = -1;
+                if (auto it = oldChildren.find(now_[static_cast<std::size_t>(c)].Name);
+                    it != oldChildren.end()) {
+                    match = it->second;
+                    oldChildren.erase(it);
+                }
+                addRow(c, match, p.Row);
+            }
+        // What is left of the old children is gone, in the old order.
+        if (p.Old >= 0)
+            for (std::int32_t c = old_.Dirs[static_cast<std::size_t>(p.Old)].FirstChild; c >= 0;
+                 c = old_.Dirs[static_cast<std::size_t>(c)].Next)
+                if (oldChildren.count(old_.Dirs[static_cast<std::size_t>(c)].Name) != 0)
+                    addRow(-1, c, p.Row);
+    }
+}
+
+std::vector<std::int32_t> Comparison::Listed() {
+    Merge();
+    std::vector<std::int32_t> order;
+    if (rows_.empty()) return order;
+    // Kept: a subtree that changed by at least the minimum, and its parents.
+    std::vector<char> keep(rows_.size(), 0);
+    for (std::size_t i = rows_.size(); i-- > 0;) {
+        const Row& r = rows_[i];
+        std::int64_t change = r.Change();
+        bool enough = (change < 0 ? change < -options_.MinChange || change == -options_.MinChange
+                                  : change >= options_.MinChange);
+        keep[i] = static_cast<char>(enough || i == 0);
+        for (std::int32_t c = r.First; c >= 0; c = rows_[static_cast<std::size_t>(c)].Next)
+            if (keep[static_cast<std::size_t>(c)] != 0) keep[i] = 1;
+    }
+    // Largest growth first unless another order is asked for.
+    SortKey key = options_.Sort == SortKey::None ? SortKey::Change : options_.Sort;
+    auto before = [&](std::int32_t a, std::int32_t b) {
+        const Row& x = rows_[static_cast<std::size_t>(a)];
+        const Row& y = rows_[static_cast<std::size_t>(b)];
+        switch (key) {
+        case SortKey::Change:
+            if (x.Change() != y.Change()) return x.Change() > y.Change();
+            break;
+        case SortKey::Size:
+            if (x.Now != y.Now) return x.Now > y.Now;
+            break;
+        case SortKey::Files:
+            if (x.NowFiles != y.NowFiles) return x.NowFiles > y.NowFiles;
+            break;
+        case SortKey::Name:
+            return x.Name < y.Name;
+        case SortKey::None:
+            return false;
+        }
+        return x.Name < y.Name;
+    };
+    std::vector<std::int32_t> stack{0};
+    while (!stack.empty()) {
+        std::int32_t i = stack.back();
+        stack.pop_back();
+        order.push_back(i);
+        std::vector<std::int32_t> children;
+        for (std::int32_t c = rows_[static_cast<std::size_t>(i)].First; c >= 0;
+             c = rows_[static_cast<std::size_t>(c)].Next)
+            if (keep[static_cast<std::size_t>(c)] != 0) children.push_back(c);
+        std::stable_sort(children.begin(), children.end(), before);
+        stack.insert(stack.end(), children.rbegin(), children.rend());
+    }
+    return order;
+}
+
+namespace {
+
+constexpr std::string_view MarkText(Comparison::Mark m) {
+    return m == Comparison::Mark::New ? "new" : m == Comparison::Mark::Gone ? "gone" : "";
+}
+
+} // namespace
+
+void Comparison::Write(const std::vector<std::int32_t>& order) {
+    auto& out = runtime::StdOut();
+    std::string line;
+    // The path of each listed row's parent, by level.
+    std::vector<std::string> paths;
+    const char sep = runtime::PathSeparator();
+    if (Format != OutputFormat::Json && Format != OutputFormat::Tsv) {
+        out.Write("             now          change     files       directory");
+        out.WriteLn();
+        NextLine();
+    }
+    for (std::int32_t i : order) {
+        const Row& r = rows_[static_cast<std::size_t>(i)];
+        auto level = static_cast<std::size_t>(r.Level);
+        paths.resize(level + 1);
+        if (level == 0) {
+            paths[0] = r.Name;
+        } else {
+            paths[level] = paths[level - 1];
+            if (paths[level].empty() || paths[level].back() != sep) paths[level] += sep;
+            paths[level] += r.Name;
+        }
+        const std::string& path = paths[level];
+        line.clear();
+        if (Format == OutputFormat::Json) {
+            line = "{\"path\":\"";
+            AppendJsonString(line, path, true);
+            line += "\",\"depth\":";
+            AppendNumber(line, r.Level);
+            line += ",\"bytes\":";
+            AppendNumber(line, r.Now);
+            line += ",\"old_bytes\":";
+            AppendNumber(line, r.Old);
+            line += ",\"change\":";
+            AppendNumber(line, r.Change());
+            line += ",\"files\":";
+            AppendNumber(line, r.NowFiles);
+            line += ",\"old_files\":";
+            AppendNumber(line, r.OldFiles);
+            line += ",\"files_change\":";
+            AppendNumber(line, r.NowFiles - r.OldFiles);
+            if (r.State != Mark::Both)
+                line += ",\"state\":\"" + std::string(MarkText(r.State)) + "\"";
+            line += "}\n";
+            out.Write(line);
+            continue;
+        }
+        if (Format == OutputFormat::Tsv) {
+            for (std::int64_t n :
+                 {r.Now, r.Old, r.Change(), r.NowFiles, r.OldFiles, r.NowFiles - r.OldFiles}) {
+                AppendNumber(line, n);
+                line += '\t';
+            }
+            line += MarkText(r.State);
+            line += '\t';
+            for (char c : path)
+                line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+            line += '\n';
+            out.Write(line);
+            continue;
+        }
+        auto field = [&](const std::string& text, std::size_t width) {
+            if (text.size() < width) line.append(width - text.size(), ' ');
+            line += text;
+        };
+        field(FormatSize(r.Now, options_.Units, false), 16);
+        field(FormatSize(r.Change(), options_.Units, true), 16);
+        field(FormatSize(r.NowFiles - r.OldFiles, SizeUnits::Exact, true), 10);
+        line += r.State == Mark::Gone ? "  gone " : r.State == Mark::New ? "  new  " : "       ";
+        line.append(2 * level, ' ');
+        MakeRoom(static_cast<std::int64_t>(line.size() + path.size()));
+        out.Write(line);
+        out.WriteName(level == 0 ? std::string_view(path) : std::string_view(r.Name));
+        out.WriteLn();
+        NextLine();
+    }
+}
+
+void Comparison::End() {
+    std::string startNow = ExportStartPath();
+    if (old_.Start != startNow) {
+        std::string note = "kelpo32: the saved scan is of '" + old_.Start + "', this one of '" +
+                           startNow + "': directories are compared by their paths below each\n";
+        for (char& c : note)
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\n') c = '?';
+        runtime::WriteStdErr(note);
+    }
+    Write(Listed());
+}
+
+} // namespace kelpo32

@@ -1,0 +1,249 @@
+"""Saved scans read back (--from) and compared (--compare): every output made
+from a saved export equals the output of walking the same tree; the exports
+of the other disk-usage tools read back to the same totals; a tree changed in
+known ways compares as expected; damaged input fails cleanly.
+
+What a saved scan cannot carry, and so is left out of the round trip: the
+files themselves (the ncdu export needs them and is refused with --from; the
+/L trace lists directories only), and the reason a directory could not be
+read in an ncdu export (it says only that it could not)."""
+
+import os
+import random
+import shutil
+import subprocess
+
+import kelpo
+from test_walk import random_tree
+
+
+def add_links(root, seed):
+    """A few files with a second name in another directory."""
+    rnd = random.Random(seed)
+    files = [os.path.join(d, f) for d, _, fs in os.walk(root) for f in fs
+             if not os.path.islink(os.path.join(d, f))]
+    dirs = [d for d, _, _ in os.walk(root)]
+    for i, f in enumerate(rnd.sample(files, min(5, len(files)))):
+        os.link(f, os.path.join(rnd.choice(dirs), "hl%d" % i))
+
+
+class SavedCase(kelpo.Case):
+    def setUp(self):
+        super().setUp()
+        # The Windows build takes the long options once it reads any.
+        if kelpo.WINDOWS and not kelpo.run(["--version"], form=None).out.startswith(b"kelpo32 "):
+            self.skipTest("this Windows build reads no long options yet")
+
+
+class RoundTrip(SavedCase):
+    def save(self, name, args):
+        res = kelpo.run(args + ["T"], cwd=self.dir, form=None)
+        self.assertEqual(res.rc, 0, res.err)
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(res.out)
+        return path
+
+    def check(self, source, walked_args, from_args, forms, compare_err):
+        for form in forms:
+            walked = kelpo.run(walked_args + ["T"], cwd=self.dir, form=form)
+            again = kelpo.run(from_args + ["--from=" + source], cwd="/", form=form)
+            self.assertEqual(again.rc, walked.rc, again.err)
+            self.assertEqual(again.out, walked.out, (source, form, walked_args))
+            if compare_err:
+                self.assertEqual(again.err, walked.err)
+
+    def test_every_output_from_a_saved_scan_equals_the_walk(self):
+        self.native_only()
+        for seed in (3, 4):
+            shutil.rmtree(os.path.join(self.dir, "T"), ignore_errors=True)
+            random_tree(os.path.join(self.dir, "T"), seed)
+            add_links(os.path.join(self.dir, "T"), seed)
+            for size in ([], ["--disk-usage"]):
+                saved_json = self.save("s.json", ["--format=json"] + size)
+                saved_ncdu = self.save("s.ncdu", ["--format=ncdu"])
+                for args in ([], ["/V2"], ["/T"], ["/W90"], ["--sort=size", "--top=3"]):
+                    for source in (saved_json, saved_ncdu):
+                        self.check(source, size + args, size + args,
+                                   ["windows", "text", "json", "tsv"], source == saved_json)
+
+    def test_the_windows_build_reads_its_own_exports_back(self):
+        layout = {"a": {"b": {"x": 5000}, "y": 1000}, "c": {}, "z": 7}
+        kelpo.make_tree(os.path.join(self.dir, "T"), layout)
+        for fmt in ("json", "ncdu"):
+            saved = self.save("s." + fmt, ["--format=" + fmt])
+            self.check(saved, [], [], ["windows", "json", "tsv"], True)
+
+    def test_exports_of_other_tools_read_back_to_the_same_totals(self):
+        self.native_only()
+        root = os.path.join(self.dir, "T")
+        random_tree(root, 5)
+        walked = kelpo.run(["--format=tsv", root], form=None).out
+        expected = sorted(walked.splitlines())
+        for tool in ("ncdu", "gdu"):
+            if not shutil.which(tool):
+                self.skipTest(tool + " is not installed (./run-tests.sh installs it)")
+            path = os.path.join(self.dir, tool + ".out")
+            subprocess.run([tool, "-o", path, root], check=True, capture_output=True)
+            res = kelpo.run(["--format=tsv", "--from=" + path], form=None)
+            self.assertEqual(res.rc, 0, res.err)
+            self.assertEqual(sorted(res.out.splitlines()), expected, tool)
+
+
+class Compare(SavedCase):
+    def test_a_tree_changed_in_known_ways(self):
+        T = os.path.join(self.dir, "T")
+        kelpo.make_tree(T, {"grow": {"f": 1000}, "shrink": {"f": 5000, "g": 5000},
+                            "same": {"f": 10}, "old": {"f": 300, "deep": {"f": 200}},
+                            "gone": {"f": 2048}})
+        saved = os.path.join(self.dir, "monday.json")
+        with open(saved, "wb") as f:
+            f.write(kelpo.run(["--format=json", "T"], cwd=self.dir, form=None).out)
+        os.truncate(os.path.join(T, "grow", "f"), 3 * 2 ** 20)
+        os.remove(os.path.join(T, "shrink", "g"))
+        shutil.rmtree(os.path.join(T, "gone"))
+        os.rename(os.path.join(T, "old"), os.path.join(T, "new"))
+        S = kelpo.SEP
+        # (options, exit code, expected lines after the banner and the heading)
+        table = [
+            ([], 0, [
+                "       3,151,238      +3,137,680        -2       T",
+                "       3,145,728      +3,144,728         0         grow",
+                "             500            +500        +2  new    new",
+                "             200            +200        +1  new      deep",
+                "              10               0         0         same",
+                "               0            -500        -2  gone   old",
+                "               0            -200        -1  gone     deep",
+                "               0          -2,048        -1  gone   gone",
+                "           5,000          -5,000        -1         shrink",
+            ]),
+            (["--human-readable", "--min-change=2K"], 0, [
+                "            3.1M           +3.0M        -2       T",
+                "            3.0M           +3.0M         0         grow",
+                "               0           -2.0K        -1  gone   gone",
+                "            4.9K           -4.9K        -1         shrink",
+            ]),
+            (["--sort=name", "--min-change=1M"], 0, [
+                "       3,151,238      +3,137,680        -2       T",
+                "       3,145,728      +3,144,728         0         grow",
+            ]),
+        ]
+        for args, rc, expected in table:
+            res = kelpo.run(["--compare=" + saved, "--format=text"] + args + ["T"], cwd=self.dir,
+                            form=None)
+            self.assertEqual(res.rc, rc, res.err)
+            got = res.out.replace(b"\r\n", b"\n").decode().splitlines()[2:]
+            self.assertEqual(got, [l.replace("/", S) for l in expected], args)
+        # The new scan read from standard input compares as the walk does.
+        friday = kelpo.run(["--format=json", "T"], cwd=self.dir, form=None).out
+        walked = kelpo.run(["--compare=" + saved, "--format=tsv", "T"], cwd=self.dir, form=None)
+        with open(os.path.join(self.dir, "friday.json"), "wb") as f:
+            f.write(friday)
+        with open(os.path.join(self.dir, "friday.json"), "rb") as f:
+            read = kelpo.run(["--compare=" + saved, "--format=tsv", "--from=-"], stdin=f,
+                             form=None)
+        self.assertEqual((read.rc, read.out), (0, walked.out))
+        self.assertIn(b"-5000\t1\t2\t-1\t\tT" + S.encode() + b"shrink\n", read.out)
+        # The line exports carry both scans' numbers; another start is named.
+        res = kelpo.run(["--compare=" + saved, "--format=json", "." + S + "T"], cwd=self.dir,
+                        form=None)
+        rows = {o["path"].rsplit(S, 1)[-1]: o for o in kelpo.json_lines(res.out)}
+        self.assertEqual(rows["gone"]["state"], "gone")
+        self.assertEqual(rows["shrink"]["old_bytes"], 10000)
+        self.assertEqual(rows["shrink"]["change"], -5000)
+        self.assertIn(b"the saved scan is of 'T'", res.err)
+
+
+class Damaged(SavedCase):
+    def test_damaged_input_is_named_and_nothing_is_written(self):
+        good = b'{"path":"T","depth":0,"files":1,"bytes":5,"dirs":0,"total_bytes":5}\n'
+        # (content, what standard error must say)
+        table = [
+            (b"", b"line 1, byte 0: empty"),
+            (b"hello\n", b"not a saved scan"),
+            (b'{"a":1}\n', b"not a saved scan: a line without"),
+            (good[:30], b"line 1, byte 30: not JSON"),
+            (b'{"path":"T/a","depth":1,"total_bytes":1}\n', b"truncated"),
+            (b'{"path":"T/a","depth":1,"total_bytes":1}\nnot json\n' + good, b"line 2"),
+            (good.replace(b"5}", b"99999999999999999999}"), b"number out of range"),
+            (good.replace(b"5}", b"-5}"), b"negative number"),
+            (good.replace(b"5}", b"5.5}"), b"not a whole number"),
+            (good + good, b"line 2, byte 135: a line after the start directory's"),
+            (b'{"path":"T/a","depth":2,"total_bytes":1}\n' + good, b"no parent"),
+            (b'{"path":"U/a","depth":1,"total_bytes":5}\n' + good.replace(b'"dirs":0',
+                                                                         b'"dirs":1'),
+             b"does not begin with"),
+            (b'{"path":' + b"[" * 100000 + b"]" * 100000 + b"}\n", b"an array where"),
+            (b'[1,2,{},' + b'[{"name":"a"},' * 100000 + b"]" * 99999, b"not JSON"),
+            (b'[2,0,{},[{"name":"T"}]]', b"major version 2"),
+            (b'[1,2,{},[{"name":"T"},{"asize":1}]]', b"an entry without a name"),
+            (b'[1,2,{},[{"name":"T"},{"name":"f","asize":"big"}]]', b"not a number"),
+            (b'[1,2,{},[{"name":"T"}],[{"name":"U"}]]', b"more than one tree"),
+            (b'{"path":"' + b"a" * (5 << 20), b"longer than 4 MiB"),
+        ]
+        bad = os.path.join(self.dir, "bad.json")
+        sep = kelpo.SEP.encode().replace(b"\\", b"\\\\")
+        for content, message in table:
+            content = content.replace(b'T/a"', b"T" + sep + b'a"').replace(b'U/a"', b"U" + sep + b'a"')
+            with open(bad, "wb") as f:
+                f.write(content)
+            for option in ("--from=", "--compare="):
+                walk = [self.dir] if option == "--compare=" else []
+                res = kelpo.run([option + bad, "--format=text"] + walk, form=None)
+                self.assertEqual((res.rc, res.out), (1, b""), (content[:60], res.err))
+                self.assertIn(b"bad.json: line ", res.err)
+                self.assertIn(message, res.err, content[:60])
+
+    def test_mistakes_on_the_command_line(self):
+        self.native_only()  # the Windows build has its own messages for them
+        saved = os.path.join(self.dir, "s.json")
+        with open(saved, "wb") as f:
+            f.write(b'{"path":"T","depth":0,"files":0,"bytes":0,"dirs":0,"total_bytes":0}\n')
+        # (arguments, what standard error must say); each exit code 2, no output
+        table = [
+            (["--from=" + saved, self.dir], b"no directory is walked"),
+            (["--from="], b"invalid argument '' for '--from'"),
+            (["--compare=", self.dir], b"invalid argument '' for '--compare'"),
+            (["--from=-", "--compare=-"], b"cannot both read standard input"),
+            (["--from=" + saved, "--format=ncdu"], b"needs every file"),
+            (["--compare=" + saved, "--min-change=12X", self.dir], b"invalid argument '12X' for '--min-change'"),
+            (["--compare=" + saved, "--min-change=-1", self.dir], b"invalid argument '-1' for '--min-change'"),
+            (["--compare=" + saved, "--sort=growth", self.dir], b"for '--sort'"),
+        ]
+        for args, message in table:
+            res = kelpo.run(args, form=None)
+            self.assertEqual((res.rc, res.out), (2, b""), args)
+            self.assertIn(message, res.err, args)
+        res = kelpo.run(["--from=" + os.path.join(self.dir, "none")], form=None)
+        self.assertEqual((res.rc, res.out), (1, b""))
+        self.assertIn(b"cannot read '", res.err)
+
+    def test_names_and_reasons_survive(self):
+        # Bytes that are not UTF-8, raw in an ncdu export or as \udcXX in JSON Lines.
+        # (Windows names are UTF-16: such bytes cannot be part of them.)
+        name = b"n\xff\xe6x"
+        escaped = b"nx" if kelpo.WINDOWS else b"n\\udcff\\udce6x"
+        sep = kelpo.SEP.encode().replace(b"\\", b"\\\\")
+        saved = os.path.join(self.dir, "s.json")
+        with open(saved, "wb") as f:
+            f.write(b'{"path":"T' + sep + escaped + b'","depth":1,"files":0,"bytes":0,"dirs":0,'
+                    b'"total_bytes":0,"error":"permission denied"}\n'
+                    b'{"path":"T","depth":0,"files":0,"bytes":0,"dirs":1,"total_bytes":0}\n')
+        res = kelpo.run(["--format=json", "--from=" + saved], form=None)
+        self.assertEqual(res.out.splitlines()[0],
+                         b'{"path":"T' + sep + escaped + b'","depth":1,'
+                         b'"files":0,"bytes":0,"dirs":0,"total_files":0,"total_bytes":0,'
+                         b'"total_dirs":0,"error":"permission denied"}')
+        self.assertIn(b"could not be read:\n  T", res.err)
+        if not kelpo.WINDOWS:
+            ncdu = os.path.join(self.dir, "s.ncdu")
+            with open(ncdu, "wb") as f:
+                f.write(b'[1,0,{},[{"name":"T"},[{"name":"' + name + b'","read_error":true}]]]')
+            res = kelpo.run(["--format=tsv", "--from=" + ncdu], form=None)
+            self.assertEqual(res.out, b"0\t0\t0\t0\tT/" + name + b"\n0\t0\t0\t0\tT\n")
+        res = kelpo.run(["--format=ncdu", "--from=" + saved], form=None)
+        self.assertEqual((res.rc, res.out), (2, b""))
+
+
+if __name__ == "__main__":
+    kelpo.main()
