@@ -104,7 +104,7 @@ void SetRedirectedProfile() {
 void RunBody() {
     auto& out = runtime::StdOut();
     CheckLongOptions();
-    const Options& opts = LongOptionValues();
+    const Options& opts = ParsedOptions();
     SavedScan from;
     SavedScan old;
     if (!opts.From.empty()) LoadOrStop(opts.From, from);

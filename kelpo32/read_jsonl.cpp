@@ -32,7 +32,8 @@ enum class Field : std::uint8_t {
     TotalFiles,
     TotalBytes,
     TotalDirs,
-    Error
+    Error,
+    Partial
 };
 
 struct Waiting {
@@ -72,6 +73,7 @@ class JsonLinesSax final : public SavedSax {
             {"total_bytes", Field::TotalBytes},
             {"total_dirs", Field::TotalDirs},
             {"error", Field::Error},
+            {"partial", Field::Partial},
         };
         field_ = Field::Other;
         for (const auto& [name, field] : Names)
@@ -106,6 +108,10 @@ class JsonLinesSax final : public SavedSax {
             std::int64_t ignored = 0;
             return Count(v, ignored);
         }
+        case Field::Partial:
+            if (v.Type != Value::Bool) return Fail("not true or false where one belongs");
+            line_.Partial = v.Flag;
+            return true;
         case Field::Other:
             break;
         }
@@ -166,6 +172,7 @@ class JsonLinesSax final : public SavedSax {
         if (line_.HasError) {
             dir.Problem = ProblemOf(line_.Error);
             dir.Reason = scan_.ReasonIndex(line_.Error);
+            dir.Partial = line_.Partial;
         }
         if (line_.Depth == 0) {
             scan_.Start = std::move(line_.Path);
@@ -194,6 +201,7 @@ class JsonLinesSax final : public SavedSax {
         bool HasDepth = false;
         bool HasTotal = false;
         bool HasError = false;
+        bool Partial = false;
     };
 
     SavedScan& scan_;

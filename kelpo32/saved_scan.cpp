@@ -154,6 +154,7 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
         f.Listing.FileBytes = d.FileBytes;
         f.Listing.ChildCount = d.ChildCount;
         f.Listing.Problem = d.Problem;
+        f.Listing.Partial = d.Partial;
         if (d.Reason >= 0) f.Listing.Reason = scan.Reasons[static_cast<std::size_t>(d.Reason)];
         consumer.DirListed(dir, f.Listing);
         path += f.Name;

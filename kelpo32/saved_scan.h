@@ -24,6 +24,7 @@ struct SavedDir {
     std::int32_t Next = -1;
     std::int32_t Reason = -1; // into SavedScan::Reasons
     DirProblem Problem = DirProblem::None;
+    bool Partial = false; // read only in part: its numbers are what was read
 };
 
 struct SavedScan {

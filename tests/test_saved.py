@@ -240,7 +240,7 @@ class Damaged(SavedCase):
             with open(ncdu, "wb") as f:
                 f.write(b'[1,0,{},[{"name":"T"},[{"name":"' + name + b'","read_error":true}]]]')
             res = kelpo.run(["--format=tsv", "--from=" + ncdu], form=None)
-            self.assertEqual(res.out, b"0\t0\t0\t0\tT/" + name + b"\n0\t0\t0\t0\tT\n")
+            self.assertEqual(res.out, b"0\t0\t0\t0\tT/" + name + b"\tcould not be read\n0\t0\t0\t0\tT\t\n")
         res = kelpo.run(["--format=ncdu", "--from=" + saved], form=None)
         self.assertEqual((res.rc, res.out), (2, b""))
 
