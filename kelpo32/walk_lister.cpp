@@ -58,6 +58,10 @@ struct Listing::Outcome {
     DirProblem Problem = DirProblem::None;
     std::exception_ptr Error;
     bool OutOfRecords = false;
+    // How long the part took, for the read-ahead's pace.
+    bool Timed = false;
+    std::int64_t Wall = 0;
+    std::int64_t Cpu = -1;
 };
 
 bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
@@ -65,6 +69,8 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
     std::vector<std::unique_ptr<Dir_Rec>> children;
     bool more = false;
     Outcome out;
+    const bool paced = readAhead_.Paced();
+    if (paced) lister.timer_.Begin();
     try {
         part = std::make_unique<Part>();
         if (lister.node_ != node) {
@@ -141,6 +147,8 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer) {
         more = false;
     }
     if (!more) lister.Abandon();
+    if (paced) lister.timer_.End(out.Wall, out.Cpu);
+    out.Timed = paced;
     Publish(node, std::move(part), children, more, out);
     return more;
 }
@@ -232,6 +240,7 @@ void Listing::Publish(Dir_Rec* node, std::unique_ptr<Part> part,
         node->State = Stage::Listed;
         handles_.Listed(node);
     }
+    if (out.Timed) readAhead_.Timed(out.Wall, out.Cpu);
     if (queued) walk_.WakeWorkers();
     walk_.WakeConsumer(node);
 }

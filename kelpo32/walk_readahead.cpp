@@ -1,34 +1,69 @@
 #include "kelpo32/walk_readahead.h"
 
+#include <algorithm>
+#include <new>
+
 namespace kelpo32 {
 
-void ReadAhead::Start(Listing& listing, std::int32_t workers) {
+void ReadAhead::Start(Listing& listing, std::int32_t threads, std::int32_t cap) {
     listing_ = &listing;
-    if (workers <= 0) return;
+    threads = std::max<std::int32_t>(1, threads);
+    cap = std::max(cap, threads);
+    if (cap <= 1) return;
     // Room first, so that a started thread is always recorded to be joined.
-    threads_.reserve(static_cast<std::size_t>(workers));
+    workers_.reserve(static_cast<std::size_t>(cap - 1));
+    threads_.reserve(static_cast<std::size_t>(cap - 1));
+    idle_.reset(NewWalkSignal());
+    if (idle_ == nullptr) throw std::bad_alloc();
+    if (cap > threads) pace_.emplace(threads, cap);
     runtime::ShareHeaps();
+    runtime::Locked held(walk_.L());
+    // New children join the queue even while no worker runs yet.
     walk_.Workers = true;
-    for (std::int32_t i = 0; i < workers; ++i) {
-        runtime::Thread* t = runtime::StartThread(WorkerMain, this);
-        if (t == nullptr) break; // fewer helpers; the consumer lists the rest
+    StartWorkers(threads - 1);
+    if (threads_.empty() && !pace_) walk_.Workers = false;
+}
+
+void ReadAhead::StartWorkers(std::int32_t count) noexcept {
+    while (static_cast<std::int32_t>(threads_.size()) < count && !cannotStart_ &&
+           threads_.size() < threads_.capacity()) {
+        workers_.push_back(Worker{this, static_cast<std::int32_t>(workers_.size())});
+        runtime::Thread* t = runtime::StartThread(WorkerMain, &workers_.back());
+        if (t == nullptr) {
+            // Fewer helpers; the consumer lists the rest.
+            workers_.pop_back();
+            cannotStart_ = true;
+            break;
+        }
         threads_.push_back(t);
     }
-    if (threads_.empty()) walk_.Workers = false;
+    active_ = std::min(count, static_cast<std::int32_t>(threads_.size()));
 }
 
 void ReadAhead::Stop() noexcept {
-    if (!threads_.empty()) {
+    if (walk_.L() != nullptr) {
+        // Workers start workers: once Stopping is set, none is added.
         runtime::Locked held(walk_.L());
-        walk_.Stopping = true;
-        walk_.StopNow.store(true, std::memory_order_relaxed);
-        runtime::WakeAll(walk_.Work.get());
-        runtime::WakeAll(walk_.Ready.get());
+        if (!threads_.empty()) {
+            walk_.Stopping = true;
+            walk_.StopNow.store(true, std::memory_order_relaxed);
+            runtime::WakeAll(walk_.Work.get());
+            runtime::WakeAll(walk_.Ready.get());
+            runtime::WakeAll(idle_.get());
+        }
     }
     for (runtime::Thread* t : threads_)
         runtime::JoinThread(t);
     threads_.clear();
     helper_.Abandon();
+}
+
+void ReadAhead::Timed(std::int64_t wall, std::int64_t cpu) noexcept {
+    if (!pace_ || walk_.Stopping) return;
+    std::int32_t wanted = pace_->Listed(wall, cpu);
+    std::int32_t before = active_;
+    StartWorkers(wanted - 1);
+    if (active_ > before) runtime::WakeAll(idle_.get());
 }
 
 bool ReadAhead::Enqueue(Dir_Rec* first) {
@@ -101,22 +136,32 @@ void ReadAhead::HandBack(Dir_Rec* node) noexcept {
     walk_.WakeConsumer(node);
 }
 
-void ReadAhead::WorkerMain(void* self) {
-    static_cast<ReadAhead*>(self)->Work();
+void ReadAhead::WorkerMain(void* worker) {
+    auto* w = static_cast<Worker*>(worker);
+    w->Owner->Work(w->Index);
 }
 
-void ReadAhead::Work() {
+void ReadAhead::Work(std::int32_t index) {
     Dir_Rec* node = nullptr; // the directory being listed
     try {
         Lister lister(walk_.Source);
         runtime::Locked held(walk_.L());
         for (;;) {
-            while (!walk_.Stopping && (walk_.Queue.empty() || !walk_.RoomToList())) {
+            // An idle worker waits apart, so that wake-ups for work skip it.
+            while (!walk_.Stopping && index >= active_) {
+                lister.Release();
+                runtime::Wait(idle_.get(), walk_.L());
+            }
+            while (!walk_.Stopping && index < active_ &&
+                   (walk_.Queue.empty() || !walk_.RoomToList())) {
+                // A waiting worker holds no read buffer.
+                lister.Release();
                 ++walk_.WaitingWorkers;
                 runtime::Wait(walk_.Work.get(), walk_.L());
                 --walk_.WaitingWorkers;
             }
             if (walk_.Stopping) break;
+            if (index >= active_) continue;
             node = Pop();
             // Its read buffer and part count from now until the listing ends.
             walk_.Buffered += walk_.Limits.ListingCost;
@@ -135,7 +180,7 @@ void ReadAhead::Work() {
                 }
                 if (walk_.Stopping) break; // the node is freed with the tree
             }
-            lister.Release();
+            lister.Abandon();
             node = nullptr;
             Unreserve();
         }
