@@ -49,7 +49,7 @@ kelpo32_unit_test(kelpo32_test
   kelpo32/jsontext_test.cpp
   kelpo32/test_support.cpp)
 # The walk over a tree in memory, on one and many threads.
-kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/memory_source.cpp
+kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/walk_pace_test.cpp kelpo32/memory_source.cpp
   kelpo32/test_alloc.cpp)
 
 # End-to-end tests: each script runs the built program in temporary trees.

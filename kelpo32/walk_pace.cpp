@@ -24,14 +24,18 @@ std::int32_t ThreadPace::Listed(std::int64_t wall, std::int64_t cpu) noexcept {
 
 void ListingTimer::Begin() noexcept {
     wall0_ = clock_.Wall();
-    haveCpu_ = lastSlow_;
+    haveCpu_ = measure_ > 0;
     if (haveCpu_) cpu0_ = clock_.Cpu();
 }
 
 void ListingTimer::End(std::int64_t& wall, std::int64_t& cpu) noexcept {
     wall = clock_.Wall() - wall0_;
-    lastSlow_ = wall >= ThreadPace::MinWaitNanos;
-    cpu = lastSlow_ && haveCpu_ ? clock_.Cpu() - cpu0_ : -1;
+    bool slow = wall >= ThreadPace::MinWaitNanos;
+    cpu = slow && haveCpu_ ? clock_.Cpu() - cpu0_ : -1;
+    if (slow)
+        measure_ = AfterSlow;
+    else if (measure_ > 0)
+        --measure_;
 }
 
 } // namespace kelpo32

@@ -38,10 +38,13 @@ class ThreadPace {
 
 // Measures one thread's listings for a ThreadPace. The processor clock costs
 // a system call, the wall clock does not: the processor time is read only
-// around listings that follow a slow one. A quick listing needs no processor
-// time to be judged.
+// around the listings that follow a slow one closely. A quick listing needs
+// no processor time to be judged.
 class ListingTimer {
   public:
+    // Listings after a slow one whose processor time is read.
+    static constexpr std::int32_t AfterSlow = 16;
+
     struct Clock {
         std::int64_t (*Wall)();
         std::int64_t (*Cpu)(); // this thread's processor time
@@ -49,8 +52,8 @@ class ListingTimer {
     explicit ListingTimer(Clock clock) noexcept : clock_(clock) {}
 
     void Begin() noexcept;
-    // Ends the listing: its wall time, and its processor time or -1 when
-    // that is not known (a slow listing whose start was not read).
+    // Ends the listing: its wall time, and its processor time or -1 when it
+    // was not read.
     void End(std::int64_t& wall, std::int64_t& cpu) noexcept;
 
   private:
@@ -58,7 +61,7 @@ class ListingTimer {
     std::int64_t wall0_ = 0;
     std::int64_t cpu0_ = 0;
     bool haveCpu_ = false;
-    bool lastSlow_ = false;
+    std::int32_t measure_ = 0; // listings still to measure
 };
 
 } // namespace kelpo32
