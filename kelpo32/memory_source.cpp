@@ -124,7 +124,8 @@ runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,
         runtime::Locked held(lock_.get());
         listers_.insert(std::this_thread::get_id());
     }
-    if (ReadDelayMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(ReadDelayMicros));
+    if (ReadDelayMicros > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(ReadDelayMicros));
     reader.Search = dir.Fd;
     reader.Pos = 0;
     return runtime::DirResult{};

@@ -12,7 +12,8 @@ TEST(ThreadPaceTest, WaitsAddThreadsUpToTheCeilingAndQuickRunsIdleThemToTheStart
         std::int32_t Start, Cap, Ceiling;
     };
     // Four threads per processor, never above the cap, never below one.
-    for (Case c : {Case{2, 64, 8}, Case{1, 64, 4}, Case{4, 6, 6}, Case{0, 0, 1}, Case{32, 64, 64}}) {
+    for (Case c :
+         {Case{2, 64, 8}, Case{1, 64, 4}, Case{4, 6, 6}, Case{0, 0, 1}, Case{32, 64, 64}}) {
         SCOPED_TRACE(testing::Message() << "start " << c.Start << ", cap " << c.Cap);
         ThreadPace pace(c.Start, c.Cap);
         const std::int32_t start = c.Start < 1 ? 1 : c.Start;
