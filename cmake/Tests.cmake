@@ -51,7 +51,7 @@ kelpo32_unit_test(kelpo32_test
   kelpo32/sizes_test.cpp kelpo32/saved_scan_test.cpp
   kelpo32/test_support.cpp)
 # The walk over a tree in memory, on one and many threads.
-kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/memory_source.cpp
+kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/walk_pace_test.cpp kelpo32/memory_source.cpp
   kelpo32/test_alloc.cpp)
 # The layout of totals over random trees in memory, against a model.
 kelpo32_unit_test(totals_test kelpo32/totals_test.cpp kelpo32/memory_source.cpp

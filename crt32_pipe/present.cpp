@@ -1,5 +1,6 @@
 #include "crt32_pipe/present.h"
 
+#include <array>
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
@@ -179,10 +180,22 @@ void PresentFileText(std::string& out, std::string_view bytes, bool name) {
         out.append(bytes);
         return;
     }
+    // Runs of bytes that stay as they are go out in one append each.
+    static constexpr auto Changed = [] {
+        std::array<bool, 256> t{};
+        t[0] = t['\r'] = t[151] = t[187] = true;
+        return t;
+    }();
+    std::size_t run = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-        PresentFileByte(out, static_cast<unsigned char>(bytes[i]));
+        auto b = static_cast<unsigned char>(bytes[i]);
+        if (!Changed[b]) continue;
+        out.append(bytes.substr(run, i - run));
+        run = i + 1;
+        if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        PresentFileByte(out, b);
     }
+    out.append(bytes.substr(run));
 }
 
 } // namespace crt32_pipe

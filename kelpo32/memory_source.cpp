@@ -3,6 +3,7 @@
 #include "runtime/rtl.h"
 
 #include <cerrno>
+#include <chrono>
 #include <new>
 
 namespace kelpo32::testing {
@@ -120,8 +121,21 @@ void MemorySource::Close(runtime::DirHandle& dir) noexcept {
     if (Hit(SourceFault::At::Moved, node->Path) != nullptr) node->Id.File = nextInode_++;
 }
 
+std::size_t MemorySource::Listers(bool reset) {
+    runtime::Locked held(lock_.get());
+    std::size_t n = listers_.size();
+    if (reset) listers_.clear();
+    return n;
+}
+
 runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,
                                               runtime::DirReader& reader) {
+    {
+        runtime::Locked held(lock_.get());
+        listers_.insert(std::this_thread::get_id());
+    }
+    if (ReadDelayMicros > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(ReadDelayMicros));
     reader.Search = dir.Fd;
     reader.Pos = 0;
     return runtime::DirResult{};

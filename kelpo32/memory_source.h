@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kelpo32::testing {
@@ -74,6 +76,11 @@ class MemorySource final : public DirSource {
     // The listing gives other inode numbers than an open, and the handles say
     // so (a FUSE mount without inode numbers of its own).
     bool ForeignInodes = false;
+    // Each listing waits this long before its first entry, off the processor,
+    // as on a disk that has to read the directory.
+    std::int64_t ReadDelayMicros = 0;
+    // How many threads have started listings since the last reset.
+    std::size_t Listers(bool reset = false);
 
     struct Counts {
         std::uint64_t Opens = 0; // successful opens
@@ -103,6 +110,7 @@ class MemorySource final : public DirSource {
     std::vector<SourceFault> faults_;
     std::vector<std::uint32_t> hits_;     // how often each fault's place was reached
     std::map<std::intptr_t, Node*> open_; // by handle number
+    std::set<std::thread::id> listers_;
     std::intptr_t nextFd_ = 0;
     std::uint64_t nextInode_ = 100;
     Counts counts_;

@@ -27,10 +27,6 @@ namespace kelpo32 {
 
 namespace {
 
-// Threads by default: a tree read for the first time keeps them waiting on
-// the disk, so more of them than processors keep more reads in flight.
-constexpr std::int32_t DefaultThreads = 8;
-
 // The export that takes the report's place, or none.
 const Export* Chosen = nullptr;
 // The consumer that takes the place of both (the comparison), or none.
@@ -276,17 +272,23 @@ class ScanEvents final : public WalkConsumer {
 
 } // namespace
 
-std::int32_t WalkThreads() {
+void WalkThreads(WalkOptions& options) {
     const char* text = std::getenv("KELPO32_THREADS");
     if (text != nullptr) {
         std::string_view s(text);
         std::int32_t n = 0;
         auto res = std::from_chars(s.data(), s.data() + s.size(), n);
         if (res.ec == std::errc() && res.ptr == s.data() + s.size() && n >= 1 &&
-            n <= MaxWalkThreads)
-            return n;
+            n <= MaxWalkThreads) {
+            options.Threads = n;
+            options.MaxThreads = n;
+            return;
+        }
     }
-    return std::clamp<std::int32_t>(runtime::OnlineProcessors(), DefaultThreads, MaxWalkThreads);
+    // One per processor; more while a tree read for the first time keeps
+    // them waiting on the disk, so that more reads are in flight.
+    options.Threads = std::clamp<std::int32_t>(runtime::OnlineProcessors(), 1, MaxWalkThreads);
+    options.MaxThreads = MaxWalkThreads;
 }
 
 void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* saved,
@@ -325,7 +327,7 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
     options.DiskUsage = DiskUsage;
     options.FollowLinks = ParsedOptions().FollowLinks;
     NoteOwnFiles(options);
-    options.Threads = WalkThreads();
+    WalkThreads(options);
     UnreadCount = 0;
     UnexaminedCount = 0;
     UnreadLines.clear();

@@ -21,10 +21,11 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
 // read and why (the first 20 named), or nothing when it read them all.
 void WriteUnreadSummary();
 
-// The number of threads that list directories: KELPO32_THREADS when it holds
-// a number from 1 to MaxWalkThreads, else 8, or the online processors where
-// there are more (at most MaxWalkThreads).
-std::int32_t WalkThreads();
+// The threads that list directories: KELPO32_THREADS fixes their number when
+// it holds a number from 1 to MaxWalkThreads; else the walk starts with one
+// per online processor and adds more, up to MaxWalkThreads, while listings
+// wait on the disk.
 inline constexpr std::int32_t MaxWalkThreads = 64;
+void WalkThreads(WalkOptions& options);
 
 } // namespace kelpo32

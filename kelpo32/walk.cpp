@@ -18,6 +18,7 @@
 #include "kelpo32/walk_state.h"
 #include "runtime/rtl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -59,7 +60,9 @@ class Walker {
     Walker(DirSource& source, const WalkLimits& limits, const WalkOptions& options,
            const WalkEvents& events)
         : walk_(source, options, limits, events),
-          plan_(PlanDescriptors(source.FreeDescriptors(), options.Threads, limits.MaxHeldHandles)),
+          plan_(PlanDescriptors(source.FreeDescriptors(),
+                                std::max(options.Threads, options.MaxThreads),
+                                limits.MaxHeldHandles)),
           handles_(walk_, plan_.HeldCap), readAhead_(walk_), listing_(walk_, handles_, readAhead_),
           consumer_(source) {}
     Walker(const Walker&) = delete;
@@ -86,7 +89,7 @@ class Walker {
             walk_.Root->Handle = DirFd(walk_.Source, std::move(h));
         walk_.RootVolume = walk_.Root->Identity.Volume;
         // The consumer lists too: it takes each directory no worker has.
-        readAhead_.Start(listing_, plan_.Threads - 1);
+        readAhead_.Start(listing_, std::min(walk_.Options.Threads, plan_.Threads), plan_.Threads);
         walkPath_ = startDir;
         const std::string noName;
         WalkDir dir{startDir, noName, noName, 0, 0, 0};

@@ -138,6 +138,9 @@ struct WalkOptions {
     // to the consumer; nullptr: none. Read by every listing thread.
     const runtime::NamePatterns* Exclude = nullptr;
     std::int32_t Threads = 1; // 1: the walk lists every directory itself
+    // Above Threads: while listings wait on the disk the walk adds threads,
+    // up to this many, and lets them idle again when listings stop waiting.
+    std::int32_t MaxThreads = 0;
     std::array<OwnFile, 2> OwnFiles{};
 };
 

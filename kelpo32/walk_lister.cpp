@@ -64,6 +64,10 @@ struct Listing::Outcome {
     std::exception_ptr Error;
     bool OutOfRecords = false;
     bool Partial = false;
+    // How long the part took, for the read-ahead's pace.
+    bool Timed = false;
+    std::int64_t Wall = 0;
+    std::int64_t Cpu = -1;
 };
 
 bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker) {
@@ -71,6 +75,8 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
     std::vector<std::unique_ptr<Dir_Rec>> children;
     bool more = false;
     Outcome out;
+    const bool paced = readAhead_.Paced();
+    if (paced) lister.timer_.Begin();
     try {
         part = std::make_unique<Part>();
         if (lister.node_ != node) {
@@ -137,6 +143,8 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
         more = false;
     }
     if (!more) lister.Abandon();
+    if (paced) lister.timer_.End(out.Wall, out.Cpu);
+    out.Timed = paced;
     Publish(node, std::move(part), children, more, out);
     return more;
 }
@@ -327,6 +335,7 @@ void Listing::Publish(Dir_Rec* node, std::unique_ptr<Part> part,
         node->State = Stage::Listed;
         handles_.Listed(node);
     }
+    if (out.Timed) readAhead_.Timed(out.Wall, out.Cpu);
     if (queued) walk_.WakeWorkers();
     walk_.WakeConsumer(node);
 }

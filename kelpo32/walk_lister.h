@@ -6,7 +6,9 @@
 #pragma once
 
 #include "kelpo32/walk_handles.h"
+#include "kelpo32/walk_pace.h"
 #include "kelpo32/walk_state.h"
+#include "runtime/threads.h"
 
 #include <cstdint>
 
@@ -37,6 +39,7 @@ class Lister {
     DirSource& source_;
     runtime::DirReader reader_;
     runtime::DirEntry entry_;
+    ListingTimer timer_{{runtime::WallNanos, runtime::ThreadCpuNanos}};
     const Dir_Rec* node_ = nullptr; // the directory started and not finished
     std::int32_t children_ = 0;
     std::uint64_t read_ = 0; // entries of node_ read so far

@@ -1,49 +1,80 @@
 #include "kelpo32/walk_readahead.h"
 
+#include <algorithm>
+#include <memory>
+#include <new>
+
 namespace kelpo32 {
 
-void ReadAhead::Start(Listing& listing, std::int32_t workers) {
+void ReadAhead::Start(Listing& listing, std::int32_t threads, std::int32_t cap) {
     listing_ = &listing;
-    if (workers <= 0) return;
+    threads = std::max<std::int32_t>(1, threads);
+    cap = std::max(cap, threads);
+    if (cap <= 1) return;
     // Room first, so that a started thread is always recorded to be joined;
     // without it, no helpers: the consumer lists everything.
     try {
-        threads_.reserve(static_cast<std::size_t>(workers));
-        handed_.reserve(static_cast<std::size_t>(workers));
+        workers_.reserve(static_cast<std::size_t>(cap - 1));
+        threads_.reserve(static_cast<std::size_t>(cap - 1));
+        handed_.reserve(static_cast<std::size_t>(cap - 1));
     } catch (const std::bad_alloc&) {
         return;
     }
+    idle_.reset(NewWalkSignal());
+    if (idle_ == nullptr) throw std::bad_alloc();
+    if (cap > threads) pace_.emplace(threads, cap);
     runtime::ShareHeaps();
+    runtime::Locked held(walk_.L());
+    // New children join the queue even while no worker runs yet.
     walk_.Workers = true;
-    for (std::int32_t i = 0; i < workers; ++i) {
-        {
-            runtime::Locked held(walk_.L());
-            ++running_;
-        }
-        runtime::Thread* t = runtime::StartThread(WorkerMain, this);
+    StartWorkers(threads - 1);
+    if (threads_.empty() && !pace_) walk_.Workers = false;
+}
+
+void ReadAhead::StartWorkers(std::int32_t count) noexcept {
+    while (static_cast<std::int32_t>(threads_.size()) < count && !cannotStart_ &&
+           threads_.size() < threads_.capacity()) {
+        workers_.push_back(Worker{this, static_cast<std::int32_t>(workers_.size())});
+        ++running_;
+        runtime::Thread* t = runtime::StartThread(WorkerMain, &workers_.back());
         if (t == nullptr) {
-            // No room for one more thread or its stack: fewer helpers.
-            runtime::Locked held(walk_.L());
+            // No room for one more thread or its stack: fewer helpers; the
+            // consumer lists the rest.
+            workers_.pop_back();
             Leave();
+            cannotStart_ = true;
             break;
         }
         threads_.push_back(t);
     }
+    active_ = std::min(count, static_cast<std::int32_t>(threads_.size()));
 }
 
 void ReadAhead::Stop() noexcept {
-    if (!threads_.empty()) {
+    if (walk_.L() != nullptr) {
+        // Workers start workers: once Stopping is set, none is added.
         runtime::Locked held(walk_.L());
-        walk_.Stopping = true;
-        walk_.StopNow.store(true, std::memory_order_relaxed);
-        runtime::WakeAll(walk_.Work.get());
-        runtime::WakeAll(walk_.Ready.get());
+        if (!threads_.empty()) {
+            walk_.Stopping = true;
+            walk_.StopNow.store(true, std::memory_order_relaxed);
+            runtime::WakeAll(walk_.Work.get());
+            runtime::WakeAll(walk_.Ready.get());
+            runtime::WakeAll(idle_.get());
+        }
     }
     for (runtime::Thread* t : threads_)
         runtime::JoinThread(t);
     threads_.clear();
     handed_.clear();
     helper_.Abandon();
+}
+
+void ReadAhead::Timed(std::int64_t wall, std::int64_t cpu) noexcept {
+    if (!pace_ || walk_.Stopping) return;
+    std::int32_t wanted = pace_->Listed(wall, cpu);
+    std::int32_t before = active_;
+    StartWorkers(wanted - 1);
+    if (active_ > before) runtime::WakeAll(idle_.get());
 }
 
 bool ReadAhead::Enqueue(Dir_Rec* first) {
@@ -140,15 +171,16 @@ void ReadAhead::HandOver(Dir_Rec* node, std::unique_ptr<Lister> lister) noexcept
 }
 
 void ReadAhead::Leave() noexcept {
-    // With no worker left, new children need not join the queue.
-    if (--running_ == 0) walk_.Workers = false;
+    // With no worker left or to come, new children need not join the queue.
+    if (--running_ == 0 && !pace_) walk_.Workers = false;
 }
 
-void ReadAhead::WorkerMain(void* self) {
-    static_cast<ReadAhead*>(self)->Work();
+void ReadAhead::WorkerMain(void* worker) {
+    auto* w = static_cast<Worker*>(worker);
+    w->Owner->Work(w->Index);
 }
 
-void ReadAhead::Work() {
+void ReadAhead::Work(std::int32_t index) {
     Dir_Rec* node = nullptr; // the directory being listed
     std::unique_ptr<Lister> lister;
     try {
@@ -162,12 +194,21 @@ void ReadAhead::Work() {
     try {
         runtime::Locked held(walk_.L());
         for (;;) {
-            while (!walk_.Stopping && (walk_.Queue.empty() || !walk_.RoomToList())) {
+            // An idle worker waits apart, so that wake-ups for work skip it.
+            while (!walk_.Stopping && index >= active_) {
+                lister->Release();
+                runtime::Wait(idle_.get(), walk_.L());
+            }
+            while (!walk_.Stopping && index < active_ &&
+                   (walk_.Queue.empty() || !walk_.RoomToList())) {
+                // A waiting worker holds no read buffer.
+                lister->Release();
                 ++walk_.WaitingWorkers;
                 runtime::Wait(walk_.Work.get(), walk_.L());
                 --walk_.WaitingWorkers;
             }
             if (walk_.Stopping) break;
+            if (index >= active_) continue;
             node = Pop();
             // Its read buffer and part count from now until the listing ends.
             walk_.Buffered += walk_.Limits.ListingCost;
@@ -194,7 +235,7 @@ void ReadAhead::Work() {
                 Unreserve();
                 break;
             }
-            lister->Release();
+            lister->Abandon();
             node = nullptr;
             Unreserve();
         }

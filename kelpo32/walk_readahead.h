@@ -7,10 +7,12 @@
 #pragma once
 
 #include "kelpo32/walk_lister.h"
+#include "kelpo32/walk_pace.h"
 #include "kelpo32/walk_state.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace kelpo32 {
@@ -22,10 +24,15 @@ class ReadAhead {
     ReadAhead& operator=(const ReadAhead&) = delete;
     ~ReadAhead() { Stop(); }
 
-    // Starts up to `workers` threads listing through `listing`.
-    void Start(Listing& listing, std::int32_t workers);
+    // Starts the workers listing through `listing`: `threads` listing
+    // threads in all, the consumer included. With `cap` above `threads` the
+    // count adapts (ThreadPace): workers are added, up to `cap` threads in
+    // all, while listings wait on the disk, and idle again when they do not.
+    void Start(Listing& listing, std::int32_t threads, std::int32_t cap);
     // Ends the workers and waits for every one.
     void Stop() noexcept;
+    // Whether listings are timed for the pace. Set before any thread lists.
+    bool Paced() const { return pace_.has_value(); }
 
     // Under the walk's lock from here on.
 
@@ -50,11 +57,19 @@ class ReadAhead {
     // The consumer is done with `node`: its handed lister goes.
     void Finished(const Dir_Rec* node) noexcept;
 
+    // A part of a listing ended, timed (see ThreadPace::Listed): the pace
+    // may add a worker or let one idle.
+    void Timed(std::int64_t wall, std::int64_t cpu) noexcept;
+
     // Without the lock: a worker could not open `node` for lack of
     // descriptors; it waits for the consumer again.
     void HandBack(Dir_Rec* node) noexcept;
 
   private:
+    struct Worker {
+        ReadAhead* Owner;
+        std::int32_t Index; // from 0, in the order started
+    };
     struct HandedListing {
         const Dir_Rec* Node;
         std::unique_ptr<Lister> State;
@@ -62,15 +77,25 @@ class ReadAhead {
 
     WalkState& walk_;
     Listing* listing_ = nullptr;
+    // Room for the cap reserved at the start: adding a worker never moves them.
+    std::vector<Worker> workers_;
     std::vector<runtime::Thread*> threads_;
     // At most one per worker: a worker that hands a listing over ends.
     std::vector<HandedListing> handed_;
-    std::int32_t running_ = 0;   // workers that have not ended
+    std::int32_t running_ = 0; // workers started that have not ended
     Lister helper_;              // the consumer's, for a directory it lists while it waits
     Dir_Rec* helping_ = nullptr; // that directory, until its listing is complete
+    std::optional<ThreadPace> pace_;
+    // Under the lock: the workers from active_ on idle, waiting on idle_.
+    std::int32_t active_ = 0;
+    bool cannotStart_ = false; // the system refused a thread: no more are tried
+    std::unique_ptr<runtime::Signal, SignalFree> idle_;
 
-    static void WorkerMain(void* self);
-    void Work();
+    static void WorkerMain(void* worker);
+    void Work(std::int32_t index);
+    // Starts workers up to `count`; fewer when the system has no room. Under
+    // the lock.
+    void StartWorkers(std::int32_t count) noexcept;
     void Fail(Dir_Rec* node, const std::exception_ptr& error) noexcept;
     // A worker's listing ended: its cost leaves the budget. Under the lock.
     void Unreserve() noexcept;

@@ -65,14 +65,22 @@ WalkLimits Small(std::int64_t held = 3, std::size_t budget = 1500) {
 
 struct Outcome {
     std::string Log;
-    std::string Error; // empty when the walk completed
+    std::string Error;     // empty when the walk completed
+    std::size_t Listers{}; // threads that listed directories
 };
+
+// As a thread count: two threads at first, more up to 8 while listings wait,
+// on a source whose every listing waits a millisecond.
+constexpr std::int32_t Adapting = 0;
 
 Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits = Small(),
              WalkOptions options = {}) {
     Log.clear();
     options.EntryNames = true;
-    options.Threads = threads;
+    options.Threads = threads == Adapting ? 2 : threads;
+    options.MaxThreads = threads == Adapting ? 8 : 0;
+    src.ReadDelayMicros = threads == Adapting ? 1000 : 0;
+    src.Listers(true);
     std::int64_t before = src.Count().Now;
     Outcome out;
     try {
@@ -85,6 +93,7 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
         out.Error = e.what();
     }
     out.Log = Log;
+    out.Listers = src.Listers();
     EXPECT_EQ(src.Count().Now, before) << "directories left open at " << threads << " threads";
     return out;
 }
@@ -142,15 +151,22 @@ TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
     MemorySource src;
     int dirs = Grow(src);
     const std::string expected = Expected(src);
-    for (std::int32_t threads : {1, 2, 3, 8}) {
+    for (std::int32_t threads : {1, 2, 3, 8, Adapting}) {
         // Few held handles reopen levels; a budget smaller than one part makes
         // workers go on with the directory the consumer waits for.
-        for (const WalkLimits& limits : {Small(1000), Small(), Small(3, 1)}) {
+        for (const WalkLimits& limits : {Small(1000), Small(), Small(3, 1), Small(3, 1 << 20)}) {
             std::uint64_t opens = src.Count().Opens;
-            EXPECT_EQ(Walk(src, threads, limits).Log, expected)
+            Outcome out = Walk(src, threads, limits);
+            EXPECT_EQ(out.Log, expected)
                 << threads << " threads, " << limits.MaxHeldHandles << " held";
             if (limits.MaxHeldHandles == 1000) {
                 EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
+            }
+            EXPECT_LE(out.Listers, static_cast<std::size_t>(threads == Adapting ? 8 : threads));
+            // Listings that wait add threads while the walk runs (where the
+            // budget leaves the added ones something to list).
+            if (threads == Adapting && limits.ReadAheadBudget > 1 << 16) {
+                EXPECT_GT(out.Listers, 2u);
             }
         }
     }
@@ -227,7 +243,7 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
         src.Inject(c.Fault);
         std::string one;
         // Several rounds: where a worker meets the fault depends on timing.
-        for (std::int32_t threads : {1, 2, 8, 2, 8, 2, 8}) {
+        for (std::int32_t threads : {1, 2, 8, 2, 8, Adapting, 2, 8}) {
             std::uint64_t opens = src.Count().Opens;
             // Room for every handle: no level is reopened unless one is closed early.
             Outcome out = Walk(src, threads, Small(1000));

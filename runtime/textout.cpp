@@ -85,8 +85,9 @@ void TextOut::WriteInt(long long value) {
 
 void TextOut::WriteFill(char c, std::size_t count) {
     // Long runs go out in buffer-sized pieces, never as one string of their own.
+    // Only as much of the chunk is filled as is written: most runs are short.
     char chunk[256];
-    std::fill(chunk, chunk + sizeof chunk, c);
+    std::fill(chunk, chunk + std::min(count, sizeof chunk), c);
     while (count > 0) {
         std::size_t n = std::min(count, sizeof chunk);
         Put(std::string_view(chunk, n), false);

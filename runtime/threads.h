@@ -2,6 +2,8 @@
 // Win32 implementation live in threads_posix.cpp and threads_win32.cpp.
 #pragma once
 
+#include <cstdint>
+
 namespace runtime {
 
 struct Lock;
@@ -31,6 +33,11 @@ void Release(Lock* lock);
 // holds it again.
 void Wait(Signal* signal, Lock* lock);
 void WakeAll(Signal* signal);
+
+// A steady clock, and the processor time the calling thread has used, in
+// nanoseconds from an arbitrary start.
+std::int64_t WallNanos() noexcept;
+std::int64_t ThreadCpuNanos() noexcept;
 
 // Holds a lock for a scope.
 class Locked {

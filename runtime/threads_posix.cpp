@@ -8,6 +8,7 @@
 #endif
 #include <new>
 #include <pthread.h>
+#include <time.h>
 
 namespace runtime {
 
@@ -128,6 +129,22 @@ void Wait(Signal* signal, Lock* lock) {
 
 void WakeAll(Signal* signal) {
     pthread_cond_broadcast(&signal->Cond);
+}
+
+namespace {
+std::int64_t Nanos(clockid_t clock) noexcept {
+    timespec t{};
+    if (::clock_gettime(clock, &t) != 0) return 0;
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+} // namespace
+
+std::int64_t WallNanos() noexcept {
+    return Nanos(CLOCK_MONOTONIC);
+}
+
+std::int64_t ThreadCpuNanos() noexcept {
+    return Nanos(CLOCK_THREAD_CPUTIME_ID);
 }
 
 } // namespace runtime

@@ -84,4 +84,30 @@ void WakeAll(Signal* signal) {
     ::WakeAllConditionVariable(&signal->Cond);
 }
 
+std::int64_t WallNanos() noexcept {
+    static const std::int64_t frequency = [] {
+        LARGE_INTEGER f{};
+        ::QueryPerformanceFrequency(&f);
+        return f.QuadPart > 0 ? f.QuadPart : 1;
+    }();
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    // Seconds and the rest apart, so that the product cannot overflow.
+    return now.QuadPart / frequency * 1'000'000'000 +
+           now.QuadPart % frequency * 1'000'000'000 / frequency;
+}
+
+std::int64_t ThreadCpuNanos() noexcept {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user) == 0) return 0;
+    auto ticks = [](const FILETIME& t) {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                                         t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 100; // 100-nanosecond units
+}
+
 } // namespace runtime
