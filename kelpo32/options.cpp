@@ -190,11 +190,25 @@ constexpr const char* WindowsUsageLines[] = {
 // against (name, whether it takes a value). Every option may be given more
 // than once; each use is kept in order.
 constexpr CmdLin::LongOptionSpec KnownLongOptions[] = {
-    {"help", false},       {"version", false},       {"one-file-system", false}, {"format", true},
-    {"disk-usage", false}, {"apparent-size", false}, {"no-progress", false},
-    {"follow-links", false}, {"totals", false}, {"sort", true}, {"min-size", true},
-    {"top", true}, {"human-readable", false}, {"si", false}, {"largest-files", true},
-    {"exclude", true}, {"exclude-from", true}, {"from", true}, {"compare", true},
+    {"help", false},
+    {"version", false},
+    {"one-file-system", false},
+    {"format", true},
+    {"disk-usage", false},
+    {"apparent-size", false},
+    {"no-progress", false},
+    {"follow-links", false},
+    {"totals", false},
+    {"sort", true},
+    {"min-size", true},
+    {"top", true},
+    {"human-readable", false},
+    {"si", false},
+    {"largest-files", true},
+    {"exclude", true},
+    {"exclude-from", true},
+    {"from", true},
+    {"compare", true},
     {"min-change", true},
 };
 

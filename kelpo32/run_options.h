@@ -29,10 +29,10 @@ struct Options {
     // The layout of totals: each directory line carries its subtree's numbers.
     bool Totals = false;
     SortKey Sort = SortKey::None;
-    std::int64_t MinSize = 0;     // directories whose subtree holds fewer bytes are not listed
-    std::int32_t Top = 0;         // at most this many subdirectories listed per directory; 0: all
+    std::int64_t MinSize = 0; // directories whose subtree holds fewer bytes are not listed
+    std::int32_t Top = 0;     // at most this many subdirectories listed per directory; 0: all
     SizeUnits Units = SizeUnits::Exact;
-    std::int32_t LargestFiles = 0; // the N largest files after the report; 0: none
+    std::int32_t LargestFiles = 0;     // the N largest files after the report; 0: none
     std::vector<std::string> Excludes; // shell patterns of entries neither counted nor entered
 
     // Saved scans.

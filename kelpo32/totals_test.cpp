@@ -186,7 +186,8 @@ TEST(TotalsTest, ListsWhatTheModelListsForEveryCombination) {
                         SCOPED_TRACE(where.str());
                         std::vector<std::string> expected;
                         std::int64_t listed = 0;
-                        Model(src.At(""), CmdLin::PosixConventions() ? "." : "ROOT", 0, 0, sel, expected, listed);
+                        Model(src.At(""), CmdLin::PosixConventions() ? "." : "ROOT", 0, 0, sel,
+                              expected, listed);
 
                         TotalsTree tree(sel);
                         Feeding = &tree;

@@ -82,7 +82,7 @@ class ReadAhead {
     std::vector<runtime::Thread*> threads_;
     // At most one per worker: a worker that hands a listing over ends.
     std::vector<HandedListing> handed_;
-    std::int32_t running_ = 0; // workers started that have not ended
+    std::int32_t running_ = 0;   // workers started that have not ended
     Lister helper_;              // the consumer's, for a directory it lists while it waits
     Dir_Rec* helping_ = nullptr; // that directory, until its listing is complete
     std::optional<ThreadPace> pace_;
