@@ -194,14 +194,14 @@ std::int64_t MemorySource::FreeDescriptors() {
 }
 
 std::string MemorySource::FaultText(int code) {
-    if (code == ESTALE) return "stale file handle";
+    if (code == StaleHandle) return "stale file handle";
     return code == EIO ? "input/output error" : "error " + std::to_string(code);
 }
 
 std::string MemorySource::UnreadableText(int code) {
     if (code == EACCES) return "permission denied";
     if (code == ENOENT) return "no such file or directory";
-    if (code == ESTALE) return "stale file handle";
+    if (code == StaleHandle) return "stale file handle";
     return "error " + std::to_string(code);
 }
 

@@ -21,6 +21,9 @@ extern thread_local int FailAllocations;
 // Allocations let through before those fail.
 extern thread_local int PassAllocations;
 
+// A stale handle's code (not every platform's headers name ESTALE).
+inline constexpr int StaleHandle = 116;
+
 // What goes wrong, and where.
 struct SourceFault {
     enum class At : std::uint8_t {

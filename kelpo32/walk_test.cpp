@@ -269,7 +269,7 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
 TEST(WalkTest, EntriesThatCannotBeExaminedAreCountedAndNamedAndTheListingGoesOn) {
     const runtime::DirResult eio{runtime::DirFault::Unexpected, EIO};
     const runtime::DirResult eacces{runtime::DirFault::Unreadable, EACCES};
-    const runtime::DirResult estale{runtime::DirFault::Unexpected, ESTALE};
+    const runtime::DirResult estale{runtime::DirFault::Unexpected, testing::StaleHandle};
     struct Case {
         const char* Path;
         runtime::DirResult Result;
