@@ -214,8 +214,50 @@ void HtmlExport::DirDone(const WalkDir& dir, const WalkListing& /*listing*/, std
 }
 
 void HtmlExport::End() {
-    Compact();
+    if (selection_ != nullptr && selection_->Root() != nullptr) {
+        dirs_ = HtmlDirsOf(*selection_->Root(), run_.StartPath);
+        std::int64_t shown = static_cast<std::int64_t>(dirs_.size()) - 1;
+        run_.FoldedSmall = run_.TotalDirs - shown;
+        run_.FoldedDeep = 0;
+        run_.Cap = dirs_.size();
+    } else {
+        Compact();
+    }
     WriteHtmlPage(out_, run_, dirs_);
+}
+
+namespace {
+
+void AddSelected(std::vector<HtmlDir>& dirs, const TotalsDir& dir, std::int32_t parent,
+                 std::int32_t depth) {
+    auto index = runtime::CheckedRange<std::int32_t>(dirs.size());
+    HtmlDir d;
+    d.Parent = parent;
+    d.Depth = depth;
+    if (parent >= 0) runtime::AppendUtf8Name(d.Name, dir.Name, dir.Native);
+    d.Files = dir.FileCount;
+    d.Bytes = dir.FileBytes;
+    d.TotalFiles = dir.Total.Files;
+    d.TotalBytes = dir.Total.Bytes;
+    if (dir.Problem != DirProblem::None && dir.Reason) d.Problem = *dir.Reason;
+    // What it does not list: every directory below it but those listed and
+    // theirs.
+    std::int64_t listed = 0;
+    for (const TotalsDir& c : dir.Children)
+        listed = runtime::CheckedAdd(listed, runtime::CheckedAdd<std::int64_t>(c.Total.Dirs, 1));
+    d.Folded = dir.Total.Dirs - listed;
+    dirs.push_back(std::move(d));
+    for (const TotalsDir& c : dir.Children)
+        AddSelected(dirs, c, index, runtime::CheckedAdd(depth, 1));
+}
+
+} // namespace
+
+std::vector<HtmlDir> HtmlDirsOf(const TotalsDir& root, const std::string& startPath) {
+    std::vector<HtmlDir> dirs;
+    AddSelected(dirs, root, -1, 0);
+    dirs.front().Name = startPath;
+    return dirs;
 }
 
 HtmlExport::Key HtmlExport::KeyOf(std::size_t index) const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "kelpo32/consumer.h"
+#include "kelpo32/totals.h"
 #include "runtime/textout.h"
 
 #include <chrono>
@@ -58,6 +59,11 @@ inline constexpr std::size_t HtmlUnreadNamed = 100;
 // directories shown.
 void WriteHtmlPage(runtime::TextOut& out, const HtmlRun& run, const std::vector<HtmlDir>& dirs);
 
+// The directories a layout of totals lists, as the page's records: each
+// parent before its children, what it does not list folded into it.
+// `startPath` names the start directory.
+std::vector<HtmlDir> HtmlDirsOf(const TotalsDir& root, const std::string& startPath);
+
 // "2026-12-09T05:30:49Z".
 std::string HtmlTimeStamp(std::chrono::system_clock::time_point when);
 
@@ -76,6 +82,11 @@ class HtmlExport final : public WalkConsumer {
     void DirListed(const WalkDir& dir, const WalkListing& listing) override;
     void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
     void End() override;
+    // The page shows the directories this layout of totals lists (its
+    // minimum size, top-N and depth limit) instead of the page's own cap; the
+    // header's unread directories are still all of the walk's. Set before
+    // End; the tree must be done by then.
+    void ShowSelection(const TotalsTree* tree) { selection_ = tree; }
 
     // The directories kept so far, in walk order; after End, those shown.
     const std::vector<HtmlDir>& Dirs() const { return dirs_; }
@@ -90,6 +101,7 @@ class HtmlExport final : public WalkConsumer {
     void Compact();
 
     runtime::TextOut& out_;
+    const TotalsTree* selection_ = nullptr;
     HtmlRun run_;
     std::int32_t maxDepth_;
     std::size_t cap_;

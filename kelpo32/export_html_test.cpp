@@ -50,7 +50,7 @@ std::vector<ModelDir> RandomTree(std::mt19937& rng) {
 
 // Feeds the walk's events for the subtree at `index`; returns the index
 // after it.
-std::size_t Walk(HtmlExport& page, const std::vector<ModelDir>& dirs, std::size_t index) {
+std::size_t Walk(WalkConsumer& page, const std::vector<ModelDir>& dirs, std::size_t index) {
     const ModelDir& d = dirs[index];
     const std::string path = "p";
     const std::string name = "d" + std::to_string(index);
@@ -125,6 +125,51 @@ TEST(HtmlExport, KeepsTheLargestWithTheirAncestorsAndFoldsTheRest) {
                   static_cast<std::int64_t>(dirs.size() - order.size()))
             << round;
         EXPECT_TRUE(testing::Captured().starts_with("<!DOCTYPE html>"));
+    }
+}
+
+TEST(HtmlExport, ShowsWhatAMinimumSizeListsWithTheRestFoldedIntoParents) {
+    testing::CaptureStdOut();
+    std::mt19937 rng(25);
+    for (int round = 0; round < 100; ++round) {
+        std::vector<ModelDir> dirs = RandomTree(rng);
+        const std::int64_t minSize = std::array<std::int64_t, 3>{1, 100, 4096}[round % 3];
+        TotalsTree tree(TotalsSelection{SortKey::Size, minSize, 0, NoDepthLimit});
+        HtmlExport page(runtime::StdOut(), HtmlRun{}, NoDepthLimit);
+        page.ShowSelection(&tree);
+        ConsumerList both;
+        both.Add(page);
+        both.Add(tree);
+        both.Begin();
+        Walk(both, dirs, 0);
+        page.End();
+        runtime::StdOut().Flush();
+        testing::Captured().clear();
+        // Shown: the start and every directory of at least the minimum size
+        // (its ancestors are at least as large); each shown directory's
+        // numbers are its subtree's, and every other directory is folded
+        // into exactly one shown one.
+        std::int64_t want = 1;
+        for (std::size_t i = 1; i < dirs.size(); ++i)
+            want += dirs[i].TotalBytes >= minSize;
+        const std::vector<HtmlDir>& got = page.Dirs();
+        ASSERT_EQ(static_cast<std::int64_t>(got.size()), want) << round;
+        std::int64_t folded = 0;
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            const HtmlDir& d = got[k];
+            folded += d.Folded;
+            if (k > 0) {
+                EXPECT_GE(d.TotalBytes, minSize) << round;
+                EXPECT_LT(d.Parent, static_cast<std::int32_t>(k)) << round;
+                const ModelDir& m = dirs[std::stoul(d.Name.substr(1))];
+                EXPECT_EQ(std::tuple(d.Files, d.Bytes, d.TotalFiles, d.TotalBytes),
+                          std::tuple(m.Files, m.Bytes, m.TotalFiles, m.TotalBytes))
+                    << round;
+            }
+        }
+        EXPECT_EQ(got[0].TotalBytes, dirs[0].TotalBytes);
+        EXPECT_EQ(folded + want, static_cast<std::int64_t>(dirs.size())) << round;
+        EXPECT_EQ(page.RunInfo().FoldedSmall, folded) << round;
     }
 }
 

@@ -76,6 +76,11 @@ HtmlRun PageRun() {
         run.DepthLimit = MaxDepth - 1;
         run.Options.push_back("/V" + std::to_string(run.DepthLimit));
     }
+    const Options& values = ParsedOptions();
+    if (values.MinSize > 0) run.Options.push_back("--min-size=" + std::to_string(values.MinSize));
+    if (values.Top > 0) run.Options.push_back("--top=" + std::to_string(values.Top));
+    for (const std::string& pattern : values.Excludes)
+        run.Options.push_back("--exclude=" + pattern);
     return run;
 }
 
@@ -306,7 +311,20 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
     std::optional<HtmlExport> page;
     if (Format == OutputFormat::Html && output == nullptr)
         page.emplace(runtime::StdOut(), PageRun(), MaxDepth);
-    ConsumerInUse inUse(page ? &*page : nullptr);
+    // The page follows a minimum size or a top-N; without them it keeps its
+    // own cap of the largest directories.
+    std::optional<TotalsTree> pageSelection;
+    ConsumerList pageParts;
+    if (page) {
+        pageParts.Add(*page);
+        if (values.MinSize > 0 || values.Top > 0) {
+            pageSelection.emplace(
+                TotalsSelection{SortKey::Size, values.MinSize, values.Top, MaxDepth});
+            page->ShowSelection(&*pageSelection);
+            pageParts.Add(*pageSelection);
+        }
+    }
+    ConsumerInUse inUse(page ? &pageParts : nullptr);
     // The ncdu export is the whole tree: only the exclusions apply to it.
     std::optional<TotalsTree> tree;
     if (values.Totals && Format != OutputFormat::Ncdu && Format != OutputFormat::Html &&
@@ -340,6 +358,7 @@ void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* 
         StartReport();
     }
     if (Tree != nullptr) Tree->Begin();
+    if (pageSelection) pageSelection->Begin();
     // A layout of totals waits for the whole walk: the status line shows it
     // going on, on a terminal too.
     ProgressStart(Tree != nullptr || output != nullptr);
