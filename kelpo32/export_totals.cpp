@@ -41,6 +41,7 @@ struct RowWriter {
                 Line += ",\"error\":\"";
                 AppendJsonString(Line, *d.Reason, true);
                 Line += '"';
+                if (d.Partial) Line += ",\"partial\":true";
             }
             Line += "}\n";
         } else {
@@ -54,6 +55,12 @@ struct RowWriter {
             AppendNumber(Line, d.FileCount);
             Line += '\t';
             AppendTsvPath(Line, path);
+            // The directory's problem, as the plain TSV export writes it.
+            Line += '\t';
+            if (d.Reason) {
+                if (d.Partial) Line += "partial: ";
+                AppendTsvPath(Line, *d.Reason);
+            }
             Line += '\n';
         }
         runtime::StdOut().Write(Line);

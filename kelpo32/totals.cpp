@@ -63,6 +63,7 @@ void TotalsTree::DirListed(const WalkDir& dir, const WalkListing& listing) {
         d.FileBytes = listing.FileBytes;
         d.ChildCount = listing.ChildCount;
         d.Problem = listing.Problem;
+        d.Partial = listing.Partial;
         if (listing.Problem != DirProblem::None)
             d.Reason = std::make_unique<std::string>(listing.Reason);
         records_ = runtime::CheckedAdd<std::int64_t>(records_, 1);
