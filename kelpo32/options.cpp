@@ -10,6 +10,7 @@
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/textsafe.h"
 #include "runtime/utf8name.h"
 
 #include <algorithm>
@@ -45,10 +46,7 @@ void WriteLine(std::string_view text) {
 // An argument as a message shows it: control characters as "?", so that no
 // argument can drive the terminal.
 std::string Shown(std::string_view text) {
-    std::string out;
-    for (char c : text)
-        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    return out;
+    return runtime::SafeText(text, runtime::StdErrSink());
 }
 
 // The forms of the output, by their names for "--format=".
@@ -378,7 +376,7 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
 [[noreturn]] void CannotEnter(const std::string& typed, const std::string& reason) {
     AbortIfKeyPending();
     if (CmdLin::PosixConventions())
-        runtime::WriteStdErr("kelpo32: cannot enter '" + typed + "': " + reason + "\n");
+        runtime::WriteStdErr("kelpo32: cannot enter '" + Shown(typed) + "': " + reason + "\n");
     else if (Format == OutputFormat::Json || Format == OutputFormat::Tsv ||
              Format == OutputFormat::Ncdu || Format == OutputFormat::Html)
         runtime::WriteStdErr("No such directory -- please try again.\r\n"); // not into the export
@@ -519,7 +517,7 @@ void ParseOptions() {
     if (CmdLin::PosixConventions())
         for (std::int32_t n = 2; n <= CmdLin::PositionalCount(); ++n)
             runtime::WriteStdErr("kelpo32: only one directory is reported; '" +
-                                 CmdLin::PositionalParam(n) + "' is ignored\n");
+                                 Shown(CmdLin::PositionalParam(n)) + "' is ignored\n");
     if (CmdLin::PositionalCount() >= 1) {
         StartDir = UpperCasePath(CmdLin::PositionalParam(1));
         // The directory itself is named by the argument as typed: the text

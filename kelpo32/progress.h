@@ -6,6 +6,7 @@
 #pragma once
 
 #include "kelpo32/walk.h"
+#include "runtime/textsafe.h"
 
 #include <chrono>
 #include <string>
@@ -26,6 +27,7 @@ void ProgressEnd();
 // never wraps it). Separate for the tests.
 std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t bytes,
                          std::chrono::milliseconds elapsed, std::string_view path,
-                         std::int32_t columns);
+                         std::int32_t columns,
+                         runtime::TextSink sink = runtime::TextSink::Utf8Terminal);
 
 } // namespace kelpo32

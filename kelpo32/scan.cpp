@@ -14,6 +14,7 @@
 #include "kelpo32/totals.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/textsafe.h"
 
 #include <algorithm>
 #include <charconv>
@@ -142,9 +143,10 @@ std::vector<std::string> UnreadLines;
 
 // A name's control characters could drive the terminal or split the
 // summary's lines: each is shown as "?".
+// A name as standard error may show it: no control character, and on a
+// terminal no byte it cannot show, can drive the terminal or split a line.
 void AppendShown(std::string& line, std::string_view text) {
-    for (char c : text)
-        line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    runtime::AppendSafeText(line, text, runtime::StdErrSink());
 }
 
 void NoteLine(const WalkDir& dir, std::string_view entry, std::string_view what,
