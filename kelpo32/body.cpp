@@ -51,7 +51,6 @@ void SetStartValues() {
     LinesOnPage = 0;
     StartDir.clear();
     StartNative.clear();
-    Level = 0;
     TreeOnly = false;
 }
 
@@ -101,8 +100,8 @@ void RunBody() {
         SetConsoleProfile();
     else
         SetRedirectedProfile();
-    std::int64_t grandTotal = 0;
-    ScanDir(StartDir, grandTotal);
+    UnreadSummary unread;
+    ScanDir(StartDir, unread);
     if (LogEnabled && !report) {
         LogFile.Close();
     } else if (LogEnabled) {
@@ -113,7 +112,7 @@ void RunBody() {
         out.WriteLn();
         LogFile.Close();
     }
-    WriteUnreadSummary();
+    unread.Write();
     if (console) {
         crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
         out.Write(' ');

@@ -11,7 +11,7 @@ std::uint8_t DrawDepthFor(std::int32_t screenWidth);
 std::int32_t PageLinesFor(std::int32_t rows);
 
 // The start values of a run, set before the options are read: no
-// allocations counted, no lines on the page, no start directory, level 0, /T off.
+// allocations counted, no lines on the page, no start directory, /T off.
 void SetStartValues();
 void SetConsoleProfile();
 void SetRedirectedProfile();

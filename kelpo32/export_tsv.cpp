@@ -2,6 +2,7 @@
 // total bytes, total files, bytes, files and path, TAB-separated, for sort and
 // diff. The path's bytes are kept except those that would split a line or a
 // field.
+#include "kelpo32/export_fields.h"
 #include "kelpo32/exports.h"
 #include "kelpo32/state.h"
 #include "kelpo32/subtree.h"
@@ -12,8 +13,6 @@
 namespace kelpo32 {
 
 namespace {
-
-std::string Line;
 
 void AppendPath(std::string& out, std::string_view path) {
     static constexpr char Hex[] = "0123456789abcdef";
@@ -44,29 +43,39 @@ void AppendPath(std::string& out, std::string_view path) {
     }
 }
 
-void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
-    SubtreeTotals totals = SubtreeLeave();
-    if (dir.Level >= MaxDepth) return;
-    Line.clear();
-    AppendNumber(Line, total);
-    Line += '\t';
-    AppendNumber(Line, totals.TotalFiles);
-    Line += '\t';
-    AppendNumber(Line, listing.FileBytes);
-    Line += '\t';
-    AppendNumber(Line, listing.FileCount);
-    Line += '\t';
-    AppendPath(Line, SubtreePath());
-    Line += '\n';
-    runtime::StdOut().Write(Line);
-}
+class TsvExport final : public WalkConsumer {
+  public:
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+        open_.Enter(dir, listing);
+    }
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
 
-const Export Tsv{.Begin = SubtreeStart, .Events = {.DirListed = SubtreeEnter, .DirDone = DirDone}};
+  private:
+    SubtreeStack open_{ExportStartPath()};
+    std::string line_;
+};
+
+void TsvExport::DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
+    SubtreeTotals totals = open_.Leave();
+    if (dir.Level >= MaxDepth) return;
+    line_.clear();
+    AppendNumber(line_, total);
+    line_ += '\t';
+    AppendNumber(line_, totals.TotalFiles);
+    line_ += '\t';
+    AppendNumber(line_, listing.FileBytes);
+    line_ += '\t';
+    AppendNumber(line_, listing.FileCount);
+    line_ += '\t';
+    AppendPath(line_, open_.Path());
+    line_ += '\n';
+    runtime::StdOut().Write(line_);
+}
 
 } // namespace
 
-const Export& TsvExport() {
-    return Tsv;
+std::unique_ptr<WalkConsumer> MakeTsvExport(const Options& /*options*/) {
+    return std::make_unique<TsvExport>();
 }
 
 } // namespace kelpo32

@@ -1,31 +1,17 @@
 // The walk's consumers besides the report: JSON Lines, TSV and the ncdu
-// export, each writing its own form to standard output. The scan picks one by
-// Format and hands it the walk's events (the trace and the status line get
-// them too).
+// export, each writing its own form to standard output. Each is the consumer
+// of a row of the table of output forms (forms.h).
 #pragma once
 
-#include "kelpo32/walk.h"
+#include "kelpo32/consumer.h"
+#include "kelpo32/run_options.h"
 
-#include <cstdint>
-#include <string_view>
+#include <memory>
 
 namespace kelpo32 {
 
-struct Export {
-    void (*Begin)(std::string_view startPath) = nullptr; // before the walk
-    WalkEvents Events;
-    void (*End)() = nullptr; // after the walk
-};
-
-const Export& JsonLinesExport();
-const Export& TsvExport();
-const Export& NcduExport();
-
-// The path an export writes for the start directory: as given (UTF-8 on
-// Windows), "." for the current directory.
-std::string ExportStartPath();
-
-// Appends a number in decimal.
-void AppendNumber(std::string& out, std::int64_t value);
+std::unique_ptr<WalkConsumer> MakeJsonLinesExport(const Options& options);
+std::unique_ptr<WalkConsumer> MakeTsvExport(const Options& options);
+std::unique_ptr<WalkConsumer> MakeNcduExport(const Options& options);
 
 } // namespace kelpo32

@@ -1,7 +1,6 @@
 #include "kelpo32/progress.h"
 
 #include "crt32_pipe/crt32_pipe.h"
-#include "kelpo32/state.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 
@@ -13,60 +12,11 @@ namespace kelpo32 {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr auto FirstShown = std::chrono::milliseconds(500);
 constexpr auto Redraw = std::chrono::milliseconds(100);
 // The clock is read once per this many events, so the line costs nothing
 // measurable on a fast walk.
 constexpr std::uint32_t EventsPerLook = 32;
-
-bool Enabled = false;
-Clock::time_point Started;
-Clock::time_point Drawn;
-std::uint32_t Events = 0;
-std::size_t Shown = 0; // columns on the terminal now; 0 when erased
-std::int64_t Dirs = 0;
-std::int64_t Files = 0;
-std::int64_t Bytes = 0;
-
-void Erase() {
-    if (Shown == 0) return;
-    std::string blank = "\r";
-    blank.append(Shown, ' ');
-    blank += '\r';
-    Shown = 0;
-    runtime::WriteStdErrDirect(blank);
-    // Only now: a signal before this point blanks the line itself.
-    runtime::SetStdErrLine(0);
-}
-
-void Draw(const WalkDir& dir, Clock::time_point now) {
-    std::string path = dir.Path;
-    path += dir.Name;
-    std::int32_t columns = runtime::StdErrColumns();
-    std::string text = ProgressText(
-        Dirs, Files, Bytes, std::chrono::duration_cast<std::chrono::milliseconds>(now - Started),
-        path, columns);
-    // The text takes no more columns than bytes, and never more than the
-    // room: blanking that many covers it without wrapping.
-    std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
-    std::size_t width = std::min(text.size(), room);
-    std::string line = "\r" + text;
-    if (width < Shown) line.append(Shown - width, ' ');
-    line += '\r';
-    // Known before it is written, so a signal meanwhile blanks it too.
-    runtime::SetStdErrLine(static_cast<std::int32_t>(std::max(width, Shown)));
-    Shown = width;
-    Drawn = now;
-    runtime::WriteStdErrDirect(line);
-}
-
-void Tick(const WalkDir& dir) {
-    if (!Enabled || ++Events % EventsPerLook != 0) return;
-    Clock::time_point now = Clock::now();
-    if (now - Started >= FirstShown && now - Drawn >= Redraw) Draw(dir, now);
-}
 
 // Appends what fits of `path` in `room` columns: control characters and
 // invalid bytes as "?", a character of several bytes counted two columns
@@ -121,34 +71,75 @@ std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t byt
     return text + shown;
 }
 
-void ProgressStart() {
-    Enabled = !NoProgress && crt32_pipe::IsRedirected() && runtime::StdErrIsTerminal();
-    Started = Drawn = Clock::now();
-    Events = 0;
-    Shown = 0;
-    Dirs = Files = Bytes = 0;
-    if (!Enabled) return;
-    runtime::SetStdErrHook(Erase);
-    runtime::AddExitProc(Erase);
+StatusLine::~StatusLine() {
+    if (!enabled_) return;
+    try {
+        Erase();
+    } catch (...) {
+        // Left on the terminal rather than end the unwinding.
+    }
+    runtime::SetStdErrHook(nullptr, nullptr);
 }
 
-void ProgressDir(const WalkDir& dir) {
+void StatusLine::Erase() {
+    if (shown_ == 0) return;
+    std::string blank = "\r";
+    blank.append(shown_, ' ');
+    blank += '\r';
+    shown_ = 0;
+    runtime::WriteStdErrDirect(blank);
+    // Only now: a signal before this point blanks the line itself.
+    runtime::SetStdErrLine(0);
+}
+
+void StatusLine::Draw(const WalkDir& dir, Clock::time_point now) {
+    std::string path = dir.Path;
+    path += dir.Name;
+    std::int32_t columns = runtime::StdErrColumns();
+    std::string text = ProgressText(
+        dirs_, files_, bytes_,
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - started_), path, columns);
+    // The text takes no more columns than bytes, and never more than the
+    // room: blanking that many covers it without wrapping.
+    std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
+    std::size_t width = std::min(text.size(), room);
+    std::string line = "\r" + text;
+    if (width < shown_) line.append(shown_ - width, ' ');
+    line += '\r';
+    // Known before it is written, so a signal meanwhile blanks it too.
+    runtime::SetStdErrLine(static_cast<std::int32_t>(std::max(width, shown_)));
+    shown_ = width;
+    drawn_ = now;
+    runtime::WriteStdErrDirect(line);
+}
+
+void StatusLine::Tick(const WalkDir& dir) {
+    if (!enabled_ || ++events_ % EventsPerLook != 0) return;
+    Clock::time_point now = Clock::now();
+    if (now - started_ >= FirstShown && now - drawn_ >= Redraw) Draw(dir, now);
+}
+
+void StatusLine::Begin() {
+    enabled_ = wanted_ && crt32_pipe::IsRedirected() && runtime::StdErrIsTerminal();
+    started_ = drawn_ = Clock::now();
+    if (!enabled_) return;
+    // A message erases the line first.
+    runtime::SetStdErrHook([](void* self) { static_cast<StatusLine*>(self)->Erase(); }, this);
+}
+
+void StatusLine::DirListed(const WalkDir& dir, const WalkListing& listing) {
+    if (!enabled_) return;
+    ++dirs_;
+    files_ = runtime::CheckedAdd<std::int64_t>(files_, listing.FileCount);
+    bytes_ = runtime::CheckedAdd(bytes_, listing.FileBytes);
     Tick(dir);
 }
 
-void ProgressListed(const WalkDir& dir, const WalkListing& listing) {
-    if (!Enabled) return;
-    ++Dirs;
-    Files = runtime::CheckedAdd<std::int64_t>(Files, listing.FileCount);
-    Bytes = runtime::CheckedAdd(Bytes, listing.FileBytes);
-    Tick(dir);
-}
-
-void ProgressEnd() {
-    if (!Enabled) return;
+void StatusLine::End() {
+    if (!enabled_) return;
     Erase();
-    runtime::SetStdErrHook(nullptr);
-    Enabled = false;
+    runtime::SetStdErrHook(nullptr, nullptr);
+    enabled_ = false;
 }
 
 } // namespace kelpo32

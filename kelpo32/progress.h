@@ -5,20 +5,46 @@
 // second; erased before any message, at the end and on every way out.
 #pragma once
 
-#include "kelpo32/walk.h"
+#include "kelpo32/consumer.h"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kelpo32 {
 
-// Decides whether the line may be shown in this run; before the walk.
-void ProgressStart();
-// The walk's events it counts.
-void ProgressDir(const WalkDir& dir);
-void ProgressListed(const WalkDir& dir, const WalkListing& listing);
-// Erases the line and shows it no more.
-void ProgressEnd();
+class StatusLine final : public WalkConsumer {
+  public:
+    // `wanted`: not turned off on the command line.
+    explicit StatusLine(bool wanted) : wanted_(wanted) {}
+    // Erased on every way out of the walk.
+    ~StatusLine() override;
+
+    // Decides whether the line may be shown in this run.
+    void Begin() override;
+    void DirStart(const WalkDir& dir) override { Tick(dir); }
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override;
+    // Erases the line and shows it no more.
+    void End() override;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void Erase();
+    void Draw(const WalkDir& dir, Clock::time_point now);
+    void Tick(const WalkDir& dir);
+
+    bool wanted_;
+    bool enabled_ = false;
+    Clock::time_point started_;
+    Clock::time_point drawn_;
+    std::uint32_t events_ = 0;
+    std::size_t shown_ = 0; // columns on the terminal now; 0 when erased
+    std::int64_t dirs_ = 0;
+    std::int64_t files_ = 0;
+    std::int64_t bytes_ = 0;
+};
 
 // The text of the line, at most `columns` - 1 columns wide (so the terminal
 // never wraps it). Separate for the tests.

@@ -21,10 +21,6 @@ constexpr std::int32_t CountField = 5;
 constexpr std::int32_t SizeField = 14;
 constexpr std::size_t LeaderNameLimit = 13;
 
-// True from the first directory at or past MaxDepth after a written directory
-// line until the next written one: one depth notice per such run.
-bool DepthNoticeShown = false;
-
 // Names are measured in bytes (the Windows form) or in display columns.
 bool ByteWidths = false;
 
@@ -123,7 +119,6 @@ void ResetReport() {
         segment.clear();
     Prefix.clear();
     SavedAttr = 0;
-    DepthNoticeShown = false;
     ByteWidths = false;
 }
 
@@ -250,11 +245,20 @@ void PrintDepthNotice(std::int32_t level) {
     out.WriteLn();
 }
 
-void StartReport() {
-    DepthNoticeShown = false;
-}
+namespace {
 
-void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
+class Report final : public WalkConsumer {
+  public:
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override;
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
+
+  private:
+    // True from the first directory at or past MaxDepth after a written
+    // directory line until the next written one: one depth notice per such run.
+    bool depthNoticeShown_ = false;
+};
+
+void Report::DirListed(const WalkDir& dir, const WalkListing& listing) {
     // The subdirectories wait in records until their subtrees are done.
     AllocCount = runtime::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
     AllocPeak = std::max(AllocPeak, AllocCount);
@@ -269,20 +273,26 @@ void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
                       .ChildCount = listing.ChildCount,
                       .FileCount = listing.FileCount,
                       .FileBytes = listing.FileBytes});
-        DepthNoticeShown = false;
+        depthNoticeShown_ = false;
     } else {
-        if (!DepthNoticeShown && !TreeOnly) PrintDepthNotice(dir.Level);
-        DepthNoticeShown = true;
+        if (!depthNoticeShown_ && !TreeOnly) PrintDepthNotice(dir.Level);
+        depthNoticeShown_ = true;
     }
 }
 
-void ReportDirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
+void Report::DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth) {
         runtime::StdOut().NoteName(dir.Name, dir.Native);
         PrintTotalLine(dir.Name, dir.Level, total);
     }
     // Its own record goes once its subtree is done.
     if (dir.Level > 0) AllocCount = runtime::CheckedSub<std::int32_t>(AllocCount, 1);
+}
+
+} // namespace
+
+std::unique_ptr<WalkConsumer> MakeReport(const Options& /*options*/) {
+    return std::make_unique<Report>();
 }
 
 } // namespace kelpo32

@@ -1,9 +1,11 @@
 // The text of every report line: directory lines, depth notices, total lines.
 #pragma once
 
-#include "kelpo32/walk.h"
+#include "kelpo32/consumer.h"
+#include "kelpo32/run_options.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -55,8 +57,6 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
 void PrintDepthNotice(std::int32_t level);
 
 // The report as the consumer of the walk: which line each directory gets.
-void StartReport();
-void ReportDirListed(const WalkDir& dir, const WalkListing& listing);
-void ReportDirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total);
+std::unique_ptr<WalkConsumer> MakeReport(const Options& options);
 
 } // namespace kelpo32

@@ -1,19 +1,18 @@
-// The scan: runs the walk over the start directory and hands its events to
-// the report lines and, with /L, to the trace in logfile.txt.
+// The scan: composes the consumers of a run and hands them to the walk over
+// the start directory.
 #pragma once
 
-#include "kelpo32/walk.h"
+#include "kelpo32/unread.h"
 
 #include <cstdint>
 #include <string>
 
 namespace kelpo32 {
 
-void ScanDir(const std::string& startDir, std::int64_t& total);
-
-// After the report, on standard error: the directories the scan could not
-// read and why (the first 20 named), or nothing when it read them all.
-void WriteUnreadSummary();
+// Walks the tree below `startDir` with the consumers of the run (the trace
+// with /L, the status line, `unread` and the chosen output) and returns its
+// total of bytes.
+std::int64_t ScanDir(const std::string& startDir, UnreadSummary& unread);
 
 // The number of threads that list directories: KELPO32_THREADS when it holds
 // a number from 1 to MaxWalkThreads, else 8, or the online processors where

@@ -17,7 +17,6 @@ std::int32_t OutputWidth = 0;
 std::uint8_t DrawDepth = 0;
 std::int32_t PageLines = 0;
 std::int32_t LinesOnPage = 0;
-std::int32_t Level = 0;
 std::int32_t AllocCount = 0;
 std::int32_t AllocPeak = 0;
 runtime::TextOut LogFile;
@@ -28,7 +27,7 @@ void ResetSharedState() {
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     StartNative.clear();
-    ScreenWidth = OutputWidth = PageLines = LinesOnPage = Level = 0;
+    ScreenWidth = OutputWidth = PageLines = LinesOnPage = 0;
     DrawDepth = 0;
     AllocCount = AllocPeak = 0;
 }

@@ -33,7 +33,6 @@ extern std::int32_t OutputWidth;
 extern std::uint8_t DrawDepth;
 extern std::int32_t PageLines;
 extern std::int32_t LinesOnPage;
-extern std::int32_t Level;
 extern std::int32_t AllocCount;
 extern std::int32_t AllocPeak;
 extern runtime::TextOut LogFile;

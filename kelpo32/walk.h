@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -57,7 +58,7 @@ enum class DirProblem : std::uint8_t {
     Unreadable,      // no permission, gone, not a directory, or replaced meanwhile
     Cycle,           // one of its own ancestors, met again through a mount
     OtherFileSystem, // not entered: another device with WalkOptions::OneFileSystem
-    Unexpected,      // any other failure of the file system (also a ReadFailed event)
+    Unexpected,      // any other failure of the file system
 };
 
 // What a directory's listing holds once it is read.
@@ -72,24 +73,13 @@ struct WalkListing {
     std::string Reason;
 };
 
-// The consumer of the walk: plain functions, called on the thread that runs
-// WalkTree, in the order of a one-thread depth-first walk.
-struct WalkEvents {
-    // A directory is reached (opened, or found unreadable), before its entries.
-    void (*DirStart)(const WalkDir& dir) = nullptr;
-    // Each entry of the directory in search order; only when
-    // WalkOptions::EntryNames is set.
-    void (*Entry)(const WalkDir& dir, const WalkEntry& entry) = nullptr;
-    // The directory could not be read for a reason that is not the tree's
-    // own; `reason` says why. It is then listed with no entries.
-    void (*ReadFailed)(const WalkDir& dir, std::string_view reason) = nullptr;
-    // The listing is complete (listing.Problem says why a directory has no
-    // or too few entries); its subdirectories follow.
-    void (*DirListed)(const WalkDir& dir, const WalkListing& listing) = nullptr;
-    // The whole subtree is done; `total` holds every byte below the directory.
-    void (*DirDone)(const WalkDir& dir, const WalkListing& listing, std::int64_t total) = nullptr;
-    // A record for a subdirectory could not be allocated: does not return.
-    void (*OutOfRecords)() = nullptr;
+// The walk's consumer (consumer.h).
+class WalkConsumer;
+
+// Raised by the walk when a record for a subdirectory could not be
+// allocated; the scan ends the run with its message.
+struct OutOfRecords : std::runtime_error {
+    OutOfRecords() : std::runtime_error("out of records") {}
 };
 
 // A file the program writes while it walks (the log, a report redirected
@@ -100,10 +90,13 @@ struct OwnFile {
     std::uint64_t Device = 0;
     std::uint64_t Inode = 0; // 0: no such file
     std::uint64_t (*Written)() = nullptr;
+    std::uint64_t Before = 0; // what it held before the run
+
+    std::uint64_t Bytes() const { return Before + Written(); }
 };
 
 struct WalkOptions {
-    bool EntryNames = false;     // deliver Entry events
+    bool EntryNames = false;     // set by the walk: its consumer needs Entry events
     bool OneFileSystem = false;  // do not enter directories on another device
     bool DirectorySizes = false; // Entry events give subdirectories' sizes too
     // A file's bytes are the space it takes on disk, and a file with more
@@ -116,8 +109,8 @@ struct WalkOptions {
 // Walks the tree below `startDir` (empty: the current directory; `startNative`
 // is the same in the platform's own form, or empty) and returns its total of
 // bytes. An uncaught error of the walk, on whatever thread it happens, is
-// raised here, at the point of the walk where it belongs.
+// raised here, at the point of the walk where it belongs; so is OutOfRecords.
 std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
-                      const WalkOptions& options, const WalkEvents& events);
+                      const WalkOptions& options, WalkConsumer& consumer);
 
 } // namespace kelpo32

@@ -65,6 +65,6 @@ extern runtime::Signal* (*NewWalkSignal)();
 // WalkTree over any source with any limits.
 std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std::string& startDir,
                           const std::string& startNative, const WalkOptions& options,
-                          const WalkEvents& events);
+                          WalkConsumer& consumer);
 
 } // namespace kelpo32

@@ -1,3 +1,4 @@
+#include "kelpo32/consumer.h"
 #include "kelpo32/memory_source.h"
 #include "kelpo32/walk.h"
 #include "kelpo32/walk_source.h"
@@ -15,9 +16,6 @@ using testing::MemorySource;
 using testing::SourceFault;
 using At = SourceFault::At;
 
-// The events as text, on the consumer's thread.
-std::string Log;
-
 // With '/' between levels on every platform.
 std::string PathOf(const WalkDir& dir) {
     std::string path = dir.Path + dir.Name;
@@ -26,28 +24,31 @@ std::string PathOf(const WalkDir& dir) {
     return path;
 }
 
-WalkEvents Recorder() {
-    WalkEvents e;
-    e.DirStart = [](const WalkDir& d) { Log += "start " + PathOf(d) + "\n"; };
-    e.Entry = [](const WalkDir&, const WalkEntry& en) {
-        Log += " " + std::string(en.Name) + (en.Kind == EntryKind::Directory ? "/" : "") + " " +
-               std::to_string(en.Size) + "\n";
-    };
-    e.ReadFailed = [](const WalkDir& d, std::string_view r) {
-        Log += "failed " + PathOf(d) + ": " + std::string(r) + "\n";
-    };
-    e.DirListed = [](const WalkDir& d, const WalkListing& l) {
+// Writes every event into its log.
+class Recorder final : public WalkConsumer {
+  public:
+    // `entries`: whether it asks for the entries of each listing.
+    explicit Recorder(std::string& log, bool entries = true) : log_(log), entries_(entries) {}
+    void DirStart(const WalkDir& d) override { log_ += "start " + PathOf(d) + "\n"; }
+    void Entry(const WalkDir&, const WalkEntry& en) override {
+        log_ += " " + std::string(en.Name) + (en.Kind == EntryKind::Directory ? "/" : "") + " " +
+                std::to_string(en.Size) + "\n";
+    }
+    void DirListed(const WalkDir& d, const WalkListing& l) override {
         constexpr const char* problems[] = {"", "unreadable", "cycle", "other-fs", "unexpected"};
-        Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
-               std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
-               problems[static_cast<int>(l.Problem)] + " " + l.Reason + "\n";
-    };
-    e.DirDone = [](const WalkDir& d, const WalkListing&, std::int64_t total) {
-        Log += "done " + PathOf(d) + " " + std::to_string(total) + "\n";
-    };
-    e.OutOfRecords = [] { throw std::runtime_error("out of records"); };
-    return e;
-}
+        log_ += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
+                std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
+                problems[static_cast<int>(l.Problem)] + " " + l.Reason + "\n";
+    }
+    void DirDone(const WalkDir& d, const WalkListing&, std::int64_t total) override {
+        log_ += "done " + PathOf(d) + " " + std::to_string(total) + "\n";
+    }
+    bool NeedsEntries() const override { return entries_; }
+
+  private:
+    std::string& log_;
+    bool entries_;
+};
 
 // Small parts, a small budget and few held handles, so that every path of
 // the read-ahead and the descriptor cache is taken on a small tree.
@@ -62,13 +63,13 @@ struct Outcome {
 
 Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits = Small(),
              WalkOptions options = {}) {
-    Log.clear();
-    options.EntryNames = true;
     options.Threads = threads;
     std::int64_t before = src.Count().Now;
     Outcome out;
+    Recorder recorder(out.Log);
     try {
-        Log += "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, Recorder()));
+        out.Log +=
+            "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, recorder));
     } catch (const std::bad_alloc&) {
         out.Error = "out of memory";
     } catch (const runtime::RunError& e) {
@@ -76,7 +77,6 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
     } catch (const std::exception& e) {
         out.Error = e.what();
     }
-    out.Log = Log;
     EXPECT_EQ(src.Count().Now, before) << "directories left open at " << threads << " threads";
     return out;
 }
@@ -140,6 +140,33 @@ TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
                 EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
             }
         }
+    }
+}
+
+TEST(WalkTest, ConsumersOfOneWalkEachSeeEveryDirectory) {
+    MemorySource src;
+    Grow(src);
+    std::string expected = Expected(src);
+    expected.resize(expected.rfind("total "));
+    // Without entries: the same log less the entry lines.
+    std::string bare;
+    for (std::size_t at = 0, end; at < expected.size(); at = end + 1) {
+        end = expected.find('\n', at);
+        if (expected[at] != ' ') bare += expected.substr(at, end - at + 1);
+    }
+    for (std::int32_t threads : {1, 8}) {
+        std::string a, b, c;
+        Recorder first(a), second(b), plain(c, false);
+        ConsumerList both;
+        both.Add(first);
+        both.Add(plain);
+        both.Add(second);
+        WalkOptions options;
+        options.Threads = threads;
+        WalkTreeFrom(src, Small(), "", "", options, both);
+        EXPECT_EQ(a, expected) << threads << " threads";
+        EXPECT_EQ(b, expected) << threads << " threads";
+        EXPECT_EQ(c, bare) << threads << " threads";
     }
 }
 
