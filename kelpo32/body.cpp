@@ -2,6 +2,7 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/forms.h"
 #include "kelpo32/options.h"
 #include "kelpo32/report.h"
 #include "kelpo32/scan.h"
@@ -75,21 +76,22 @@ void SetConsoleProfile() {
     UseByteWidths(false);
 }
 
-void SetRedirectedProfile() {
+void SetRedirectedProfile(const OutputForm& form) {
     ScreenWidth = RedirectedWidth;
     DrawDepth = DrawDepthFor(ScreenWidth);
     if (!CmdLin::HasSwitch('W')) OutputWidth = RedirectedWidth;
     PageLines = RedirectedPageLines;
     UseGlyphs(RedirectedGlyphs);
     // The Windows form measures names in bytes, as the Windows program does.
-    UseByteWidths(Format == OutputFormat::Windows);
+    UseByteWidths(form.Bytes == FormBytes::Console);
 }
 
 void RunBody() {
     auto& out = runtime::StdOut();
-    CheckLongOptions();
+    Options options;
+    CheckLongOptions(options);
     // An export is its data alone: no banner, no widths, no colour, no pages.
-    bool report = Format == OutputFormat::Text || Format == OutputFormat::Windows;
+    bool report = options.Form->Report;
     if (report) WriteLine("Kelpo32");
     SetStartValues();
     bool console = report && !crt32_pipe::IsRedirected();
@@ -99,9 +101,9 @@ void RunBody() {
     if (console)
         SetConsoleProfile();
     else
-        SetRedirectedProfile();
+        SetRedirectedProfile(*options.Form);
     UnreadSummary unread;
-    ScanDir(StartDir, unread);
+    ScanDir(StartDir, options, unread);
     if (LogEnabled && !report) {
         LogFile.Close();
     } else if (LogEnabled) {

@@ -1,6 +1,8 @@
 // The program body: banner, start values, options, log, display profile, scan.
 #pragma once
 
+#include "kelpo32/forms.h"
+
 #include <cstdint>
 
 namespace kelpo32 {
@@ -14,7 +16,8 @@ std::int32_t PageLinesFor(std::int32_t rows);
 // allocations counted, no lines on the page, no start directory, /T off.
 void SetStartValues();
 void SetConsoleProfile();
-void SetRedirectedProfile();
+// The report's widths of `form` (a paged report on redirected output).
+void SetRedirectedProfile(const OutputForm& form);
 void RunBody();
 
 } // namespace kelpo32

@@ -2,6 +2,7 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/forms.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/state.h"
 #include "runtime/curdir.h"
@@ -29,25 +30,12 @@ constexpr const char* HelpLines[] = {
     "/Vnn  -  deepest level to list",
 };
 
-// The forms of the output, by their names for "--format=".
-struct FormatName {
-    std::string_view Name;
-    OutputFormat Value;
-};
-constexpr FormatName FormatNames[] = {
-    {"text", OutputFormat::Text}, {"windows", OutputFormat::Windows}, {"json", OutputFormat::Json},
-    {"tsv", OutputFormat::Tsv},   {"ncdu", OutputFormat::Ncdu},
-};
 constexpr std::string_view FormatPrefix = "format=";
 
-void ChooseFormat(std::string_view value) {
-    for (const FormatName& f : FormatNames)
-        if (f.Name == value) {
-            Format = f.Value;
-            return;
-        }
+const OutputForm& ChooseForm(std::string_view value) {
+    if (const OutputForm* form = FindForm(value)) return *form;
     std::string valid;
-    for (const FormatName& f : FormatNames)
+    for (const OutputForm& f : OutputForms())
         valid.append(valid.empty() ? "" : ", ").append(f.Name);
     runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
                          "' for '--format'\nValid arguments are: " + valid +
@@ -170,7 +158,8 @@ void WriteUsage() {
         WriteLine(line);
 }
 
-void CheckLongOptions() {
+void CheckLongOptions(Options& options) {
+    options.Form = &DefaultForm();
     for (const std::string& name : CmdLin::LongOptions()) {
         if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
         if (name == "no-progress") NoProgress = true;
@@ -178,12 +167,14 @@ void CheckLongOptions() {
         if (name == "disk-usage") DiskUsage = true;
         if (name == "apparent-size") DiskUsage = false;
         if (name.starts_with("format"))
-            ChooseFormat(std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
+            options.Form = &ChooseForm(
+                std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
     }
     // "/J" is "--format=json" on both builds.
-    if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;
+    for (const OutputForm& form : OutputForms())
+        if (form.Switch != 0 && CmdLin::HasSwitch(form.Switch)) options.Form = &form;
     // Every later line is written in the chosen form.
-    if (Format != OutputFormat::Windows) crt32_pipe::UseTextOutput();
+    if (options.Form->Bytes != FormBytes::Console) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.
     if (CmdLin::PosixConventions() && CmdLin::HasSwitch('W') && CmdLin::SwitchValue('W') == 0)
         UsageError("Invalid /W numeric parameter.", false);

@@ -2,9 +2,8 @@
 
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/consumer.h"
-#include "kelpo32/exports.h"
+#include "kelpo32/forms.h"
 #include "kelpo32/progress.h"
-#include "kelpo32/report.h"
 #include "kelpo32/state.h"
 #include "kelpo32/trace.h"
 #include "runtime/rtl.h"
@@ -23,22 +22,6 @@ namespace {
 // Threads by default: a tree read for the first time keeps them waiting on
 // the disk, so more of them than processors keep more reads in flight.
 constexpr std::int32_t DefaultThreads = 8;
-
-// The chosen output of the run: the report or the export that takes its place.
-std::unique_ptr<WalkConsumer> MakeOutput(const Options& options) {
-    switch (Format) {
-    case OutputFormat::Json:
-        return MakeJsonLinesExport(options);
-    case OutputFormat::Tsv:
-        return MakeTsvExport(options);
-    case OutputFormat::Ncdu:
-        return MakeNcduExport(options);
-    case OutputFormat::Text:
-    case OutputFormat::Windows:
-        break;
-    }
-    return MakeReport(options);
-}
 
 // No record for a subdirectory could be had: the run ends with exit code 1.
 [[noreturn]] void NoRecordsLeft() {
@@ -88,19 +71,17 @@ std::int32_t WalkThreads() {
     return std::clamp<std::int32_t>(runtime::OnlineProcessors(), DefaultThreads, MaxWalkThreads);
 }
 
-std::int64_t ScanDir(const std::string& startDir, UnreadSummary& unread) {
-    WalkOptions options;
-    options.OneFileSystem = OneFileSystem;
-    options.DirectorySizes = Format == OutputFormat::Ncdu;
-    options.DiskUsage = DiskUsage;
-    NoteOwnFiles(options);
-    options.Threads = WalkThreads();
-    const Options none;
+std::int64_t ScanDir(const std::string& startDir, const Options& options, UnreadSummary& unread) {
+    const OutputForm& form = *options.Form;
+    WalkOptions walk;
+    walk.OneFileSystem = OneFileSystem;
+    walk.DirectorySizes = form.DirectorySizes;
+    walk.DiskUsage = DiskUsage;
+    NoteOwnFiles(walk);
+    walk.Threads = WalkThreads();
     try {
-        std::unique_ptr<WalkConsumer> output = MakeOutput(none);
-        if (Format == OutputFormat::Json || Format == OutputFormat::Tsv ||
-            Format == OutputFormat::Ncdu)
-            crt32_pipe::PresentUtf8();
+        std::unique_ptr<WalkConsumer> output = form.Make(options);
+        if (form.Bytes == FormBytes::Utf8) crt32_pipe::PresentUtf8();
         WalkTrace trace;
         StatusLine status(!NoProgress);
         ConsumerList run;
@@ -108,8 +89,7 @@ std::int64_t ScanDir(const std::string& startDir, UnreadSummary& unread) {
         run.Add(unread);
         run.Add(status);
         run.Add(*output);
-        return WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), options,
-                        run);
+        return WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), walk, run);
     } catch (const OutOfRecords&) {
         NoRecordsLeft();
     }

@@ -2,6 +2,7 @@
 // the start directory.
 #pragma once
 
+#include "kelpo32/run_options.h"
 #include "kelpo32/unread.h"
 
 #include <cstdint>
@@ -10,9 +11,9 @@
 namespace kelpo32 {
 
 // Walks the tree below `startDir` with the consumers of the run (the trace
-// with /L, the status line, `unread` and the chosen output) and returns its
-// total of bytes.
-std::int64_t ScanDir(const std::string& startDir, UnreadSummary& unread);
+// with /L, the status line, `unread` and the output `options` chose) and
+// returns its total of bytes.
+std::int64_t ScanDir(const std::string& startDir, const Options& options, UnreadSummary& unread);
 
 // The number of threads that list directories: KELPO32_THREADS when it holds
 // a number from 1 to MaxWalkThreads, else 8, or the online processors where

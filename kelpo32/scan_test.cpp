@@ -1,5 +1,6 @@
 #include "kelpo32/scan.h"
 
+#include "kelpo32/forms.h"
 #include "kelpo32/state.h"
 #include "kelpo32/test_support.h"
 #include "runtime/dirsearch.h"
@@ -37,11 +38,16 @@ class ScanTest : public ::testing::Test {
     std::int64_t Scan() {
         StartDir = root_.string();
         UnreadSummary unread;
-        std::int64_t total = ScanDir(StartDir, unread);
+        std::int64_t total = ScanDir(StartDir, options_, unread);
         runtime::StdOut().Flush();
         return total;
     }
     fs::path root_;
+    Options options_ = [] {
+        Options o;
+        o.Form = &DefaultForm();
+        return o;
+    }();
     Dir_Rec* (*saved_)() = NewDirRec;
 };
 
@@ -109,7 +115,7 @@ TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessage) {
 TEST_F(ScanTest, MissingStartDirectoryIsAnEmptyDirectory) {
     StartDir = (root_ / "missing").string();
     UnreadSummary unread;
-    std::int64_t total = ScanDir(StartDir, unread);
+    std::int64_t total = ScanDir(StartDir, options_, unread);
     runtime::StdOut().Flush();
     EXPECT_EQ(total, 0);
     EXPECT_EQ(testing::Captured(), StartDir + "\r\n");

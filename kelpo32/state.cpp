@@ -7,7 +7,6 @@ bool NoWait = false;
 bool LogEnabled = false;
 bool OneFileSystem = false;
 bool DiskUsage = false;
-OutputFormat Format = OutputFormat::Text;
 bool NoProgress = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
@@ -23,7 +22,6 @@ runtime::TextOut LogFile;
 
 void ResetSharedState() {
     TreeOnly = NoWait = LogEnabled = OneFileSystem = DiskUsage = NoProgress = false;
-    Format = OutputFormat::Text;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     StartNative.clear();

@@ -13,17 +13,11 @@ namespace kelpo32 {
 
 inline constexpr std::int32_t NoDepthLimit = 2147483647;
 
-// The form of the report (--format). Text: the platform's text (on POSIX the
-// locale's characters, widths in display columns, LF); Windows: the Windows
-// program's bytes, which the Windows build always writes for Text too.
-enum class OutputFormat : std::uint8_t { Text, Windows, Json, Tsv, Ncdu };
-
 extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
 extern bool OneFileSystem; // directories on another file system are not entered
 extern bool DiskUsage;     // bytes on disk, each file with several links counted once
-extern OutputFormat Format;
 extern bool NoProgress; // no status line on standard error
 extern std::int32_t MaxDepth;
 extern std::string StartDir;

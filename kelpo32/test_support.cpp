@@ -38,7 +38,7 @@ void PrepareReport(std::int32_t width) {
     ResetSharedState();
     ResetReport();
     SetStartValues();
-    SetRedirectedProfile();
+    SetRedirectedProfile(DefaultForm());
     OutputWidth = width;
 }
 
