@@ -4,6 +4,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/forms.h"
 #include "kelpo32/options.h"
+#include "kelpo32/paging.h"
 #include "kelpo32/report.h"
 #include "kelpo32/scan.h"
 #include "kelpo32/state.h"

@@ -162,10 +162,11 @@ void CheckLongOptions(Options& options) {
     options.Form = &DefaultForm();
     for (const std::string& name : CmdLin::LongOptions()) {
         if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
-        if (name == "no-progress") NoProgress = true;
+        if (name == "no-progress") options.NoProgress = true;
+        if (name == "one-file-system") options.OneFileSystem = true;
         // The last of --disk-usage and --apparent-size counts.
-        if (name == "disk-usage") DiskUsage = true;
-        if (name == "apparent-size") DiskUsage = false;
+        if (name == "disk-usage") options.DiskUsage = true;
+        if (name == "apparent-size") options.DiskUsage = false;
         if (name.starts_with("format"))
             options.Form = &ChooseForm(
                 std::string_view(name).substr(std::min(name.size(), FormatPrefix.size())));
@@ -197,7 +198,6 @@ void ParseOptions() {
     TreeOnly = CmdLin::HasSwitch('T');
     NoWait = CmdLin::HasSwitch('N');
     LogEnabled = CmdLin::HasSwitch('L');
-    OneFileSystem = CmdLin::HasLongOption("one-file-system");
     bool console = !crt32_pipe::IsRedirected();
     if (CmdLin::HasSwitch('1') && console) {
         Set132Columns();

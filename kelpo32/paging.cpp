@@ -9,6 +9,8 @@
 
 namespace kelpo32 {
 
+std::int32_t LinesOnPage = 0;
+
 namespace {
 
 // The line count stops here: the largest 32-bit value.

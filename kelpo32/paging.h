@@ -7,6 +7,9 @@ namespace kelpo32 {
 
 inline constexpr char PagePrompt[] = "Press any key to continue.....";
 
+// The screen rows written on the current page.
+extern std::int32_t LinesOnPage;
+
 // Before a counted line that takes `columns` columns: on a console whose page
 // has no room left for the screen rows the line takes, the page ends first.
 void MakeRoom(std::int64_t columns);

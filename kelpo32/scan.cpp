@@ -74,16 +74,16 @@ std::int32_t WalkThreads() {
 std::int64_t ScanDir(const std::string& startDir, const Options& options, UnreadSummary& unread) {
     const OutputForm& form = *options.Form;
     WalkOptions walk;
-    walk.OneFileSystem = OneFileSystem;
+    walk.OneFileSystem = options.OneFileSystem;
     walk.DirectorySizes = form.DirectorySizes;
-    walk.DiskUsage = DiskUsage;
+    walk.DiskUsage = options.DiskUsage;
     NoteOwnFiles(walk);
     walk.Threads = WalkThreads();
     try {
         std::unique_ptr<WalkConsumer> output = form.Make(options);
         if (form.Bytes == FormBytes::Utf8) crt32_pipe::PresentUtf8();
         WalkTrace trace;
-        StatusLine status(!NoProgress);
+        StatusLine status(!options.NoProgress);
         ConsumerList run;
         if (LogEnabled) run.Add(trace);
         run.Add(unread);

@@ -16,9 +16,6 @@ inline constexpr std::int32_t NoDepthLimit = 2147483647;
 extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
-extern bool OneFileSystem; // directories on another file system are not entered
-extern bool DiskUsage;     // bytes on disk, each file with several links counted once
-extern bool NoProgress; // no status line on standard error
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
 extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)
@@ -26,7 +23,6 @@ extern std::int32_t ScreenWidth;
 extern std::int32_t OutputWidth;
 extern std::uint8_t DrawDepth;
 extern std::int32_t PageLines;
-extern std::int32_t LinesOnPage;
 extern std::int32_t AllocCount;
 extern std::int32_t AllocPeak;
 extern runtime::TextOut LogFile;

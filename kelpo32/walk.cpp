@@ -318,7 +318,8 @@ std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std
 std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
                       const WalkOptions& options, WalkConsumer& consumer) {
     static const WalkLimits limits;
-    return WalkTreeFrom(SystemDirSource(), limits, startDir, startNative, options, consumer);
+    std::unique_ptr<DirSource> source = NewSystemDirSource();
+    return WalkTreeFrom(*source, limits, startDir, startNative, options, consumer);
 }
 
 } // namespace kelpo32

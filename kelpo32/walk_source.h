@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kelpo32 {
@@ -39,8 +40,8 @@ class DirSource {
     virtual std::string UnreadableText(int code) = 0;
 };
 
-// The system's directory search.
-DirSource& SystemDirSource();
+// The system's directory search (it holds no state of its own).
+std::unique_ptr<DirSource> NewSystemDirSource();
 
 struct WalkLimits {
     // A directory's listing is handed over in parts of at most this many
