@@ -36,7 +36,7 @@ function(kelpo32_unit_test name)
 endfunction()
 
 kelpo32_unit_test(runtime_test runtime/rtl_test.cpp runtime/textout_test.cpp
-  runtime/dirsearch_test.cpp)
+  runtime/dirsearch_test.cpp runtime/textsafe_test.cpp)
 if(NOT WIN32)
   # Checked against the C library's own widths, which only the POSIX build uses.
   target_sources(runtime_test PRIVATE runtime/textwidth_posix_test.cpp)

@@ -1,5 +1,7 @@
 #include "crt32_pipe/present.h"
 
+#include "runtime/textsafe.h"
+
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
@@ -72,50 +74,6 @@ void PresentProgramByte(std::string& out, unsigned char b) {
         out += '?';
 }
 
-// Length of the well-formed UTF-8 sequence at the start of s, or 0.
-std::size_t Utf8Sequence(std::string_view s, std::uint32_t& cp) {
-    auto b0 = static_cast<unsigned char>(s[0]);
-    std::size_t len;
-    std::uint32_t min;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2, min = 0x80, cp = b0 & 0x1Fu;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3, min = 0x800, cp = b0 & 0x0Fu;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4, min = 0x10000, cp = b0 & 0x07u;
-    } else {
-        return 0;
-    }
-    if (s.size() < len) return 0;
-    for (std::size_t i = 1; i < len; ++i) {
-        auto b = static_cast<unsigned char>(s[i]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3Fu);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
-void PresentName(std::string& out, std::string_view s) {
-    while (!s.empty()) {
-        auto b = static_cast<unsigned char>(s[0]);
-        if (b >= 32 && b < 127) {
-            out += static_cast<char>(b);
-            s.remove_prefix(1);
-            continue;
-        }
-        std::uint32_t cp = 0;
-        std::size_t len = b >= 0x80 ? Utf8Sequence(s, cp) : 0;
-        if (len == 0 || cp < 0xA0) { // controls, C1 controls, broken sequences
-            out += '?';
-            s.remove_prefix(len == 0 ? 1 : len);
-            continue;
-        }
-        out.append(s.substr(0, len));
-        s.remove_prefix(len);
-    }
-}
-
 // A name in the locale's character set: its printable characters as they are,
 // "?" for each control character and each byte that starts no character.
 void PresentLocalName(std::string& out, std::string_view s) {
@@ -161,7 +119,7 @@ void SetPresentation(bool utf8, bool lineFeedOnly) {
 void PresentText(std::string& out, std::string_view bytes, bool name) {
     if (name) {
         if (Utf8Terminal)
-            PresentName(out, bytes);
+            runtime::AppendSafeText(out, bytes, runtime::TextSink::Utf8Terminal);
         else
             PresentLocalName(out, bytes);
         return;

@@ -9,6 +9,7 @@
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/textsafe.h"
 
 #include <algorithm>
 #include <iterator>
@@ -32,13 +33,21 @@ constexpr const char* HelpLines[] = {
 
 constexpr std::string_view FormatPrefix = "format=";
 
+// An argument in a message: in quotes, shown as standard error may show it.
+std::string Quoted(std::string_view arg) {
+    std::string quoted = "'";
+    runtime::AppendSafeText(quoted, arg, runtime::StdErrSink());
+    quoted += '\'';
+    return quoted;
+}
+
 const OutputForm& ChooseForm(std::string_view value) {
     if (const OutputForm* form = FindForm(value)) return *form;
     std::string valid;
     for (const OutputForm& f : OutputForms())
         valid.append(valid.empty() ? "" : ", ").append(f.Name);
-    runtime::WriteStdErr("kelpo32: invalid argument '" + std::string(value) +
-                         "' for '--format'\nValid arguments are: " + valid +
+    runtime::WriteStdErr("kelpo32: invalid argument " + Quoted(value) +
+                         " for '--format'\nValid arguments are: " + valid +
                          "\nTry 'kelpo32 --help' for more information.\n");
     runtime::Halt(2);
 }
@@ -138,7 +147,7 @@ bool IsKnownLongOption(std::string_view arg) {
 [[noreturn]] void CannotEnter(const std::string& typed, const std::string& reason) {
     AbortIfKeyPending();
     if (CmdLin::PosixConventions())
-        runtime::WriteStdErr("kelpo32: cannot enter '" + typed + "': " + reason + "\n");
+        runtime::WriteStdErr("kelpo32: cannot enter " + Quoted(typed) + ": " + reason + "\n");
     else
         WriteLine("No such directory -- please try again.");
     runtime::Halt(1);
@@ -161,7 +170,7 @@ void WriteUsage() {
 void CheckLongOptions(Options& options) {
     options.Form = &DefaultForm();
     for (const std::string& name : CmdLin::LongOptions()) {
-        if (!IsKnownLongOption(name)) UsageError("unknown option '--" + name + "'", true);
+        if (!IsKnownLongOption(name)) UsageError("unknown option " + Quoted("--" + name), true);
         if (name == "no-progress") options.NoProgress = true;
         if (name == "one-file-system") options.OneFileSystem = true;
         // The last of --disk-usage and --apparent-size counts.
@@ -233,8 +242,8 @@ void ParseOptions() {
         runtime::RaiseIoError(code);
     if (CmdLin::PosixConventions())
         for (std::int32_t n = 2; n <= CmdLin::PositionalCount(); ++n)
-            runtime::WriteStdErr("kelpo32: only one directory is reported; '" +
-                                 CmdLin::PositionalParam(n) + "' is ignored\n");
+            runtime::WriteStdErr("kelpo32: only one directory is reported; " +
+                                 Quoted(CmdLin::PositionalParam(n)) + " is ignored\n");
     if (CmdLin::PositionalCount() >= 1) {
         StartDir = UpperCasePath(CmdLin::PositionalParam(1));
         // The directory itself is named by the argument as typed: the text

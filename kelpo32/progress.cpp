@@ -3,6 +3,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/textsafe.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -18,30 +19,21 @@ constexpr auto Redraw = std::chrono::milliseconds(100);
 // measurable on a fast walk.
 constexpr std::uint32_t EventsPerLook = 32;
 
-// Appends what fits of `path` in `room` columns: control characters and
-// invalid bytes as "?", a character of several bytes counted two columns
-// (it may be a wide one).
-void AppendShown(std::string& out, std::string_view path, std::size_t room) {
+// Appends what fits of `path` in `room` columns, as `sink` may show it; a
+// character of several bytes counts two columns (it may be a wide one).
+void AppendShown(std::string& out, std::string_view path, std::size_t room,
+                 runtime::TextSink sink) {
     std::size_t used = 0;
-    std::size_t i = 0;
-    while (i < path.size()) {
-        auto c = static_cast<unsigned char>(path[i]);
-        std::size_t n = 1;
-        if (c >= 0xC2 && c <= 0xF4) {
-            n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-            for (std::size_t k = 1; k < n; ++k)
-                if (i + k >= path.size() ||
-                    (static_cast<unsigned char>(path[i + k]) & 0xC0) != 0x80)
-                    n = 1;
-        }
-        std::size_t cols = n == 1 ? 1 : 2;
+    while (!path.empty()) {
+        runtime::ShownChar c = runtime::NextShown(path, sink);
+        std::size_t cols = c.Replaced || c.Length == 1 ? 1 : 2;
         if (used + cols > room) break;
-        if (n == 1)
-            out += (c < 0x20 || c >= 0x7F) ? '?' : static_cast<char>(c);
+        if (c.Replaced)
+            out += '?';
         else
-            out.append(path.substr(i, n));
+            out.append(path.substr(0, c.Length));
         used += cols;
-        i += n;
+        path.remove_prefix(c.Length);
     }
 }
 
@@ -58,7 +50,7 @@ std::string Grouped(std::int64_t value) {
 
 std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t bytes,
                          std::chrono::milliseconds elapsed, std::string_view path,
-                         std::int32_t columns) {
+                         std::int32_t columns, runtime::TextSink sink) {
     auto seconds = elapsed.count() / 1000;
     std::string minutes = std::to_string(seconds / 60);
     std::string secs = std::to_string(seconds % 60);
@@ -67,7 +59,7 @@ std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t byt
     std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
     if (text.size() > room) return text.substr(0, room);
     std::string shown;
-    AppendShown(shown, path, room - text.size());
+    AppendShown(shown, path, room - text.size(), sink);
     return text + shown;
 }
 
@@ -98,7 +90,8 @@ void StatusLine::Draw(const WalkDir& dir, Clock::time_point now) {
     std::int32_t columns = runtime::StdErrColumns();
     std::string text = ProgressText(
         dirs_, files_, bytes_,
-        std::chrono::duration_cast<std::chrono::milliseconds>(now - started_), path, columns);
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - started_), path, columns,
+        sink_);
     // The text takes no more columns than bytes, and never more than the
     // room: blanking that many covers it without wrapping.
     std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
@@ -123,6 +116,7 @@ void StatusLine::Begin() {
     enabled_ = wanted_ && crt32_pipe::IsRedirected() && runtime::StdErrIsTerminal();
     started_ = drawn_ = Clock::now();
     if (!enabled_) return;
+    sink_ = runtime::StdErrSink();
     // A message erases the line first.
     runtime::SetStdErrHook([](void* self) { static_cast<StatusLine*>(self)->Erase(); }, this);
 }

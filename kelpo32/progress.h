@@ -6,6 +6,7 @@
 #pragma once
 
 #include "kelpo32/consumer.h"
+#include "runtime/textsafe.h"
 
 #include <chrono>
 #include <cstddef>
@@ -37,6 +38,7 @@ class StatusLine final : public WalkConsumer {
 
     bool wanted_;
     bool enabled_ = false;
+    runtime::TextSink sink_ = runtime::TextSink::Utf8Terminal;
     Clock::time_point started_;
     Clock::time_point drawn_;
     std::uint32_t events_ = 0;
@@ -47,9 +49,10 @@ class StatusLine final : public WalkConsumer {
 };
 
 // The text of the line, at most `columns` - 1 columns wide (so the terminal
-// never wraps it). Separate for the tests.
+// never wraps it), the path as `sink` may show it. Separate for the tests.
 std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t bytes,
                          std::chrono::milliseconds elapsed, std::string_view path,
-                         std::int32_t columns);
+                         std::int32_t columns,
+                         runtime::TextSink sink = runtime::TextSink::Utf8Terminal);
 
 } // namespace kelpo32

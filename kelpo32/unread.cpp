@@ -2,6 +2,7 @@
 
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/textsafe.h"
 #include "runtime/textout.h"
 
 #include <charconv>
@@ -18,9 +19,8 @@ void UnreadSummary::DirListed(const WalkDir& dir, const WalkListing& listing) {
     std::string line = "  ";
     // A name's control characters could drive the terminal or split the
     // summary's lines: each is shown as "?".
-    for (std::string_view part : {std::string_view(dir.Path), std::string_view(dir.Name)})
-        for (char c : part)
-            line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    runtime::AppendSafeText(line, dir.Path, sink_);
+    runtime::AppendSafeText(line, dir.Name, sink_);
     line += ": ";
     line += listing.Reason;
     line += "\n";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "kelpo32/consumer.h"
+#include "runtime/textsafe.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,7 @@ class UnreadSummary final : public WalkConsumer {
   private:
     // All counted, the first Shown named.
     static constexpr std::size_t Shown = 20;
+    runtime::TextSink sink_ = runtime::StdErrSink();
     std::uint64_t count_ = 0;
     std::vector<std::string> lines_;
 };

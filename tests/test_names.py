@@ -4,6 +4,7 @@ its walk turned to UTF-16 names."""
 
 import os
 import re
+import shutil
 import sys
 from unittest import mock
 
@@ -186,6 +187,38 @@ class OemNames(kelpo.Case):
             want = f.read()
         got = golden_runs(self, self.dir)
         self.assertEqual(got.split(b"\r\n"), want.split(b"\r\n"))
+
+
+
+class HostileNamesOnATerminal(kelpo.Case):
+    def test_no_name_sends_a_control_sequence_to_the_terminal(self):
+        """CSI as the C1 control U+009B (and as the byte 0x9B alone) and as
+        ESC [, in directory names and an argument, through the status line,
+        the unread summary and a message, standard error on a terminal."""
+        self.native_only()
+        if kelpo.ROOT and shutil.which("setpriv") is None:
+            self.skipTest("needs setpriv to run as another user")
+        os.chmod(self.dir, 0o755)
+        hostile = [b"c1\xc2\x9b2J", b"byte\x9b31m", b"esc\x1b[2J", b"red\x1b[31m"]
+        root = os.path.join(os.fsencode(self.dir), b"T")
+        kelpo.make_tree(root, {b"%04d%s" % (i, hostile[i % 4]) + b"x" * 40: {b"f": i}
+                               for i in range(4000)})
+        for name in hostile:
+            os.makedirs(os.path.join(root, b"locked" + name))
+            os.chmod(os.path.join(root, b"locked" + name), 0)
+        user = kelpo.NOBODY if kelpo.ROOT else None
+        # In the C locale every byte above 127 is a "?" of its own.
+        for locale, c1 in (("C.UTF-8", b"?"), ("C", b"??")):
+            env = kelpo.environment({"LC_ALL": locale, "KELPO32_THREADS": "1"})
+            rc, raw = kelpo.run_stderr_pty(["T", os.fsdecode(hostile[0] + hostile[2])],
+                                           self.dir, env=env, user=user)
+            self.assertEqual(rc, 0, locale)
+            # The status line, the summary and the message were all shown.
+            for seen in (b" dirs, ", b"  T/lockedesc?[2J: permission denied",
+                         b"  T/lockedc1%s2J: " % c1, b"reported; 'c1%s2Jesc?[2J' is ignored" % c1):
+                self.assertIn(seen, raw, locale)
+            self.assertNotIn(b"\x9b", raw, locale)
+            self.assertNotIn(b"\x1b[", raw, locale)
 
 
 if __name__ == "__main__":
