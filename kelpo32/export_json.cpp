@@ -30,8 +30,7 @@ class JsonLinesExport final : public WalkConsumer {
     std::string line_;
 };
 
-void JsonLinesExport::DirDone(const WalkDir& dir, const WalkListing& listing,
-                              std::int64_t total) {
+void JsonLinesExport::DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     SubtreeTotals totals = open_.Leave();
     // Like the report's lines: only the levels it lists; totals count all.
     if (dir.Level >= MaxDepth) return;

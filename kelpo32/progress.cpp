@@ -88,10 +88,10 @@ void StatusLine::Draw(const WalkDir& dir, Clock::time_point now) {
     std::string path = dir.Path;
     path += dir.Name;
     std::int32_t columns = runtime::StdErrColumns();
-    std::string text = ProgressText(
-        dirs_, files_, bytes_,
-        std::chrono::duration_cast<std::chrono::milliseconds>(now - started_), path, columns,
-        sink_);
+    std::string text =
+        ProgressText(dirs_, files_, bytes_,
+                     std::chrono::duration_cast<std::chrono::milliseconds>(now - started_), path,
+                     columns, sink_);
     // The text takes no more columns than bytes, and never more than the
     // room: blanking that many covers it without wrapping.
     std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;

@@ -2,8 +2,8 @@
 
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
-#include "runtime/textsafe.h"
 #include "runtime/textout.h"
+#include "runtime/textsafe.h"
 
 #include <charconv>
 #include <string_view>

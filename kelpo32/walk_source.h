@@ -49,7 +49,7 @@ struct WalkLimits {
     std::size_t PartEntries = 1024;
     std::size_t PartBytes = std::size_t{32} * 1024;
     // What the read-ahead may hold unread before its workers wait for the
-    // consumer (see ReadAhead::PartCost for what is counted).
+    // consumer (Part::Cost: a part's records and what holds them).
     std::size_t ReadAheadBudget = std::size_t{4} << 20;
     // What a worker holds while it lists a directory, counted in that budget
     // from the moment it takes the directory: its read buffer and the part it

@@ -68,8 +68,7 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
     Outcome out;
     Recorder recorder(out.Log);
     try {
-        out.Log +=
-            "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, recorder));
+        out.Log += "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, recorder));
     } catch (const std::bad_alloc&) {
         out.Error = "out of memory";
     } catch (const runtime::RunError& e) {

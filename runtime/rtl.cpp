@@ -43,9 +43,6 @@ __attribute__((noinline)) void RaiseIntOverflow() {
 __attribute__((noinline)) void RaiseIoError(int code) {
     Raise(ErrorClass::InOutError, code, __builtin_return_address(0));
 }
-__attribute__((noinline)) void RaiseOutOfMemory() {
-    Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
-}
 
 void Halt(int exitCode) {
     throw HaltRequest{exitCode};

@@ -57,7 +57,6 @@ constexpr int IoErrorNumber(int code) {
 [[noreturn]] void RaiseRangeError();
 [[noreturn]] void RaiseIntOverflow();
 [[noreturn]] void RaiseIoError(int code);
-[[noreturn]] void RaiseOutOfMemory();
 [[noreturn]] void Halt(int exitCode);
 
 // The class name and message text of an error, and the whole report line pair.
@@ -87,12 +86,6 @@ template <class T> T CheckedSub(T a, T b) {
 template <class To, class From> To CheckedRange(From v) {
     if (!std::in_range<To>(v)) RaiseRangeError();
     return static_cast<To>(v);
-}
-
-// Checks lo <= i <= hi and returns i.
-template <class T> T CheckedIndex(T i, T lo, T hi) {
-    if (i < lo || i > hi) RaiseRangeError();
-    return i;
 }
 
 } // namespace runtime

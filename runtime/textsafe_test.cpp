@@ -14,11 +14,17 @@ TEST(TextSafe, ControlsAlwaysGoAndATerminalGetsOnlyWhatItCanShow) {
         {"plain name", "plain name", "plain name", "plain name"},
         {std::string_view("\x00\x1b[2J\t\x7f", 7), "??[2J??", "??[2J??", "??[2J??"},
         // U+0085 and U+009B (CSI) as UTF-8; U+00A0 is the first character shown.
-        {"a\xc2\x85\xc2\x9b" "31m\xc2\xa0", "a??31m\xc2\xa0", "a??31m\xc2\xa0", "a????31m??"},
+        {"a\xc2\x85\xc2\x9b"
+         "31m\xc2\xa0",
+         "a??31m\xc2\xa0", "a??31m\xc2\xa0", "a????31m??"},
         {"\xe6\x97\xa5\xf0\x9f\x98\x80", "\xe6\x97\xa5\xf0\x9f\x98\x80",
          "\xe6\x97\xa5\xf0\x9f\x98\x80", "???????"},
         // A lone CSI byte, a cut sequence, an overlong form, a surrogate.
-        {"\x9b" "2J", "\x9b" "2J", "?2J", "?2J"},
+        {"\x9b"
+         "2J",
+         "\x9b"
+         "2J",
+         "?2J", "?2J"},
         {"x\xe6\x97", "x\xe6\x97", "x??", "x??"},
         {"\xc0\xaf\xed\xa0\x80", "\xc0\xaf\xed\xa0\x80", "?????", "?????"},
     };
