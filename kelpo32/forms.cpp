@@ -10,11 +10,11 @@ namespace kelpo32 {
 namespace {
 
 constexpr OutputForm Forms[] = {
-    {"text", 0, MakeReport, true, FormBytes::Text, false},
-    {"windows", 0, MakeReport, true, FormBytes::Console, false},
-    {"json", 'J', MakeJsonLinesExport, false, FormBytes::Utf8, false},
-    {"tsv", 0, MakeTsvExport, false, FormBytes::Utf8, false},
-    {"ncdu", 0, MakeNcduExport, false, FormBytes::Utf8, true},
+    {"text", MakeReport, 0, true, FormBytes::Text, false},
+    {"windows", MakeReport, 0, true, FormBytes::Console, false},
+    {"json", MakeJsonLinesExport, 'J', false, FormBytes::Utf8, false},
+    {"tsv", MakeTsvExport, 0, false, FormBytes::Utf8, false},
+    {"ncdu", MakeNcduExport, 0, false, FormBytes::Utf8, true},
 };
 
 } // namespace

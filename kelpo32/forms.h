@@ -22,8 +22,8 @@ enum class FormBytes : std::uint8_t {
 
 struct OutputForm {
     std::string_view Name; // the value of "--format="
-    char Switch;           // the switch that also chooses it, or 0
     std::unique_ptr<WalkConsumer> (*Make)(const Options& options);
+    unsigned char Switch; // the switch that also chooses it, or 0
     // The paged report: banner, widths, colours and pages; an export is its
     // data alone.
     bool Report;
