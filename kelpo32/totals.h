@@ -48,7 +48,7 @@ struct TotalsDir {
     std::int32_t ChildCount = 0;
     DirProblem Problem = DirProblem::None;
     std::unique_ptr<std::string> Reason; // set when Problem is not None
-    bool Partial = false; // read only in part: the counts are what was read
+    bool Partial = false;                // read only in part: the counts are what was read
     // Everything below it, itself included.
     TotalsCounts Total;
     // The listed subdirectories, in the order they are listed.
