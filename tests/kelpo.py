@@ -159,31 +159,41 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
     return PtyResult(proc.returncode, bytes(raw), err, mode_before, mode_after)
 
 
-def run_stderr_pty(args, cwd, env=None, user=None, cols=60, rows=24, pause=1.0):
+def run_stderr_pty(args, cwd, env=None, user=None, cols=60, rows=24, pause=1.0,
+                   stderr_tty=True, kill_on=None):
     """Runs the program with standard output on a pipe that is read only after
     `pause` seconds (so a long run shows its status line) and standard error
-    on a pseudo-terminal; returns the exit code and the bytes that terminal got."""
+    on a pseudo-terminal, or a file without `stderr_tty`; returns the exit code
+    and the bytes standard error got. `kill_on`: SIGTERM once those bytes are
+    seen on the terminal."""
     master, slave = pty.openpty()
     set_winsize(slave, cols, rows)
     cmd = command(args)
     if user is not None:
         cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + cmd
-    proc = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=slave, env=env)
-    time.sleep(pause)
-    raw, out, end = b"", proc.stdout.fileno(), time.monotonic() + 60
-    while time.monotonic() < end:
-        ready = select.select([out, master], [], [], 0.2)[0]
-        if master in ready:
+    with tempfile.TemporaryFile() as errfile:
+        proc = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=slave if stderr_tty else errfile, env=env)
+        time.sleep(pause)
+        raw, out, end = b"", proc.stdout.fileno(), time.monotonic() + 60
+        while time.monotonic() < end:
+            ready = select.select([out, master], [], [], 0.2)[0]
+            if master in ready:
+                raw += os.read(master, 65536)
+                if kill_on is not None and kill_on in raw:
+                    proc.send_signal(signal.SIGTERM)
+                    kill_on = None
+            if out in ready and not os.read(out, 65536):
+                break
+        proc.wait(timeout=60)
+        while select.select([master], [], [], 0.1)[0]:
             raw += os.read(master, 65536)
-        if out in ready and not os.read(out, 65536):
-            break
-    proc.wait(timeout=60)
-    while select.select([master], [], [], 0.1)[0]:
-        raw += os.read(master, 65536)
-    proc.stdout.close()
-    os.close(master)
-    os.close(slave)
+        proc.stdout.close()
+        os.close(master)
+        os.close(slave)
+        if not stderr_tty:
+            errfile.seek(0)
+            raw = errfile.read()
     return proc.returncode, raw
 
 

@@ -4,13 +4,10 @@ same tree; names of any bytes survive; the status line on standard error."""
 import json
 import os
 import pathlib
-import pty
 import re
-import select
 import signal
 import shutil
 import subprocess
-import time
 from unittest import mock
 
 import kelpo
@@ -228,37 +225,10 @@ class Console(kelpo.Case):
 
 class Progress(kelpo.Case):
     def run_redirected(self, args, stderr_tty, kill=False):
-        """Runs a report into a pipe that is read only after a pause, so the
-        run lasts long enough for the status line; standard error on a
-        pseudo-terminal or a file. kill: SIGTERM once the line is shown."""
-        master, slave = pty.openpty()
-        kelpo.set_winsize(slave, 60, 24)
-        errfile = os.path.join(self.dir, "err")
-        with open(errfile, "wb") as err:
-            proc = subprocess.Popen(kelpo.command(args), cwd=self.dir, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.PIPE, stderr=slave if stderr_tty else err,
-                                    env=kelpo.threads(1))
-        time.sleep(1.0)
-        raw, out, end = b"", proc.stdout.fileno(), time.monotonic() + 60
-        while time.monotonic() < end:
-            ready = select.select([out, master], [], [], 0.2)[0]
-            if master in ready:
-                raw += os.read(master, 65536)
-                if kill and b" dirs, " in raw:
-                    proc.send_signal(signal.SIGTERM)
-                    kill = False
-            if out in ready and not os.read(out, 65536):
-                break
-        proc.wait(timeout=60)
-        while select.select([master], [], [], 0.1)[0]:
-            raw += os.read(master, 65536)
-        proc.stdout.close()
-        os.close(master)
-        os.close(slave)
-        if not stderr_tty:
-            with open(errfile, "rb") as f:
-                raw = f.read()
-        return proc.returncode, raw
+        """A report into a pipe read only after a pause, so the run lasts long
+        enough for the status line. kill: SIGTERM once the line is shown."""
+        return kelpo.run_stderr_pty(args, self.dir, env=kelpo.threads(1), stderr_tty=stderr_tty,
+                                    kill_on=b" dirs, " if kill else None)
 
     def test_status_line_on_a_terminal_erased_at_the_end(self):
         self.native_only()
