@@ -2,13 +2,14 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
-#include "kelpo32/compare.h"
+#include "kelpo32/forms.h"
 #include "kelpo32/options.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/report.h"
 #include "kelpo32/saved_scan.h"
 #include "kelpo32/scan.h"
 #include "kelpo32/state.h"
+#include "kelpo32/unread.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 
@@ -29,9 +30,9 @@ void WriteLine(std::string_view text) {
 
 // A saved scan is read whole before anything is written: a damaged one ends
 // the run with its message and nothing on standard output.
-void LoadOrStop(const std::string& file, SavedScan& scan) {
+void LoadOrStop(const std::string& file, bool diskUsage, SavedScan& scan) {
     std::string error;
-    if (!LoadSavedScan(file, DiskUsage, scan, error)) {
+    if (!LoadSavedScan(file, diskUsage, scan, error)) {
         runtime::WriteStdErr(error);
         runtime::Halt(1);
     }
@@ -62,10 +63,9 @@ std::int32_t PageLinesFor(std::int32_t rows) {
 void SetStartValues() {
     AllocCount = 0;
     AllocPeak = 0;
-    LinesOnPage = 0;
+    StartPage();
     StartDir.clear();
     StartNative.clear();
-    Level = 0;
     TreeOnly = false;
 }
 
@@ -91,46 +91,44 @@ void SetConsoleProfile() {
     UseByteWidths(false);
 }
 
-void SetRedirectedProfile() {
+void SetRedirectedProfile(const OutputForm& form) {
     ScreenWidth = RedirectedWidth;
     DrawDepth = DrawDepthFor(ScreenWidth);
     if (!CmdLin::HasSwitch('W')) OutputWidth = RedirectedWidth;
     PageLines = RedirectedPageLines;
     UseGlyphs(RedirectedGlyphs);
     // The Windows form measures names in bytes, as the Windows program does.
-    UseByteWidths(Format == OutputFormat::Windows);
+    UseByteWidths(form.Bytes == FormBytes::Console);
 }
 
 void RunBody() {
     auto& out = runtime::StdOut();
-    CheckLongOptions();
-    const Options& opts = ParsedOptions();
+    Options opts = CheckLongOptions();
+    const OutputForm& form = *opts.Form;
     SavedScan from;
     SavedScan old;
-    if (!opts.From.empty()) LoadOrStop(opts.From, from);
-    if (!opts.Compare.empty()) LoadOrStop(opts.Compare, old);
+    if (!opts.From.empty()) LoadOrStop(opts.From, opts.DiskUsage, from);
+    if (!opts.Compare.empty()) LoadOrStop(opts.Compare, opts.DiskUsage, old);
     // An export is its data alone: no banner, no widths, no colour, no pages.
-    bool report = Format == OutputFormat::Text || Format == OutputFormat::Windows;
+    bool report = form.Report;
     constexpr std::string_view Banner = "Kelpo32";
     if (report) WriteLine(Banner);
     SetStartValues();
     bool console = report && !crt32_pipe::IsRedirected();
     if (console) CountStartLine(static_cast<std::int64_t>(Banner.size()));
     if (console) crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
-    if (CmdLin::ArgCount() >= 1) ParseOptions();
+    if (CmdLin::ArgCount() >= 1) ParseOptions(opts);
     if (LogEnabled) OpenLog();
     if (console)
         SetConsoleProfile();
     else
-        SetRedirectedProfile();
+        SetRedirectedProfile(form);
+    // POSIX text names the current directory as its tools do.
+    UseDotForCurrentDir(CmdLin::PosixConventions() && form.Bytes == FormBytes::Text);
     if (!opts.From.empty()) SetSavedStart(from.Start);
-    std::int64_t grandTotal = 0;
-    if (opts.Compare.empty()) {
-        ScanDir(StartDir, grandTotal, opts.From.empty() ? nullptr : &from);
-    } else {
-        Comparison compare(old, opts);
-        ScanDir(StartDir, grandTotal, opts.From.empty() ? nullptr : &from, &compare);
-    }
+    UnreadSummary unread;
+    ScanDir(StartDir, opts, unread,
+            SavedInput{opts.From.empty() ? nullptr : &from, opts.Compare.empty() ? nullptr : &old});
     if (LogEnabled && !report) {
         LogFile.Close();
     } else if (LogEnabled) {
@@ -141,7 +139,7 @@ void RunBody() {
         out.WriteLn();
         LogFile.Close();
     }
-    WriteUnreadSummary();
+    unread.Write();
     if (console) {
         crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
         out.Write(' ');

@@ -1,6 +1,6 @@
 #include "kelpo32/compare.h"
 
-#include "kelpo32/exports.h"
+#include "kelpo32/export_fields.h"
 #include "kelpo32/jsontext.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/report.h"
@@ -190,7 +190,7 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
     // The path of each listed row's parent, by level.
     std::vector<std::string> paths;
     const char sep = runtime::PathSeparator();
-    if (Format != OutputFormat::Json && Format != OutputFormat::Tsv) {
+    if (form_ == TotalsForm::Text) {
         out.Write("             now          change     files       directory");
         out.WriteLn();
         NextLine();
@@ -208,7 +208,7 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
         }
         const std::string& path = paths[level];
         line.clear();
-        if (Format == OutputFormat::Json) {
+        if (form_ == TotalsForm::Json) {
             line = "{\"path\":\"";
             AppendJsonString(line, path, true);
             line += "\",\"depth\":";
@@ -231,7 +231,7 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
             out.Write(line);
             continue;
         }
-        if (Format == OutputFormat::Tsv) {
+        if (form_ == TotalsForm::Tsv) {
             for (std::int64_t n :
                  {r.Now, r.Old, r.Change(), r.NowFiles, r.OldFiles, r.NowFiles - r.OldFiles}) {
                 AppendNumber(line, n);

@@ -37,12 +37,15 @@ class Comparison final : public WalkConsumer {
         std::int64_t Change() const { return Now - Old; }
     };
 
-    Comparison(const SavedScan& old, const Options& options) : old_(old), options_(options) {}
+    // Written as `form` says once both scans are known.
+    Comparison(const SavedScan& old, const Options& options, TotalsForm form)
+        : old_(old), options_(options), form_(form) {}
 
     void Begin() override;
     void DirListed(const WalkDir& dir, const WalkListing& listing) override;
     void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
     void End() override;
+    bool HoldsOutput() const override { return true; }
 
     // Both scans matched, the rows in the order they are listed (each after
     // its parent, siblings sorted), those --min-change rules out left out.
@@ -75,6 +78,7 @@ class Comparison final : public WalkConsumer {
 
     const SavedScan& old_;
     const Options& options_;
+    TotalsForm form_;
     std::vector<Dir> now_;
     std::vector<std::int32_t> open_;
     std::vector<Row> rows_;

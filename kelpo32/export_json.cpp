@@ -1,33 +1,42 @@
 // JSON Lines: one object per directory the report lists, written when its
 // subtree is done (children before their parent, the start directory last).
+#include "kelpo32/export_fields.h"
 #include "kelpo32/exports.h"
 #include "kelpo32/jsontext.h"
 #include "kelpo32/state.h"
 #include "kelpo32/subtree.h"
 #include "runtime/textout.h"
-#include "runtime/utf8name.h"
 
-#include <charconv>
 #include <string>
 
 namespace kelpo32 {
 
 namespace {
 
-std::string Line;
+class JsonLinesExport final : public WalkConsumer {
+  public:
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+        open_.Enter(dir, listing);
+    }
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
 
-void Member(const char* name, std::int64_t value) {
-    Line += name;
-    AppendNumber(Line, value);
-}
+  private:
+    void Member(const char* name, std::int64_t value) {
+        line_ += name;
+        AppendNumber(line_, value);
+    }
 
-void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
-    SubtreeTotals totals = SubtreeLeave();
+    SubtreeStack open_{ExportStartPath()};
+    std::string line_;
+};
+
+void JsonLinesExport::DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
+    SubtreeTotals totals = open_.Leave();
     // Like the report's lines: only the levels it lists; totals count all.
     if (dir.Level >= MaxDepth) return;
-    Line = "{\"path\":\"";
-    AppendJsonString(Line, SubtreePath(), true);
-    Line += '"';
+    line_ = "{\"path\":\"";
+    AppendJsonString(line_, open_.Path(), true);
+    line_ += '"';
     Member(",\"depth\":", dir.Level);
     Member(",\"files\":", listing.FileCount);
     Member(",\"bytes\":", listing.FileBytes);
@@ -37,35 +46,20 @@ void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total)
     Member(",\"total_dirs\":", totals.TotalDirs);
     // Listed but not read or not entered: why, in a few words.
     if (listing.Problem != DirProblem::None) {
-        Line += ",\"error\":\"";
-        AppendJsonString(Line, listing.Reason, true);
-        Line += '"';
+        line_ += ",\"error\":\"";
+        AppendJsonString(line_, listing.Reason, true);
+        line_ += '"';
         // The counts are those read before the listing failed.
-        if (listing.Partial) Line += ",\"partial\":true";
+        if (listing.Partial) line_ += ",\"partial\":true";
     }
-    Line += "}\n";
-    runtime::StdOut().Write(Line);
+    line_ += "}\n";
+    runtime::StdOut().Write(line_);
 }
-
-const Export Json{.Begin = SubtreeStart, .Events = {.DirListed = SubtreeEnter, .DirDone = DirDone}};
 
 } // namespace
 
-const Export& JsonLinesExport() {
-    return Json;
-}
-
-std::string ExportStartPath() {
-    if (StartDir.empty()) return ".";
-    std::string path;
-    runtime::AppendUtf8Name(path, StartDir, StartNative);
-    return path;
-}
-
-void AppendNumber(std::string& out, std::int64_t value) {
-    char digits[24];
-    auto res = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, res.ptr);
+std::unique_ptr<WalkConsumer> NewJsonLinesExport() {
+    return std::make_unique<JsonLinesExport>();
 }
 
 } // namespace kelpo32

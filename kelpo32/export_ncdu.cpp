@@ -3,6 +3,7 @@
 // and its entries, every file as an object, written as the walk goes. A
 // subdirectory's sizes come from its parent's listing and wait, one small
 // record each, until the walk reaches it.
+#include "kelpo32/export_fields.h"
 #include "kelpo32/exports.h"
 #include "kelpo32/jsontext.h"
 #include "kelpo32/state.h"
@@ -32,91 +33,99 @@ struct OpenDir {
     bool Array = true;   // written as an array (not entered: a lone object)
 };
 
-std::vector<OpenDir> Open;
-SubdirInfo Reached; // of the directory the walk reached last
-SubdirInfo Start;   // of the start directory
-std::string Item;
-std::string StartName;
-// The items of the directory being listed, held until its listing is known
-// to be whole or partial (its info object comes first), up to HeldLimit.
-std::string Held;
+// The items of the directory being listed are held until its listing is
+// known to be whole or partial (its info object comes first), up to this.
 constexpr std::size_t HeldLimit = std::size_t{256} * 1024;
 
-void Put(std::string_view text) {
-    runtime::StdOut().Write(text);
-}
+class NcduExport final : public WalkConsumer {
+  public:
+    void Begin() override;
+    void DirStart(const WalkDir& dir) override;
+    void Entry(const WalkDir& dir, const WalkEntry& entry) override;
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+        OpenDirectory(dir, listing.Problem);
+    }
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
+    void End() override { Put("]\n"); }
+    bool NeedsEntries() const override { return true; }
 
-void Number(const char* name, std::uint64_t value) {
-    Item += name;
-    AppendNumber(Item, runtime::CheckedRange<std::int64_t>(value));
-}
+  private:
+    static void Put(std::string_view text) { runtime::StdOut().Write(text); }
+    void Number(const char* name, std::uint64_t value) {
+        item_ += name;
+        AppendNumber(item_, runtime::CheckedRange<std::int64_t>(value));
+    }
+    void Name(std::string_view name) {
+        item_ += "{\"name\":\"";
+        AppendJsonString(item_, name, false);
+        item_ += '"';
+    }
+    void OpenDirectory(const WalkDir& dir, DirProblem problem);
 
-void Name(std::string_view name) {
-    Item += "{\"name\":\"";
-    AppendJsonString(Item, name, false);
-    Item += '"';
-}
+    std::vector<OpenDir> open_;
+    SubdirInfo reached_; // of the directory the walk reached last
+    SubdirInfo start_;   // of the start directory
+    std::string item_;
+    std::string startName_ = ExportStartPath();
+    std::string held_;
+};
 
 // Writes the directory's info object once it is known whether it was read.
-void OpenDirectory(const WalkDir& dir, DirProblem problem) {
-    OpenDir& top = Open.back();
+void NcduExport::OpenDirectory(const WalkDir& dir, DirProblem problem) {
+    OpenDir& top = open_.back();
     if (top.Opened) return;
     top.Opened = true;
-    Item = dir.Level == 0 ? "" : ",\n";
+    item_ = dir.Level == 0 ? "" : ",\n";
     bool entered = problem != DirProblem::OtherFileSystem && problem != DirProblem::Link;
     top.Array = entered;
-    if (entered) Item += '[';
-    Name(dir.Level == 0 ? std::string_view(StartName) : std::string_view(dir.Name));
-    Number(",\"asize\":", Reached.Size);
-    Number(",\"dsize\":", Reached.DiskBytes);
-    std::uint64_t parentDevice = Open.size() > 1 ? Open[Open.size() - 2].Device : 0;
+    if (entered) item_ += '[';
+    Name(dir.Level == 0 ? std::string_view(startName_) : std::string_view(dir.Name));
+    Number(",\"asize\":", reached_.Size);
+    Number(",\"dsize\":", reached_.DiskBytes);
+    std::uint64_t parentDevice = open_.size() > 1 ? open_[open_.size() - 2].Device : 0;
     top.Device = dir.Identity.Volume != 0 ? dir.Identity.Volume : parentDevice;
     if (dir.Level == 0 || top.Device != parentDevice) Number(",\"dev\":", top.Device);
     if (problem == DirProblem::Unreadable || problem == DirProblem::Unexpected)
-        Item += ",\"read_error\":true";
+        item_ += ",\"read_error\":true";
     // A directory link not followed is marked as the importers mark one.
-    if (problem == DirProblem::OtherFileSystem) Item += ",\"excluded\":\"othfs\"";
-    if (problem == DirProblem::Link) Item += ",\"excluded\":\"frmlnk\"";
+    if (problem == DirProblem::OtherFileSystem) item_ += ",\"excluded\":\"othfs\"";
+    if (problem == DirProblem::Link) item_ += ",\"excluded\":\"frmlnk\"";
     // A directory that leads back to an ancestor is written empty.
-    Item += '}';
-    Put(Item);
-    Put(Held);
-    Held.clear();
+    item_ += '}';
+    Put(item_);
+    Put(held_);
+    held_.clear();
 }
 
-void Begin(std::string_view startPath) {
-    Open.clear();
-    Held.clear();
-    StartName = startPath;
-    Start = SubdirInfo{};
-    runtime::PathSizes(StartDir, StartNative, Start.Size, Start.DiskBytes);
-    Item = "[1,2,{\"progname\":\"kelpo32\",\"progver\":\"" KELPO32_VERSION "\",\"timestamp\":";
-    AppendNumber(Item, std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count());
-    Item += "},\n";
-    Put(Item);
+void NcduExport::Begin() {
+    runtime::PathSizes(StartDir, StartNative, start_.Size, start_.DiskBytes);
+    item_ = "[1,2,{\"progname\":\"kelpo32\",\"progver\":\"" KELPO32_VERSION "\",\"timestamp\":";
+    AppendNumber(item_, std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count());
+    item_ += "},\n";
+    Put(item_);
 }
 
-void DirStart(const WalkDir& dir) {
-    Reached = dir.Level == 0 ? Start : SubdirInfo{};
-    if (dir.Level > 0 && !Open.empty() && !Open.back().Subdirs.empty()) {
-        Reached = Open.back().Subdirs.front();
-        Open.back().Subdirs.pop_front();
+void NcduExport::DirStart(const WalkDir& dir) {
+    reached_ = dir.Level == 0 ? start_ : SubdirInfo{};
+    if (dir.Level > 0 && !open_.empty() && !open_.back().Subdirs.empty()) {
+        reached_ = open_.back().Subdirs.front();
+        open_.back().Subdirs.pop_front();
     }
-    Open.emplace_back();
+    open_.emplace_back();
 }
 
-void Entry(const WalkDir& dir, const WalkEntry& entry) {
+void NcduExport::Entry(const WalkDir& dir, const WalkEntry& entry) {
     // A directory too large to hold is written before it is known whether
     // its listing fails later on.
-    if (Held.size() >= HeldLimit) OpenDirectory(dir, DirProblem::None);
+    if (held_.size() >= HeldLimit) OpenDirectory(dir, DirProblem::None);
     if (entry.Kind == EntryKind::Directory) {
-        Open.back().Subdirs.push_back({entry.Size, entry.DiskBytes});
+        open_.back().Subdirs.push_back({entry.Size, entry.DiskBytes});
         return;
     }
     if (entry.Kind != EntryKind::File) return;
-    Item = ",\n";
+    item_ = ",\n";
     Name(entry.Name);
     Number(",\"asize\":", entry.Size);
     Number(",\"dsize\":", entry.DiskBytes);
@@ -124,41 +133,29 @@ void Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (entry.Links > 1) {
         Number(",\"ino\":", entry.Inode);
         Number(",\"nlink\":", entry.Links);
-        Item += ",\"hlnkc\":true";
+        item_ += ",\"hlnkc\":true";
     }
-    if (entry.Type != runtime::EntryType::Regular) Item += ",\"notreg\":true";
+    if (entry.Type != runtime::EntryType::Regular) item_ += ",\"notreg\":true";
     // Its size is unknown (0): it could not be examined.
-    if (entry.Unexamined) Item += ",\"read_error\":true";
-    Item += '}';
-    if (Open.back().Opened)
-        Put(Item);
+    if (entry.Unexamined) item_ += ",\"read_error\":true";
+    item_ += '}';
+    if (open_.back().Opened)
+        Put(item_);
     else
-        Held += Item;
+        held_ += item_;
 }
 
-void DirListed(const WalkDir& dir, const WalkListing& listing) {
-    OpenDirectory(dir, listing.Problem);
+void NcduExport::DirDone(const WalkDir& /*dir*/, const WalkListing& /*listing*/,
+                         std::int64_t /*total*/) {
+    if (open_.empty()) runtime::RaiseRangeError();
+    if (open_.back().Array) Put("]");
+    open_.pop_back();
 }
-
-void DirDone(const WalkDir&, const WalkListing&, std::int64_t) {
-    if (Open.empty()) runtime::RaiseRangeError();
-    if (Open.back().Array) Put("]");
-    Open.pop_back();
-}
-
-void End() {
-    Put("]\n");
-}
-
-const Export Ncdu{
-    .Begin = Begin,
-    .Events = {.DirStart = DirStart, .Entry = Entry, .DirListed = DirListed, .DirDone = DirDone},
-    .End = End};
 
 } // namespace
 
-const Export& NcduExport() {
-    return Ncdu;
+std::unique_ptr<WalkConsumer> NewNcduExport() {
+    return std::make_unique<NcduExport>();
 }
 
 } // namespace kelpo32

@@ -1,5 +1,6 @@
 // JSON Lines and TSV in the layout of totals: the rows it lists, in its
 // order, once the walk is done.
+#include "kelpo32/export_fields.h"
 #include "kelpo32/exports.h"
 #include "kelpo32/jsontext.h"
 #include "kelpo32/totals.h"

@@ -3,6 +3,7 @@
 // (empty, or why it was not read whole), TAB-separated, for sort and diff.
 // The bytes of the path and the problem are kept except those that would
 // split a line or a field.
+#include "kelpo32/export_fields.h"
 #include "kelpo32/exports.h"
 #include "kelpo32/state.h"
 #include "kelpo32/subtree.h"
@@ -14,69 +15,44 @@ namespace kelpo32 {
 
 namespace {
 
-std::string Line;
-
-} // namespace
-
-void AppendTsvPath(std::string& out, std::string_view path) {
-    static constexpr char Hex[] = "0123456789abcdef";
-    for (char ch : path) {
-        auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                out += "\\x";
-                out += Hex[c >> 4];
-                out += Hex[c & 15];
-            } else {
-                out += ch;
-            }
-        }
+class TsvExport final : public WalkConsumer {
+  public:
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+        open_.Enter(dir, listing);
     }
-}
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
 
-namespace {
+  private:
+    SubtreeStack open_{ExportStartPath()};
+    std::string line_;
+};
 
-void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
-    SubtreeTotals totals = SubtreeLeave();
+void TsvExport::DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
+    SubtreeTotals totals = open_.Leave();
     if (dir.Level >= MaxDepth) return;
-    Line.clear();
-    AppendNumber(Line, total);
-    Line += '\t';
-    AppendNumber(Line, totals.TotalFiles);
-    Line += '\t';
-    AppendNumber(Line, listing.FileBytes);
-    Line += '\t';
-    AppendNumber(Line, listing.FileCount);
-    Line += '\t';
-    AppendTsvPath(Line, SubtreePath());
-    Line += '\t';
+    line_.clear();
+    AppendNumber(line_, total);
+    line_ += '\t';
+    AppendNumber(line_, totals.TotalFiles);
+    line_ += '\t';
+    AppendNumber(line_, listing.FileBytes);
+    line_ += '\t';
+    AppendNumber(line_, listing.FileCount);
+    line_ += '\t';
+    AppendTsvPath(line_, open_.Path());
+    line_ += '\t';
     if (listing.Problem != DirProblem::None) {
-        if (listing.Partial) Line += "partial: ";
-        AppendTsvPath(Line, listing.Reason);
+        if (listing.Partial) line_ += "partial: ";
+        AppendTsvPath(line_, listing.Reason);
     }
-    Line += '\n';
-    runtime::StdOut().Write(Line);
+    line_ += '\n';
+    runtime::StdOut().Write(line_);
 }
-
-const Export Tsv{.Begin = SubtreeStart, .Events = {.DirListed = SubtreeEnter, .DirDone = DirDone}};
 
 } // namespace
 
-const Export& TsvExport() {
-    return Tsv;
+std::unique_ptr<WalkConsumer> NewTsvExport() {
+    return std::make_unique<TsvExport>();
 }
 
 } // namespace kelpo32

@@ -14,11 +14,15 @@ namespace kelpo32 {
 
 class LargestFiles final : public WalkConsumer {
   public:
-    // `diskUsage`: a file's bytes are the space it takes on disk.
-    LargestFiles(std::int32_t count, bool diskUsage)
-        : count_(static_cast<std::size_t>(count > 0 ? count : 0)), diskUsage_(diskUsage) {}
+    // `diskUsage`: a file's bytes are the space it takes on disk; `units`:
+    // how their sizes are written.
+    LargestFiles(std::int32_t count, bool diskUsage, SizeUnits units = SizeUnits::Exact)
+        : count_(static_cast<std::size_t>(count > 0 ? count : 0)), diskUsage_(diskUsage),
+          units_(units) {}
 
     void Entry(const WalkDir& dir, const WalkEntry& entry) override;
+    // Writes the list after the report.
+    void End() override { Print(units_); }
     bool NeedsEntries() const override { return true; }
 
     struct File {
@@ -34,6 +38,7 @@ class LargestFiles final : public WalkConsumer {
   private:
     std::size_t count_;
     bool diskUsage_;
+    SizeUnits units_;
     std::vector<File> heap_; // the smallest kept at the front
 };
 

@@ -2,6 +2,7 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/forms.h"
 #include "kelpo32/paging.h"
 #include "kelpo32/run_options.h"
 #include "kelpo32/sizes.h"
@@ -49,24 +50,11 @@ std::string Shown(std::string_view text) {
     return runtime::SafeText(text, runtime::StdErrSink());
 }
 
-// The forms of the output, by their names for "--format=".
-struct FormatName {
-    std::string_view Name;
-    OutputFormat Value;
-};
-constexpr FormatName FormatNames[] = {
-    {"text", OutputFormat::Text}, {"windows", OutputFormat::Windows}, {"json", OutputFormat::Json},
-    {"tsv", OutputFormat::Tsv},   {"ncdu", OutputFormat::Ncdu},       {"html", OutputFormat::Html},
-};
-
-void ChooseFormat(std::string_view value) {
-    for (const FormatName& f : FormatNames)
-        if (f.Name == value) {
-            Format = f.Value;
-            return;
-        }
+// The form "--format=NAME" chooses, by the table of output forms.
+const OutputForm& ChooseForm(std::string_view value) {
+    if (const OutputForm* form = FindForm(value)) return *form;
     std::string valid;
-    for (const FormatName& f : FormatNames)
+    for (const OutputForm& f : OutputForms())
         valid.append(valid.empty() ? "" : ", ").append(f.Name);
     if (!CmdLin::PosixConventions()) {
         WriteLine("Invalid --format value '" + Shown(value) + "'; valid: " + valid + ".");
@@ -213,9 +201,6 @@ constexpr CmdLin::LongOptionSpec KnownLongOptions[] = {
 // The switch letters the program knows (lower case); "1" stands for "/132".
 constexpr std::string_view KnownSwitchLetters = "tnl1wvh?j";
 
-// What the long options set (see run_options.h).
-Options Parsed;
-
 // A mistake on the command line. On POSIX: what is wrong on standard error,
 // exit code 2; on Windows: its own words on standard output, exit code 1.
 [[noreturn]] void UsageError(std::string_view text, bool tryHelp,
@@ -332,8 +317,7 @@ void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
 
 // The options of the layout of totals, of the largest files and of the
 // exclusions, in the order given (a later --sort wins).
-void ReadTotalsOption(std::string_view name, std::string_view value) {
-    Options& o = Parsed;
+void ReadTotalsOption(std::string_view name, std::string_view value, Options& o) {
     if (name == "totals") {
         o.Totals = true;
     } else if (name == "sort") {
@@ -373,12 +357,12 @@ void ReadTotalsOption(std::string_view name, std::string_view value) {
 // A start directory that cannot be entered: the Windows program's words on
 // standard output, or on POSIX the directory and the system's reason on
 // standard error.
-[[noreturn]] void CannotEnter(const std::string& typed, const std::string& reason) {
+[[noreturn]] void CannotEnter(const std::string& typed, const std::string& reason,
+                              const OutputForm& form) {
     AbortIfKeyPending();
     if (CmdLin::PosixConventions())
         runtime::WriteStdErr("kelpo32: cannot enter '" + Shown(typed) + "': " + reason + "\n");
-    else if (Format == OutputFormat::Json || Format == OutputFormat::Tsv ||
-             Format == OutputFormat::Ncdu || Format == OutputFormat::Html)
+    else if (!form.Report)
         runtime::WriteStdErr("No such directory -- please try again.\r\n"); // not into the export
     else
         WriteLine("No such directory -- please try again.");
@@ -403,10 +387,6 @@ void WriteUsage() {
             WriteLine(line);
 }
 
-const Options& ParsedOptions() {
-    return Parsed;
-}
-
 void SetSavedStart(std::string_view start) {
     StartDir.clear();
     StartNative.clear();
@@ -415,8 +395,9 @@ void SetSavedStart(std::string_view start) {
     StartDir = UpperCasePath(StartDir);
 }
 
-void CheckLongOptions() {
-    Parsed = Options{};
+Options CheckLongOptions() {
+    Options parsed;
+    parsed.Form = &DefaultForm();
     CmdLin::UseLongOptions(KnownLongOptions);
     if (auto problem = CmdLin::FirstLongOptionProblem();
         problem.Fault != CmdLin::LongOptionFault::None)
@@ -428,33 +409,36 @@ void CheckLongOptions() {
             UsageError("unknown switch '" + SwitchShown(CmdLin::ArgText(i)) + "'", true);
     for (const CmdLin::LongOptionUse& use : CmdLin::LongOptionUses()) {
         if (use.Name == "follow-links") {
-            Parsed.FollowLinks = true;
+            parsed.FollowLinks = true;
             // A symbolic link is a file of its own here: say so rather than
             // let the user take the report for one that followed them.
             if (CmdLin::PosixConventions())
                 runtime::WriteStdErr("kelpo32: --follow-links has no effect here: symbolic "
                                      "links are never followed\n");
         }
-        ReadTotalsOption(use.Name, use.Value);
-        if (use.Name == "no-progress") NoProgress = true;
+        ReadTotalsOption(use.Name, use.Value, parsed);
+        if (use.Name == "no-progress") parsed.NoProgress = true;
         // The last of --disk-usage and --apparent-size counts.
-        if (use.Name == "disk-usage") DiskUsage = true;
-        if (use.Name == "apparent-size") DiskUsage = false;
-        if (use.Name == "format") ChooseFormat(use.Value);
+        if (use.Name == "disk-usage") parsed.DiskUsage = true;
+        if (use.Name == "apparent-size") parsed.DiskUsage = false;
+        if (use.Name == "format") parsed.Form = &ChooseForm(use.Value);
     }
-    // "/J" is "--format=json" on both builds.
-    if (CmdLin::HasSwitch('J')) Format = OutputFormat::Json;
-    const Options& saved = Parsed;
+    // A form's switch chooses it too ("/J" is "--format=json" on both builds).
+    for (const OutputForm& form : OutputForms())
+        if (form.Switch != 0 && CmdLin::HasSwitch(form.Switch)) parsed.Form = &form;
+    const Options& saved = parsed;
     if (!saved.From.empty() && CmdLin::PositionalCount() >= 1)
         UsageError("'--from' reads a saved scan: no directory is walked, '" +
                        Shown(CmdLin::PositionalParam(1)) + "' is one too many",
                    true);
     if (saved.From == "-" && saved.Compare == "-")
         UsageError("'--from' and '--compare' cannot both read standard input", true);
-    if ((!saved.From.empty() || !saved.Compare.empty()) && Format == OutputFormat::Ncdu)
-        UsageError("'--format=ncdu' needs every file, which a saved scan does not keep", true);
+    if ((!saved.From.empty() || !saved.Compare.empty()) && !saved.Form->FromSaved)
+        UsageError("'--format=" + std::string(saved.Form->Name) +
+                       "' needs every file, which a saved scan does not keep",
+                   true);
     // Every later line is written in the chosen form.
-    if (Format != OutputFormat::Windows) crt32_pipe::UseTextOutput();
+    if (saved.Form->Bytes != FormBytes::Console) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.
     if (CmdLin::PosixConventions() && CmdLin::HasSwitch('W') && CmdLin::SwitchValue('W') == 0)
         UsageError("Invalid /W numeric parameter.", false);
@@ -466,6 +450,7 @@ void CheckLongOptions() {
         WriteUsage();
         runtime::Halt(0);
     }
+    return parsed;
 }
 
 void Set132Columns() {
@@ -473,11 +458,11 @@ void Set132Columns() {
     ScreenWidth = crt32_pipe::WindowExtent().X;
 }
 
-void ParseOptions() {
+void ParseOptions(Options& options) {
     TreeOnly = CmdLin::HasSwitch('T');
     NoWait = CmdLin::HasSwitch('N');
     LogEnabled = CmdLin::HasSwitch('L');
-    OneFileSystem = CmdLin::HasLongOption("one-file-system");
+    options.OneFileSystem = CmdLin::HasLongOption("one-file-system");
     bool console = !crt32_pipe::IsRedirected();
     if (CmdLin::HasSwitch('1') && console) {
         Set132Columns();
@@ -524,7 +509,7 @@ void ParseOptions() {
         // only shows it.
         StartNative = CmdLin::PositionalNative(1);
         if (std::string reason; runtime::EnterDir(StartDir, StartNative, reason) != 0)
-            CannotEnter(CmdLin::PositionalParam(1), reason);
+            CannotEnter(CmdLin::PositionalParam(1), reason, *options.Form);
         if (int code = runtime::ChangeDir(startedIn, startedInNative); code != 0)
             runtime::RaiseIoError(code, "cannot return to '" + Shown(startedIn) + "'");
         StartDir = TrimSeparator(StartDir);

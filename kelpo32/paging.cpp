@@ -15,7 +15,9 @@ namespace {
 // The line count stops here: the largest 32-bit value.
 constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
 
-// The screen rows of the line being written.
+// Lines counted since the last pause, and the screen rows of the line being
+// written.
+std::int32_t LinesOnPage = 0;
 std::int32_t LineRows = 1;
 
 bool IsStopKey(std::uint8_t c) {
@@ -107,6 +109,15 @@ void NextLine() {
     std::uint8_t key = 0;
     if (crt32_pipe::KeyWaiting() && crt32_pipe::PollKey(key) && IsStopKey(key)) StopSequence(true);
     if (MayPause() && LinesOnPage >= PageLines) Pause();
+}
+
+void StartPage(std::int32_t lines) {
+    LinesOnPage = lines;
+    LineRows = 1;
+}
+
+std::int32_t LinesCounted() {
+    return LinesOnPage;
 }
 
 void AbortIfKeyPending() {

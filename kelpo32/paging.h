@@ -18,6 +18,10 @@ void NextLine();
 // nothing scrolls away before the first prompt. Counts the screen rows it
 // takes; never pauses.
 void CountStartLine(std::int64_t columns);
+// A new page with `lines` lines counted on it (the start of a run: 0).
+void StartPage(std::int32_t lines = 0);
+// The lines counted since the last pause.
+std::int32_t LinesCounted();
 void AbortIfKeyPending();
 // Ends the run: start colour back, a blank (and a line end when `lineEnd`),
 // the log closed; exit code StopExitCode().

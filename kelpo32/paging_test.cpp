@@ -13,11 +13,11 @@ namespace {
 TEST(Paging, RedirectedOutputNeverPausesAndTheCountStopsAtItsLargestValue) {
     testing::PrepareReport(200);
     PageLines = 1;
-    LinesOnPage = 2147483646;
+    StartPage(2147483646);
     NextLine();
     NextLine();
     NextLine();
-    EXPECT_EQ(LinesOnPage, 2147483647);
+    EXPECT_EQ(LinesCounted(), 2147483647);
     runtime::StdOut().Flush();
     EXPECT_EQ(testing::Captured(), "");
 }

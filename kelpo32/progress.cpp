@@ -23,63 +23,6 @@ constexpr auto Redraw = std::chrono::milliseconds(100);
 // measurable on a fast walk.
 constexpr std::uint32_t EventsPerLook = 32;
 
-bool Enabled = false;
-Clock::time_point Started;
-Clock::time_point Drawn;
-std::uint32_t Events = 0;
-std::size_t Shown = 0; // columns on the terminal now; 0 when erased
-std::int64_t Dirs = 0;
-std::int64_t Files = 0;
-std::int64_t Bytes = 0;
-
-void Erase() {
-    if (Shown == 0) return;
-    // A job moved to the background was stopped first, and the stop blanked
-    // the line: writing now would blank the shell's prompt instead.
-    if (!runtime::StdErrInForeground()) {
-        Shown = 0;
-        runtime::SetStdErrLine(0);
-        return;
-    }
-    std::string blank = "\r";
-    blank.append(Shown, ' ');
-    blank += '\r';
-    Shown = 0;
-    runtime::WriteStdErrDirect(blank);
-    // Only now: a signal before this point blanks the line itself.
-    runtime::SetStdErrLine(0);
-}
-
-void Draw(const WalkDir& dir, Clock::time_point now) {
-    std::string path = dir.Path;
-    path += dir.Name;
-    std::int32_t columns = runtime::StdErrColumns();
-    std::string text = ProgressText(
-        Dirs, Files, Bytes, std::chrono::duration_cast<std::chrono::milliseconds>(now - Started),
-        path, columns, runtime::StdErrSink());
-    // The text takes no more columns than bytes, and never more than the
-    // room: blanking that many covers it without wrapping.
-    std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
-    std::size_t width = std::min(text.size(), room);
-    std::string line = "\r" + text;
-    if (width < Shown) line.append(Shown - width, ' ');
-    line += '\r';
-    // Known before it is written, so a signal meanwhile blanks it too.
-    runtime::SetStdErrLine(static_cast<std::int32_t>(std::max(width, Shown)));
-    Shown = width;
-    Drawn = now;
-    runtime::WriteStdErrDirect(line);
-}
-
-void Tick(const WalkDir& dir) {
-    if (!Enabled || ++Events % EventsPerLook != 0) return;
-    Clock::time_point now = Clock::now();
-    // Drawn only in the terminal's foreground: a background job stays quiet
-    // until "fg" brings it back.
-    if (now - Started >= FirstShown && now - Drawn >= Redraw && runtime::StdErrInForeground())
-        Draw(dir, now);
-}
-
 // Appends what fits of `path` in `room` columns, as `sink` may show it; a
 // character of several bytes counts two columns (it may be a wide one).
 void AppendShown(std::string& out, std::string_view path, std::size_t room,
@@ -116,35 +59,93 @@ std::string ProgressText(std::int64_t dirs, std::int64_t files, std::int64_t byt
     return text + shown;
 }
 
-void ProgressStart(bool outputWaits) {
-    Enabled =
-        !NoProgress && (crt32_pipe::IsRedirected() || outputWaits) && runtime::StdErrIsTerminal();
-    Started = Drawn = Clock::now();
-    Events = 0;
-    Shown = 0;
-    Dirs = Files = Bytes = 0;
-    if (!Enabled) return;
-    runtime::SetStdErrHook(Erase);
-    runtime::AddExitProc(Erase);
+StatusLine::~StatusLine() {
+    try {
+        Stop();
+    } catch (...) {
+        // Left on the terminal rather than end the unwinding.
+    }
 }
 
-void ProgressDir(const WalkDir& dir) {
-    Tick(dir);
+void StatusLine::Erase() {
+    if (shown_ == 0) return;
+    // A job moved to the background was stopped first, and the stop blanked
+    // the line: writing now would blank the shell's prompt instead.
+    if (!runtime::StdErrInForeground()) {
+        shown_ = 0;
+        runtime::SetStdErrLine(0);
+        return;
+    }
+    std::string blank = "\r";
+    blank.append(shown_, ' ');
+    blank += '\r';
+    shown_ = 0;
+    runtime::WriteStdErrDirect(blank);
+    // Only now: a signal before this point blanks the line itself.
+    runtime::SetStdErrLine(0);
 }
 
-void ProgressListed(const WalkDir& dir, const WalkListing& listing) {
-    if (!Enabled) return;
-    ++Dirs;
-    Files = runtime::CheckedAdd<std::int64_t>(Files, listing.FileCount);
-    Bytes = runtime::CheckedAdd(Bytes, listing.FileBytes);
-    Tick(dir);
-}
-
-void ProgressEnd() {
-    if (!Enabled) return;
+void StatusLine::Stop() {
+    if (!enabled_) return;
+    enabled_ = false;
+    runtime::SetStdErrHook(nullptr, nullptr);
     Erase();
-    runtime::SetStdErrHook(nullptr);
-    Enabled = false;
+}
+
+void StatusLine::Draw(const WalkDir& dir, Clock::time_point now) {
+    std::string path = dir.Path;
+    path += dir.Name;
+    std::int32_t columns = runtime::StdErrColumns();
+    std::string text =
+        ProgressText(dirs_, files_, bytes_,
+                     std::chrono::duration_cast<std::chrono::milliseconds>(now - started_), path,
+                     columns, sink_);
+    // The text takes no more columns than bytes, and never more than the
+    // room: blanking that many covers it without wrapping.
+    std::size_t room = columns > 1 ? static_cast<std::size_t>(columns) - 1 : 0;
+    std::size_t width = std::min(text.size(), room);
+    std::string line = "\r" + text;
+    if (width < shown_) line.append(shown_ - width, ' ');
+    line += '\r';
+    // Known before it is written, so a signal meanwhile blanks it too.
+    runtime::SetStdErrLine(static_cast<std::int32_t>(std::max(width, shown_)));
+    shown_ = width;
+    drawn_ = now;
+    runtime::WriteStdErrDirect(line);
+}
+
+void StatusLine::Tick(const WalkDir& dir) {
+    if (!enabled_ || ++events_ % EventsPerLook != 0) return;
+    Clock::time_point now = Clock::now();
+    // Drawn only in the terminal's foreground: a background job stays quiet
+    // until "fg" brings it back.
+    if (now - started_ >= FirstShown && now - drawn_ >= Redraw && runtime::StdErrInForeground())
+        Draw(dir, now);
+}
+
+void StatusLine::Begin() {
+    enabled_ =
+        wanted_ && (crt32_pipe::IsRedirected() || outputWaits_) && runtime::StdErrIsTerminal();
+    started_ = drawn_ = Clock::now();
+    events_ = 0;
+    shown_ = 0;
+    dirs_ = files_ = bytes_ = 0;
+    if (!enabled_) return;
+    sink_ = runtime::StdErrSink();
+    // A message erases the line first.
+    runtime::SetStdErrHook([](void* self) { static_cast<StatusLine*>(self)->Erase(); }, this);
+}
+
+void StatusLine::DirListed(const WalkDir& dir, const WalkListing& listing) {
+    if (!enabled_) return;
+    ++dirs_;
+    files_ = runtime::CheckedAdd<std::int64_t>(files_, listing.FileCount);
+    bytes_ = runtime::CheckedAdd(bytes_, listing.FileBytes);
+    Tick(dir);
+}
+
+void StatusLine::End() {
+    Stop();
 }
 
 } // namespace kelpo32

@@ -30,6 +30,8 @@ bool DepthNoticeShown = false;
 
 // Names are measured in bytes (the Windows form) or in display columns.
 bool ByteWidths = false;
+// The current directory is named "." (POSIX text) or "ROOT".
+bool DotForCurrentDir = false;
 
 runtime::TextFit FitName(std::string_view name, std::size_t columns) {
     if (!ByteWidths) return runtime::FitColumns(name, columns);
@@ -127,6 +129,10 @@ void UseByteWidths(bool bytes) {
     ByteWidths = bytes;
 }
 
+void UseDotForCurrentDir(bool dot) {
+    DotForCurrentDir = dot;
+}
+
 void ResetReport() {
     Glyphs = GlyphSet{};
     for (auto& segment : LevelSegments)
@@ -135,6 +141,8 @@ void ResetReport() {
     SavedAttr = 0;
     DepthNoticeShown = false;
     ByteWidths = false;
+    // The POSIX text form's.
+    DotForCurrentDir = CmdLin::PosixConventions();
 }
 
 std::string GroupThousands(std::int64_t value) {
@@ -160,7 +168,7 @@ void PrintDirLine(const DirLine& line) {
         if (StartDir.empty()) {
             // POSIX text names the current directory as its tools do; the
             // Windows form keeps the Windows program's word.
-            bool dot = CmdLin::PosixConventions() && Format == OutputFormat::Text;
+            bool dot = DotForCurrentDir;
             text.Head = dot ? (TreeOnly ? "." : ". --") : (TreeOnly ? "ROOT" : "ROOT --");
         } else {
             text.Name = line.Path;
@@ -270,11 +278,11 @@ void PrintDepthNotice(std::int32_t level) {
     out.WriteLn();
 }
 
-void StartReport() {
+void ReportLines::Begin() {
     DepthNoticeShown = false;
 }
 
-void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
+void ReportLines::DirListed(const WalkDir& dir, const WalkListing& listing) {
     // The subdirectories wait in records until their subtrees are done.
     AllocCount = runtime::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
     AllocPeak = std::max(AllocPeak, AllocCount);
@@ -296,7 +304,7 @@ void ReportDirListed(const WalkDir& dir, const WalkListing& listing) {
     }
 }
 
-void ReportDirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
+void ReportLines::DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) {
     if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth) {
         runtime::StdOut().NoteName(dir.Name, dir.Native);
         PrintTotalLine(dir.Name, dir.Level, total);

@@ -1,8 +1,8 @@
 // The text of every report line: directory lines, depth notices, total lines.
 #pragma once
 
+#include "kelpo32/consumer.h"
 #include "kelpo32/run_options.h"
-#include "kelpo32/walk.h"
 
 #include <cstdint>
 #include <string>
@@ -32,6 +32,9 @@ void UseGlyphs(const GlyphSet& set);
 // How names are measured: in bytes, or (false) in the columns the platform
 // shows them in (runtime/textwidth.h).
 void UseByteWidths(bool bytes);
+// How the current directory is named when no start directory is given: "."
+// as POSIX tools name it, or (false) the Windows program's "ROOT".
+void UseDotForCurrentDir(bool dot);
 // Gives the report's own state its value from before the program starts;
 // called by the tests' report set-up only, like ResetSharedState.
 void ResetReport();
@@ -63,9 +66,14 @@ void PrintDirLine(const DirLine& line);
 void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total);
 void PrintDepthNotice(std::int32_t level);
 
-// The report as the consumer of the walk: which line each directory gets.
-void StartReport();
-void ReportDirListed(const WalkDir& dir, const WalkListing& listing);
-void ReportDirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total);
+// The report as the consumer of the walk: which line each directory gets, a
+// directory line when it is listed and a total line when its subtree is done.
+// Its state is the report state (state.h) and the report's own in report.cpp.
+class ReportLines final : public WalkConsumer {
+  public:
+    void Begin() override;
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override;
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
+};
 
 } // namespace kelpo32

@@ -19,6 +19,10 @@ enum class SortKey : std::uint8_t { None, Size, Files, Name, Change };
 // in powers of 1024 (--human-readable) or of 1000 (--si).
 enum class SizeUnits : std::uint8_t { Exact, Binary, Si };
 
+// How a layout written once the walk is done (the layout of totals, the
+// comparison) writes its rows: as the report's text, JSON Lines or TSV.
+enum class TotalsForm : std::uint8_t { Text, Json, Tsv };
+
 struct Options {
     const OutputForm* Form = nullptr; // the chosen output form; never null after parsing
     bool DiskUsage = false;           // bytes on disk, each file with several links once

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "kelpo32/consumer.h"
-#include "kelpo32/walk.h"
 
 #include <cstdint>
 #include <string>

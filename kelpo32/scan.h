@@ -1,7 +1,9 @@
-// The scan: runs the walk over the start directory and hands its events to
-// the report lines and, with /L, to the trace in logfile.txt.
+// The scan: composes the consumers of a run (the trace with /L, the status
+// line, the unread summary and the output the chosen form makes) and hands
+// them the walk's events, or a saved scan's.
 #pragma once
 
+#include "kelpo32/run_options.h"
 #include "kelpo32/walk.h"
 
 #include <cstdint>
@@ -10,16 +12,20 @@
 namespace kelpo32 {
 
 struct SavedScan;
-class WalkConsumer;
+class UnreadSummary;
 
-// Walks the start directory, or with `saved` replays that saved scan; with
-// `output`, it takes the events in place of the report or the export.
-void ScanDir(const std::string& startDir, std::int64_t& total, const SavedScan* saved = nullptr,
-             WalkConsumer* output = nullptr);
+// The saved scans a run reads: `From` in place of the walk, `Old` to compare
+// with; either may be none.
+struct SavedInput {
+    const SavedScan* From = nullptr;
+    const SavedScan* Old = nullptr;
+};
 
-// After the report, on standard error: the directories the scan could not
-// read and why (the first 20 named), or nothing when it read them all.
-void WriteUnreadSummary();
+// Walks the start directory (or replays `saved.From`) with the run's
+// consumers and returns its total of bytes; `unread` is kept for the summary
+// after the report.
+std::int64_t ScanDir(const std::string& startDir, const Options& options, UnreadSummary& unread,
+                     SavedInput saved = {});
 
 // The threads that list directories: KELPO32_THREADS fixes their number when
 // it holds a number from 1 to MaxWalkThreads; else the walk starts with one

@@ -5,10 +5,6 @@ namespace kelpo32 {
 bool TreeOnly = false;
 bool NoWait = false;
 bool LogEnabled = false;
-bool OneFileSystem = false;
-bool DiskUsage = false;
-OutputFormat Format = OutputFormat::Text;
-bool NoProgress = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
 std::string StartNative;
@@ -16,19 +12,16 @@ std::int32_t ScreenWidth = 0;
 std::int32_t OutputWidth = 0;
 std::uint8_t DrawDepth = 0;
 std::int32_t PageLines = 0;
-std::int32_t LinesOnPage = 0;
-std::int32_t Level = 0;
 std::int32_t AllocCount = 0;
 std::int32_t AllocPeak = 0;
 runtime::TextOut LogFile;
 
 void ResetSharedState() {
-    TreeOnly = NoWait = LogEnabled = OneFileSystem = DiskUsage = NoProgress = false;
-    Format = OutputFormat::Text;
+    TreeOnly = NoWait = LogEnabled = false;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
     StartNative.clear();
-    ScreenWidth = OutputWidth = PageLines = LinesOnPage = Level = 0;
+    ScreenWidth = OutputWidth = PageLines = 0;
     DrawDepth = 0;
     AllocCount = AllocPeak = 0;
 }

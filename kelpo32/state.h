@@ -1,7 +1,8 @@
-// The shared state: the settings and counters that more than one module of
-// start-up, options, scan, report lines and paging reads or writes. One
-// instance each, alive for the whole run; what one module alone uses lives in
-// that module's file.
+// The report state: the settings of the switches and the counters that more
+// than one module of start-up, options, scan, report lines and paging reads
+// or writes. One instance each, alive for the whole run; what one module
+// alone uses lives in that module's file, and what the long options set is
+// the Options value (run_options.h) the body hands down.
 #pragma once
 
 #include "runtime/textout.h"
@@ -13,18 +14,9 @@ namespace kelpo32 {
 
 inline constexpr std::int32_t NoDepthLimit = 2147483647;
 
-// The form of the report (--format). Text: the platform's text (on POSIX the
-// locale's characters, widths in display columns, LF); Windows: the Windows
-// program's bytes, which the Windows build always writes for Text too.
-enum class OutputFormat : std::uint8_t { Text, Windows, Json, Tsv, Ncdu, Html };
-
 extern bool TreeOnly;
 extern bool NoWait;
 extern bool LogEnabled;
-extern bool OneFileSystem; // directories on another file system are not entered
-extern bool DiskUsage;     // bytes on disk, each file with several links counted once
-extern OutputFormat Format;
-extern bool NoProgress; // no status line on standard error
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
 extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)
@@ -32,8 +24,6 @@ extern std::int32_t ScreenWidth;
 extern std::int32_t OutputWidth;
 extern std::uint8_t DrawDepth;
 extern std::int32_t PageLines;
-extern std::int32_t LinesOnPage;
-extern std::int32_t Level;
 extern std::int32_t AllocCount;
 extern std::int32_t AllocPeak;
 extern runtime::TextOut LogFile;

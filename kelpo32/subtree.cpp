@@ -4,62 +4,34 @@
 #include "runtime/rtl.h"
 #include "runtime/utf8name.h"
 
-#include <string>
-#include <vector>
-
 namespace kelpo32 {
 
-namespace {
-
-struct OpenDir {
-    std::size_t PathLength; // of the parent's path, restored when it is left
-    SubtreeTotals Totals;
-};
-
-std::vector<OpenDir> Open;
-std::string Path;
-std::string StartPath;
-std::size_t CutTo = 0; // the path of the directory left last goes at the next call
-
-} // namespace
-
-void SubtreeStart(std::string_view start) {
-    Open.clear();
-    Path.clear();
-    StartPath = start;
-    CutTo = 0;
-}
-
-void SubtreeEnter(const WalkDir& dir, const WalkListing& listing) {
-    Path.resize(CutTo);
-    Open.push_back({Path.size(), {listing.FileCount, 0}});
+void SubtreeStack::Enter(const WalkDir& dir, const WalkListing& listing) {
+    path_.resize(cutTo_);
+    open_.push_back({path_.size(), {listing.FileCount, 0}});
     if (dir.Level == 0) {
-        Path = StartPath;
+        path_ = start_;
     } else {
-        if (!Path.empty() && Path.back() != runtime::PathSeparator())
-            Path += runtime::PathSeparator();
-        runtime::AppendUtf8Name(Path, dir.Name, dir.Native);
+        if (!path_.empty() && path_.back() != runtime::PathSeparator())
+            path_ += runtime::PathSeparator();
+        runtime::AppendUtf8Name(path_, dir.Name, dir.Native);
     }
-    CutTo = Path.size();
+    cutTo_ = path_.size();
 }
 
-SubtreeTotals SubtreeLeave() {
-    if (Open.empty()) runtime::RaiseRangeError();
-    OpenDir done = Open.back();
-    Open.pop_back();
-    if (!Open.empty()) {
-        SubtreeTotals& parent = Open.back().Totals;
+SubtreeTotals SubtreeStack::Leave() {
+    if (open_.empty()) runtime::RaiseRangeError();
+    OpenDir done = open_.back();
+    open_.pop_back();
+    if (!open_.empty()) {
+        SubtreeTotals& parent = open_.back().Totals;
         parent.TotalFiles = runtime::CheckedAdd(parent.TotalFiles, done.Totals.TotalFiles);
         parent.TotalDirs = runtime::CheckedAdd<std::int64_t>(
             parent.TotalDirs, runtime::CheckedAdd<std::int64_t>(done.Totals.TotalDirs, 1));
     }
-    Path.resize(CutTo);
-    CutTo = done.PathLength;
+    path_.resize(cutTo_);
+    cutTo_ = done.PathLength;
     return done.Totals;
-}
-
-std::string_view SubtreePath() {
-    return Path;
 }
 
 } // namespace kelpo32

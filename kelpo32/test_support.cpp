@@ -2,6 +2,7 @@
 
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/body.h"
+#include "kelpo32/forms.h"
 #include "kelpo32/report.h"
 #include "kelpo32/state.h"
 #include "runtime/textout.h"
@@ -38,7 +39,7 @@ void PrepareReport(std::int32_t width) {
     ResetSharedState();
     ResetReport();
     SetStartValues();
-    SetRedirectedProfile();
+    SetRedirectedProfile(DefaultForm());
     OutputWidth = width;
 }
 

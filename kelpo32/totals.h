@@ -13,7 +13,6 @@
 
 #include "kelpo32/consumer.h"
 #include "kelpo32/run_options.h"
-#include "kelpo32/walk.h"
 
 #include <cstdint>
 #include <memory>

@@ -22,21 +22,6 @@ namespace {
 using testing::MemorySource;
 using Node = MemorySource::Node;
 
-TotalsTree* Feeding = nullptr;
-
-WalkEvents Feed() {
-    WalkEvents e;
-    e.DirStart = [](const WalkDir&) {};
-    e.Entry = [](const WalkDir&, const WalkEntry&) {};
-    e.ReadFailed = [](const WalkDir&, std::string_view) {};
-    e.DirListed = [](const WalkDir& d, const WalkListing& l) { Feeding->DirListed(d, l); };
-    e.DirDone = [](const WalkDir& d, const WalkListing& l, std::int64_t t) {
-        Feeding->DirDone(d, l, t);
-    };
-    e.OutOfRecords = [] { throw std::runtime_error("out of records"); };
-    return e;
-}
-
 // Few names and sizes, so that equal sizes, counts and names meet.
 void Grow(MemorySource& src, std::mt19937& rng, const std::string& at, int depth) {
     const char* names[] = {"a", "b", "B", "ab", "c"};
@@ -190,11 +175,9 @@ TEST(TotalsTest, ListsWhatTheModelListsForEveryCombination) {
                               expected, listed);
 
                         TotalsTree tree(sel);
-                        Feeding = &tree;
-                        tree.Begin();
                         WalkOptions options;
                         options.Threads = 1 + round % 3;
-                        WalkTreeFrom(src, WalkLimits{}, "", "", options, Feed());
+                        WalkTreeFrom(src, WalkLimits{}, "", "", options, tree);
                         ASSERT_NE(tree.Root(), nullptr);
                         // Every total is the whole tree's, whatever is listed.
                         EXPECT_EQ(tree.Root()->Total.Files, whole.Files);

@@ -11,6 +11,7 @@
 // not depend on the number of threads.
 #include "kelpo32/walk.h"
 
+#include "kelpo32/consumer.h"
 #include "kelpo32/walk_handles.h"
 #include "kelpo32/walk_lister.h"
 #include "kelpo32/walk_readahead.h"
@@ -58,8 +59,8 @@ void FreeTree(Dir_Rec* top) noexcept {
 class Walker {
   public:
     Walker(DirSource& source, const WalkLimits& limits, const WalkOptions& options,
-           const WalkEvents& events)
-        : walk_(source, options, limits, events),
+           WalkConsumer& consumer)
+        : walk_(source, options, limits, consumer),
           plan_(PlanDescriptors(source.FreeDescriptors(),
                                 std::max(options.Threads, options.MaxThreads),
                                 limits.MaxHeldHandles)),
@@ -120,8 +121,8 @@ class Walker {
         WalkListing listing;
         const std::size_t pathLength = walkPath_.size();
         ReadListing(node, dir, listing);
-        Settle(node, dir, listing);
-        walk_.Events.DirListed(dir, listing);
+        Settle(node, listing);
+        walk_.Consumer.DirListed(dir, listing);
         EnterPath(dir.Name);
         std::int32_t level = runtime::CheckedAdd<std::int32_t>(dir.Level, 1);
         std::int64_t childBytes = 0;
@@ -140,7 +141,7 @@ class Walker {
         }
         walkPath_.resize(pathLength);
         std::int64_t total = runtime::CheckedAdd<std::int64_t>(childBytes, listing.FileBytes);
-        walk_.Events.DirDone(dir, listing, total);
+        walk_.Consumer.DirDone(dir, listing, total);
         return total;
     }
 
@@ -203,7 +204,7 @@ class Walker {
             }
             if (!started) {
                 started = true;
-                walk_.Events.DirStart(dir);
+                walk_.Consumer.DirStart(dir);
             }
             if (part != nullptr) TakePart(*part, dir, listing);
             if (listed) break;
@@ -229,7 +230,7 @@ class Walker {
                     std::uint64_t bytes = LateBytes(part.Late[late++], listing);
                     if (part.Late[late - 1].Own >= 0) entry.Size = entry.DiskBytes = bytes;
                 }
-                walk_.Events.Entry(dir, entry);
+                walk_.Consumer.Entry(dir, entry);
                 pos += head.Length;
             }
         }
@@ -258,7 +259,7 @@ class Walker {
     std::uint64_t LateBytes(const LateFile& file, WalkListing& listing) {
         std::uint64_t bytes = file.Bytes;
         if (file.Own >= 0)
-            bytes = walk_.Options.OwnFiles.at(static_cast<std::size_t>(file.Own)).Written();
+            bytes = walk_.Options.OwnFiles.at(static_cast<std::size_t>(file.Own)).Bytes();
         else if (!seen_.insert(runtime::DirIdentity{file.Device, file.Inode}).second)
             bytes = 0;
         listing.FileBytes = runtime::CheckedAdd<std::int64_t>(
@@ -268,9 +269,9 @@ class Walker {
 
     // What the listing ended with, raised or reported where it belongs. The
     // directory is listed: nothing changes these fields any more.
-    void Settle(const Dir_Rec* node, const WalkDir& dir, WalkListing& listing) {
+    void Settle(const Dir_Rec* node, WalkListing& listing) {
         if (node->Error) std::rethrow_exception(node->Error);
-        if (node->OutOfRecords) walk_.Events.OutOfRecords();
+        if (node->OutOfRecords) throw OutOfRecords();
         const runtime::DirResult& fault = node->Fault;
         if (fault.Fault == runtime::DirFault::Resource) runtime::RaiseResourceError(fault.Code);
         listing.Problem = node->Problem;
@@ -289,7 +290,6 @@ class Walker {
         } else if (fault.Fault == runtime::DirFault::Unexpected) {
             listing.Problem = DirProblem::Unexpected;
             listing.Reason = walk_.Source.FaultText(fault.Code);
-            if (walk_.Events.ReadFailed != nullptr) walk_.Events.ReadFailed(dir, listing.Reason);
         }
     }
 
@@ -327,15 +327,21 @@ runtime::Signal* (*NewWalkSignal)() = runtime::NewSignal;
 
 std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std::string& startDir,
                           const std::string& startNative, const WalkOptions& options,
-                          const WalkEvents& events) {
-    Walker walker(source, limits, options, events);
-    return walker.Run(startDir, startNative);
+                          WalkConsumer& consumer) {
+    WalkOptions own = options;
+    own.EntryNames = consumer.NeedsEntries();
+    Walker walker(source, limits, own, consumer);
+    consumer.Begin();
+    std::int64_t total = walker.Run(startDir, startNative);
+    consumer.End();
+    return total;
 }
 
 std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
-                      const WalkOptions& options, const WalkEvents& events) {
-    static const WalkLimits limits;
-    return WalkTreeFrom(SystemDirSource(), limits, startDir, startNative, options, events);
+                      const WalkOptions& options, WalkConsumer& consumer) {
+    const WalkLimits limits;
+    std::unique_ptr<DirSource> source = NewSystemDirSource();
+    return WalkTreeFrom(*source, limits, startDir, startNative, options, consumer);
 }
 
 } // namespace kelpo32

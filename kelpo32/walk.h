@@ -3,12 +3,14 @@
 // consumer in the order of that walk. It decides nothing about the report.
 #pragma once
 
+#include "kelpo32/consumer.h"
 #include "runtime/dirsearch.h"
 #include "runtime/namematch.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,96 +24,10 @@ struct Dir_Rec;
 // Creates a record; tests replace it to make an allocation fail (nullptr).
 extern Dir_Rec* (*NewDirRec)();
 
-enum class EntryKind : std::uint8_t {
-    File,
-    Directory,
-    Skipped, // a long-name alias entry: neither counted nor walked
-};
-
-// A directory as the walk reaches it.
-struct WalkDir {
-    const std::string& Path;   // the path in front of Name: the start directory, or a parent's
-                               // path and a separator
-    const std::string& Name;   // empty for the start directory
-    const std::string& Native; // the name in the platform's own form; empty when it is Name
-    std::int32_t Level;        // 0 at the start directory
-    std::int32_t Id;           // position among its siblings, from 1; 0 at the start directory
-    std::int32_t SiblingCount;
-    // Device or volume and inode or file id of the directory that was opened;
-    // zero when it could not be opened or the system cannot tell.
-    runtime::DirIdentity Identity{};
-};
-
-// One entry of a directory's listing ("." and ".." left out).
-struct WalkEntry {
-    EntryKind Kind;
-    std::string_view Name;
-    std::uint64_t Size;
-    std::uint64_t DiskBytes; // space taken on disk
-    std::uint64_t Device;    // zero when unknown
-    std::uint64_t Inode;     // zero when unknown
-    std::uint32_t Links;     // 0: the listing gives the inode but not the count
-    runtime::EntryType Type;
-    // Its own metadata could not be read: it is what the listing says (a
-    // directory, or a file of size 0).
-    bool Unexamined = false;
-};
-
-// An entry that could not be examined, and why.
-struct UnexaminedEntry {
-    std::string Name;
-    std::string Reason;
-};
-// How many of them a listing names; the rest are only counted.
-inline constexpr std::size_t NamedUnexamined = 20;
-
-// Why a directory has no entries, or fewer than it holds.
-enum class DirProblem : std::uint8_t {
-    None,
-    Unreadable,      // no permission, gone, not a directory, or replaced meanwhile
-    Cycle,           // one of its own ancestors, met again through a mount
-    OtherFileSystem, // not entered: another device with WalkOptions::OneFileSystem
-    Unexpected,      // any other failure of the file system (also a ReadFailed event)
-    Link,            // a link to another directory, not entered without WalkOptions::FollowLinks
-};
-
-// What a directory's listing holds once it is read.
-struct WalkListing {
-    std::int32_t FileCount = 0;
-    std::int64_t FileBytes = 0;
-    std::int32_t ChildCount = 0;
-    DirProblem Problem = DirProblem::None;
-    // Short English for the problem: "permission denied", "no such file or
-    // directory", "not a directory", "cycle", "other file system", "link",
-    // else the system's text.
-    std::string Reason;
-    // The listing failed after some entries: what was read is kept, and the
-    // directory holds more than the counts say.
-    bool Partial = false;
-    // Entries that could not be examined: all counted, the first
-    // NamedUnexamined named.
-    std::int32_t UnexaminedCount = 0;
-    std::vector<UnexaminedEntry> Unexamined;
-};
-
-// The consumer of the walk: plain functions, called on the thread that runs
-// WalkTree, in the order of a one-thread depth-first walk.
-struct WalkEvents {
-    // A directory is reached (opened, or found unreadable), before its entries.
-    void (*DirStart)(const WalkDir& dir) = nullptr;
-    // Each entry of the directory in search order; only when
-    // WalkOptions::EntryNames is set.
-    void (*Entry)(const WalkDir& dir, const WalkEntry& entry) = nullptr;
-    // The directory could not be read for a reason that is not the tree's
-    // own; `reason` says why. It is then listed with no entries.
-    void (*ReadFailed)(const WalkDir& dir, std::string_view reason) = nullptr;
-    // The listing is complete (listing.Problem says why a directory has no
-    // or too few entries); its subdirectories follow.
-    void (*DirListed)(const WalkDir& dir, const WalkListing& listing) = nullptr;
-    // The whole subtree is done; `total` holds every byte below the directory.
-    void (*DirDone)(const WalkDir& dir, const WalkListing& listing, std::int64_t total) = nullptr;
-    // A record for a subdirectory could not be allocated: does not return.
-    void (*OutOfRecords)() = nullptr;
+// Raised by the walk when a record for a subdirectory could not be
+// allocated; the scan ends the run with its message.
+struct OutOfRecords : std::runtime_error {
+    OutOfRecords() : std::runtime_error("out of records") {}
 };
 
 // A file the program writes while it walks (the log, a report redirected
@@ -122,10 +38,15 @@ struct OwnFile {
     std::uint64_t Device = 0;
     std::uint64_t Inode = 0; // 0: no such file
     std::uint64_t (*Written)() = nullptr;
+    std::uint64_t Before = 0; // what it held before the run
+
+    std::uint64_t Bytes() const { return Before + Written(); }
 };
 
 struct WalkOptions {
-    bool EntryNames = false;     // deliver Entry events
+    // Set by the walk from its consumer (WalkConsumer::NeedsEntries): deliver
+    // Entry events.
+    bool EntryNames = false;
     bool OneFileSystem = false;  // do not enter directories on another device
     bool DirectorySizes = false; // Entry events give subdirectories' sizes too
     // A file's bytes are the space it takes on disk, and a file with more
@@ -147,8 +68,9 @@ struct WalkOptions {
 // Walks the tree below `startDir` (empty: the current directory; `startNative`
 // is the same in the platform's own form, or empty) and returns its total of
 // bytes. An uncaught error of the walk, on whatever thread it happens, is
-// raised here, at the point of the walk where it belongs.
+// raised here, at the point of the walk where it belongs; so is OutOfRecords.
+// The consumer gets Begin before the first directory and End after the last.
 std::int64_t WalkTree(const std::string& startDir, const std::string& startNative,
-                      const WalkOptions& options, const WalkEvents& events);
+                      const WalkOptions& options, WalkConsumer& consumer);
 
 } // namespace kelpo32

@@ -2,6 +2,8 @@
 
 #include "runtime/sysio.h"
 
+#include <memory>
+
 namespace kelpo32 {
 
 namespace {
@@ -33,9 +35,8 @@ class SystemSource final : public DirSource {
 
 } // namespace
 
-DirSource& SystemDirSource() {
-    static SystemSource source;
-    return source;
+std::unique_ptr<DirSource> NewSystemDirSource() {
+    return std::make_unique<SystemSource>();
 }
 
 } // namespace kelpo32

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kelpo32 {
@@ -39,8 +40,8 @@ class DirSource {
     virtual std::string UnreadableText(int code) = 0;
 };
 
-// The system's directory search.
-DirSource& SystemDirSource();
+// The system's directory search (it holds no state of its own).
+std::unique_ptr<DirSource> NewSystemDirSource();
 
 struct WalkLimits {
     // A directory's listing is handed over in parts of at most this many
@@ -48,7 +49,7 @@ struct WalkLimits {
     std::size_t PartEntries = 1024;
     std::size_t PartBytes = std::size_t{32} * 1024;
     // What the read-ahead may hold unread before its workers wait for the
-    // consumer (see ReadAhead::PartCost for what is counted).
+    // consumer (Part::Cost: a part's records and what holds them).
     std::size_t ReadAheadBudget = std::size_t{4} << 20;
     // What a worker holds while it lists a directory, counted in that budget
     // from the moment it takes the directory: its read buffer and the part it
@@ -65,6 +66,6 @@ extern runtime::Signal* (*NewWalkSignal)();
 // WalkTree over any source with any limits.
 std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std::string& startDir,
                           const std::string& startNative, const WalkOptions& options,
-                          const WalkEvents& events);
+                          WalkConsumer& consumer);
 
 } // namespace kelpo32

@@ -159,13 +159,13 @@ struct SignalFree {
 // The state every thread of the walk shares.
 struct WalkState {
     WalkState(DirSource& source, const WalkOptions& options, const WalkLimits& limits,
-              const WalkEvents& events)
-        : Source(source), Options(options), Limits(limits), Events(events) {}
+              WalkConsumer& consumer)
+        : Source(source), Options(options), Limits(limits), Consumer(consumer) {}
 
     DirSource& Source;
     const WalkOptions& Options;
     const WalkLimits& Limits;
-    const WalkEvents& Events;
+    WalkConsumer& Consumer;
     std::unique_ptr<runtime::Lock, LockFree> Lock;
     std::unique_ptr<runtime::Signal, SignalFree> Work;  // workers wait here for work and budget
     std::unique_ptr<runtime::Signal, SignalFree> Ready; // the consumer waits here for parts

@@ -1,3 +1,4 @@
+#include "kelpo32/consumer.h"
 #include "kelpo32/memory_source.h"
 #include "kelpo32/walk.h"
 #include "kelpo32/walk_source.h"
@@ -16,9 +17,6 @@ using testing::MemorySource;
 using testing::SourceFault;
 using At = SourceFault::At;
 
-// The events as text, on the consumer's thread.
-std::string Log;
-
 // With '/' between levels on every platform.
 std::string PathOf(const WalkDir& dir) {
     std::string path = dir.Path + dir.Name;
@@ -27,17 +25,15 @@ std::string PathOf(const WalkDir& dir) {
     return path;
 }
 
-WalkEvents Recorder() {
-    WalkEvents e;
-    e.DirStart = [](const WalkDir& d) { Log += "start " + PathOf(d) + "\n"; };
-    e.Entry = [](const WalkDir&, const WalkEntry& en) {
+// Every event as a line of text, in the recorder's own log.
+class Recorder final : public WalkConsumer {
+  public:
+    void DirStart(const WalkDir& d) override { Log += "start " + PathOf(d) + "\n"; }
+    void Entry(const WalkDir&, const WalkEntry& en) override {
         Log += " " + std::string(en.Name) + (en.Kind == EntryKind::Directory ? "/" : "") + " " +
                std::to_string(en.Size) + "\n";
-    };
-    e.ReadFailed = [](const WalkDir& d, std::string_view r) {
-        Log += "failed " + PathOf(d) + ": " + std::string(r) + "\n";
-    };
-    e.DirListed = [](const WalkDir& d, const WalkListing& l) {
+    }
+    void DirListed(const WalkDir& d, const WalkListing& l) override {
         constexpr const char* problems[] = {"",         "unreadable", "cycle",
                                             "other-fs", "unexpected", "link"};
         Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
@@ -49,13 +45,14 @@ WalkEvents Recorder() {
         if (l.UnexaminedCount != static_cast<std::int32_t>(l.Unexamined.size()))
             Log += " ?" + std::to_string(l.UnexaminedCount);
         Log += "\n";
-    };
-    e.DirDone = [](const WalkDir& d, const WalkListing&, std::int64_t total) {
+    }
+    void DirDone(const WalkDir& d, const WalkListing&, std::int64_t total) override {
         Log += "done " + PathOf(d) + " " + std::to_string(total) + "\n";
-    };
-    e.OutOfRecords = [] { throw std::runtime_error("out of records"); };
-    return e;
-}
+    }
+    bool NeedsEntries() const override { return true; }
+
+    std::string Log;
+};
 
 // Small parts, a small budget and few held handles, so that every path of
 // the read-ahead and the descriptor cache is taken on a small tree.
@@ -75,16 +72,16 @@ constexpr std::int32_t Adapting = 0;
 
 Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits = Small(),
              WalkOptions options = {}) {
-    Log.clear();
-    options.EntryNames = true;
     options.Threads = threads == Adapting ? 2 : threads;
     options.MaxThreads = threads == Adapting ? 8 : 0;
     src.ReadDelayMicros = threads == Adapting ? 1000 : 0;
     src.Listers(true);
     std::int64_t before = src.Count().Now;
     Outcome out;
+    Recorder recorder;
     try {
-        Log += "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, Recorder()));
+        recorder.Log +=
+            "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, recorder));
     } catch (const std::bad_alloc&) {
         out.Error = "out of memory";
     } catch (const runtime::RunError& e) {
@@ -92,7 +89,7 @@ Outcome Walk(MemorySource& src, std::int32_t threads, const WalkLimits& limits =
     } catch (const std::exception& e) {
         out.Error = e.what();
     }
-    out.Log = Log;
+    out.Log = recorder.Log;
     out.Listers = src.Listers();
     EXPECT_EQ(src.Count().Now, before) << "directories left open at " << threads << " threads";
     return out;
@@ -172,6 +169,25 @@ TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
                 EXPECT_GT(out.Listers, 2u);
             }
         }
+    }
+}
+
+TEST(WalkTest, ConsumersOfOneWalkEachSeeTheWholeWalk) {
+    MemorySource src;
+    Grow(src);
+    const std::string expected = Expected(src);
+    for (std::int32_t threads : {1, 3}) {
+        Recorder first;
+        Recorder second;
+        ConsumerList both;
+        both.Add(first);
+        both.Add(second);
+        WalkOptions options;
+        options.Threads = threads;
+        std::int64_t total = WalkTreeFrom(src, Small(), "", "", options, both);
+        // Each owns its state: both hold every event, none lost to the other.
+        EXPECT_EQ(first.Log + "total " + std::to_string(total), expected) << threads;
+        EXPECT_EQ(second.Log, first.Log) << threads;
     }
 }
 

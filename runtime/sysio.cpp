@@ -9,19 +9,21 @@ namespace runtime {
 
 namespace {
 
-void (*StdErrHook)() = nullptr;
+void (*StdErrHook)(void*) = nullptr;
+void* StdErrHookContext = nullptr;
 // Columns of the line on standard error that is redrawn in place; read in
 // signal handlers.
 volatile std::sig_atomic_t StdErrLine = 0;
 
 } // namespace
 
-void SetStdErrHook(void (*hook)()) {
+void SetStdErrHook(void (*hook)(void* context), void* context) {
     StdErrHook = hook;
+    StdErrHookContext = context;
 }
 
 void WriteStdErr(std::string_view text) {
-    if (StdErrHook != nullptr) StdErrHook();
+    if (StdErrHook != nullptr) StdErrHook(StdErrHookContext);
     WriteStdErrDirect(text);
 }
 

@@ -63,9 +63,10 @@ bool PathSizes(const std::string& path, const std::string& native, std::uint64_t
 std::int32_t OnlineProcessors();
 
 // Writes a message to standard error, unbuffered; failures are ignored.
-// The hook, when set, runs first (the status line erases itself there).
+// The hook, when set, runs first with its context (the status line erases
+// itself there).
 void WriteStdErr(std::string_view text);
-void SetStdErrHook(void (*hook)());
+void SetStdErrHook(void (*hook)(void* context), void* context);
 // Writes to standard error without running the hook.
 void WriteStdErrDirect(std::string_view text);
 // The columns of a line on standard error that is redrawn in place (the

@@ -1,0 +1,170 @@
+// The table of output forms and the makers that compose each form's
+// consumer from the options: the plain form, the layout of totals, the
+// comparison with a saved scan, the largest files after the report.
+#include "kelpo32/forms.h"
+
+#include "kelpo32/compare.h"
+#include "kelpo32/export_fields.h"
+#include "kelpo32/export_html.h"
+#include "kelpo32/exports.h"
+#include "kelpo32/largest.h"
+#include "kelpo32/paging.h"
+#include "kelpo32/report.h"
+#include "kelpo32/state.h"
+#include "kelpo32/totals.h"
+#include "runtime/dirsearch.h"
+#include "runtime/textout.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+namespace kelpo32 {
+
+namespace {
+
+// The layout of totals as a run's output: the tree of what it lists, written
+// once the walk is done, as text or as rows of an export.
+class TotalsOutput final : public WalkConsumer {
+  public:
+    TotalsOutput(const Options& options, TotalsForm form)
+        : tree_(TotalsSelection{options.Sort, options.MinSize, options.Top, MaxDepth}),
+          units_(options.Units), form_(form) {}
+
+    void Begin() override { tree_.Begin(); }
+    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+        tree_.DirListed(dir, listing);
+    }
+    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override {
+        tree_.DirDone(dir, listing, total);
+    }
+    void End() override {
+        if (form_ == TotalsForm::Text)
+            PrintTotals(tree_, units_);
+        else
+            WriteTotalsRows(tree_, form_ == TotalsForm::Json);
+    }
+    bool HoldsOutput() const override { return true; }
+
+  private:
+    TotalsTree tree_;
+    SizeUnits units_;
+    TotalsForm form_;
+};
+
+// An export looks for Esc, Ctrl+C or SIGINT at every directory: it has no
+// counted lines to do it.
+class ExportStop final : public WalkConsumer {
+  public:
+    void DirListed(const WalkDir& /*dir*/, const WalkListing& /*listing*/) override {
+        StopExportIfAsked();
+    }
+};
+
+// What the page's header says of a run with these options.
+HtmlRun PageRun(const Options& options) {
+    HtmlRun run;
+    run.StartPath = ExportStartPath();
+    run.ScanTime = HtmlTimeStamp(std::chrono::system_clock::now());
+    run.Separator = runtime::PathSeparator();
+    if (options.DiskUsage) run.Options.emplace_back("--disk-usage");
+    if (options.OneFileSystem) run.Options.emplace_back("--one-file-system");
+    if (MaxDepth != NoDepthLimit) {
+        run.DepthLimit = MaxDepth - 1;
+        run.Options.push_back("/V" + std::to_string(run.DepthLimit));
+    }
+    if (options.MinSize > 0) run.Options.push_back("--min-size=" + std::to_string(options.MinSize));
+    if (options.Top > 0) run.Options.push_back("--top=" + std::to_string(options.Top));
+    for (const std::string& pattern : options.Excludes)
+        run.Options.push_back("--exclude=" + pattern);
+    return run;
+}
+
+// The form's own consumer, or the comparison or the layout of totals in its
+// place when the options ask for them.
+std::unique_ptr<WalkConsumer> Output(const FormInput& in, TotalsForm form,
+                                     std::unique_ptr<WalkConsumer> plain) {
+    if (in.Old != nullptr) return std::make_unique<Comparison>(*in.Old, in.Opts, form);
+    if (in.Opts.Totals) return std::make_unique<TotalsOutput>(in.Opts, form);
+    return plain;
+}
+
+std::unique_ptr<WalkConsumer> MakeReport(const FormInput& in) {
+    auto run = std::make_unique<ConsumerList>();
+    run->Own(Output(in, TotalsForm::Text, std::make_unique<ReportLines>()));
+    if (in.Opts.LargestFiles > 0 && in.Old == nullptr)
+        run->Own(
+            std::make_unique<LargestFiles>(in.Opts.LargestFiles, in.Opts.DiskUsage, in.Opts.Units));
+    return run;
+}
+
+// JSON Lines and TSV: the plain export looks for a stop at every directory.
+std::unique_ptr<WalkConsumer> LineExport(const FormInput& in, TotalsForm form,
+                                         std::unique_ptr<WalkConsumer> plain) {
+    if (in.Old != nullptr || in.Opts.Totals) return Output(in, form, nullptr);
+    auto run = std::make_unique<ConsumerList>();
+    run->Own(std::make_unique<ExportStop>());
+    run->Own(std::move(plain));
+    return run;
+}
+
+std::unique_ptr<WalkConsumer> MakeJson(const FormInput& in) {
+    return LineExport(in, TotalsForm::Json, NewJsonLinesExport());
+}
+
+std::unique_ptr<WalkConsumer> MakeTsv(const FormInput& in) {
+    return LineExport(in, TotalsForm::Tsv, NewTsvExport());
+}
+
+// The whole tree: only the exclusions apply to it.
+std::unique_ptr<WalkConsumer> MakeNcdu(const FormInput& /*in*/) {
+    auto run = std::make_unique<ConsumerList>();
+    run->Own(std::make_unique<ExportStop>());
+    run->Own(NewNcduExport());
+    return run;
+}
+
+std::unique_ptr<WalkConsumer> MakeHtml(const FormInput& in) {
+    if (in.Old != nullptr) return Output(in, TotalsForm::Text, nullptr);
+    auto run = std::make_unique<ConsumerList>();
+    run->Own(std::make_unique<ExportStop>());
+    auto page = std::make_unique<HtmlExport>(runtime::StdOut(), PageRun(in.Opts), MaxDepth);
+    // The page follows a minimum size or a top-N; without them it keeps its
+    // own cap of the largest directories.
+    std::unique_ptr<TotalsTree> selection;
+    if (in.Opts.MinSize > 0 || in.Opts.Top > 0) {
+        selection = std::make_unique<TotalsTree>(
+            TotalsSelection{SortKey::Size, in.Opts.MinSize, in.Opts.Top, MaxDepth});
+        page->ShowSelection(selection.get());
+    }
+    run->Own(std::move(page));
+    if (selection) run->Own(std::move(selection));
+    return run;
+}
+
+constexpr OutputForm Forms[] = {
+    {"text", MakeReport, 0, true, FormBytes::Text, false, true},
+    {"windows", MakeReport, 0, true, FormBytes::Console, false, true},
+    {"json", MakeJson, 'J', false, FormBytes::Utf8, false, true},
+    {"tsv", MakeTsv, 0, false, FormBytes::Utf8, false, true},
+    {"ncdu", MakeNcdu, 0, false, FormBytes::Utf8, true, false},
+    {"html", MakeHtml, 0, false, FormBytes::Utf8, false, true},
+};
+
+} // namespace
+
+std::span<const OutputForm> OutputForms() {
+    return Forms;
+}
+
+const OutputForm* FindForm(std::string_view name) {
+    const auto* it = std::find_if(std::begin(Forms), std::end(Forms),
+                                  [&](const OutputForm& f) { return f.Name == name; });
+    return it == std::end(Forms) ? nullptr : it;
+}
+
+const OutputForm& DefaultForm() {
+    return Forms[0];
+}
+
+} // namespace kelpo32
