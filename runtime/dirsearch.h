@@ -11,12 +11,9 @@
 
 namespace runtime {
 
-inline constexpr std::uint32_t AttrReadOnly = 1;
 inline constexpr std::uint32_t AttrHidden = 2;
 inline constexpr std::uint32_t AttrSystem = 4;
-inline constexpr std::uint32_t AttrVolumeId = 8;
 inline constexpr std::uint32_t AttrDirectory = 16;
-inline constexpr std::uint32_t AttrArchive = 32;
 
 // Identifies a directory (device and inode, or volume serial and file id);
 // both zero when the system cannot tell.

@@ -51,9 +51,6 @@ __attribute__((noinline)) void RaiseIoError(int code) {
 __attribute__((noinline)) void RaiseIoError(int code, std::string what) {
     Raise(ErrorClass::InOutError, code, __builtin_return_address(0), std::move(what));
 }
-__attribute__((noinline)) void RaiseOutOfMemory() {
-    Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
-}
 __attribute__((noinline)) void RaiseResourceError(int code) {
     if (code == IoNotEnoughMemory) Raise(ErrorClass::OutOfMemory, 0, __builtin_return_address(0));
     Raise(ErrorClass::InOutError, code, __builtin_return_address(0));

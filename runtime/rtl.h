@@ -64,7 +64,6 @@ constexpr int IoErrorNumber(int code) {
 [[noreturn]] void RaiseIoError(int code);
 // The same, naming what failed for the platform's form of the message.
 [[noreturn]] void RaiseIoError(int code, std::string what);
-[[noreturn]] void RaiseOutOfMemory();
 // The I/O code of a resource that ran out: out of memory is an error of its
 // own class, anything else an I/O error.
 [[noreturn]] void RaiseResourceError(int code);
@@ -100,12 +99,6 @@ template <class T> T CheckedSub(T a, T b) {
 template <class To, class From> To CheckedRange(From v) {
     if (!std::in_range<To>(v)) RaiseRangeError();
     return static_cast<To>(v);
-}
-
-// Checks lo <= i <= hi and returns i.
-template <class T> T CheckedIndex(T i, T lo, T hi) {
-    if (i < lo || i > hi) RaiseRangeError();
-    return i;
 }
 
 } // namespace runtime
