@@ -121,7 +121,12 @@ class WalkConsumer {
 // Several consumers fed the same events, in the order they were added.
 class ConsumerList final : public WalkConsumer {
   public:
-    void Add(WalkConsumer& consumer) { consumers_.push_back(&consumer); }
+    // What a consumer needs is known when it is added (a list's, once its
+    // own are).
+    void Add(WalkConsumer& consumer) {
+        consumers_.push_back(&consumer);
+        if (consumer.NeedsEntries()) entries_.push_back(&consumer);
+    }
     // Adds a consumer the list owns from now on.
     void Own(std::unique_ptr<WalkConsumer> consumer) {
         owned_.push_back(std::move(consumer));
@@ -137,8 +142,8 @@ class ConsumerList final : public WalkConsumer {
             c->DirStart(dir);
     }
     void Entry(const WalkDir& dir, const WalkEntry& entry) override {
-        for (WalkConsumer* c : consumers_)
-            if (c->NeedsEntries()) c->Entry(dir, entry);
+        for (WalkConsumer* c : entries_)
+            c->Entry(dir, entry);
     }
     void DirListed(const WalkDir& dir, const WalkListing& listing) override {
         for (WalkConsumer* c : consumers_)
@@ -152,11 +157,7 @@ class ConsumerList final : public WalkConsumer {
         for (WalkConsumer* c : consumers_)
             c->End();
     }
-    bool NeedsEntries() const override {
-        for (const WalkConsumer* c : consumers_)
-            if (c->NeedsEntries()) return true;
-        return false;
-    }
+    bool NeedsEntries() const override { return !entries_.empty(); }
     bool HoldsOutput() const override {
         for (const WalkConsumer* c : consumers_)
             if (c->HoldsOutput()) return true;
@@ -165,6 +166,7 @@ class ConsumerList final : public WalkConsumer {
 
   private:
     std::vector<WalkConsumer*> consumers_;
+    std::vector<WalkConsumer*> entries_; // those that need each entry
     std::vector<std::unique_ptr<WalkConsumer>> owned_;
 };
 
