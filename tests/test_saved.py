@@ -153,6 +153,21 @@ class Compare(SavedCase):
         self.assertEqual(rows["shrink"]["change"], -5000)
         self.assertIn(b"the saved scan is of 'T'", res.err)
 
+    def test_names_reach_the_line_exports_unchanged(self):
+        # "\u00d7" and "\u00bb" hold the bytes 0x97 and 0xBB in UTF-8, which the
+        # report's text would take for its glyphs.
+        name = "x\u00d7\u00bb"
+        kelpo.make_tree(os.path.join(self.dir, "T"), {name: {"f": 7}})
+        saved = os.path.join(self.dir, "monday.json")
+        with open(saved, "wb") as f:
+            f.write(kelpo.run(["--format=json", "T"], cwd=self.dir, form=None).out)
+        for form in ("json", "tsv"):
+            res = kelpo.run(["--compare=" + saved, "--format=" + form, "T"], cwd=self.dir,
+                            form=None)
+            self.assertEqual(res.rc, 0, res.err)
+            self.assertIn(("T" + kelpo.SEP + name).encode().replace(b"\\", b"\\\\")
+                          if form == "json" else ("T" + kelpo.SEP + name).encode(), res.out, form)
+
 
 class Damaged(SavedCase):
     def test_damaged_input_is_named_and_nothing_is_written(self):
