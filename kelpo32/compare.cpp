@@ -9,6 +9,7 @@
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
+#include "runtime/textsafe.h"
 #include "runtime/utf8name.h"
 
 #include <algorithm>
@@ -239,8 +240,7 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
             }
             line += MarkText(r.State);
             line += '\t';
-            for (char c : path)
-                line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+            AppendTsvPath(line, path);
             line += '\n';
             out.Write(line);
             continue;
@@ -265,11 +265,11 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
 void Comparison::End() {
     std::string startNow = ExportStartPath();
     if (old_.Start != startNow) {
-        std::string note = "kelpo32: the saved scan is of '" + old_.Start + "', this one of '" +
-                           startNow + "': directories are compared by their paths below each\n";
-        for (char& c : note)
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\n') c = '?';
-        runtime::WriteStdErr(note);
+        runtime::TextSink sink = runtime::StdErrSink();
+        runtime::WriteStdErr("kelpo32: the saved scan is of '" +
+                             runtime::SafeText(old_.Start, sink) + "', this one of '" +
+                             runtime::SafeText(startNow, sink) +
+                             "': directories are compared by their paths below each\n");
     }
     Write(Listed());
 }

@@ -4,6 +4,7 @@
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
+#include "runtime/textsafe.h"
 #include "runtime/utf8name.h"
 
 namespace kelpo32 {
@@ -42,12 +43,9 @@ DirProblem ProblemOf(std::string_view reason) {
 
 namespace {
 
-// A name in a message: control characters shown as "?".
+// A name in a message, as standard error may show it.
 std::string Shown(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
+    return runtime::SafeText(text, runtime::StdErrSink());
 }
 
 // Every subtree's bytes where the file did not give them: children come
