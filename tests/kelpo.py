@@ -86,13 +86,15 @@ def set_winsize(fd, cols, rows):
 
 
 def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=True,
-            quiet_after_esc=0.05, env=None):
+            quiet_after_esc=0.05, env=None, stderr_tty=False, wrap=()):
     """Runs the program on a pseudo-terminal of cols x rows.
 
     keys: a sequence of (trigger, data): when the output so far (since the
     previous key) contains the bytes `trigger`, or when `trigger` is a number of
     seconds since the start, `data` is written to the terminal; `data` may be a
-    function that acts first and returns the bytes."""
+    function that acts first and returns the bytes. stderr_tty: standard error
+    on the terminal too (its bytes are then in `raw`); wrap: a command the
+    program runs under."""
     master, slave = pty.openpty()
     set_winsize(slave, cols, rows)
     mode_before = termios.tcgetattr(slave)
@@ -101,9 +103,9 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
         os.setsid()
         fcntl.ioctl(0 if stdin_tty else 1, termios.TIOCSCTTY, 0)
 
-    proc = subprocess.Popen(command(args, None), cwd=cwd, env=env,
+    proc = subprocess.Popen(list(wrap) + command(args, None), cwd=cwd, env=env,
                             stdin=slave if stdin_tty else subprocess.DEVNULL,
-                            stdout=slave, stderr=subprocess.PIPE,
+                            stdout=slave, stderr=slave if stderr_tty else subprocess.PIPE,
                             preexec_fn=make_controlling)
     raw = bytearray()
     pending = list(keys)
@@ -147,13 +149,14 @@ def run_pty(args=(), cwd=None, cols=80, rows=25, keys=(), timeout=60, stdin_tty=
                         break
                     raw += chunk
                 break
-        err = proc.stderr.read()
+        err = b"" if stderr_tty else proc.stderr.read()
         mode_after = termios.tcgetattr(slave)
     finally:
         if proc.poll() is None:
             proc.kill()
             proc.wait()
-        proc.stderr.close()
+        if not stderr_tty:
+            proc.stderr.close()
         os.close(master)
         os.close(slave)
     return PtyResult(proc.returncode, bytes(raw), err, mode_before, mode_after)

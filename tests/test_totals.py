@@ -3,6 +3,7 @@ tree, redirected (both builds; the Windows build under Wine)."""
 
 import os
 import re
+import shutil
 
 import kelpo
 from kelpo import SEP, WINDOWS
@@ -168,6 +169,30 @@ class Terminal(kelpo.Case):
         names = [l[:18] for l in shown if "%" in l]
         self.assertEqual(names, ["data -------------", "├─big-------------",
                                  "├─skip------------", "└─... and 3 more--"])
+
+    def test_status_line_while_a_sorted_report_waits(self):
+        """On a terminal the sorted layout writes nothing until the walk is
+        done: the status line shows meanwhile on standard error, on the same
+        terminal, and is gone before the first line of the report."""
+        self.native_only()
+        if not shutil.which("strace"):
+            self.skipTest("strace makes the walk slow enough; it is not installed")
+        kelpo.make_tree(os.path.join(self.dir, "data"),
+                        {"d%02d" % i: {"f": i} for i in range(40)})
+        # Each directory read waits 30 ms: the walk takes over a second.
+        slow = ["strace", "-f", "-o", os.devnull, "-e", "trace=getdents64",
+                "-e", "inject=getdents64:delay_enter=30000"]
+        res = kelpo.run_pty(["--sort=size", "data"], cwd=self.dir, cols=80, rows=60, stdin_tty=False,
+                            stderr_tty=True, wrap=slow, env=kelpo.threads(1))
+        self.assertEqual(res.rc, 0)
+        drawn = res.raw.rfind(b" files, ")
+        self.assertGreater(drawn, 0, res.raw[:200])
+        erased = res.raw.find(b"\r" + b" " * 20, drawn)
+        self.assertGreater(erased, drawn, res.raw[drawn:drawn + 200])
+        self.assertLess(erased, res.raw.find(b"data --"))
+        shown = kelpo.screen(res.raw, 80, 60)
+        self.assertFalse([l for l in shown if " files, " in l], shown)
+        self.assertEqual(len([l for l in shown if "%" in l]), 41)
 
 
 if __name__ == "__main__":
