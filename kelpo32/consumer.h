@@ -8,6 +8,7 @@
 
 #include "runtime/dirsearch.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -113,6 +114,10 @@ class WalkConsumer {
 
     // What this consumer needs the walk to deliver.
     virtual bool NeedsEntries() const { return false; }
+    // With entries: it needs only the files of at least this many bytes
+    // (counted as the walk counts them), a bound it raises as it goes; the
+    // walk may leave every other entry out. nullptr: it needs them all.
+    virtual const std::atomic<std::uint64_t>* EntryFloor() const { return nullptr; }
     // It writes nothing until the walk is done (a sorted layout): the status
     // line is shown meanwhile, on a terminal too.
     virtual bool HoldsOutput() const { return false; }
@@ -158,6 +163,10 @@ class ConsumerList final : public WalkConsumer {
             c->End();
     }
     bool NeedsEntries() const override { return !entries_.empty(); }
+    // A bound holds only when the one consumer that needs entries sets it.
+    const std::atomic<std::uint64_t>* EntryFloor() const override {
+        return entries_.size() == 1 ? entries_.front()->EntryFloor() : nullptr;
+    }
     bool HoldsOutput() const override {
         for (const WalkConsumer* c : consumers_)
             if (c->HoldsOutput()) return true;

@@ -23,20 +23,25 @@ bool Before(const LargestFiles::File& a, const LargestFiles::File& b) {
 void LargestFiles::Entry(const WalkDir& dir, const WalkEntry& entry) {
     if (entry.Kind != EntryKind::File || count_ == 0) return;
     std::uint64_t bytes = diskUsage_ ? entry.DiskBytes : entry.Size;
-    // Full and not larger than the smallest kept: nothing to do, no copy made.
-    if (heap_.size() == count_ && bytes <= heap_.front().Bytes) return;
+    const bool full = heap_.size() == count_;
+    // Full and smaller than the last kept: nothing to do, no copy made.
+    if (full && bytes < heap_.front().Bytes) return;
     std::string path;
     path.reserve(dir.Path.size() + dir.Name.size() + 1 + entry.Name.size());
     path += dir.Path;
     path += dir.Name;
     if (!path.empty() && path.back() != runtime::PathSeparator()) path += runtime::PathSeparator();
     path += entry.Name;
-    heap_.push_back({bytes, std::move(path)});
+    File file{bytes, std::move(path)};
+    // As large as the last kept: it enters only if its path ranks first.
+    if (full && !Before(file, heap_.front())) return;
+    heap_.push_back(std::move(file));
     std::push_heap(heap_.begin(), heap_.end(), Before);
     if (heap_.size() > count_) {
         std::pop_heap(heap_.begin(), heap_.end(), Before);
         heap_.pop_back();
     }
+    if (heap_.size() == count_) floor_.store(heap_.front().Bytes, std::memory_order_relaxed);
 }
 
 std::vector<LargestFiles::File> LargestFiles::Sorted() const {

@@ -6,6 +6,7 @@
 #include "kelpo32/consumer.h"
 #include "kelpo32/run_options.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ class LargestFiles final : public WalkConsumer {
     // Writes the list after the report.
     void End() override { Print(units_); }
     bool NeedsEntries() const override { return true; }
+    // Once N files are kept, a file smaller than the smallest of them cannot
+    // enter: the walk need not deliver it.
+    const std::atomic<std::uint64_t>* EntryFloor() const override { return &floor_; }
 
     struct File {
         std::uint64_t Bytes;
@@ -39,7 +43,8 @@ class LargestFiles final : public WalkConsumer {
     std::size_t count_;
     bool diskUsage_;
     SizeUnits units_;
-    std::vector<File> heap_; // the smallest kept at the front
+    std::vector<File> heap_; // the last in rank at the front
+    std::atomic<std::uint64_t> floor_{0};
 };
 
 } // namespace kelpo32

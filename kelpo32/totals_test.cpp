@@ -2,6 +2,7 @@
 // trees in memory, walked and printed for every combination of sort key,
 // minimum size, top-N and depth limit.
 #include "CmdLin/CmdLin.h"
+#include "kelpo32/largest.h"
 #include "kelpo32/memory_source.h"
 #include "kelpo32/report.h"
 #include "kelpo32/state.h"
@@ -192,6 +193,51 @@ TEST(TotalsTest, ListsWhatTheModelListsForEveryCombination) {
                         runtime::StdOut().Flush();
                         EXPECT_EQ(Printed(testing::Captured()), expected);
                     }
+    }
+}
+
+// The files of the tree, largest first and equal sizes in path order, as the
+// walk names them.
+void Files(const Node& n, std::vector<LargestFiles::File>& out) {
+    for (const Node* c : n.Children) {
+        if (c->Dir) {
+            Files(*c, out);
+            continue;
+        }
+        std::string path = c->Path;
+        std::replace(path.begin(), path.end(), '/', runtime::PathSeparator());
+        out.push_back({c->Size, path});
+    }
+}
+
+TEST(TotalsTest, LargestFilesAreTheModelsAtEveryThreadCount) {
+    testing::PrepareReport(120); // the list is written at the end
+    std::mt19937 rng(31);
+    for (int round = 0; round < 8; ++round) {
+        MemorySource src;
+        src.Add("f=7");
+        Grow(src, rng, "", 0);
+        std::vector<LargestFiles::File> all;
+        Files(src.At(""), all);
+        std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
+            return a.Bytes != b.Bytes ? a.Bytes > b.Bytes : a.Path < b.Path;
+        });
+        for (std::int32_t count : {1, 3, 10})
+            for (std::int32_t threads : {1, 3}) {
+                LargestFiles largest(count, false);
+                WalkOptions options;
+                options.Threads = threads;
+                // Parts of three entries: the floor rises while listings go on.
+                WalkTreeFrom(src, WalkLimits{3, 200, 1500, 100, 3}, "", "", options, largest);
+                std::vector<LargestFiles::File> want(
+                    all.begin(), all.begin() + std::min<std::ptrdiff_t>(count, std::ssize(all)));
+                std::vector<LargestFiles::File> got = largest.Sorted();
+                ASSERT_EQ(got.size(), want.size()) << round << " " << count << " " << threads;
+                for (std::size_t i = 0; i < want.size(); ++i) {
+                    EXPECT_EQ(got[i].Bytes, want[i].Bytes) << round << " " << count << " " << i;
+                    EXPECT_EQ(got[i].Path, want[i].Path) << round << " " << count << " " << i;
+                }
+            }
     }
 }
 

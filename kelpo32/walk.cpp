@@ -330,6 +330,7 @@ std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std
                           WalkConsumer& consumer) {
     WalkOptions own = options;
     own.EntryNames = consumer.NeedsEntries();
+    own.EntryFloor = own.EntryNames ? consumer.EntryFloor() : nullptr;
     Walker walker(source, limits, own, consumer);
     consumer.Begin();
     std::int64_t total = walker.Run(startDir, startNative);

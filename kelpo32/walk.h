@@ -8,6 +8,7 @@
 #include "runtime/namematch.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -47,6 +48,10 @@ struct WalkOptions {
     // Set by the walk from its consumer (WalkConsumer::NeedsEntries): deliver
     // Entry events.
     bool EntryNames = false;
+    // Set by the walk from its consumer (WalkConsumer::EntryFloor): with
+    // EntryNames, only files of at least this many bytes are delivered.
+    // Read by every listing thread; it only grows.
+    const std::atomic<std::uint64_t>* EntryFloor = nullptr;
     bool OneFileSystem = false;  // do not enter directories on another device
     bool DirectorySizes = false; // Entry events give subdirectories' sizes too
     // A file's bytes are the space it takes on disk, and a file with more

@@ -119,7 +119,7 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
                 if (exclude != nullptr && exclude->Match(e.Name)) continue;
                 lister.pending_ = true;
             }
-            if (!Take(node, lister, *part, children, entries, worker)) {
+            if (!Take(node, lister, *part, children, worker)) {
                 out.OutOfRecords = true;
                 lister.Abandon();
                 break;
@@ -150,15 +150,30 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
 }
 
 bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
-                   std::vector<std::unique_ptr<Dir_Rec>>& children, std::size_t index,
-                   bool worker) {
+                   std::vector<std::unique_ptr<Dir_Rec>>& children, bool worker) {
     const runtime::DirEntry& e = lister.entry_;
     EntryKind kind = KindOf(e);
     const WalkOptions& options = walk_.Options;
     // Each allocation first, each undone if a later one fails: the entry is
     // taken whole or not at all.
     const std::size_t mark = part.Records.size();
-    if (options.EntryNames) AppendRecord(part.Records, kind, e);
+    const std::size_t record = part.RecordCount;
+    std::uint64_t bytes = options.DiskUsage ? e.DiskBytes : e.Size;
+    std::int32_t own = kind == EntryKind::File ? OwnFileIndex(options, e) : -1;
+    // Several links, or a count the listing does not tell: counted once by
+    // the inode, where the walk meets it first.
+    bool late = kind == EntryKind::File &&
+                (own >= 0 || (options.DiskUsage && e.Links != 1 && e.Inode != 0));
+    // A consumer with a floor needs only the files that reach it; a late
+    // file's bytes are known only when the walk counts it.
+    bool deliver =
+        options.EntryNames &&
+        (options.EntryFloor == nullptr || late ||
+         (kind == EntryKind::File && bytes >= options.EntryFloor->load(std::memory_order_relaxed)));
+    if (deliver) {
+        AppendRecord(part.Records, kind, e);
+        ++part.RecordCount;
+    }
     bool named = false;
     try {
         std::unique_ptr<Dir_Rec> child;
@@ -188,13 +203,7 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
             part.Unexamined.emplace_back(e.Name, e.Unexamined);
             named = true;
         }
-        std::uint64_t bytes = options.DiskUsage ? e.DiskBytes : e.Size;
-        std::int32_t own = kind == EntryKind::File ? OwnFileIndex(options, e) : -1;
-        // Several links, or a count the listing does not tell: counted once by
-        // the inode, where the walk meets it first.
-        bool late = kind == EntryKind::File &&
-                    (own >= 0 || (options.DiskUsage && e.Links != 1 && e.Inode != 0));
-        if (late) part.Late.push_back(LateFile{index, own, e.Device, e.Inode, bytes});
+        if (late) part.Late.push_back(LateFile{record, own, e.Device, e.Inode, bytes});
         // Nothing below allocates.
         if (unexamined && kind != EntryKind::Directory)
             part.UnexaminedCount = runtime::CheckedAdd<std::int32_t>(part.UnexaminedCount, 1);
@@ -216,6 +225,7 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
     } catch (const std::bad_alloc&) {
         if (named) part.Unexamined.pop_back();
         part.Records.resize(mark);
+        part.RecordCount = record;
         throw;
     }
     return true;

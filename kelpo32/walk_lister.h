@@ -73,7 +73,7 @@ class Listing {
     // Takes the entry just read into the part; false when its record could
     // not be allocated (on the consumer). Whole or not at all.
     bool Take(Dir_Rec* node, Lister& lister, Part& part,
-              std::vector<std::unique_ptr<Dir_Rec>>& children, std::size_t index, bool worker);
+              std::vector<std::unique_ptr<Dir_Rec>>& children, bool worker);
     void Retreat(Dir_Rec* node, Lister& lister) noexcept;
     void Publish(Dir_Rec* node, std::unique_ptr<Part> part,
                  std::vector<std::unique_ptr<Dir_Rec>>& children, bool more, Outcome& out) noexcept;

@@ -57,7 +57,7 @@ class DirFd {
 // A file whose bytes only the consumer can tell, at its place in the walk:
 // one of the program's own files, or (disk usage) one with several links.
 struct LateFile {
-    std::size_t Entry; // its position among the part's entries
+    std::size_t Entry; // its position among the part's records
     std::int32_t Own;  // index in WalkOptions::OwnFiles, or -1
     std::uint64_t Device;
     std::uint64_t Inode;
@@ -67,7 +67,9 @@ struct LateFile {
 // A part of a directory's listing, in the order of its entries.
 struct Part {
     std::unique_ptr<Part> Next;
-    std::string Records;        // with entry names: a RecordHead and the name of each entry
+    // With entry names: a RecordHead and the name of each entry delivered.
+    std::string Records;
+    std::size_t RecordCount = 0;
     std::vector<LateFile> Late; // their bytes are not in FileBytes
     std::int32_t FileCount = 0;
     std::int64_t FileBytes = 0;
