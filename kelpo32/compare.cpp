@@ -170,7 +170,10 @@ std::vector<std::int32_t> Comparison::Listed() {
         std::vector<std::int32_t> children;
         for (std::int32_t c = rows_[static_cast<std::size_t>(i)].First; c >= 0;
              c = rows_[static_cast<std::size_t>(c)].Next)
-            if (keep[static_cast<std::size_t>(c)] != 0) children.push_back(c);
+            // Below the depth limit a directory counts in its parent's numbers only.
+            if (keep[static_cast<std::size_t>(c)] != 0 &&
+                rows_[static_cast<std::size_t>(c)].Level < MaxDepth)
+                children.push_back(c);
         std::stable_sort(children.begin(), children.end(), before);
         stack.insert(stack.end(), children.rbegin(), children.rend());
     }
@@ -188,6 +191,8 @@ constexpr std::string_view MarkText(Comparison::Mark m) {
 void Comparison::Write(const std::vector<std::int32_t>& order) {
     auto& out = runtime::StdOut();
     std::string line;
+    std::string name;
+    std::string native;
     // The path of each listed row's parent, by level.
     std::vector<std::string> paths;
     const char sep = runtime::PathSeparator();
@@ -254,9 +259,14 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
         field(FormatSize(r.NowFiles - r.OldFiles, SizeUnits::Exact, true), 10);
         line += r.State == Mark::Gone ? "  gone " : r.State == Mark::New ? "  new  " : "       ";
         line.append(2 * level, ' ');
-        MakeRoom(static_cast<std::int64_t>(line.size() + path.size()));
+        // The report's text of the name (on Windows its OEM bytes), shown on
+        // a console from its native form.
+        runtime::NameFromUtf8(level == 0 ? std::string_view(path) : std::string_view(r.Name),
+                              name, native);
+        MakeRoom(static_cast<std::int64_t>(line.size() + name.size()));
         out.Write(line);
-        out.WriteName(level == 0 ? std::string_view(path) : std::string_view(r.Name));
+        out.NoteName(name, native);
+        out.WriteName(name);
         out.WriteLn();
         NextLine();
     }

@@ -123,6 +123,16 @@ class Compare(SavedCase):
                 "               0           -2.0K        -1  gone   gone",
                 "            4.9K           -4.9K        -1         shrink",
             ]),
+            # The depth limit: deeper directories count in their parents only.
+            (["/V1"], 0, [
+                "       3,151,238      +3,137,680        -2       T",
+                "       3,145,728      +3,144,728         0         grow",
+                "             500            +500        +2  new    new",
+                "              10               0         0         same",
+                "               0            -500        -2  gone   old",
+                "               0          -2,048        -1  gone   gone",
+                "           5,000          -5,000        -1         shrink",
+            ]),
             (["--sort=name", "--min-change=1M"], 0, [
                 "       3,151,238      +3,137,680        -2       T",
                 "       3,145,728      +3,144,728         0         grow",
