@@ -153,7 +153,9 @@ class Compare(SavedCase):
             read = kelpo.run(["--compare=" + saved, "--format=tsv", "--from=-"], stdin=f,
                              form=None)
         self.assertEqual((read.rc, read.out), (0, walked.out))
-        self.assertIn(b"-5000\t1\t2\t-1\t\tT" + S.encode() + b"shrink\n", read.out)
+        # TSV escapes a backslash, the Windows separator too.
+        tsv_sep = S.encode().replace(b"\\", b"\\\\")
+        self.assertIn(b"-5000\t1\t2\t-1\t\tT" + tsv_sep + b"shrink\n", read.out)
         # The line exports carry both scans' numbers; another start is named.
         res = kelpo.run(["--compare=" + saved, "--format=json", "." + S + "T"], cwd=self.dir,
                         form=None)
@@ -175,8 +177,15 @@ class Compare(SavedCase):
             res = kelpo.run(["--compare=" + saved, "--format=" + form, "T"], cwd=self.dir,
                             form=None)
             self.assertEqual(res.rc, 0, res.err)
-            self.assertIn(("T" + kelpo.SEP + name).encode().replace(b"\\", b"\\\\")
-                          if form == "json" else ("T" + kelpo.SEP + name).encode(), res.out, form)
+            # Both escape a backslash, the Windows separator too.
+            self.assertIn(("T" + kelpo.SEP + name).encode().replace(b"\\", b"\\\\"), res.out,
+                          form)
+        # The text form writes a name as the report does: the console's bytes
+        # (code page 437) on Windows.
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"caf\u00e9": {"f": 1}})
+        res = kelpo.run(["--compare=" + saved, "--format=text", "T"], cwd=self.dir, form=None)
+        self.assertIn(b"  new    " + "caf\u00e9".encode("cp437" if kelpo.WINDOWS else "utf-8"),
+                      res.out)
 
 
 class Damaged(SavedCase):
