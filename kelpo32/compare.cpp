@@ -32,6 +32,8 @@ void Comparison::DirListed(const WalkDir& dir, const WalkListing& listing) {
     else
         runtime::AppendUtf8Name(d.Name, dir.Name, dir.Native);
     d.Files = listing.FileCount;
+    d.OwnFiles = listing.FileCount;
+    d.OwnBytes = listing.FileBytes;
     now_.push_back(std::move(d));
     if (!open_.empty()) Link(now_, open_.back(), index);
     open_.push_back(index);
@@ -79,6 +81,8 @@ void Comparison::Merge() {
             r.Name = d.Name;
             r.Now = d.Bytes;
             r.NowFiles = d.Files;
+            r.OwnBytes = d.OwnBytes;
+            r.OwnFiles = d.OwnFiles;
         }
         if (old >= 0) {
             const SavedDir& d = old_.Dirs[static_cast<std::size_t>(old)];
@@ -261,8 +265,8 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
         line.append(2 * level, ' ');
         // The report's text of the name (on Windows its OEM bytes), shown on
         // a console from its native form.
-        runtime::NameFromUtf8(level == 0 ? std::string_view(path) : std::string_view(r.Name),
-                              name, native);
+        runtime::NameFromUtf8(level == 0 ? std::string_view(path) : std::string_view(r.Name), name,
+                              native);
         MakeRoom(static_cast<std::int64_t>(line.size() + name.size()));
         out.Write(line);
         out.NoteName(name, native);
@@ -270,6 +274,50 @@ void Comparison::Write(const std::vector<std::int32_t>& order) {
         out.WriteLn();
         NextLine();
     }
+}
+
+void Comparison::WritePage(const std::vector<std::int32_t>& order) {
+    std::vector<HtmlDir> dirs;
+    dirs.reserve(order.size());
+    // The page index of the row listed last at each level: a row's parent.
+    std::vector<std::int32_t> atLevel;
+    for (std::int32_t i : order) {
+        const Row& r = rows_[static_cast<std::size_t>(i)];
+        auto level = static_cast<std::size_t>(r.Level);
+        atLevel.resize(level + 1);
+        atLevel[level] = runtime::CheckedRange<std::int32_t>(dirs.size());
+        HtmlDir d;
+        d.Parent = level == 0 ? -1 : atLevel[level - 1];
+        d.Depth = r.Level;
+        d.Name = r.Name;
+        d.Files = r.OwnFiles;
+        d.Bytes = r.OwnBytes;
+        d.TotalFiles = r.NowFiles;
+        d.TotalBytes = r.Now;
+        d.Change = r.Change();
+        d.State = MarkText(r.State);
+        dirs.push_back(std::move(d));
+    }
+    // Folded: the subdirectories not listed (below the depth limit or the
+    // minimum change); their numbers are in their parent's.
+    std::vector<std::int64_t> listed(dirs.size(), 0);
+    for (const HtmlDir& d : dirs)
+        if (d.Parent >= 0) ++listed[static_cast<std::size_t>(d.Parent)];
+    for (std::size_t k = 0; k < dirs.size(); ++k) {
+        std::int64_t all = 0;
+        for (std::int32_t c = rows_[static_cast<std::size_t>(order[k])].First; c >= 0;
+             c = rows_[static_cast<std::size_t>(c)].Next)
+            if (rows_[static_cast<std::size_t>(c)].State != Mark::Gone) ++all;
+        dirs[k].Folded = std::max<std::int64_t>(0, all - listed[k]);
+    }
+    page_.Compare = true;
+    page_.OldStart = old_.Start;
+    page_.TotalDirs = -1; // the start directory is not below itself
+    for (const Row& r : rows_)
+        if (r.State != Mark::Gone) ++page_.TotalDirs;
+    page_.TotalDirs = std::max<std::int64_t>(0, page_.TotalDirs);
+    page_.Cap = dirs.size();
+    WriteHtmlPage(runtime::StdOut(), page_, dirs);
 }
 
 void Comparison::End() {
@@ -281,7 +329,10 @@ void Comparison::End() {
                              runtime::SafeText(startNow, sink) +
                              "': directories are compared by their paths below each\n");
     }
-    Write(Listed());
+    if (form_ == TotalsForm::Html)
+        WritePage(Listed());
+    else
+        Write(Listed());
 }
 
 } // namespace kelpo32

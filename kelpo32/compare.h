@@ -8,6 +8,7 @@
 #pragma once
 
 #include "kelpo32/consumer.h"
+#include "kelpo32/export_html.h"
 #include "kelpo32/run_options.h"
 #include "kelpo32/saved_scan.h"
 
@@ -29,6 +30,8 @@ class Comparison final : public WalkConsumer {
         std::int64_t Old = 0;
         std::int64_t NowFiles = 0;
         std::int64_t OldFiles = 0;
+        std::int64_t OwnBytes = 0; // now, of the files directly in it
+        std::int32_t OwnFiles = 0;
         std::int32_t Level = 0;
         Mark State = Mark::Both;
         std::int32_t First = -1;
@@ -46,6 +49,8 @@ class Comparison final : public WalkConsumer {
     void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override;
     void End() override;
     bool HoldsOutput() const override { return true; }
+    // With TotalsForm::Html: what the page's header says of the run.
+    void DescribePage(HtmlRun run) { page_ = std::move(run); }
 
     // Both scans matched, the rows in the order they are listed (each after
     // its parent, siblings sorted), those --min-change rules out left out.
@@ -57,6 +62,8 @@ class Comparison final : public WalkConsumer {
         std::string Name;
         std::int64_t Bytes = 0;
         std::int64_t Files = 0;
+        std::int64_t OwnBytes = 0;
+        std::int32_t OwnFiles = 0;
         std::int32_t First = -1;
         std::int32_t Last = -1;
         std::int32_t Next = -1;
@@ -75,10 +82,12 @@ class Comparison final : public WalkConsumer {
 
     void Merge();
     void Write(const std::vector<std::int32_t>& order);
+    void WritePage(const std::vector<std::int32_t>& order);
 
     const SavedScan& old_;
     const Options& options_;
     TotalsForm form_;
+    HtmlRun page_;
     std::vector<Dir> now_;
     std::vector<std::int32_t> open_;
     std::vector<Row> rows_;

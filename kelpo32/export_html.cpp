@@ -79,12 +79,17 @@ void AppendRunData(std::string& out, const HtmlRun& run, std::size_t shown) {
         AppendString(out, run.UnreadNamed[i].second);
         out += ']';
     }
-    out += "],\"d\":[";
+    out += "]";
+    if (run.Compare) {
+        out += ",\"compare\":true,\"oldStart\":";
+        AppendString(out, run.OldStart);
+    }
+    out += ",\"d\":[";
 }
 
 // One directory: [parent, name, files, bytes, total files, total bytes,
-// folded, problem?].
-void AppendDir(std::string& out, const HtmlDir& d) {
+// folded, problem?]; in a comparison [..., problem, change, state].
+void AppendDir(std::string& out, const HtmlDir& d, bool compare) {
     out += '[';
     AppendNumber(out, d.Parent);
     out += ',';
@@ -93,9 +98,15 @@ void AppendDir(std::string& out, const HtmlDir& d) {
         out += ',';
         AppendNumber(out, n);
     }
-    if (!d.Problem.empty()) {
+    if (!d.Problem.empty() || compare) {
         out += ',';
         AppendString(out, d.Problem);
+    }
+    if (compare) {
+        out += ',';
+        AppendNumber(out, d.Change);
+        out += ',';
+        AppendString(out, d.State);
     }
     out += ']';
 }
@@ -113,7 +124,7 @@ void WriteHtmlPage(runtime::TextOut& out, const HtmlRun& run, const std::vector<
     AppendRunData(data, run, dirs.size());
     for (std::size_t i = 0; i < dirs.size(); ++i) {
         if (i > 0) data += ',';
-        AppendDir(data, dirs[i]);
+        AppendDir(data, dirs[i], run.Compare);
         if (data.size() >= ChunkSize) {
             out.Write(data);
             data.clear();

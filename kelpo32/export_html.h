@@ -30,6 +30,10 @@ struct HtmlDir {
     // its totals.
     std::int64_t Folded = 0;
     std::string Problem; // why it was not read or not entered; empty when it was
+    // With a comparison: the change of its subtree's bytes since the older
+    // scan, and "new" or "gone" where it is in one scan only.
+    std::int64_t Change = 0;
+    std::string State;
 };
 
 // What the page's header says about the run.
@@ -45,6 +49,10 @@ struct HtmlRun {
     std::size_t Cap = 0;              // the most directories the page shows
     std::int64_t Unread = 0;          // directories that could not be read
     std::vector<std::pair<std::string, std::string>> UnreadNamed; // the first ones: path, reason
+    // A comparison with an older scan of this start directory: the page
+    // colours each directory by its change.
+    bool Compare = false;
+    std::string OldStart;
 };
 
 // The most directories a page shows unless told otherwise: a page of them

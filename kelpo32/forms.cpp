@@ -125,7 +125,14 @@ std::unique_ptr<WalkConsumer> MakeNcdu(const FormInput& /*in*/) {
 }
 
 std::unique_ptr<WalkConsumer> MakeHtml(const FormInput& in) {
-    if (in.Old != nullptr) return Output(in, TotalsForm::Text, nullptr);
+    // Compared with an older scan: the page colours each directory by its change.
+    if (in.Old != nullptr) {
+        auto compare = std::make_unique<Comparison>(*in.Old, in.Opts, TotalsForm::Html);
+        HtmlRun run = PageRun(in.Opts);
+        run.Options.push_back("--compare=" + in.Opts.Compare);
+        compare->DescribePage(std::move(run));
+        return compare;
+    }
     auto run = std::make_unique<ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
     auto page = std::make_unique<HtmlExport>(runtime::StdOut(), PageRun(in.Opts), MaxDepth);

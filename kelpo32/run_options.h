@@ -20,8 +20,9 @@ enum class SortKey : std::uint8_t { None, Size, Files, Name, Change };
 enum class SizeUnits : std::uint8_t { Exact, Binary, Si };
 
 // How a layout written once the walk is done (the layout of totals, the
-// comparison) writes its rows: as the report's text, JSON Lines or TSV.
-enum class TotalsForm : std::uint8_t { Text, Json, Tsv };
+// comparison) writes its rows: as the report's text, JSON Lines, TSV or (the
+// comparison) the HTML page.
+enum class TotalsForm : std::uint8_t { Text, Json, Tsv, Html };
 
 struct Options {
     const OutputForm* Form = nullptr; // the chosen output form; never null after parsing

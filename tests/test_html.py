@@ -194,6 +194,30 @@ class HtmlPage(kelpo.Case):
         self.assertIn("1 directory below level 1 folded into their parents",
                       driver.find_element("id", "facts").text)
 
+    def test_comparison_colours_growth_and_shrink_apart(self):
+        old = os.path.join(self.dir, "old.json")
+        with open(old, "wb") as f:
+            f.write(kelpo.run(["/J", "T"], cwd=self.dir, form=None).out)
+        os.truncate(os.path.join(self.tree, "a", "f"), 900007)  # grew by 600,000
+        os.truncate(os.path.join(self.tree, "c", "h"), 100017)  # shrank by 100,000
+        kelpo.make_tree(os.path.join(self.tree, "fresh"), {"n": 50000})
+        driver = self.open(self.page(["--compare=" + old]))
+        sep = kelpo.SEP
+        cells = driver.execute_script(
+            "return Object.fromEntries(Array.from(document.querySelectorAll('#map .dir')).map("
+            "c => [c.dataset.path, [c.dataset.change, getComputedStyle(c).backgroundColor,"
+            " c.classList.contains('new')]]))")
+        grew, shrank = cells["T" + sep + "a"], cells["T" + sep + "c"]
+        self.assertEqual((grew[0], shrank[0]), ("600000", "-100000"))
+        red = lambda rgb: [int(v) for v in re.findall(r"\d+", rgb)[:3]]
+        self.assertGreater(red(grew[1])[0], red(grew[1])[1])  # more red than green
+        self.assertGreater(red(shrank[1])[1], red(shrank[1])[0])  # more green than red
+        self.assertEqual(cells["T" + sep + "fresh"][2], True)
+        rows = {r["path"]: r["numbers"] for r in driver.execute_script(ROWS)}
+        self.assertEqual(rows["T" + sep + "a"][-1], "+600,000")
+        self.assertEqual(rows["T" + sep + "fresh"][-1], "new +50,000")
+        self.assertIn("Compared with", driver.find_element("id", "facts").text)
+
 
 if __name__ == "__main__":
     kelpo.main()

@@ -58,6 +58,10 @@
       this.exact = { files: r[2], bytes: r[3], tfiles: r[4], tbytes: r[5] };
       this.folded = value(r[6]);
       this.problem = r.length > 7 ? shown(r[7]) : "";
+      // Compared with an older scan: the change of its bytes, "new" or "gone".
+      this.change = r.length > 8 ? value(r[8]) : 0;
+      this.exactChange = r.length > 8 ? r[8] : 0;
+      this.state = r.length > 9 ? r[9] : "";
       this.kids = [];
       this.depth = 0;
       this.known = undefined;
@@ -99,6 +103,14 @@
     n.foldLeaf = { leaf: "folded", owner: n, size: n.foldBytes };
   }
   const top = nodes[0];
+  // The largest change of any directory below the start, which the
+  // strongest colour stands for.
+  const compare = data.compare === true;
+  let maxChange = 0;
+  for (const n of nodes) if (n !== top) maxChange = Math.max(maxChange, Math.abs(n.change));
+  const signed = (v) => (value(v) > 0 ? "+" : value(v) < 0 ? "-" : "") + grouped(String(v).replace("-", ""));
+  const changeText = (n) =>
+    (n.state ? n.state + ", " : "") + signed(n.exactChange) + " bytes since the older scan";
 
   // The header.
   document.title = "Kelpo32: " + top.path;
@@ -118,6 +130,7 @@
       ", " +
       bytesText(top.exact.tbytes)
   );
+  if (compare) fact("Compared with", "a scan of " + shown(data.oldStart) + "; red grew, green shrank");
   fact("Options", data.options.length ? data.options.map(shown).join(" ") : "none");
   const all = value(data.dirs) + 1;
   let note =
@@ -173,6 +186,7 @@
       percent(n.tbytes, top.tbytes) +
       " of the whole";
     if (n.problem) t += "; not read: " + n.problem;
+    if (compare) t += "; " + changeText(n);
     return t;
   }
   function describeLeaf(leaf) {
@@ -235,6 +249,15 @@
     return list;
   }
 
+  // By growth: red for more bytes, green for fewer, the stronger the larger
+  // the change; grey for none.
+  function changeColour(n) {
+    if (!n.change || maxChange === 0) return "hsl(0 0% 88%)";
+    const strength = Math.min(1, Math.sqrt(Math.abs(n.change) / maxChange));
+    const hue = n.change > 0 ? 0 : 130;
+    return "hsl(" + hue + " " + Math.round(35 + 45 * strength) + "% " + Math.round(88 - 38 * strength) + "%)";
+  }
+
   function colour(hue, depth, leaf) {
     if (hue < 0) return leaf ? "hsl(0 0% 82%)" : "hsl(0 0% 90%)";
     const light = Math.min(93, 58 + 6 * depth);
@@ -274,7 +297,8 @@
       const cell = el("div", "cell");
       cell.style.cssText =
         "left:" + node.x0 + "px;top:" + node.y0 + "px;width:" + cw + "px;height:" + ch +
-        "px;background:" + colour(hue, node.depth, !!d.leaf);
+        "px;background:" +
+        (compare ? (d.leaf ? "hsl(0 0% 94%)" : changeColour(d)) : colour(hue, node.depth, !!d.leaf));
       if (d.leaf) {
         cell.classList.add(d.leaf);
         cell.dataset.owner = d.owner.id;
@@ -300,6 +324,10 @@
         cell.dataset.path = d.path;
         cell.dataset.bytes = d.exact.tbytes;
         cell.dataset.files = d.exact.tfiles;
+        if (compare) {
+          cell.dataset.change = d.exactChange;
+          if (d.state) cell.classList.add(d.state);
+        }
         cell.tabIndex = 0;
         cell.setAttribute("aria-label", describe(d));
         if (cw > 30 && ch > 14) cell.textContent = node.depth === 0 ? d.path : d.name;
@@ -413,6 +441,12 @@
     const bytes = el("td", "", grouped(n.exact.tbytes));
     bytes.title = human(n.exact.tbytes);
     tr.append(name, el("td", "", grouped(n.exact.tfiles)), bytes, el("td", "", percent(n.tbytes, p.tbytes)));
+    if (compare) {
+      const c = el("td", "change", (n.state ? n.state + " " : "") + signed(n.exactChange));
+      c.style.background = changeColour(n);
+      tr.append(c);
+      if (n.state) tr.classList.add(n.state);
+    }
     return tr;
   }
   function foldedRow(n) {
@@ -426,6 +460,7 @@
       el("td", "", grouped(n.foldBytes)),
       el("td", "", percent(n.foldBytes, n.tbytes))
     );
+    if (compare) tr.append(el("td"));
     return tr;
   }
   function drawTable() {
@@ -486,6 +521,12 @@
     drawTable();
   });
 
+  if (compare) {
+    const head = el("th", "", "Change");
+    head.scope = "col";
+    head.title = "Change of the bytes since the older scan";
+    document.querySelector("#table thead tr").append(head);
+  }
   drawTable();
   drawMap();
   drawCrumbs();
