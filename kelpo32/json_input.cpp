@@ -20,6 +20,12 @@ bool Structural(unsigned char c) {
            c == ']' || c == '{' || c == '}';
 }
 
+// A byte that stands for itself inside a string: no quote, escape, control
+// character or part of a sequence of several bytes.
+bool PlainInString(unsigned char c) {
+    return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+}
+
 } // namespace
 
 void JsonInput::Fail(std::string text) {
@@ -171,15 +177,46 @@ JsonInput::int_type JsonInput::underflow() {
         const char* p = in_.data() + inPos_;
         const char* end = in_.data() + inLen_;
         while (p < end && out_.size() < Block && failure_.empty()) {
-            auto c = static_cast<unsigned char>(*p);
-            if (state_ == State::String && need_ == 0 && c >= 0x20 && c < 0x80 && c != '"' &&
-                c != '\\' && length_ < MaxString) {
-                out_.push_back(static_cast<char>(c));
-                ++length_;
-                afterHigh_ = false;
-            } else {
-                Feed(c);
+            // A run of plain bytes inside a string goes through at once.
+            if (state_ == State::String && need_ == 0) {
+                const char* run = p;
+                const char* stop = end;
+                if (static_cast<std::size_t>(stop - run) > MaxString - length_)
+                    stop = run + (MaxString - length_);
+                while (p < stop && PlainInString(static_cast<unsigned char>(*p)))
+                    ++p;
+                if (p > run) {
+                    auto n = static_cast<std::size_t>(p - run);
+                    out_.append(run, n);
+                    length_ += n;
+                    consumed_ += n;
+                    afterHigh_ = false;
+                    continue;
+                }
             }
+            // So does one outside strings: numbers, names of literals and
+            // the structure between them.
+            if (state_ == State::Outside) {
+                const char* run = p;
+                for (; p < end && *p != '"'; ++p) {
+                    if (Structural(static_cast<unsigned char>(*p)))
+                        length_ = 0;
+                    else if (++length_ > MaxToken)
+                        break;
+                }
+                if (p > run) {
+                    auto n = static_cast<std::size_t>(p - run);
+                    out_.append(run, n);
+                    consumed_ += n;
+                    if (p < end && *p != '"') {
+                        Fail("a value longer than 4096 bytes");
+                        out_.push_back(*p++);
+                        ++consumed_;
+                    }
+                    continue;
+                }
+            }
+            Feed(static_cast<unsigned char>(*p));
             ++p;
             ++consumed_;
         }

@@ -214,6 +214,7 @@ class Damaged(SavedCase):
             (b'[1,2,{},[{"name":"T"},{"name":"f","asize":"big"}]]', b"not a number"),
             (b'[1,2,{},[{"name":"T"}],[{"name":"U"}]]', b"more than one tree"),
             (b'{"path":"' + b"a" * (5 << 20), b"longer than 4 MiB"),
+            (good.replace(b"5}", b"5" * 5000 + b"}"), b": a value longer than 4096 bytes"),
         ]
         bad = os.path.join(self.dir, "bad.json")
         sep = kelpo.SEP.encode().replace(b"\\", b"\\\\")
