@@ -84,6 +84,23 @@ void TextOut::WriteInt(long long value) {
 }
 
 void TextOut::WriteFill(char c, std::size_t count) {
+    // A byte the translation keeps as it is (the blanks and dashes that pad
+    // every line) is appended as it stands, without translating each copy.
+    bool kept = translator_ == nullptr;
+    if (!kept && c != '\r' && c != '\n') {
+        std::string probe;
+        translator_(probe, std::string_view(&c, 1), false);
+        kept = probe.size() == 1 && probe[0] == c;
+    }
+    if (kept) {
+        while (count > 0) {
+            std::size_t n = std::min<std::size_t>(count, 256);
+            buffer_.append(n, c);
+            count -= n;
+            if (buffer_.size() >= limit_) Flush();
+        }
+        return;
+    }
     // Long runs go out in buffer-sized pieces, never as one string of their own.
     // Only as much of the chunk is filled as is written: most runs are short.
     char chunk[256];

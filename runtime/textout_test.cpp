@@ -59,6 +59,16 @@ TEST(TextOut, LineFlushAndTranslation) {
     EXPECT_EQ(Calls, 0);
     out.WriteLn();
     EXPECT_EQ(Sink, "a<b>!\r\n");
+    // A fill goes through the translation like any text: a byte it keeps and
+    // one it changes.
+    out.SetTranslator([](std::string& buf, std::string_view bytes, bool) {
+        for (char c : bytes)
+            buf += c == '=' ? std::string("==") : std::string(1, c);
+    });
+    out.WriteFill('-', 300);
+    out.WriteFill('=', 300);
+    out.Flush();
+    EXPECT_EQ(Sink, "a<b>!\r\n" + std::string(300, '-') + std::string(600, '='));
 }
 
 TEST(TextOut, FailedWriteRaisesOnceAndDropsTheBuffer) {
