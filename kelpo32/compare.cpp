@@ -51,6 +51,8 @@ void Comparison::DirDone(const WalkDir&, const WalkListing&, std::int64_t total)
 }
 
 void Comparison::Merge() {
+    // Matched afresh each time: the rows of an earlier call would be doubled.
+    rows_.clear();
     // The old scan's files per subtree, added up from the leaves.
     std::vector<std::int64_t> oldFiles(old_.Dirs.size(), 0);
     std::vector<std::int32_t> order;
