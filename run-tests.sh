@@ -12,7 +12,7 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-packages=(cmake g++ ninja-build libgtest-dev googletest nlohmann-json3-dev python3 python3-pyte clang
+packages=(cmake g++ ninja-build libgtest-dev googletest rapidjson-dev python3 python3-pyte clang
           libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 wine wine64 wine32:i386
           strace util-linux zip unzip man-db dpkg-dev file lintian icoutils gdu ncdu
           node-d3-hierarchy chromium chromium-driver python3-selenium)
@@ -24,7 +24,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  # A mirror in the middle of a sync can fail one index; try again, then go on
+  # with the indexes that did arrive (the install below still fails loudly if
+  # a package cannot be had).
+  for try in 1 2 3; do
+    apt-get update -qq && break
+    if [ "$try" = 3 ]; then echo "== apt-get update failed; going on with the indexes it has"; else sleep 10; fi
+  done
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

@@ -100,6 +100,9 @@ void Comparison::Merge() {
         todo.push_back({now, old, index});
     };
     if (now_.empty()) return;
+    // At most one row per directory of either scan: room for them all at
+    // once, so the rows are never copied to a larger place while both stand.
+    rows_.reserve(now_.size() + old_.Dirs.size());
     addRow(0, old_.Root, -1);
     while (!todo.empty()) {
         Pair p = todo.back();

@@ -1,6 +1,9 @@
 #include "kelpo32/json_input.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
 
 namespace kelpo32 {
 
@@ -15,15 +18,41 @@ int HexValue(char c) {
     return -1;
 }
 
+// The bytes between values: white space and the JSON structure.
+constexpr std::array<bool, 256> StructuralBytes = [] {
+    std::array<bool, 256> t{};
+    for (char c : std::string_view(" \t\n\r,:[]{}"))
+        t[static_cast<unsigned char>(c)] = true;
+    return t;
+}();
+
 bool Structural(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ',' || c == ':' || c == '[' ||
-           c == ']' || c == '{' || c == '}';
+    return StructuralBytes[c];
 }
 
 // A byte that stands for itself inside a string: no quote, escape, control
 // character or part of a sequence of several bytes.
+constexpr std::array<bool, 256> PlainStringBytes = [] {
+    std::array<bool, 256> t{};
+    for (unsigned c = 0x20; c < 0x80; ++c)
+        t[c] = c != '"' && c != '\\';
+    return t;
+}();
+
 bool PlainInString(unsigned char c) {
-    return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+    return PlainStringBytes[c];
+}
+
+// Line ends are few beside the other bytes: found with memchr.
+std::uint64_t CountLines(const char* p, const char* end) {
+    std::uint64_t n = 0;
+    while (p < end) {
+        const void* at = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        if (at == nullptr) break;
+        ++n;
+        p = static_cast<const char*>(at) + 1;
+    }
+    return n;
 }
 
 } // namespace
@@ -149,7 +178,7 @@ void JsonInput::Feed(unsigned char c) {
 
 JsonInput::int_type JsonInput::underflow() {
     if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    blockLine_ += static_cast<std::uint64_t>(std::count(out_.begin(), out_.end(), '\n'));
+    blockLine_ += CountLines(out_.data(), out_.data() + out_.size());
     out_.clear();
     marks_.clear();
     blockOffset_ = consumed_ - held_.size();
@@ -173,53 +202,72 @@ JsonInput::int_type JsonInput::underflow() {
                 break;
             }
         }
-        // Plain bytes outside and inside strings go through in one run.
+        // Bytes that stand for themselves go through as one run; only the
+        // others (escapes, bytes of other characters, what is too long) are
+        // fed one at a time.
         const char* p = in_.data() + inPos_;
         const char* end = in_.data() + inLen_;
-        while (p < end && out_.size() < Block && failure_.empty()) {
-            // A run of plain bytes inside a string goes through at once.
-            if (state_ == State::String && need_ == 0) {
-                const char* run = p;
-                const char* stop = end;
-                if (static_cast<std::size_t>(stop - run) > MaxString - length_)
-                    stop = run + (MaxString - length_);
-                while (p < stop && PlainInString(static_cast<unsigned char>(*p)))
+        const char* stop = end - p > static_cast<std::ptrdiff_t>(Block - out_.size())
+                               ? p + (Block - out_.size())
+                               : end;
+        const char* first = p; // the first byte of this run
+        const char* run = p;   // the first byte not yet in out_
+        std::uint64_t at = consumed_;
+        State state = state_;
+        std::size_t length = length_;
+        bool afterHigh = afterHigh_;
+        while (p < stop) {
+            if (state == State::Outside) {
+                // Numbers, names of literals and the structure between them.
+                for (; p < stop; ++p) {
+                    auto c = static_cast<unsigned char>(*p);
+                    if (c == '"' || (!Structural(c) && length == MaxToken)) break;
+                    length = Structural(c) ? 0 : length + 1;
+                }
+                if (p == stop) break;
+                if (*p == '"') {
+                    state = State::String;
+                    length = 0;
+                    afterHigh = false;
                     ++p;
-                if (p > run) {
-                    auto n = static_cast<std::size_t>(p - run);
-                    out_.append(run, n);
-                    length_ += n;
-                    consumed_ += n;
-                    afterHigh_ = false;
+                    continue;
+                }
+            } else if (state == State::String && need_ == 0) {
+                const char* limit = static_cast<std::size_t>(stop - p) > MaxString - length
+                                        ? p + (MaxString - length)
+                                        : stop;
+                const char* from = p;
+                while (p < limit && PlainInString(static_cast<unsigned char>(*p)))
+                    ++p;
+                if (p > from) afterHigh = false;
+                length += static_cast<std::size_t>(p - from);
+                if (p == stop) break;
+                if (*p == '"' && length < MaxString) {
+                    ++length;
+                    state = State::Outside;
+                    afterHigh = false;
+                    ++p;
                     continue;
                 }
             }
-            // So does one outside strings: numbers, names of literals and
-            // the structure between them.
-            if (state_ == State::Outside) {
-                const char* run = p;
-                for (; p < end && *p != '"'; ++p) {
-                    if (Structural(static_cast<unsigned char>(*p)))
-                        length_ = 0;
-                    else if (++length_ > MaxToken)
-                        break;
-                }
-                if (p > run) {
-                    auto n = static_cast<std::size_t>(p - run);
-                    out_.append(run, n);
-                    consumed_ += n;
-                    if (p < end && *p != '"') {
-                        Fail("a value longer than 4096 bytes");
-                        out_.push_back(*p++);
-                        ++consumed_;
-                    }
-                    continue;
-                }
-            }
-            Feed(static_cast<unsigned char>(*p));
-            ++p;
-            ++consumed_;
+            auto c = static_cast<unsigned char>(*p);
+            out_.append(run, static_cast<std::size_t>(p - run));
+            consumed_ = at + static_cast<std::uint64_t>(p - first);
+            state_ = state;
+            length_ = length;
+            afterHigh_ = afterHigh;
+            Feed(c);
+            state = state_;
+            length = length_;
+            afterHigh = afterHigh_;
+            run = ++p;
+            if (!failure_.empty()) break;
         }
+        out_.append(run, static_cast<std::size_t>(p - run));
+        consumed_ = at + static_cast<std::uint64_t>(p - first);
+        state_ = state;
+        length_ = length;
+        afterHigh_ = afterHigh;
         inPos_ = static_cast<std::size_t>(p - in_.data());
     }
     if (out_.empty()) {
@@ -244,7 +292,7 @@ std::uint64_t JsonInput::Offset() const {
 
 std::uint64_t JsonInput::Line() const {
     if (gptr() == nullptr) return blockLine_;
-    return blockLine_ + static_cast<std::uint64_t>(std::count(eback(), gptr(), '\n'));
+    return blockLine_ + CountLines(eback(), gptr());
 }
 
 bool JsonInput::SkipSpace() {
@@ -255,6 +303,11 @@ bool JsonInput::SkipSpace() {
         if (ch != ' ' && ch != '\t' && ch != '\n' && ch != '\r') return true;
         sbumpc();
     }
+}
+
+std::string_view JsonInput::Ahead() {
+    if (gptr() == egptr()) underflow();
+    return {gptr(), static_cast<std::size_t>(egptr() - gptr())};
 }
 
 void RestoreBytes(std::string& text) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelpo32 {
@@ -32,6 +33,10 @@ class JsonInput final : public std::streambuf {
     const std::string& Failure() const { return failure_; }
     // Skips white space; false at the end of the input.
     bool SkipSpace();
+    // The bytes the reader may take next, fetching a block when none are
+    // left; empty at the end of the input. Took(n): it took n of them.
+    std::string_view Ahead();
+    void Took(std::size_t n) { gbump(static_cast<int>(n)); }
 
   protected:
     int_type underflow() override;

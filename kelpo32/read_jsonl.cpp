@@ -7,8 +7,6 @@
 
 #include "runtime/dirsearch.h"
 
-#include <istream>
-
 namespace kelpo32 {
 
 namespace {
@@ -62,7 +60,7 @@ class JsonLinesSax final : public SavedSax {
                               : "not a saved scan: a line that is not an object");
     }
     bool EndArray() override { return Fail("not JSON Lines"); }
-    bool Key(const std::string& key) override {
+    bool Key(std::string_view key) override {
         static constexpr std::pair<std::string_view, Field> Names[] = {
             {"path", Field::Path},
             {"depth", Field::Depth},
@@ -75,9 +73,7 @@ class JsonLinesSax final : public SavedSax {
             {"error", Field::Error},
             {"partial", Field::Partial},
         };
-        field_ = Field::Other;
-        for (const auto& [name, field] : Names)
-            if (key == name) field_ = field;
+        field_ = FieldOf(key, Names, Field::Other);
         if (field_ == Field::Other) SkipValue();
         return true;
     }
@@ -216,10 +212,8 @@ class JsonLinesSax final : public SavedSax {
 bool ReadJsonLines(JsonInput& input, SavedScan& scan, std::string& what, std::uint64_t& line,
                    std::uint64_t& offset) {
     JsonLinesSax sax(input, scan);
-    std::istream stream(&input);
     while (input.SkipSpace()) {
-        if (!nlohmann::json::sax_parse(stream, &sax, nlohmann::json::input_format_t::json, false))
-            break;
+        if (!ReadJsonValue(input, sax)) break;
     }
     if (sax.What().empty() && !input.Failure().empty()) sax.Fail(input.Failure());
     if (sax.What().empty() && !sax.Done())

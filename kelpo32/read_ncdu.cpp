@@ -7,7 +7,6 @@
 #include "kelpo32/saved_sax.h"
 
 #include <algorithm>
-#include <istream>
 #include <unordered_set>
 
 namespace kelpo32 {
@@ -149,7 +148,7 @@ class NcduSax final : public SavedSax {
         return true;
     }
 
-    bool Key(const std::string& key) override {
+    bool Key(std::string_view key) override {
         static constexpr std::pair<std::string_view, Field> Names[] = {
             {"name", Field::Name},         {"asize", Field::Asize},
             {"dsize", Field::Dsize},       {"dev", Field::Dev},
@@ -157,9 +156,7 @@ class NcduSax final : public SavedSax {
             {"hlnkc", Field::Hlnkc},       {"read_error", Field::ReadError},
             {"excluded", Field::Excluded},
         };
-        field_ = Field::Other;
-        for (const auto& [name, field] : Names)
-            if (key == name) field_ = field;
+        field_ = FieldOf(key, Names, Field::Other);
         if (field_ == Field::Other) SkipValue();
         return true;
     }
@@ -309,8 +306,8 @@ class NcduSax final : public SavedSax {
 bool ReadNcdu(JsonInput& input, bool diskUsage, SavedScan& scan, std::string& what,
               std::uint64_t& line, std::uint64_t& offset) {
     NcduSax sax(input, diskUsage, scan);
-    std::istream stream(&input);
-    bool ok = nlohmann::json::sax_parse(stream, &sax, nlohmann::json::input_format_t::json, true);
+    bool ok = ReadJsonValue(input, sax) &&
+              (!input.SkipSpace() || sax.Fail("more after the end of the export"));
     if (ok && sax.Done()) sax.CountLinks();
     if (sax.What().empty() && !input.Failure().empty()) sax.Fail(input.Failure());
     if (sax.What().empty() && !sax.Done()) sax.Fail("truncated");

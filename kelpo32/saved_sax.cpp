@@ -1,5 +1,11 @@
 #include "kelpo32/saved_sax.h"
 
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
+
+#include <cctype>
+#include <charconv>
+
 namespace kelpo32 {
 
 bool SavedSax::Fail(const std::string& what) {
@@ -36,36 +42,29 @@ bool SavedSax::Leave() {
     return true;
 }
 
-bool SavedSax::number_integer(json::number_integer_t v) {
+bool SavedSax::number(std::string_view text) {
     if (Passed()) return true;
-    // Only negative numbers come here; the others are unsigned.
-    if (v >= 0) return Scalar(Value{Value::Unsigned, false, static_cast<std::uint64_t>(v)});
-    return Scalar(Value{Value::Negative, false, 0});
+    for (char c : text)
+        if (c == '.' || c == 'e' || c == 'E') return Fail("not a whole number");
+    bool negative = text.starts_with('-');
+    if (negative) text.remove_prefix(1);
+    std::uint64_t n = 0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (negative && res.ec == std::errc() && n == 0) negative = false; // -0
+    if (negative) return Scalar(Value{Value::Negative, false, 0});
+    if (res.ec != std::errc()) return Fail("number out of range");
+    return Scalar(Value{Value::Unsigned, false, n});
 }
 
-bool SavedSax::number_float(json::number_float_t, const std::string& text) {
+bool SavedSax::string(std::string_view text) {
     if (Passed()) return true;
-    if (text.find_first_of(".eE") != std::string::npos) return Fail("not a whole number");
-    return Fail("number out of range");
+    text_.assign(text);
+    RestoreBytes(text_);
+    return Scalar(Value{Value::String, false, 0, &text_});
 }
 
-bool SavedSax::string(std::string& v) {
-    if (Passed()) return true;
-    RestoreBytes(v);
-    return Scalar(Value{Value::String, false, 0, &v});
-}
-
-bool SavedSax::parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
-    // "[json.exception.parse_error.101] parse error at line 1, column 2: syntax
-    // error while parsing value - invalid literal; last read: '...'": the
-    // reason alone (the place is ours, the bytes read may be anything).
-    std::string text = ex.what();
-    if (auto at = text.find("; last read"); at != std::string::npos) text.resize(at);
-    if (auto at = text.find(": ", text.find("column")); at != std::string::npos)
-        text.erase(0, at + 2);
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
-    return Fail("not JSON: " + text);
+bool SavedSax::parse_error(std::string_view reason) {
+    return Fail("not JSON: " + std::string(reason));
 }
 
 bool SavedSax::Count(const Value& v, std::uint64_t max, std::uint64_t& out) {
@@ -74,6 +73,104 @@ bool SavedSax::Count(const Value& v, std::uint64_t max, std::uint64_t& out) {
     if (v.Number > max) return Fail("number out of range");
     out = v.Number;
     return true;
+}
+
+namespace {
+
+// The reader's view of the input: its next byte, 0 at the end. The bytes of
+// the input's block are taken here; Sync() tells the input how far, so that
+// it can name the place of an error.
+class ByteStream {
+  public:
+    using Ch = char;
+    explicit ByteStream(JsonInput& input) : input_(input) {}
+    Ch Peek() const { return cur_ != end_ ? *cur_ : Refill(); }
+    Ch Take() {
+        Ch c = Peek();
+        if (cur_ != end_) ++cur_;
+        return c;
+    }
+    // Asked for at every byte of a string; the place of an error is taken
+    // from the input itself (SavedSax::Fail), so this one is never used.
+    std::size_t Tell() const { return 0; }
+    // Only for reading in place, which this stream is not used for.
+    Ch* PutBegin() { return nullptr; }
+    void Put(Ch) {}
+    void Flush() {}
+    std::size_t PutEnd(Ch*) { return 0; }
+
+    void Sync() const {
+        input_.Took(static_cast<std::size_t>(cur_ - base_));
+        base_ = cur_;
+    }
+
+  private:
+    Ch Refill() const {
+        Sync();
+        std::string_view ahead = input_.Ahead();
+        base_ = cur_ = ahead.data();
+        end_ = ahead.data() + ahead.size();
+        return cur_ != end_ ? *cur_ : '\0';
+    }
+    JsonInput& input_;
+    mutable const char* base_ = nullptr;
+    mutable const char* cur_ = nullptr;
+    mutable const char* end_ = nullptr;
+};
+
+// The reader's events handed on to a SavedSax. Numbers arrive as their text,
+// so that every one is checked the same way, however large.
+class Events {
+  public:
+    using Ch = char;
+    Events(SavedSax& sax, const ByteStream& stream) : sax_(sax), stream_(stream) {}
+    bool Null() { return At().null(); }
+    bool Bool(bool b) { return At().boolean(b); }
+    bool RawNumber(const Ch* s, rapidjson::SizeType n, bool) { return At().number({s, n}); }
+    bool String(const Ch* s, rapidjson::SizeType n, bool) { return At().string({s, n}); }
+    bool Key(const Ch* s, rapidjson::SizeType n, bool) { return At().key({s, n}); }
+    bool StartObject() { return At().start_object(); }
+    bool EndObject(rapidjson::SizeType) { return At().end_object(); }
+    bool StartArray() { return At().start_array(); }
+    bool EndArray(rapidjson::SizeType) { return At().end_array(); }
+    // Numbers come as text (above); these are never called.
+    bool Int(int) { return false; }
+    bool Uint(unsigned) { return false; }
+    bool Int64(std::int64_t) { return false; }
+    bool Uint64(std::uint64_t) { return false; }
+    bool Double(double) { return false; }
+
+  private:
+    // The input knows how far the reader is, for a message about this event.
+    SavedSax& At() {
+        stream_.Sync();
+        return sax_;
+    }
+    SavedSax& sax_;
+    const ByteStream& stream_;
+};
+
+} // namespace
+
+bool ReadJsonValue(JsonInput& input, SavedSax& sax) {
+    // Iterative: any depth of nesting is read without deep recursion.
+    constexpr unsigned Flags = rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag |
+                               rapidjson::kParseNumbersAsStringsFlag;
+    rapidjson::Reader reader;
+    ByteStream stream(input);
+    Events events(sax, stream);
+    rapidjson::ParseResult result = reader.Parse<Flags>(stream, events);
+    stream.Sync();
+    if (!result.IsError()) return true;
+    if (!sax.What().empty()) return false;
+    if (result.Code() == rapidjson::kParseErrorTermination) return sax.Fail("not JSON");
+    // "Missing a comma or ']' after an array element." as "missing a comma or
+    // ']' after an array element".
+    std::string reason = rapidjson::GetParseError_En(result.Code());
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    if (!reason.empty())
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return sax.parse_error(reason);
 }
 
 } // namespace kelpo32

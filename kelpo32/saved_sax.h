@@ -6,18 +6,25 @@
 #include "kelpo32/json_input.h"
 #include "kelpo32/saved_scan.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace kelpo32 {
 
+// The field a key names in a table of names, or `none`. The lengths and first
+// letters tell most names apart before any comparison of the whole.
+template <typename F, std::size_t N>
+F FieldOf(std::string_view key, const std::pair<std::string_view, F> (&names)[N], F none) {
+    for (const auto& [name, field] : names)
+        if (key.size() == name.size() && key[0] == name[0] && key == name) return field;
+    return none;
+}
+
 class SavedSax {
   public:
-    using json = nlohmann::json;
-
     explicit SavedSax(JsonInput& input) : input_(input) {}
     SavedSax(const SavedSax&) = delete;
     SavedSax& operator=(const SavedSax&) = delete;
@@ -30,22 +37,18 @@ class SavedSax {
     // Keeps the first error and where it was met; false stops the reader.
     bool Fail(const std::string& what);
 
-    // The JSON reader's events.
+    // The JSON reader's events, numbers as their text.
     bool null() { return Passed() || Scalar(Value{Value::Null}); }
     bool boolean(bool v) { return Passed() || Scalar(Value{Value::Bool, v}); }
-    bool number_integer(json::number_integer_t v);
-    bool number_unsigned(json::number_unsigned_t v) {
-        return Passed() || Scalar(Value{Value::Unsigned, false, v});
-    }
-    bool number_float(json::number_float_t, const std::string& text);
-    bool string(std::string& v);
-    bool binary(json::binary_t&) { return Fail("binary data"); }
-    bool start_object(std::size_t) { return Enter() || StartObject(); }
+    bool number(std::string_view text);
+    bool string(std::string_view text);
+    bool start_object() { return Enter() || StartObject(); }
     bool end_object() { return Leave() || EndObject(); }
-    bool start_array(std::size_t) { return Enter() || StartArray(); }
+    bool start_array() { return Enter() || StartArray(); }
     bool end_array() { return Leave() || EndArray(); }
-    bool key(std::string& k) { return skip_ > 0 || Key(k); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex);
+    bool key(std::string_view k) { return skip_ > 0 || Key(k); }
+    // What the reader found wrong with the JSON itself.
+    bool parse_error(std::string_view reason);
 
   protected:
     struct Value {
@@ -59,7 +62,7 @@ class SavedSax {
     virtual bool EndObject() = 0;
     virtual bool StartArray() = 0;
     virtual bool EndArray() = 0;
-    virtual bool Key(const std::string& key) = 0;
+    virtual bool Key(std::string_view key) = 0;
     virtual bool Scalar(const Value& value) = 0;
 
     // The next value is of no interest: it and all inside it are passed over.
@@ -84,12 +87,17 @@ class SavedSax {
     bool Enter();
     bool Leave();
 
+    std::string text_; // the string being handed on
     std::int64_t skip_ = 0;
     bool skipNext_ = false;
     std::string what_;
     std::uint64_t line_ = 0;
     std::uint64_t offset_ = 0;
 };
+
+// Reads one JSON value from `input` into `sax`; false when it or the input
+// failed (sax.What() then says why).
+bool ReadJsonValue(JsonInput& input, SavedSax& sax);
 
 bool ReadJsonLines(JsonInput& input, SavedScan& scan, std::string& what, std::uint64_t& line,
                    std::uint64_t& offset);

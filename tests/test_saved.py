@@ -202,7 +202,7 @@ class Damaged(SavedCase):
             (good.replace(b"5}", b"99999999999999999999}"), b"number out of range"),
             (good.replace(b"5}", b"-5}"), b"negative number"),
             (good.replace(b"5}", b"5.5}"), b"not a whole number"),
-            (good + good, b"line 2, byte 135: a line after the start directory's"),
+            (good + good, b"line 2, byte 134: a line after the start directory's"),
             (b'{"path":"T/a","depth":2,"total_bytes":1}\n' + good, b"no parent"),
             (b'{"path":"U/a","depth":1,"total_bytes":5}\n' + good.replace(b'"dirs":0',
                                                                          b'"dirs":1'),
