@@ -7,6 +7,7 @@
 #include "kelpo32/consumer.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,8 @@ struct SavedDir {
 };
 
 struct SavedScan {
-    std::string Start; // the saved start directory (UTF-8), "." for the current one
-    std::vector<SavedDir> Dirs;
+    std::string Start;         // the saved start directory (UTF-8), "." for the current one
+    std::deque<SavedDir> Dirs; // grows without moving what it holds
     std::int32_t Root = -1;
     std::vector<std::string> Reasons;
 
