@@ -61,16 +61,41 @@ constexpr std::int32_t SegmentCount = 80;
 constexpr std::string_view Indent{"  \0", 3}; // the byte 0 is shown as a blank
 constexpr std::string_view DashSource{" ------------------"};
 GlyphSet Glyphs{};
-std::array<std::string, SegmentCount + 1> LevelSegments;
+std::array<bool, SegmentCount + 1> LastAtLevel{}; // the level's drawn line has ended
 std::string Prefix;
-std::uint8_t SavedAttr = 0;
+// The same prefix as the device shows it, from pieces translated once.
+std::string DevicePrefix;
 
-void WriteWhole(const LineText& text) {
-    auto& out = runtime::StdOut();
-    out.Write(text.Head);
-    out.WriteName(text.Name);
-    out.Write(text.Tail);
+// The pieces every line repeats, in the program's form and as the device
+// shows them; made at the first line of a report.
+struct LinePieces {
+    bool Made = false;
+    std::string Segment[2]; // a level's vertical line (0) or blank (1), then the indent
+    std::string DeviceSegment[2];
+    std::string DeviceCorner; // the total line's corner
+};
+LinePieces Pieces;
+
+const LinePieces& Repeated() {
+    if (!Pieces.Made) {
+        auto& out = runtime::StdOut();
+        for (int i = 0; i < 2; ++i) {
+            Pieces.Segment[i].assign(1, i == 1 ? ' ' : static_cast<char>(Glyphs.Vert));
+            Pieces.Segment[i] += Indent;
+            Pieces.DeviceSegment[i].clear();
+            out.Translate(Pieces.DeviceSegment[i], Pieces.Segment[i]);
+        }
+        const char corner[3] = {static_cast<char>(Glyphs.Last), static_cast<char>(Glyphs.Total),
+                                ' '};
+        Pieces.DeviceCorner.clear();
+        out.Translate(Pieces.DeviceCorner, std::string_view(corner, 3));
+        Pieces.Made = true;
+    }
+    return Pieces;
 }
+// What follows the name on a line: built whole, then written in one piece.
+std::string LineRest;
+std::uint8_t SavedAttr = 0;
 
 // Writes the first `limit` columns of the line. A character that does not fit
 // whole is left out and the column it leaves is a blank.
@@ -89,9 +114,9 @@ void WriteCut(const LineText& text, std::size_t limit) {
     out.Write(text.Tail.substr(0, std::min(left, text.Tail.size())));
 }
 
-void WriteRightAligned(const std::string& text, std::int32_t field) {
-    runtime::StdOut().WriteFill(' ', hexs::PadCount(text.size(), field));
-    runtime::StdOut().Write(text);
+void AppendRightAligned(std::string& line, const std::string& text, std::int32_t field) {
+    line.append(hexs::PadCount(text.size(), field), ' ');
+    line += text;
 }
 
 // " 12.3%", seven columns.
@@ -123,6 +148,7 @@ void PrintOverDeepLine(std::string_view path, std::string_view name) {
 
 void UseGlyphs(const GlyphSet& set) {
     Glyphs = set;
+    Pieces.Made = false;
 }
 
 void UseByteWidths(bool bytes) {
@@ -135,9 +161,11 @@ void UseDotForCurrentDir(bool dot) {
 
 void ResetReport() {
     Glyphs = GlyphSet{};
-    for (auto& segment : LevelSegments)
-        segment.clear();
+    LastAtLevel.fill(false);
     Prefix.clear();
+    DevicePrefix.clear();
+    Pieces.Made = false;
+    LineRest.clear();
     SavedAttr = 0;
     DepthNoticeShown = false;
     ByteWidths = false;
@@ -146,14 +174,20 @@ void ResetReport() {
 }
 
 std::string GroupThousands(std::int64_t value) {
-    char buf[24];
-    auto res = std::to_chars(buf, buf + sizeof buf, value);
-    std::string text(buf, res.ptr);
-    if (!text.empty() && text[0] == '-') text.erase(0, 1);
+    char digits[24];
+    auto res = std::to_chars(digits, digits + sizeof digits, value);
+    std::string_view text(digits, static_cast<std::size_t>(res.ptr - digits));
+    if (text.starts_with('-')) text.remove_prefix(1);
     // A separator in front of every group of three, however many digits.
-    for (std::size_t end = text.size(); end > 3; end -= 3)
-        text.insert(end - 3, 1, ',');
-    return text;
+    std::string grouped;
+    grouped.reserve(text.size() + text.size() / 3);
+    std::size_t lead = text.size() % 3 == 0 ? 3 : text.size() % 3;
+    grouped.append(text.substr(0, lead));
+    for (std::size_t at = lead; at < text.size(); at += 3) {
+        grouped += ',';
+        grouped.append(text.substr(at, 3));
+    }
+    return grouped;
 }
 
 void PrintDirLine(const DirLine& line) {
@@ -178,14 +212,19 @@ void PrintDirLine(const DirLine& line) {
         bool last = (TreeOnly || line.Totals) && line.Id == line.SiblingCount;
         char branch[2] = {static_cast<char>(last ? Glyphs.Last : Glyphs.Tee),
                           static_cast<char>(Glyphs.Horiz)};
-        std::string& segment = LevelSegments[static_cast<std::size_t>(line.Level)];
-        segment.assign(1, last ? ' ' : static_cast<char>(Glyphs.Vert));
-        segment += Indent;
+        LastAtLevel[static_cast<std::size_t>(line.Level)] = last;
+        const LinePieces& pieces = Repeated();
         Prefix.clear();
-        for (std::int32_t l = 1; l < line.Level; ++l)
-            Prefix += LevelSegments[static_cast<std::size_t>(l)];
+        DevicePrefix.clear();
+        for (std::int32_t l = 1; l < line.Level; ++l) {
+            int ended = LastAtLevel[static_cast<std::size_t>(l)] ? 1 : 0;
+            Prefix += pieces.Segment[ended];
+            DevicePrefix += pieces.DeviceSegment[ended];
+        }
+        std::size_t own = Prefix.size();
         Prefix.append(branch, 2);
         Prefix += line.Label;
+        runtime::StdOut().Translate(DevicePrefix, std::string_view(Prefix).substr(own));
         text.Head = Prefix;
         text.Name = line.Name;
     }
@@ -218,13 +257,20 @@ void PrintDirLine(const DirLine& line) {
         MakeRoom(static_cast<std::int64_t>(
             text.Columns() + dashes + 1 + gap + std::max<std::size_t>(count.size(), CountField) +
             std::max<std::size_t>(size.size(), SizeField) + share.size()));
-        WriteWhole(text);
+        // The dashes go out as a fill, which the device takes as it stands.
+        LineRest.assign(1, static_cast<char>(Glyphs.Marker));
+        AppendRightAligned(LineRest, count, CountField);
+        LineRest.append(gap, ' ');
+        AppendRightAligned(LineRest, size, SizeField);
+        LineRest += share;
+        if (line.Level > 0)
+            out.WriteRaw(DevicePrefix);
+        else
+            out.Write(text.Head);
+        out.WriteName(text.Name);
+        out.Write(text.Tail);
         out.WriteFill('-', dashes);
-        out.Write(static_cast<char>(Glyphs.Marker));
-        WriteRightAligned(count, CountField);
-        out.WriteFill(' ', gap);
-        WriteRightAligned(size, SizeField);
-        out.Write(share);
+        out.Write(LineRest);
     } else {
         std::size_t limit = OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0;
         MakeRoom(static_cast<std::int64_t>(std::min(limit, text.Columns())));
@@ -236,21 +282,20 @@ void PrintDirLine(const DirLine& line) {
 
 void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total) {
     auto& out = runtime::StdOut();
-    Prefix.clear();
-    for (std::int32_t l = 0; l < level; ++l) {
-        Prefix += static_cast<char>(Glyphs.Vert);
-        Prefix += Indent;
-    }
+    const LinePieces& pieces = Repeated();
+    DevicePrefix.clear();
+    for (std::int32_t l = 0; l < level; ++l)
+        DevicePrefix += pieces.DeviceSegment[0];
+    DevicePrefix += pieces.DeviceCorner;
+    std::size_t prefixColumns = static_cast<std::size_t>(level) * pieces.Segment[0].size() + 3;
     std::string sum = GroupThousands(total);
     std::string alloc;
     if (LogEnabled) alloc = " {alloc:" + std::to_string(AllocCount) + "}";
     std::size_t label = name.empty()
                             ? std::string_view("Total bytes: ").size()
                             : std::string_view("Total in \"\": ").size() + NameColumns(name);
-    MakeRoom(static_cast<std::int64_t>(Prefix.size() + 3 + label + sum.size() + alloc.size()));
-    out.Write(Prefix);
-    const char corner[3] = {static_cast<char>(Glyphs.Last), static_cast<char>(Glyphs.Total), ' '};
-    out.Write(std::string_view(corner, 3));
+    MakeRoom(static_cast<std::int64_t>(prefixColumns + label + sum.size() + alloc.size()));
+    out.WriteRaw(DevicePrefix);
     bool coloured = !crt32_pipe::IsRedirected();
     if (coloured) {
         SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
@@ -259,12 +304,13 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
     if (!name.empty()) {
         out.Write("Total in \"");
         out.WriteName(name);
-        out.Write("\": ");
+        LineRest.assign("\": ");
     } else {
-        out.Write("Total bytes: ");
+        LineRest.assign("Total bytes: ");
     }
-    out.Write(sum);
-    out.Write(alloc);
+    LineRest += sum;
+    LineRest += alloc;
+    out.Write(LineRest);
     out.WriteLn();
     if (coloured) crt32_pipe::SetForeground(SavedAttr);
     NextLine();

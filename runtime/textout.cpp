@@ -88,9 +88,13 @@ void TextOut::WriteFill(char c, std::size_t count) {
     // every line) is appended as it stands, without translating each copy.
     bool kept = translator_ == nullptr;
     if (!kept && c != '\r' && c != '\n') {
-        std::string probe;
-        translator_(probe, std::string_view(&c, 1), false);
-        kept = probe.size() == 1 && probe[0] == c;
+        Kept& known = keptBytes_[static_cast<unsigned char>(c)];
+        if (known == Unknown) {
+            std::string probe;
+            translator_(probe, std::string_view(&c, 1), false);
+            known = probe.size() == 1 && probe[0] == c ? Yes : No;
+        }
+        kept = known == Yes;
     }
     if (kept) {
         while (count > 0) {

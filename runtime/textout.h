@@ -4,6 +4,7 @@
 
 #include "runtime/sysio.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,7 +34,10 @@ class TextOut {
     bool IsOpen() const { return handle_ != NoFile; }
     FileHandle Handle() const { return handle_; }
 
-    void SetTranslator(Translator t) { translator_ = t; }
+    void SetTranslator(Translator t) {
+        translator_ = t;
+        keptBytes_.fill(Unknown);
+    }
     void SetWriter(Writer w) { writer_ = w; }
     void SetNativeTranslator(NativeTranslator t) { nativeTranslator_ = t; }
     // The native form of a name that the next lines write (empty where it
@@ -46,8 +50,17 @@ class TextOut {
     void Write(std::string_view bytes);
     void WriteName(std::string_view bytes);
     void Write(char c) { Write(std::string_view(&c, 1)); }
-    // Device control text (colour sequences): passes no translator.
+    // Device control text (colour sequences), and program text in the
+    // device's form already (from Translate): passes no translator.
     void WriteRaw(std::string_view bytes);
+    // Appends the device's form of program text to `into`: for text that
+    // many lines repeat, translated once and written with WriteRaw.
+    void Translate(std::string& into, std::string_view bytes) const {
+        if (translator_ != nullptr)
+            translator_(into, bytes, false);
+        else
+            into.append(bytes);
+    }
     void WriteInt(long long value);
     void WriteFill(char c, std::size_t count);
     void WriteLn();
@@ -66,6 +79,10 @@ class TextOut {
     Translator translator_ = nullptr;
     Writer writer_ = nullptr;
     NativeTranslator nativeTranslator_ = nullptr;
+    // Whether the translator keeps a byte of a fill as it is, found out at
+    // its first fill.
+    enum Kept : std::uint8_t { Unknown, Yes, No };
+    std::array<Kept, 256> keptBytes_{};
     std::string noteText_;
     std::string noteNative_;
     bool lineFlush_ = false;
