@@ -80,13 +80,22 @@ void StopSequence(bool lineEnd) {
     runtime::Halt(StopExitCode());
 }
 
-void StopExportIfAsked() {
+bool StopAsked() {
+    // Only what is pending is read, so input that holds no key (a focus or
+    // mouse event) never holds the run.
     std::uint8_t key = 0;
-    if (!crt32_pipe::KeyWaiting() || !crt32_pipe::PollKey(key) || !IsStopKey(key)) return;
+    return crt32_pipe::KeyWaiting() && crt32_pipe::PollKey(key) && IsStopKey(key);
+}
+
+void StopExport() {
     // Nothing is added to the export: it ends with its last whole line.
     runtime::StdOut().Flush();
     if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
     runtime::Halt(StopExitCode());
+}
+
+void StopExportIfAsked() {
+    if (StopAsked()) StopExport();
 }
 
 void MakeRoom(std::int64_t columns) {
@@ -104,10 +113,7 @@ void CountStartLine(std::int64_t columns) {
 void NextLine() {
     AddRows(LineRows);
     LineRows = 1;
-    // The early check reads only what is pending, so input that holds no key
-    // (a focus or mouse event) never holds the report.
-    std::uint8_t key = 0;
-    if (crt32_pipe::KeyWaiting() && crt32_pipe::PollKey(key) && IsStopKey(key)) StopSequence(true);
+    if (StopAsked()) StopSequence(true);
     if (MayPause() && LinesOnPage >= PageLines) Pause();
 }
 

@@ -26,8 +26,12 @@ void AbortIfKeyPending();
 // Ends the run: start colour back, a blank (and a line end when `lineEnd`),
 // the log closed; exit code StopExitCode().
 [[noreturn]] void StopSequence(bool lineEnd);
-// An export's early check: Esc, Ctrl+C or SIGINT end it after its last whole
-// line, with the log closed and exit code StopExitCode().
+// Whether Esc, Ctrl+C or SIGINT is pending (the pending input is read).
+bool StopAsked();
+// Ends an export after its last whole line, with the log closed and exit
+// code StopExitCode().
+[[noreturn]] void StopExport();
+// An export's early check: StopExport() when a stop is pending.
 void StopExportIfAsked();
 // 0 when the user stopped reading at a terminal; on POSIX 130 when the output
 // went to a file or a pipe, so a script never takes a cut report for a whole one.

@@ -4,6 +4,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/consumer.h"
 #include "kelpo32/forms.h"
+#include "kelpo32/paging.h"
 #include "kelpo32/progress.h"
 #include "kelpo32/saved_scan.h"
 #include "kelpo32/state.h"
@@ -66,6 +67,25 @@ void NoteOwnFiles(WalkOptions& options) {
     }
 }
 
+// An output that waits for the end of the walk writes nothing meanwhile, so
+// nothing would look for the stop key until then: it is looked for here at
+// every directory, and a stop ends the run at once, the status line erased
+// first.
+class StopWhileWaiting final : public WalkConsumer {
+  public:
+    StopWhileWaiting(StatusLine& status, bool report) : status_(status), report_(report) {}
+    void DirListed(const WalkDir& /*dir*/, const WalkListing& /*listing*/) override {
+        if (!StopAsked()) return;
+        status_.End();
+        if (report_) StopSequence(true);
+        StopExport();
+    }
+
+  private:
+    StatusLine& status_;
+    bool report_;
+};
+
 } // namespace
 
 void WalkThreads(WalkOptions& options) {
@@ -109,6 +129,8 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options, Unread
         run.Add(status);
         run.Add(unread);
         run.Add(*output);
+        StopWhileWaiting stop(status, form.Report);
+        if (output->HoldsOutput()) run.Add(stop);
         if (saved.From != nullptr) return ReplaySavedScan(*saved.From, startDir, run);
         return WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), walk, run);
     } catch (const OutOfRecords&) {

@@ -173,30 +173,37 @@ class Terminal(kelpo.Case):
     def test_status_line_while_a_sorted_report_waits(self):
         """On a terminal the sorted layout writes nothing until the walk is
         done: the status line shows meanwhile on standard error, on the same
-        terminal, and is gone before the first line of the report."""
+        terminal, and is gone before the first line of the report. Esc while
+        it waits ends the run there and then, the line erased, no layout
+        written."""
         self.native_only()
         if not shutil.which("strace"):
             self.skipTest("strace makes the walk slow enough; it is not installed")
         kelpo.make_tree(os.path.join(self.dir, "data"),
                         {"d%02d" % i: {"f": i} for i in range(40)})
-        # Each directory read waits 30 ms: the walk takes over a second. (The
-        # leak check of a sanitizer build cannot run under a tracer.)
+        # Each directory read waits 30 ms: the walk takes over two seconds.
+        # (The leak check of a sanitizer build cannot run under a tracer.)
         env = kelpo.environment({"KELPO32_THREADS": "1", "ASAN_OPTIONS": os.environ.get(
             "ASAN_OPTIONS", "") + ":detect_leaks=0"})
         slow = ["strace", "-f", "-o", os.devnull, "-e", "trace=getdents64",
                 "-e", "inject=getdents64:delay_enter=30000"]
-        res = kelpo.run_pty(["--sort=size", "data"], cwd=self.dir, cols=80, rows=60, stdin_tty=False,
-                            stderr_tty=True, wrap=slow, env=env)
-        self.assertEqual(res.rc, 0, res.raw[-300:])
-        drawn = res.raw.rfind(b" files, ")
-        self.assertGreater(drawn, 0, res.raw[:200])
-        erased = res.raw.find(b"\r" + b" " * 20, drawn)
-        self.assertGreater(erased, drawn, res.raw[drawn:drawn + 200])
-        self.assertLess(erased, res.raw.find(b"data --"))
-        shown = kelpo.screen(res.raw, 80, 60)
-        self.assertFalse([l for l in shown if " files, " in l], shown)
-        self.assertEqual(len([l for l in shown if "%" in l]), 41)
-
+        for esc in (False, True):
+            keys = [(b" files, ", b"\x1b")] if esc else []
+            res = kelpo.run_pty(["--sort=size", "data"], cwd=self.dir, cols=80, rows=60,
+                                stdin_tty=esc, keys=keys, stderr_tty=True, wrap=slow, env=env)
+            self.assertEqual(res.rc, 0, res.raw[-300:])
+            drawn = res.raw.rfind(b" files, ")
+            self.assertGreater(drawn, 0, res.raw[:200])
+            erased = res.raw.find(b"\r" + b" " * 20, drawn)
+            self.assertGreater(erased, drawn, res.raw[drawn:drawn + 200])
+            shown = kelpo.screen(res.raw, 80, 60)
+            self.assertFalse([l for l in shown if " files, " in l], shown)
+            if esc:
+                self.assertEqual([l for l in shown if "%" in l], [], shown)
+                self.assertNotIn(b"data --", res.raw)
+                continue
+            self.assertLess(erased, res.raw.find(b"data --"))
+            self.assertEqual(len([l for l in shown if "%" in l]), 41)
 
 if __name__ == "__main__":
     kelpo.main()
