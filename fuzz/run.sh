@@ -15,10 +15,10 @@ build=${KELPO32_FUZZ_BUILD:-$root/build/fuzz}
 
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DKELPO32_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_cmdline fuzz_numbers
+cmake --build "$build" -j2 --target fuzz_cmdline fuzz_numbers fuzz_saved
 
 failed=""
-for target in cmdline numbers; do
+for target in cmdline numbers saved; do
     # New inputs go to a scratch folder; the committed corpus is only read.
     scratch="$build/corpus/$target"
     findings="$build/findings/$target"

@@ -213,6 +213,7 @@ class Damaged(SavedCase):
             (b'[1,2,{},[{"name":"T"},{"asize":1}]]', b"an entry without a name"),
             (b'[1,2,{},[{"name":"T"},{"name":"f","asize":"big"}]]', b"not a number"),
             (b'[1,2,{},[{"name":"T"}],[{"name":"U"}]]', b"more than one tree"),
+            (b'[1,2,{},[{"name":"T"}]] []', b"byte 24: more after the end of the export"),
             (b'{"path":"' + b"a" * (5 << 20), b"longer than 4 MiB"),
             (good.replace(b"5}", b"5" * 5000 + b"}"), b": a value longer than 4096 bytes"),
         ]

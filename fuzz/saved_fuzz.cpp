@@ -1,0 +1,77 @@
+// Fuzzes the reading of saved scans (JSON Lines and the ncdu export).
+//
+// Input: the first byte chooses sizes or bytes on disk; the rest is the
+// file. Checked:
+// - a damaged file is one message line that names the file and the place;
+// - a file read whole is a tree: every directory below the start once, its
+//   subdirectories a chain of as many as it counts, and the replay hands on
+//   each directory once, in pairs of listed and done.
+#include "fuzz/check.h"
+#include "kelpo32/consumer.h"
+#include "kelpo32/saved_scan.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class Count final : public kelpo32::WalkConsumer {
+  public:
+    std::int64_t Open = 0;
+    std::int64_t Listed = 0;
+    void DirListed(const kelpo32::WalkDir&, const kelpo32::WalkListing&) override {
+        ++Open;
+        ++Listed;
+    }
+    void DirDone(const kelpo32::WalkDir&, const kelpo32::WalkListing&, std::int64_t) override {
+        CHECK(Open > 0);
+        --Open;
+    }
+};
+
+const std::string& FileName() {
+    static const std::string name = "/tmp/kelpo32-fuzz-saved-" + std::to_string(::getpid());
+    return name;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    bool diskUsage = (data[0] & 1) != 0;
+    std::FILE* f = std::fopen(FileName().c_str(), "wb");
+    if (f == nullptr) return 0;
+    std::fwrite(data + 1, 1, size - 1, f);
+    std::fclose(f);
+
+    kelpo32::SavedScan scan;
+    std::string error;
+    if (!kelpo32::LoadSavedScan(FileName(), diskUsage, scan, error)) {
+        CHECK(error.rfind("kelpo32: " + FileName() + ": ", 0) == 0);
+        CHECK(error.find('\n') == error.size() - 1);
+        return 0;
+    }
+    CHECK(scan.Root >= 0 && static_cast<std::size_t>(scan.Root) < scan.Dirs.size());
+    std::vector<int> seen(scan.Dirs.size(), 0);
+    seen[static_cast<std::size_t>(scan.Root)] = 1;
+    for (const kelpo32::SavedDir& d : scan.Dirs) {
+        std::int32_t chain = 0;
+        for (std::int32_t c = d.FirstChild; c >= 0;
+             c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
+            CHECK(static_cast<std::size_t>(c) < scan.Dirs.size());
+            CHECK(++seen[static_cast<std::size_t>(c)] == 1);
+            ++chain;
+        }
+        CHECK(chain == d.ChildCount || (chain == 0 && d.FirstChild < 0));
+    }
+    for (int s : seen)
+        CHECK(s == 1);
+    Count count;
+    kelpo32::ReplaySavedScan(scan, "R", count);
+    CHECK(count.Open == 0);
+    CHECK(count.Listed == static_cast<std::int64_t>(scan.Dirs.size()));
+    return 0;
+}
