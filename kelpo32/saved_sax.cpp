@@ -170,6 +170,8 @@ bool ReadJsonValue(JsonInput& input, SavedSax& sax) {
     if (!reason.empty() && reason.back() == '.') reason.pop_back();
     if (!reason.empty())
         reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    // Where the input itself ends, what is missing is the rest of the file.
+    if (input.Ahead().empty()) return sax.Fail("truncated: " + reason);
     return sax.parse_error(reason);
 }
 

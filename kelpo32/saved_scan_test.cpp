@@ -174,7 +174,7 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         {"\n\n  {\"path\":\"x\",\"depth\":0,\"total_bytes\":1}\n{}",
          "line 4, byte 44: not a saved scan: a line without \"path\", \"depth\" or "
          "\"total_bytes\""},
-        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"y\"}]", "line 1, byte 36: not JSON: missing "
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"y\"}]", "line 1, byte 36: truncated: missing "
                                                          "a comma or ']' after an array element"},
         {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"f\",\"asize\":9223372036854775807},"
          "{\"name\":\"g\",\"asize\":1}]]",

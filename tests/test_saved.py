@@ -196,7 +196,7 @@ class Damaged(SavedCase):
             (b"", b"line 1, byte 0: empty"),
             (b"hello\n", b"not a saved scan"),
             (b'{"a":1}\n', b"not a saved scan: a line without"),
-            (good[:30], b"line 1, byte 30: not JSON"),
+            (good[:30], b"line 1, byte 30: truncated: invalid value"),
             (b'{"path":"T/a","depth":1,"total_bytes":1}\n', b"truncated"),
             (b'{"path":"T/a","depth":1,"total_bytes":1}\nnot json\n' + good, b"line 2"),
             (good.replace(b"5}", b"99999999999999999999}"), b"number out of range"),
