@@ -212,9 +212,7 @@ class JsonLinesSax final : public SavedSax {
 bool ReadJsonLines(JsonInput& input, SavedScan& scan, std::string& what, std::uint64_t& line,
                    std::uint64_t& offset) {
     JsonLinesSax sax(input, scan);
-    while (input.SkipSpace()) {
-        if (!ReadJsonValue(input, sax)) break;
-    }
+    if (input.SkipSpace()) ReadJsonValues(input, sax, true);
     if (sax.What().empty() && !input.Failure().empty()) sax.Fail(input.Failure());
     if (sax.What().empty() && !sax.Done())
         sax.Fail("truncated: the start directory's line, which is the last, is missing");

@@ -306,8 +306,7 @@ class NcduSax final : public SavedSax {
 bool ReadNcdu(JsonInput& input, bool diskUsage, SavedScan& scan, std::string& what,
               std::uint64_t& line, std::uint64_t& offset) {
     NcduSax sax(input, diskUsage, scan);
-    bool ok = ReadJsonValue(input, sax) &&
-              (!input.SkipSpace() || sax.Fail("more after the end of the export"));
+    bool ok = ReadJsonValues(input, sax, false);
     if (ok && sax.Done()) sax.CountLinks();
     if (sax.What().empty() && !input.Failure().empty()) sax.Fail(input.Failure());
     if (sax.What().empty() && !sax.Done()) sax.Fail("truncated");

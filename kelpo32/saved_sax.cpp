@@ -152,27 +152,33 @@ class Events {
 
 } // namespace
 
-bool ReadJsonValue(JsonInput& input, SavedSax& sax) {
-    // Iterative: any depth of nesting is read without deep recursion.
+bool ReadJsonValues(JsonInput& input, SavedSax& sax, bool many) {
+    // Iterative: any depth of nesting is read without deep recursion. One
+    // reader for all values, so its stack is not made again for every line.
     constexpr unsigned Flags = rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag |
                                rapidjson::kParseNumbersAsStringsFlag;
     rapidjson::Reader reader;
-    ByteStream stream(input);
-    Events events(sax, stream);
-    rapidjson::ParseResult result = reader.Parse<Flags>(stream, events);
-    stream.Sync();
-    if (!result.IsError()) return true;
-    if (!sax.What().empty()) return false;
-    if (result.Code() == rapidjson::kParseErrorTermination) return sax.Fail("not JSON");
-    // "Missing a comma or ']' after an array element." as "missing a comma or
-    // ']' after an array element".
-    std::string reason = rapidjson::GetParseError_En(result.Code());
-    if (!reason.empty() && reason.back() == '.') reason.pop_back();
-    if (!reason.empty())
-        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
-    // Where the input itself ends, what is missing is the rest of the file.
-    if (input.Ahead().empty()) return sax.Fail("truncated: " + reason);
-    return sax.parse_error(reason);
+    do {
+        ByteStream stream(input);
+        Events events(sax, stream);
+        rapidjson::ParseResult result = reader.Parse<Flags>(stream, events);
+        stream.Sync();
+        if (result.IsError()) {
+            if (!sax.What().empty()) return false;
+            if (result.Code() == rapidjson::kParseErrorTermination) return sax.Fail("not JSON");
+            // "Missing a comma or ']' after an array element." as "missing a
+            // comma or ']' after an array element".
+            std::string reason = rapidjson::GetParseError_En(result.Code());
+            if (!reason.empty() && reason.back() == '.') reason.pop_back();
+            if (!reason.empty())
+                reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+            // Where the input itself ends, what is missing is the rest of the file.
+            if (input.Ahead().empty()) return sax.Fail("truncated: " + reason);
+            return sax.parse_error(reason);
+        }
+    } while (many && input.SkipSpace());
+    if (!many && input.SkipSpace()) return sax.Fail("more after the end of the export");
+    return true;
 }
 
 } // namespace kelpo32

@@ -95,9 +95,10 @@ class SavedSax {
     std::uint64_t offset_ = 0;
 };
 
-// Reads one JSON value from `input` into `sax`; false when it or the input
-// failed (sax.What() then says why).
-bool ReadJsonValue(JsonInput& input, SavedSax& sax);
+// Reads JSON values from `input` into `sax`: one and nothing after it, or
+// (`many`) as many as there are, with white space between them. False when
+// they or the input failed (sax.What() then says why).
+bool ReadJsonValues(JsonInput& input, SavedSax& sax, bool many);
 
 bool ReadJsonLines(JsonInput& input, SavedScan& scan, std::string& what, std::uint64_t& line,
                    std::uint64_t& offset);
