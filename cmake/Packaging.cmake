@@ -147,7 +147,13 @@ if(WIN32)
   install(FILES ${text_files} DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
 
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
+  # The 64-bit build carries the tests only; its .zip must not pass for the
+  # 32-bit one.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
   set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};windows_zip;/")
 else()
   # The manual page and the Debian changelog compressed as Debian wants them:

@@ -8,7 +8,12 @@
 # after the last test; every unit and end-to-end test requires it.
 set(KELPO32_WINE_RUNNER ${CMAKE_SOURCE_DIR}/tests/wine-run.sh)
 set(KELPO32_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH
-    "Wine prefix of the win32 tests (made on the first test run)")
+    "Wine prefix of the Windows tests (made on the first test run)")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KELPO32_WINEARCH win64)
+else()
+  set(KELPO32_WINEARCH win32)
+endif()
 
 # The default MinGW-w64 g++ (thread model win32, GCC 12) has no std::mutex,
 # which GoogleTest needs for one class only: tests/wine/gtest_notification.h
@@ -35,12 +40,11 @@ add_test(NAME wine_cleanup COMMAND ${KELPO32_WINE_RUNNER} --cleanup)
 set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 600)
 set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 set_property(TEST wine_setup wine_cleanup PROPERTY LABELS wine)
-set_property(TEST wine_setup wine_cleanup PROPERTY ENVIRONMENT
-             "KELPO32_WINEPREFIX=${KELPO32_WINEPREFIX}")
-
 set(KELPO32_WINE_ENV
   "KELPO32_WINEPREFIX=${KELPO32_WINEPREFIX}"
+  "KELPO32_WINEARCH=${KELPO32_WINEARCH}"
   "WINEPREFIX=${KELPO32_WINEPREFIX}")
+set_property(TEST wine_setup wine_cleanup PROPERTY ENVIRONMENT ${KELPO32_WINE_ENV})
 
 get_property(kelpo32_all_tests DIRECTORY PROPERTY TESTS)
 foreach(test ${kelpo32_all_tests})

@@ -10,7 +10,10 @@
 #   tests/wine-run.sh --cleanup               stop that wineserver (CTest fixture)
 #
 # The prefix is $KELPO32_WINEPREFIX, or build/win32/wineprefix of this source
-# tree. Making it takes a few seconds (once); it is guarded by a lock, so
+# tree. KELPO32_WINEARCH is win32 (the default) or win64, for the 64-bit build
+# of the same source that carries the tests where 32-bit programs cannot run;
+# a win64 prefix is run by Wine's 64-bit loader alone, as the `wine` command
+# would pick the 32-bit one. Making it takes a few seconds (once); it is guarded by a lock, so
 # concurrent runs wait for one another. A run without the CTest fixture starts
 # a wineserver that stays up for 30 s after the last Wine program ends, so a
 # series of manual runs is fast too. KELPO32_WINEDEBUG overrides WINEDEBUG.
@@ -25,7 +28,18 @@ case $prefix in
 esac
 
 export WINEPREFIX="$prefix"
-export WINEARCH=win32
+export WINEARCH="${KELPO32_WINEARCH:-win32}"
+case $WINEARCH in
+win32) wine=wine ;;
+win64)
+    wine=/usr/lib/wine/wine64
+    export WINELOADER=$wine
+    ;;
+*)
+    echo "wine-run.sh: KELPO32_WINEARCH must be win32 or win64, not $WINEARCH" >&2
+    exit 2
+    ;;
+esac
 export WINEDEBUG="${KELPO32_WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8
@@ -47,7 +61,7 @@ ensure_prefix() {
     flock 9
     if [ ! -f "$ready" ]; then
         echo "wine-run.sh: creating the Wine prefix $prefix" >&2
-        quiet wineboot --init || true
+        quiet "$wine" wineboot --init || true
         quiet timeout 300 wineserver -w || true
         if [ ! -f "$prefix/system.reg" ]; then
             echo "wine-run.sh: wineboot could not create $prefix" >&2
@@ -62,7 +76,7 @@ ensure_prefix() {
 # services, which inherit its standard handles and keep them open: warm up with
 # all three on /dev/null, so no test's pipe is held open by them.
 warm_up() {
-    quiet wine cmd /c exit 0 || true
+    quiet "$wine" cmd /c exit 0 || true
 }
 
 # Starts a wineserver that persists `$1` (empty: for ever) and warms it up;
@@ -116,4 +130,4 @@ esac
 
 ensure_prefix
 start_server 30
-exec wine "$@"
+exec "$wine" "$@"

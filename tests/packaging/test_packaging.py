@@ -5,7 +5,8 @@
 
 The environment names the build as for the end-to-end tests: KELPO32_EXE (the
 built program), KELPO32_PLATFORM (posix or win32) and, for win32,
-KELPO32_RUNNER (the Wine runner). On posix the Debian package is also
+KELPO32_RUNNER (the Wine runner) and KELPO32_WINEARCH (win32, or win64 for the
+64-bit build of the Windows source). On posix the Debian package is also
 installed into the system with dpkg when running as root, unless
 KELPO32_NO_SYSTEM_INSTALL is set or a kelpo32 is already installed.
 """
@@ -332,7 +333,8 @@ class ZipPackageTest(unittest.TestCase):
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory(prefix="kelpo32-zip-")
         cls.zip = run_cpack("ZIP", cls.tmp.name)
-        cls.top = f"kelpo32-{project_version()}-win32/"
+        cls.arch = os.environ.get("KELPO32_WINEARCH", "win32")
+        cls.top = f"kelpo32-{project_version()}-{cls.arch}/"
 
     @classmethod
     def tearDownClass(cls):
@@ -342,8 +344,14 @@ class ZipPackageTest(unittest.TestCase):
         self.assertEqual(os.path.basename(self.zip), self.top.rstrip("/") + ".zip")
         with zipfile.ZipFile(self.zip) as z:
             files = sorted(n for n in z.namelist() if not n.endswith("/"))
+            exe = z.read(self.top + "kelpo32.exe")
         self.assertEqual(files, [self.top + n for n in
                                  ("LICENSE.TXT", "MANUAL.TXT", "USAGE.TXT", "kelpo32.exe")])
+        # The PE header's machine: a .zip named win32 holds a 32-bit program.
+        pe = struct.unpack_from("<I", exe, 0x3C)[0]
+        self.assertEqual(exe[pe:pe + 4], b"PE\0\0")
+        machine = struct.unpack_from("<H", exe, pe + 4)[0]
+        self.assertEqual(machine, {"win32": 0x14C, "win64": 0x8664}[self.arch])
         check_sums(self, self.zip)
 
     def test_text_files_have_crlf_line_ends(self):
