@@ -104,12 +104,19 @@ runtime::DirResult MemorySource::OpenPath(const std::string&, const std::string&
 }
 
 runtime::DirResult MemorySource::OpenAt(const runtime::DirHandle& parent, const std::string& name,
-                                        runtime::DirHandle& dir, runtime::DirIdentity& id) {
+                                        std::uint64_t listed, runtime::DirHandle& dir,
+                                        runtime::DirIdentity& id) {
     runtime::Locked held(lock_.get());
     Node* found = nullptr;
     for (Node* c : NodeOf(parent)->Children)
         if (c->Name == name) found = c;
-    return Open(found, dir, id);
+    runtime::DirResult result = Open(found, dir, id);
+    if (result.Fault == runtime::DirFault::None && IdentityFromListing && listed != 0 &&
+        !ForeignInodes && !dir.MountRoot && !found->Unidentified) {
+        id = runtime::DirIdentity{id.Volume, listed};
+        dir.Unverified = listed;
+    }
+    return result;
 }
 
 void MemorySource::Close(runtime::DirHandle& dir) noexcept {
@@ -138,6 +145,7 @@ runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,
         std::this_thread::sleep_for(std::chrono::microseconds(ReadDelayMicros));
     reader.Search = dir.Fd;
     reader.Pos = 0;
+    reader.Verify = dir.Unverified;
     return runtime::DirResult{};
 }
 
@@ -146,6 +154,10 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     runtime::Locked held(lock_.get());
     result = runtime::DirResult{};
     Node* node = NodeOf(dir);
+    if (std::exchange(reader.Verify, 0) != 0 && dir.Unverified != node->Id.File) {
+        result = runtime::DirResult{runtime::DirFault::Unreadable, 0};
+        return false;
+    }
     if (const SourceFault* f = Hit(SourceFault::At::Read, node->Path, reader.Pos)) {
         result = f->Result;
         return false;

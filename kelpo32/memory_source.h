@@ -79,6 +79,10 @@ class MemorySource final : public DirSource {
     // The listing gives other inode numbers than an open, and the handles say
     // so (a FUSE mount without inode numbers of its own).
     bool ForeignInodes = false;
+    // As the system's search on most file systems: an open given the inode
+    // the listing gave takes it for the identity, and the directory's first
+    // read checks it.
+    bool IdentityFromListing = false;
     // Each listing waits this long before its first entry, off the processor,
     // as on a disk that has to read the directory.
     std::int64_t ReadDelayMicros = 0;
@@ -95,7 +99,8 @@ class MemorySource final : public DirSource {
     runtime::DirResult OpenPath(const std::string& path, const std::string& native,
                                 runtime::DirHandle& dir, runtime::DirIdentity& id) override;
     runtime::DirResult OpenAt(const runtime::DirHandle& parent, const std::string& name,
-                              runtime::DirHandle& dir, runtime::DirIdentity& id) override;
+                              std::uint64_t listed, runtime::DirHandle& dir,
+                              runtime::DirIdentity& id) override;
     void Close(runtime::DirHandle& dir) noexcept override;
     runtime::DirResult StartReading(const runtime::DirHandle& dir,
                                     runtime::DirReader& reader) override;

@@ -39,9 +39,10 @@ HandleCache::HandleCache(WalkState& walk, std::int64_t cap) : walk_(walk), cap_(
 }
 
 runtime::DirResult HandleCache::OpenChild(const runtime::DirHandle& from, const Dir_Rec* node,
-                                          DirFd& handle, runtime::DirIdentity& id) {
+                                          bool verify, DirFd& handle, runtime::DirIdentity& id) {
     runtime::DirHandle h;
-    runtime::DirResult result = walk_.Source.OpenAt(from, node->NativeName(), h, id);
+    runtime::DirResult result =
+        walk_.Source.OpenAt(from, node->NativeName(), verify ? 0 : node->ListedInode, h, id);
     if (result.Fault == runtime::DirFault::None) handle = DirFd(walk_.Source, std::move(h));
     return result;
 }
@@ -75,7 +76,8 @@ runtime::DirResult HandleCache::Open(Dir_Rec* node, DirFd& handle, runtime::DirI
             Dir_Rec* n = *it;
             DirFd h;
             runtime::DirIdentity again;
-            result = OpenChild(*from, n, h, again);
+            // Compared with the identity it had: that must be the system's.
+            result = OpenChild(*from, n, true, h, again);
             if (result.Fault != runtime::DirFault::None) break;
             if (Known(n->Identity) && !(again == n->Identity)) {
                 result = runtime::DirResult{runtime::DirFault::Unreadable, 0};
@@ -98,7 +100,7 @@ runtime::DirResult HandleCache::Open(Dir_Rec* node, DirFd& handle, runtime::DirI
             }
         }
         if (result.Fault == runtime::DirFault::None) {
-            result = OpenChild(*from, node, handle, id);
+            result = OpenChild(*from, node, false, handle, id);
             if (result.Fault == runtime::DirFault::None && Replaced(node, id, handle.Get())) {
                 handle.Close();
                 result = runtime::DirResult{runtime::DirFault::Unreadable, 0};

@@ -52,8 +52,9 @@ class HandleCache {
 
     bool Keep(Dir_Rec* node) noexcept;
     void Unhold(Dir_Rec* node) noexcept;
-    runtime::DirResult OpenChild(const runtime::DirHandle& from, const Dir_Rec* node, DirFd& handle,
-                                 runtime::DirIdentity& id);
+    // `verify`: the identity must be the system's own, not the listed inode.
+    runtime::DirResult OpenChild(const runtime::DirHandle& from, const Dir_Rec* node, bool verify,
+                                 DirFd& handle, runtime::DirIdentity& id);
     void Release(Dir_Rec* user) noexcept;
 };
 

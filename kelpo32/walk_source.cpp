@@ -15,8 +15,9 @@ class SystemSource final : public DirSource {
         return runtime::OpenDirPath(path, native, dir, id);
     }
     runtime::DirResult OpenAt(const runtime::DirHandle& parent, const std::string& name,
-                              runtime::DirHandle& dir, runtime::DirIdentity& id) override {
-        return runtime::OpenDirAt(parent, name, dir, id);
+                              std::uint64_t listed, runtime::DirHandle& dir,
+                              runtime::DirIdentity& id) override {
+        return runtime::OpenDirAt(parent, name, listed, dir, id);
     }
     void Close(runtime::DirHandle& dir) noexcept override { runtime::CloseDir(dir); }
     runtime::DirResult StartReading(const runtime::DirHandle& dir,

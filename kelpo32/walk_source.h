@@ -25,8 +25,10 @@ class DirSource {
 
     virtual runtime::DirResult OpenPath(const std::string& path, const std::string& native,
                                         runtime::DirHandle& dir, runtime::DirIdentity& id) = 0;
+    // `listed`: the inode the parent's listing gave, or 0 (runtime::OpenDirAt).
     virtual runtime::DirResult OpenAt(const runtime::DirHandle& parent, const std::string& name,
-                                      runtime::DirHandle& dir, runtime::DirIdentity& id) = 0;
+                                      std::uint64_t listed, runtime::DirHandle& dir,
+                                      runtime::DirIdentity& id) = 0;
     virtual void Close(runtime::DirHandle& dir) noexcept = 0;
     virtual runtime::DirResult StartReading(const runtime::DirHandle& dir,
                                             runtime::DirReader& reader) = 0;

@@ -25,13 +25,14 @@ struct DirIdentity {
 
 // An open directory: a descriptor on POSIX; on Windows the absolute path
 // (with the \\?\ prefix, in UTF-16 as opaque bytes) made from the native
-// names of its parents, the handle it is listed through (-1 when it is
-// searched by its path) and the volume it is on, which the directories
-// opened below it share unless they are reached through a link.
+// names of its parents and the handle it is listed through (-1 when it is
+// searched by its path). Also the volume or device it is on, which the
+// directories opened below it share unless they are reached through a link
+// or are mount roots.
 struct DirHandle {
     std::intptr_t Fd = -1;
     std::string Path;
-    std::uint64_t Volume = 0; // Windows; 0 when unknown
+    std::uint64_t Volume = 0; // 0 when unknown
     // The root of a file system mounted on its name, or (Windows) the target
     // of a link: its identity is not the one its parent's listing gave.
     bool MountRoot = false;
@@ -40,6 +41,13 @@ struct DirHandle {
     // several file systems, SMB without server inode numbers), where a
     // mismatch says nothing about the directory having been replaced.
     bool ListedInodes = true;
+    // POSIX: its file system gives every directory the device of its mount
+    // (no subvolumes), so below it only a mount root is on another device.
+    bool OneDevice = false;
+    // POSIX: the inode the parent's listing gave, taken as the identity
+    // without asking the system; the listing checks it against the directory's
+    // own "." entry before it delivers an entry. 0 when the system was asked.
+    std::uint64_t Unverified = 0;
     bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
 
@@ -61,9 +69,13 @@ struct DirResult {
 DirResult OpenDirPath(const std::string& path, const std::string& native, DirHandle& dir,
                       DirIdentity& id);
 // Opens the subdirectory `name` (the platform's own form) of `parent`; a name
-// that is a symbolic link now is never followed.
-DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
-                    DirIdentity& id);
+// that is a symbolic link now is never followed. `listed` is the inode the
+// parent's listing gave (0: unknown, or the identity must be the system's
+// own): where the file system can be trusted with it, it is the identity, and
+// a directory replaced meanwhile is found by its listing instead (the first
+// ReadEntry fails as Unreadable with code 0).
+DirResult OpenDirAt(const DirHandle& parent, const std::string& name, std::uint64_t listed,
+                    DirHandle& dir, DirIdentity& id);
 void CloseDir(DirHandle& dir);
 // The platform's own form of a directory path, as opaque bytes: on Windows its
 // absolute \\?\ path in UTF-16 with a final separator, made from `native`
@@ -112,6 +124,9 @@ struct DirReader {
     // Directories' own metadata too (their sizes), at one call each.
     bool StatDirectories = false;
     bool Searching = false; // Windows: a search by path, not a listing through the handle
+    // POSIX: the inode the directory's "." entry must have (DirHandle::Unverified);
+    // 0 once checked.
+    std::uint64_t Verify = 0;
     // This listing's share of SearchCounts, added in at StopReading, so that
     // threads do not contend for the counters on every entry.
     std::uint64_t Entries = 0;
@@ -131,6 +146,8 @@ struct SearchCounters {
     std::uint64_t Opens = 0;   // directories opened
     std::uint64_t Entries = 0; // entries delivered
     std::uint64_t Stats = 0;   // entries whose metadata needed a call of its own
+    // Directories opened below another whose identity needed a call of its own.
+    std::uint64_t Identities = 0;
 };
 SearchCounters SearchCounts();
 

@@ -2,7 +2,10 @@
 // its parent's descriptor, without following a symbolic link. On Linux the
 // entries come straight from getdents64 into the reader's buffer; the
 // directory bit is taken from d_type and only other entries are stat'ed,
-// relative to the open directory.
+// relative to the open directory. Where the file system allows, a
+// subdirectory costs no call for its identity either: it is opened without
+// crossing a mount (openat2), so it is on its parent's device, and its inode is
+// the one the parent's listing gave, checked against its own "." entry.
 #include "runtime/dirsearch.h"
 
 #include "runtime/posix_support.h"
@@ -24,6 +27,7 @@
 
 #include <dirent.h>
 #ifdef __linux__
+#include <linux/openat2.h>
 #include <sys/syscall.h>
 #endif
 
@@ -34,6 +38,7 @@ namespace {
 std::atomic<std::uint64_t> OpenCount{0};
 std::atomic<std::uint64_t> EntryCount{0};
 std::atomic<std::uint64_t> StatCount{0};
+std::atomic<std::uint64_t> IdentityCount{0};
 
 constexpr int DirOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
@@ -90,32 +95,50 @@ int OpenLongPath(const std::string& path) {
     return fd == AT_FDCWD ? ::open(".", DirOpenFlags) : fd;
 }
 
-// Whether readdir's inode numbers are stat's on the file system of `fd`: only
-// file systems known to keep them equal are trusted.
-bool ListingInodesAgree(int fd) {
+// What the file system of `fd` can be trusted with: only file systems known
+// for it are.
+struct FsTraits {
+    bool ListedInodes = false; // readdir's inode numbers are stat's
+    bool OneDevice = false;    // every directory has the device of its mount
+};
+
+FsTraits TraitsOf(int fd) {
 #ifdef __linux__
     struct statfs fs;
-    if (::fstatfs(fd, &fs) != 0) return false;
+    if (::fstatfs(fd, &fs) != 0) return FsTraits{};
     switch (static_cast<std::uint32_t>(fs.f_type)) {
     case 0xEF53:     // ext2, ext3, ext4
     case 0x58465342: // xfs
-    case 0x9123683E: // btrfs
     case 0x01021994: // tmpfs
     case 0xF2F52010: // f2fs
-    case 0x2FC12FC1: // zfs
-    case 0x6969:     // nfs
     case 0x52654973: // reiserfs
     case 0x3153464A: // jfs
-    case 0xCA451A4E: // bcachefs
-        return true;
+        return FsTraits{true, true};
+    case 0x9123683E: // btrfs: subvolumes have devices of their own
+    case 0xCA451A4E: // bcachefs: the same
+    case 0x2FC12FC1: // zfs
+    case 0x6969:     // nfs
+        return FsTraits{true, false};
     default:
-        return false;
+        return FsTraits{};
     }
 #else
     (void)fd;
-    return true;
+    return FsTraits{true, false};
 #endif
 }
+
+#ifdef __linux__
+constexpr std::size_t ReadBufferSize = std::size_t{64} * 1024;
+
+struct LinuxDirent64 {
+    std::uint64_t d_ino;
+    std::int64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[1];
+};
+#endif
 
 // `parent` is null for a start directory; below it a directory is on its
 // parent's file system unless it is a mount root.
@@ -142,12 +165,57 @@ DirResult Finish(int fd, DirHandle& dir, DirIdentity& id, const DirHandle* paren
                          static_cast<std::uint64_t>(st.st_ino)};
     }
     OpenCount.fetch_add(1, std::memory_order_relaxed);
+    if (parent != nullptr) IdentityCount.fetch_add(1, std::memory_order_relaxed);
     dir.Fd = fd;
+    dir.Volume = id.Volume;
     dir.MountRoot = mountRoot;
-    dir.ListedInodes =
-        parent == nullptr || mountRoot ? ListingInodesAgree(fd) : parent->ListedInodes;
+    dir.Unverified = 0;
+    if (parent == nullptr || mountRoot) {
+        FsTraits traits = TraitsOf(fd);
+        dir.ListedInodes = traits.ListedInodes;
+        dir.OneDevice = traits.OneDevice;
+    } else {
+        dir.ListedInodes = parent->ListedInodes;
+        dir.OneDevice = parent->OneDevice;
+    }
     return DirResult{};
 }
+
+#ifdef __linux__
+// Cleared when the kernel has no openat2.
+std::atomic<bool> HaveOpenat2{true};
+
+// Opens `name` below `parent` only if that crosses no mount; -1 when it does,
+// or on any failure, which the plain open then meets and reports itself.
+int OpenSameMount(const DirHandle& parent, const char* name) {
+    if (!HaveOpenat2.load(std::memory_order_relaxed)) return -1;
+    struct open_how how {};
+    how.flags = static_cast<std::uint64_t>(DirOpenFlags | O_NOFOLLOW);
+    how.resolve = RESOLVE_NO_XDEV;
+    for (;;) {
+        long fd = ::syscall(SYS_openat2, static_cast<int>(parent.Fd), name, &how, sizeof how);
+        if (fd >= 0) return static_cast<int>(fd);
+        if (errno == EINTR) continue;
+        if (errno == ENOSYS) HaveOpenat2.store(false, std::memory_order_relaxed);
+        return -1;
+    }
+}
+
+// Whether the directory being listed has the inode `expected`: by its "."
+// entry in the batch just read, or else by the system's word.
+DirResult CheckOwnInode(int fd, const char* batch, std::size_t size, std::uint64_t expected) {
+    const DirResult replaced{DirFault::Unreadable, 0};
+    for (std::size_t pos = 0; pos < size;) {
+        const auto* ent = reinterpret_cast<const LinuxDirent64*>(batch + pos);
+        if (ent->d_name[0] == '.' && ent->d_name[1] == '\0')
+            return ent->d_ino == expected ? DirResult{} : replaced;
+        pos += ent->d_reclen;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return Fault(errno);
+    return static_cast<std::uint64_t>(st.st_ino) == expected ? DirResult{} : replaced;
+}
+#endif
 
 int OpenRetrying(int parent, const char* name, int flags) {
     for (;;) {
@@ -159,18 +227,6 @@ int OpenRetrying(int parent, const char* name, int flags) {
 bool IsDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
-
-#ifdef __linux__
-constexpr std::size_t ReadBufferSize = std::size_t{64} * 1024;
-
-struct LinuxDirent64 {
-    std::uint64_t d_ino;
-    std::int64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[1];
-};
-#endif
 
 // What the listing alone tells of an entry: a directory by its type, else a
 // file of unknown size (0).
@@ -205,8 +261,26 @@ DirResult OpenDirPath(const std::string& path, const std::string&, DirHandle& di
     return Finish(fd, dir, id, nullptr);
 }
 
-DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
-                    DirIdentity& id) {
+DirResult OpenDirAt(const DirHandle& parent, const std::string& name, std::uint64_t listed,
+                    DirHandle& dir, DirIdentity& id) {
+#ifdef __linux__
+    if (listed != 0 && parent.OneDevice && parent.ListedInodes && parent.Volume != 0) {
+        int fd = OpenSameMount(parent, name.c_str());
+        if (fd != -1) {
+            OpenCount.fetch_add(1, std::memory_order_relaxed);
+            dir.Fd = fd;
+            dir.Volume = parent.Volume;
+            dir.MountRoot = false;
+            dir.ListedInodes = true;
+            dir.OneDevice = true;
+            dir.Unverified = listed;
+            id = DirIdentity{parent.Volume, listed};
+            return DirResult{};
+        }
+    }
+#else
+    (void)listed;
+#endif
     int fd = OpenRetrying(static_cast<int>(parent.Fd), name.c_str(), DirOpenFlags | O_NOFOLLOW);
     return Finish(fd, dir, id, &parent);
 }
@@ -241,6 +315,7 @@ DirResult StartReading(const DirHandle& dir, DirReader& reader) {
 #ifdef __linux__
     if (reader.Buffer.size() < ReadBufferSize) reader.Buffer.resize(ReadBufferSize);
     reader.Search = dir.Fd;
+    reader.Verify = dir.Unverified;
 #else
     // readdir needs a stream of its own; the descriptor stays the directory's.
     int fd = ::dup(static_cast<int>(dir.Fd));
@@ -269,6 +344,12 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
             if (n <= 0) return false;
             reader.Pos = 0;
             reader.End = static_cast<std::size_t>(n);
+            // Before the first entry: is this the directory the parent listed?
+            if (reader.Verify != 0) {
+                result = CheckOwnInode(fd, reader.Buffer.data(), reader.End,
+                                       std::exchange(reader.Verify, 0));
+                if (result.Fault != DirFault::None) return false;
+            }
         }
         const auto* ent = reinterpret_cast<const LinuxDirent64*>(reader.Buffer.data() + reader.Pos);
         reader.Pos += ent->d_reclen;
@@ -335,6 +416,7 @@ void StopReading(DirReader& reader) {
     if (reader.Search != -1) ::closedir(reinterpret_cast<DIR*>(reader.Search));
 #endif
     reader.Search = -1;
+    reader.Verify = 0;
     reader.Pos = reader.End = 0;
 }
 
@@ -347,7 +429,8 @@ bool PathsIgnoreCase() {
 }
 
 SearchCounters SearchCounts() {
-    return SearchCounters{OpenCount.load(), EntryCount.load(), StatCount.load()};
+    return SearchCounters{OpenCount.load(), EntryCount.load(), StatCount.load(),
+                          IdentityCount.load()};
 }
 
 } // namespace runtime

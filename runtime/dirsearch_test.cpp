@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 struct Listed {
     std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> Entries;
     std::map<std::string, std::string> Native; // the name a subdirectory is opened by
+    std::map<std::string, std::uint64_t> Inode;
     DirResult Result;
 };
 
@@ -24,6 +25,7 @@ Listed ReadAll(const DirHandle& dir) {
     while (ReadEntry(dir, reader, e, out.Result)) {
         out.Entries[e.Name] = {e.Attr & AttrDirectory, e.Size};
         out.Native[e.Name] = e.Native.empty() ? e.Name : e.Native;
+        out.Inode[e.Name] = e.Inode;
     }
     StopReading(reader);
     return out;
@@ -55,7 +57,8 @@ TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
     EXPECT_EQ(listed.Entries["sub"].first, AttrDirectory);
     EXPECT_EQ(listed.Entries["file"], std::make_pair(0u, std::uint64_t{5000000000ull}));
 
-    ASSERT_EQ(OpenDirAt(top, listed.Native["sub"], sub, subId).Fault, DirFault::None);
+    ASSERT_EQ(OpenDirAt(top, listed.Native["sub"], listed.Inode["sub"], sub, subId).Fault,
+              DirFault::None);
     ASSERT_EQ(OpenDirPath((root_ / "sub").string(), "", again, againId).Fault, DirFault::None);
     EXPECT_EQ(subId, againId); // the same directory has the same identity
     EXPECT_FALSE(subId == topId);
@@ -64,9 +67,9 @@ TEST_F(DirSearch, OpensByDescriptorAndReadsEntriesWithAttributesAndSizes) {
     DirHandle missing;
     DirIdentity missingId;
     fs::remove(root_ / "gone"); // removed after its parent was listed
-    EXPECT_EQ(OpenDirAt(top, listed.Native["gone"], missing, missingId).Fault,
+    EXPECT_EQ(OpenDirAt(top, listed.Native["gone"], listed.Inode["gone"], missing, missingId).Fault,
               DirFault::Unreadable);
-    EXPECT_EQ(OpenDirAt(top, listed.Native["file"], missing, missingId).Fault,
+    EXPECT_EQ(OpenDirAt(top, listed.Native["file"], listed.Inode["file"], missing, missingId).Fault,
               DirFault::Unreadable);
     EXPECT_FALSE(missing.IsOpen());
     CloseDir(again);
@@ -85,7 +88,8 @@ TEST_F(DirSearch, SymbolicLinkToADirectoryIsNotOpened) {
     DirHandle top, link;
     DirIdentity topId, linkId;
     ASSERT_EQ(OpenDirPath(root_.string(), "", top, topId).Fault, DirFault::None);
-    EXPECT_EQ(OpenDirAt(top, "link", link, linkId).Fault, DirFault::Unreadable);
+    EXPECT_EQ(OpenDirAt(top, "link", ReadAll(top).Inode["link"], link, linkId).Fault,
+              DirFault::Unreadable);
     EXPECT_EQ(ReadAll(top).Entries["link"].first, 0u); // a file of its own size
     CloseDir(top);
 }
@@ -107,6 +111,64 @@ TEST_F(DirSearch, NoMetadataCallForDirectoryEntries) {
     EXPECT_EQ(after.Opens - before.Opens, 1u);
     EXPECT_EQ(after.Entries - before.Entries, 80u);
     EXPECT_LE(after.Stats - before.Stats, 30u);
+}
+
+// A subdirectory opened with the inode its parent listed costs no call for its
+// identity where the file system can be trusted with it; one replaced under
+// its name meanwhile is found by its own listing, before any entry.
+TEST_F(DirSearch, IdentityFromTheListingIsCheckedByTheDirectorysOwnListing) {
+    fs::create_directories(root_ / "sub");
+    fs::create_directories(root_ / "other");
+    std::ofstream(root_ / "other" / "f").close();
+    DirHandle top;
+    DirIdentity topId;
+    ASSERT_EQ(OpenDirPath(root_.string(), "", top, topId).Fault, DirFault::None);
+    if (!top.OneDevice || !top.ListedInodes) {
+        CloseDir(top);
+        GTEST_SKIP() << "identities are asked of the system on this file system";
+    }
+    Listed listed = ReadAll(top);
+    // Listed inode, open, real identity, fault of the listing, entries.
+    struct Case {
+        const char* What;
+        std::uint64_t Listed;
+        bool Replace; // "other" renamed to "sub" after the listing
+        DirFault Fault;
+        std::size_t Entries;
+    };
+    const Case cases[] = {
+        {"as listed", listed.Inode["sub"], false, DirFault::None, 0},
+        {"unknown inode: the system is asked", 0, false, DirFault::None, 0},
+        {"replaced", listed.Inode["sub"], true, DirFault::Unreadable, 0},
+        {"replaced, unknown inode", 0, true, DirFault::None, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        if (c.Replace) {
+            fs::rename(root_ / "sub", root_ / "old");
+            fs::rename(root_ / "other", root_ / "sub");
+        }
+        DirHandle sub, direct;
+        DirIdentity subId, directId;
+        SearchCounters before = SearchCounts();
+        ASSERT_EQ(OpenDirAt(top, "sub", c.Listed, sub, subId).Fault, DirFault::None);
+        EXPECT_EQ(SearchCounts().Identities - before.Identities, c.Listed == 0 ? 1u : 0u);
+        ASSERT_EQ(OpenDirPath((root_ / "sub").string(), "", direct, directId).Fault,
+                  DirFault::None);
+        EXPECT_EQ(subId == directId, !c.Replace || c.Listed == 0);
+        EXPECT_EQ(subId.Volume, topId.Volume);
+        Listed inside = ReadAll(sub);
+        EXPECT_EQ(inside.Result.Fault, c.Fault);
+        EXPECT_EQ(inside.Result.Code, 0);
+        EXPECT_EQ(inside.Entries.size(), c.Entries);
+        CloseDir(direct);
+        CloseDir(sub);
+        if (c.Replace) {
+            fs::rename(root_ / "sub", root_ / "other");
+            fs::rename(root_ / "old", root_ / "sub");
+        }
+    }
+    CloseDir(top);
 }
 
 } // namespace

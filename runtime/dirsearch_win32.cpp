@@ -344,7 +344,7 @@ DirResult OpenDirPath(const std::string& path, const std::string& native, DirHan
     return OpenNative(NativeDirPath(path, native), 0, dir, id);
 }
 
-DirResult OpenDirAt(const DirHandle& parent, const std::string& name, DirHandle& dir,
+DirResult OpenDirAt(const DirHandle& parent, const std::string& name, std::uint64_t, DirHandle& dir,
                     DirIdentity& id) {
     // Below a directory that could not be identified (volume 0), each one is
     // asked for its own.

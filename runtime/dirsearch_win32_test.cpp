@@ -198,7 +198,7 @@ TEST(DirSearchWin32, IdentitiesBelowTheStartAreTheSystemsOwn) {
     runtime::DirIdentity topId, subId, upId, direct;
     ASSERT_EQ(runtime::OpenDirPath(t.Slash(), "", top, topId).Fault, runtime::DirFault::None);
     auto before = runtime::SearchCounts();
-    ASSERT_EQ(runtime::OpenDirAt(top, runtime::win32::NativeBytes(L"sub"), sub, subId).Fault,
+    ASSERT_EQ(runtime::OpenDirAt(top, runtime::win32::NativeBytes(L"sub"), 0, sub, subId).Fault,
               runtime::DirFault::None);
     EXPECT_EQ(runtime::SearchCounts().Opens, before.Opens + 1);
     ReadAll(t.Slash() + "sub\\", &direct);
@@ -217,7 +217,7 @@ TEST(DirSearchWin32, IdentitiesBelowTheStartAreTheSystemsOwn) {
     std::string link = t.Slash() + "sub\\up";
     if (::CreateSymbolicLinkA(link.c_str(), "..", SYMBOLIC_LINK_FLAG_DIRECTORY) &&
         ::GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        ASSERT_EQ(runtime::OpenDirAt(sub, runtime::win32::NativeBytes(L"up"), up, upId).Fault,
+        ASSERT_EQ(runtime::OpenDirAt(sub, runtime::win32::NativeBytes(L"up"), 0, up, upId).Fault,
                   runtime::DirFault::None);
         EXPECT_EQ(upId, topId);
         runtime::CloseDir(up);
