@@ -216,6 +216,15 @@ JsonInput::int_type JsonInput::underflow() {
         State state = state_;
         std::size_t length = length_;
         bool afterHigh = afterHigh_;
+        // Hands what the run passed to the members, before a byte is fed
+        // (Feed works on them) and at the end of the block.
+        auto settle = [&] {
+            out_.append(run, static_cast<std::size_t>(p - run));
+            consumed_ = at + static_cast<std::uint64_t>(p - first);
+            state_ = state;
+            length_ = length;
+            afterHigh_ = afterHigh;
+        };
         while (p < stop) {
             if (state == State::Outside) {
                 // Numbers, names of literals and the structure between them.
@@ -250,24 +259,15 @@ JsonInput::int_type JsonInput::underflow() {
                     continue;
                 }
             }
-            auto c = static_cast<unsigned char>(*p);
-            out_.append(run, static_cast<std::size_t>(p - run));
-            consumed_ = at + static_cast<std::uint64_t>(p - first);
-            state_ = state;
-            length_ = length;
-            afterHigh_ = afterHigh;
-            Feed(c);
+            settle();
+            Feed(static_cast<unsigned char>(*p));
             state = state_;
             length = length_;
             afterHigh = afterHigh_;
             run = ++p;
             if (!failure_.empty()) break;
         }
-        out_.append(run, static_cast<std::size_t>(p - run));
-        consumed_ = at + static_cast<std::uint64_t>(p - first);
-        state_ = state;
-        length_ = length;
-        afterHigh_ = afterHigh;
+        settle();
         inPos_ = static_cast<std::size_t>(p - in_.data());
     }
     if (out_.empty()) {
