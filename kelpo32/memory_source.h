@@ -112,8 +112,8 @@ class MemorySource final : public DirSource {
     std::string UnreadableText(int code) override;
 
   private:
-    std::unique_ptr<runtime::Lock, void (*)(runtime::Lock*)> lock_{runtime::NewLock(),
-                                                                   runtime::FreeLock};
+    std::unique_ptr<runtime::Lock, void (*)(runtime::Lock*)> lock_{
+        runtime::NewLock(runtime::LockUse::Threads), runtime::FreeLock};
     std::map<std::string, std::unique_ptr<Node>> nodes_;
     std::vector<SourceFault> faults_;
     std::vector<std::uint32_t> hits_;     // how often each fault's place was reached

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <string_view>
 
 namespace kelpo32 {
@@ -65,6 +64,14 @@ std::array<bool, SegmentCount + 1> LastAtLevel{}; // the level's drawn line has 
 std::string Prefix;
 // The same prefix as the device shows it, from pieces translated once.
 std::string DevicePrefix;
+// Levels 1 to CachedLevels of Prefix and DevicePrefix are still right, ending
+// at PrefixEnds and DeviceEnds: a line changes only its own level's segment,
+// so the next line keeps every level above it and appends the rest.
+std::int32_t CachedLevels = 0;
+std::array<std::size_t, SegmentCount + 1> PrefixEnds{};
+std::array<std::size_t, SegmentCount + 1> DeviceEnds{};
+// A total line's prefix (every level's vertical line, then the corner).
+std::string TotalPrefix;
 
 // The pieces every line repeats, in the program's form and as the device
 // shows them; made at the first line of a report.
@@ -72,7 +79,9 @@ struct LinePieces {
     bool Made = false;
     std::string Segment[2]; // a level's vertical line (0) or blank (1), then the indent
     std::string DeviceSegment[2];
-    std::string DeviceCorner; // the total line's corner
+    std::string DeviceCorner;    // the total line's corner
+    std::string DeviceBranch[2]; // a directory's tee (0) or last corner (1), then the dash
+    std::string DeviceMarker;    // before the count and size columns
 };
 LinePieces Pieces;
 
@@ -89,7 +98,17 @@ const LinePieces& Repeated() {
                                 ' '};
         Pieces.DeviceCorner.clear();
         out.Translate(Pieces.DeviceCorner, std::string_view(corner, 3));
+        for (int i = 0; i < 2; ++i) {
+            const char branch[2] = {static_cast<char>(i == 1 ? Glyphs.Last : Glyphs.Tee),
+                                    static_cast<char>(Glyphs.Horiz)};
+            Pieces.DeviceBranch[i].clear();
+            out.Translate(Pieces.DeviceBranch[i], std::string_view(branch, 2));
+        }
+        const char marker = static_cast<char>(Glyphs.Marker);
+        Pieces.DeviceMarker.clear();
+        out.Translate(Pieces.DeviceMarker, std::string_view(&marker, 1));
         Pieces.Made = true;
+        CachedLevels = 0; // the segments may have changed with the glyphs
     }
     return Pieces;
 }
@@ -114,7 +133,7 @@ void WriteCut(const LineText& text, std::size_t limit) {
     out.Write(text.Tail.substr(0, std::min(left, text.Tail.size())));
 }
 
-void AppendRightAligned(std::string& line, const std::string& text, std::int32_t field) {
+void AppendRightAligned(std::string& line, std::string_view text, std::int32_t field) {
     line.append(hexs::PadCount(text.size(), field), ' ');
     line += text;
 }
@@ -164,6 +183,8 @@ void ResetReport() {
     LastAtLevel.fill(false);
     Prefix.clear();
     DevicePrefix.clear();
+    CachedLevels = 0;
+    TotalPrefix.clear();
     Pieces.Made = false;
     LineRest.clear();
     SavedAttr = 0;
@@ -173,21 +194,21 @@ void ResetReport() {
     DotForCurrentDir = CmdLin::PosixConventions();
 }
 
-std::string GroupThousands(std::int64_t value) {
-    char digits[24];
-    auto res = std::to_chars(digits, digits + sizeof digits, value);
-    std::string_view text(digits, static_cast<std::size_t>(res.ptr - digits));
-    if (text.starts_with('-')) text.remove_prefix(1);
-    // A separator in front of every group of three, however many digits.
-    std::string grouped;
-    grouped.reserve(text.size() + text.size() / 3);
-    std::size_t lead = text.size() % 3 == 0 ? 3 : text.size() % 3;
-    grouped.append(text.substr(0, lead));
-    for (std::size_t at = lead; at < text.size(); at += 3) {
-        grouped += ',';
-        grouped.append(text.substr(at, 3));
+Thousands::Thousands(std::int64_t value) noexcept {
+    // The magnitude, of the most negative value too.
+    std::uint64_t rest =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    // Right to left, a separator in front of every group of three.
+    for (int placed = 0;; ++placed) {
+        if (placed > 0 && placed % 3 == 0) digits_[--start_] = ',';
+        digits_[--start_] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+        if (rest == 0) break;
     }
-    return grouped;
+}
+
+std::string GroupThousands(std::int64_t value) {
+    return std::string(Thousands(value).Text());
 }
 
 void PrintDirLine(const DirLine& line) {
@@ -214,17 +235,22 @@ void PrintDirLine(const DirLine& line) {
                           static_cast<char>(Glyphs.Horiz)};
         LastAtLevel[static_cast<std::size_t>(line.Level)] = last;
         const LinePieces& pieces = Repeated();
-        Prefix.clear();
-        DevicePrefix.clear();
-        for (std::int32_t l = 1; l < line.Level; ++l) {
-            int ended = LastAtLevel[static_cast<std::size_t>(l)] ? 1 : 0;
+        std::int32_t kept = std::min(CachedLevels, line.Level - 1);
+        Prefix.resize(PrefixEnds[static_cast<std::size_t>(kept)]);
+        DevicePrefix.resize(DeviceEnds[static_cast<std::size_t>(kept)]);
+        for (std::int32_t l = kept + 1; l < line.Level; ++l) {
+            auto at = static_cast<std::size_t>(l);
+            int ended = LastAtLevel[at] ? 1 : 0;
             Prefix += pieces.Segment[ended];
             DevicePrefix += pieces.DeviceSegment[ended];
+            PrefixEnds[at] = Prefix.size();
+            DeviceEnds[at] = DevicePrefix.size();
         }
-        std::size_t own = Prefix.size();
+        CachedLevels = line.Level - 1;
         Prefix.append(branch, 2);
         Prefix += line.Label;
-        runtime::StdOut().Translate(DevicePrefix, std::string_view(Prefix).substr(own));
+        DevicePrefix += pieces.DeviceBranch[last ? 1 : 0];
+        if (!line.Label.empty()) runtime::StdOut().Translate(DevicePrefix, line.Label);
         text.Head = Prefix;
         text.Name = line.Name;
     }
@@ -246,20 +272,23 @@ void PrintDirLine(const DirLine& line) {
             static_cast<std::int64_t>(runtime::CheckedSub<std::int32_t>(OutputWidth, columns)) -
             static_cast<std::int64_t>(text.Columns());
         std::size_t dashes = room > 0 ? static_cast<std::size_t>(room) : 0;
-        std::string count = GroupThousands(line.FileCount);
-        std::string size =
-            line.Totals ? FormatSize(line.FileBytes, line.Units) : GroupThousands(line.FileBytes);
+        Thousands count(line.FileCount);
+        Thousands bytes(line.FileBytes);
+        std::string formatted;
+        if (line.Totals) formatted = FormatSize(line.FileBytes, line.Units);
+        std::string_view size = line.Totals ? std::string_view(formatted) : bytes.Text();
         std::string share;
         if (line.Totals) share = ShareText(line.ShareTenths);
         // A size that fills its field gets a blank of its own, so the two
         // numbers never run together.
         std::size_t gap = size.size() >= SizeField ? 1 : 0;
-        MakeRoom(static_cast<std::int64_t>(
-            text.Columns() + dashes + 1 + gap + std::max<std::size_t>(count.size(), CountField) +
-            std::max<std::size_t>(size.size(), SizeField) + share.size()));
+        MakeRoom(static_cast<std::int64_t>(text.Columns() + dashes + 1 + gap +
+                                           std::max<std::size_t>(count.Text().size(), CountField) +
+                                           std::max<std::size_t>(size.size(), SizeField) +
+                                           share.size()));
         // The dashes go out as a fill, which the device takes as it stands.
-        LineRest.assign(1, static_cast<char>(Glyphs.Marker));
-        AppendRightAligned(LineRest, count, CountField);
+        LineRest.clear();
+        AppendRightAligned(LineRest, count.Text(), CountField);
         LineRest.append(gap, ' ');
         AppendRightAligned(LineRest, size, SizeField);
         LineRest += share;
@@ -270,6 +299,7 @@ void PrintDirLine(const DirLine& line) {
         out.WriteName(text.Name);
         out.Write(text.Tail);
         out.WriteFill('-', dashes);
+        out.WriteRaw(Repeated().DeviceMarker);
         out.Write(LineRest);
     } else {
         std::size_t limit = OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0;
@@ -283,19 +313,19 @@ void PrintDirLine(const DirLine& line) {
 void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total) {
     auto& out = runtime::StdOut();
     const LinePieces& pieces = Repeated();
-    DevicePrefix.clear();
+    TotalPrefix.clear();
     for (std::int32_t l = 0; l < level; ++l)
-        DevicePrefix += pieces.DeviceSegment[0];
-    DevicePrefix += pieces.DeviceCorner;
+        TotalPrefix += pieces.DeviceSegment[0];
+    TotalPrefix += pieces.DeviceCorner;
     std::size_t prefixColumns = static_cast<std::size_t>(level) * pieces.Segment[0].size() + 3;
-    std::string sum = GroupThousands(total);
+    Thousands sum(total);
     std::string alloc;
     if (LogEnabled) alloc = " {alloc:" + std::to_string(AllocCount) + "}";
     std::size_t label = name.empty()
                             ? std::string_view("Total bytes: ").size()
                             : std::string_view("Total in \"\": ").size() + NameColumns(name);
-    MakeRoom(static_cast<std::int64_t>(prefixColumns + label + sum.size() + alloc.size()));
-    out.WriteRaw(DevicePrefix);
+    MakeRoom(static_cast<std::int64_t>(prefixColumns + label + sum.Text().size() + alloc.size()));
+    out.WriteRaw(TotalPrefix);
     bool coloured = !crt32_pipe::IsRedirected();
     if (coloured) {
         SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
@@ -308,7 +338,7 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
     } else {
         LineRest.assign("Total bytes: ");
     }
-    LineRest += sum;
+    LineRest += sum.Text();
     LineRest += alloc;
     out.Write(LineRest);
     out.WriteLn();

@@ -4,6 +4,8 @@
 #include "kelpo32/consumer.h"
 #include "kelpo32/run_options.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,6 +40,20 @@ void UseDotForCurrentDir(bool dot);
 // Gives the report's own state its value from before the program starts;
 // called by the tests' report set-up only, like ResetSharedState.
 void ResetReport();
+
+// A number's digits with a comma before every group of three, built in place
+// without an allocation. Only counts and sums are shown: no sign.
+class Thousands {
+  public:
+    explicit Thousands(std::int64_t value) noexcept;
+    std::string_view Text() const noexcept {
+        return {digits_.data() + start_, digits_.size() - start_};
+    }
+
+  private:
+    std::array<char, 27> digits_{}; // 20 digits and 6 commas at most
+    std::size_t start_ = digits_.size();
+};
 
 std::string GroupThousands(std::int64_t value);
 

@@ -78,7 +78,10 @@ class Walker {
     }
 
     std::int64_t Run(const std::string& startDir, const std::string& startNative) {
-        walk_.Lock.reset(runtime::NewLock());
+        // With one thread at most, the consumer lists everything itself and
+        // nothing is shared: its lock costs nothing.
+        walk_.Lock.reset(runtime::NewLock(plan_.Threads > 1 ? runtime::LockUse::Threads
+                                                            : runtime::LockUse::OneThread));
         walk_.Work.reset(NewWalkSignal());
         walk_.Ready.reset(NewWalkSignal());
         if (walk_.Lock == nullptr || walk_.Work == nullptr || walk_.Ready == nullptr)

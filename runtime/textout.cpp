@@ -53,14 +53,32 @@ void TextOut::NoteName(std::string_view text, std::string_view native) {
     noteNative_.assign(native);
 }
 
+bool TextOut::KeepsAll(std::string_view bytes) {
+    if (!keptKnown_) {
+        // Asked of the translator once, byte by byte. A line end is the
+        // device's to translate, as a pair or alone.
+        std::string probe;
+        for (int b = 0; b < 256; ++b) {
+            char c = static_cast<char>(b);
+            probe.clear();
+            translator_(probe, std::string_view(&c, 1), false);
+            kept_[static_cast<std::size_t>(b)] =
+                c != '\r' && c != '\n' && probe.size() == 1 && probe[0] == c;
+        }
+        keptKnown_ = true;
+    }
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [this](char c) { return kept_[static_cast<unsigned char>(c)]; });
+}
+
 void TextOut::Put(std::string_view bytes, bool name) {
     if (name && nativeTranslator_ != nullptr && !bytes.empty() && !noteNative_.empty() &&
         std::string_view(noteText_).starts_with(bytes))
         nativeTranslator_(buffer_, noteNative_, bytes.size());
-    else if (translator_ != nullptr)
+    else if (translator_ != nullptr && (name || !KeepsAll(bytes)))
         translator_(buffer_, bytes, name);
     else
-        buffer_.append(bytes);
+        buffer_.append(bytes); // no translation, or program text it keeps byte for byte
     if (buffer_.size() >= limit_) Flush();
 }
 
@@ -86,17 +104,7 @@ void TextOut::WriteInt(long long value) {
 void TextOut::WriteFill(char c, std::size_t count) {
     // A byte the translation keeps as it is (the blanks and dashes that pad
     // every line) is appended as it stands, without translating each copy.
-    bool kept = translator_ == nullptr;
-    if (!kept && c != '\r' && c != '\n') {
-        Kept& known = keptBytes_[static_cast<unsigned char>(c)];
-        if (known == Unknown) {
-            std::string probe;
-            translator_(probe, std::string_view(&c, 1), false);
-            known = probe.size() == 1 && probe[0] == c ? Yes : No;
-        }
-        kept = known == Yes;
-    }
-    if (kept) {
+    if (translator_ == nullptr || KeepsAll(std::string_view(&c, 1))) {
         while (count > 0) {
             std::size_t n = std::min<std::size_t>(count, 256);
             buffer_.append(n, c);
@@ -117,8 +125,9 @@ void TextOut::WriteFill(char c, std::size_t count) {
 }
 
 void TextOut::WriteLn() {
-    Put("\r\n", false);
-    if (lineFlush_) Flush();
+    if (lineEnd_.empty()) Translate(lineEnd_, "\r\n");
+    buffer_.append(lineEnd_);
+    if (lineFlush_ || buffer_.size() >= limit_) Flush();
 }
 
 void TextOut::Flush() {

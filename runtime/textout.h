@@ -36,7 +36,8 @@ class TextOut {
 
     void SetTranslator(Translator t) {
         translator_ = t;
-        keptBytes_.fill(Unknown);
+        keptKnown_ = false;
+        lineEnd_.clear();
     }
     void SetWriter(Writer w) { writer_ = w; }
     void SetNativeTranslator(NativeTranslator t) { nativeTranslator_ = t; }
@@ -70,6 +71,8 @@ class TextOut {
 
   private:
     void Put(std::string_view bytes, bool name);
+    // Whether the translator gives each byte of program text back as it is.
+    bool KeepsAll(std::string_view bytes);
     // What a failure names: "standard output" or the file's name.
     std::string Failed(std::string_view doing, int code) const;
     FileHandle handle_ = NoFile;
@@ -79,10 +82,12 @@ class TextOut {
     Translator translator_ = nullptr;
     Writer writer_ = nullptr;
     NativeTranslator nativeTranslator_ = nullptr;
-    // Whether the translator keeps a byte of a fill as it is, found out at
-    // its first fill.
-    enum Kept : std::uint8_t { Unknown, Yes, No };
-    std::array<Kept, 256> keptBytes_{};
+    // The bytes of program text the translator gives back as they are,
+    // learnt at its first use.
+    std::array<bool, 256> kept_{};
+    bool keptKnown_ = false;
+    // The device's form of a line end, translated at the first one.
+    std::string lineEnd_;
     std::string noteText_;
     std::string noteNative_;
     bool lineFlush_ = false;

@@ -67,8 +67,18 @@ TEST(TextOut, LineFlushAndTranslation) {
     });
     out.WriteFill('-', 300);
     out.WriteFill('=', 300);
+    out.Write("x=y");
+    out.Write("xy");
     out.Flush();
-    EXPECT_EQ(Sink, "a<b>!\r\n" + std::string(300, '-') + std::string(600, '='));
+    EXPECT_EQ(Sink, "a<b>!\r\n" + std::string(300, '-') + std::string(600, '=') + "x==yxy");
+    // A new translator's line end and kept bytes are its own.
+    out.SetTranslator([](std::string& buf, std::string_view bytes, bool) {
+        for (char c : bytes)
+            if (c != '\r') buf += c == 'x' ? 'X' : c;
+    });
+    out.Write("x=y");
+    out.WriteLn();
+    EXPECT_EQ(Sink.substr(Sink.size() - 4), "X=y\n");
 }
 
 TEST(TextOut, FailedWriteRaisesOnceAndDropsTheBuffer) {

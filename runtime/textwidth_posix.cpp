@@ -9,6 +9,10 @@ TextFit FitColumns(std::string_view text, std::size_t columns) {
     TextFit fit;
     std::mbstate_t state{};
     std::size_t pos = 0;
+    // Bytes below 0x80 take a column each: a run of them is measured at once.
+    while (pos < text.size() && pos < columns && static_cast<unsigned char>(text[pos]) < 0x80)
+        ++pos;
+    fit.Columns = fit.Bytes = pos;
     while (pos < text.size()) {
         std::size_t len = 1;
         std::size_t width = 1;

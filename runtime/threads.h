@@ -10,8 +10,13 @@ struct Lock;
 struct Signal;
 struct Thread;
 
+// Who takes a lock: threads that must exclude each other, or only the thread
+// that made it (a walk that starts no other thread), for which taking and
+// letting go cost nothing and a wait returns at once.
+enum class LockUse : std::uint8_t { Threads, OneThread };
+
 // Each returns nullptr when the system has no room for it.
-Lock* NewLock();
+Lock* NewLock(LockUse use);
 Signal* NewSignal();
 // Starts fn(arg) on a thread of its own; signals to the process are never
 // delivered to it.

@@ -14,6 +14,7 @@ namespace runtime {
 
 struct Lock {
     pthread_mutex_t Mutex = PTHREAD_MUTEX_INITIALIZER;
+    bool OneThread = false;
 };
 
 struct Signal {
@@ -41,8 +42,9 @@ void* ThreadMain(void* arg) {
 }
 } // namespace
 
-Lock* NewLock() {
+Lock* NewLock(LockUse use) {
     auto* lock = new (std::nothrow) Lock;
+    if (lock != nullptr) lock->OneThread = use == LockUse::OneThread;
 #ifdef PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP
     // Held for a few instructions at a time: a short spin costs less than
     // going to sleep in the kernel.
@@ -116,15 +118,15 @@ void JoinThread(Thread* thread) {
 }
 
 void Acquire(Lock* lock) {
-    pthread_mutex_lock(&lock->Mutex);
+    if (!lock->OneThread) pthread_mutex_lock(&lock->Mutex);
 }
 
 void Release(Lock* lock) {
-    pthread_mutex_unlock(&lock->Mutex);
+    if (!lock->OneThread) pthread_mutex_unlock(&lock->Mutex);
 }
 
 void Wait(Signal* signal, Lock* lock) {
-    pthread_cond_wait(&signal->Cond, &lock->Mutex);
+    if (!lock->OneThread) pthread_cond_wait(&signal->Cond, &lock->Mutex);
 }
 
 void WakeAll(Signal* signal) {

@@ -8,6 +8,7 @@ namespace runtime {
 
 struct Lock {
     SRWLOCK Srw = SRWLOCK_INIT;
+    bool OneThread = false;
 };
 
 struct Signal {
@@ -28,8 +29,10 @@ DWORD WINAPI ThreadMain(LPVOID arg) {
 }
 } // namespace
 
-Lock* NewLock() {
-    return new (std::nothrow) Lock;
+Lock* NewLock(LockUse use) {
+    auto* lock = new (std::nothrow) Lock;
+    if (lock != nullptr) lock->OneThread = use == LockUse::OneThread;
+    return lock;
 }
 
 Signal* NewSignal() {
@@ -69,15 +72,15 @@ void JoinThread(Thread* thread) {
 }
 
 void Acquire(Lock* lock) {
-    ::AcquireSRWLockExclusive(&lock->Srw);
+    if (!lock->OneThread) ::AcquireSRWLockExclusive(&lock->Srw);
 }
 
 void Release(Lock* lock) {
-    ::ReleaseSRWLockExclusive(&lock->Srw);
+    if (!lock->OneThread) ::ReleaseSRWLockExclusive(&lock->Srw);
 }
 
 void Wait(Signal* signal, Lock* lock) {
-    ::SleepConditionVariableSRW(&signal->Cond, &lock->Srw, INFINITE, 0);
+    if (!lock->OneThread) ::SleepConditionVariableSRW(&signal->Cond, &lock->Srw, INFINITE, 0);
 }
 
 void WakeAll(Signal* signal) {
