@@ -3,6 +3,7 @@
 #include "kelpo32/walk_readahead.h"
 #include "runtime/rtl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -193,7 +194,9 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
                 if (worker) throw std::bad_alloc();
                 return false;
             }
-            children.reserve(children.size() + 1);
+            // Room for it, grown by doubling: the push below must not allocate.
+            if (children.size() == children.capacity())
+                children.reserve(std::max<std::size_t>(4, 2 * children.size()));
         }
         bool unexamined = e.Unexamined.Fault != runtime::DirFault::None;
         // A directory that cannot be examined speaks for itself when it is
