@@ -7,8 +7,8 @@
 #                    [--kelpo32 PATH]
 #
 #   --quick          only the 100,000-entry tree
-#   --rounds R       warm rounds (default 5), after one warm-up round
-#   --cold-rounds C  cold rounds (default 3; 0 for none), the page cache
+#   --rounds R       warm rounds (default 7), after one warm-up round
+#   --cold-rounds C  cold rounds (default 5; 0 for none), the page cache
 #                    dropped before every run (needs root)
 #   --work DIR       where the trees live (default $KELPO32_BENCH_DIR or
 #                    /var/tmp/kelpo32-bench, shared with bench/run.sh)
@@ -20,7 +20,7 @@
 # time (user + system) warm, each with its ratio to the floor's, and the
 # largest peak RSS of any run; then one line per tree in the form of the
 # README's table, and the targets met or missed. On a busy machine the CPU
-# ratios are the steadier ones. About two minutes with --quick, eight
+# ratios are the steadier ones. About two minutes with --quick, ten
 # without, most of it the cold runs of the larger tree.
 set -euo pipefail
 unset KELPO32_THREADS
@@ -29,8 +29,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BIN=$ROOT/build/bench
 WORK=${KELPO32_BENCH_DIR:-/var/tmp/kelpo32-bench}
 QUICK=0
-ROUNDS=5
-COLD_ROUNDS=3
+ROUNDS=7
+COLD_ROUNDS=5
 KELPO32=
 SEED=1
 
