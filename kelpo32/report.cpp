@@ -70,8 +70,6 @@ std::string DevicePrefix;
 std::int32_t CachedLevels = 0;
 std::array<std::size_t, SegmentCount + 1> PrefixEnds{};
 std::array<std::size_t, SegmentCount + 1> DeviceEnds{};
-// A total line's prefix (every level's vertical line, then the corner).
-std::string TotalPrefix;
 
 // The pieces every line repeats, in the program's form and as the device
 // shows them; made at the first line of a report.
@@ -184,7 +182,6 @@ void ResetReport() {
     Prefix.clear();
     DevicePrefix.clear();
     CachedLevels = 0;
-    TotalPrefix.clear();
     Pieces.Made = false;
     LineRest.clear();
     SavedAttr = 0;
@@ -313,10 +310,6 @@ void PrintDirLine(const DirLine& line) {
 void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total) {
     auto& out = runtime::StdOut();
     const LinePieces& pieces = Repeated();
-    TotalPrefix.clear();
-    for (std::int32_t l = 0; l < level; ++l)
-        TotalPrefix += pieces.DeviceSegment[0];
-    TotalPrefix += pieces.DeviceCorner;
     std::size_t prefixColumns = static_cast<std::size_t>(level) * pieces.Segment[0].size() + 3;
     Thousands sum(total);
     std::string alloc;
@@ -325,7 +318,10 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
                             ? std::string_view("Total bytes: ").size()
                             : std::string_view("Total in \"\": ").size() + NameColumns(name);
     MakeRoom(static_cast<std::int64_t>(prefixColumns + label + sum.Text().size() + alloc.size()));
-    out.WriteRaw(TotalPrefix);
+    // Every level's vertical line, then the corner.
+    for (std::int32_t l = 0; l < level; ++l)
+        out.WriteRaw(pieces.DeviceSegment[0]);
+    out.WriteRaw(pieces.DeviceCorner);
     bool coloured = !crt32_pipe::IsRedirected();
     if (coloured) {
         SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
