@@ -47,28 +47,6 @@ class Recorder final : public WalkConsumer {
     }
 };
 
-TEST(SavedScanTest, NamesThatAreNotUtf8ComeBackAsTheirBytesAcrossReadBlocks) {
-    // Long enough to cross the reader's blocks at every kind of byte.
-    std::string name;
-    std::string escaped;
-    for (int i = 0; i < 30000; ++i) {
-        static const char* const Pieces[] = {"a", "\xC3\xA9", "\xFF", "\xE6\x97", "\xED\xA0\x80"};
-        const char* piece = Pieces[i % 5];
-        name += piece;
-        escaped += piece;
-        if (i % 7 == 0) {
-            name += '\xFE';
-            escaped += "\\udcfe"; // the escape the JSON Lines export writes
-        }
-    }
-    std::string root = "[1,2,{},[{\"name\":\"R\"},[{\"name\":\"" + escaped + "\"}]]]";
-    SavedScan scan;
-    std::string error;
-    ASSERT_TRUE(Load(root, scan, error)) << error;
-    ASSERT_EQ(scan.Dirs.size(), 2U);
-    EXPECT_TRUE(scan.Dirs[1].Name == name);
-}
-
 TEST(SavedScanTest, NamesOfEveryKindComeBackWhereverTheReadBlocksEnd) {
     // Each piece as an export writes it, and the bytes it stands for.
     const std::pair<std::string_view, std::string_view> Pieces[] = {
@@ -92,7 +70,8 @@ TEST(SavedScanTest, NamesOfEveryKindComeBackWhereverTheReadBlocksEnd) {
     for (int d = 0; d < 4000; ++d) {
         std::string written;
         std::string bytes;
-        for (auto n = 1 + random() % 40; n > 0; --n) {
+        // The first name is longer than a read block on its own.
+        for (auto n = d == 0 ? 30000 : 1 + random() % 40; n > 0; --n) {
             const auto& [json, raw] = Pieces[random() % std::size(Pieces)];
             written += json;
             bytes += raw;
