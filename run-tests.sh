@@ -13,11 +13,13 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-packages=(cmake g++ ninja-build libgtest-dev googletest rapidjson-dev python3 python3-pyte clang
+# The build's own packages come from the list kelpo32.sh reads; the rest are the tests'.
+mapfile -t packages < <(grep -v -e '^#' -e '^$' tools/build-packages.txt)
+packages+=(libgtest-dev googletest python3 python3-pyte clang
           libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 wine32:i386
           strace util-linux zip unzip man-db dpkg-dev file lintian icoutils gdu ncdu
-          node-d3-hierarchy chromium chromium-driver python3-selenium)
+          chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if [ "${#missing[@]}" -gt 0 ]; then
