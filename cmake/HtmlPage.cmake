@@ -1,5 +1,5 @@
 # The fixed parts of the --format=html page, joined at configure time: the
-# markup of kelpo32/html/page.html with the style, the page's script and the
+# markup of kelpo32/output/html/page.html with the style, the page's script and the
 # layout library (d3-hierarchy, with its licence) put in their places, split
 # where the data goes, and compiled in as two byte arrays. The library is read
 # from Debian's node-d3-hierarchy; the Windows build takes the same file.
@@ -8,7 +8,7 @@ set(KELPO32_D3_HIERARCHY_JS /usr/share/nodejs/d3-hierarchy/dist/d3-hierarchy.min
 set(KELPO32_D3_HIERARCHY_LICENCE /usr/share/doc/node-d3-hierarchy/copyright
     CACHE FILEPATH "d3-hierarchy's copyright and licence, embedded with it")
 
-set(html_dir ${CMAKE_CURRENT_SOURCE_DIR}/kelpo32/html)
+set(html_dir ${CMAKE_CURRENT_SOURCE_DIR}/kelpo32/output/html)
 set(html_inputs ${html_dir}/page.html ${html_dir}/page.css ${html_dir}/page.js
     ${KELPO32_D3_HIERARCHY_JS} ${KELPO32_D3_HIERARCHY_LICENCE})
 foreach(input ${html_inputs})
@@ -51,8 +51,8 @@ string(SUBSTRING "${page}" ${tail_at} -1 tail)
 
 set(gen ${CMAKE_CURRENT_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${gen}/kelpo32)
-set(assets "// Made by cmake/HtmlPage.cmake from kelpo32/html/ and d3-hierarchy.\n")
-string(APPEND assets "#include \"kelpo32/html_assets.h\"\n\nnamespace kelpo32 {\nnamespace {\n")
+set(assets "// Made by cmake/HtmlPage.cmake from kelpo32/output/html/ and d3-hierarchy.\n")
+string(APPEND assets "#include \"kelpo32/output/html/html_assets.h\"\n\nnamespace kelpo32::output::html {\nnamespace {\n")
 foreach(part head tail)
   file(WRITE ${gen}/page_${part}.txt "${${part}}")
   file(READ ${gen}/page_${part}.txt hex HEX)
@@ -64,7 +64,7 @@ string(APPEND assets "} // namespace\n\n"
   "    return {reinterpret_cast<const char*>(Page_head), sizeof Page_head};\n}\n"
   "std::string_view HtmlPageTail() {\n"
   "    return {reinterpret_cast<const char*>(Page_tail), sizeof Page_tail};\n}\n"
-  "} // namespace kelpo32\n")
+  "} // namespace kelpo32::output::html\n")
 file(WRITE ${gen}/html_assets.cpp.new "${assets}")
 file(COPY_FILE ${gen}/html_assets.cpp.new ${gen}/kelpo32/html_assets.cpp ONLY_IF_DIFFERENT)
 set(KELPO32_HTML_ASSETS ${gen}/kelpo32/html_assets.cpp)

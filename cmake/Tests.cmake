@@ -46,16 +46,16 @@ kelpo32_unit_test(hexs_test hexs/hexs_test.cpp)
 kelpo32_unit_test(CmdLin_test CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)
 kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp)
 kelpo32_unit_test(kelpo32_test
-  kelpo32/body_test.cpp kelpo32/report_test.cpp kelpo32/scan_test.cpp kelpo32/paging_test.cpp
-  kelpo32/jsontext_test.cpp kelpo32/progress_test.cpp kelpo32/export_html_test.cpp kelpo32/exports_test.cpp
-  kelpo32/sizes_test.cpp kelpo32/saved_scan_test.cpp
-  kelpo32/test_support.cpp)
+  kelpo32/body_test.cpp kelpo32/report/report_test.cpp kelpo32/scan_test.cpp kelpo32/report/paging_test.cpp
+  kelpo32/output/jsontext_test.cpp kelpo32/report/progress_test.cpp kelpo32/output/html/html_export_test.cpp kelpo32/output/exports_test.cpp
+  kelpo32/output/sizes_test.cpp kelpo32/saved/saved_scan_test.cpp
+  kelpo32/testing/test_support.cpp)
 # The walk over a tree in memory, on one and many threads.
-kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/walk_pace_test.cpp kelpo32/memory_source.cpp
-  kelpo32/test_alloc.cpp)
+kelpo32_unit_test(walk_test kelpo32/walk/walk_test.cpp kelpo32/walk/pace_test.cpp kelpo32/testing/memory_source.cpp
+  kelpo32/testing/test_alloc.cpp)
 # The layout of totals over random trees in memory, against a model.
-kelpo32_unit_test(totals_test kelpo32/totals_test.cpp kelpo32/memory_source.cpp
-  kelpo32/test_alloc.cpp kelpo32/test_support.cpp)
+kelpo32_unit_test(totals_test kelpo32/tree/totals_test.cpp kelpo32/testing/memory_source.cpp
+  kelpo32/testing/test_alloc.cpp kelpo32/testing/test_support.cpp)
 
 # End-to-end tests: each script runs the built program in temporary trees.
 if(WIN32)

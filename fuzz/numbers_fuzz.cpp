@@ -9,7 +9,7 @@
 //   and 0 where it is already as long.
 #include "fuzz/check.h"
 #include "hexs/hexs.h"
-#include "kelpo32/report.h"
+#include "kelpo32/report/report.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -29,7 +29,7 @@ template <typename T> T Take(const std::uint8_t*& data, std::size_t& size) {
 }
 
 void CheckGrouping(std::int64_t value) {
-    const std::string grouped = kelpo32::GroupThousands(value);
+    const std::string grouped = kelpo32::report::GroupThousands(value);
     std::string digits = std::to_string(value);
     if (value < 0) digits.erase(0, 1);
 

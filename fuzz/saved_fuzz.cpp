@@ -7,8 +7,8 @@
 //   subdirectories a chain of as many as it counts, and the replay hands on
 //   each directory once, in pairs of listed and done.
 #include "fuzz/check.h"
-#include "kelpo32/consumer.h"
-#include "kelpo32/saved_scan.h"
+#include "kelpo32/saved/saved_scan.h"
+#include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -18,15 +18,16 @@
 
 namespace {
 
-class Count final : public kelpo32::WalkConsumer {
+class Count final : public kelpo32::walk::WalkConsumer {
   public:
     std::int64_t Open = 0;
     std::int64_t Listed = 0;
-    void DirListed(const kelpo32::WalkDir&, const kelpo32::WalkListing&) override {
+    void DirListed(const kelpo32::walk::WalkDir&, const kelpo32::walk::WalkListing&) override {
         ++Open;
         ++Listed;
     }
-    void DirDone(const kelpo32::WalkDir&, const kelpo32::WalkListing&, std::int64_t) override {
+    void DirDone(const kelpo32::walk::WalkDir&, const kelpo32::walk::WalkListing&,
+                 std::int64_t) override {
         CHECK(Open > 0);
         --Open;
     }
@@ -47,9 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(data + 1, 1, size - 1, f);
     std::fclose(f);
 
-    kelpo32::SavedScan scan;
+    kelpo32::saved::SavedScan scan;
     std::string error;
-    if (!kelpo32::LoadSavedScan(FileName(), diskUsage, scan, error)) {
+    if (!kelpo32::saved::LoadSavedScan(FileName(), diskUsage, scan, error)) {
         CHECK(error.rfind("kelpo32: " + FileName() + ": ", 0) == 0);
         CHECK(error.find('\n') == error.size() - 1);
         return 0;
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(scan.Root >= 0 && static_cast<std::size_t>(scan.Root) < scan.Dirs.size());
     std::vector<int> seen(scan.Dirs.size(), 0);
     seen[static_cast<std::size_t>(scan.Root)] = 1;
-    for (const kelpo32::SavedDir& d : scan.Dirs) {
+    for (const kelpo32::saved::SavedDir& d : scan.Dirs) {
         std::int32_t chain = 0;
         for (std::int32_t c = d.FirstChild; c >= 0;
              c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int s : seen)
         CHECK(s == 1);
     Count count;
-    kelpo32::ReplaySavedScan(scan, "R", count);
+    kelpo32::saved::ReplaySavedScan(scan, "R", count);
     CHECK(count.Open == 0);
     CHECK(count.Listed == static_cast<std::int64_t>(scan.Dirs.size()));
     return 0;

@@ -4,12 +4,12 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/forms.h"
 #include "kelpo32/options.h"
-#include "kelpo32/paging.h"
-#include "kelpo32/report.h"
-#include "kelpo32/saved_scan.h"
+#include "kelpo32/report/paging.h"
+#include "kelpo32/report/report.h"
+#include "kelpo32/report/unread.h"
+#include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/scan.h"
 #include "kelpo32/state.h"
-#include "kelpo32/unread.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 
@@ -30,9 +30,9 @@ void WriteLine(std::string_view text) {
 
 // A saved scan is read whole before anything is written: a damaged one ends
 // the run with its message and nothing on standard output.
-void LoadOrStop(const std::string& file, bool diskUsage, SavedScan& scan) {
+void LoadOrStop(const std::string& file, bool diskUsage, saved::SavedScan& scan) {
     std::string error;
-    if (!LoadSavedScan(file, diskUsage, scan, error)) {
+    if (!saved::LoadSavedScan(file, diskUsage, scan, error)) {
         runtime::WriteStdErr(error);
         runtime::Halt(1);
     }
@@ -63,7 +63,7 @@ std::int32_t PageLinesFor(std::int32_t rows) {
 void SetStartValues() {
     AllocCount = 0;
     AllocPeak = 0;
-    StartPage();
+    report::StartPage();
     StartDir.clear();
     StartNative.clear();
     TreeOnly = false;
@@ -85,10 +85,10 @@ void SetConsoleProfile() {
     std::string widthLine = "screen_width : " + std::to_string(ScreenWidth);
     runtime::StdOut().Write(widthLine);
     runtime::StdOut().WriteLn();
-    CountStartLine(static_cast<std::int64_t>(widthLine.size()));
+    report::CountStartLine(static_cast<std::int64_t>(widthLine.size()));
     PageLines = PageLinesFor(window.Y);
-    UseGlyphs(ConsoleGlyphs);
-    UseByteWidths(false);
+    report::UseGlyphs(report::ConsoleGlyphs);
+    report::UseByteWidths(false);
 }
 
 void SetRedirectedProfile(const OutputForm& form) {
@@ -96,17 +96,17 @@ void SetRedirectedProfile(const OutputForm& form) {
     DrawDepth = DrawDepthFor(ScreenWidth);
     if (!CmdLin::HasSwitch('W')) OutputWidth = RedirectedWidth;
     PageLines = RedirectedPageLines;
-    UseGlyphs(RedirectedGlyphs);
+    report::UseGlyphs(report::RedirectedGlyphs);
     // The Windows form measures names in bytes, as the Windows program does.
-    UseByteWidths(form.Bytes == FormBytes::Console);
+    report::UseByteWidths(form.Bytes == FormBytes::Console);
 }
 
 void RunBody() {
     auto& out = runtime::StdOut();
     Options opts = CheckLongOptions();
     const OutputForm& form = *opts.Form;
-    SavedScan from;
-    SavedScan old;
+    saved::SavedScan from;
+    saved::SavedScan old;
     if (!opts.From.empty()) LoadOrStop(opts.From, opts.DiskUsage, from);
     if (!opts.Compare.empty()) LoadOrStop(opts.Compare, opts.DiskUsage, old);
     // An export is its data alone: no banner, no widths, no colour, no pages.
@@ -115,7 +115,7 @@ void RunBody() {
     if (report) WriteLine(Banner);
     SetStartValues();
     bool console = report && !crt32_pipe::IsRedirected();
-    if (console) CountStartLine(static_cast<std::int64_t>(Banner.size()));
+    if (console) report::CountStartLine(static_cast<std::int64_t>(Banner.size()));
     if (console) crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
     if (CmdLin::ArgCount() >= 1) ParseOptions(opts);
     if (LogEnabled) OpenLog();
@@ -124,9 +124,9 @@ void RunBody() {
     else
         SetRedirectedProfile(form);
     // POSIX text names the current directory as its tools do.
-    UseDotForCurrentDir(CmdLin::PosixConventions() && form.Bytes == FormBytes::Text);
+    report::UseDotForCurrentDir(CmdLin::PosixConventions() && form.Bytes == FormBytes::Text);
     if (!opts.From.empty()) SetSavedStart(from.Start);
-    UnreadSummary unread;
+    report::UnreadSummary unread;
     ScanDir(StartDir, opts, unread,
             SavedInput{opts.From.empty() ? nullptr : &from, opts.Compare.empty() ? nullptr : &old});
     if (LogEnabled && !report) {

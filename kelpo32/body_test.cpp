@@ -1,8 +1,8 @@
 #include "kelpo32/body.h"
 
-#include "kelpo32/report.h"
+#include "kelpo32/report/report.h"
 #include "kelpo32/state.h"
-#include "kelpo32/test_support.h"
+#include "kelpo32/testing/test_support.h"
 #include "runtime/textout.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +34,7 @@ TEST(DisplayProfile, RedirectedProfile) {
     EXPECT_EQ(DrawDepth, 60);
     EXPECT_EQ(PageLines, 2147483646);
     // The redirected glyphs: corner "+" and the guillemet of code page 1252.
-    PrintTotalLine("", 0, 1);
+    report::PrintTotalLine("", 0, 1);
     runtime::StdOut().Flush();
     EXPECT_EQ(testing::Captured(), "+\xBB Total bytes: 1\r\n");
 }

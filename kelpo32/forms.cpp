@@ -3,15 +3,15 @@
 // comparison with a saved scan, the largest files after the report.
 #include "kelpo32/forms.h"
 
-#include "kelpo32/compare.h"
-#include "kelpo32/export_fields.h"
-#include "kelpo32/export_html.h"
-#include "kelpo32/exports.h"
-#include "kelpo32/largest.h"
-#include "kelpo32/paging.h"
-#include "kelpo32/report.h"
+#include "kelpo32/output/exports.h"
+#include "kelpo32/output/fields.h"
+#include "kelpo32/output/html/html_export.h"
+#include "kelpo32/output/largest.h"
+#include "kelpo32/report/paging.h"
+#include "kelpo32/report/report.h"
 #include "kelpo32/state.h"
-#include "kelpo32/totals.h"
+#include "kelpo32/tree/compare.h"
+#include "kelpo32/tree/totals.h"
 #include "runtime/dirsearch.h"
 #include "runtime/textout.h"
 
@@ -25,47 +25,48 @@ namespace {
 
 // The layout of totals as a run's output: the tree of what it lists, written
 // once the walk is done, as text or as rows of an export.
-class TotalsOutput final : public WalkConsumer {
+class TotalsOutput final : public walk::WalkConsumer {
   public:
     TotalsOutput(const Options& options, TotalsForm form)
-        : tree_(TotalsSelection{options.Sort, options.MinSize, options.Top, MaxDepth}),
+        : tree_(tree::TotalsSelection{options.Sort, options.MinSize, options.Top, MaxDepth}),
           units_(options.Units), form_(form) {}
 
     void Begin() override { tree_.Begin(); }
-    void DirListed(const WalkDir& dir, const WalkListing& listing) override {
+    void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
         tree_.DirListed(dir, listing);
     }
-    void DirDone(const WalkDir& dir, const WalkListing& listing, std::int64_t total) override {
+    void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
+                 std::int64_t total) override {
         tree_.DirDone(dir, listing, total);
     }
     void End() override {
         if (form_ == TotalsForm::Text)
-            PrintTotals(tree_, units_);
+            report::PrintTotals(tree_, units_);
         else
-            WriteTotalsRows(tree_, form_ == TotalsForm::Json);
+            output::WriteTotalsRows(tree_, form_ == TotalsForm::Json);
     }
     bool HoldsOutput() const override { return true; }
 
   private:
-    TotalsTree tree_;
+    tree::TotalsTree tree_;
     SizeUnits units_;
     TotalsForm form_;
 };
 
 // An export looks for Esc, Ctrl+C or SIGINT at every directory: it has no
 // counted lines to do it.
-class ExportStop final : public WalkConsumer {
+class ExportStop final : public walk::WalkConsumer {
   public:
-    void DirListed(const WalkDir& /*dir*/, const WalkListing& /*listing*/) override {
-        StopExportIfAsked();
+    void DirListed(const walk::WalkDir& /*dir*/, const walk::WalkListing& /*listing*/) override {
+        report::StopExportIfAsked();
     }
 };
 
 // What the page's header says of a run with these options.
-HtmlRun PageRun(const Options& options) {
-    HtmlRun run;
-    run.StartPath = ExportStartPath();
-    run.ScanTime = HtmlTimeStamp(std::chrono::system_clock::now());
+output::html::HtmlRun PageRun(const Options& options) {
+    output::html::HtmlRun run;
+    run.StartPath = output::ExportStartPath();
+    run.ScanTime = output::html::HtmlTimeStamp(std::chrono::system_clock::now());
     run.Separator = runtime::PathSeparator();
     if (options.DiskUsage) run.Options.emplace_back("--disk-usage");
     if (options.OneFileSystem) run.Options.emplace_back("--one-file-system");
@@ -82,66 +83,67 @@ HtmlRun PageRun(const Options& options) {
 
 // The form's own consumer, or the comparison or the layout of totals in its
 // place when the options ask for them.
-std::unique_ptr<WalkConsumer> Output(const FormInput& in, TotalsForm form,
-                                     std::unique_ptr<WalkConsumer> plain) {
-    if (in.Old != nullptr) return std::make_unique<Comparison>(*in.Old, in.Opts, form);
+std::unique_ptr<walk::WalkConsumer> Output(const FormInput& in, TotalsForm form,
+                                           std::unique_ptr<walk::WalkConsumer> plain) {
+    if (in.Old != nullptr) return std::make_unique<tree::Comparison>(*in.Old, in.Opts, form);
     if (in.Opts.Totals) return std::make_unique<TotalsOutput>(in.Opts, form);
     return plain;
 }
 
-std::unique_ptr<WalkConsumer> MakeReport(const FormInput& in) {
-    auto run = std::make_unique<ConsumerList>();
-    run->Own(Output(in, TotalsForm::Text, std::make_unique<ReportLines>()));
+std::unique_ptr<walk::WalkConsumer> MakeReport(const FormInput& in) {
+    auto run = std::make_unique<walk::ConsumerList>();
+    run->Own(Output(in, TotalsForm::Text, std::make_unique<report::ReportLines>()));
     if (in.Opts.LargestFiles > 0 && in.Old == nullptr)
-        run->Own(
-            std::make_unique<LargestFiles>(in.Opts.LargestFiles, in.Opts.DiskUsage, in.Opts.Units));
+        run->Own(std::make_unique<output::LargestFiles>(in.Opts.LargestFiles, in.Opts.DiskUsage,
+                                                        in.Opts.Units));
     return run;
 }
 
 // JSON Lines and TSV: the plain export looks for a stop at every directory.
-std::unique_ptr<WalkConsumer> LineExport(const FormInput& in, TotalsForm form,
-                                         std::unique_ptr<WalkConsumer> plain) {
+std::unique_ptr<walk::WalkConsumer> LineExport(const FormInput& in, TotalsForm form,
+                                               std::unique_ptr<walk::WalkConsumer> plain) {
     if (in.Old != nullptr || in.Opts.Totals) return Output(in, form, nullptr);
-    auto run = std::make_unique<ConsumerList>();
+    auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
     run->Own(std::move(plain));
     return run;
 }
 
-std::unique_ptr<WalkConsumer> MakeJson(const FormInput& in) {
-    return LineExport(in, TotalsForm::Json, NewJsonLinesExport());
+std::unique_ptr<walk::WalkConsumer> MakeJson(const FormInput& in) {
+    return LineExport(in, TotalsForm::Json, output::NewJsonLinesExport());
 }
 
-std::unique_ptr<WalkConsumer> MakeTsv(const FormInput& in) {
-    return LineExport(in, TotalsForm::Tsv, NewTsvExport());
+std::unique_ptr<walk::WalkConsumer> MakeTsv(const FormInput& in) {
+    return LineExport(in, TotalsForm::Tsv, output::NewTsvExport());
 }
 
 // The whole tree: only the exclusions apply to it.
-std::unique_ptr<WalkConsumer> MakeNcdu(const FormInput& /*in*/) {
-    auto run = std::make_unique<ConsumerList>();
+std::unique_ptr<walk::WalkConsumer> MakeNcdu(const FormInput& /*in*/) {
+    auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
-    run->Own(NewNcduExport());
+    run->Own(output::NewNcduExport());
     return run;
 }
 
-std::unique_ptr<WalkConsumer> MakeHtml(const FormInput& in) {
+std::unique_ptr<walk::WalkConsumer> MakeHtml(const FormInput& in) {
     // Compared with an older scan: the page colours each directory by its change.
     if (in.Old != nullptr) {
-        auto compare = std::make_unique<Comparison>(*in.Old, in.Opts, TotalsForm::Html);
-        HtmlRun run = PageRun(in.Opts);
+        auto compare = std::make_unique<tree::Comparison>(*in.Old, in.Opts, TotalsForm::Html);
+        output::html::HtmlRun run = PageRun(in.Opts);
         run.Options.push_back("--compare=" + in.Opts.Compare);
         compare->DescribePage(std::move(run));
         return compare;
     }
-    auto run = std::make_unique<ConsumerList>();
+    auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
-    auto page = std::make_unique<HtmlExport>(runtime::StdOut(), PageRun(in.Opts), MaxDepth);
+    auto page =
+        std::make_unique<output::html::HtmlExport>(runtime::StdOut(), PageRun(in.Opts), MaxDepth);
     // The page follows a minimum size or a top-N; without them it keeps its
     // own cap of the largest directories.
-    std::unique_ptr<TotalsTree> selection;
+    std::unique_ptr<tree::TotalsTree> selection;
     if (in.Opts.MinSize > 0 || in.Opts.Top > 0) {
-        selection = std::make_unique<TotalsTree>(
-            TotalsSelection{SortKey::Size, in.Opts.MinSize, in.Opts.Top, MaxDepth});
+        selection = std::make_unique<tree::TotalsTree>(
+            tree::TotalsSelection{SortKey::Size, in.Opts.MinSize, in.Opts.Top, MaxDepth});
         page->ShowSelection(selection.get());
     }
     run->Own(std::move(page));

@@ -3,8 +3,8 @@
 // one row here and its consumer's file.
 #pragma once
 
-#include "kelpo32/consumer.h"
 #include "kelpo32/run_options.h"
+#include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,7 +13,9 @@
 
 namespace kelpo32 {
 
+namespace saved {
 struct SavedScan;
+}
 
 // The bytes a form writes.
 enum class FormBytes : std::uint8_t {
@@ -25,7 +27,7 @@ enum class FormBytes : std::uint8_t {
 // What a form's consumer is made from.
 struct FormInput {
     const Options& Opts;
-    const SavedScan* Old = nullptr; // the saved scan of --compare, or none
+    const saved::SavedScan* Old = nullptr; // the saved scan of --compare, or none
 };
 
 struct OutputForm {
@@ -33,7 +35,7 @@ struct OutputForm {
     // The consumer that writes the form (with the layout of totals, the
     // comparison or the largest files where the options ask for them).
     // Whether the walk must deliver each entry, the consumer tells.
-    std::unique_ptr<WalkConsumer> (*Make)(const FormInput& input);
+    std::unique_ptr<walk::WalkConsumer> (*Make)(const FormInput& input);
     unsigned char Switch; // the switch that also chooses it, or 0
     // The paged report: banner, widths, colours and pages; an export is its
     // data alone.

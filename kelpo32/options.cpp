@@ -3,9 +3,9 @@
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/forms.h"
-#include "kelpo32/paging.h"
+#include "kelpo32/output/sizes.h"
+#include "kelpo32/report/paging.h"
 #include "kelpo32/run_options.h"
-#include "kelpo32/sizes.h"
 #include "kelpo32/state.h"
 #include "runtime/curdir.h"
 #include "runtime/dirsearch.h"
@@ -328,7 +328,7 @@ void ReadTotalsOption(std::string_view name, std::string_view value, Options& o)
         o.Sort = it->Value;
         o.Totals = true;
     } else if (name == "min-size") {
-        if (!ParseSize(value, o.MinSize)) BadValue(name, value, SizeForms);
+        if (!output::ParseSize(value, o.MinSize)) BadValue(name, value, SizeForms);
         o.Totals = true;
     } else if (name == "top") {
         o.Top = CountValue(name, value);
@@ -344,7 +344,7 @@ void ReadTotalsOption(std::string_view name, std::string_view value, Options& o)
             BadValue(name, value, "Valid arguments are: a file, or - (standard input)");
         (name == "from" ? o.From : o.Compare) = value;
     } else if (name == "min-change") {
-        if (!ParseSize(value, o.MinChange)) BadValue(name, value, SizeForms);
+        if (!output::ParseSize(value, o.MinChange)) BadValue(name, value, SizeForms);
     } else if (name == "largest-files") {
         o.LargestFiles = CountValue(name, value);
     } else if (name == "exclude") {
@@ -359,7 +359,7 @@ void ReadTotalsOption(std::string_view name, std::string_view value, Options& o)
 // standard error.
 [[noreturn]] void CannotEnter(const std::string& typed, const std::string& reason,
                               const OutputForm& form) {
-    AbortIfKeyPending();
+    report::AbortIfKeyPending();
     if (CmdLin::PosixConventions())
         runtime::WriteStdErr("kelpo32: cannot enter '" + Shown(typed) + "': " + reason + "\n");
     else if (!form.Report)
@@ -480,7 +480,7 @@ void ParseOptions(Options& options) {
             constexpr std::string_view TooWide =
                 "Can't exceed screen width unless output is re-directed!";
             WriteLine(TooWide);
-            CountStartLine(static_cast<std::int64_t>(TooWide.size()));
+            report::CountStartLine(static_cast<std::int64_t>(TooWide.size()));
             OutputWidth = consoleWidth;
         }
     }

@@ -2,14 +2,14 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
-#include "kelpo32/consumer.h"
 #include "kelpo32/forms.h"
-#include "kelpo32/paging.h"
-#include "kelpo32/progress.h"
-#include "kelpo32/saved_scan.h"
+#include "kelpo32/report/paging.h"
+#include "kelpo32/report/progress.h"
+#include "kelpo32/report/trace.h"
+#include "kelpo32/report/unread.h"
+#include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/state.h"
-#include "kelpo32/trace.h"
-#include "kelpo32/unread.h"
+#include "kelpo32/walk/consumer.h"
 #include "runtime/namematch.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
@@ -56,14 +56,14 @@ std::uint64_t StdOutWritten() {
     return runtime::StdOut().Written();
 }
 
-void NoteOwnFiles(WalkOptions& options) {
+void NoteOwnFiles(walk::WalkOptions& options) {
     runtime::FileIdentity id;
     if (LogEnabled && runtime::RegularFileIdentity(LogFile.Handle(), id))
-        options.OwnFiles[0] = OwnFile{id.Device, id.Inode, LogWritten};
+        options.OwnFiles[0] = walk::OwnFile{id.Device, id.Inode, LogWritten};
     if (runtime::RegularFileIdentity(runtime::StdOut().Handle(), id)) {
         std::uint64_t written = runtime::StdOut().Written();
-        options.OwnFiles[1] =
-            OwnFile{id.Device, id.Inode, StdOutWritten, id.Size > written ? id.Size - written : 0};
+        options.OwnFiles[1] = walk::OwnFile{id.Device, id.Inode, StdOutWritten,
+                                            id.Size > written ? id.Size - written : 0};
     }
 }
 
@@ -71,24 +71,24 @@ void NoteOwnFiles(WalkOptions& options) {
 // nothing would look for the stop key until then: it is looked for here at
 // every directory, and a stop ends the run at once, the status line erased
 // first.
-class StopWhileWaiting final : public WalkConsumer {
+class StopWhileWaiting final : public walk::WalkConsumer {
   public:
-    StopWhileWaiting(StatusLine& status, bool report) : status_(status), report_(report) {}
-    void DirListed(const WalkDir& /*dir*/, const WalkListing& /*listing*/) override {
-        if (!StopAsked()) return;
+    StopWhileWaiting(report::StatusLine& status, bool report) : status_(status), report_(report) {}
+    void DirListed(const walk::WalkDir& /*dir*/, const walk::WalkListing& /*listing*/) override {
+        if (!report::StopAsked()) return;
         status_.End();
-        if (report_) StopSequence(true);
-        StopExport();
+        if (report_) report::StopSequence(true);
+        report::StopExport();
     }
 
   private:
-    StatusLine& status_;
+    report::StatusLine& status_;
     bool report_;
 };
 
 } // namespace
 
-void WalkThreads(WalkOptions& options) {
+void WalkThreads(walk::WalkOptions& options) {
     const char* text = std::getenv("KELPO32_THREADS");
     if (text != nullptr) {
         std::string_view s(text);
@@ -107,10 +107,10 @@ void WalkThreads(WalkOptions& options) {
     options.MaxThreads = MaxWalkThreads;
 }
 
-std::int64_t ScanDir(const std::string& startDir, const Options& options, UnreadSummary& unread,
-                     SavedInput saved) {
+std::int64_t ScanDir(const std::string& startDir, const Options& options,
+                     report::UnreadSummary& unread, SavedInput saved) {
     const OutputForm& form = *options.Form;
-    WalkOptions walk;
+    walk::WalkOptions walk;
     walk.OneFileSystem = options.OneFileSystem;
     walk.DirectorySizes = form.DirectorySizes;
     walk.DiskUsage = options.DiskUsage;
@@ -120,20 +120,21 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options, Unread
     NoteOwnFiles(walk);
     WalkThreads(walk);
     try {
-        std::unique_ptr<WalkConsumer> output = form.Make(FormInput{options, saved.Old});
+        std::unique_ptr<walk::WalkConsumer> output = form.Make(FormInput{options, saved.Old});
         if (form.Bytes == FormBytes::Utf8) crt32_pipe::PresentUtf8();
-        WalkTrace trace;
-        StatusLine status(!options.NoProgress, output->HoldsOutput());
-        ConsumerList run;
+        report::WalkTrace trace;
+        report::StatusLine status(!options.NoProgress, output->HoldsOutput());
+        walk::ConsumerList run;
         if (LogEnabled) run.Add(trace);
         run.Add(status);
         run.Add(unread);
         run.Add(*output);
         StopWhileWaiting stop(status, form.Report);
         if (output->HoldsOutput()) run.Add(stop);
-        if (saved.From != nullptr) return ReplaySavedScan(*saved.From, startDir, run);
-        return WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), walk, run);
-    } catch (const OutOfRecords&) {
+        if (saved.From != nullptr) return saved::ReplaySavedScan(*saved.From, startDir, run);
+        return walk::WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), walk,
+                              run);
+    } catch (const walk::OutOfRecords&) {
         NoRecordsLeft(form);
     }
 }

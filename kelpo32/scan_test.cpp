@@ -2,9 +2,9 @@
 
 #include "CmdLin/CmdLin.h"
 #include "kelpo32/forms.h"
+#include "kelpo32/report/unread.h"
 #include "kelpo32/state.h"
-#include "kelpo32/test_support.h"
-#include "kelpo32/unread.h"
+#include "kelpo32/testing/test_support.h"
 #include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
@@ -29,7 +29,7 @@ class ScanTest : public ::testing::Test {
         TreeOnly = true; // the lines are not under test here
     }
     void TearDown() override {
-        NewDirRec = saved_;
+        walk::NewDirRec = saved_;
         fs::remove_all(root_);
     }
     void File(const fs::path& rel, std::uintmax_t size) {
@@ -41,13 +41,13 @@ class ScanTest : public ::testing::Test {
         StartDir = root_.string();
         Options options;
         options.Form = FindForm(form);
-        UnreadSummary unread;
+        report::UnreadSummary unread;
         std::int64_t total = ScanDir(StartDir, options, unread);
         runtime::StdOut().Flush();
         return total;
     }
     fs::path root_;
-    Dir_Rec* (*saved_)() = NewDirRec;
+    walk::Dir_Rec* (*saved_)() = walk::NewDirRec;
 };
 
 TEST_F(ScanTest, TotalsCountEveryLevelAndRecordsAreReleased) {
@@ -102,7 +102,7 @@ TEST_F(ScanTest, DepthNoticeOncePerGroupOfHiddenLevels) {
 TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessageNeverInsideAnExport) {
     File("one/x", 1);
     File("two/y", 1);
-    NewDirRec = [] { return static_cast<Dir_Rec*>(nullptr); };
+    walk::NewDirRec = [] { return static_cast<walk::Dir_Rec*>(nullptr); };
     const bool posix = CmdLin::PosixConventions();
     for (std::string_view format : {"windows", "json"}) {
         testing::Captured().clear();
@@ -136,7 +136,7 @@ TEST_F(ScanTest, MissingStartDirectoryIsAnEmptyDirectory) {
     StartDir = (root_ / "missing").string();
     Options options;
     options.Form = FindForm("windows");
-    UnreadSummary unread;
+    report::UnreadSummary unread;
     std::int64_t total = ScanDir(StartDir, options, unread);
     runtime::StdOut().Flush();
     EXPECT_EQ(total, 0);

@@ -1,0 +1,16 @@
+// The text of a JSON string, shared by the exports.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kelpo32::output {
+
+// Appends `bytes` as the contents of a JSON string (no quotes): the quote and
+// the backslash escaped, control characters and DEL as \u00XX, valid UTF-8 as
+// it is. A byte that is not part of valid UTF-8 is the escape \udcXX (XX its
+// value, the form a surrogate-escaping reader turns back into the byte) when
+// `escapeInvalid`, else written as it is.
+void AppendJsonString(std::string& out, std::string_view bytes, bool escapeInvalid);
+
+} // namespace kelpo32::output

@@ -1,0 +1,389 @@
+#include "kelpo32/report/report.h"
+
+#include "CmdLin/CmdLin.h"
+#include "crt32_pipe/crt32_pipe.h"
+#include "hexs/hexs.h"
+#include "kelpo32/output/sizes.h"
+#include "kelpo32/report/paging.h"
+#include "kelpo32/state.h"
+#include "runtime/rtl.h"
+#include "runtime/textwidth.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace kelpo32::report {
+
+namespace {
+
+constexpr std::int32_t ColumnsWidth = 21; // marker, count field and size field
+constexpr std::int32_t CountField = 5;
+constexpr std::int32_t SizeField = 14;
+constexpr std::int32_t ShareField = 7; // " 100.0%"
+constexpr std::size_t LeaderNameLimit = 13;
+
+// True from the first directory at or past MaxDepth after a written directory
+// line until the next written one: one depth notice per such run.
+bool DepthNoticeShown = false;
+
+// Names are measured in bytes (the Windows form) or in display columns.
+bool ByteWidths = false;
+// The current directory is named "." (POSIX text) or "ROOT".
+bool DotForCurrentDir = false;
+
+runtime::TextFit FitName(std::string_view name, std::size_t columns) {
+    if (!ByteWidths) return runtime::FitColumns(name, columns);
+    std::size_t n = std::min(name.size(), columns);
+    return {n, n};
+}
+
+std::size_t NameColumns(std::string_view name) {
+    return ByteWidths ? name.size() : runtime::TextColumns(name);
+}
+
+// A line under construction: program text, a file-system name, program text.
+// The name is kept apart so that a console can show it safely; program text
+// takes one column per byte.
+struct LineText {
+    std::string_view Head;
+    std::string_view Name;
+    std::string_view Tail;
+    std::size_t NameWidth = 0;
+    std::size_t Columns() const { return Head.size() + NameWidth + Tail.size(); }
+};
+
+// The report's own state: the glyphs of the display profile, the text of each
+// drawn level (entries 1 to SegmentCount), the line prefix being built and the
+// attribute a coloured line puts back.
+constexpr std::int32_t SegmentCount = 80;
+constexpr std::string_view Indent{"  \0", 3}; // the byte 0 is shown as a blank
+constexpr std::string_view DashSource{" ------------------"};
+GlyphSet Glyphs{};
+std::array<bool, SegmentCount + 1> LastAtLevel{}; // the level's drawn line has ended
+std::string Prefix;
+// The same prefix as the device shows it, from pieces translated once.
+std::string DevicePrefix;
+// Levels 1 to CachedLevels of Prefix and DevicePrefix are still right, ending
+// at PrefixEnds and DeviceEnds: a line changes only its own level's segment,
+// so the next line keeps every level above it and appends the rest.
+std::int32_t CachedLevels = 0;
+std::array<std::size_t, SegmentCount + 1> PrefixEnds{};
+std::array<std::size_t, SegmentCount + 1> DeviceEnds{};
+
+// The pieces every line repeats, in the program's form and as the device
+// shows them; made at the first line of a report.
+struct LinePieces {
+    bool Made = false;
+    std::string Segment[2]; // a level's vertical line (0) or blank (1), then the indent
+    std::string DeviceSegment[2];
+    std::string DeviceCorner;    // the total line's corner
+    std::string DeviceBranch[2]; // a directory's tee (0) or last corner (1), then the dash
+    std::string DeviceMarker;    // before the count and size columns
+};
+LinePieces Pieces;
+
+const LinePieces& Repeated() {
+    if (!Pieces.Made) {
+        auto& out = runtime::StdOut();
+        for (int i = 0; i < 2; ++i) {
+            Pieces.Segment[i].assign(1, i == 1 ? ' ' : static_cast<char>(Glyphs.Vert));
+            Pieces.Segment[i] += Indent;
+            Pieces.DeviceSegment[i].clear();
+            out.Translate(Pieces.DeviceSegment[i], Pieces.Segment[i]);
+        }
+        const char corner[3] = {static_cast<char>(Glyphs.Last), static_cast<char>(Glyphs.Total),
+                                ' '};
+        Pieces.DeviceCorner.clear();
+        out.Translate(Pieces.DeviceCorner, std::string_view(corner, 3));
+        for (int i = 0; i < 2; ++i) {
+            const char branch[2] = {static_cast<char>(i == 1 ? Glyphs.Last : Glyphs.Tee),
+                                    static_cast<char>(Glyphs.Horiz)};
+            Pieces.DeviceBranch[i].clear();
+            out.Translate(Pieces.DeviceBranch[i], std::string_view(branch, 2));
+        }
+        const char marker = static_cast<char>(Glyphs.Marker);
+        Pieces.DeviceMarker.clear();
+        out.Translate(Pieces.DeviceMarker, std::string_view(&marker, 1));
+        Pieces.Made = true;
+        CachedLevels = 0; // the segments may have changed with the glyphs
+    }
+    return Pieces;
+}
+// What follows the name on a line: built whole, then written in one piece.
+std::string LineRest;
+std::uint8_t SavedAttr = 0;
+
+// Writes the first `limit` columns of the line. A character that does not fit
+// whole is left out and the column it leaves is a blank.
+void WriteCut(const LineText& text, std::size_t limit) {
+    auto& out = runtime::StdOut();
+    std::string_view head = text.Head.substr(0, std::min(limit, text.Head.size()));
+    out.Write(head);
+    std::size_t left = limit - head.size();
+    runtime::TextFit fit = FitName(text.Name, left);
+    out.WriteName(text.Name.substr(0, fit.Bytes));
+    left -= fit.Columns;
+    if (fit.Bytes < text.Name.size()) {
+        out.WriteFill(' ', left);
+        return;
+    }
+    out.Write(text.Tail.substr(0, std::min(left, text.Tail.size())));
+}
+
+void AppendRightAligned(std::string& line, std::string_view text, std::int32_t field) {
+    line.append(hexs::PadCount(text.size(), field), ' ');
+    line += text;
+}
+
+// " 12.3%", seven columns.
+std::string ShareText(std::int32_t tenths) {
+    std::string text = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%";
+    if (text.size() < ShareField) text.insert(0, ShareField - text.size(), ' ');
+    return text;
+}
+
+void PrintOverDeepLine(std::string_view path, std::string_view name) {
+    auto& out = runtime::StdOut();
+    std::size_t columns = NameColumns(path) + NameColumns(name) + 2;
+    std::int32_t width = runtime::CheckedSub<std::int32_t>(OutputWidth, 1);
+    std::size_t fill = hexs::PadCount(columns, width);
+    MakeRoom(static_cast<std::int64_t>(columns + fill));
+    SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
+    crt32_pipe::SetForeground(crt32_pipe::ColourLightRed);
+    out.Write('(');
+    out.WriteName(path);
+    out.WriteName(name);
+    out.Write(')');
+    out.WriteFill(' ', fill);
+    out.WriteLn();
+    NextLine();
+    crt32_pipe::SetForeground(SavedAttr);
+}
+
+} // namespace
+
+void UseGlyphs(const GlyphSet& set) {
+    Glyphs = set;
+    Pieces.Made = false;
+}
+
+void UseByteWidths(bool bytes) {
+    ByteWidths = bytes;
+}
+
+void UseDotForCurrentDir(bool dot) {
+    DotForCurrentDir = dot;
+}
+
+void ResetReport() {
+    Glyphs = GlyphSet{};
+    LastAtLevel.fill(false);
+    Prefix.clear();
+    DevicePrefix.clear();
+    CachedLevels = 0;
+    Pieces.Made = false;
+    LineRest.clear();
+    SavedAttr = 0;
+    DepthNoticeShown = false;
+    ByteWidths = false;
+    // The POSIX text form's.
+    DotForCurrentDir = CmdLin::PosixConventions();
+}
+
+Thousands::Thousands(std::int64_t value) noexcept {
+    // The magnitude, of the most negative value too.
+    std::uint64_t rest =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    // Right to left, a separator in front of every group of three.
+    for (int placed = 0;; ++placed) {
+        if (placed > 0 && placed % 3 == 0) digits_[--start_] = ',';
+        digits_[--start_] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+        if (rest == 0) break;
+    }
+}
+
+std::string GroupThousands(std::int64_t value) {
+    return std::string(Thousands(value).Text());
+}
+
+void PrintDirLine(const DirLine& line) {
+    // Levels past the drawn ones, and past the 80 level segments, have no glyphs.
+    if (line.Level > DrawDepth || line.Level > SegmentCount) {
+        PrintOverDeepLine(line.Path, line.Label.empty() ? line.Name : line.Label);
+        return;
+    }
+    LineText text;
+    std::string leader;
+    if (line.Level == 0) {
+        if (StartDir.empty()) {
+            // POSIX text names the current directory as its tools do; the
+            // Windows form keeps the Windows program's word.
+            bool dot = DotForCurrentDir;
+            text.Head = dot ? (TreeOnly ? "." : ". --") : (TreeOnly ? "ROOT" : "ROOT --");
+        } else {
+            text.Name = line.Path;
+            text.Tail = TreeOnly ? "" : " --";
+        }
+    } else {
+        bool last = (TreeOnly || line.Totals) && line.Id == line.SiblingCount;
+        char branch[2] = {static_cast<char>(last ? Glyphs.Last : Glyphs.Tee),
+                          static_cast<char>(Glyphs.Horiz)};
+        LastAtLevel[static_cast<std::size_t>(line.Level)] = last;
+        const LinePieces& pieces = Repeated();
+        std::int32_t kept = std::min(CachedLevels, line.Level - 1);
+        Prefix.resize(PrefixEnds[static_cast<std::size_t>(kept)]);
+        DevicePrefix.resize(DeviceEnds[static_cast<std::size_t>(kept)]);
+        for (std::int32_t l = kept + 1; l < line.Level; ++l) {
+            auto at = static_cast<std::size_t>(l);
+            int ended = LastAtLevel[at] ? 1 : 0;
+            Prefix += pieces.Segment[ended];
+            DevicePrefix += pieces.DeviceSegment[ended];
+            PrefixEnds[at] = Prefix.size();
+            DeviceEnds[at] = DevicePrefix.size();
+        }
+        CachedLevels = line.Level - 1;
+        Prefix.append(branch, 2);
+        Prefix += line.Label;
+        DevicePrefix += pieces.DeviceBranch[last ? 1 : 0];
+        if (!line.Label.empty()) runtime::StdOut().Translate(DevicePrefix, line.Label);
+        text.Head = Prefix;
+        text.Name = line.Name;
+    }
+    text.NameWidth = NameColumns(text.Name);
+    // The name and its leader take 16 columns together.
+    if (line.Level > 0 && line.ChildCount > 0 && !TreeOnly && text.NameWidth <= LeaderNameLimit) {
+        leader = DashSource.substr(0, LeaderNameLimit - text.NameWidth);
+        leader += "---";
+        if (static_cast<std::int64_t>(text.Columns() + leader.size()) < OutputWidth)
+            text.Tail = leader;
+    }
+    auto& out = runtime::StdOut();
+    std::int32_t lastFull = static_cast<std::int32_t>(DrawDepth) - 1;
+    bool full =
+        !TreeOnly && (line.Level < lastFull || (line.Level == lastFull && line.ChildCount == 0));
+    if (full) {
+        std::int32_t columns = line.Totals ? ColumnsWidth + ShareField : ColumnsWidth;
+        std::int64_t room =
+            static_cast<std::int64_t>(runtime::CheckedSub<std::int32_t>(OutputWidth, columns)) -
+            static_cast<std::int64_t>(text.Columns());
+        std::size_t dashes = room > 0 ? static_cast<std::size_t>(room) : 0;
+        Thousands count(line.FileCount);
+        Thousands bytes(line.FileBytes);
+        std::string formatted;
+        if (line.Totals) formatted = output::FormatSize(line.FileBytes, line.Units);
+        std::string_view size = line.Totals ? std::string_view(formatted) : bytes.Text();
+        std::string share;
+        if (line.Totals) share = ShareText(line.ShareTenths);
+        // A size that fills its field gets a blank of its own, so the two
+        // numbers never run together.
+        std::size_t gap = size.size() >= SizeField ? 1 : 0;
+        MakeRoom(static_cast<std::int64_t>(text.Columns() + dashes + 1 + gap +
+                                           std::max<std::size_t>(count.Text().size(), CountField) +
+                                           std::max<std::size_t>(size.size(), SizeField) +
+                                           share.size()));
+        // The dashes go out as a fill, which the device takes as it stands.
+        LineRest.clear();
+        AppendRightAligned(LineRest, count.Text(), CountField);
+        LineRest.append(gap, ' ');
+        AppendRightAligned(LineRest, size, SizeField);
+        LineRest += share;
+        if (line.Level > 0)
+            out.WriteRaw(DevicePrefix);
+        else
+            out.Write(text.Head);
+        out.WriteName(text.Name);
+        out.Write(text.Tail);
+        out.WriteFill('-', dashes);
+        out.WriteRaw(Repeated().DeviceMarker);
+        out.Write(LineRest);
+    } else {
+        std::size_t limit = OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0;
+        MakeRoom(static_cast<std::int64_t>(std::min(limit, text.Columns())));
+        WriteCut(text, limit);
+    }
+    out.WriteLn();
+    NextLine();
+}
+
+void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total) {
+    auto& out = runtime::StdOut();
+    const LinePieces& pieces = Repeated();
+    std::size_t prefixColumns = static_cast<std::size_t>(level) * pieces.Segment[0].size() + 3;
+    Thousands sum(total);
+    std::string alloc;
+    if (LogEnabled) alloc = " {alloc:" + std::to_string(AllocCount) + "}";
+    std::size_t label = name.empty()
+                            ? std::string_view("Total bytes: ").size()
+                            : std::string_view("Total in \"\": ").size() + NameColumns(name);
+    MakeRoom(static_cast<std::int64_t>(prefixColumns + label + sum.Text().size() + alloc.size()));
+    // Every level's vertical line, then the corner.
+    for (std::int32_t l = 0; l < level; ++l)
+        out.WriteRaw(pieces.DeviceSegment[0]);
+    out.WriteRaw(pieces.DeviceCorner);
+    bool coloured = !crt32_pipe::IsRedirected();
+    if (coloured) {
+        SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
+        crt32_pipe::SetForeground(crt32_pipe::ColourLightGreen);
+    }
+    if (!name.empty()) {
+        out.Write("Total in \"");
+        out.WriteName(name);
+        LineRest.assign("\": ");
+    } else {
+        LineRest.assign("Total bytes: ");
+    }
+    LineRest += sum.Text();
+    LineRest += alloc;
+    out.Write(LineRest);
+    out.WriteLn();
+    if (coloured) crt32_pipe::SetForeground(SavedAttr);
+    NextLine();
+}
+
+void PrintDepthNotice(std::int32_t level) {
+    auto& out = runtime::StdOut();
+    const char step[4] = {static_cast<char>(Glyphs.Vert), '.', '.', '.'};
+    for (std::int32_t l = 1; l < level; ++l)
+        out.Write(std::string_view(step, 4));
+    out.WriteLn();
+}
+
+void ReportLines::Begin() {
+    DepthNoticeShown = false;
+}
+
+void ReportLines::DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) {
+    // The subdirectories wait in records until their subtrees are done.
+    AllocCount = runtime::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
+    AllocPeak = std::max(AllocPeak, AllocCount);
+    if (dir.Level < MaxDepth) {
+        // A console shows the name from its native form.
+        runtime::StdOut().NoteName(dir.Name, dir.Native);
+        PrintDirLine({.Path = dir.Path,
+                      .Name = dir.Name,
+                      .Level = dir.Level,
+                      .SiblingCount = dir.SiblingCount,
+                      .Id = dir.Id,
+                      .ChildCount = listing.ChildCount,
+                      .FileCount = listing.FileCount,
+                      .FileBytes = listing.FileBytes});
+        DepthNoticeShown = false;
+    } else {
+        if (!DepthNoticeShown && !TreeOnly) PrintDepthNotice(dir.Level);
+        DepthNoticeShown = true;
+    }
+}
+
+void ReportLines::DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
+                          std::int64_t total) {
+    if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth) {
+        runtime::StdOut().NoteName(dir.Name, dir.Native);
+        PrintTotalLine(dir.Name, dir.Level, total);
+    }
+    // Its own record goes once its subtree is done.
+    if (dir.Level > 0) AllocCount = runtime::CheckedSub<std::int32_t>(AllocCount, 1);
+}
+
+} // namespace kelpo32::report

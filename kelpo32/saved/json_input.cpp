@@ -1,0 +1,331 @@
+#include "kelpo32/saved/json_input.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+namespace kelpo32::saved {
+
+namespace {
+
+constexpr char Hex[] = "0123456789abcdef";
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The bytes between values: white space and the JSON structure.
+constexpr std::array<bool, 256> StructuralBytes = [] {
+    std::array<bool, 256> t{};
+    for (char c : std::string_view(" \t\n\r,:[]{}"))
+        t[static_cast<unsigned char>(c)] = true;
+    return t;
+}();
+
+bool Structural(unsigned char c) {
+    return StructuralBytes[c];
+}
+
+// A byte that stands for itself inside a string: no quote, escape, control
+// character or part of a sequence of several bytes.
+constexpr std::array<bool, 256> PlainStringBytes = [] {
+    std::array<bool, 256> t{};
+    for (unsigned c = 0x20; c < 0x80; ++c)
+        t[c] = c != '"' && c != '\\';
+    return t;
+}();
+
+bool PlainInString(unsigned char c) {
+    return PlainStringBytes[c];
+}
+
+// Line ends are few beside the other bytes: found with memchr.
+std::uint64_t CountLines(const char* p, const char* end) {
+    std::uint64_t n = 0;
+    while (p < end) {
+        const void* at = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        if (at == nullptr) break;
+        ++n;
+        p = static_cast<const char*>(at) + 1;
+    }
+    return n;
+}
+
+} // namespace
+
+void JsonInput::Fail(std::string text) {
+    if (failure_.empty()) failure_ = std::move(text);
+}
+
+void JsonInput::EmitExpanded(std::string_view text) {
+    out_.append(text);
+    // The byte that ends the expansion is being fed.
+    marks_.emplace_back(out_.size(), consumed_ + 1);
+}
+
+void JsonInput::EmitBadByte(unsigned char c) {
+    const char marker[12] = {'\\', 'u', 'd', 'b', 'f',         'f',
+                             '\\', 'u', 'd', 'c', Hex[c >> 4], Hex[c & 15]};
+    EmitExpanded(std::string_view(marker, sizeof marker));
+}
+
+// A sequence that broke off: each of its bytes stands for itself.
+void JsonInput::FlushSequence() {
+    for (char b : held_)
+        EmitBadByte(static_cast<unsigned char>(b));
+    held_.clear();
+    need_ = 0;
+}
+
+void JsonInput::Feed(unsigned char c) {
+    switch (state_) {
+    case State::Outside:
+        if (c == '"') {
+            state_ = State::String;
+            length_ = 0;
+            afterHigh_ = false;
+        } else if (Structural(c)) {
+            length_ = 0;
+        } else if (++length_ > MaxToken) {
+            Fail("a value longer than 4096 bytes");
+        }
+        Emit(static_cast<char>(c));
+        return;
+    case State::Escape:
+        held_ += static_cast<char>(c);
+        if (c == 'u') {
+            state_ = State::Unicode;
+            return;
+        }
+        out_.append(held_);
+        held_.clear();
+        afterHigh_ = false;
+        state_ = State::String;
+        return;
+    case State::Unicode: {
+        held_ += static_cast<char>(c);
+        if (held_.size() < 6) return;
+        int v = 0;
+        for (std::size_t i = 2; i < 6; ++i) {
+            int h = HexValue(held_[i]);
+            v = h < 0 || v < 0 ? -1 : v * 16 + h;
+        }
+        if (v >= 0xDC00 && v <= 0xDFFF && !afterHigh_) {
+            // A lone low surrogate: paired with a high one, it reads as U+10FCxx.
+            EmitExpanded("\\udbff" + held_);
+            afterHigh_ = false;
+        } else {
+            out_.append(held_);
+            afterHigh_ = v >= 0xD800 && v <= 0xDBFF;
+        }
+        held_.clear();
+        state_ = State::String;
+        return;
+    }
+    case State::String:
+        break;
+    }
+    if (++length_ > MaxString) Fail("a string longer than 4 MiB");
+    if (need_ > 0) {
+        if (c >= low_ && c <= high_) {
+            held_ += static_cast<char>(c);
+            low_ = 0x80;
+            high_ = 0xBF;
+            if (--need_ == 0) {
+                out_.append(held_);
+                held_.clear();
+            }
+            return;
+        }
+        FlushSequence();
+    }
+    if (c < 0x80) {
+        if (c == '"') state_ = State::Outside;
+        if (c == '\\') {
+            state_ = State::Escape;
+            held_.assign(1, '\\');
+            return;
+        }
+        afterHigh_ = false;
+        Emit(static_cast<char>(c));
+        return;
+    }
+    afterHigh_ = false;
+    // The lead byte of a UTF-8 sequence: how many bytes follow and the range
+    // of the first of them (no overlong forms, no surrogates, up to U+10FFFF).
+    low_ = 0x80;
+    high_ = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        need_ = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        need_ = 2;
+        if (c == 0xE0) low_ = 0xA0;
+        if (c == 0xED) high_ = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        need_ = 3;
+        if (c == 0xF0) low_ = 0x90;
+        if (c == 0xF4) high_ = 0x8F;
+    } else {
+        EmitBadByte(c);
+        return;
+    }
+    held_.assign(1, static_cast<char>(c));
+}
+
+JsonInput::int_type JsonInput::underflow() {
+    if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    blockLine_ += CountLines(out_.data(), out_.data() + out_.size());
+    out_.clear();
+    marks_.clear();
+    blockOffset_ = consumed_ - held_.size();
+    constexpr std::size_t Block = std::size_t{1} << 16;
+    while (out_.size() < Block && failure_.empty()) {
+        if (inPos_ == inLen_) {
+            if (inputDone_) break;
+            std::size_t got = 0;
+            if (runtime::ReadFile(file_, in_.data(), in_.size(), got) != 0) {
+                Fail("cannot be read");
+                break;
+            }
+            inPos_ = 0;
+            inLen_ = got;
+            if (got == 0) {
+                inputDone_ = true;
+                // What was cut off at the end reaches the reader as it was.
+                if (state_ == State::String && need_ > 0) FlushSequence();
+                out_.append(held_);
+                held_.clear();
+                break;
+            }
+        }
+        // Bytes that stand for themselves go through as one run; only the
+        // others (escapes, bytes of other characters, what is too long) are
+        // fed one at a time.
+        const char* p = in_.data() + inPos_;
+        const char* end = in_.data() + inLen_;
+        const char* stop = end - p > static_cast<std::ptrdiff_t>(Block - out_.size())
+                               ? p + (Block - out_.size())
+                               : end;
+        const char* first = p; // the first byte of this run
+        const char* run = p;   // the first byte not yet in out_
+        std::uint64_t at = consumed_;
+        State state = state_;
+        std::size_t length = length_;
+        bool afterHigh = afterHigh_;
+        // Hands what the run passed to the members, before a byte is fed
+        // (Feed works on them) and at the end of the block.
+        auto settle = [&] {
+            out_.append(run, static_cast<std::size_t>(p - run));
+            consumed_ = at + static_cast<std::uint64_t>(p - first);
+            state_ = state;
+            length_ = length;
+            afterHigh_ = afterHigh;
+        };
+        while (p < stop) {
+            if (state == State::Outside) {
+                // Numbers, names of literals and the structure between them.
+                for (; p < stop; ++p) {
+                    auto c = static_cast<unsigned char>(*p);
+                    if (c == '"' || (!Structural(c) && length == MaxToken)) break;
+                    length = Structural(c) ? 0 : length + 1;
+                }
+                if (p == stop) break;
+                if (*p == '"') {
+                    state = State::String;
+                    length = 0;
+                    afterHigh = false;
+                    ++p;
+                    continue;
+                }
+            } else if (state == State::String && need_ == 0) {
+                const char* limit = static_cast<std::size_t>(stop - p) > MaxString - length
+                                        ? p + (MaxString - length)
+                                        : stop;
+                const char* from = p;
+                while (p < limit && PlainInString(static_cast<unsigned char>(*p)))
+                    ++p;
+                if (p > from) afterHigh = false;
+                length += static_cast<std::size_t>(p - from);
+                if (p == stop) break;
+                if (*p == '"' && length < MaxString) {
+                    ++length;
+                    state = State::Outside;
+                    afterHigh = false;
+                    ++p;
+                    continue;
+                }
+            }
+            settle();
+            Feed(static_cast<unsigned char>(*p));
+            state = state_;
+            length = length_;
+            afterHigh = afterHigh_;
+            run = ++p;
+            if (!failure_.empty()) break;
+        }
+        settle();
+        inPos_ = static_cast<std::size_t>(p - in_.data());
+    }
+    if (out_.empty()) {
+        setg(out_.data(), out_.data(), out_.data());
+        return traits_type::eof();
+    }
+    setg(out_.data(), out_.data(), out_.data() + out_.size());
+    return traits_type::to_int_type(*gptr());
+}
+
+std::uint64_t JsonInput::Offset() const {
+    std::size_t at = gptr() == nullptr ? 0 : static_cast<std::size_t>(gptr() - eback());
+    std::size_t markAt = 0;
+    std::uint64_t offset = blockOffset_;
+    for (const auto& [block, input] : marks_) {
+        if (block > at) break;
+        markAt = block;
+        offset = input;
+    }
+    return offset + (at - markAt);
+}
+
+std::uint64_t JsonInput::Line() const {
+    if (gptr() == nullptr) return blockLine_;
+    return blockLine_ + CountLines(eback(), gptr());
+}
+
+bool JsonInput::SkipSpace() {
+    for (;;) {
+        int_type c = sgetc();
+        if (traits_type::eq_int_type(c, traits_type::eof())) return false;
+        char ch = traits_type::to_char_type(c);
+        if (ch != ' ' && ch != '\t' && ch != '\n' && ch != '\r') return true;
+        sbumpc();
+    }
+}
+
+std::string_view JsonInput::Ahead() {
+    if (gptr() == egptr()) underflow();
+    return {gptr(), static_cast<std::size_t>(egptr() - gptr())};
+}
+
+void RestoreBytes(std::string& text) {
+    // U+10FC00 + XX is F4 8F B0-B3 80-BF in UTF-8.
+    std::size_t at = text.find("\xF4\x8F");
+    if (at == std::string::npos) return;
+    std::size_t to = at;
+    for (std::size_t from = at; from < text.size();) {
+        auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[from + i]); };
+        if (from + 3 < text.size() && b(0) == 0xF4 && b(1) == 0x8F && b(2) >= 0xB0 &&
+            b(2) <= 0xB3) {
+            text[to++] = static_cast<char>(((b(2) & 3) << 6) | (b(3) & 0x3F));
+            from += 4;
+        } else {
+            text[to++] = text[from++];
+        }
+    }
+    text.resize(to);
+}
+
+} // namespace kelpo32::saved

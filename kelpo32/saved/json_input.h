@@ -1,0 +1,81 @@
+// A saved scan as the JSON reader sees it: the bytes of a file or of standard
+// input, read in blocks, with two changes inside strings so that the reader
+// takes every name an export writes. A byte that is not part of valid UTF-8,
+// and the escape \udcXX an export writes for such a byte, both reach the
+// reader as the code point U+10FC00 + XX, which RestoreBytes turns back into
+// the byte. It counts lines and bytes for messages and bounds the length of a
+// string and of any other token, so a damaged file cannot fill the memory.
+#pragma once
+
+#include "runtime/sysio.h"
+
+#include <cstdint>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelpo32::saved {
+
+class JsonInput final : public std::streambuf {
+  public:
+    static constexpr std::size_t MaxString = std::size_t{4} << 20;
+    static constexpr std::size_t MaxToken = 4096;
+
+    explicit JsonInput(runtime::FileHandle file) : file_(file) {}
+
+    // The line (from 1) and the byte offset (from 0) of the next byte the
+    // reader takes.
+    std::uint64_t Line() const;
+    std::uint64_t Offset() const;
+    // What went wrong with the input itself (a read error, a string too
+    // long); empty when nothing did. The reader then meets an early end.
+    const std::string& Failure() const { return failure_; }
+    // Skips white space; false at the end of the input.
+    bool SkipSpace();
+    // The bytes the reader may take next, fetching a block when none are
+    // left; empty at the end of the input. Took(n): it took n of them.
+    std::string_view Ahead();
+    void Took(std::size_t n) { gbump(static_cast<int>(n)); }
+
+  protected:
+    int_type underflow() override;
+
+  private:
+    enum class State : std::uint8_t { Outside, String, Escape, Unicode };
+
+    void Feed(unsigned char c);
+    void Emit(char c) { out_.push_back(c); }
+    void EmitExpanded(std::string_view text);
+    void EmitBadByte(unsigned char c);
+    void FlushSequence();
+    void Fail(std::string text);
+
+    runtime::FileHandle file_;
+    std::vector<char> in_ = std::vector<char>(std::size_t{1} << 16);
+    std::size_t inPos_ = 0;
+    std::size_t inLen_ = 0;
+    bool inputDone_ = false;
+    std::string out_;
+    // Where the block handed to the reader starts in the input, and after each
+    // expansion in it, the position in the block and in the input.
+    std::uint64_t blockOffset_ = 0;
+    std::uint64_t blockLine_ = 1;
+    std::vector<std::pair<std::size_t, std::uint64_t>> marks_;
+    std::uint64_t consumed_ = 0; // input bytes fed so far
+
+    State state_ = State::Outside;
+    std::string held_;         // an escape or a UTF-8 sequence not yet complete
+    std::size_t need_ = 0;     // continuation bytes the sequence still needs
+    unsigned char low_ = 0x80; // range of the next continuation byte
+    unsigned char high_ = 0xBF;
+    bool afterHigh_ = false; // the last escape was a high surrogate
+    std::size_t length_ = 0; // of the string or token being read
+    std::string failure_;
+};
+
+// Turns the code points U+10FC00 to U+10FCFF of a string from JsonInput back
+// into the bytes they stand for.
+void RestoreBytes(std::string& text);
+
+} // namespace kelpo32::saved

@@ -1,0 +1,319 @@
+// The ncdu export (major version 1, minors 0 to 2) read back: [1, minor,
+// {metadata}, [root info, entries...]], every directory an array of its info
+// object and its entries, every file an object. Only the open directories
+// are kept while reading (one frame each); files add into their directory's
+// record, and files of several links wait, one small record each, until the
+// walk's order decides where each counts.
+#include "kelpo32/saved/sax.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace kelpo32::saved {
+
+namespace {
+
+enum class Field : std::uint8_t {
+    Other,
+    Name,
+    Asize,
+    Dsize,
+    Dev,
+    Ino,
+    Nlink,
+    Hlnkc,
+    ReadError,
+    Excluded
+};
+
+// An info object or a file: the fields that count.
+struct Item {
+    std::string Name;
+    std::string Excluded;
+    std::uint64_t Asize = 0;
+    std::uint64_t Dsize = 0;
+    std::uint64_t Dev = 0;
+    std::uint64_t Ino = 0;
+    std::uint64_t Nlink = 1;
+    bool HasName = false;
+    bool HasDev = false;
+    bool Hlnkc = false;
+    bool ReadError = false;
+};
+
+// A file of several links, counted where the walk meets it first.
+struct Link {
+    std::int32_t Dir;
+    std::uint64_t Dev;
+    std::uint64_t Ino;
+    std::int64_t Bytes;
+};
+
+struct LinkKey {
+    std::uint64_t Dev;
+    std::uint64_t Ino;
+    bool operator==(const LinkKey&) const = default;
+};
+struct LinkHash {
+    std::size_t operator()(const LinkKey& k) const {
+        return std::hash<std::uint64_t>()(k.Ino * 0x9E3779B97F4A7C15ULL ^ k.Dev);
+    }
+};
+
+class NcduSax final : public SavedSax {
+  public:
+    NcduSax(JsonInput& input, bool diskUsage, SavedScan& scan)
+        : SavedSax(input), scan_(scan), diskUsage_(diskUsage) {}
+
+    bool Done() const { return done_; }
+
+    // Adds each file of several links where the walk's order meets it first.
+    bool CountLinks() {
+        std::stable_sort(links_.begin(), links_.end(),
+                         [](const Link& a, const Link& b) { return a.Dir < b.Dir; });
+        std::unordered_set<LinkKey, LinkHash> seen;
+        for (const Link& l : links_)
+            if (seen.insert({l.Dev, l.Ino}).second &&
+                !AddBytes(scan_.Dirs[static_cast<std::size_t>(l.Dir)], l.Bytes))
+                return false;
+        return true;
+    }
+
+  private:
+    enum class Frame : std::uint8_t { Top, Dir };
+    struct Open {
+        Frame Kind;
+        std::int32_t Dir = -1;
+        std::uint64_t Dev = 0;
+        std::int32_t Elements = 0; // of the top array; at the directory array, 1 after its info
+    };
+    enum class Expect : std::uint8_t { Start, Metadata, Info, Entry };
+
+    bool AddBytes(SavedDir& dir, std::int64_t bytes) {
+        if (bytes > std::numeric_limits<std::int64_t>::max() - dir.FileBytes)
+            return Fail("the sizes add up to more than 8 EiB");
+        dir.FileBytes += bytes;
+        return true;
+    }
+
+    bool StartArray() override {
+        if (inItem_) return Fail("an array where a value of an entry belongs");
+        if (open_.empty()) {
+            if (done_) return Fail("more after the end of the export");
+            open_.push_back({Frame::Top});
+            return true;
+        }
+        Open& top = open_.back();
+        if (top.Kind == Frame::Top) {
+            if (top.Elements != 3)
+                return Fail(top.Elements < 3 ? "not an ncdu export: no version and metadata"
+                                             : "more than one tree in the export");
+            ++top.Elements;
+        } else if (top.Elements == 0) {
+            return Fail("an array where a directory's info object belongs");
+        }
+        // A directory: its info object comes next.
+        open_.push_back({Frame::Dir, -1, open_.back().Dev});
+        return true;
+    }
+
+    bool EndArray() override {
+        Open top = open_.back();
+        if (top.Kind == Frame::Top) {
+            if (top.Elements < 4) return Fail("no tree in the export");
+            open_.pop_back();
+            done_ = true;
+            return true;
+        }
+        if (top.Elements == 0) return Fail("a directory without its info object");
+        open_.pop_back();
+        return true;
+    }
+
+    bool StartObject() override {
+        if (inItem_) return Fail("an object where a value of an entry belongs");
+        if (open_.empty()) return Fail("not an ncdu export: an object where its array belongs");
+        Open& top = open_.back();
+        if (top.Kind == Frame::Top) {
+            if (top.Elements != 2)
+                return Fail(top.Elements < 2 ? "not an ncdu export: no version"
+                                             : "more than one tree in the export");
+            ++top.Elements;
+            // The metadata: who wrote the export, when; nothing the report needs.
+            SkipRest();
+            return true;
+        }
+        inItem_ = true;
+        item_ = Item{};
+        return true;
+    }
+
+    bool Key(std::string_view key) override {
+        static constexpr std::pair<std::string_view, Field> Names[] = {
+            {"name", Field::Name},         {"asize", Field::Asize},
+            {"dsize", Field::Dsize},       {"dev", Field::Dev},
+            {"ino", Field::Ino},           {"nlink", Field::Nlink},
+            {"hlnkc", Field::Hlnkc},       {"read_error", Field::ReadError},
+            {"excluded", Field::Excluded},
+        };
+        field_ = FieldOf(key, Names, Field::Other);
+        if (field_ == Field::Other) SkipValue();
+        return true;
+    }
+
+    bool Scalar(const Value& v) override {
+        if (!inItem_) return TopScalar(v);
+        switch (field_) {
+        case Field::Name:
+            if (v.Type != Value::String) return Fail("a name that is not a string");
+            item_.Name = std::move(*v.Text);
+            item_.HasName = true;
+            return true;
+        case Field::Excluded:
+            // Older exports write true, newer ones why.
+            item_.Excluded = v.Type == Value::String ? *v.Text : std::string("pattern");
+            if (v.Type == Value::Bool && !v.Flag) item_.Excluded.clear();
+            return true;
+        case Field::Hlnkc:
+        case Field::ReadError:
+            if (v.Type != Value::Bool) return Fail("not true or false where either belongs");
+            (field_ == Field::Hlnkc ? item_.Hlnkc : item_.ReadError) = v.Flag;
+            return true;
+        case Field::Asize:
+            return Count(v, std::numeric_limits<std::int64_t>::max(), item_.Asize);
+        case Field::Dsize:
+            return Count(v, std::numeric_limits<std::int64_t>::max(), item_.Dsize);
+        case Field::Dev:
+            item_.HasDev = true;
+            return Count(v, std::numeric_limits<std::uint64_t>::max(), item_.Dev);
+        case Field::Ino:
+            return Count(v, std::numeric_limits<std::uint64_t>::max(), item_.Ino);
+        case Field::Nlink:
+            return Count(v, std::numeric_limits<std::uint32_t>::max(), item_.Nlink);
+        case Field::Other:
+            break;
+        }
+        return true;
+    }
+
+    bool TopScalar(const Value& v) {
+        if (open_.empty() || open_.back().Kind != Frame::Top)
+            return Fail(open_.empty() ? "not an ncdu export: a value where its array belongs"
+                                      : "a value where an entry belongs");
+        Open& top = open_.back();
+        std::uint64_t n = 0;
+        if (top.Elements >= 2) return Fail("more than one tree in the export");
+        if (!Count(v, std::numeric_limits<std::uint32_t>::max(), n)) return false;
+        if (top.Elements == 0 && n != 1)
+            return Fail("an ncdu export of major version " + std::to_string(n) +
+                        ", of which only version 1 can be read");
+        ++top.Elements;
+        return true;
+    }
+
+    bool EndObject() override {
+        inItem_ = false;
+        if (!item_.HasName) return Fail("an entry without a name");
+        Open& top = open_.back();
+        if (top.Elements == 0) return OpenDir(top);
+        return AddEntry(top);
+    }
+
+    // The info object of the directory whose array is open.
+    bool OpenDir(Open& top) {
+        std::int32_t parent = open_.size() > 2 ? open_[open_.size() - 2].Dir : -1;
+        std::int32_t index = NewDir(parent);
+        if (index < 0) return false;
+        top.Dir = index;
+        top.Elements = 1;
+        if (item_.HasDev) top.Dev = item_.Dev;
+        SavedDir& dir = scan_.Dirs[static_cast<std::size_t>(index)];
+        if (!item_.Excluded.empty()) {
+            NotEntered(dir);
+        } else if (item_.ReadError) {
+            dir.Problem = walk::DirProblem::Unreadable;
+            dir.Reason = scan_.ReasonIndex("could not be read");
+        }
+        return true;
+    }
+
+    bool AddEntry(Open& top) {
+        const std::string& why = item_.Excluded;
+        // Not entered for its file system: a directory. Excluded by a
+        // pattern: neither counted nor entered, like --exclude.
+        if (why == "othfs" || why == "otherfs" || why == "kernfs") {
+            std::int32_t index = NewDir(top.Dir);
+            if (index < 0) return false;
+            NotEntered(scan_.Dirs[static_cast<std::size_t>(index)]);
+            return true;
+        }
+        if (!why.empty()) return true;
+        SavedDir& dir = scan_.Dirs[static_cast<std::size_t>(top.Dir)];
+        if (dir.FileCount == std::numeric_limits<std::int32_t>::max())
+            return Fail("too many files in one directory");
+        ++dir.FileCount;
+        auto bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
+        if (diskUsage_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
+            links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes});
+            return true;
+        }
+        return AddBytes(dir, bytes);
+    }
+
+    std::int32_t NewDir(std::int32_t parent) {
+        if (parent < 0 && scan_.Root >= 0) {
+            Fail("more than one tree in the export");
+            return -1;
+        }
+        if (parent >= 0 && scan_.Dirs[static_cast<std::size_t>(parent)].ChildCount ==
+                               std::numeric_limits<std::int32_t>::max()) {
+            Fail("too many subdirectories in one directory");
+            return -1;
+        }
+        std::int32_t index = scan_.AddDir(parent);
+        if (index < 0) {
+            Fail("too many directories");
+            return -1;
+        }
+        SavedDir& dir = scan_.Dirs[static_cast<std::size_t>(index)];
+        if (parent < 0) {
+            scan_.Root = index;
+            scan_.Start = std::move(item_.Name);
+        } else {
+            dir.Name = std::move(item_.Name);
+        }
+        return index;
+    }
+
+    void NotEntered(SavedDir& dir) {
+        bool otherFs = item_.Excluded == "othfs" || item_.Excluded == "otherfs";
+        dir.Problem = walk::DirProblem::OtherFileSystem;
+        dir.Reason = scan_.ReasonIndex(otherFs ? "other file system" : "excluded");
+    }
+
+    SavedScan& scan_;
+    bool diskUsage_;
+    std::vector<Open> open_;
+    std::vector<Link> links_;
+    Item item_;
+    Field field_ = Field::Other;
+    bool inItem_ = false;
+    bool done_ = false;
+};
+
+} // namespace
+
+bool ReadNcdu(JsonInput& input, bool diskUsage, SavedScan& scan, std::string& what,
+              std::uint64_t& line, std::uint64_t& offset) {
+    NcduSax sax(input, diskUsage, scan);
+    bool ok = ReadJsonValues(input, sax, false);
+    if (ok && sax.Done()) sax.CountLinks();
+    if (sax.What().empty() && !input.Failure().empty()) sax.Fail(input.Failure());
+    if (sax.What().empty() && !sax.Done()) sax.Fail("truncated");
+    what = sax.What();
+    line = sax.Line();
+    offset = sax.Offset();
+    return what.empty();
+}
+
+} // namespace kelpo32::saved

@@ -1,0 +1,201 @@
+#include "kelpo32/output/sizes.h"
+#include "kelpo32/saved/saved_scan.h"
+#include "kelpo32/tree/compare.h"
+
+#include "runtime/dirsearch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kelpo32::saved {
+namespace {
+
+// Writes `text` to a file of the test and reads it back as a saved scan.
+bool Load(const std::string& text, SavedScan& scan, std::string& error, bool diskUsage = false) {
+    const char* name = "saved_scan_test.tmp";
+    std::FILE* f = std::fopen(name, "wb");
+    EXPECT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    bool ok = LoadSavedScan(name, diskUsage, scan, error);
+    std::remove(name);
+    return ok;
+}
+
+// Every event as one line: its kind, level, id of siblings, path and name.
+class Recorder final : public walk::WalkConsumer {
+  public:
+    std::vector<std::string> Lines;
+    // The platform's separator written as "/".
+    static std::string Slashed(std::string path) {
+        std::replace(path.begin(), path.end(), runtime::PathSeparator(), '/');
+        return path;
+    }
+    void DirListed(const walk::WalkDir& d, const walk::WalkListing& l) override {
+        Lines.push_back("listed " + std::to_string(d.Level) + " " + std::to_string(d.Id) + "/" +
+                        std::to_string(d.SiblingCount) + " " + Slashed(d.Path) + "|" + d.Name +
+                        " " + std::to_string(l.FileCount) + " " + std::to_string(l.FileBytes));
+    }
+    void DirDone(const walk::WalkDir& d, const walk::WalkListing&, std::int64_t total) override {
+        Lines.push_back("done " + Slashed(d.Path) + "|" + d.Name + " " + std::to_string(total));
+    }
+};
+
+TEST(SavedScanTest, NamesOfEveryKindComeBackWhereverTheReadBlocksEnd) {
+    // Each piece as an export writes it, and the bytes it stands for.
+    const std::pair<std::string_view, std::string_view> Pieces[] = {
+        {"a", "a"},
+        {"xyz0", "xyz0"},
+        {"\\\"", "\""},
+        {"\\\\", "\\"},
+        {"\\n", "\n"},
+        {"\\u00e9", "\xC3\xA9"},
+        {"\\udcfe", "\xFE"},
+        {"\\ud83d\\ude00", "\xF0\x9F\x98\x80"},
+        {"\xFF", "\xFF"},
+        {"\xC3\xA9", "\xC3\xA9"},
+        {"\xE6\x97", "\xE6\x97"},
+        {"\xED\xA0\x80", "\xED\xA0\x80"},
+        {"{}[],: ", "{}[],: "},
+    };
+    std::mt19937 random(7);
+    std::string text = "[1,2,{},[{\"name\":\"R\"}";
+    std::vector<std::string> names;
+    for (int d = 0; d < 4000; ++d) {
+        std::string written;
+        std::string bytes;
+        // The first name is longer than a read block on its own.
+        for (auto n = d == 0 ? 30000 : 1 + random() % 40; n > 0; --n) {
+            const auto& [json, raw] = Pieces[random() % std::size(Pieces)];
+            written += json;
+            bytes += raw;
+        }
+        text += ",[{\"name\":\"" + written + "\",\"asize\":" + std::to_string(d) + "}]";
+        names.push_back(bytes);
+    }
+    text += "]]";
+    SavedScan scan;
+    std::string error;
+    ASSERT_TRUE(Load(text, scan, error)) << error;
+    ASSERT_EQ(scan.Dirs.size(), names.size() + 1);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        ASSERT_TRUE(scan.Dirs[i + 1].Name == names[i]) << i;
+}
+
+TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
+    // The start's own linked file comes after its subdirectory in the file,
+    // but the walk meets it first (a directory's files before its subtrees).
+    std::string ncdu = R"([1,1,{"x":[{}]},[{"name":"R","dev":5},
+        [{"name":"a"},{"name":"f","asize":1,"dsize":4096,"ino":9,"hlnkc":true},[{"name":"c"}]],
+        {"name":"g","asize":2,"dsize":8192,"ino":9,"nlink":2},
+        {"name":"p","excluded":"pattern","asize":100},
+        {"name":"m","excluded":"otherfs"},
+        [{"name":"b","read_error":true,"future":{"k":[1,2]}}]]])";
+    for (bool diskUsage : {false, true}) {
+        SavedScan scan;
+        std::string error;
+        ASSERT_TRUE(Load(ncdu, scan, error, diskUsage)) << error;
+        Recorder rec;
+        EXPECT_EQ(ReplaySavedScan(scan, "R", rec), diskUsage ? 8192 : 3);
+        std::vector<std::string> expected = {
+            diskUsage ? "listed 0 0/0 R| 1 8192" : "listed 0 0/0 R| 1 2",
+            diskUsage ? "listed 1 1/3 R/|a 1 0" : "listed 1 1/3 R/|a 1 1",
+            "listed 2 1/1 R/a/|c 0 0",
+            "done R/a/|c 0",
+            diskUsage ? "done R/|a 0" : "done R/|a 1",
+            "listed 1 2/3 R/|m 0 0",
+            "done R/|m 0",
+            "listed 1 3/3 R/|b 0 0",
+            "done R/|b 0",
+            diskUsage ? "done R| 8192" : "done R| 3",
+        };
+        EXPECT_EQ(rec.Lines, expected);
+        EXPECT_EQ(scan.Dirs[3].Problem, walk::DirProblem::OtherFileSystem);
+        EXPECT_EQ(scan.Dirs[4].Problem, walk::DirProblem::Unreadable);
+    }
+}
+
+TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {
+    constexpr int Depth = 100000;
+    std::string text = "[1,2,{},";
+    for (int i = 0; i < Depth; ++i)
+        text += "[{\"name\":\"d\"},{\"name\":\"f\",\"asize\":3},";
+    text += "[{\"name\":\"z\"}]" + std::string(Depth, ']') + "]";
+    SavedScan scan;
+    std::string error;
+    ASSERT_TRUE(Load(text, scan, error)) << error;
+    class Deepest final : public walk::WalkConsumer {
+      public:
+        std::int32_t Level = 0;
+        std::int64_t Done = 0;
+        void DirStart(const walk::WalkDir& d) override { Level = std::max(Level, d.Level); }
+        void DirDone(const walk::WalkDir&, const walk::WalkListing&, std::int64_t) override {
+            ++Done;
+        }
+    } deepest;
+    EXPECT_EQ(ReplaySavedScan(scan, "R", deepest), 3 * Depth);
+    EXPECT_EQ(deepest.Level, Depth);
+    EXPECT_EQ(deepest.Done, Depth + 1);
+}
+
+TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
+    // Bytes that the reader sees expanded stand before some of the errors:
+    // the place is still the file's own.
+    const std::pair<std::string, std::string> rows[] = {
+        {"{\"path\":\"\xFF\xFF\xFF\",x}", "line 1, byte 14: not JSON: missing a name for "
+                                          "object member"},
+        {"{\"path\":\"\\udcff\",\n\n\"depth\":true}",
+         "line 3, byte 31: not a number where a number belongs"},
+        {"\n\n  {\"path\":\"x\",\"depth\":0,\"total_bytes\":1}\n{}",
+         "line 4, byte 44: not a saved scan: a line without \"path\", \"depth\" or "
+         "\"total_bytes\""},
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"y\"}]", "line 1, byte 36: truncated: missing "
+                                                         "a comma or ']' after an array element"},
+        {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"f\",\"asize\":9223372036854775807},"
+         "{\"name\":\"g\",\"asize\":1}]]",
+         "line 1, byte 84: the sizes add up to more than 8 EiB"},
+    };
+    for (const auto& [text, message] : rows) {
+        SavedScan scan;
+        std::string error;
+        EXPECT_FALSE(Load(text, scan, error));
+        EXPECT_EQ(error, "kelpo32: saved_scan_test.tmp: " + message + "\n") << text;
+        EXPECT_TRUE(scan.Dirs.empty());
+    }
+}
+
+TEST(SavedScanTest, SizesOfTheComparison) {
+    struct Row {
+        std::int64_t Bytes;
+        SizeUnits Units;
+        bool Plus;
+        const char* Text;
+    };
+    const Row rows[] = {
+        {0, SizeUnits::Exact, true, "0"},
+        {1234567, SizeUnits::Exact, true, "+1,234,567"},
+        {-1234, SizeUnits::Exact, true, "-1,234"},
+        {INT64_MIN, SizeUnits::Exact, false, "-9,223,372,036,854,775,808"},
+        {1023, SizeUnits::Binary, false, "1023"},
+        {1024, SizeUnits::Binary, false, "1.0K"},
+        {1025, SizeUnits::Binary, true, "+1.1K"},
+        {10239, SizeUnits::Binary, false, "10K"},
+        {10241, SizeUnits::Binary, false, "11K"},
+        {-356515840, SizeUnits::Binary, true, "-340M"},
+        {1288490188, SizeUnits::Binary, true, "+1.2G"},
+        {999, SizeUnits::Si, false, "999"},
+        {1000, SizeUnits::Si, false, "1.0k"},
+        {INT64_MAX, SizeUnits::Binary, false, "8.0E"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(output::FormatSize(r.Bytes, r.Units, r.Plus), r.Text) << r.Bytes;
+}
+
+} // namespace
+} // namespace kelpo32::saved

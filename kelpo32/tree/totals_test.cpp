@@ -1,0 +1,254 @@
+// The layout of totals against a model computed from the tree itself: random
+// trees in memory, walked and printed for every combination of sort key,
+// minimum size, top-N and depth limit.
+#include "CmdLin/CmdLin.h"
+#include "kelpo32/output/largest.h"
+#include "kelpo32/report/report.h"
+#include "kelpo32/state.h"
+#include "kelpo32/testing/memory_source.h"
+#include "kelpo32/testing/test_support.h"
+#include "kelpo32/tree/totals.h"
+#include "kelpo32/walk/source.h"
+#include "runtime/textout.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+namespace kelpo32::tree {
+namespace {
+
+using testing::MemorySource;
+using Node = testing::MemorySource::Node;
+
+// Few names and sizes, so that equal sizes, counts and names meet.
+void Grow(testing::MemorySource& src, std::mt19937& rng, const std::string& at, int depth) {
+    const char* names[] = {"a", "b", "B", "ab", "c"};
+    const std::uint64_t sizes[] = {0, 1, 7, 100, 1000};
+    int files = static_cast<int>(rng() % 4);
+    for (int f = 0; f < files; ++f)
+        src.Add(at + "f" + std::to_string(f) + "=" + std::to_string(sizes[rng() % 5]));
+    if (depth == 4) return;
+    std::vector<std::string> pick(std::begin(names), std::end(names));
+    std::shuffle(pick.begin(), pick.end(), rng);
+    pick.resize(rng() % (depth == 0 ? 6 : 4));
+    for (const std::string& n : pick) {
+        src.Add(at + n + "/");
+        Grow(src, rng, at + n + "/", depth + 1);
+    }
+}
+
+struct Sums {
+    std::int64_t Files = 0, Bytes = 0, Dirs = 0;
+};
+
+Sums SumOf(const Node& n) {
+    Sums s;
+    for (const Node* c : n.Children) {
+        if (!c->Dir) {
+            ++s.Files;
+            s.Bytes += static_cast<std::int64_t>(c->Size);
+            continue;
+        }
+        Sums b = SumOf(*c);
+        s.Files += b.Files;
+        s.Bytes += b.Bytes;
+        s.Dirs += b.Dirs + 1;
+    }
+    return s;
+}
+
+std::int64_t Tenths(std::int64_t part, std::int64_t whole) {
+    return whole == 0 ? 0 : (part * 2000 + whole) / (2 * whole);
+}
+
+// The rows the layout must print: "level name files bytes share", a depth
+// notice as "level ...".
+void Model(const Node& n, const std::string& name, int level, std::int64_t parentBytes,
+           const TotalsSelection& sel, std::vector<std::string>& rows, std::int64_t& listed) {
+    Sums s = SumOf(n);
+    std::ostringstream row;
+    row << level << " " << name << " " << s.Files << " " << s.Bytes << " "
+        << (level == 0 ? 1000 : Tenths(s.Bytes, parentBytes));
+    rows.push_back(row.str());
+    ++listed;
+    struct Child {
+        const Node* N;
+        Sums S;
+        int Id;
+    };
+    std::vector<Child> kids;
+    int id = 0;
+    for (const Node* c : n.Children)
+        if (c->Dir) kids.push_back({c, SumOf(*c), ++id});
+    if (level + 1 >= sel.MaxDepth) {
+        if (!kids.empty()) rows.push_back(std::to_string(level + 1) + " ...");
+        return;
+    }
+    std::erase_if(kids, [&](const Child& k) { return k.S.Bytes < sel.MinSize; });
+    std::stable_sort(kids.begin(), kids.end(), [](const Child& a, const Child& b) {
+        return a.S.Bytes != b.S.Bytes ? a.S.Bytes > b.S.Bytes : a.N->Name < b.N->Name;
+    });
+    std::vector<Child> more;
+    if (sel.Top > 0 && kids.size() > static_cast<std::size_t>(sel.Top)) {
+        more.assign(kids.begin() + sel.Top, kids.end());
+        kids.resize(static_cast<std::size_t>(sel.Top));
+    }
+    auto key = [&](const Child& k) -> std::tuple<std::int64_t, std::string, int> {
+        switch (sel.Sort) {
+        case SortKey::Size:
+            return {-k.S.Bytes, k.N->Name, 0};
+        case SortKey::Files:
+            return {-k.S.Files, k.N->Name, 0};
+        case SortKey::Name:
+            return {0, k.N->Name, 0};
+        default:
+            return {0, "", k.Id};
+        }
+    };
+    std::sort(kids.begin(), kids.end(),
+              [&](const Child& a, const Child& b) { return key(a) < key(b); });
+    for (const Child& k : kids)
+        Model(*k.N, k.N->Name, level + 1, s.Bytes, sel, rows, listed);
+    if (more.empty()) return;
+    Sums m;
+    for (const Child& k : more) {
+        m.Files += k.S.Files;
+        m.Bytes += k.S.Bytes;
+    }
+    rows.push_back(std::to_string(level + 1) + " ... and " + std::to_string(more.size()) +
+                   " more " + std::to_string(m.Files) + " " + std::to_string(m.Bytes) + " " +
+                   std::to_string(Tenths(m.Bytes, s.Bytes)));
+}
+
+// The printed report read back into rows: the level from the width of the
+// glyphs in front, the name up to its dashes, the numbers after the marker.
+std::vector<std::string> Printed(const std::string& text) {
+    std::vector<std::string> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "Kelpo32") continue;
+        std::size_t marker = line.find('>');
+        if (marker == std::string::npos) {
+            rows.push_back(std::to_string(std::count(line.begin(), line.end(), '|') + 1) + " ...");
+            continue;
+        }
+        std::size_t branch = line.find('\x97');
+        int level = branch == std::string::npos ? 0 : static_cast<int>(branch + 3) / 4;
+        std::size_t from = branch == std::string::npos ? 0 : branch + 1;
+        std::string name = line.substr(from, marker - from);
+        while (!name.empty() && (name.back() == '-' || name.back() == ' '))
+            name.pop_back();
+        std::istringstream numbers(line.substr(marker + 1));
+        std::string files, bytes, share;
+        numbers >> files >> bytes >> share;
+        std::erase(files, ',');
+        std::erase(bytes, ',');
+        std::erase(share, '.');
+        share.pop_back(); // "%"
+        rows.push_back(std::to_string(level) + " " + name + " " + files + " " + bytes + " " +
+                       std::to_string(std::stoi(share)));
+    }
+    return rows;
+}
+
+TEST(TotalsTest, ListsWhatTheModelListsForEveryCombination) {
+    std::mt19937 rng(25);
+    for (int round = 0; round < 12; ++round) {
+        testing::MemorySource src;
+        src.Add("f=3");
+        Grow(src, rng, "", 0);
+        Sums whole = SumOf(src.At(""));
+        for (SortKey sort : {SortKey::None, SortKey::Size, SortKey::Files, SortKey::Name})
+            for (std::int64_t minSize : {0, 101})
+                for (std::int32_t top : {0, 1, 2})
+                    for (std::int32_t maxDepth : {NoDepthLimit, 3}) {
+                        TotalsSelection sel{sort, minSize, top, maxDepth};
+                        std::ostringstream where;
+                        where << "round " << round << " sort " << static_cast<int>(sort) << " min "
+                              << minSize << " top " << top << " depth " << maxDepth;
+                        SCOPED_TRACE(where.str());
+                        std::vector<std::string> expected;
+                        std::int64_t listed = 0;
+                        Model(src.At(""), CmdLin::PosixConventions() ? "." : "ROOT", 0, 0, sel,
+                              expected, listed);
+
+                        TotalsTree tree(sel);
+                        walk::WalkOptions options;
+                        options.Threads = 1 + round % 3;
+                        walk::WalkTreeFrom(src, walk::WalkLimits{}, "", "", options, tree);
+                        ASSERT_NE(tree.Root(), nullptr);
+                        // Every total is the whole tree's, whatever is listed.
+                        EXPECT_EQ(tree.Root()->Total.Files, whole.Files);
+                        EXPECT_EQ(tree.Root()->Total.Bytes, whole.Bytes);
+                        EXPECT_EQ(tree.Root()->Total.Dirs, whole.Dirs);
+                        // One record per listed directory, no more.
+                        EXPECT_EQ(tree.Records(), listed);
+
+                        testing::PrepareReport(120);
+                        MaxDepth = maxDepth;
+                        report::PrintTotals(tree, SizeUnits::Exact);
+                        runtime::StdOut().Flush();
+                        EXPECT_EQ(Printed(testing::Captured()), expected);
+                    }
+    }
+}
+
+// The files of the tree, largest first and equal sizes in path order, as the
+// walk names them.
+void Files(const Node& n, std::vector<output::LargestFiles::File>& out) {
+    for (const Node* c : n.Children) {
+        if (c->Dir) {
+            Files(*c, out);
+            continue;
+        }
+        std::string path = c->Path;
+        std::replace(path.begin(), path.end(), '/', runtime::PathSeparator());
+        out.push_back({c->Size, path});
+    }
+}
+
+TEST(TotalsTest, LargestFilesAreTheModelsAtEveryThreadCount) {
+    testing::PrepareReport(120); // the list is written at the end
+    std::mt19937 rng(31);
+    for (int round = 0; round < 8; ++round) {
+        testing::MemorySource src;
+        src.Add("f=7");
+        Grow(src, rng, "", 0);
+        std::vector<output::LargestFiles::File> all;
+        Files(src.At(""), all);
+        std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
+            return a.Bytes != b.Bytes ? a.Bytes > b.Bytes : a.Path < b.Path;
+        });
+        for (std::int32_t count : {1, 3, 10})
+            for (std::int32_t threads : {1, 3}) {
+                output::LargestFiles largest(count, false);
+                walk::WalkOptions options;
+                options.Threads = threads;
+                // Parts of three entries: the floor rises while listings go on.
+                walk::WalkTreeFrom(src, walk::WalkLimits{3, 200, 1500, 100, 3}, "", "", options,
+                                   largest);
+                std::vector<output::LargestFiles::File> want(
+                    all.begin(), all.begin() + std::min<std::ptrdiff_t>(count, std::ssize(all)));
+                std::vector<output::LargestFiles::File> got = largest.Sorted();
+                ASSERT_EQ(got.size(), want.size()) << round << " " << count << " " << threads;
+                for (std::size_t i = 0; i < want.size(); ++i) {
+                    EXPECT_EQ(got[i].Bytes, want[i].Bytes) << round << " " << count << " " << i;
+                    EXPECT_EQ(got[i].Path, want[i].Path) << round << " " << count << " " << i;
+                }
+            }
+    }
+}
+
+TEST(TotalsTest, ShareIsRoundedAndNeverOverflows) {
+    EXPECT_EQ(ShareTenths(0, 0), 0);
+    EXPECT_EQ(ShareTenths(1, 3), 333);
+    EXPECT_EQ(ShareTenths(2, 3), 667);
+    EXPECT_EQ(ShareTenths(INT64_MAX, INT64_MAX), 1000);
+    EXPECT_EQ(ShareTenths(INT64_MAX / 2, INT64_MAX), 500);
+}
+
+} // namespace
+} // namespace kelpo32::tree
