@@ -48,7 +48,7 @@ kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp)
 kelpo32_unit_test(kelpo32_test
   kelpo32/body_test.cpp kelpo32/report_test.cpp kelpo32/scan_test.cpp kelpo32/paging_test.cpp
   kelpo32/jsontext_test.cpp kelpo32/progress_test.cpp kelpo32/export_html_test.cpp kelpo32/exports_test.cpp
-  kelpo32/sizes_test.cpp kelpo32/saved_scan_test.cpp
+  kelpo32/sizes_test.cpp kelpo32/saved_scan_test.cpp kelpo32/long_options_test.cpp
   kelpo32/test_support.cpp)
 # The walk over a tree in memory, on one and many threads.
 kelpo32_unit_test(walk_test kelpo32/walk_test.cpp kelpo32/walk_pace_test.cpp kelpo32/memory_source.cpp

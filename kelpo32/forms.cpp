@@ -90,11 +90,13 @@ std::unique_ptr<WalkConsumer> Output(const FormInput& in, TotalsForm form,
 }
 
 std::unique_ptr<WalkConsumer> MakeReport(const FormInput& in) {
+    const Options& o = in.Opts;
+    if (o.LargestFilesAlone)
+        return std::make_unique<LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units, true);
     auto run = std::make_unique<ConsumerList>();
     run->Own(Output(in, TotalsForm::Text, std::make_unique<ReportLines>()));
-    if (in.Opts.LargestFiles > 0 && in.Old == nullptr)
-        run->Own(
-            std::make_unique<LargestFiles>(in.Opts.LargestFiles, in.Opts.DiskUsage, in.Opts.Units));
+    if (o.LargestFiles > 0 && in.Old == nullptr)
+        run->Own(std::make_unique<LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units));
     return run;
 }
 

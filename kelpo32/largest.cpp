@@ -52,11 +52,13 @@ std::vector<LargestFiles::File> LargestFiles::Sorted() const {
 
 void LargestFiles::Print(SizeUnits units) const {
     auto& out = runtime::StdOut();
-    out.WriteLn();
-    NextLine();
-    out.Write("Largest files:");
-    out.WriteLn();
-    NextLine();
+    if (!alone_) {
+        out.WriteLn();
+        NextLine();
+        out.Write("Largest files:");
+        out.WriteLn();
+        NextLine();
+    }
     for (const File& f : Sorted()) {
         std::string size = FormatSize(runtime::CheckedRange<std::int64_t>(f.Bytes), units);
         MakeRoom(static_cast<std::int64_t>(std::max(size.size(), SizeColumns) + 2 + f.Path.size()));
