@@ -142,8 +142,7 @@ void WriteLine(std::string_view text) {
 } // namespace
 
 const Conventions& PlatformConventions() {
-    static const Conventions& chosen = CmdLin::PosixConventions() ? Posix : Windows;
-    return chosen;
+    return CmdLin::PosixConventions() ? Posix : Windows;
 }
 
 std::string ShownArg(std::string_view text) {

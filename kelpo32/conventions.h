@@ -69,7 +69,7 @@ struct Conventions {
     int UnreadExit;
 };
 
-// The conventions of this platform, chosen at the first call.
+// The conventions of this platform.
 const Conventions& PlatformConventions();
 
 // An argument or a name as a message shows it: control characters as "?", so

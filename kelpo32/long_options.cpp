@@ -248,6 +248,28 @@ std::string_view HelpOf(const LongOption& option, const Conventions& c) {
     return option.Help[static_cast<std::size_t>(c.Help)];
 }
 
+// A platform's rows as the command line's reader takes them, and the letters
+// of those that take a value; made when the program is compiled.
+struct PlatformRows {
+    std::array<CmdLin::LongOptionSpec, std::size(Table)> Specs{};
+    std::size_t Count = 0;
+    std::array<char, std::size(Table) + 1> ValueLetters{};
+};
+
+constexpr PlatformRows RowsFor(HelpForm form) {
+    PlatformRows rows;
+    std::size_t letters = 0;
+    for (const LongOption& option : Table) {
+        if (option.Help[static_cast<std::size_t>(form)].empty()) continue;
+        rows.Specs[rows.Count++] = {option.Name, !option.Value.empty()};
+        if (option.Letter != 0 && !option.Value.empty())
+            rows.ValueLetters[letters++] = option.Letter;
+    }
+    return rows;
+}
+
+constexpr PlatformRows RowsOf[] = {RowsFor(HelpForm::Posix), RowsFor(HelpForm::Windows)};
+
 void WriteLine(std::string_view text) {
     runtime::StdOut().Write(text);
     runtime::StdOut().WriteLn();
@@ -287,23 +309,10 @@ bool OnPlatform(const LongOption& option, const Conventions& c) {
 
 void UseLongOptionTable() {
     const Conventions& c = PlatformConventions();
-    // The command line's reader keeps the table: it lives for the whole run.
-    static const std::vector<CmdLin::LongOptionSpec> specs = [&] {
-        std::vector<CmdLin::LongOptionSpec> rows;
-        for (const LongOption& option : Table)
-            if (OnPlatform(option, c)) rows.push_back({option.Name, !option.Value.empty()});
-        return rows;
-    }();
-    static const std::string valueLetters = [&] {
-        std::string letters;
-        for (const LongOption& option : Table)
-            if (c.ShortForms && option.Letter != 0 && !option.Value.empty() &&
-                OnPlatform(option, c))
-                letters += option.Letter;
-        return letters;
-    }();
-    CmdLin::UseLongOptions(specs);
-    CmdLin::UseValueLetters(valueLetters);
+    const PlatformRows& rows = RowsOf[static_cast<std::size_t>(c.Help)];
+    CmdLin::UseLongOptions(std::span(rows.Specs.data(), rows.Count));
+    CmdLin::UseValueLetters(c.ShortForms ? std::string_view(rows.ValueLetters.data())
+                                         : std::string_view());
 }
 
 void ReadLongOptions(Options& options) {
