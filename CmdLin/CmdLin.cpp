@@ -17,16 +17,18 @@ constexpr std::size_t MaxValueText = 255;
 enum class Role : std::uint8_t {
     Switch,     // "-x" or "/x" (or a lone switch character)
     LongOption, // "--NAME[=VALUE]"
-    Value,      // the value of the long option before it
+    Value,      // the value of the long option or switch before it
     End,        // the "--" that ends the switches (POSIX)
     Positional,
 };
 
 std::span<const LongOptionSpec> LongTable;
+std::string ValueLetters;
 
 struct Reading {
     std::vector<std::string> Args; // what it was read from, parameter 1 first
     const LongOptionSpec* Table = nullptr;
+    std::string Letters; // the value letters it was read with
     std::vector<Role> Roles;
     std::vector<LongOptionUse> Uses;
     LongOptionProblem Problem;
@@ -84,6 +86,10 @@ void ReadArgs(Reading& r) {
             if (problem.Fault != LongOptionFault::None) r.Problem = std::move(problem);
         } else if (IsSwitchText(arg)) {
             r.Roles[k] = Role::Switch;
+            if (arg.size() == 2 && k + 1 < count &&
+                r.Letters.find(static_cast<char>(
+                    LowerLetter(static_cast<unsigned char>(arg[1])))) != std::string::npos)
+                r.Roles[++k] = Role::Value;
         }
     }
 }
@@ -92,8 +98,8 @@ void ReadArgs(Reading& r) {
 const Reading& Current() {
     static Reading reading;
     std::int32_t count = SourceArgCount();
-    bool same =
-        reading.Table == LongTable.data() && reading.Args.size() == static_cast<std::size_t>(count);
+    bool same = reading.Table == LongTable.data() && reading.Letters == ValueLetters &&
+                reading.Args.size() == static_cast<std::size_t>(count);
     for (std::int32_t i = 1; same && i <= count; ++i)
         same = reading.Args[static_cast<std::size_t>(i - 1)] == SourceArg(i);
     if (!same) {
@@ -101,6 +107,7 @@ const Reading& Current() {
         for (std::int32_t i = 1; i <= count; ++i)
             reading.Args.push_back(SourceArg(i));
         reading.Table = LongTable.data();
+        reading.Letters = ValueLetters;
         ReadArgs(reading);
     }
     return reading;
@@ -245,6 +252,30 @@ std::string PositionalNative(std::int32_t n) {
 
 void UseLongOptions(std::span<const LongOptionSpec> table) {
     LongTable = table;
+}
+
+void UseValueLetters(std::string_view letters) {
+    ValueLetters = letters;
+}
+
+std::vector<SwitchUse> SwitchUses(unsigned char letter) {
+    std::vector<SwitchUse> uses;
+    const unsigned char wanted = LowerLetter(letter);
+    const std::int32_t count = ArgCount();
+    for (std::int32_t i = 1; i <= count; ++i) {
+        if (RoleOf(i) != Role::Switch) continue;
+        std::string p = ArgText(i);
+        if (p.size() < 2 || LowerLetter(static_cast<unsigned char>(p[1])) != wanted) continue;
+        SwitchUse use{i, p.substr(2), false};
+        if (p.size() == 2 && ValueLetters.find(static_cast<char>(wanted)) != std::string::npos) {
+            if (RoleOf(i + 1) == Role::Value)
+                use.Value = ArgText(i + 1);
+            else
+                use.MissingValue = true;
+        }
+        uses.push_back(std::move(use));
+    }
+    return uses;
 }
 
 std::vector<LongOptionUse> LongOptionUses() {

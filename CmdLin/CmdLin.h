@@ -55,6 +55,21 @@ bool HasLongOption(std::string_view name);
 // Every value given to the option, in order.
 std::vector<std::string> LongOptionValues(std::string_view name);
 
+// Switch letters (lower case) that, given alone ("-d"), take the next
+// argument as their value, as getopt reads "d:"; that argument is then
+// neither positional nor a switch. None unless set; set before the first query.
+void UseValueLetters(std::string_view letters);
+
+// One use of a switch letter: where it stands and its value's text (what
+// follows the letter, or the next argument for a letter of UseValueLetters).
+struct SwitchUse {
+    std::int32_t Index;
+    std::string Value;
+    bool MissingValue; // a letter of UseValueLetters given alone as the last argument
+};
+// Every use of the letter (any case), in order.
+std::vector<SwitchUse> SwitchUses(unsigned char letter);
+
 // The index of the first switch whose letter is not one of `letters` (lower
 // case); 0 when there is none. Long options and a lone switch character have
 // no letter to check.

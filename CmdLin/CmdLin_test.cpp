@@ -402,6 +402,47 @@ TEST_F(CommandLineQueries, FirstSwitchWithAnUnknownLetter) {
     EXPECT_EQ(CmdLin::FirstSwitchNotIn(""), 0);
 }
 
+struct ValueLetterCase {
+    std::vector<std::string> args;
+    std::string uses; // "index:value" of each use of 'd', "index:-" when the value is missing
+    std::vector<std::string> positional;
+};
+
+// A value letter given alone takes the next argument whatever its text, which
+// is then not positional; attached text is its value; other letters never take one.
+TEST_F(CommandLineQueries, ValueLettersTakeTheNextArgument) {
+    struct Letters {
+        Letters() { CmdLin::UseValueLetters("d"); }
+        ~Letters() { CmdLin::UseValueLetters(""); }
+        Letters(const Letters&) = delete;
+        Letters& operator=(const Letters&) = delete;
+    } letters;
+    const std::vector<ValueLetterCase> cases = {
+        {{"-d", "2", "dir"}, "1:2", {"dir"}},
+        {{"-d2", "dir"}, "1:2", {"dir"}},
+        {{"-D", "1", "-d", "--", "x"}, "1:1 3:--", {"x"}},
+        {{"dir", "-d"}, "2:-", {"dir"}},
+        {{"-x", "2"}, "", {"2"}},
+        {{"--", "-d", "2"}, "", {"-d", "2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "first arg [" << c.args[0] << "]");
+        USE_ARGS_OR_SKIP(c.args);
+        std::string uses;
+        for (const CmdLin::SwitchUse& use : CmdLin::SwitchUses('d'))
+            uses.append(uses.empty() ? "" : " ")
+                .append(std::to_string(use.Index) + ":" + (use.MissingValue ? "-" : use.Value));
+        EXPECT_EQ(uses, c.uses);
+        ASSERT_EQ(CmdLin::PositionalCount(), static_cast<std::int32_t>(c.positional.size()));
+        for (std::size_t n = 0; n < c.positional.size(); ++n)
+            EXPECT_EQ(CmdLin::PositionalParam(static_cast<std::int32_t>(n + 1)), c.positional[n]);
+    }
+    CmdLin::UseValueLetters("");
+    USE_ARGS_OR_SKIP({"-d", "2"});
+    EXPECT_EQ(CmdLin::PositionalParam(1), "2");
+    EXPECT_EQ(CmdLin::SwitchUses('d').front().Value, "");
+}
+
 // Each query takes the command line afresh: a new argv is seen at once.
 TEST_F(CommandLineQueries, NewArgumentsAreSeenAtOnce) {
     USE_ARGS_OR_SKIP({"/W80"});

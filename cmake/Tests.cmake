@@ -48,7 +48,7 @@ kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp)
 kelpo32_unit_test(kelpo32_test
   kelpo32/body_test.cpp kelpo32/report/report_test.cpp kelpo32/scan_test.cpp kelpo32/report/paging_test.cpp
   kelpo32/output/jsontext_test.cpp kelpo32/report/progress_test.cpp kelpo32/output/html/html_export_test.cpp kelpo32/output/exports_test.cpp
-  kelpo32/output/sizes_test.cpp kelpo32/saved/saved_scan_test.cpp
+  kelpo32/output/sizes_test.cpp kelpo32/saved/saved_scan_test.cpp kelpo32/long_options_test.cpp
   kelpo32/testing/test_support.cpp)
 # The walk over a tree in memory, on one and many threads.
 kelpo32_unit_test(walk_test kelpo32/walk/walk_test.cpp kelpo32/walk/pace_test.cpp kelpo32/testing/memory_source.cpp

@@ -2,6 +2,7 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/conventions.h"
 #include "kelpo32/forms.h"
 #include "kelpo32/options.h"
 #include "kelpo32/report/paging.h"
@@ -109,11 +110,12 @@ void RunBody() {
     saved::SavedScan old;
     if (!opts.From.empty()) LoadOrStop(opts.From, opts.DiskUsage, from);
     if (!opts.Compare.empty()) LoadOrStop(opts.Compare, opts.DiskUsage, old);
+    SetStartValues();
+    CheckStartFirst(opts);
     // An export is its data alone: no banner, no widths, no colour, no pages.
     bool report = form.Report;
     constexpr std::string_view Banner = "Kelpo32";
     if (report) WriteLine(Banner);
-    SetStartValues();
     bool console = report && !crt32_pipe::IsRedirected();
     if (console) report::CountStartLine(static_cast<std::int64_t>(Banner.size()));
     if (console) crt32_pipe::SetForeground(crt32_pipe::ColourLightGrey);
@@ -123,8 +125,9 @@ void RunBody() {
         SetConsoleProfile();
     else
         SetRedirectedProfile(form);
-    // POSIX text names the current directory as its tools do.
-    report::UseDotForCurrentDir(CmdLin::PosixConventions() && form.Bytes == FormBytes::Text);
+    // The platform's text names the current directory as its tools do.
+    const Conventions& conventions = PlatformConventions();
+    report::UseDotForCurrentDir(conventions.DotForCurrentDir && form.Bytes == FormBytes::Text);
     if (!opts.From.empty()) SetSavedStart(from.Start);
     report::UnreadSummary unread;
     ScanDir(StartDir, opts, unread,
@@ -149,6 +152,9 @@ void RunBody() {
         out.Flush();
         runtime::ReadStdInLine();
     }
+    // A report with data missing is not a plain success where the platform
+    // says so.
+    if (unread.Any() && conventions.UnreadExit != 0) runtime::Halt(conventions.UnreadExit);
 }
 
 } // namespace kelpo32

@@ -91,11 +91,13 @@ std::unique_ptr<walk::WalkConsumer> Output(const FormInput& in, TotalsForm form,
 }
 
 std::unique_ptr<walk::WalkConsumer> MakeReport(const FormInput& in) {
+    const Options& o = in.Opts;
+    if (o.LargestFilesAlone)
+        return std::make_unique<output::LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units, true);
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(Output(in, TotalsForm::Text, std::make_unique<report::ReportLines>()));
-    if (in.Opts.LargestFiles > 0 && in.Old == nullptr)
-        run->Own(std::make_unique<output::LargestFiles>(in.Opts.LargestFiles, in.Opts.DiskUsage,
-                                                        in.Opts.Units));
+    if (o.LargestFiles > 0 && in.Old == nullptr)
+        run->Own(std::make_unique<output::LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units));
     return run;
 }
 

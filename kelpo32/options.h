@@ -7,19 +7,23 @@
 
 namespace kelpo32 {
 
-// The checks that end the run before the banner: an unknown long option
-// (exit code 2 on POSIX, 1 on Windows) and, on POSIX, an invalid /W value;
-// "--version" prints the version and "--help" the usage text. Returns what
-// the long options set: "--format=NAME" and "/J" choose the output's form.
+// The checks that end the run before the banner: a mistaken long option or
+// switch (the platform's exit code for a mistake) and, where the platform
+// checks first, an invalid /W value; "--version" prints the version and
+// "--help" the usage text. Returns what the long options set: "--format=NAME"
+// and "/J" choose the output's form.
 Options CheckLongOptions();
-// The switches and the start directory; `options` gets --one-file-system.
+// Where the platform checks the start directory before anything is written,
+// checks it (unless /H or /? asks for the help, which wins); a start
+// directory that cannot be entered ends the run.
+void CheckStartFirst(const Options& options);
+// The switches and the start directory (unless checked first); `options`
+// gets whether the largest files are the whole report.
 void ParseOptions(Options& options);
 // The start directory of a saved scan read back (UTF-8 as saved; "." the
 // current one) takes the place of the typed one.
 void SetSavedStart(std::string_view start);
 void Set132Columns();
 void WriteHelp();
-// The usage text of "--help", in the platform's form.
-void WriteUsage();
 
 } // namespace kelpo32

@@ -1,6 +1,8 @@
-// What the program's own long options set, as one value: ParseOptions fills
-// it and the body hands it down to the scan and the consumers. The switches
-// of the Windows program keep their report state in state.h.
+// What the program's own long options set, as one value: CheckLongOptions
+// fills it from the table of long options (long_options.h), ParseOptions adds
+// what follows from the switches, and the body hands it down to the scan and
+// the consumers. The switches of the Windows program keep their report state
+// in state.h.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,9 @@ struct Options {
     bool OneFileSystem = false;       // directories on another file system are not entered
     bool NoProgress = false;          // no status line on standard error
     bool FollowLinks = false;         // enter directory links (Windows reparse points)
+    bool CountLinks = false; // count every link of a file with several (du's -l); by default once
+    // --max-depth=N, -d N: list N levels below the start (as /VN); -1: not given.
+    std::int32_t DepthLimit = -1;
 
     // The layout of totals: each directory line carries its subtree's numbers.
     bool Totals = false;
@@ -37,7 +42,10 @@ struct Options {
     std::int64_t MinSize = 0; // directories whose subtree holds fewer bytes are not listed
     std::int32_t Top = 0;     // at most this many subdirectories listed per directory; 0: all
     SizeUnits Units = SizeUnits::Exact;
-    std::int32_t LargestFiles = 0;     // the N largest files after the report; 0: none
+    std::int32_t LargestFiles = 0; // the N largest files after the report; 0: none
+    // The largest files are the whole report: no /T, depth limit, layout of
+    // totals or comparison was asked for.
+    bool LargestFilesAlone = false;
     std::vector<std::string> Excludes; // shell patterns of entries neither counted nor entered
 
     // Saved scans.

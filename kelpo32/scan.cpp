@@ -1,7 +1,7 @@
 #include "kelpo32/scan.h"
 
-#include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/conventions.h"
 #include "kelpo32/forms.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/progress.h"
@@ -26,20 +26,8 @@ namespace {
 
 // No record for a subdirectory could be had: the run ends with exit code 1.
 [[noreturn]] void NoRecordsLeft(const OutputForm& form) {
-    auto& out = runtime::StdOut();
-    // On POSIX every message goes to standard error, and on both builds none
-    // enters an export: it ends with its last whole record.
-    if (CmdLin::PosixConventions()) {
-        out.Flush();
-        runtime::WriteStdErr("kelpo32: Could not alocate record!\n");
-    } else if (!form.Report) {
-        out.Flush();
-        runtime::WriteStdErr("Could not alocate record!\r\n");
-    } else {
-        out.Write("Could not alocate record!");
-        out.WriteLn();
-        out.Flush();
-    }
+    // Never inside an export: it ends with its last whole record.
+    Tell(Message::NoRecords, {}, form.Report);
     crt32_pipe::WaitKey();
     if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
     runtime::Halt(1);

@@ -1,6 +1,6 @@
 #include "kelpo32/scan.h"
 
-#include "CmdLin/CmdLin.h"
+#include "kelpo32/conventions.h"
 #include "kelpo32/forms.h"
 #include "kelpo32/report/unread.h"
 #include "kelpo32/state.h"
@@ -103,7 +103,7 @@ TEST_F(ScanTest, AllocationFailureEndsTheRunWithItsMessageNeverInsideAnExport) {
     File("one/x", 1);
     File("two/y", 1);
     walk::NewDirRec = [] { return static_cast<walk::Dir_Rec*>(nullptr); };
-    const bool posix = CmdLin::PosixConventions();
+    const bool posix = PlatformConventions().NamedOnStdErr;
     for (std::string_view format : {"windows", "json"}) {
         testing::Captured().clear();
         ::testing::internal::CaptureStderr();

@@ -188,7 +188,7 @@ class Unreadable(kelpo.Case):
         user = kelpo.NOBODY if kelpo.ROOT else None
         res = kelpo.run(["/J", "T"], cwd=self.dir, user=user)
         self.assertEqual((res.rc, {o["path"]: o.get("error") for o in kelpo.json_lines(res.out)}),
-                         (0, {"T/locked": "permission denied", "T/ok": None, "T": None}), res.err)
+                         (1, {"T/locked": "permission denied", "T/ok": None, "T": None}), res.err)
         res = kelpo.run(["--format=tsv", "T"], cwd=self.dir, user=user)
         self.assertEqual(res.out, b"0\t0\t0\t0\tT/locked\tpermission denied\n"
                                   b"1\t1\t1\t1\tT/ok\t\n1\t1\t0\t0\tT\t\n")

@@ -212,7 +212,7 @@ class HostileNamesOnATerminal(kelpo.Case):
             env = kelpo.environment({"LC_ALL": locale, "KELPO32_THREADS": "1"})
             rc, raw = kelpo.run_stderr_pty(["T", os.fsdecode(hostile[0] + hostile[2])],
                                            self.dir, env=env, user=user)
-            self.assertEqual(rc, 0, locale)
+            self.assertEqual(rc, 1, locale)
             # The status line, the summary and the message were all shown.
             for seen in (b" dirs, ", b"  T/lockedesc?[2J: permission denied",
                          b"  T/lockedc1%s2J: " % c1, b"reported; 'c1%s2Jesc?[2J' is ignored" % c1):

@@ -240,26 +240,32 @@ class Conventions(Posix):
         mistake = "kelpo32: %s\n" + tryhelp
         unknown = mistake % "unknown option '%s'"
         width = "kelpo32: Invalid /W numeric parameter.\n"
-        banner, report, help_text = "Kelpo32\n", "Kelpo32\ndata", "Kelpo32\n\nKELPO V1.6"
+        report, help_text = "Kelpo32\ndata", "Kelpo32\n\nKELPO V1.6"
         cases = [
             # arguments, exit code, start of standard output, standard error
-            # A "/" word that is not one of the help's forms is a path.
-            *[([p], 1, banner, enter % (p, missing)) for p in ("/backup", "/nonexistent", "/vol",
+            # A "/" word that is not one of the help's forms is a path; a start
+            # directory that cannot be entered leaves standard output empty.
+            *[([p], 1, "", enter % (p, missing)) for p in ("/backup", "/nonexistent", "/vol",
                                                                "/hoem")],
-            (["/Wide", "data"], 1, banner, ignored % "data" + enter % ("/Wide", missing)),
-            (["file.txt"], 1, banner, enter % ("file.txt", "not a directory")),
-            (["locked"], 1, banner, enter % ("locked", "permission denied")),
-            (["-V", "2", "data"], 1, banner, ignored % "data" + enter % ("2", missing)),
+            (["/Wide", "data"], 1, "", ignored % "data" + enter % ("/Wide", missing)),
+            (["file.txt"], 1, "", enter % ("file.txt", "not a directory")),
+            (["locked"], 1, "", enter % ("locked", "permission denied")),
+            (["-V", "2", "data"], 1, "", ignored % "data" + enter % ("2", missing)),
             (["data", "/etc", "x"], 0, report, ignored % "/etc" + ignored % "x"),
             (["/W0", "data"], 2, "", width),
             (["/w", "/H", "data"], 2, "", width),
-            (["--max-depth=2"], 2, "", unknown % "--max-depth=2"),
+            (["--maxdepth=2"], 2, "", unknown % "--maxdepth=2"),
             (["--disk-usage=yes", "data"], 2, "", mistake % "option '--disk-usage' doesn't "
                                                              "allow an argument"),
             # Switch letters the program does not know, du's among them.
-            (["-x", "data"], 2, "", mistake % "unknown switch '-x'"),
-            (["-d", "1", "data"], 2, "", mistake % "unknown switch '-d'"),
+            (["-s", "data"], 2, "", mistake % "unknown switch '-s'"),
+            (["-a", "-d", "1", "data"], 2, "", mistake % "unknown switch '-a'"),
             (["/T", "-Quiet", "data"], 2, "", mistake % "unknown switch '-Q'"),
+            # du's letters as du reads them, a value the only thing they take.
+            (["data", "-d"], 2, "", mistake % "option '-d' requires an argument"),
+            (["-d", "-1", "data"], 2, "", "kelpo32: invalid argument '-1' for '-d'\nValid "
+             "arguments are: a whole number from 0 to 2147483647\n" + tryhelp),
+            (["-xdev", "data"], 2, "", mistake % "option '-x' doesn't allow an argument"),
             (["-\x1b[2J"], 2, "", mistake % "unknown switch '-?'"),
             # Long options as getopt_long reads them.
             (["--format", "tsv", "data"], 0, "1\t1\t1\t1\tdata\t\n", ""),
@@ -289,7 +295,7 @@ class Conventions(Posix):
         lines = res.out.decode("ascii").splitlines()
         self.assertEqual((lines[0], lines[-1]),
                          ("Usage: kelpo32 [SWITCH]... [DIRECTORY]", "See kelpo32(1)."))
-        self.assertTrue(len(lines) <= 50 and max(map(len, lines)) <= 79, lines)
+        self.assertTrue(len(lines) <= 70 and max(map(len, lines)) <= 79, lines)
         for name in ("--format=", "--disk-usage", "--apparent-size", "--one-file-system",
                      "--no-progress", "--version", "--help", "--  ", "/T", "/N", "/L", "/132",
                      "/Wnnn", "/Vnn", "/H", "KELPO32_THREADS", "NO_COLOR", "TERM", "LANG"):

@@ -52,11 +52,13 @@ std::vector<LargestFiles::File> LargestFiles::Sorted() const {
 
 void LargestFiles::Print(SizeUnits units) const {
     auto& out = runtime::StdOut();
-    out.WriteLn();
-    report::NextLine();
-    out.Write("Largest files:");
-    out.WriteLn();
-    report::NextLine();
+    if (!alone_) {
+        out.WriteLn();
+        report::NextLine();
+        out.Write("Largest files:");
+        out.WriteLn();
+        report::NextLine();
+    }
     for (const File& f : Sorted()) {
         std::string size = FormatSize(runtime::CheckedRange<std::int64_t>(f.Bytes), units);
         report::MakeRoom(

@@ -1,7 +1,7 @@
 #include "kelpo32/report/paging.h"
 
-#include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/conventions.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 
@@ -67,7 +67,7 @@ void AddRows(std::int32_t rows) {
 } // namespace
 
 int StopExitCode() {
-    return CmdLin::PosixConventions() && crt32_pipe::IsRedirected() ? 130 : 0;
+    return crt32_pipe::IsRedirected() ? PlatformConventions().StopRedirectedExit : 0;
 }
 
 void StopSequence(bool lineEnd) {

@@ -1,8 +1,8 @@
 #include "kelpo32/report/report.h"
 
-#include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "hexs/hexs.h"
+#include "kelpo32/conventions.h"
 #include "kelpo32/output/sizes.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/state.h"
@@ -187,8 +187,8 @@ void ResetReport() {
     SavedAttr = 0;
     DepthNoticeShown = false;
     ByteWidths = false;
-    // The POSIX text form's.
-    DotForCurrentDir = CmdLin::PosixConventions();
+    // The platform's text form's.
+    DotForCurrentDir = PlatformConventions().DotForCurrentDir;
 }
 
 Thousands::Thousands(std::int64_t value) noexcept {

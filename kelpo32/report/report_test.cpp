@@ -1,6 +1,6 @@
 #include "kelpo32/report/report.h"
 
-#include "CmdLin/CmdLin.h"
+#include "kelpo32/conventions.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/test_support.h"
 #include "runtime/rtl.h"
@@ -106,7 +106,7 @@ TEST(ReportLines, TreeOnlyCornersAndStaleSegments) {
     PrintDirLine({.Name = "A", .Level = 1, .SiblingCount = 2, .Id = 2, .ChildCount = 1});
     PrintDirLine({.Path = "A/", .Name = "B", .Level = 2, .SiblingCount = 1, .Id = 1});
     // No start directory: POSIX text names the current directory ".".
-    std::string start = CmdLin::PosixConventions() ? "." : "ROOT";
+    std::string start = PlatformConventions().DotForCurrentDir ? "." : "ROOT";
     EXPECT_EQ(Flushed(), ConsoleBytes(start + "\r\n└─A\r\n   ·└─B\r\n"));
 }
 

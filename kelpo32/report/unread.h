@@ -20,6 +20,8 @@ class UnreadSummary final : public walk::WalkConsumer {
     // On standard error: how many could not be read or examined and why (the
     // first 20 named), or nothing when the walk read them all.
     void Write() const;
+    // Whether some directory or entry could not be read or examined.
+    bool Any() const { return unread_ > 0 || unexamined_ > 0; }
 
   private:
     // All counted, the first Shown named.

@@ -1,7 +1,7 @@
 // The layout of totals against a model computed from the tree itself: random
 // trees in memory, walked and printed for every combination of sort key,
 // minimum size, top-N and depth limit.
-#include "CmdLin/CmdLin.h"
+#include "kelpo32/conventions.h"
 #include "kelpo32/output/largest.h"
 #include "kelpo32/report/report.h"
 #include "kelpo32/state.h"
@@ -172,8 +172,8 @@ TEST(TotalsTest, ListsWhatTheModelListsForEveryCombination) {
                         SCOPED_TRACE(where.str());
                         std::vector<std::string> expected;
                         std::int64_t listed = 0;
-                        Model(src.At(""), CmdLin::PosixConventions() ? "." : "ROOT", 0, 0, sel,
-                              expected, listed);
+                        Model(src.At(""), PlatformConventions().DotForCurrentDir ? "." : "ROOT", 0,
+                              0, sel, expected, listed);
 
                         TotalsTree tree(sel);
                         walk::WalkOptions options;

@@ -1,0 +1,350 @@
+#include "kelpo32/long_options.h"
+
+#include "CmdLin/CmdLin.h"
+#include "kelpo32/forms.h"
+#include "kelpo32/output/sizes.h"
+#include "runtime/sysio.h"
+#include "runtime/textout.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace kelpo32 {
+
+namespace {
+
+constexpr std::string_view SizeForms =
+    "Valid arguments are: a number with an optional K, M, G, T, P (powers of 1024) or KB, MB, "
+    "GB, TB, PB (powers of 1000)";
+constexpr std::string_view CountForms = "Valid arguments are: a whole number from 1 to 2147483647";
+constexpr std::string_view DepthForms = "Valid arguments are: a whole number from 0 to 2147483647";
+
+[[noreturn]] void BadValue(const OptionUse& use, std::string_view valid) {
+    Mistake(Message::BadValue, {ShownArg(use.Value), use.Shown, valid});
+}
+
+std::int32_t WholeNumber(const OptionUse& use, std::int32_t least, std::string_view valid) {
+    std::int32_t n = 0;
+    auto res = std::from_chars(use.Value.data(), use.Value.data() + use.Value.size(), n);
+    if (res.ec != std::errc() || res.ptr != use.Value.data() + use.Value.size() || n < least)
+        BadValue(use, valid);
+    return n;
+}
+
+std::int64_t Size(const OptionUse& use) {
+    std::int64_t size = 0;
+    if (!output::ParseSize(use.Value, size)) BadValue(use, SizeForms);
+    return size;
+}
+
+struct SortName {
+    std::string_view Name;
+    SortKey Value;
+};
+constexpr SortName SortNames[] = {{"change", SortKey::Change},
+                                  {"size", SortKey::Size},
+                                  {"files", SortKey::Files},
+                                  {"name", SortKey::Name},
+                                  {"none", SortKey::None}};
+
+SortKey Sort(const OptionUse& use) {
+    const auto* it = std::find_if(std::begin(SortNames), std::end(SortNames),
+                                  [&](const SortName& s) { return s.Name == use.Value; });
+    if (it == std::end(SortNames))
+        BadValue(use, "Valid arguments are: change, size, files, name, none");
+    return it->Value;
+}
+
+// --top and --min-size list the largest: in size order unless another order
+// is asked for (the comparison's own is by change).
+void ImplySizeOrder(Options& o) {
+    if (!CmdLin::HasLongOption("sort") && !CmdLin::HasLongOption("compare")) o.Sort = SortKey::Size;
+}
+
+// The form "--format=NAME" chooses, by the table of output forms.
+const OutputForm* Form(const OptionUse& use) {
+    if (const OutputForm* form = FindForm(use.Value)) return form;
+    std::string valid;
+    for (const OutputForm& f : OutputForms())
+        valid.append(valid.empty() ? "" : ", ").append(f.Name);
+    Mistake(Message::BadForm, {ShownArg(use.Value), valid});
+}
+
+std::string SavedFile(const OptionUse& use) {
+    if (use.Value.empty()) BadValue(use, "Valid arguments are: a file, or - (standard input)");
+    return std::string(use.Value);
+}
+
+// Reads one pattern a line; a CR before the line end and empty lines go.
+void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
+    std::string name(file);
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        std::string reason = std::strerror(errno);
+        Mistake(Message::UnreadablePatterns, {ShownArg(name), reason});
+    }
+    std::string line;
+    auto take = [&] {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) patterns.push_back(line);
+        line.clear();
+    };
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        if (c == '\n')
+            take();
+        else
+            line += static_cast<char>(c);
+    }
+    take();
+    std::fclose(f);
+}
+
+using Use = const OptionUse&;
+
+// The same help on both platforms.
+constexpr std::array<std::string_view, 2> Both(std::string_view help) {
+    return {help, help};
+}
+
+// The rows in the order --help lists them. A help text's lines are at most 58
+// columns: beside the option's column they fit 79.
+constexpr LongOption Table[] = {
+    {.Name = "format",
+     .Value = "FORM",
+     .Set = [](Options& o, Use u) { o.Form = Form(u); },
+     .Help = {"the output: text (default), windows, json, tsv, ncdu,\n"
+              "html (a page with a treemap and a table)",
+              "the output: text (default), windows (the same here),\n"
+              "json, tsv, ncdu"}},
+    {.Name = "disk-usage",
+     .Set = [](Options& o, Use) { o.DiskUsage = true; },
+     .Help = {"count the space files take on disk, each file with\n"
+              "several links once",
+              "count the space files take on disk (compressed and\n"
+              "sparse files by what they take, files whose data is\n"
+              "not on the disk as 0), each file with several links once"}},
+    {.Name = "apparent-size",
+     .Set = [](Options& o, Use) { o.DiskUsage = false; },
+     .Help = Both("count the files' sizes (the default)")},
+    {.Name = "count-links",
+     .Set = [](Options& o, Use) { o.CountLinks = true; },
+     .Help = {"count every link of a file with several (du's -l); by\n"
+              "default such a file counts once",
+              "count every link of a file with several; by default\n"
+              "such a file counts once"}},
+    {.Name = "max-depth",
+     .Value = "N",
+     .Letter = 'd',
+     .Set = [](Options& o, Use u) { o.DepthLimit = WholeNumber(u, 0, DepthForms); },
+     .Help = {"list N levels below DIRECTORY at most, as /VN does;\n"
+              "0: DIRECTORY alone",
+              "list N levels below the directory at most, as /VN does;\n"
+              "0: the directory alone"}},
+    {.Name = "one-file-system",
+     .Letter = 'x',
+     .Set = [](Options& o, Use) { o.OneFileSystem = true; },
+     .Help = {"do not enter directories on other file systems",
+              "do not enter directories on other volumes"}},
+    {.Name = "no-progress",
+     .Set = [](Options& o, Use) { o.NoProgress = true; },
+     .Help = {"no progress line on standard error", "no progress line"}},
+    {.Name = "follow-links",
+     .Set = [](Options& o, Use) { o.FollowLinks = true; },
+     .Help = {"accepted for the Windows build's sake: symbolic links\n"
+              "are never followed here (each counts as a file)",
+              "enter junctions, directory symbolic links and mount\n"
+              "points (by default listed with 0 files, not entered)"}},
+    {.Name = "totals",
+     .Set = [](Options& o, Use) { o.Totals = true; },
+     .Help = Both("each directory line with its whole subtree's files,\n"
+                  "bytes and share of its parent, no \"Total in\" lines")},
+    {.Name = "sort",
+     .Value = "KEY",
+     .Set =
+         [](Options& o, Use u) {
+             o.Sort = Sort(u);
+             o.Totals = true;
+         },
+     .Help = Both("siblings by size (largest first), files, name or none\n"
+                  "(as listed); implies --totals")},
+    {.Name = "top",
+     .Value = "N",
+     .Set =
+         [](Options& o, Use u) {
+             o.Top = WholeNumber(u, 1, CountForms);
+             o.Totals = true;
+             ImplySizeOrder(o);
+         },
+     .Help = Both("at most N subdirectories per directory, the rest as one\n"
+                  "line; implies --totals and, without --sort, size order")},
+    {.Name = "min-size",
+     .Value = "SIZE",
+     .Set =
+         [](Options& o, Use u) {
+             o.MinSize = Size(u);
+             o.Totals = true;
+             ImplySizeOrder(o);
+         },
+     .Help = Both("only directories that hold SIZE bytes (500K, 1M, 2G;\n"
+                  "1MB: powers of 1000); implies what --top implies")},
+    {.Name = "human-readable",
+     .Set =
+         [](Options& o, Use) {
+             o.Units = SizeUnits::Binary;
+             o.Totals = true;
+         },
+     .Help = Both("sizes like 1.0K, 340M (powers of 1024); implies --totals")},
+    {.Name = "si",
+     .Set =
+         [](Options& o, Use) {
+             o.Units = SizeUnits::Si;
+             o.Totals = true;
+         },
+     .Help = Both("sizes like 1.0k, 340M (powers of 1000); implies --totals")},
+    {.Name = "largest-files",
+     .Value = "N",
+     .Set = [](Options& o, Use u) { o.LargestFiles = WholeNumber(u, 1, CountForms); },
+     .Help = Both("the N largest files, largest first: after the report,\n"
+                  "or alone without /T, a depth limit or the layout of totals")},
+    {.Name = "exclude",
+     .Value = "PATTERN",
+     .Set = [](Options& o, Use u) { o.Excludes.emplace_back(u.Value); },
+     .Help = {"neither count nor enter entries whose name matches the\n"
+              "shell pattern PATTERN (*, ?, [...])",
+              "neither count nor enter entries whose name matches\n"
+              "PATTERN (* and ?, without regard to case)"}},
+    {.Name = "exclude-from",
+     .Value = "FILE",
+     .Set = [](Options& o, Use u) { ReadPatterns(u.Value, o.Excludes); },
+     .Help = Both("the same for each line of FILE")},
+    {.Name = "from",
+     .Value = "FILE",
+     .Set = [](Options& o, Use u) { o.From = SavedFile(u); },
+     .Help = {"read a saved scan (JSON Lines or an ncdu export; \"-\":\n"
+              "standard input) instead of walking DIRECTORY",
+              "read a saved scan (JSON Lines or an ncdu export; \"-\":\n"
+              "standard input) instead of walking the directory"}},
+    {.Name = "compare",
+     .Value = "OLD",
+     .Set = [](Options& o, Use u) { o.Compare = SavedFile(u); },
+     .Help = Both("each directory beside the saved scan OLD: its bytes\n"
+                  "now, their change and its files' change")},
+    {.Name = "min-change",
+     .Value = "SIZE",
+     .Set = [](Options& o, Use u) { o.MinChange = Size(u); },
+     .Help = Both("with --compare: only directories changed by SIZE\n"
+                  "and their parents; --sort=change: largest growth first")},
+    {.Name = "version", .Help = Both("print the version and exit")},
+    {.Name = "help", .Help = Both("print this help and exit")},
+};
+
+std::string_view HelpOf(const LongOption& option, const Conventions& c) {
+    return option.Help[static_cast<std::size_t>(c.Help)];
+}
+
+// A platform's rows as the command line's reader takes them, and the letters
+// of those that take a value; made when the program is compiled.
+struct PlatformRows {
+    std::array<CmdLin::LongOptionSpec, std::size(Table)> Specs{};
+    std::size_t Count = 0;
+    std::array<char, std::size(Table) + 1> ValueLetters{};
+};
+
+constexpr PlatformRows RowsFor(HelpForm form) {
+    PlatformRows rows;
+    std::size_t letters = 0;
+    for (const LongOption& option : Table) {
+        if (option.Help[static_cast<std::size_t>(form)].empty()) continue;
+        rows.Specs[rows.Count++] = {option.Name, !option.Value.empty()};
+        if (option.Letter != 0 && !option.Value.empty())
+            rows.ValueLetters[letters++] = option.Letter;
+    }
+    return rows;
+}
+
+constexpr PlatformRows RowsOf[] = {RowsFor(HelpForm::Posix), RowsFor(HelpForm::Windows)};
+
+void WriteLine(std::string_view text) {
+    runtime::StdOut().Write(text);
+    runtime::StdOut().WriteLn();
+}
+
+// The option and its help: the help beside it from column 21, or below it
+// when the option is too long for that.
+void WriteOptionHelp(const LongOption& option, std::string_view help, bool letters) {
+    constexpr std::size_t Column = 21;
+    std::string line = "  ";
+    if (letters && option.Letter != 0) line.append("-").append(1, option.Letter).append(", ");
+    line.append("--").append(option.Name);
+    if (!option.Value.empty()) line.append("=").append(option.Value);
+    if (line.size() + 2 > Column) {
+        WriteLine(line);
+        line.clear();
+    }
+    for (std::size_t start = 0; start <= help.size();) {
+        std::size_t end = std::min(help.find('\n', start), help.size());
+        line.resize(Column, ' ');
+        line.append(help.substr(start, end - start));
+        WriteLine(line);
+        line.clear();
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+std::span<const LongOption> LongOptions() {
+    return Table;
+}
+
+bool OnPlatform(const LongOption& option, const Conventions& c) {
+    return !HelpOf(option, c).empty();
+}
+
+void UseLongOptionTable() {
+    const Conventions& c = PlatformConventions();
+    const PlatformRows& rows = RowsOf[static_cast<std::size_t>(c.Help)];
+    CmdLin::UseLongOptions(std::span(rows.Specs.data(), rows.Count));
+    CmdLin::UseValueLetters(c.ShortForms ? std::string_view(rows.ValueLetters.data())
+                                         : std::string_view());
+}
+
+void ReadLongOptions(Options& options) {
+    const Conventions& c = PlatformConventions();
+    for (const LongOption& option : Table) {
+        if (!c.ShortForms || option.Letter == 0 || !OnPlatform(option, c)) continue;
+        for (const CmdLin::SwitchUse& use :
+             CmdLin::SwitchUses(static_cast<unsigned char>(option.Letter))) {
+            std::string shown = ShownSwitch(CmdLin::ArgText(use.Index));
+            if (use.MissingValue) Mistake(Message::MissingValue, {shown});
+            if (option.Value.empty() && !use.Value.empty())
+                Mistake(Message::UnwantedValue, {shown});
+            option.Set(options, OptionUse{shown, use.Value});
+        }
+    }
+    for (const CmdLin::LongOptionUse& use : CmdLin::LongOptionUses()) {
+        const auto* option = std::find_if(std::begin(Table), std::end(Table),
+                                          [&](const LongOption& o) { return o.Name == use.Name; });
+        if (option == std::end(Table) || option->Set == nullptr) continue;
+        const std::string shown = "--" + std::string(option->Name);
+        option->Set(options, OptionUse{shown, use.Value});
+    }
+}
+
+void WriteUsage() {
+    const Conventions& c = PlatformConventions();
+    for (std::string_view line : c.UsageHead)
+        WriteLine(line);
+    for (const LongOption& option : Table)
+        if (OnPlatform(option, c)) WriteOptionHelp(option, HelpOf(option, c), c.ShortForms);
+    for (std::string_view line : c.UsageTail)
+        WriteLine(line);
+}
+
+} // namespace kelpo32
