@@ -385,6 +385,19 @@ std::unique_ptr<Screen> OpenScreen(std::string& why) {
         why = std::string("cannot read the terminal's mode: ") + std::strerror(errno);
         return nullptr;
     }
+    // The terminal's entry is read first on its own: a failed opening of a
+    // screen would leave memory of the library's behind.
+    int entry = 0;
+    if (::setupterm(term, STDOUT_FILENO, &entry) != OK) {
+        why = "unknown terminal type '" + std::string(term) + "'";
+        return nullptr;
+    }
+    bool canMove = Capability("cup") != nullptr;
+    ::del_curterm(cur_term);
+    if (!canMove) {
+        why = "terminal '" + std::string(term) + "' cannot move the cursor";
+        return nullptr;
+    }
     // What the program wrote before stays on the main screen.
     runtime::StdOut().Flush();
     FILE* out = CopyStream(STDOUT_FILENO, "w");
@@ -397,18 +410,9 @@ std::unique_ptr<Screen> OpenScreen(std::string& why) {
         posix::ScreenLeft();
         why = out == nullptr || in == nullptr
                   ? std::string("cannot open the terminal: ") + std::strerror(errno)
-                  : "unknown terminal type '" + std::string(term) + "'";
+                  : "cannot open terminal '" + std::string(term) + "'";
         if (out != nullptr) std::fclose(out);
         if (in != nullptr) std::fclose(in);
-        return nullptr;
-    }
-    if (Capability("cup") == nullptr) {
-        ::endwin();
-        ::delscreen(screen);
-        posix::ScreenLeft();
-        std::fclose(out);
-        std::fclose(in);
-        why = "terminal '" + std::string(term) + "' cannot move the cursor";
         return nullptr;
     }
     return std::make_unique<TerminalScreen>(screen, out, in, found);

@@ -186,9 +186,9 @@ class Terminal(Screen):
             else:
                 self.assertEqual(probe.key(data, shown)[4], shown)
         self.assertEqual(probe.key(b"p", "polling")[4], "polling")
-        probe.key(b"x", "key: char U+0078")
         # The unknown sequence counted as no key: 8 keys, not 9 or more.
-        self.assertEqual(probe.screen()[24], "last row 8" + "-" * 70)
+        probe.key(b"x", "last row 8")
+        self.assertEqual(probe.screen()[4], "key: char U+0078")
         probe.send(b"q")
         self.assertEqual(probe.wait(), 0)
         self.assertEqual(probe.err, b"")
@@ -217,7 +217,8 @@ class Terminal(Screen):
         probe = Probe(self)
         probe.drawn("last row")
         probe.resize(60, 20)
-        rows = probe.drawn("screen_probe 60x20")
+        rows = probe.drawn("last row 1")  # the last of the frame
+        self.assertEqual(rows[0], "screen_probe 60x20 unicode colour")
         self.assertEqual(rows[4], "key: resize")
         self.assertEqual(rows[5], "cut:" + "日" * 28)
         self.assertEqual(rows[19], "last row 1" + "-" * 50)
@@ -326,6 +327,18 @@ class Console(Screen):
         main = probe.screen()
         self.assertEqual(main[:2], ["probe: before", "probe: after 4 keys"])
         self.assertFalse([row for row in main if "screen_probe" in row], main)
+
+    def test_ctrl_c_and_an_error_give_the_original_buffer_back(self):
+        for name, key, rc, after in [("Ctrl+C", b"\x03", 0, "probe: after 0 keys"),
+                                     ("error", b"e", 1, "")]:
+            with self.subTest(name):
+                probe = Probe(self)
+                probe.drawn("last row")
+                probe.send(key)
+                self.assertEqual(probe.wait(), rc)
+                main = probe.screen()
+                self.assertEqual(main[:2], ["probe: before", after])
+                self.assertFalse([row for row in main if "screen_probe" in row], main)
 
 
 if __name__ == "__main__":
