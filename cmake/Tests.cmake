@@ -48,7 +48,7 @@ kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp crt32_pipe/scre
 
 # A small program of the full screen for the end-to-end tests of the terminal
 # and the console (tests/test_screen.py).
-add_executable(screen_probe tests/screen_probe.cpp)
+add_executable(screen_probe tests/screen_probe.cpp tests/probe_resize_${PLATFORM}.cpp)
 target_link_libraries(screen_probe PRIVATE crt32_pipe)
 if(WIN32)
   target_link_options(screen_probe PRIVATE -static -static-libgcc -static-libstdc++)

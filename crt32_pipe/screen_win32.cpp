@@ -19,7 +19,8 @@ namespace crt32_pipe {
 
 namespace {
 
-bool ScreenIsOpen = false; // one screen at a time
+bool ScreenIsOpen = false;         // one screen at a time
+constexpr DWORD SizeCheckMs = 200; // how often a wait for a key looks at the window's size
 
 // A console cell holds one UTF-16 unit: a character beyond it cannot be shown.
 int CellWidth(char32_t c) {
@@ -128,6 +129,12 @@ class ConsoleScreen final : public Screen {
         for (;;) {
             if (win32::TakeCtrlC()) return {KeyKind::Interrupt};
             if (SizeChanged()) return {KeyKind::Resize};
+            // A window made smaller than its buffer sends no event: its size
+            // is looked at again while no input comes.
+            DWORD count = 0;
+            if (::GetNumberOfConsoleInputEvents(input_, &count) && count == 0 &&
+                ::WaitForSingleObject(input_, SizeCheckMs) != WAIT_FAILED)
+                continue;
             INPUT_RECORD rec;
             DWORD read = 0;
             // Input that is no console any more: nothing more will come.
@@ -195,10 +202,9 @@ class ConsoleScreen final : public Screen {
     }
 
     ScreenKey FromRecord(const INPUT_RECORD& rec) {
-        if (rec.EventType == WINDOW_BUFFER_SIZE_EVENT) {
-            SizeChanged();
-            return {KeyKind::Resize}; // drawn again in any case
-        }
+        // A size already taken (at the last look) is not reported again.
+        if (rec.EventType == WINDOW_BUFFER_SIZE_EVENT)
+            return SizeChanged() ? ScreenKey{KeyKind::Resize} : ScreenKey{};
         if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown) return {};
         const KEY_EVENT_RECORD& key = rec.Event.KeyEvent;
         switch (key.wVirtualKeyCode) {

@@ -1,10 +1,12 @@
 // A test program of the full screen: opens it, draws a few rows (one with a
 // hostile name), echoes each key it gets on a row, and quits on q or Ctrl+C.
-// "e" ends it by an uncaught error, "p" waits for the next key by polling.
+// "e" ends it by an uncaught error, "p" waits for the next key by polling,
+// "r" makes its own terminal or console 60 x 20.
 // Before and after the screen it writes a line on the terminal's main screen,
 // the second with the count of keys it took (q and Ctrl+C not counted).
 #include "crt32_pipe/crt32_pipe.h"
 #include "crt32_pipe/screen.h"
+#include "probe_resize.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
@@ -76,6 +78,10 @@ class Probe {
         for (;;) {
             ScreenKey key = screen_.WaitKey();
             if (key.Kind == KeyKind::Char && key.Char == 'p') key = Poll();
+            if (key.Kind == KeyKind::Char && key.Char == 'r') {
+                probe::ResizeOwnScreen(60, 20); // the Resize it brings is echoed
+                continue;
+            }
             if (key.Kind == KeyKind::Char && key.Char == 'e')
                 runtime::RaiseIoError(runtime::IoDiskFull, "probe");
             if (key.Kind == KeyKind::Interrupt || (key.Kind == KeyKind::Char && key.Char == 'q'))

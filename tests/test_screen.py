@@ -322,10 +322,15 @@ class Console(Screen):
         for data, shown in [(b"x", "key: char U+0078"), (b"\x1b[A", "key: up"),
                             (b"\r", "key: enter"), (b"\x1b", "key: escape")]:
             self.assertEqual(probe.key(data, shown)[4], shown)
+        # The console made smaller (Wine does not pass on a terminal's size).
+        rows = probe.key(b"r", "last row 5")
+        self.assertEqual(rows[0], "screen_probe 60x20 unicode colour")
+        self.assertEqual(rows[4], "key: resize")
+        self.assertEqual(rows[19], "last row 5" + "-" * 50)
         probe.send(b"q")
         self.assertEqual(probe.wait(), 0)
         main = probe.screen()
-        self.assertEqual(main[:2], ["probe: before", "probe: after 4 keys"])
+        self.assertEqual(main[:2], ["probe: before", "probe: after 5 keys"])
         self.assertFalse([row for row in main if "screen_probe" in row], main)
 
     def test_ctrl_c_and_an_error_give_the_original_buffer_back(self):
