@@ -320,18 +320,28 @@ class Console(Screen):
         self.assertEqual(rows[24], "last row 0" + "-" * 70)
         self.assertNotIn("probe: before", rows)  # another buffer is shown
         for data, shown in [(b"x", "key: char U+0078"), (b"\x1b[A", "key: up"),
-                            (b"\r", "key: enter"), (b"\x1b", "key: escape")]:
+                            (b"\r", "key: enter"), (b"\x1b", "key: escape"), (b"p", "polling"),
+                            ("é".encode(), "key: char U+00E9")]:
             self.assertEqual(probe.key(data, shown)[4], shown)
         # The console made smaller (Wine does not pass on a terminal's size).
-        rows = probe.key(b"r", "last row 5")
+        rows = probe.key(b"r", "last row 6")
         self.assertEqual(rows[0], "screen_probe 60x20 unicode colour")
         self.assertEqual(rows[4], "key: resize")
-        self.assertEqual(rows[19], "last row 5" + "-" * 50)
+        self.assertEqual(rows[19], "last row 6" + "-" * 50)
         probe.send(b"q")
         self.assertEqual(probe.wait(), 0)
         main = probe.screen()
-        self.assertEqual(main[:2], ["probe: before", "probe: after 5 keys"])
+        self.assertEqual(main[:2], ["probe: before", "probe: after 6 keys"])
         self.assertFalse([row for row in main if "screen_probe" in row], main)
+
+    def test_no_screen_without_a_console(self):
+        with open(os.path.join(self.dir, "out"), "wb") as out:
+            for name, stdin_tty, stdout in [("input", False, None), ("output", True, out)]:
+                with self.subTest(name):
+                    probe = Probe(self, stdin_tty=stdin_tty, stdout=stdout)
+                    self.assertEqual(probe.wait(), 2)
+                    self.assertEqual(probe.err.replace(b"\r\n", b"\n"), b"screen_probe: standard "
+                                     b"input and standard output must be a console\n")
 
     def test_ctrl_c_and_an_error_give_the_original_buffer_back(self):
         for name, key, rc, after in [("Ctrl+C", b"\x03", 0, "probe: after 0 keys"),
