@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -108,8 +109,9 @@ std::string TerminalProblem() {
 
 class TerminalScreen final : public Screen {
   public:
-    TerminalScreen(SCREEN* screen, FILE* out, FILE* in, const termios& found)
-        : screen_(screen), out_(out), in_(in), found_(found) {
+    TerminalScreen(SCREEN* screen, FILE* out, FILE* in, const termios& found,
+                   std::unique_ptr<LeaveBytes> leave)
+        : screen_(screen), out_(out), in_(in), found_(found), leave_(std::move(leave)) {
         utf8_ = LocaleIsUtf8();
         widthOf_ = utf8_ ? Utf8Width : AsciiWidth;
         ::raw();
@@ -129,11 +131,8 @@ class TerminalScreen final : public Screen {
         } else {
             colour_ = false;
         }
-        for (const char* cap : {"sgr0", "op", "cnorm", "rmkx", "rmcup"})
-            Gather(leave_, cap);
         ::wnoutrefresh(stdscr);
         ::doupdate(); // the alternate screen, cleared
-        posix::ScreenEntered(leave_.Data.data(), leave_.Size, found_);
         ScreenIsOpen = true;
     }
 
@@ -303,7 +302,7 @@ class TerminalScreen final : public Screen {
         ::endwin();
         posix::ScreenEntered(nullptr, 0, found_); // already left: nothing to write
         bool stopped = posix::SuspendJob();
-        posix::ScreenEntered(leave_.Data.data(), leave_.Size, found_);
+        posix::ScreenEntered(leave_->Data.data(), leave_->Size, found_);
         posix::ScreenEvents events = posix::TakeScreenEvents();
         Resume();
         if (events.Interrupted) return {KeyKind::Interrupt};
@@ -350,8 +349,8 @@ class TerminalScreen final : public Screen {
     SCREEN* screen_;
     FILE* out_;
     FILE* in_;
-    termios found_; // the terminal's mode when the screen was opened
-    LeaveBytes leave_;
+    termios found_;                     // the terminal's mode when the screen was opened
+    std::unique_ptr<LeaveBytes> leave_; // what a signal handler writes to leave the screen
     bool utf8_ = false;
     bool colour_ = false;
     CharWidth widthOf_ = AsciiWidth;
@@ -393,6 +392,9 @@ std::unique_ptr<Screen> OpenScreen(std::string& why) {
         return nullptr;
     }
     bool canMove = Capability("cup") != nullptr;
+    auto leave = std::make_unique<LeaveBytes>();
+    for (const char* capability : {"sgr0", "op", "cnorm", "rmkx", "rmcup"})
+        Gather(*leave, capability);
     ::del_curterm(cur_term);
     if (!canMove) {
         why = "terminal '" + std::string(term) + "' cannot move the cursor";
@@ -403,8 +405,9 @@ std::unique_ptr<Screen> OpenScreen(std::string& why) {
     FILE* out = CopyStream(STDOUT_FILENO, "w");
     FILE* in = CopyStream(STDIN_FILENO, "r");
     // The console layer's handlers are in place before the library looks, so
-    // it installs none of its own (it takes only signals left at their default).
-    posix::ScreenEntered(nullptr, 0, found);
+    // it installs none of its own (it takes only signals left at their default),
+    // and they leave the screen from the moment it may be entered.
+    posix::ScreenEntered(leave->Data.data(), leave->Size, found);
     SCREEN* screen = out != nullptr && in != nullptr ? ::newterm(term, out, in) : nullptr;
     if (screen == nullptr) {
         posix::ScreenLeft();
@@ -415,7 +418,7 @@ std::unique_ptr<Screen> OpenScreen(std::string& why) {
         if (in != nullptr) std::fclose(in);
         return nullptr;
     }
-    return std::make_unique<TerminalScreen>(screen, out, in, found);
+    return std::make_unique<TerminalScreen>(screen, out, in, found, std::move(leave));
 }
 
 } // namespace crt32_pipe
