@@ -26,6 +26,8 @@ NAME_SHOWN = "name: evil?[2J??]0;pwned??gnp.exe?end"
 KEYS = [
     (b"\x1bOA", "key: up"),
     (b"\x1b[1;5A", None),  # Ctrl+Up: no key the screen knows, and never Esc
+    (b"\x1b[99;7~", None),  # a sequence the terminal's entry does not know: dropped whole
+    (b"\x1bOz", None),
     (b"\x1b[6~", "key: pagedown"),
     (b"\x1b[3~", "key: delete"),
     (b"\r", "key: enter"),
@@ -186,7 +188,7 @@ class Terminal(Screen):
             else:
                 self.assertEqual(probe.key(data, shown)[4], shown)
         self.assertEqual(probe.key(b"p", "polling")[4], "polling")
-        # The unknown sequence counted as no key: 8 keys, not 9 or more.
+        # The unknown sequences counted as no key: 8 keys, no Esc, no letters.
         probe.key(b"x", "last row 8")
         self.assertEqual(probe.screen()[4], "key: char U+0078")
         probe.send(b"q")
