@@ -44,7 +44,15 @@ if(NOT WIN32)
 endif()
 kelpo32_unit_test(hexs_test hexs/hexs_test.cpp)
 kelpo32_unit_test(CmdLin_test CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)
-kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp)
+kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp crt32_pipe/screen_row_test.cpp)
+
+# A small program of the full screen for the end-to-end tests of the terminal
+# and the console (tests/test_screen.py).
+add_executable(screen_probe tests/screen_probe.cpp tests/probe_resize_${PLATFORM}.cpp)
+target_link_libraries(screen_probe PRIVATE crt32_pipe)
+if(WIN32)
+  target_link_options(screen_probe PRIVATE -static -static-libgcc -static-libstdc++)
+endif()
 kelpo32_unit_test(kelpo32_test
   kelpo32/body_test.cpp kelpo32/report/report_test.cpp kelpo32/scan_test.cpp kelpo32/report/paging_test.cpp
   kelpo32/output/jsontext_test.cpp kelpo32/report/progress_test.cpp kelpo32/output/html/html_export_test.cpp kelpo32/output/exports_test.cpp
@@ -61,7 +69,8 @@ kelpo32_unit_test(totals_test kelpo32/tree/totals_test.cpp kelpo32/testing/memor
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/WineTests.cmake)
 else()
-  set(KELPO32_E2E_ENV "KELPO32_EXE=$<TARGET_FILE:kelpo32>" "KELPO32_PLATFORM=posix")
+  set(KELPO32_E2E_ENV "KELPO32_EXE=$<TARGET_FILE:kelpo32>" "KELPO32_PLATFORM=posix"
+    "KELPO32_SCREEN_PROBE=$<TARGET_FILE:screen_probe>")
   file(GLOB e2e_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_*.py)
   foreach(script ${e2e_scripts})
     get_filename_component(stem ${script} NAME_WE)

@@ -65,6 +65,7 @@ target_link_options(kelpo32_search PRIVATE -static -static-libgcc -static-libstd
 set(KELPO32_E2E_ENV
   "KELPO32_EXE=$<TARGET_FILE:kelpo32>"
   "KELPO32_SEARCH_EXE=$<TARGET_FILE:kelpo32_search>"
+  "KELPO32_SCREEN_PROBE=$<TARGET_FILE:screen_probe>"
   "KELPO32_PLATFORM=win32"
   "KELPO32_RUNNER=${KELPO32_WINE_RUNNER}"
   ${KELPO32_WINE_ENV})

@@ -4,6 +4,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 
 #include "crt32_pipe/present.h"
+#include "crt32_pipe/terminal_posix.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
 
@@ -51,6 +52,17 @@ int ResetFd = -1;              // the output terminal, non-blocking, for handler
 unsigned char SuspendChar = 0; // the terminal's suspend key (Ctrl+Z) while keys are read
 bool SuspendKey = false;       // the terminal has one and its signal keys were on
 
+// The full screen while it is open: what a handler writes to leave it, and the
+// terminal's mode when it was opened. Set with every signal held.
+volatile sig_atomic_t ScreenOpen = 0;
+const char* ScreenLeave = nullptr;
+std::size_t ScreenLeaveSize = 0;
+struct termios ScreenMode;
+volatile sig_atomic_t ScreenResized = 0; // SIGWINCH since the screen last looked
+volatile sig_atomic_t ScreenResumed = 0; // stopped and gone on since then
+struct sigaction SavedWinch;             // SIGWINCH's action before the screen took it
+bool WinchTaken = false;
+
 // Where the cursor of the output terminal stands, from what has reached it:
 // so every way out can leave it at the start of an empty line.
 enum : int { LineEmpty, LineStartOverText, LineText };
@@ -81,11 +93,23 @@ void Wake() {
     (void)ignored;
 }
 
+// Leaves the full screen: its bytes to the terminal, the mode it found back.
+void LeaveScreen() {
+    if (!ScreenOpen) return;
+    if (ScreenLeave != nullptr) {
+        ssize_t ignored =
+            ::write(ResetFd != -1 ? ResetFd : STDOUT_FILENO, ScreenLeave, ScreenLeaveSize);
+        (void)ignored;
+    }
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &ScreenMode);
+}
+
 // Puts the terminal back as the program found it, the cursor at the start of
 // an empty line. The writes go through a non-blocking descriptor: a terminal
 // stopped with Ctrl+S must not hold up the end of the process.
 void LeaveTerminal() {
     runtime::EraseStdErrLine();
+    LeaveScreen();
     RestoreTerminal();
     if (ResetFd == -1) return;
     if (ColourOn) {
@@ -139,6 +163,15 @@ void OnStopSignal(int sig) {
     // cppcheck-suppress unreachableCode ; raise returns once the job goes on
     ::sigaction(sig, &mine, nullptr);
     Resumed = 1;
+    if (ScreenOpen) ScreenResumed = 1;
+    errno = savedErrno;
+}
+
+// SIGWINCH while the screen is open: it draws again at the new size.
+void OnResize(int) {
+    int savedErrno = errno;
+    ScreenResized = 1;
+    Wake();
     errno = savedErrno;
 }
 
@@ -281,7 +314,7 @@ void SkipEscapeSequence() {
 
 // The suspend key stops the job as the terminal itself would with its signal
 // keys on; false where a stop is not wanted (SIGTSTP ignored: no job control).
-bool SuspendJob() {
+bool StopJob() {
     struct sigaction current {};
     if (::sigaction(SIGTSTP, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) return false;
     ::raise(SIGTSTP); // the handler restores the terminal and stops the job
@@ -293,7 +326,7 @@ bool SuspendJob() {
 std::uint8_t ReadKey() {
     unsigned char b = 0;
     if (!ReadByte(b)) return KeyEsc; // the terminal went away: end the report as with Esc
-    if (SuspendKey && b == SuspendChar && SuspendJob()) return 0;
+    if (SuspendKey && b == SuspendChar && StopJob()) return 0;
     if (b == KeyEsc && InputReady(EscapeWaitMs)) {
         SkipEscapeSequence();
         return 0;
@@ -369,6 +402,61 @@ void SetUpDisplay() {
 }
 
 } // namespace
+
+namespace posix {
+
+void ScreenEntered(const char* leave, std::size_t size, const termios& mode) {
+    SignalsHeld held;
+    ScreenLeave = leave;
+    ScreenLeaveSize = size;
+    ScreenMode = mode;
+    if (!ScreenOpen) {
+        ScreenResized = 0;
+        ScreenResumed = 0;
+        struct sigaction sa {};
+        sa.sa_handler = OnResize;
+        sigfillset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        WinchTaken = ::sigaction(SIGWINCH, &sa, &SavedWinch) == 0;
+    }
+    ScreenOpen = 1;
+}
+
+void ScreenLeft() {
+    SignalsHeld held;
+    ScreenOpen = 0;
+    ScreenLeave = nullptr;
+    ScreenLeaveSize = 0;
+    if (WinchTaken) ::sigaction(SIGWINCH, &SavedWinch, nullptr);
+    WinchTaken = false;
+}
+
+ScreenEvents TakeScreenEvents() {
+    SignalsHeld held;
+    ScreenEvents events{Interrupted != 0, ScreenResized != 0, ScreenResumed != 0};
+    Interrupted = 0;
+    ScreenResized = 0;
+    ScreenResumed = 0;
+    return events;
+}
+
+int WakeDescriptor() {
+    return WakePipe[0];
+}
+
+void DrainWake() {
+    if (WakePipe[0] != -1) DrainWakePipe();
+}
+
+bool IsSuspendKey(unsigned char c) {
+    return SuspendKey && c == SuspendChar;
+}
+
+bool SuspendJob() {
+    return StopJob();
+}
+
+} // namespace posix
 
 void ConsoleInit() {
     Redirected = ::isatty(STDOUT_FILENO) == 0;

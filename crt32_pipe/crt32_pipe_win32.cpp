@@ -1,6 +1,7 @@
 // The console layer on the Win32 console.
 #include "crt32_pipe/crt32_pipe.h"
 
+#include "crt32_pipe/console_win32.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 #include "runtime/win32_support.h"
@@ -177,6 +178,10 @@ void UseOemFileApis() {
 }
 
 } // namespace
+
+bool win32::TakeCtrlC() {
+    return CtrlCPending.exchange(false);
+}
 
 void ConsoleInit() {
     ::SetActiveWindow(nullptr);
