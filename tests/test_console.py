@@ -120,6 +120,24 @@ class Paging(kelpo.Case):
                              ("Kelpo32", "screen_width : %d" % cols, PROMPT.decode()), shown)
             self.assertTrue(shown[1].startswith("Can't exceed screen width"), shown)
 
+    def test_every_row_counts_toward_the_page(self):
+        """Depth notices are rows on the screen too: with one under each of 60
+        directories, the first prompt still finds the banner on its screen."""
+        for i in range(60):
+            os.mkdir(os.path.join(self.dir, "dir%03d" % i, "deeper"))
+        for cols, rows in ((80, 25), (60, 12)):
+            res = kelpo.run_pty(["/V1"], cwd=self.dir, cols=cols, rows=rows,
+                                keys=[(PROMPT, b" "), (PROMPT, b"\x1b")])
+            self.assertEqual(res.rc, 0, res.err)
+            first = res.raw.index(PROMPT) + len(PROMPT)
+            shown = kelpo.screen(res.raw[:first], cols, rows)
+            self.assertEqual((shown[0], shown[-1]), ("Kelpo32", PROMPT.decode()), shown)
+            if not WINDOWS:
+                # Each page holds the rows of one page: a prompt every rows - 1.
+                second = res.raw.index(PROMPT, first)
+                page = res.raw[first:second].replace(b"\r\r\n", b"\r\n")
+                self.assertEqual(page.count(b"\r\n"), rows - 1, page)
+
     def check_stopped_at_prompt(self, res):
         self.assertEqual(res.rc, 0, res.err)
         if WINDOWS:

@@ -345,9 +345,13 @@ void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t to
 void PrintDepthNotice(std::int32_t level) {
     auto& out = runtime::StdOut();
     const char step[4] = {static_cast<char>(Glyphs.Vert), '.', '.', '.'};
+    // A row on the screen like any other: it counts toward the page, so that
+    // nothing scrolls away unseen before a prompt.
+    MakeRoom(4 * static_cast<std::int64_t>(std::max<std::int32_t>(level - 1, 0)));
     for (std::int32_t l = 1; l < level; ++l)
         out.Write(std::string_view(step, 4));
     out.WriteLn();
+    NextLine();
 }
 
 void ReportLines::Begin() {
