@@ -30,7 +30,8 @@ struct RemoveTarget {
     DirIdentity Identity;
 };
 
-// The target for an entry of a directory's listing.
+// The target for an entry as ListDirectory gives it (its identity is then the
+// system's own, which the fast listing of the walk does not always tell).
 RemoveTarget TargetOf(const DirEntry& entry);
 
 // Where a removal stays.
@@ -65,8 +66,11 @@ std::string RemoveFailureText(const RemoveFailure& failure);
 struct RemoveReport {
     std::uint64_t Files = 0;       // entries other than directories removed (links, FIFOs...)
     std::uint64_t Directories = 0; // directories removed, the entry itself included
-    std::uint64_t Bytes = 0;       // the sizes of the files removed
-    std::uint64_t DiskBytes = 0;   // the space they took on disk
+    // The sizes of the files removed, and the space they took on disk; a
+    // file with several links counts at every name removed (its data stays
+    // while a link elsewhere is left).
+    std::uint64_t Bytes = 0;
+    std::uint64_t DiskBytes = 0;
     // Entries that could not be removed or entered; the directories above
     // them, left in place because they are not empty, are not counted.
     std::uint64_t Failures = 0;

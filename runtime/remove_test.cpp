@@ -405,6 +405,34 @@ TEST_F(Remove, RemovesWhatItWasAskedToAndNothingElse) {
     }
 }
 
+// Out of descriptors is the program's trouble, not the tree's: the removal
+// stops at once instead of failing at every directory left.
+TEST_F(Remove, RunningOutOfDescriptorsStopsAtOnce) {
+    t_.Dir("tree/d/a"), t_.Dir("tree/d/b");
+    t_.File("tree/d/a/x", 1), t_.File("tree/d/b/y", 1);
+    DirHandle parent;
+    DirIdentity parentId;
+    ASSERT_EQ(OpenDirPath((t_ / "tree").string(), "", parent, parentId).Fault, DirFault::None);
+    RemoveTarget target = Listed(parent, "d");
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    int lowest = ::dup(0); // the lowest free descriptor: the only one left below the limit
+    ASSERT_NE(lowest, -1);
+    ::close(lowest);
+    struct rlimit one = saved;
+    one.rlim_cur = static_cast<rlim_t>(lowest) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
+    RemoveReport r = RemoveEntry(parent, target, RemoveLimits{});
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    CloseDir(parent);
+    EXPECT_EQ(r.Failures, 1u);
+    EXPECT_EQ(r.First.Reason, RemoveReason::System);
+    EXPECT_EQ(r.First.Code, EMFILE);
+    EXPECT_TRUE(r.First.Path == "d/a" || r.First.Path == "d/b") << r.First.Path;
+    EXPECT_EQ(r.Files + r.Directories, 0u);
+    EXPECT_EQ(t_.All(), With({"tree/d", "tree/d/a", "tree/d/a/x", "tree/d/b", "tree/d/b/y"}));
+}
+
 // A tree ten thousand levels deep goes, with the process allowed far fewer
 // descriptors than levels, and without recursion.
 TEST_F(Remove, DeepTreeWithFewDescriptors) {
