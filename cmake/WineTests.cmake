@@ -30,6 +30,7 @@ endif()
 # Unit tests of the Win32 back ends themselves.
 kelpo32_unit_test(win32_platform_test
   runtime/dirsearch_win32_test.cpp
+  runtime/remove_win32_test.cpp
   runtime/curdir_win32_test.cpp
   runtime/sysio_win32_test.cpp
   CmdLin/cmdsource_win32_test.cpp

@@ -14,6 +14,8 @@ namespace runtime {
 inline constexpr std::uint32_t AttrHidden = 2;
 inline constexpr std::uint32_t AttrSystem = 4;
 inline constexpr std::uint32_t AttrDirectory = 16;
+// Windows: a junction, a symbolic link, a mount point, a cloud placeholder.
+inline constexpr std::uint32_t AttrReparsePoint = 0x400;
 
 // Identifies a directory (device and inode, or volume serial and file id);
 // both zero when the system cannot tell.
@@ -127,6 +129,9 @@ struct DirReader {
     // POSIX: the inode the directory's "." entry must have (DirHandle::Unverified);
     // 0 once checked.
     std::uint64_t Verify = 0;
+    // POSIX: read from the first entry again, for a handle listed before
+    // (a listing through a handle on Windows always starts at the first).
+    bool Rewind = false;
     // This listing's share of SearchCounts, added in at StopReading, so that
     // threads do not contend for the counters on every entry.
     std::uint64_t Entries = 0;
@@ -140,6 +145,12 @@ DirResult StartReading(const DirHandle& dir, DirReader& reader);
 // delivered (see DirEntry::Unexamined); one gone meanwhile is left out.
 bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResult& result);
 void StopReading(DirReader& reader);
+
+// Every entry of `dir` with its own metadata (a directory's sizes, links and
+// identity included), in the order of the listing, from the first entry even
+// when `dir` was listed before. A fault ends the list and is returned; the
+// entries read up to it are kept.
+DirResult ListDirectory(const DirHandle& dir, std::vector<DirEntry>& entries);
 
 // What the searches have cost so far; tests use it to guard the fast path.
 struct SearchCounters {

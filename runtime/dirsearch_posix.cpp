@@ -316,6 +316,10 @@ DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     if (reader.Buffer.size() < ReadBufferSize) reader.Buffer.resize(ReadBufferSize);
     reader.Search = dir.Fd;
     reader.Verify = dir.Unverified;
+    if (reader.Rewind && ::lseek(static_cast<int>(dir.Fd), 0, SEEK_SET) == -1) {
+        reader.Search = -1;
+        return Fault(errno);
+    }
 #else
     // readdir needs a stream of its own; the descriptor stays the directory's.
     int fd = ::dup(static_cast<int>(dir.Fd));
@@ -325,6 +329,7 @@ DirResult StartReading(const DirHandle& dir, DirReader& reader) {
         if (fd != -1) ::close(fd);
         return Fault(e);
     }
+    if (reader.Rewind) ::rewinddir(stream); // the copy shares the position
     reader.Search = reinterpret_cast<std::intptr_t>(stream);
 #endif
     return DirResult{};

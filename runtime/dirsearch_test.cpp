@@ -4,6 +4,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <vector>
 
 namespace runtime {
 namespace {
@@ -169,6 +170,38 @@ TEST_F(DirSearch, IdentityFromTheListingIsCheckedByTheDirectorysOwnListing) {
         }
     }
     CloseDir(top);
+}
+
+// The browser's listing: every entry with its own metadata, directories
+// included, and the same entries again through the same handle.
+TEST_F(DirSearch, ListDirectoryGivesEveryEntrysMetadataEachTime) {
+    fs::create_directories(root_ / "sub");
+    std::ofstream(root_ / "file") << "12345";
+    fs::create_hard_link(root_ / "file", root_ / "again");
+    DirHandle top;
+    DirIdentity topId;
+    ASSERT_EQ(OpenDirPath(root_.string(), "", top, topId).Fault, DirFault::None);
+    std::vector<DirEntry> first, second;
+    EXPECT_EQ(ListDirectory(top, first).Fault, DirFault::None);
+    EXPECT_EQ(ListDirectory(top, second).Fault, DirFault::None);
+    CloseDir(top);
+    ASSERT_EQ(first.size(), 3u);
+    ASSERT_EQ(second.size(), 3u);
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        const DirEntry& e = first[i];
+        SCOPED_TRACE(e.Name);
+        EXPECT_EQ(e.Name, second[i].Name);
+        EXPECT_EQ(e.Device, topId.Volume);
+        EXPECT_NE(e.Inode, 0u);
+        if (e.Name == "sub") {
+            EXPECT_EQ(e.Type, EntryType::Directory);
+            EXPECT_GT(e.Size, 0u); // its own size, which the listing alone does not tell
+        } else {
+            EXPECT_EQ(e.Type, EntryType::Regular);
+            EXPECT_EQ(e.Size, 5u);
+            EXPECT_EQ(e.Links, 2u);
+        }
+    }
 }
 
 } // namespace
