@@ -10,6 +10,7 @@
 #include "kelpo32/report/row_text.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/memory_source.h"
+#include "kelpo32/testing/recorded_walk.h"
 #include "kelpo32/testing/test_support.h"
 #include "kelpo32/tree/builder.h"
 #include "kelpo32/walk/source.h"
@@ -249,9 +250,9 @@ void WalkInto(testing::MemorySource& src, walk::WalkConsumer& consumer, int thre
     walk::WalkTreeFrom(src, walk::WalkLimits{}, "", "", options, consumer);
 }
 
-std::string Captured(walk::WalkConsumer& layout, testing::MemorySource& src, int threads) {
+std::string Captured(walk::WalkConsumer& layout, const testing::RecordedWalk& walk) {
     testing::PrepareReport(120);
-    WalkInto(src, layout, threads);
+    walk.Replay(layout);
     runtime::StdOut().Flush();
     return testing::Captured();
 }
@@ -267,6 +268,8 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
         Grow(src, rng, "", 0);
         Sums whole = SumOf(src.At(""));
         const int threads = 1 + round % 3;
+        testing::RecordedWalk events;
+        WalkInto(src, events, threads);
         for (SortKey sort : {SortKey::None, SortKey::Size, SortKey::Files, SortKey::Name})
             for (std::int64_t minSize : {0, 101})
                 for (std::int32_t top : {0, 1, 2})
@@ -302,16 +305,16 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
                         const output::RunStart at{"", "", start};
                         output::TotalsLayout text(
                             options, at, report::NewTotalsText(SizeUnits::Exact, maxDepth, ""));
-                        EXPECT_EQ(Printed(Captured(text, src, threads)), TextOf(rows));
+                        EXPECT_EQ(Printed(Captured(text, events)), TextOf(rows));
                         output::TotalsLayout json(options, at, output::NewJsonRows());
-                        EXPECT_EQ(Captured(json, src, threads), LinesOf(rows, true));
+                        EXPECT_EQ(Captured(json, events), LinesOf(rows, true));
                         output::TotalsLayout tsv(options, at, output::NewTsvRows());
-                        EXPECT_EQ(Captured(tsv, src, threads), LinesOf(rows, false));
+                        EXPECT_EQ(Captured(tsv, events), LinesOf(rows, false));
 
                         output::html::HtmlRun run;
                         run.StartPath = start;
                         output::html::HtmlExport page(runtime::StdOut(), run, sel);
-                        Captured(page, src, threads);
+                        Captured(page, events);
                         std::vector<std::int32_t> atLevel;
                         std::size_t k = 0;
                         const std::vector<output::html::HtmlDir>& dirs = page.Dirs();
