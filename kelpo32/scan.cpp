@@ -110,7 +110,7 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options,
     WalkThreads(walk);
     try {
         std::string native = startDir == StartDir ? StartNative : std::string();
-        output::RunStart start{startDir, native, output::ExportPathOf(startDir, native)};
+        output::RunStart start{startDir, output::ExportPathOf(startDir, native)};
         std::unique_ptr<walk::WalkConsumer> output =
             form.Make(form, FormInput{options, saved.Old, std::move(start)});
         if (form.Utf8) crt32_pipe::PresentUtf8();

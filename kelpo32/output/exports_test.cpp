@@ -13,7 +13,7 @@ namespace {
 
 std::unique_ptr<walk::WalkConsumer> Plain(std::unique_ptr<RowWriter> writer) {
     static const Options options;
-    return std::make_unique<PlainLayout>(options, RunStart{"T", "", "T"}, std::move(writer));
+    return std::make_unique<PlainLayout>(options, RunStart{"T", "T"}, std::move(writer));
 }
 std::unique_ptr<walk::WalkConsumer> NewJsonLinesExport() {
     return Plain(NewJsonRows());

@@ -19,12 +19,10 @@ struct SavedScan;
 
 namespace kelpo32::output {
 
-// The start directory of a run: as the walk is given it (the report's text
-// and the platform's own form, empty when it is the text) and its path as
-// the exports write it ("." for the current directory).
+// The start directory of a run: as the walk is given it (the report's text)
+// and its path as the exports write it ("." for the current directory).
 struct RunStart {
     std::string Text;
-    std::string Native;
     std::string Path;
 };
 

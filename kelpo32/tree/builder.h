@@ -37,7 +37,6 @@ class TreeBuilder final : public walk::WalkConsumer {
     const DirTree& Tree() const { return tree_; }
     // The start directory's record once its subtree is done; NoDir before.
     DirIndex Root() const { return root_; }
-    const Selection& Select() const { return sel_; }
     // Directory records held now (a "more" line's aside).
     std::int64_t Records() const;
     // Directories below the depth limit, which have no record.

@@ -163,7 +163,6 @@ class DirTree {
     Column<CompareCells>& Compared();
     const Column<CompareCells>* ComparedIfAny() const { return compare_.get(); }
     Column<BrowseCells>& Browse();
-    const Column<BrowseCells>* BrowseIfAny() const { return browse_.get(); }
     // Each record's parent (NoDir at a root), filled from the links.
     const Column<DirIndex>& Parents(DirIndex root);
 

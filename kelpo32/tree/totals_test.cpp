@@ -302,7 +302,7 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
                         options.MinSize = minSize;
                         options.Top = top;
                         options.Levels = maxDepth;
-                        const output::RunStart at{"", "", start};
+                        const output::RunStart at{"", start};
                         output::TotalsLayout text(
                             options, at, report::NewTotalsText(SizeUnits::Exact, maxDepth, ""));
                         EXPECT_EQ(Printed(Captured(text, events)), TextOf(rows));
