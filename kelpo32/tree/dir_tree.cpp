@@ -37,10 +37,12 @@ void DirRecord::AddTotalFiles(std::int64_t files) {
 bool NameArena::Room(std::size_t need) {
     std::size_t used = end_ & (SlotSize - 1);
     std::size_t slot = end_ >> SlotBits;
-    if (used != 0 && used + need <= SlotSize) return true;
+    if (used != 0 && need <= SlotSize - used) return true;
     if (used != 0) ++slot; // the name starts a slot of its own
-    std::size_t span = (need + SlotSize - 1) / SlotSize;
-    if ((slot + span) << SlotBits > Full) return false;
+    // In 64 bits: a 32-bit size_t would wrap near the last slot.
+    std::uint64_t slots = (std::uint64_t{need} + SlotSize - 1) / SlotSize;
+    if ((slot + slots) << SlotBits > Full) return false;
+    auto span = static_cast<std::size_t>(slots);
     // Slots kept from before serve again when they lie in one piece.
     bool whole = slot + span <= slots_.size();
     for (std::size_t i = 1; whole && i < span; ++i)
