@@ -36,11 +36,11 @@ class ExportStop final : public walk::WalkConsumer {
 std::unique_ptr<walk::WalkConsumer> Layout(const OutputForm& form, const FormInput& in,
                                            std::unique_ptr<walk::WalkConsumer> plain) {
     if (in.Old != nullptr)
-        return std::make_unique<output::ComparisonLayout>(*in.Old, in.Opts, in.Start,
-                                                          form.Rows(in, RowLayout::Comparison));
+        return std::make_unique<output::ComparisonLayout>(
+            *in.Old, in.Opts, in.Start, form.Rows(in, RowLayout::Comparison), in.From);
     if (in.Opts.Totals)
         return std::make_unique<output::TotalsLayout>(in.Opts, in.Start,
-                                                      form.Rows(in, RowLayout::Totals));
+                                                      form.Rows(in, RowLayout::Totals), in.From);
     return plain;
 }
 

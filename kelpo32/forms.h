@@ -25,6 +25,7 @@ struct FormInput {
     const Options& Opts;
     const saved::SavedScan* Old = nullptr; // the saved scan of --compare, or none
     output::RunStart Start;                // the start directory of the run
+    saved::SavedScan* From = nullptr;      // the saved scan read in place of the walk, or none
 };
 
 // The layout whose rows a writer gets.

@@ -112,7 +112,7 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options,
         std::string native = startDir == StartDir ? StartNative : std::string();
         output::RunStart start{startDir, output::ExportPathOf(startDir, native)};
         std::unique_ptr<walk::WalkConsumer> output =
-            form.Make(form, FormInput{options, saved.Old, std::move(start)});
+            form.Make(form, FormInput{options, saved.Old, std::move(start), saved.From});
         if (form.Utf8) crt32_pipe::PresentUtf8();
         report::WalkTrace trace;
         report::StatusLine status(!options.NoProgress, output->HoldsOutput());

@@ -144,23 +144,27 @@ void PlainLayout::DirDone(const walk::WalkDir& dir, const walk::WalkListing& lis
 }
 
 TotalsLayout::TotalsLayout(const Options& options, const RunStart& start,
-                           std::unique_ptr<RowWriter> writer)
-    : builder_(tree::Selection{.Sort = options.Sort,
-                               .MinSize = options.MinSize,
-                               .Top = options.Top,
-                               .Levels = options.Levels}),
-      startPath_(start.Path), writer_(std::move(writer)) {}
+                           std::unique_ptr<RowWriter> writer, const saved::SavedScan* whole)
+    : sel_{.Sort = options.Sort,
+           .MinSize = options.MinSize,
+           .Top = options.Top,
+           .Levels = options.Levels},
+      builder_(sel_), whole_(whole), startPath_(start.Path), writer_(std::move(writer)) {}
 
 void TotalsLayout::End() {
     writer_->Begin();
-    WriteTreeRows(builder_.Tree(), builder_.Root(), tree::Selection{.AsLinked = true}, startPath_,
-                  *writer_);
+    if (whole_ != nullptr)
+        WriteTreeRows(whole_->Tree, whole_->Root, sel_, startPath_, *writer_);
+    else
+        WriteTreeRows(builder_.Tree(), builder_.Root(), tree::Selection{.AsLinked = true},
+                      startPath_, *writer_);
     writer_->End();
 }
 
 ComparisonLayout::ComparisonLayout(const saved::SavedScan& old, const Options& options,
-                                   const RunStart& start, std::unique_ptr<RowWriter> writer)
-    : old_(old),
+                                   const RunStart& start, std::unique_ptr<RowWriter> writer,
+                                   saved::SavedScan* now)
+    : old_(old), now_(now),
       // Largest growth first unless another order is asked for.
       sel_{.Sort = options.Sort == SortKey::None ? SortKey::Change : options.Sort,
            .Levels = options.Levels,
@@ -175,10 +179,11 @@ void ComparisonLayout::End() {
                              runtime::SafeText(startPath_, sink) +
                              "': directories are compared by their paths below each\n");
     }
-    tree::DirTree& now = builder_.Tree();
-    tree::MergeOlder(now, builder_.Root(), old_.Tree, old_.Root);
+    tree::DirTree& now = now_ != nullptr ? now_->Tree : builder_.Tree();
+    tree::DirIndex root = now_ != nullptr ? now_->Root : builder_.Root();
+    tree::MergeOlder(now, root, old_.Tree, old_.Root);
     writer_->Begin();
-    WriteTreeRows(now, builder_.Root(), sel_, startPath_, *writer_);
+    WriteTreeRows(now, root, sel_, startPath_, *writer_);
     writer_->End();
 }
 

@@ -55,24 +55,30 @@ class PlainLayout final : public walk::WalkConsumer {
 };
 
 // The layout of totals: the tree the selection keeps as the walk goes,
-// written once the walk is done.
+// written once the walk is done; or, when a saved scan is read in place of
+// the walk (`whole`), its tree listed by the same selection.
 class TotalsLayout final : public walk::WalkConsumer {
   public:
-    TotalsLayout(const Options& options, const RunStart& start, std::unique_ptr<RowWriter> writer);
+    TotalsLayout(const Options& options, const RunStart& start, std::unique_ptr<RowWriter> writer,
+                 const saved::SavedScan* whole = nullptr);
 
-    void Begin() override { builder_.Begin(); }
+    void Begin() override {
+        if (whole_ == nullptr) builder_.Begin();
+    }
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
-        builder_.DirListed(dir, listing);
+        if (whole_ == nullptr) builder_.DirListed(dir, listing);
     }
     void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
                  std::int64_t total) override {
-        builder_.DirDone(dir, listing, total);
+        if (whole_ == nullptr) builder_.DirDone(dir, listing, total);
     }
     void End() override;
     bool HoldsOutput() const override { return true; }
 
   private:
+    tree::Selection sel_;
     tree::TreeBuilder builder_;
+    const saved::SavedScan* whole_;
     std::string startPath_;
     std::unique_ptr<RowWriter> writer_;
 };
@@ -80,24 +86,29 @@ class TotalsLayout final : public walk::WalkConsumer {
 // The comparison with a saved scan (--compare): the run's tree and the older
 // scan's matched by the path below each start directory, each directory's
 // subtree now, its change, and "new" or "gone" where it is in one scan only.
+// The run's tree is the walk's, or the tree of the saved scan read in place
+// of the walk (`now`), into which the older one is merged.
 class ComparisonLayout final : public walk::WalkConsumer {
   public:
     ComparisonLayout(const saved::SavedScan& old, const Options& options, const RunStart& start,
-                     std::unique_ptr<RowWriter> writer);
+                     std::unique_ptr<RowWriter> writer, saved::SavedScan* now = nullptr);
 
-    void Begin() override { builder_.Begin(); }
+    void Begin() override {
+        if (now_ == nullptr) builder_.Begin();
+    }
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
-        builder_.DirListed(dir, listing);
+        if (now_ == nullptr) builder_.DirListed(dir, listing);
     }
     void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
                  std::int64_t total) override {
-        builder_.DirDone(dir, listing, total);
+        if (now_ == nullptr) builder_.DirDone(dir, listing, total);
     }
     void End() override;
     bool HoldsOutput() const override { return true; }
 
   private:
     const saved::SavedScan& old_;
+    saved::SavedScan* now_;
     tree::Selection sel_;
     tree::TreeBuilder builder_{tree::Selection{}};
     std::string startPath_;
