@@ -61,8 +61,10 @@ kelpo32_unit_test(kelpo32_test
 # The walk over a tree in memory, on one and many threads.
 kelpo32_unit_test(walk_test kelpo32/walk/walk_test.cpp kelpo32/walk/pace_test.cpp kelpo32/testing/memory_source.cpp
   kelpo32/testing/test_alloc.cpp)
-# The layout of totals over random trees in memory, against a model.
-kelpo32_unit_test(totals_test kelpo32/tree/totals_test.cpp kelpo32/testing/memory_source.cpp
+# The tree of directories, and the layout of totals in every form over random
+# trees in memory, against a model.
+kelpo32_unit_test(totals_test kelpo32/tree/totals_test.cpp kelpo32/tree/dir_tree_test.cpp
+  kelpo32/testing/memory_source.cpp
   kelpo32/testing/test_alloc.cpp kelpo32/testing/test_support.cpp)
 
 # End-to-end tests: each script runs the built program in temporary trees.

@@ -55,24 +55,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CHECK(error.find('\n') == error.size() - 1);
         return 0;
     }
-    CHECK(scan.Root >= 0 && static_cast<std::size_t>(scan.Root) < scan.Dirs.size());
-    std::vector<int> seen(scan.Dirs.size(), 0);
+    const kelpo32::tree::DirTree& tree = scan.Tree;
+    CHECK(scan.Root >= 0 && scan.Root < tree.Size());
+    std::vector<int> seen(static_cast<std::size_t>(tree.Size()), 0);
     seen[static_cast<std::size_t>(scan.Root)] = 1;
-    for (const kelpo32::saved::SavedDir& d : scan.Dirs) {
+    for (kelpo32::tree::DirIndex i = 0; i < tree.Size(); ++i) {
+        const kelpo32::tree::DirRecord& d = tree.At(i);
         std::int32_t chain = 0;
-        for (std::int32_t c = d.FirstChild; c >= 0;
-             c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
-            CHECK(static_cast<std::size_t>(c) < scan.Dirs.size());
+        for (kelpo32::tree::DirIndex c = d.First; c >= 0; c = tree.At(c).Next) {
+            CHECK(c < tree.Size());
             CHECK(++seen[static_cast<std::size_t>(c)] == 1);
             ++chain;
         }
-        CHECK(chain == d.ChildCount || (chain == 0 && d.FirstChild < 0));
+        CHECK(chain == d.Subdirs || (chain == 0 && d.First < 0));
     }
     for (int s : seen)
         CHECK(s == 1);
     Count count;
     kelpo32::saved::ReplaySavedScan(scan, "R", count);
     CHECK(count.Open == 0);
-    CHECK(count.Listed == static_cast<std::int64_t>(scan.Dirs.size()));
+    CHECK(count.Listed == static_cast<std::int64_t>(tree.Size()));
     return 0;
 }

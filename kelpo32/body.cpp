@@ -99,7 +99,7 @@ void SetRedirectedProfile(const OutputForm& form) {
     PageLines = RedirectedPageLines;
     report::UseGlyphs(report::RedirectedGlyphs);
     // The Windows form measures names in bytes, as the Windows program does.
-    report::UseByteWidths(form.Bytes == FormBytes::Console);
+    report::UseByteWidths(form.ByteWidths);
 }
 
 void RunBody() {
@@ -113,7 +113,7 @@ void RunBody() {
     SetStartValues();
     CheckStartFirst(opts);
     // An export is its data alone: no banner, no widths, no colour, no pages.
-    bool report = form.Report;
+    bool report = form.Paged;
     constexpr std::string_view Banner = "Kelpo32";
     if (report) WriteLine(Banner);
     bool console = report && !crt32_pipe::IsRedirected();
@@ -127,7 +127,7 @@ void RunBody() {
         SetRedirectedProfile(form);
     // The platform's text names the current directory as its tools do.
     const Conventions& conventions = PlatformConventions();
-    report::UseDotForCurrentDir(conventions.DotForCurrentDir && form.Bytes == FormBytes::Text);
+    report::UseDotForCurrentDir(conventions.DotForCurrentDir && form.PlatformNames);
     if (!opts.From.empty()) SetSavedStart(from.Start);
     report::UnreadSummary unread;
     ScanDir(StartDir, opts, unread,

@@ -1,8 +1,11 @@
 // The table of output forms: per row what "--format=" calls it, how its
-// consumer is made and what the rest of the run does for it. A new form is
-// one row here and its consumer's file.
+// consumer and its writer of rows are made, and what the rest of the run
+// does for it. A new form is one row here and its writer's file; nothing
+// else asks which form a run has.
 #pragma once
 
+#include "kelpo32/output/dir_row.h"
+#include "kelpo32/output/layouts.h"
 #include "kelpo32/run_options.h"
 #include "kelpo32/walk/consumer.h"
 
@@ -17,30 +20,40 @@ namespace saved {
 struct SavedScan;
 }
 
-// The bytes a form writes.
-enum class FormBytes : std::uint8_t {
-    Console, // the Windows program's bytes, names measured in bytes
-    Text,    // the platform's text: on POSIX the locale's characters, widths in columns
-    Utf8,    // UTF-8 of its own, whatever the console shows
-};
-
 // What a form's consumer is made from.
 struct FormInput {
     const Options& Opts;
     const saved::SavedScan* Old = nullptr; // the saved scan of --compare, or none
+    output::RunStart Start;                // the start directory of the run
+    saved::SavedScan* From = nullptr;      // the saved scan read in place of the walk, or none
+};
+
+// The layout whose rows a writer gets.
+enum class RowLayout : std::uint8_t {
+    Plain,      // the walk's order
+    Totals,     // the layout of totals
+    Comparison, // the comparison with an older scan
 };
 
 struct OutputForm {
     std::string_view Name; // the value of "--format="
-    // The consumer that writes the form (with the layout of totals, the
-    // comparison or the largest files where the options ask for them).
-    // Whether the walk must deliver each entry, the consumer tells.
-    std::unique_ptr<walk::WalkConsumer> (*Make)(const FormInput& input);
+    // The consumer that writes the form: its own, or a layout handing rows
+    // to its writer as the options ask (with the largest files after the
+    // report). Whether the walk must deliver each entry, the consumer tells.
+    std::unique_ptr<walk::WalkConsumer> (*Make)(const OutputForm& form, const FormInput& input);
+    // Its writer of a layout's rows; nullptr: it takes no rows.
+    std::unique_ptr<output::RowWriter> (*Rows)(const FormInput& input, RowLayout layout);
     unsigned char Switch; // the switch that also chooses it, or 0
-    // The paged report: banner, widths, colours and pages; an export is its
-    // data alone.
-    bool Report;
-    FormBytes Bytes;
+    // The paged report: banner, widths, colours and pages, and messages
+    // among its lines; an export is its data alone.
+    bool Paged;
+    // Written as text (the platform's, or UTF-8 of its own), not as the
+    // Windows program's console bytes.
+    bool TextOutput;
+    bool Utf8;       // UTF-8 of its own, whatever the console shows
+    bool ByteWidths; // names measured in bytes, as the Windows program does
+    // The platform's text: the current directory is named as its tools do.
+    bool PlatformNames;
     // The walk gives each subdirectory's own size with its parent's entries.
     bool DirectorySizes;
     // It can be made from a saved scan, which keeps no files.

@@ -98,7 +98,7 @@ void CheckSwitchLetters(const Conventions& c) {
         crt32_pipe::MessageBeep();
     else
         report::AbortIfKeyPending();
-    Tell(Message::CannotEnter, {ShownArg(typed), reason}, form.Report);
+    Tell(Message::CannotEnter, {ShownArg(typed), reason}, form.Paged);
     runtime::Halt(1);
 }
 
@@ -171,7 +171,7 @@ Options CheckLongOptions() {
         UsageError("'--format=" + std::string(saved.Form->Name) +
                    "' needs every file, which a saved scan does not keep");
     // Every later line is written in the chosen form.
-    if (saved.Form->Bytes != FormBytes::Console) crt32_pipe::UseTextOutput();
+    if (saved.Form->TextOutput) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.
     if (c.CheckFirst && CmdLin::HasSwitch('W') && CmdLin::SwitchValue('W') == 0)
         UsageError("Invalid /W numeric parameter.", false);
@@ -232,6 +232,7 @@ void ParseOptions(Options& options) {
     // --max-depth and -d take the place of /V; 0 lists the start alone.
     if (options.DepthLimit >= 0)
         MaxDepth = options.DepthLimit < NoDepthLimit ? options.DepthLimit + 1 : NoDepthLimit;
+    options.Levels = MaxDepth;
     // Asked for nothing else, the largest files are the whole report.
     options.LargestFilesAlone = options.LargestFiles > 0 && !options.Totals &&
                                 options.Compare.empty() && MaxDepth == NoDepthLimit && !TreeOnly;

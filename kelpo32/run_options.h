@@ -21,11 +21,6 @@ enum class SortKey : std::uint8_t { None, Size, Files, Name, Change };
 // in powers of 1024 (--human-readable) or of 1000 (--si).
 enum class SizeUnits : std::uint8_t { Exact, Binary, Si };
 
-// How a layout written once the walk is done (the layout of totals, the
-// comparison) writes its rows: as the report's text, JSON Lines, TSV or (the
-// comparison) the HTML page.
-enum class TotalsForm : std::uint8_t { Text, Json, Tsv, Html };
-
 struct Options {
     const OutputForm* Form = nullptr; // the chosen output form; never null after parsing
     bool DiskUsage = false;           // bytes on disk, each file with several links once
@@ -35,6 +30,8 @@ struct Options {
     bool CountLinks = false; // count every link of a file with several (du's -l); by default once
     // --max-depth=N, -d N: list N levels below the start (as /VN); -1: not given.
     std::int32_t DepthLimit = -1;
+    // The levels listed, 0 to Levels - 1, from /V or the depth limit.
+    std::int32_t Levels = 2147483647;
 
     // The layout of totals: each directory line carries its subtree's numbers.
     bool Totals = false;

@@ -3,6 +3,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/conventions.h"
 #include "kelpo32/forms.h"
+#include "kelpo32/output/fields.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/progress.h"
 #include "kelpo32/report/trace.h"
@@ -27,7 +28,7 @@ namespace {
 // No record for a subdirectory could be had: the run ends with exit code 1.
 [[noreturn]] void NoRecordsLeft(const OutputForm& form) {
     // Never inside an export: it ends with its last whole record.
-    Tell(Message::NoRecords, {}, form.Report);
+    Tell(Message::NoRecords, {}, form.Paged);
     crt32_pipe::WaitKey();
     if (LogEnabled && LogFile.IsOpen()) LogFile.Close();
     runtime::Halt(1);
@@ -108,8 +109,11 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options,
     NoteOwnFiles(walk);
     WalkThreads(walk);
     try {
-        std::unique_ptr<walk::WalkConsumer> output = form.Make(FormInput{options, saved.Old});
-        if (form.Bytes == FormBytes::Utf8) crt32_pipe::PresentUtf8();
+        std::string native = startDir == StartDir ? StartNative : std::string();
+        output::RunStart start{startDir, output::ExportPathOf(startDir, native)};
+        std::unique_ptr<walk::WalkConsumer> output =
+            form.Make(form, FormInput{options, saved.Old, std::move(start), saved.From});
+        if (form.Utf8) crt32_pipe::PresentUtf8();
         report::WalkTrace trace;
         report::StatusLine status(!options.NoProgress, output->HoldsOutput());
         walk::ConsumerList run;
@@ -117,11 +121,10 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options,
         run.Add(status);
         run.Add(unread);
         run.Add(*output);
-        StopWhileWaiting stop(status, form.Report);
+        StopWhileWaiting stop(status, form.Paged);
         if (output->HoldsOutput()) run.Add(stop);
         if (saved.From != nullptr) return saved::ReplaySavedScan(*saved.From, startDir, run);
-        return walk::WalkTree(startDir, startDir == StartDir ? StartNative : std::string(), walk,
-                              run);
+        return walk::WalkTree(startDir, native, walk, run);
     } catch (const walk::OutOfRecords&) {
         NoRecordsLeft(form);
     }

@@ -18,10 +18,11 @@ namespace report {
 class UnreadSummary;
 }
 
-// The saved scans a run reads: `From` in place of the walk, `Old` to compare
-// with; either may be none.
+// The saved scans a run reads: `From` in place of the walk (a layout may
+// list its tree as it stands, and the comparison merges the older scan into
+// it), `Old` to compare with; either may be none.
 struct SavedInput {
-    const saved::SavedScan* From = nullptr;
+    saved::SavedScan* From = nullptr;
     const saved::SavedScan* Old = nullptr;
 };
 

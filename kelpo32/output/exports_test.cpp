@@ -1,4 +1,6 @@
 #include "kelpo32/output/exports.h"
+#include "kelpo32/output/layouts.h"
+#include "kelpo32/output/row_writers.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/test_support.h"
 #include "runtime/textout.h"
@@ -8,6 +10,17 @@
 
 namespace kelpo32::output {
 namespace {
+
+std::unique_ptr<walk::WalkConsumer> Plain(std::unique_ptr<RowWriter> writer) {
+    static const Options options;
+    return std::make_unique<PlainLayout>(options, RunStart{"T", "T"}, std::move(writer));
+}
+std::unique_ptr<walk::WalkConsumer> NewJsonLinesExport() {
+    return Plain(NewJsonRows());
+}
+std::unique_ptr<walk::WalkConsumer> NewTsvExport() {
+    return Plain(NewTsvRows());
+}
 
 // A start directory whose listing failed after two files, through an export's events.
 std::string ExportPartlyRead(std::unique_ptr<walk::WalkConsumer> (*make)()) {

@@ -8,16 +8,25 @@
 namespace kelpo32::output {
 
 std::string ExportStartPath() {
-    if (StartDir.empty()) return ".";
+    return ExportPathOf(StartDir, StartNative);
+}
+
+std::string ExportPathOf(const std::string& text, const std::string& native) {
+    if (text.empty()) return ".";
     std::string path;
-    runtime::AppendUtf8Name(path, StartDir, StartNative);
+    runtime::AppendUtf8Name(path, text, native);
     return path;
 }
 
-void AppendNumber(std::string& out, std::int64_t value) {
+void AppendNumber(std::string& out, std::int64_t value, NumberForm form) {
+    // The largest magnitude a double holds with every integer below it.
+    constexpr std::int64_t ExactInDouble = (std::int64_t{1} << 53) - 1;
     char digits[24];
     auto res = std::to_chars(digits, digits + sizeof digits, value);
+    bool quoted = form == NumberForm::Double && (value > ExactInDouble || value < -ExactInDouble);
+    if (quoted) out += '"';
     out.append(digits, res.ptr);
+    if (quoted) out += '"';
 }
 
 void AppendTsvPath(std::string& out, std::string_view path) {

@@ -11,9 +11,17 @@ namespace kelpo32::output {
 // The path an export writes for the start directory: as given (UTF-8 on
 // Windows), "." for the current directory.
 std::string ExportStartPath();
+// The same of a start directory given as `text` and `native` (the
+// platform's form, empty when it is the text).
+std::string ExportPathOf(const std::string& text, const std::string& native);
 
-// Appends a number in decimal.
-void AppendNumber(std::string& out, std::int64_t value);
+// How a number is written: in decimal as it is, or for a reader that keeps
+// numbers as doubles (the HTML page's script) as a string of its digits
+// when it lies beyond 2^53, so that the exact value still arrives.
+enum class NumberForm : std::uint8_t { Exact, Double };
+
+// Appends a number in decimal; every form writes its numbers through it.
+void AppendNumber(std::string& out, std::int64_t value, NumberForm form = NumberForm::Exact);
 
 // Appends a path as TSV writes it: every byte but those that would split a
 // line or a field, which are escaped ("\t", "\n", "\r", "\\", "\xHH").

@@ -10,10 +10,6 @@
 #include <string>
 #include <string_view>
 
-namespace kelpo32::tree {
-class TotalsTree;
-}
-
 namespace kelpo32::report {
 
 // The single-byte glyphs that draw the tree and mark the columns.
@@ -96,11 +92,5 @@ class ReportLines final : public walk::WalkConsumer {
     void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
                  std::int64_t total) override;
 };
-
-// The layout of totals as text through the report's lines: each listed
-// directory with its subtree's files, bytes and share of its parent, the
-// "... and M more" lines, depth notices where the depth limit cut the tree.
-// Stops like the report (Esc, Ctrl+C) through its paging.
-void PrintTotals(const tree::TotalsTree& tree, SizeUnits units);
 
 } // namespace kelpo32::report

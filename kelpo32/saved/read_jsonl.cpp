@@ -35,7 +35,7 @@ enum class Field : std::uint8_t {
 };
 
 struct Waiting {
-    std::int32_t Dir;
+    tree::DirIndex Dir;
     std::int32_t Depth;
     std::size_t PrefixLength; // of the path up to and with the last separator
     std::uint64_t PrefixHash;
@@ -46,7 +46,7 @@ class JsonLinesSax final : public SavedSax {
   public:
     JsonLinesSax(JsonInput& input, SavedScan& scan) : SavedSax(input), scan_(scan) {}
 
-    bool Done() const { return scan_.Root >= 0; }
+    bool Done() const { return scan_.Root != tree::NoDir; }
 
   private:
     bool StartObject() override {
@@ -148,38 +148,31 @@ class JsonLinesSax final : public SavedSax {
         if (children != 0 && sum != line_.Total)
             return Fail("the total bytes are not the sum of the directory's and its "
                         "subdirectories'");
-        std::int32_t index = scan_.AddDir(-1);
-        if (index < 0) return Fail("too many directories");
-        SavedDir& dir = scan_.Dirs[static_cast<std::size_t>(index)];
-        for (std::size_t i = from; i < waiting_.size(); ++i) {
-            std::int32_t child = waiting_[i].Dir;
-            if (dir.LastChild < 0)
-                dir.FirstChild = child;
-            else
-                scan_.Dirs[static_cast<std::size_t>(dir.LastChild)].Next = child;
-            dir.LastChild = child;
-        }
+        // A subdirectory's name is what follows the last separator.
+        std::size_t cut = line_.Path.rfind(sep);
+        bool named = line_.Depth != 0 && cut != std::string::npos && cut + 1 != line_.Path.size();
+        tree::DirIndex index = scan_.Tree.Add(named ? std::string_view(line_.Path).substr(cut + 1)
+                                                    : std::string_view());
+        if (index == tree::NoDir) return Fail("too many directories");
+        tree::DirIndex last = tree::NoDir;
+        for (std::size_t i = from; i < waiting_.size(); ++i)
+            last = scan_.Tree.Append(index, last, waiting_[i].Dir);
         waiting_.resize(from);
-        dir.FileCount = line_.Files;
-        dir.FileBytes = line_.Bytes;
-        dir.ChildCount = line_.Dirs;
+        tree::DirRecord& dir = scan_.Tree.At(index);
+        dir.OwnFiles = line_.Files;
+        dir.OwnBytes = line_.Bytes;
+        dir.Subdirs = line_.Dirs;
         // A line cut off by a depth limit keeps its subtree's total.
-        dir.Total = line_.Total;
-        if (line_.HasError) {
-            dir.Problem = ProblemOf(line_.Error);
-            dir.Reason = scan_.ReasonIndex(line_.Error);
-            dir.Partial = line_.Partial;
-        }
+        dir.TotalBytes = line_.Total;
+        if (line_.HasError)
+            scan_.Tree.SetTrouble(index, ProblemOf(line_.Error), line_.Error, line_.Partial);
         if (line_.Depth == 0) {
             scan_.Start = std::move(line_.Path);
             scan_.Root = index;
             if (!waiting_.empty()) return Fail("directories without a parent before the last line");
             return true;
         }
-        std::size_t cut = line_.Path.rfind(sep);
-        if (cut == std::string::npos || cut + 1 == line_.Path.size())
-            return Fail("the path of a subdirectory does not end in a name");
-        dir.Name = line_.Path.substr(cut + 1);
+        if (!named) return Fail("the path of a subdirectory does not end in a name");
         waiting_.push_back({index, line_.Depth, cut + 1,
                             Hash(std::string_view(line_.Path).substr(0, cut + 1)), line_.Total});
         return true;

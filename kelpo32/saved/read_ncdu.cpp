@@ -43,7 +43,7 @@ struct Item {
 
 // A file of several links, counted where the walk meets it first.
 struct Link {
-    std::int32_t Dir;
+    tree::DirIndex Dir;
     std::uint64_t Dev;
     std::uint64_t Ino;
     std::int64_t Bytes;
@@ -73,8 +73,7 @@ class NcduSax final : public SavedSax {
                          [](const Link& a, const Link& b) { return a.Dir < b.Dir; });
         std::unordered_set<LinkKey, LinkHash> seen;
         for (const Link& l : links_)
-            if (seen.insert({l.Dev, l.Ino}).second &&
-                !AddBytes(scan_.Dirs[static_cast<std::size_t>(l.Dir)], l.Bytes))
+            if (seen.insert({l.Dev, l.Ino}).second && !AddBytes(scan_.Tree.At(l.Dir), l.Bytes))
                 return false;
         return true;
     }
@@ -83,16 +82,17 @@ class NcduSax final : public SavedSax {
     enum class Frame : std::uint8_t { Top, Dir };
     struct Open {
         Frame Kind;
-        std::int32_t Dir = -1;
+        tree::DirIndex Dir = tree::NoDir;
         std::uint64_t Dev = 0;
         std::int32_t Elements = 0; // of the top array; at the directory array, 1 after its info
+        tree::DirIndex Last = tree::NoDir; // its last subdirectory so far
     };
     enum class Expect : std::uint8_t { Start, Metadata, Info, Entry };
 
-    bool AddBytes(SavedDir& dir, std::int64_t bytes) {
-        if (bytes > std::numeric_limits<std::int64_t>::max() - dir.FileBytes)
+    bool AddBytes(tree::DirRecord& dir, std::int64_t bytes) {
+        if (bytes > std::numeric_limits<std::int64_t>::max() - dir.OwnBytes)
             return Fail("the sizes add up to more than 8 EiB");
-        dir.FileBytes += bytes;
+        dir.OwnBytes += bytes;
         return true;
     }
 
@@ -113,7 +113,7 @@ class NcduSax final : public SavedSax {
             return Fail("an array where a directory's info object belongs");
         }
         // A directory: its info object comes next.
-        open_.push_back({Frame::Dir, -1, open_.back().Dev});
+        open_.push_back({Frame::Dir, tree::NoDir, open_.back().Dev});
         return true;
     }
 
@@ -221,19 +221,16 @@ class NcduSax final : public SavedSax {
 
     // The info object of the directory whose array is open.
     bool OpenDir(Open& top) {
-        std::int32_t parent = open_.size() > 2 ? open_[open_.size() - 2].Dir : -1;
-        std::int32_t index = NewDir(parent);
-        if (index < 0) return false;
+        Open* parent = open_.size() > 2 ? &open_[open_.size() - 2] : nullptr;
+        tree::DirIndex index = NewDir(parent);
+        if (index == tree::NoDir) return false;
         top.Dir = index;
         top.Elements = 1;
         if (item_.HasDev) top.Dev = item_.Dev;
-        SavedDir& dir = scan_.Dirs[static_cast<std::size_t>(index)];
-        if (!item_.Excluded.empty()) {
-            NotEntered(dir);
-        } else if (item_.ReadError) {
-            dir.Problem = walk::DirProblem::Unreadable;
-            dir.Reason = scan_.ReasonIndex("could not be read");
-        }
+        if (!item_.Excluded.empty())
+            NotEntered(index);
+        else if (item_.ReadError)
+            scan_.Tree.SetTrouble(index, walk::DirProblem::Unreadable, "could not be read", false);
         return true;
     }
 
@@ -242,16 +239,16 @@ class NcduSax final : public SavedSax {
         // Not entered for its file system: a directory. Excluded by a
         // pattern: neither counted nor entered, like --exclude.
         if (why == "othfs" || why == "otherfs" || why == "kernfs") {
-            std::int32_t index = NewDir(top.Dir);
-            if (index < 0) return false;
-            NotEntered(scan_.Dirs[static_cast<std::size_t>(index)]);
+            tree::DirIndex index = NewDir(&top);
+            if (index == tree::NoDir) return false;
+            NotEntered(index);
             return true;
         }
         if (!why.empty()) return true;
-        SavedDir& dir = scan_.Dirs[static_cast<std::size_t>(top.Dir)];
-        if (dir.FileCount == std::numeric_limits<std::int32_t>::max())
+        tree::DirRecord& dir = scan_.Tree.At(top.Dir);
+        if (dir.OwnFiles == std::numeric_limits<std::int32_t>::max())
             return Fail("too many files in one directory");
-        ++dir.FileCount;
+        ++dir.OwnFiles;
         auto bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
         if (diskUsage_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
             links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes});
@@ -260,35 +257,38 @@ class NcduSax final : public SavedSax {
         return AddBytes(dir, bytes);
     }
 
-    std::int32_t NewDir(std::int32_t parent) {
-        if (parent < 0 && scan_.Root >= 0) {
+    // A directory below `parent`'s (nullptr: the start directory), named
+    // as the item says; its subtree's bytes are added up once all is read.
+    tree::DirIndex NewDir(Open* parent) {
+        if (parent == nullptr && scan_.Root != tree::NoDir) {
             Fail("more than one tree in the export");
-            return -1;
+            return tree::NoDir;
         }
-        if (parent >= 0 && scan_.Dirs[static_cast<std::size_t>(parent)].ChildCount ==
-                               std::numeric_limits<std::int32_t>::max()) {
+        if (parent != nullptr &&
+            scan_.Tree.At(parent->Dir).Subdirs == std::numeric_limits<std::int32_t>::max()) {
             Fail("too many subdirectories in one directory");
-            return -1;
+            return tree::NoDir;
         }
-        std::int32_t index = scan_.AddDir(parent);
-        if (index < 0) {
+        tree::DirIndex index = scan_.Tree.Add(parent == nullptr ? std::string_view() : item_.Name);
+        if (index == tree::NoDir) {
             Fail("too many directories");
-            return -1;
+            return tree::NoDir;
         }
-        SavedDir& dir = scan_.Dirs[static_cast<std::size_t>(index)];
-        if (parent < 0) {
+        scan_.Tree.At(index).TotalBytes = -1;
+        if (parent == nullptr) {
             scan_.Root = index;
             scan_.Start = std::move(item_.Name);
         } else {
-            dir.Name = std::move(item_.Name);
+            parent->Last = scan_.Tree.Append(parent->Dir, parent->Last, index);
+            ++scan_.Tree.At(parent->Dir).Subdirs;
         }
         return index;
     }
 
-    void NotEntered(SavedDir& dir) {
+    void NotEntered(tree::DirIndex dir) {
         bool otherFs = item_.Excluded == "othfs" || item_.Excluded == "otherfs";
-        dir.Problem = walk::DirProblem::OtherFileSystem;
-        dir.Reason = scan_.ReasonIndex(otherFs ? "other file system" : "excluded");
+        scan_.Tree.SetTrouble(dir, walk::DirProblem::OtherFileSystem,
+                              otherFs ? "other file system" : "excluded", false);
     }
 
     SavedScan& scan_;

@@ -7,33 +7,10 @@
 #include "runtime/textsafe.h"
 #include "runtime/utf8name.h"
 
+#include <limits>
+#include <vector>
+
 namespace kelpo32::saved {
-
-std::int32_t SavedScan::AddDir(std::int32_t parent) {
-    if (Dirs.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        return -1;
-    auto index = static_cast<std::int32_t>(Dirs.size());
-    Dirs.emplace_back();
-    if (parent >= 0) {
-        SavedDir& p = Dirs[static_cast<std::size_t>(parent)];
-        if (p.LastChild < 0)
-            p.FirstChild = index;
-        else
-            Dirs[static_cast<std::size_t>(p.LastChild)].Next = index;
-        p.LastChild = index;
-        p.ChildCount = runtime::CheckedAdd<std::int32_t>(p.ChildCount, 1);
-    }
-    return index;
-}
-
-std::int32_t SavedScan::ReasonIndex(std::string_view reason) {
-    for (std::size_t i = 0; i < Reasons.size(); ++i)
-        if (Reasons[i] == reason) return static_cast<std::int32_t>(i);
-    // A damaged file could give every directory a reason of its own.
-    if (Reasons.size() >= 1000) return ReasonIndex("could not be read");
-    Reasons.emplace_back(reason);
-    return static_cast<std::int32_t>(Reasons.size() - 1);
-}
 
 walk::DirProblem ProblemOf(std::string_view reason) {
     if (reason == "other file system" || reason == "excluded")
@@ -49,23 +26,39 @@ std::string Shown(std::string_view text) {
     return runtime::SafeText(text, runtime::StdErrSink());
 }
 
-// Every subtree's bytes where the file did not give them: children come
-// after their parent in the records, so one pass from the end adds them up.
+// Every subtree's numbers: its bytes where the file did not give them
+// (-1), its files and directories always. From the leaves up, whatever the
+// order of the records.
 bool AddUpTotals(SavedScan& scan, std::string& what) {
-    for (std::size_t i = scan.Dirs.size(); i-- > 0;) {
-        SavedDir& d = scan.Dirs[i];
-        if (d.Total >= 0) continue;
-        std::int64_t total = d.FileBytes;
-        for (std::int32_t c = d.FirstChild; c >= 0;
-             c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
-            std::int64_t sub = scan.Dirs[static_cast<std::size_t>(c)].Total;
-            if (sub > std::numeric_limits<std::int64_t>::max() - total) {
+    tree::DirTree& t = scan.Tree;
+    if (scan.Root == tree::NoDir) return true;
+    std::vector<tree::DirIndex> order{scan.Root};
+    for (std::size_t i = 0; i < order.size(); ++i)
+        for (tree::DirIndex c = t.At(order[i]).First; c != tree::NoDir; c = t.At(c).Next)
+            order.push_back(c);
+    for (std::size_t i = order.size(); i-- > 0;) {
+        tree::DirRecord& d = t.At(order[i]);
+        bool sum = d.TotalBytes < 0;
+        std::int64_t total = d.OwnBytes;
+        std::int64_t files = d.OwnFiles;
+        std::int64_t dirs = 0;
+        for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
+            const tree::DirRecord& sub = t.At(c);
+            if (sum && sub.TotalBytes > std::numeric_limits<std::int64_t>::max() - total) {
                 what = "the sizes add up to more than 8 EiB";
                 return false;
             }
-            total += sub;
+            total += sub.TotalBytes;
+            files += sub.TotalFiles();
+            dirs += sub.TotalDirs + 1;
         }
-        d.Total = total;
+        if (files > tree::DirRecord::MaxFiles || dirs > std::numeric_limits<std::int32_t>::max()) {
+            what = "too many files or directories";
+            return false;
+        }
+        if (sum) d.TotalBytes = total;
+        d.SetTotalFiles(files);
+        d.TotalDirs = static_cast<std::int32_t>(dirs);
     }
     return true;
 }
@@ -117,8 +110,8 @@ bool LoadSavedScan(const std::string& file, bool diskUsage, SavedScan& scan, std
 std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
                              walk::WalkConsumer& consumer) {
     struct Frame {
-        std::int32_t Dir;
-        std::int32_t Child; // the next subdirectory to visit
+        tree::DirIndex Dir;
+        tree::DirIndex Child; // the next subdirectory to visit
         std::int32_t Id;
         std::int32_t Siblings;
         std::int32_t NextId;    // of the next subdirectory, from 1 in the saved order
@@ -127,34 +120,34 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
         std::string Native;
         walk::WalkListing Listing;
     };
-    if (scan.Root < 0) return 0;
+    if (scan.Root == tree::NoDir) return 0;
+    const tree::DirTree& t = scan.Tree;
     const bool entries = consumer.NeedsEntries();
     std::vector<Frame> open;
     // The path in front of the innermost directory's name, as the walk builds it.
     std::string path = startDir;
     std::string entryName;
     std::string entryNative;
-    auto reach = [&](std::int32_t index, std::int32_t id, std::int32_t siblings) {
-        const SavedDir& d = scan.Dirs[static_cast<std::size_t>(index)];
-        Frame f{index, d.FirstChild, id, siblings, 1, path.size(), {}, {}, {}};
-        if (!open.empty()) runtime::NameFromUtf8(d.Name, f.Name, f.Native);
+    auto reach = [&](tree::DirIndex index, std::int32_t id, std::int32_t siblings) {
+        const tree::DirRecord& d = t.At(index);
+        Frame f{index, d.First, id, siblings, 1, path.size(), {}, {}, {}};
+        if (!open.empty()) runtime::NameFromUtf8(t.Name(index), f.Name, f.Native);
         auto level = static_cast<std::int32_t>(open.size());
         walk::WalkDir dir{path, f.Name, f.Native, level, id, siblings};
         consumer.DirStart(dir);
         if (entries)
-            for (std::int32_t c = d.FirstChild; c >= 0;
-                 c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
-                runtime::NameFromUtf8(scan.Dirs[static_cast<std::size_t>(c)].Name, entryName,
-                                      entryNative);
+            for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
+                runtime::NameFromUtf8(t.Name(c), entryName, entryNative);
                 consumer.Entry(dir, walk::WalkEntry{walk::EntryKind::Directory, entryName, 0, 0, 0,
                                                     0, 1, runtime::EntryType::Directory});
             }
-        f.Listing.FileCount = d.FileCount;
-        f.Listing.FileBytes = d.FileBytes;
-        f.Listing.ChildCount = d.ChildCount;
-        f.Listing.Problem = d.Problem;
-        f.Listing.Partial = d.Partial;
-        if (d.Reason >= 0) f.Listing.Reason = scan.Reasons[static_cast<std::size_t>(d.Reason)];
+        f.Listing.FileCount = d.OwnFiles;
+        f.Listing.FileBytes = d.OwnBytes;
+        f.Listing.ChildCount = d.Subdirs;
+        const tree::DirTrouble& trouble = t.Trouble(index);
+        f.Listing.Problem = trouble.Problem;
+        f.Listing.Partial = trouble.Partial;
+        f.Listing.Reason = trouble.Reason;
         consumer.DirListed(dir, f.Listing);
         path += f.Name;
         if (!path.empty() && path.back() != runtime::PathSeparator())
@@ -165,22 +158,21 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
     reach(scan.Root, 0, 0);
     while (!open.empty()) {
         Frame& top = open.back();
-        if (top.Child >= 0) {
-            std::int32_t child = top.Child;
-            const SavedDir& d = scan.Dirs[static_cast<std::size_t>(top.Dir)];
-            top.Child = scan.Dirs[static_cast<std::size_t>(child)].Next;
+        if (top.Child != tree::NoDir) {
+            tree::DirIndex child = top.Child;
+            top.Child = t.At(child).Next;
             std::int32_t id = top.NextId++;
-            reach(child, id, d.ChildCount);
+            reach(child, id, t.At(top.Dir).Subdirs);
             continue;
         }
         path.resize(top.PathLength);
         auto level = static_cast<std::int32_t>(open.size() - 1);
         walk::WalkDir dir{path, top.Name, top.Native, level, top.Id, top.Siblings};
-        consumer.DirDone(dir, top.Listing, scan.Dirs[static_cast<std::size_t>(top.Dir)].Total);
+        consumer.DirDone(dir, top.Listing, t.At(top.Dir).TotalBytes);
         open.pop_back();
     }
     consumer.End();
-    return scan.Dirs[static_cast<std::size_t>(scan.Root)].Total;
+    return t.At(scan.Root).TotalBytes;
 }
 
 } // namespace kelpo32::saved

@@ -1,42 +1,24 @@
 // A saved scan read back (--from, --compare): JSON Lines of kelpo32 or an
-// ncdu export, kept as one record per directory (never one per file), and
+// ncdu export, kept as a tree of directories (never a record per file), and
 // replayed into the run's consumer as the walk's events, in the order of a
 // one-thread depth-first walk, so that every output works from it unchanged.
 #pragma once
 
+#include "kelpo32/tree/dir_tree.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
-#include <deque>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace kelpo32::saved {
 
-struct SavedDir {
-    std::string Name; // as saved (UTF-8; bytes that are not restored); empty for the start
-    std::int64_t FileBytes = 0;
-    std::int64_t Total = -1; // the subtree's bytes as saved; -1: the sum of what was read
-    std::int32_t FileCount = 0;
-    std::int32_t ChildCount = 0;
-    std::int32_t FirstChild = -1;
-    std::int32_t LastChild = -1;
-    std::int32_t Next = -1;
-    std::int32_t Reason = -1; // into SavedScan::Reasons
-    walk::DirProblem Problem = walk::DirProblem::None;
-    bool Partial = false; // read only in part: its numbers are what was read
-};
-
+// A saved scan: its start directory and its tree (files are not kept:
+// each directory's own numbers stand for them).
 struct SavedScan {
-    std::string Start;         // the saved start directory (UTF-8), "." for the current one
-    std::deque<SavedDir> Dirs; // grows without moving what it holds
-    std::int32_t Root = -1;
-    std::vector<std::string> Reasons;
-
-    // A new directory record below `parent` (-1: the start directory); its
-    // index, or -1 when there are too many.
-    std::int32_t AddDir(std::int32_t parent);
-    std::int32_t ReasonIndex(std::string_view reason);
+    std::string Start; // the saved start directory (UTF-8), "." for the current one
+    tree::DirTree Tree;
+    tree::DirIndex Root = tree::NoDir;
 };
 
 // Reads `file` ("-": standard input). `diskUsage` picks an ncdu export's

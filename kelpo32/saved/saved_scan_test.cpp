@@ -1,6 +1,5 @@
 #include "kelpo32/output/sizes.h"
 #include "kelpo32/saved/saved_scan.h"
-#include "kelpo32/tree/compare.h"
 
 #include "runtime/dirsearch.h"
 
@@ -83,9 +82,9 @@ TEST(SavedScanTest, NamesOfEveryKindComeBackWhereverTheReadBlocksEnd) {
     SavedScan scan;
     std::string error;
     ASSERT_TRUE(Load(text, scan, error)) << error;
-    ASSERT_EQ(scan.Dirs.size(), names.size() + 1);
+    ASSERT_EQ(static_cast<std::size_t>(scan.Tree.Size()), names.size() + 1);
     for (std::size_t i = 0; i < names.size(); ++i)
-        ASSERT_TRUE(scan.Dirs[i + 1].Name == names[i]) << i;
+        ASSERT_TRUE(scan.Tree.Name(static_cast<tree::DirIndex>(i + 1)) == names[i]) << i;
 }
 
 TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
@@ -116,8 +115,8 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
             diskUsage ? "done R| 8192" : "done R| 3",
         };
         EXPECT_EQ(rec.Lines, expected);
-        EXPECT_EQ(scan.Dirs[3].Problem, walk::DirProblem::OtherFileSystem);
-        EXPECT_EQ(scan.Dirs[4].Problem, walk::DirProblem::Unreadable);
+        EXPECT_EQ(scan.Tree.Trouble(3).Problem, walk::DirProblem::OtherFileSystem);
+        EXPECT_EQ(scan.Tree.Trouble(4).Problem, walk::DirProblem::Unreadable);
     }
 }
 
@@ -166,7 +165,7 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         std::string error;
         EXPECT_FALSE(Load(text, scan, error));
         EXPECT_EQ(error, "kelpo32: saved_scan_test.tmp: " + message + "\n") << text;
-        EXPECT_TRUE(scan.Dirs.empty());
+        EXPECT_TRUE(scan.Tree.Size() == 0);
     }
 }
 

@@ -1,13 +1,18 @@
-// The layout of totals against a model computed from the tree itself: random
-// trees in memory, walked and printed for every combination of sort key,
-// minimum size, top-N and depth limit.
+// The tree of directories and the layout of totals against a model computed
+// from the tree itself: random trees in memory, walked and written in every
+// form for every combination of sort key, minimum size, top-N and depth
+// limit.
 #include "kelpo32/conventions.h"
+#include "kelpo32/output/html/html_export.h"
 #include "kelpo32/output/largest.h"
-#include "kelpo32/report/report.h"
+#include "kelpo32/output/layouts.h"
+#include "kelpo32/output/row_writers.h"
+#include "kelpo32/report/row_text.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/memory_source.h"
+#include "kelpo32/testing/recorded_walk.h"
 #include "kelpo32/testing/test_support.h"
-#include "kelpo32/tree/totals.h"
+#include "kelpo32/tree/builder.h"
 #include "kelpo32/walk/source.h"
 #include "runtime/textout.h"
 
@@ -64,15 +69,42 @@ std::int64_t Tenths(std::int64_t part, std::int64_t whole) {
     return whole == 0 ? 0 : (part * 2000 + whole) / (2 * whole);
 }
 
-// The rows the layout must print: "level name files bytes share", a depth
-// notice as "level ...".
-void Model(const Node& n, const std::string& name, int level, std::int64_t parentBytes,
-           const TotalsSelection& sel, std::vector<std::string>& rows, std::int64_t& listed) {
+// A row the layout must list: a directory (More 0) or the "... and M more"
+// of its parent, or a depth notice (Notice).
+struct ModelRow {
+    int Level = 0;
+    std::string Name;
+    std::string Path; // as the exports write it; a "more" row's is its parent's
+    Sums Own;         // its files and bytes, Dirs its subdirectories
+    Sums Total;
+    std::int64_t Share = 0;
+    std::int64_t More = 0;
+    bool Notice = false;
+    std::int64_t Folded = 0; // directories below it without a row
+};
+
+Sums OwnOf(const Node& n) {
+    Sums s;
+    for (const Node* c : n.Children) {
+        if (c->Dir) {
+            ++s.Dirs;
+        } else {
+            ++s.Files;
+            s.Bytes += static_cast<std::int64_t>(c->Size);
+        }
+    }
+    return s;
+}
+
+// The rows of the layout of totals, in its order.
+void Model(const Node& n, const std::string& name, const std::string& path, int level,
+           std::int64_t parentBytes, const Selection& sel, std::vector<ModelRow>& rows,
+           std::int64_t& listed) {
     Sums s = SumOf(n);
-    std::ostringstream row;
-    row << level << " " << name << " " << s.Files << " " << s.Bytes << " "
-        << (level == 0 ? 1000 : Tenths(s.Bytes, parentBytes));
-    rows.push_back(row.str());
+    std::size_t mine = rows.size();
+    rows.push_back(
+        {level, name, path, OwnOf(n), s, level == 0 ? 1000 : Tenths(s.Bytes, parentBytes)});
+    rows.back().Folded = s.Dirs;
     ++listed;
     struct Child {
         const Node* N;
@@ -83,8 +115,12 @@ void Model(const Node& n, const std::string& name, int level, std::int64_t paren
     int id = 0;
     for (const Node* c : n.Children)
         if (c->Dir) kids.push_back({c, SumOf(*c), ++id});
-    if (level + 1 >= sel.MaxDepth) {
-        if (!kids.empty()) rows.push_back(std::to_string(level + 1) + " ...");
+    if (level + 1 >= sel.Levels) {
+        if (kids.empty()) return;
+        ModelRow notice;
+        notice.Level = level + 1;
+        notice.Notice = true;
+        rows.push_back(notice);
         return;
     }
     std::erase_if(kids, [&](const Child& k) { return k.S.Bytes < sel.MinSize; });
@@ -110,17 +146,70 @@ void Model(const Node& n, const std::string& name, int level, std::int64_t paren
     };
     std::sort(kids.begin(), kids.end(),
               [&](const Child& a, const Child& b) { return key(a) < key(b); });
-    for (const Child& k : kids)
-        Model(*k.N, k.N->Name, level + 1, s.Bytes, sel, rows, listed);
+    std::string inner = path;
+    if (inner.back() != runtime::PathSeparator()) inner += runtime::PathSeparator();
+    for (const Child& k : kids) {
+        rows[mine].Folded -= k.S.Dirs + 1;
+        Model(*k.N, k.N->Name, inner + k.N->Name, level + 1, s.Bytes, sel, rows, listed);
+    }
     if (more.empty()) return;
     Sums m;
     for (const Child& k : more) {
         m.Files += k.S.Files;
         m.Bytes += k.S.Bytes;
+        m.Dirs += k.S.Dirs + 1;
     }
-    rows.push_back(std::to_string(level + 1) + " ... and " + std::to_string(more.size()) +
-                   " more " + std::to_string(m.Files) + " " + std::to_string(m.Bytes) + " " +
-                   std::to_string(Tenths(m.Bytes, s.Bytes)));
+    rows.push_back({level + 1,
+                    "",
+                    path,
+                    {},
+                    m,
+                    Tenths(m.Bytes, s.Bytes),
+                    static_cast<std::int64_t>(more.size())});
+}
+
+// The report's rows: "level name files bytes share", a depth notice as
+// "level ...".
+std::vector<std::string> TextOf(const std::vector<ModelRow>& rows) {
+    std::vector<std::string> text;
+    for (const ModelRow& r : rows) {
+        std::ostringstream row;
+        if (r.Notice)
+            row << r.Level << " ...";
+        else if (r.More > 0)
+            row << r.Level << " ... and " << r.More << " more " << r.Total.Files << " "
+                << r.Total.Bytes << " " << r.Share;
+        else
+            row << r.Level << " " << r.Name << " " << r.Total.Files << " " << r.Total.Bytes << " "
+                << r.Share;
+        text.push_back(row.str());
+    }
+    return text;
+}
+
+// JSON Lines and TSV as the exports write the rows (both escape a backslash).
+std::string LinesOf(const std::vector<ModelRow>& rows, bool json) {
+    std::ostringstream out;
+    for (ModelRow r : rows) {
+        if (r.Notice || (r.More > 0 && !json)) continue;
+        for (std::size_t at = r.Path.find('\\'); at != std::string::npos;
+             at = r.Path.find('\\', at + 2))
+            r.Path.insert(at, 1, '\\');
+        const Sums& t = r.Total;
+        if (!json)
+            out << t.Bytes << "\t" << t.Files << "\t" << r.Own.Bytes << "\t" << r.Own.Files << "\t"
+                << r.Path << "\t\n";
+        else if (r.More > 0)
+            out << "{\"path\":\"" << r.Path << "\",\"depth\":" << r.Level << ",\"more\":" << r.More
+                << ",\"total_files\":" << t.Files << ",\"total_bytes\":" << t.Bytes
+                << ",\"total_dirs\":" << t.Dirs << "}\n";
+        else
+            out << "{\"path\":\"" << r.Path << "\",\"depth\":" << r.Level
+                << ",\"files\":" << r.Own.Files << ",\"bytes\":" << r.Own.Bytes
+                << ",\"dirs\":" << r.Own.Dirs << ",\"total_files\":" << t.Files
+                << ",\"total_bytes\":" << t.Bytes << ",\"total_dirs\":" << t.Dirs << "}\n";
+    }
+    return out.str();
 }
 
 // The printed report read back into rows: the level from the width of the
@@ -154,44 +243,97 @@ std::vector<std::string> Printed(const std::string& text) {
     return rows;
 }
 
-TEST(TotalsTest, ListsWhatTheModelListsForEveryCombination) {
+// A walk of `src` into `consumer`, on one thread or several.
+void WalkInto(testing::MemorySource& src, walk::WalkConsumer& consumer, int threads) {
+    walk::WalkOptions options;
+    options.Threads = threads;
+    walk::WalkTreeFrom(src, walk::WalkLimits{}, "", "", options, consumer);
+}
+
+std::string Captured(walk::WalkConsumer& layout, const testing::RecordedWalk& walk) {
+    testing::PrepareReport(120);
+    walk.Replay(layout);
+    runtime::StdOut().Flush();
+    return testing::Captured();
+}
+
+// Every form's rows of the layout of totals against the model: the text's
+// lines, JSON Lines, TSV and the page's directories.
+TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
     std::mt19937 rng(25);
+    const std::string start = ".";
     for (int round = 0; round < 12; ++round) {
         testing::MemorySource src;
         src.Add("f=3");
         Grow(src, rng, "", 0);
         Sums whole = SumOf(src.At(""));
+        const int threads = 1 + round % 3;
+        testing::RecordedWalk events;
+        WalkInto(src, events, threads);
         for (SortKey sort : {SortKey::None, SortKey::Size, SortKey::Files, SortKey::Name})
             for (std::int64_t minSize : {0, 101})
                 for (std::int32_t top : {0, 1, 2})
                     for (std::int32_t maxDepth : {NoDepthLimit, 3}) {
-                        TotalsSelection sel{sort, minSize, top, maxDepth};
+                        Selection sel{
+                            .Sort = sort, .MinSize = minSize, .Top = top, .Levels = maxDepth};
                         std::ostringstream where;
                         where << "round " << round << " sort " << static_cast<int>(sort) << " min "
                               << minSize << " top " << top << " depth " << maxDepth;
                         SCOPED_TRACE(where.str());
-                        std::vector<std::string> expected;
+                        std::vector<ModelRow> rows;
                         std::int64_t listed = 0;
-                        Model(src.At(""), PlatformConventions().DotForCurrentDir ? "." : "ROOT", 0,
-                              0, sel, expected, listed);
+                        Model(src.At(""), PlatformConventions().DotForCurrentDir ? "." : "ROOT",
+                              start, 0, 0, sel, rows, listed);
 
-                        TotalsTree tree(sel);
-                        walk::WalkOptions options;
-                        options.Threads = 1 + round % 3;
-                        walk::WalkTreeFrom(src, walk::WalkLimits{}, "", "", options, tree);
-                        ASSERT_NE(tree.Root(), nullptr);
+                        TreeBuilder tree(sel);
+                        WalkInto(src, tree, threads);
+                        ASSERT_NE(tree.Root(), NoDir);
+                        const DirRecord& root = tree.Tree().At(tree.Root());
                         // Every total is the whole tree's, whatever is listed.
-                        EXPECT_EQ(tree.Root()->Total.Files, whole.Files);
-                        EXPECT_EQ(tree.Root()->Total.Bytes, whole.Bytes);
-                        EXPECT_EQ(tree.Root()->Total.Dirs, whole.Dirs);
+                        EXPECT_EQ(root.TotalFiles(), whole.Files);
+                        EXPECT_EQ(root.TotalBytes, whole.Bytes);
+                        EXPECT_EQ(root.TotalDirs, whole.Dirs);
                         // One record per listed directory, no more.
                         EXPECT_EQ(tree.Records(), listed);
 
-                        testing::PrepareReport(120);
-                        MaxDepth = maxDepth;
-                        report::PrintTotals(tree, SizeUnits::Exact);
-                        runtime::StdOut().Flush();
-                        EXPECT_EQ(Printed(testing::Captured()), expected);
+                        Options options;
+                        options.Totals = true;
+                        options.Sort = sort;
+                        options.MinSize = minSize;
+                        options.Top = top;
+                        options.Levels = maxDepth;
+                        const output::RunStart at{"", start};
+                        output::TotalsLayout text(
+                            options, at, report::NewTotalsText(SizeUnits::Exact, maxDepth, ""));
+                        EXPECT_EQ(Printed(Captured(text, events)), TextOf(rows));
+                        output::TotalsLayout json(options, at, output::NewJsonRows());
+                        EXPECT_EQ(Captured(json, events), LinesOf(rows, true));
+                        output::TotalsLayout tsv(options, at, output::NewTsvRows());
+                        EXPECT_EQ(Captured(tsv, events), LinesOf(rows, false));
+
+                        output::html::HtmlRun run;
+                        run.StartPath = start;
+                        output::html::HtmlExport page(runtime::StdOut(), run, sel);
+                        Captured(page, events);
+                        std::vector<std::int32_t> atLevel;
+                        std::size_t k = 0;
+                        const std::vector<output::html::HtmlDir>& dirs = page.Dirs();
+                        for (const ModelRow& r : rows) {
+                            if (r.Notice || r.More > 0) continue;
+                            ASSERT_LT(k, dirs.size());
+                            const output::html::HtmlDir& d = dirs[k];
+                            atLevel.resize(static_cast<std::size_t>(r.Level) + 1);
+                            atLevel.back() = static_cast<std::int32_t>(k++);
+                            std::int32_t parent =
+                                r.Level == 0 ? -1 : atLevel[static_cast<std::size_t>(r.Level) - 1];
+                            EXPECT_EQ(std::tuple(d.Parent, d.Name, d.Files, d.Bytes, d.TotalFiles,
+                                                 d.TotalBytes, d.Folded),
+                                      std::tuple(parent, r.Level == 0 ? start : r.Name, r.Own.Files,
+                                                 r.Own.Bytes, r.Total.Files, r.Total.Bytes,
+                                                 r.Folded))
+                                << r.Path;
+                        }
+                        EXPECT_EQ(k, dirs.size());
                     }
     }
 }

@@ -1,31 +1,21 @@
 #include "kelpo32/output/html/html_export.h"
 
+#include "kelpo32/output/fields.h"
 #include "kelpo32/output/html/html_assets.h"
 #include "kelpo32/output/jsontext.h"
-#include "runtime/rtl.h"
-#include "runtime/utf8name.h"
 
-#include <algorithm>
 #include <charconv>
 
 namespace kelpo32::output::html {
 
 namespace {
 
-// The page's script keeps numbers as doubles: beyond 2^53 they are written
-// as strings of digits, so that the exact value still reaches the page.
-constexpr std::int64_t ExactInDouble = (std::int64_t{1} << 53) - 1;
-
 // Written to the output in pieces of about this size.
 constexpr std::size_t ChunkSize = std::size_t{64} * 1024;
 
-void AppendNumber(std::string& out, std::int64_t value) {
-    char digits[24];
-    auto res = std::to_chars(digits, digits + sizeof digits, value);
-    bool quoted = value > ExactInDouble || value < -ExactInDouble;
-    if (quoted) out += '"';
-    out.append(digits, res.ptr);
-    if (quoted) out += '"';
+// The page's script keeps numbers as doubles.
+void Number(std::string& out, std::int64_t value) {
+    AppendNumber(out, value, NumberForm::Double);
 }
 
 // A JSON string that is safe inside the page's script element: "<" as
@@ -58,19 +48,19 @@ void AppendRunData(std::string& out, const HtmlRun& run, std::size_t shown) {
         AppendString(out, run.Options[i]);
     }
     out += "],\"dirs\":";
-    AppendNumber(out, run.TotalDirs);
+    Number(out, run.TotalDirs);
     out += ",\"shown\":";
-    AppendNumber(out, static_cast<std::int64_t>(shown));
+    Number(out, static_cast<std::int64_t>(shown));
     out += ",\"cap\":";
-    AppendNumber(out, static_cast<std::int64_t>(run.Cap));
+    Number(out, static_cast<std::int64_t>(run.Cap));
     out += ",\"foldedSmall\":";
-    AppendNumber(out, run.FoldedSmall);
+    Number(out, run.FoldedSmall);
     out += ",\"foldedDeep\":";
-    AppendNumber(out, run.FoldedDeep);
+    Number(out, run.FoldedDeep);
     out += ",\"depthLimit\":";
-    AppendNumber(out, run.DepthLimit);
+    Number(out, run.DepthLimit);
     out += ",\"unread\":";
-    AppendNumber(out, run.Unread);
+    Number(out, run.Unread);
     out += ",\"unreadNamed\":[";
     for (std::size_t i = 0; i < run.UnreadNamed.size(); ++i) {
         out += i > 0 ? ",[" : "[";
@@ -91,12 +81,12 @@ void AppendRunData(std::string& out, const HtmlRun& run, std::size_t shown) {
 // folded, problem?]; in a comparison [..., problem, change, state].
 void AppendDir(std::string& out, const HtmlDir& d, bool compare) {
     out += '[';
-    AppendNumber(out, d.Parent);
+    Number(out, d.Parent);
     out += ',';
     AppendString(out, d.Name);
     for (std::int64_t n : {d.Files, d.Bytes, d.TotalFiles, d.TotalBytes, d.Folded}) {
         out += ',';
-        AppendNumber(out, n);
+        Number(out, n);
     }
     if (!d.Problem.empty() || compare) {
         out += ',';
@@ -104,17 +94,11 @@ void AppendDir(std::string& out, const HtmlDir& d, bool compare) {
     }
     if (compare) {
         out += ',';
-        AppendNumber(out, d.Change);
+        Number(out, d.Change);
         out += ',';
         AppendString(out, d.State);
     }
     out += ']';
-}
-
-bool IsUnread(const walk::WalkListing& listing) {
-    // Not entered on purpose is not unread; a loop is named, as it is shown empty.
-    return listing.Problem != walk::DirProblem::None &&
-           listing.Problem != walk::DirProblem::OtherFileSystem;
 }
 
 } // namespace
@@ -165,180 +149,6 @@ std::string HtmlTimeStamp(std::chrono::system_clock::time_point when) {
     }
     p[-1] = 'Z';
     return std::string(text, p);
-}
-
-HtmlExport::HtmlExport(runtime::TextOut& out, HtmlRun run, std::int32_t maxDepth, std::size_t cap)
-    : out_(out), run_(std::move(run)), maxDepth_(maxDepth), cap_(std::max<std::size_t>(cap, 1)) {
-    run_.Cap = cap_;
-}
-
-void HtmlExport::DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) {
-    HtmlDir d;
-    d.Parent = open_.empty() ? -1 : open_.back();
-    d.Depth = dir.Level;
-    if (dir.Level == 0)
-        d.Name = run_.StartPath;
-    else
-        runtime::AppendUtf8Name(d.Name, dir.Name, dir.Native);
-    d.Files = listing.FileCount;
-    d.Bytes = listing.FileBytes;
-    d.TotalFiles = listing.FileCount;
-    if (listing.Problem != walk::DirProblem::None) d.Problem = listing.Reason;
-    if (dir.Level > 0) run_.TotalDirs = runtime::CheckedAdd<std::int64_t>(run_.TotalDirs, 1);
-    std::size_t index = dirs_.size();
-    dirs_.push_back(std::move(d));
-    places_.push_back({met_, false});
-    met_ = runtime::CheckedAdd<std::int64_t>(met_, 1);
-    open_.push_back(runtime::CheckedRange<std::int32_t>(index));
-    if (IsUnread(listing)) NoteUnread(index);
-}
-
-void HtmlExport::DirDone(const walk::WalkDir& dir, const walk::WalkListing& /*listing*/,
-                         std::int64_t total) {
-    if (open_.empty()) runtime::RaiseRangeError();
-    auto index = static_cast<std::size_t>(open_.back());
-    open_.pop_back();
-    HtmlDir& d = dirs_[index];
-    d.TotalBytes = total;
-    places_[index].Done = true;
-    if (d.Parent >= 0) {
-        HtmlDir& parent = dirs_[static_cast<std::size_t>(d.Parent)];
-        parent.TotalFiles = runtime::CheckedAdd(parent.TotalFiles, d.TotalFiles);
-    }
-    if (dir.Level > 0 && dir.Level >= maxDepth_) {
-        FoldTail(index, run_.FoldedDeep);
-        return;
-    }
-    Key key = KeyOf(index);
-    if (largest_.size() < cap_) {
-        largest_.push(key);
-    } else if (largest_.top() < key) {
-        // The smallest of those kept so far can no longer be shown; it goes
-        // at the next compaction.
-        largest_.pop();
-        largest_.push(key);
-    } else {
-        // Nothing below it is larger: the whole subtree, the tail of the
-        // records, is folded into the parent.
-        FoldTail(index, run_.FoldedSmall);
-        return;
-    }
-    if (dirs_.size() >= 2 * (cap_ + open_.size()) + 64) Compact();
-}
-
-void HtmlExport::End() {
-    if (selection_ != nullptr && selection_->Root() != nullptr) {
-        dirs_ = HtmlDirsOf(*selection_->Root(), run_.StartPath);
-        std::int64_t shown = static_cast<std::int64_t>(dirs_.size()) - 1;
-        run_.FoldedSmall = run_.TotalDirs - shown;
-        run_.FoldedDeep = 0;
-        run_.Cap = dirs_.size();
-    } else {
-        Compact();
-    }
-    WriteHtmlPage(out_, run_, dirs_);
-}
-
-namespace {
-
-void AddSelected(std::vector<HtmlDir>& dirs, const tree::TotalsDir& dir, std::int32_t parent,
-                 std::int32_t depth) {
-    auto index = runtime::CheckedRange<std::int32_t>(dirs.size());
-    HtmlDir d;
-    d.Parent = parent;
-    d.Depth = depth;
-    if (parent >= 0) runtime::AppendUtf8Name(d.Name, dir.Name, dir.Native);
-    d.Files = dir.FileCount;
-    d.Bytes = dir.FileBytes;
-    d.TotalFiles = dir.Total.Files;
-    d.TotalBytes = dir.Total.Bytes;
-    if (dir.Problem != walk::DirProblem::None && dir.Reason) d.Problem = *dir.Reason;
-    // What it does not list: every directory below it but those listed and
-    // theirs.
-    std::int64_t listed = 0;
-    for (const tree::TotalsDir& c : dir.Children)
-        listed = runtime::CheckedAdd(listed, runtime::CheckedAdd<std::int64_t>(c.Total.Dirs, 1));
-    d.Folded = dir.Total.Dirs - listed;
-    dirs.push_back(std::move(d));
-    for (const tree::TotalsDir& c : dir.Children)
-        AddSelected(dirs, c, index, runtime::CheckedAdd(depth, 1));
-}
-
-} // namespace
-
-std::vector<HtmlDir> HtmlDirsOf(const tree::TotalsDir& root, const std::string& startPath) {
-    std::vector<HtmlDir> dirs;
-    AddSelected(dirs, root, -1, 0);
-    dirs.front().Name = startPath;
-    return dirs;
-}
-
-HtmlExport::Key HtmlExport::KeyOf(std::size_t index) const {
-    return {dirs_[index].TotalBytes, -places_[index].Seq};
-}
-
-void HtmlExport::NoteUnread(std::size_t index) {
-    run_.Unread = runtime::CheckedAdd<std::int64_t>(run_.Unread, 1);
-    if (run_.UnreadNamed.size() >= HtmlUnreadNamed) return;
-    std::vector<const std::string*> names;
-    for (auto at = static_cast<std::int32_t>(index); at >= 0;
-         at = dirs_[static_cast<std::size_t>(at)].Parent)
-        names.push_back(&dirs_[static_cast<std::size_t>(at)].Name);
-    std::string path;
-    for (auto name = names.rbegin(); name != names.rend(); ++name) {
-        if (!path.empty() && path.back() != run_.Separator) path += run_.Separator;
-        path += **name;
-    }
-    run_.UnreadNamed.emplace_back(std::move(path), dirs_[index].Problem);
-}
-
-// Drops the records from `from` on (a finished subtree), each folded into
-// its parent, and counts them.
-void HtmlExport::FoldTail(std::size_t from, std::int64_t& counter) {
-    for (std::size_t i = dirs_.size(); i-- > from;) {
-        const HtmlDir& d = dirs_[i];
-        HtmlDir& parent = dirs_[static_cast<std::size_t>(d.Parent)];
-        parent.Folded = runtime::CheckedAdd<std::int64_t>(
-            parent.Folded, runtime::CheckedAdd<std::int64_t>(d.Folded, 1));
-        counter = runtime::CheckedAdd<std::int64_t>(counter, 1);
-    }
-    dirs_.resize(from);
-    places_.resize(from);
-}
-
-// Drops the finished directories that can no longer be shown: those smaller
-// than the smallest of the `cap_` largest. What goes is closed downwards (a
-// directory's descendants are smaller), what stays upwards.
-void HtmlExport::Compact() {
-    if (largest_.size() < cap_) return;
-    Key least = largest_.top();
-    std::vector<bool> drop(dirs_.size());
-    for (std::size_t i = dirs_.size(); i-- > 0;) {
-        if (!places_[i].Done || !(KeyOf(i) < least)) continue;
-        drop[i] = true;
-        const HtmlDir& d = dirs_[i];
-        HtmlDir& parent = dirs_[static_cast<std::size_t>(d.Parent)];
-        parent.Folded = runtime::CheckedAdd<std::int64_t>(
-            parent.Folded, runtime::CheckedAdd<std::int64_t>(d.Folded, 1));
-        run_.FoldedSmall = runtime::CheckedAdd<std::int64_t>(run_.FoldedSmall, 1);
-    }
-    std::vector<std::int32_t> moved(dirs_.size(), -1);
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < dirs_.size(); ++i) {
-        if (drop[i]) continue;
-        moved[i] = static_cast<std::int32_t>(kept);
-        HtmlDir& d = dirs_[i];
-        if (d.Parent >= 0) d.Parent = moved[static_cast<std::size_t>(d.Parent)];
-        if (kept != i) {
-            dirs_[kept] = std::move(d);
-            places_[kept] = places_[i];
-        }
-        ++kept;
-    }
-    dirs_.resize(kept);
-    places_.resize(kept);
-    for (std::int32_t& o : open_)
-        o = moved[static_cast<std::size_t>(o)];
 }
 
 } // namespace kelpo32::output::html

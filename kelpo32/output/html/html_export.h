@@ -1,16 +1,17 @@
 // The HTML page: one self-contained file on standard output with a treemap
-// and a table of the directories, written when the walk is done. The walk's
-// directories are gathered by HtmlExport, which keeps only those the page can
-// still show; WriteHtmlPage turns any selection of them into the page.
+// and a table of the directories, written when the walk is done. The rows of
+// a layout become the page's directories (HtmlRows); the page's own layout,
+// HtmlExport, keeps only the directories it can still show; WriteHtmlPage
+// turns any selection of them into the page.
 #pragma once
 
-#include "kelpo32/tree/totals.h"
+#include "kelpo32/output/dir_row.h"
+#include "kelpo32/tree/builder.h"
 #include "kelpo32/walk/consumer.h"
 #include "runtime/textout.h"
 
 #include <chrono>
 #include <cstdint>
-#include <queue>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,62 +68,62 @@ inline constexpr std::size_t HtmlUnreadNamed = 100;
 // directories shown.
 void WriteHtmlPage(runtime::TextOut& out, const HtmlRun& run, const std::vector<HtmlDir>& dirs);
 
-// The directories a layout of totals lists, as the page's records: each
-// parent before its children, what it does not list folded into it.
-// `startPath` names the start directory.
-std::vector<HtmlDir> HtmlDirsOf(const tree::TotalsDir& root, const std::string& startPath);
-
 // "2026-12-09T05:30:49Z".
 std::string HtmlTimeStamp(std::chrono::system_clock::time_point when);
 
-// The consumer: gathers the directories and writes the page at the end. Of
-// the directories above the depth limit it keeps the `cap` largest by subtree
-// bytes (ties: the one met first), each with its ancestors, which have at
-// least its bytes and come first; a finished subtree that cannot make that
-// cut is folded into its parent at once, so memory stays near the cap.
+// The page as a form's writer of rows: each row becomes one of the page's
+// directories (a "more" row is folded into its parent), and the page is
+// written at the end. A comparison's rows give the page the change and mark
+// of each directory.
+class HtmlRows final : public RowWriter {
+  public:
+    HtmlRows(runtime::TextOut& out, HtmlRun run) : out_(out), run_(std::move(run)) {}
+    void Row(const DirRow& row) override;
+    void End() override;
+    std::vector<HtmlDir>& Dirs() { return dirs_; }
+    HtmlRun& Run() { return run_; }
+
+  private:
+    runtime::TextOut& out_;
+    HtmlRun run_;
+    std::vector<HtmlDir> dirs_;
+    std::vector<std::int32_t> atLevel_; // the page index of the last row at each level
+    std::int64_t below_ = 0;            // directories below the start, shown or not
+};
+
+// The page's own layout of the walk: the tree its selection keeps, written
+// as rows once the start directory is done. Without a minimum size or a
+// top-N, the directories above the depth limit are capped at the `cap`
+// largest by subtree bytes (ties: the one met first), each with its
+// ancestors, which have at least its bytes and come first; a finished
+// subtree that cannot make that cut goes at once, so memory stays near the
+// cap. The header's unread directories are all of the walk's.
 class HtmlExport final : public walk::WalkConsumer {
   public:
-    // `run` holds what the scan knows before the walk; `maxDepth` is the
-    // report's depth limit (levels 0 to maxDepth - 1 are listed).
-    HtmlExport(runtime::TextOut& out, HtmlRun run, std::int32_t maxDepth,
+    // The cap largest; `levels` listed (0 to levels - 1).
+    HtmlExport(runtime::TextOut& out, HtmlRun run, std::int32_t levels,
                std::size_t cap = HtmlDefaultCap);
+    // What `sel` lists (a minimum size, a top-N, the depth limit), in its order.
+    HtmlExport(runtime::TextOut& out, HtmlRun run, const tree::Selection& sel);
 
+    void Begin() override;
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override;
     void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
                  std::int64_t total) override;
-    void End() override;
-    // The page shows the directories this layout of totals lists (its
-    // minimum size, top-N and depth limit) instead of the page's own cap; the
-    // header's unread directories are still all of the walk's. Set before
-    // End; the tree must be done by then.
-    void ShowSelection(const tree::TotalsTree* tree) { selection_ = tree; }
+    void End() override { rows_.End(); }
 
-    // The directories kept so far, in walk order; after End, those shown.
-    const std::vector<HtmlDir>& Dirs() const { return dirs_; }
-    const HtmlRun& RunInfo() const { return run_; }
+    // The page's directories once the start directory is done, in its order.
+    const std::vector<HtmlDir>& Dirs() { return rows_.Dirs(); }
+    const HtmlRun& RunInfo() { return rows_.Run(); }
 
   private:
-    // Larger subtrees first; of equal ones, the one met first.
-    using Key = std::pair<std::int64_t, std::int64_t>; // bytes, minus the walk position
-    Key KeyOf(std::size_t index) const;
-    void NoteUnread(std::size_t index);
-    void FoldTail(std::size_t from, std::int64_t& counter);
-    void Compact();
+    void NoteUnread(const std::string& reason);
 
-    runtime::TextOut& out_;
-    const tree::TotalsTree* selection_ = nullptr;
-    HtmlRun run_;
-    std::int32_t maxDepth_;
-    std::size_t cap_;
-    std::vector<HtmlDir> dirs_;
-    struct Place {
-        std::int64_t Seq = 0; // its position in the walk
-        bool Done = false;    // its subtree is done
-    };
-    std::vector<Place> places_;      // one per kept directory
-    std::vector<std::int32_t> open_; // indexes of the directories whose subtrees are open
-    std::priority_queue<Key, std::vector<Key>, std::greater<>> largest_; // at most cap_ keys
-    std::int64_t met_ = 0;
+    tree::TreeBuilder builder_;
+    HtmlRows rows_;
+    bool capped_;
+    std::string path_;              // of the directory listed last, for the unread ones
+    std::vector<std::size_t> ends_; // of each open level's path
 };
 
 } // namespace kelpo32::output::html

@@ -134,14 +134,10 @@ TEST(HtmlExport, ShowsWhatAMinimumSizeListsWithTheRestFoldedIntoParents) {
     for (int round = 0; round < 100; ++round) {
         std::vector<ModelDir> dirs = RandomTree(rng);
         const std::int64_t minSize = std::array<std::int64_t, 3>{1, 100, 4096}[round % 3];
-        tree::TotalsTree tree(tree::TotalsSelection{SortKey::Size, minSize, 0, NoDepthLimit});
-        HtmlExport page(runtime::StdOut(), HtmlRun{}, NoDepthLimit);
-        page.ShowSelection(&tree);
-        walk::ConsumerList both;
-        both.Add(page);
-        both.Add(tree);
-        both.Begin();
-        Walk(both, dirs, 0);
+        HtmlExport page(runtime::StdOut(), HtmlRun{},
+                        tree::Selection{.Sort = SortKey::Size, .MinSize = minSize});
+        page.Begin();
+        Walk(page, dirs, 0);
         page.End();
         runtime::StdOut().Flush();
         testing::Captured().clear();

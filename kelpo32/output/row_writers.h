@@ -1,0 +1,25 @@
+// The writers of rows of the line exports: JSON Lines and TSV, one line per
+// row on standard output, whatever the layout that hands them the rows.
+#pragma once
+
+#include "kelpo32/output/dir_row.h"
+
+#include <memory>
+
+namespace kelpo32::output {
+
+// JSON Lines: a directory's row as {"path", "depth", "files", "bytes",
+// "dirs", "total_files", "total_bytes", "total_dirs", "error"?,
+// "partial"?}; a "... and M more" row as {"path" of the parent, "depth",
+// "more", "total_files", "total_bytes", "total_dirs"}; a compared row as
+// {"path", "depth", "bytes", "old_bytes", "change", "files", "old_files",
+// "files_change", "state"?} of the subtree.
+std::unique_ptr<RowWriter> NewJsonRows();
+
+// TSV: a directory's row as total bytes, total files, bytes, files, path
+// and its problem (empty, or why it was not read whole); a compared row as
+// bytes now, before and their change, the same of files, the mark and the
+// path. A "more" row has no line.
+std::unique_ptr<RowWriter> NewTsvRows();
+
+} // namespace kelpo32::output

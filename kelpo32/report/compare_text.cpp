@@ -1,0 +1,64 @@
+// The comparison as text: one line per row under a heading, paged like the
+// report.
+#include "kelpo32/output/sizes.h"
+#include "kelpo32/report/paging.h"
+#include "kelpo32/report/row_text.h"
+#include "runtime/textout.h"
+#include "runtime/utf8name.h"
+
+#include <string>
+
+namespace kelpo32::report {
+
+namespace {
+
+class CompareText final : public output::RowWriter {
+  public:
+    explicit CompareText(SizeUnits units) : units_(units) {}
+
+    void Begin() override {
+        runtime::StdOut().Write("             now          change     files       directory");
+        runtime::StdOut().WriteLn();
+        NextLine();
+    }
+
+    void Row(const output::DirRow& row) override {
+        auto& out = runtime::StdOut();
+        line_.clear();
+        Field(output::FormatSize(row.TotalBytes, units_, false), 16);
+        Field(output::FormatSize(row.TotalBytes - row.OldBytes, units_, true), 16);
+        Field(output::FormatSize(row.TotalFiles - row.OldFiles, SizeUnits::Exact, true), 10);
+        line_ += row.State == tree::Mark::Gone  ? "  gone "
+                 : row.State == tree::Mark::New ? "  new  "
+                                                : "       ";
+        line_.append(2 * static_cast<std::size_t>(row.Depth), ' ');
+        // The report's text of the name (on Windows its OEM bytes), shown on
+        // a console from its native form.
+        runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name_, native_);
+        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size()));
+        out.Write(line_);
+        out.NoteName(name_, native_);
+        out.WriteName(name_);
+        out.WriteLn();
+        NextLine();
+    }
+
+  private:
+    void Field(const std::string& text, std::size_t width) {
+        if (text.size() < width) line_.append(width - text.size(), ' ');
+        line_ += text;
+    }
+
+    SizeUnits units_;
+    std::string line_;
+    std::string name_;
+    std::string native_;
+};
+
+} // namespace
+
+std::unique_ptr<output::RowWriter> NewCompareText(SizeUnits units) {
+    return std::make_unique<CompareText>(units);
+}
+
+} // namespace kelpo32::report

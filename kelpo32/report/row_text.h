@@ -1,0 +1,26 @@
+// The text forms of the layouts that hand rows: the layout of totals drawn
+// through the report's own lines, and the comparison's table.
+#pragma once
+
+#include "kelpo32/output/dir_row.h"
+#include "kelpo32/run_options.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kelpo32::report {
+
+// The layout of totals as text: each row with its subtree's files, bytes and
+// share of its parent, the "... and M more" lines, a depth notice where the
+// depth limit (`levels` listed) cut the tree. `start` is the start
+// directory as the walk was given it. Stops like the report (Esc, Ctrl+C)
+// through its paging.
+std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::int32_t levels,
+                                                 std::string start);
+
+// The comparison as text: a heading, then per row its bytes now, their
+// change, the change of its files, the mark and the name indented by depth.
+std::unique_ptr<output::RowWriter> NewCompareText(SizeUnits units);
+
+} // namespace kelpo32::report

@@ -1,0 +1,78 @@
+// Fills a tree of directories from the walk's events (or a saved scan's),
+// applying a selection as each subtree is done: a directory the depth
+// limit, the minimum size or its parent's top-N rules out goes there and
+// then (its numbers stay in every total above it), and with a cap only the
+// largest directories overall stay. Memory follows what may still be shown,
+// not the tree.
+#pragma once
+
+#include "kelpo32/tree/dir_tree.h"
+#include "kelpo32/tree/select.h"
+#include "kelpo32/walk/consumer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <queue>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kelpo32::tree {
+
+class TreeBuilder final : public walk::WalkConsumer {
+  public:
+    // `cap`: keep the `cap` largest directories by subtree bytes (ties: the
+    // one met first) with their ancestors; 0: no such cap. `identities`:
+    // keep each directory's identity (the browser's column).
+    explicit TreeBuilder(const Selection& sel, std::size_t cap = 0, bool identities = false)
+        : sel_(sel), cap_(cap), identities_(identities) {}
+
+    void Begin() override;
+    void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override;
+    void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
+                 std::int64_t total) override;
+
+    DirTree& Tree() { return tree_; }
+    const DirTree& Tree() const { return tree_; }
+    // The start directory's record once its subtree is done; NoDir before.
+    DirIndex Root() const { return root_; }
+    // Directory records held now (a "more" line's aside).
+    std::int64_t Records() const;
+    // Directories below the depth limit, which have no record.
+    std::int64_t Deep() const { return deep_; }
+    // Directories below the start, listed or not.
+    std::int64_t Below() const { return below_; }
+
+  private:
+    struct Frame {
+        DirIndex Dir = NoDir; // NoDir below the depth limit
+        std::int64_t Files = 0;
+        std::int32_t Dirs = 0;
+        ChildPicker Picker;
+    };
+    // Larger subtrees first; of equal ones, the one met first.
+    using Key = std::pair<std::int64_t, std::int64_t>; // bytes, minus the walk position
+
+    void Finish(Frame& f, std::int64_t total);
+    bool MakesTheCut(DirIndex dir);
+    void DropBelowCut();
+    void Compact();
+
+    Selection sel_;
+    std::size_t cap_;
+    bool identities_;
+    DirTree tree_;
+    std::vector<Frame> frames_; // the open directories, outermost first; reused
+    std::size_t depth_ = 0;     // how many are open
+    DirIndex root_ = NoDir;
+    std::int64_t deep_ = 0;
+    std::int64_t below_ = 0;
+    std::string name_;
+    // With a cap: each record's position in the walk, and the cap largest keys.
+    std::vector<std::int64_t> seq_;
+    std::int64_t met_ = 0;
+    std::priority_queue<Key, std::vector<Key>, std::greater<>> largest_;
+};
+
+} // namespace kelpo32::tree

@@ -1,0 +1,63 @@
+#include "kelpo32/tree/dir_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kelpo32::tree {
+namespace {
+
+// The tree's records stay at 48 bytes: a million directories with their
+// names fit in 64 MiB; and the browser's edits keep every total right.
+TEST(DirTreeTest, AMillionDirectoriesFitIn64MiBAndEditsKeepTheTotals) {
+    DirTree tree;
+    constexpr DirIndex Count = 1000000;
+    DirIndex root = tree.Add("");
+    DirIndex last = NoDir;
+    for (DirIndex i = 1; i < Count; ++i) {
+        DirIndex d = tree.Add("directory-" + std::to_string(i % 100000));
+        ASSERT_NE(d, NoDir);
+        tree.At(d).TotalBytes = 1;
+        tree.At(d).SetTotalFiles(2);
+        last = tree.Append(root, last, d);
+    }
+    EXPECT_LE(tree.Bytes(), std::size_t{64} << 20);
+
+    // A small tree: r holds a (holding b) and c.
+    DirTree small;
+    DirIndex r = small.Add("");
+    DirIndex a = small.Add("a");
+    DirIndex b = small.Add("b");
+    DirIndex c = small.Add("c");
+    small.Append(a, NoDir, b);
+    small.Append(r, small.Append(r, NoDir, a), c);
+    small.At(b).TotalBytes = 5;
+    small.At(a).TotalBytes = 7;
+    small.At(c).TotalBytes = 11;
+    small.At(r).TotalBytes = 18;
+    small.At(a).TotalDirs = 1;
+    small.At(r).TotalDirs = 3;
+    small.At(r).Subdirs = 2;
+    small.Parents(r);
+    // a is rescanned: it now holds 20 bytes and no subdirectory.
+    DirTree rescan;
+    DirIndex fresh = rescan.Add("");
+    rescan.At(fresh).TotalBytes = 20;
+    small.Replace(a, rescan, fresh);
+    EXPECT_EQ(small.At(r).TotalBytes, 31);
+    EXPECT_EQ(small.At(r).TotalDirs, 2);
+    small.Remove(c);
+    EXPECT_EQ(small.At(r).TotalBytes, 20);
+    EXPECT_EQ(small.At(r).TotalDirs, 1);
+    EXPECT_EQ(small.At(r).Subdirs, 1);
+    std::vector<DirIndex> remap;
+    small.Compact(remap);
+    ASSERT_EQ(small.Size(), 2);
+    EXPECT_EQ(small.Name(small.At(0).First), "a");
+    EXPECT_EQ(small.At(small.At(0).First).TotalBytes, 20);
+    EXPECT_EQ(small.At(small.At(0).First).Next, NoDir);
+}
+
+} // namespace
+} // namespace kelpo32::tree

@@ -1,0 +1,66 @@
+#include "kelpo32/tree/merge.h"
+
+#include "runtime/rtl.h"
+
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace kelpo32::tree {
+
+namespace {
+
+// The older scan's subtree at `at`, gone now: its names and older numbers.
+DirIndex AddGone(DirTree& now, const DirTree& old, DirIndex at) {
+    auto copy = [&](DirIndex source) {
+        DirIndex i = now.Add(old.Name(source));
+        if (i == NoDir) runtime::RaiseRangeError();
+        now.Compared()[i] = {old.At(source).TotalBytes, old.At(source).TotalFiles(), Mark::Gone};
+        return i;
+    };
+    DirIndex top = copy(at);
+    std::vector<std::pair<DirIndex, DirIndex>> todo{{at, top}};
+    while (!todo.empty()) {
+        auto [source, into] = todo.back();
+        todo.pop_back();
+        DirIndex last = NoDir;
+        for (DirIndex c = old.At(source).First; c != NoDir; c = old.At(c).Next) {
+            last = now.Append(into, last, copy(c));
+            todo.emplace_back(c, last);
+        }
+    }
+    return top;
+}
+
+} // namespace
+
+void MergeOlder(DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex oldRoot) {
+    Column<CompareCells>& cells = now.Compared();
+    if (nowRoot == NoDir) return;
+    std::vector<std::pair<DirIndex, DirIndex>> todo{{nowRoot, oldRoot}};
+    while (!todo.empty()) {
+        auto [n, o] = todo.back();
+        todo.pop_back();
+        if (o == NoDir) continue; // new, and so is everything below it
+        cells[n] = {old.At(o).TotalBytes, old.At(o).TotalFiles(), Mark::Both};
+        // A map of its own per directory: clearing a wide one's buckets each
+        // time would cost its width for every later directory.
+        std::unordered_map<std::string_view, DirIndex> older;
+        for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
+            older.emplace(old.Name(c), c);
+        DirIndex last = NoDir;
+        for (DirIndex c = now.At(n).First; c != NoDir; c = now.At(c).Next) {
+            last = c;
+            auto it = older.find(now.Name(c));
+            if (it == older.end()) continue;
+            todo.emplace_back(c, it->second);
+            older.erase(it);
+        }
+        // What is left of the older subdirectories is gone, in their order.
+        for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
+            if (older.count(old.Name(c)) != 0) last = now.Append(n, last, AddGone(now, old, c));
+    }
+}
+
+} // namespace kelpo32::tree

@@ -1,0 +1,192 @@
+#include "kelpo32/tree/select.h"
+
+#include "runtime/rtl.h"
+
+#include <algorithm>
+
+namespace kelpo32::tree {
+
+namespace {
+
+// The subtree and every directory in it, as a directory of its parent.
+Counts AsChild(const DirRecord& d) {
+    return {d.TotalFiles(), d.TotalBytes, runtime::CheckedAdd<std::int64_t>(d.TotalDirs, 1)};
+}
+
+std::int64_t Change(const DirTree& tree, DirIndex i) {
+    return tree.At(i).TotalBytes - (*tree.ComparedIfAny())[i].OldBytes;
+}
+
+bool ChangedEnough(std::int64_t change, std::int64_t min) {
+    return change < 0 ? change <= -min : change >= min;
+}
+
+// Which subtrees changed by the minimum or hold one that did (the root
+// always): one pass from the leaves up.
+std::vector<char> ChangedSubtrees(const DirTree& tree, DirIndex root, std::int64_t min) {
+    std::vector<char> changed(static_cast<std::size_t>(tree.Size()), 0);
+    std::vector<DirIndex> order{root};
+    for (std::size_t i = 0; i < order.size(); ++i)
+        for (DirIndex c = tree.At(order[i]).First; c != NoDir; c = tree.At(c).Next)
+            order.push_back(c);
+    // Children come after their parent in `order`: from its end, each
+    // subtree's answer is known before its parent's.
+    for (std::size_t i = order.size(); i-- > 0;) {
+        DirIndex d = order[i];
+        bool keep = d == root || ChangedEnough(Change(tree, d), min);
+        for (DirIndex c = tree.At(d).First; c != NoDir && !keep; c = tree.At(c).Next)
+            keep = changed[static_cast<std::size_t>(c)] != 0;
+        changed[static_cast<std::size_t>(d)] = static_cast<char>(keep);
+    }
+    return changed;
+}
+
+} // namespace
+
+std::int32_t ShareTenths(std::int64_t part, std::int64_t whole) {
+    if (whole <= 0 || part <= 0) return 0;
+    // In floating point: part * 1000 would overflow near the 64-bit limit.
+    long double share = static_cast<long double>(part) * 1000.0L / static_cast<long double>(whole);
+    return static_cast<std::int32_t>(std::min<long double>(share + 0.5L, 1000.0L));
+}
+
+bool Larger(const DirTree& tree, DirIndex a, DirIndex b) {
+    std::int64_t x = tree.At(a).TotalBytes;
+    std::int64_t y = tree.At(b).TotalBytes;
+    if (x != y) return x > y;
+    std::string_view m = tree.Name(a);
+    std::string_view n = tree.Name(b);
+    if (m != n) return m < n;
+    return a < b;
+}
+
+DirIndex ChildPicker::Offer(const DirTree& tree, const Selection& sel, DirIndex child,
+                            std::int32_t level, const std::vector<char>* changed) {
+    if (level >= sel.Levels) return child;
+    if (changed != nullptr && (*changed)[static_cast<std::size_t>(child)] == 0) return child;
+    if (tree.At(child).TotalBytes < sel.MinSize) return child;
+    kept_.push_back(child);
+    if (sel.Top <= 0) return NoDir;
+    auto larger = [&](DirIndex a, DirIndex b) { return Larger(tree, a, b); };
+    std::push_heap(kept_.begin(), kept_.end(), larger);
+    if (kept_.size() <= static_cast<std::size_t>(sel.Top)) return NoDir;
+    std::pop_heap(kept_.begin(), kept_.end(), larger);
+    DirIndex smallest = kept_.back();
+    kept_.pop_back();
+    moreCount_ = runtime::CheckedAdd<std::int32_t>(moreCount_, 1);
+    Counts c = AsChild(tree.At(smallest));
+    more_ = {runtime::CheckedAdd(more_.Files, c.Files), runtime::CheckedAdd(more_.Bytes, c.Bytes),
+             runtime::CheckedAdd(more_.Dirs, c.Dirs)};
+    return smallest;
+}
+
+const std::vector<DirIndex>& ChildPicker::Ordered(const DirTree& tree, const Selection& sel) {
+    auto name = [&](DirIndex a, DirIndex b) {
+        std::string_view m = tree.Name(a);
+        std::string_view n = tree.Name(b);
+        return m != n ? m < n : a < b;
+    };
+    auto& c = kept_;
+    if (sel.AsLinked) return c;
+    switch (sel.Sort) {
+    case SortKey::Size:
+        std::sort(c.begin(), c.end(), [&](DirIndex a, DirIndex b) { return Larger(tree, a, b); });
+        break;
+    case SortKey::Files:
+        std::sort(c.begin(), c.end(), [&](DirIndex a, DirIndex b) {
+            std::int64_t x = tree.At(a).TotalFiles();
+            std::int64_t y = tree.At(b).TotalFiles();
+            return x != y ? x > y : name(a, b);
+        });
+        break;
+    case SortKey::Name:
+        std::sort(c.begin(), c.end(), name);
+        break;
+    case SortKey::Change:
+        // Largest growth first; a tree that was not compared keeps its order.
+        if (tree.ComparedIfAny() != nullptr) {
+            std::sort(c.begin(), c.end(), [&](DirIndex a, DirIndex b) {
+                std::int64_t x = Change(tree, a);
+                std::int64_t y = Change(tree, b);
+                return x != y ? x > y : name(a, b);
+            });
+            break;
+        }
+        [[fallthrough]];
+    case SortKey::None:
+        std::sort(c.begin(), c.end());
+        break;
+    }
+    return c;
+}
+
+void ChildPicker::Remap(const std::vector<DirIndex>& remap) {
+    for (DirIndex& k : kept_)
+        k = remap[static_cast<std::size_t>(k)];
+    std::erase(kept_, NoDir);
+}
+
+void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor) {
+    if (root == NoDir) return;
+    std::vector<char> changed;
+    if (sel.MinChange > 0 && tree.ComparedIfAny() != nullptr)
+        changed = ChangedSubtrees(tree, root, sel.MinChange);
+    const std::vector<char>* filter = changed.empty() ? nullptr : &changed;
+    // One picker per open level holds the listed subdirectories of the
+    // directory there, and how far they have been visited.
+    std::vector<ChildPicker> pickers;
+    std::vector<std::size_t> next;
+    std::vector<Listed> open;
+    auto enter = [&](Listed line) {
+        auto level = static_cast<std::size_t>(line.Depth);
+        if (pickers.size() <= level) {
+            pickers.resize(level + 1);
+            next.resize(level + 1);
+        }
+        ChildPicker& picker = pickers[level];
+        picker.Reset();
+        std::int32_t below = runtime::CheckedAdd(line.Depth, 1);
+        for (DirIndex c = tree.At(line.Dir).First; c != NoDir; c = tree.At(c).Next)
+            picker.Offer(tree, sel, c, below, filter);
+        const std::vector<DirIndex>& kids = picker.Ordered(tree, sel);
+        line.Children = runtime::CheckedAdd(runtime::CheckedRange<std::int32_t>(kids.size()),
+                                            picker.MoreCount() > 0 ? 1 : 0);
+        next[level] = 0;
+        line.Kids = &kids;
+        visitor.Line(line);
+        line.Kids = nullptr;
+        open.push_back(line);
+    };
+    Listed first;
+    first.Dir = root;
+    enter(first);
+    while (!open.empty()) {
+        const Listed top = open.back();
+        auto level = static_cast<std::size_t>(top.Depth);
+        const ChildPicker& picker = pickers[level];
+        const std::vector<DirIndex>& kids = picker.Kept();
+        std::size_t at = next[level]++;
+        if (at < kids.size()) {
+            Listed line;
+            line.Dir = kids[at];
+            line.Depth = top.Depth + 1;
+            line.Id = static_cast<std::int32_t>(at + 1);
+            line.Siblings = top.Children;
+            line.Parent = top.Dir;
+            enter(line);
+            continue;
+        }
+        open.pop_back();
+        if (picker.MoreCount() == 0) continue;
+        Listed more;
+        more.Depth = top.Depth + 1;
+        more.Id = top.Children;
+        more.Siblings = top.Children;
+        more.Parent = top.Dir;
+        more.MoreCount = picker.MoreCount();
+        more.More = picker.More();
+        visitor.Line(more);
+    }
+}
+
+} // namespace kelpo32::tree
