@@ -69,6 +69,7 @@ output::html::HtmlRun PageRun(const Options& options) {
     run.ScanTime = output::html::HtmlTimeStamp(std::chrono::system_clock::now());
     run.Separator = runtime::PathSeparator();
     if (options.DiskUsage) run.Options.emplace_back("--disk-usage");
+    if (options.CountLinks) run.Options.emplace_back("--count-links");
     if (options.OneFileSystem) run.Options.emplace_back("--one-file-system");
     if (MaxDepth != NoDepthLimit) {
         run.DepthLimit = MaxDepth - 1;

@@ -1,14 +1,18 @@
+#include "kelpo32/output/largest.h"
 #include "kelpo32/testing/memory_source.h"
 #include "kelpo32/walk/consumer.h"
 #include "kelpo32/walk/source.h"
 #include "kelpo32/walk/walk.h"
 #include "runtime/rtl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <new>
+#include <random>
+#include <set>
 
 namespace kelpo32::walk {
 namespace {
@@ -31,7 +35,7 @@ class Recorder final : public WalkConsumer {
     void DirStart(const WalkDir& d) override { Log += "start " + PathOf(d) + "\n"; }
     void Entry(const WalkDir&, const WalkEntry& en) override {
         Log += " " + std::string(en.Name) + (en.Kind == EntryKind::Directory ? "/" : "") + " " +
-               std::to_string(en.Size) + "\n";
+               std::to_string(en.Size) + (en.Repeat ? " again" : "") + "\n";
     }
     void DirListed(const WalkDir& d, const WalkListing& l) override {
         constexpr const char* problems[] = {"",         "unreadable", "cycle",
@@ -117,9 +121,13 @@ int Grow(testing::MemorySource& src) {
 
 // What the events must say, from the tree alone; `unexamined` holds the
 // entries that cannot be examined, with the reason the listing gives them.
+// A file of several links counts where it comes first in that order, unless
+// every link counts.
 std::string Expected(testing::MemorySource& src,
-                     const std::map<std::string, std::string>& unexamined = {}) {
+                     const std::map<std::string, std::string>& unexamined = {},
+                     bool countLinks = false) {
     std::string log;
+    std::set<std::uint64_t> counted;
     std::function<std::uint64_t(const testing::MemorySource::Node&)> walk = [&](const auto& node) {
         log += "start " + node.Path + "\n";
         std::uint64_t bytes = 0, files = 0, dirs = 0;
@@ -128,10 +136,13 @@ std::string Expected(testing::MemorySource& src,
             auto bad = unexamined.find(c->Path);
             std::uint64_t size = bad != unexamined.end() ? 0 : c->Size;
             if (bad != unexamined.end() && !c->Dir) named += " ?" + c->Name + ": " + bad->second;
-            log += " " + c->Name + (c->Dir ? "/ " : " ") + std::to_string(size) + "\n";
+            bool again = !c->Dir && !countLinks && c->Links != 1 && !c->Unidentified &&
+                         !counted.insert(c->Id.File).second;
+            log += " " + c->Name + (c->Dir ? "/ " : " ") + std::to_string(size) +
+                   (again ? " again" : "") + "\n";
             dirs += c->Dir ? 1 : 0;
             files += c->Dir ? 0 : 1;
-            bytes += size;
+            bytes += again ? 0 : size;
         }
         log += "listed " + node.Path + " " + std::to_string(files) + " " + std::to_string(bytes) +
                " " + std::to_string(dirs) + "  " + named + "\n";
@@ -491,6 +502,99 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
             EXPECT_TRUE(log.ends_with("\ntotal " + std::to_string(201 * 4096))) << log;
             EXPECT_NE(log.find("listed a 201 823296 0"), std::string::npos) << log;
             EXPECT_NE(log.find("listed b 2 0 1"), std::string::npos) << log;
+        }
+    }
+}
+
+// The largest files alone, as the walk feeds them (with their floor), kept
+// for the test to read rather than written.
+class LargestKept final : public WalkConsumer {
+  public:
+    explicit LargestKept(std::int32_t count) : files_(count, false) {}
+    void Entry(const WalkDir& dir, const WalkEntry& entry) override { files_.Entry(dir, entry); }
+    bool NeedsEntries() const override { return true; }
+    const std::atomic<std::uint64_t>* EntryFloor() const override { return files_.EntryFloor(); }
+    std::string List() const {
+        std::string list;
+        for (const output::LargestFiles::File& f : files_.Sorted())
+            list += std::to_string(f.Bytes) + " " + f.Path + "\n";
+        return list;
+    }
+
+  private:
+    output::LargestFiles files_;
+};
+
+TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCounts) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rnd(seed);
+        testing::MemorySource src;
+        std::vector<std::string> dirs{""};
+        std::vector<std::string> files;
+        for (int i = 0; i < 40; ++i) {
+            const std::string& parent = dirs[rnd() % dirs.size()];
+            dirs.push_back((parent.empty() ? "" : parent + "/") + "d" + std::to_string(i));
+            src.Add(dirs.back() + "/");
+        }
+        // Every third file another link of one made before, anywhere.
+        std::vector<std::pair<std::string, std::uint64_t>> sizes; // a file and its size, first met
+        for (int i = 0; i < 200; ++i) {
+            const std::string& dir = dirs[rnd() % dirs.size()];
+            std::string path = (dir.empty() ? "" : dir + "/") + "f" + std::to_string(i);
+            if (!files.empty() && rnd() % 3 == 0) {
+                src.Add(path);
+                src.Link(path, files[rnd() % files.size()]);
+            } else {
+                src.Add(path + "=" + std::to_string(1 + rnd() % 5000));
+                files.push_back(path);
+            }
+        }
+        // Then as a listing that gives the inode but no link count (Windows).
+        for (bool untold : {false, true}) {
+            if (untold)
+                for (const std::string& f : files)
+                    src.At(f).Links = 0;
+            for (bool countLinks : {false, true}) {
+                SCOPED_TRACE(std::string(untold ? "no link counts" : "link counts") +
+                             (countLinks ? ", every link" : ", once"));
+                const std::string expected = Expected(src, {}, countLinks);
+                WalkOptions options;
+                options.CountLinks = countLinks;
+                for (std::int32_t threads : {1, 2, 8, Adapting}) {
+                    EXPECT_EQ(Walk(src, threads, Small(), options).Log, expected)
+                        << threads << " threads";
+                }
+            }
+        }
+        // The largest files: each file once, under the path where the walk
+        // counted it, with their floor (the only consumer of entries).
+        std::vector<output::LargestFiles::File> met;
+        std::set<std::uint64_t> seen;
+        std::function<void(const testing::MemorySource::Node&)> visit = [&](const auto& node) {
+            for (const testing::MemorySource::Node* c : node.Children)
+                if (!c->Dir && seen.insert(c->Id.File).second) {
+                    std::string path = c->Path;
+                    std::replace(path.begin(), path.end(), '/', runtime::PathSeparator());
+                    met.push_back({c->Size, path});
+                }
+            for (const testing::MemorySource::Node* c : node.Children)
+                if (c->Dir) visit(*c);
+        };
+        visit(src.At(""));
+        std::sort(met.begin(), met.end(), [](const auto& a, const auto& b) {
+            return a.Bytes != b.Bytes ? a.Bytes > b.Bytes : a.Path < b.Path;
+        });
+        std::string want;
+        for (std::size_t i = 0; i < 12; ++i)
+            want += std::to_string(met[i].Bytes) + " " + met[i].Path + "\n";
+        src.ReadDelayMicros = 0;
+        for (std::int32_t threads : {1, 8}) {
+            LargestKept largest(12);
+            WalkOptions options;
+            options.Threads = threads;
+            WalkTreeFrom(src, Small(), "", "", options, largest);
+            EXPECT_EQ(largest.List(), want) << threads << " threads";
         }
     }
 }
