@@ -131,6 +131,16 @@ FsTraits TraitsOf(int fd) {
 #ifdef __linux__
 constexpr std::size_t ReadBufferSize = std::size_t{64} * 1024;
 
+long SystemReadBatch(int fd, void* buffer, std::size_t size) {
+    return ::syscall(SYS_getdents64, fd, buffer, size);
+}
+
+std::atomic<posix::DirBatchCall> ReadBatchCall{SystemReadBatch};
+
+long ReadBatch(int fd, void* buffer, std::size_t size) {
+    return ReadBatchCall.load(std::memory_order_relaxed)(fd, buffer, size);
+}
+
 struct LinuxDirent64 {
     std::uint64_t d_ino;
     std::int64_t d_off;
@@ -245,6 +255,19 @@ void FromListing(DirEntry& entry, unsigned char type, std::uint64_t inode) {
 
 } // namespace
 
+namespace posix {
+
+DirBatchCall ReplaceDirBatchCall(DirBatchCall call) {
+#ifdef __linux__
+    return ReadBatchCall.exchange(call != nullptr ? call : SystemReadBatch);
+#else
+    (void)call;
+    return nullptr; // listed by readdir
+#endif
+}
+
+} // namespace posix
+
 std::string NativeDirPath(const std::string&, const std::string&) {
     return std::string(); // the text is the name
 }
@@ -337,10 +360,13 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
     for (;;) {
 #ifdef __linux__
         if (reader.Pos >= reader.End) {
-            long n = ::syscall(SYS_getdents64, fd, reader.Buffer.data(), reader.Buffer.size());
+            long n = ReadBatch(fd, reader.Buffer.data(), reader.Buffer.size());
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != ENOENT) result = Fault(errno);
-            // The end, or a directory removed meanwhile: no more entries.
+            // Any failure of the listing is one, ENOENT too: a directory
+            // removed meanwhile, or a network file system that says so
+            // midway, may hold more than was read. Only an entry's own
+            // metadata saying ENOENT means the entry is gone.
+            if (n < 0) result = Fault(errno);
             if (n <= 0) return false;
             reader.Pos = 0;
             reader.End = static_cast<std::size_t>(n);
@@ -359,7 +385,7 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
         errno = 0;
         struct dirent* ent = ::readdir(reinterpret_cast<DIR*>(reader.Search));
         if (ent == nullptr) {
-            if (errno != 0 && errno != ENOENT) result = Fault(errno);
+            if (errno != 0) result = Fault(errno);
             return false;
         }
         const char* name = ent->d_name;

@@ -5,8 +5,21 @@
 #include "runtime/rtl.h"
 
 #include <cerrno>
+#include <cstddef>
 
 namespace runtime {
+
+namespace posix {
+
+// The call that reads a directory's next batch of entries (getdents64's
+// form: bytes read, 0 at the end, -1 with errno). Tests replace it to make a
+// listing fail midway, and get the call it replaces; nullptr puts the
+// system's back. Where the system lists by readdir nothing can be replaced:
+// it returns nullptr.
+using DirBatchCall = long (*)(int fd, void* buffer, std::size_t size);
+DirBatchCall ReplaceDirBatchCall(DirBatchCall call);
+
+} // namespace posix
 
 // The errno value MapErrno saw last on this thread: the message of an error
 // raised from its code names the system's own reason (IoErrorReason).
