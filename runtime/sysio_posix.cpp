@@ -292,6 +292,14 @@ std::string IoErrorReason(int code) {
         case IoNotOpenForOutput:
             e = EBADF;
             break;
+        // Met on another thread (a walk's worker): the code's own errno,
+        // never the plain number, which is another errno's.
+        case IoTooManyOpenFiles:
+            e = EMFILE;
+            break;
+        case IoNotEnoughMemory:
+            e = ENOMEM;
+            break;
         default:
             e = IoErrorNumber(code);
         }

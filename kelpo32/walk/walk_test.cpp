@@ -6,6 +6,7 @@
 #include "runtime/rtl.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
@@ -67,6 +68,7 @@ WalkLimits Small(std::int64_t held = 3, std::size_t budget = 1500) {
 struct Outcome {
     std::string Log;
     std::string Error;     // empty when the walk completed
+    std::string Said;      // the error as a POSIX run would end with it
     std::size_t Listers{}; // threads that listed directories
 };
 
@@ -88,8 +90,10 @@ Outcome Walk(testing::MemorySource& src, std::int32_t threads, const WalkLimits&
             "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, recorder));
     } catch (const std::bad_alloc&) {
         out.Error = "out of memory";
+        out.Said = "kelpo32: out of memory\n";
     } catch (const runtime::RunError& e) {
         out.Error = runtime::ErrorMessage(e);
+        out.Said = runtime::FormatPosixRunError(e);
     } catch (const std::exception& e) {
         out.Error = e.what();
     }
@@ -256,6 +260,7 @@ const FaultCase FaultCases[] = {
     {"ENOMEM while an entry is examined",
      {At::Stat, "wide/x3", {runtime::DirFault::Resource, runtime::IoNotEnoughMemory}},
      "!Out of memory"},
+    {"EMFILE while an entry is examined", {At::Stat, "wide/x30", Emfile}, "!Too many open files"},
     {"no permission",
      {At::Open, "d/d2", {runtime::DirFault::Unreadable, EACCES}},
      "listed d/d2 0 0 0 unreadable permission denied"},
@@ -297,6 +302,11 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
                     EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
                 } else if (expect[0] == '!') {
                     EXPECT_EQ(out.Error, expect.substr(1)) << threads << " threads";
+                    // On whatever thread it was met, it ends the run with its
+                    // own words, never those of the thread that raises it.
+                    std::string said = expect.substr(1) + "\n";
+                    said[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(said[0])));
+                    EXPECT_EQ(out.Said, "kelpo32: " + said) << threads << " threads";
                 } else {
                     EXPECT_NE(out.Log.find(expect + "\n"), std::string::npos) << out.Log;
                 }
