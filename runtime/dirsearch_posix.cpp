@@ -62,39 +62,6 @@ DirResult Fault(int e) {
     return DirResult{DirFault::Unexpected, e};
 }
 
-// Opens a start directory whose path may exceed PATH_MAX: each piece handed
-// to openat stays below it, cut at separators.
-int OpenLongPath(const std::string& path) {
-    int fd = AT_FDCWD;
-    std::size_t pos = 0;
-    if (path[0] == '/') {
-        fd = ::open("/", DirOpenFlags);
-        pos = 1;
-    }
-    while (fd != -1 && pos < path.size()) {
-        std::size_t end = pos;
-        std::size_t cut = std::string::npos;
-        while (end < path.size() && end - pos < PATH_MAX - 1) {
-            if (path[end] == '/') cut = end;
-            ++end;
-        }
-        if (end >= path.size()) cut = path.size();
-        if (cut == std::string::npos || cut == pos) {
-            if (fd != AT_FDCWD) ::close(fd);
-            errno = ENAMETOOLONG;
-            return -1;
-        }
-        std::string piece = path.substr(pos, cut - pos);
-        int next = ::openat(fd, piece.c_str(), DirOpenFlags);
-        int saved = errno;
-        if (fd != AT_FDCWD) ::close(fd);
-        errno = saved;
-        fd = next;
-        pos = cut + 1;
-    }
-    return fd == AT_FDCWD ? ::open(".", DirOpenFlags) : fd;
-}
-
 // What the file system of `fd` can be trusted with: only file systems known
 // for it are.
 struct FsTraits {
@@ -279,7 +246,8 @@ DirResult OpenDirPath(const std::string& path, const std::string&, DirHandle& di
         fd = OpenRetrying(AT_FDCWD, ".", DirOpenFlags);
     } else {
         fd = path.size() < PATH_MAX ? OpenRetrying(AT_FDCWD, path.c_str(), DirOpenFlags) : -1;
-        if (fd == -1 && (path.size() >= PATH_MAX || errno == ENAMETOOLONG)) fd = OpenLongPath(path);
+        if (fd == -1 && (path.size() >= PATH_MAX || errno == ENAMETOOLONG))
+            fd = OpenLongPath(path, DirOpenFlags);
     }
     return Finish(fd, dir, id, nullptr);
 }
