@@ -79,7 +79,11 @@ inline int OpenLongPath(const std::string& path, int flags) {
         fd = ::open("/", Search);
         pos = 1;
     }
-    while (fd != -1 && pos < path.size()) {
+    for (;;) {
+        // A piece never starts with a separator: it would be a path from the root.
+        while (pos < path.size() && path[pos] == '/')
+            ++pos;
+        if (fd == -1 || pos >= path.size()) break;
         std::size_t end = pos;
         std::size_t cut = std::string::npos;
         while (end < path.size() && end - pos < PATH_MAX - 1) {
