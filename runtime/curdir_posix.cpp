@@ -21,6 +21,7 @@ std::string SystemReason(int e) {
         text[0] = static_cast<char>(text[0] + 32);
     return text;
 }
+
 // chdir, for a path beyond the system's limit too.
 int Enter(const std::string& dir) {
     if (dir.size() < PATH_MAX) {

@@ -49,11 +49,4 @@ bool LinkSet::Insert(std::uint64_t device, std::uint64_t inode) {
     return true;
 }
 
-std::size_t LinkSet::Size() const {
-    std::size_t n = 0;
-    for (const Table& t : tables_)
-        n += t.Used;
-    return n;
-}
-
 } // namespace kelpo32::walk

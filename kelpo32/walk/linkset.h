@@ -15,8 +15,6 @@ class LinkSet {
     // True the first time the file is met. `inode` is never 0 (the listing
     // did not tell: such a file is never remembered).
     bool Insert(std::uint64_t device, std::uint64_t inode);
-    // Files remembered.
-    std::size_t Size() const;
 
   private:
     // The inodes of one device; 0 marks a free slot.
