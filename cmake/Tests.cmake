@@ -40,7 +40,7 @@ kelpo32_unit_test(runtime_test runtime/rtl_test.cpp runtime/textout_test.cpp
 if(NOT WIN32)
   # Checked against the C library's own widths, which only the POSIX build uses.
   target_sources(runtime_test PRIVATE runtime/textwidth_posix_test.cpp
-    runtime/shellpattern_test.cpp runtime/remove_test.cpp)
+    runtime/shellpattern_test.cpp runtime/remove_test.cpp runtime/dirsearch_posix_test.cpp)
 endif()
 kelpo32_unit_test(hexs_test hexs/hexs_test.cpp)
 kelpo32_unit_test(CmdLin_test CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)
@@ -58,6 +58,10 @@ kelpo32_unit_test(kelpo32_test
   kelpo32/output/jsontext_test.cpp kelpo32/report/progress_test.cpp kelpo32/output/html/html_export_test.cpp kelpo32/output/exports_test.cpp
   kelpo32/output/sizes_test.cpp kelpo32/saved/saved_scan_test.cpp kelpo32/long_options_test.cpp
   kelpo32/testing/test_support.cpp)
+if(NOT WIN32)
+  # A real listing made to fail midway, through the POSIX directory search.
+  target_sources(kelpo32_test PRIVATE kelpo32/scan_posix_test.cpp)
+endif()
 # The walk over a tree in memory, on one and many threads.
 kelpo32_unit_test(walk_test kelpo32/walk/walk_test.cpp kelpo32/walk/pace_test.cpp kelpo32/testing/memory_source.cpp
   kelpo32/testing/test_alloc.cpp)

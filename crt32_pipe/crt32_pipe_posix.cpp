@@ -465,12 +465,6 @@ void ConsoleInit() {
     if (!Redirected) SetUpDisplay();
     struct stat out {};
     bool outputSuits = !Redirected || (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode));
-    if (::pipe(WakePipe) == 0) {
-        MakeNonBlocking(WakePipe[0]);
-        MakeNonBlocking(WakePipe[1]);
-    } else {
-        WakePipe[0] = WakePipe[1] = -1;
-    }
     if (outputSuits && ::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &SavedMode) == 0) {
         KeyMode = SavedMode;
         KeyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
@@ -479,6 +473,14 @@ void ConsoleInit() {
         KeyboardWanted = true;
         SuspendChar = SavedMode.c_cc[VSUSP];
         SuspendKey = (SavedMode.c_lflag & ISIG) != 0 && SuspendChar != _POSIX_VDISABLE;
+    }
+    // Only a run that may wait for a key needs the pipe that ends the wait
+    // (its two descriptors are the walk's otherwise).
+    if (KeyboardWanted && ::pipe(WakePipe) == 0) {
+        MakeNonBlocking(WakePipe[0]);
+        MakeNonBlocking(WakePipe[1]);
+    } else {
+        WakePipe[0] = WakePipe[1] = -1;
     }
     SignalsHeld held;
     InstallSignalHandlers();

@@ -43,6 +43,7 @@ const std::string& FileName() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     bool diskUsage = (data[0] & 1) != 0;
+    bool countLinks = (data[0] & 2) != 0;
     std::FILE* f = std::fopen(FileName().c_str(), "wb");
     if (f == nullptr) return 0;
     std::fwrite(data + 1, 1, size - 1, f);
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     kelpo32::saved::SavedScan scan;
     std::string error;
-    if (!kelpo32::saved::LoadSavedScan(FileName(), diskUsage, scan, error)) {
+    if (!kelpo32::saved::LoadSavedScan(FileName(), diskUsage, countLinks, scan, error)) {
         CHECK(error.rfind("kelpo32: " + FileName() + ": ", 0) == 0);
         CHECK(error.find('\n') == error.size() - 1);
         return 0;

@@ -31,9 +31,9 @@ void WriteLine(std::string_view text) {
 
 // A saved scan is read whole before anything is written: a damaged one ends
 // the run with its message and nothing on standard output.
-void LoadOrStop(const std::string& file, bool diskUsage, saved::SavedScan& scan) {
+void LoadOrStop(const std::string& file, const Options& opts, saved::SavedScan& scan) {
     std::string error;
-    if (!saved::LoadSavedScan(file, diskUsage, scan, error)) {
+    if (!saved::LoadSavedScan(file, opts.DiskUsage, opts.CountLinks, scan, error)) {
         runtime::WriteStdErr(error);
         runtime::Halt(1);
     }
@@ -108,8 +108,8 @@ void RunBody() {
     const OutputForm& form = *opts.Form;
     saved::SavedScan from;
     saved::SavedScan old;
-    if (!opts.From.empty()) LoadOrStop(opts.From, opts.DiskUsage, from);
-    if (!opts.Compare.empty()) LoadOrStop(opts.Compare, opts.DiskUsage, old);
+    if (!opts.From.empty()) LoadOrStop(opts.From, opts, from);
+    if (!opts.Compare.empty()) LoadOrStop(opts.Compare, opts, old);
     SetStartValues();
     CheckStartFirst(opts);
     // An export is its data alone: no banner, no widths, no colour, no pages.

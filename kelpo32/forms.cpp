@@ -65,6 +65,7 @@ output::html::HtmlRun PageRun(const FormInput& in) {
     run.ScanTime = output::html::HtmlTimeStamp(std::chrono::system_clock::now());
     run.Separator = runtime::PathSeparator();
     if (options.DiskUsage) run.Options.emplace_back("--disk-usage");
+    if (options.CountLinks) run.Options.emplace_back("--count-links");
     if (options.OneFileSystem) run.Options.emplace_back("--one-file-system");
     if (options.Levels != tree::AllLevels) {
         run.DepthLimit = options.Levels - 1;

@@ -124,11 +124,10 @@ constexpr LongOption Table[] = {
               "json, tsv, ncdu"}},
     {.Name = "disk-usage",
      .Set = [](Options& o, Use) { o.DiskUsage = true; },
-     .Help = {"count the space files take on disk, each file with\n"
-              "several links once",
+     .Help = {"count the space files take on disk",
               "count the space files take on disk (compressed and\n"
               "sparse files by what they take, files whose data is\n"
-              "not on the disk as 0), each file with several links once"}},
+              "not on the disk as 0)"}},
     {.Name = "apparent-size",
      .Set = [](Options& o, Use) { o.DiskUsage = false; },
      .Help = Both("count the files' sizes (the default)")},

@@ -103,6 +103,7 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options,
     walk.OneFileSystem = options.OneFileSystem;
     walk.DirectorySizes = form.DirectorySizes;
     walk.DiskUsage = options.DiskUsage;
+    walk.CountLinks = options.CountLinks;
     walk.FollowLinks = options.FollowLinks;
     runtime::NamePatterns exclude(options.Excludes);
     if (!exclude.Empty()) walk.Exclude = &exclude;

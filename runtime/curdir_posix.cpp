@@ -21,6 +21,21 @@ std::string SystemReason(int e) {
         text[0] = static_cast<char>(text[0] + 32);
     return text;
 }
+
+// chdir, for a path beyond the system's limit too.
+int Enter(const std::string& dir) {
+    if (dir.size() < PATH_MAX) {
+        if (::chdir(dir.c_str()) == 0) return 0;
+        if (errno != ENAMETOOLONG) return -1;
+    }
+    int fd = OpenLongPath(dir, SearchFlags);
+    if (fd == -1) return -1;
+    int result = ::fchdir(fd);
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return result;
+}
 } // namespace
 
 int GetCurrentDir(std::string& dir, std::string& native) {
@@ -38,7 +53,7 @@ int GetCurrentDir(std::string& dir, std::string& native) {
 
 int ChangeDir(const std::string& dir, const std::string&) {
     if (dir.empty()) return IoFileNotFound;
-    if (::chdir(dir.c_str()) == 0) return 0;
+    if (Enter(dir) == 0) return 0;
     return MapErrno(errno);
 }
 
@@ -48,7 +63,7 @@ int EnterDir(const std::string& dir, const std::string&, std::string& reason) {
         reason = "no such file or directory";
         return IoFileNotFound;
     }
-    if (::chdir(dir.c_str()) == 0) return 0;
+    if (Enter(dir) == 0) return 0;
     int e = errno;
     reason = SystemReason(e);
     return MapErrno(e);

@@ -62,39 +62,6 @@ DirResult Fault(int e) {
     return DirResult{DirFault::Unexpected, e};
 }
 
-// Opens a start directory whose path may exceed PATH_MAX: each piece handed
-// to openat stays below it, cut at separators.
-int OpenLongPath(const std::string& path) {
-    int fd = AT_FDCWD;
-    std::size_t pos = 0;
-    if (path[0] == '/') {
-        fd = ::open("/", DirOpenFlags);
-        pos = 1;
-    }
-    while (fd != -1 && pos < path.size()) {
-        std::size_t end = pos;
-        std::size_t cut = std::string::npos;
-        while (end < path.size() && end - pos < PATH_MAX - 1) {
-            if (path[end] == '/') cut = end;
-            ++end;
-        }
-        if (end >= path.size()) cut = path.size();
-        if (cut == std::string::npos || cut == pos) {
-            if (fd != AT_FDCWD) ::close(fd);
-            errno = ENAMETOOLONG;
-            return -1;
-        }
-        std::string piece = path.substr(pos, cut - pos);
-        int next = ::openat(fd, piece.c_str(), DirOpenFlags);
-        int saved = errno;
-        if (fd != AT_FDCWD) ::close(fd);
-        errno = saved;
-        fd = next;
-        pos = cut + 1;
-    }
-    return fd == AT_FDCWD ? ::open(".", DirOpenFlags) : fd;
-}
-
 // What the file system of `fd` can be trusted with: only file systems known
 // for it are.
 struct FsTraits {
@@ -130,6 +97,16 @@ FsTraits TraitsOf(int fd) {
 
 #ifdef __linux__
 constexpr std::size_t ReadBufferSize = std::size_t{64} * 1024;
+
+long SystemReadBatch(int fd, void* buffer, std::size_t size) {
+    return ::syscall(SYS_getdents64, fd, buffer, size);
+}
+
+std::atomic<posix::DirBatchCall> ReadBatchCall{SystemReadBatch};
+
+long ReadBatch(int fd, void* buffer, std::size_t size) {
+    return ReadBatchCall.load(std::memory_order_relaxed)(fd, buffer, size);
+}
 
 struct LinuxDirent64 {
     std::uint64_t d_ino;
@@ -245,6 +222,19 @@ void FromListing(DirEntry& entry, unsigned char type, std::uint64_t inode) {
 
 } // namespace
 
+namespace posix {
+
+DirBatchCall ReplaceDirBatchCall(DirBatchCall call) {
+#ifdef __linux__
+    return ReadBatchCall.exchange(call != nullptr ? call : SystemReadBatch);
+#else
+    (void)call;
+    return nullptr; // listed by readdir
+#endif
+}
+
+} // namespace posix
+
 std::string NativeDirPath(const std::string&, const std::string&) {
     return std::string(); // the text is the name
 }
@@ -256,7 +246,8 @@ DirResult OpenDirPath(const std::string& path, const std::string&, DirHandle& di
         fd = OpenRetrying(AT_FDCWD, ".", DirOpenFlags);
     } else {
         fd = path.size() < PATH_MAX ? OpenRetrying(AT_FDCWD, path.c_str(), DirOpenFlags) : -1;
-        if (fd == -1 && (path.size() >= PATH_MAX || errno == ENAMETOOLONG)) fd = OpenLongPath(path);
+        if (fd == -1 && (path.size() >= PATH_MAX || errno == ENAMETOOLONG))
+            fd = OpenLongPath(path, DirOpenFlags);
     }
     return Finish(fd, dir, id, nullptr);
 }
@@ -342,10 +333,13 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
     for (;;) {
 #ifdef __linux__
         if (reader.Pos >= reader.End) {
-            long n = ::syscall(SYS_getdents64, fd, reader.Buffer.data(), reader.Buffer.size());
+            long n = ReadBatch(fd, reader.Buffer.data(), reader.Buffer.size());
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != ENOENT) result = Fault(errno);
-            // The end, or a directory removed meanwhile: no more entries.
+            // Any failure of the listing is one, ENOENT too: a directory
+            // removed meanwhile, or a network file system that says so
+            // midway, may hold more than was read. Only an entry's own
+            // metadata saying ENOENT means the entry is gone.
+            if (n < 0) result = Fault(errno);
             if (n <= 0) return false;
             reader.Pos = 0;
             reader.End = static_cast<std::size_t>(n);
@@ -364,7 +358,7 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
         errno = 0;
         struct dirent* ent = ::readdir(reinterpret_cast<DIR*>(reader.Search));
         if (ent == nullptr) {
-            if (errno != 0 && errno != ENOENT) result = Fault(errno);
+            if (errno != 0) result = Fault(errno);
             return false;
         }
         const char* name = ent->d_name;

@@ -220,7 +220,15 @@ std::int32_t OnlineProcessors() {
 bool PathSizes(const std::string& path, const std::string&, std::uint64_t& size,
                std::uint64_t& diskBytes) {
     struct stat st {};
-    if (::stat(path.empty() ? "." : path.c_str(), &st) != 0) return false;
+    if (::stat(path.empty() ? "." : path.c_str(), &st) != 0) {
+        // A path beyond the system's limit is looked at piece by piece.
+        if (errno != ENAMETOOLONG) return false;
+        int fd = OpenLongPath(path, SearchFlags);
+        if (fd == -1) return false;
+        bool ok = ::fstat(fd, &st) == 0;
+        ::close(fd);
+        if (!ok) return false;
+    }
     size = static_cast<std::uint64_t>(st.st_size);
     diskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
     return true;
@@ -291,6 +299,14 @@ std::string IoErrorReason(int code) {
         case IoFileNotOpen:
         case IoNotOpenForOutput:
             e = EBADF;
+            break;
+        // Met on another thread (a walk's worker): the code's own errno,
+        // never the plain number, which is another errno's.
+        case IoTooManyOpenFiles:
+            e = EMFILE;
+            break;
+        case IoNotEnoughMemory:
+            e = ENOMEM;
             break;
         default:
             e = IoErrorNumber(code);

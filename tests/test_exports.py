@@ -117,15 +117,20 @@ class Exports(kelpo.Case):
             self.assertIn(b"Level: 1", f.read())
 
 
-def ncdu_dirs(node, path, out):
+def ncdu_dirs(node, path, out, seen=None):
     """Every directory of an ncdu export below `node` (its array) as
-    path -> (info, files, their bytes)."""
+    path -> (info, files, their bytes), as an importer counts them: a file
+    of several links (its "ino") where it comes first, a directory's files
+    before its subdirectories."""
+    seen = set() if seen is None else seen
     info, items = node[0], node[1:]
     files = [i for i in items if isinstance(i, dict)]
-    out[path] = (info, len(files), sum(f.get("asize", 0) for f in files))
+    counted = [f for f in files if "ino" not in f or f["ino"] not in seen]
+    seen.update(f["ino"] for f in files if "ino" in f)
+    out[path] = (info, len(files), sum(f.get("asize", 0) for f in counted))
     for sub in items:
         if isinstance(sub, list):
-            ncdu_dirs(sub, path + b"/" + os.fsencode(sub[0]["name"]), out)
+            ncdu_dirs(sub, path + b"/" + os.fsencode(sub[0]["name"]), out, seen)
     return out
 
 

@@ -59,6 +59,13 @@ class Depth(kelpo.Case):
         out = kelpo.lines(res.out)
         self.assertEqual(out[-1], b"+\xbb Total bytes: 12,345")
         self.assertEqual(len([l for l in out if l.startswith(b"(")]), 420 - 60)
+        # Such a path as the start directory, relative and absolute, opened
+        # piece by piece as the walk opens it.
+        deep = os.path.join(*["d" * 10] * 419)
+        for start in (deep, os.path.join(self.dir, deep)):
+            res = kelpo.run(["/N", start], cwd=self.dir)
+            self.assertEqual((res.rc, res.err), (0, b""), len(start))
+            self.assertEqual(kelpo.lines(res.out)[-1], b"+\xbb Total bytes: 12,345")
 
     def test_console_wider_than_the_level_segments(self):
         self.native_only()

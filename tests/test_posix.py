@@ -319,29 +319,56 @@ class Conventions(Posix):
         self.assertEqual(([len(r) for r in reports], reports[0][0][-20:], reports[1][0][-20:]),
                          ([3, 1], b">    1             0", b">    0             0"), reports)
 
-    def test_disk_usage_counts_blocks_and_each_inode_once(self):
-        kelpo.make_tree(self.dir, {"t": {"a": {"sparse": 50 * 2 ** 20}, "b": {}, "c": {}}})
+    def test_each_file_of_several_links_counts_once_unless_every_link_counts(self):
+        kelpo.make_tree(self.dir, {"t": {"a": {"sparse": 50 * 2 ** 20}, "b": {}}})
         t = os.path.join(self.dir, "t")
-        for name, size in (("a/x", 10000), ("b/y", 5000), ("t.txt", 1)):
+        for name, size in (("a/x", 10000), ("top", 5000), ("t.txt", 1)):
             with open(os.path.join(t, name), "wb") as f:
                 f.write(b"k" * size)
         os.link(os.path.join(t, "a/x"), os.path.join(t, "a/x2"))  # a pair in one directory
-        os.link(os.path.join(t, "b/y"), os.path.join(t, "c/y"))  # and one across subtrees
-        blocks, sizes = {}, 0
-        for top, _, files in os.walk(t):
-            for name in files:
-                st = os.lstat(os.path.join(top, name))
-                blocks[(st.st_dev, st.st_ino)] = st.st_blocks * 512
-                sizes += st.st_size
+        os.link(os.path.join(t, "top"), os.path.join(t, "b/y"))  # and one across levels
 
-        def total(args, threads):
-            res = kelpo.run(args + ["t"], cwd=self.dir, env=kelpo.threads(threads))
+        def own(every, disk):
+            """Each directory's own bytes: a file counts where the walk meets
+            it first (a directory's files before its subdirectories)."""
+            def size(name):
+                st = os.lstat(os.path.join(t, name))
+                return st.st_blocks * 512 if disk else st.st_size
+            return {"t": size("t.txt") + size("top"),
+                    "t/a": size("a/sparse") + size("a/x") * (2 if every else 1),
+                    "t/b": size("b/y") if every else 0}
+
+        def run(args, form, threads=2):
+            res = kelpo.run(args + ["t"], cwd=self.dir, env=kelpo.threads(threads), form=form)
             self.assertEqual((res.rc, res.err), (0, b""), args)
-            return res.out, kelpo.number(re.search(rb"Total bytes: ([\d,]+)", res.out)[1])
+            return res.out
 
-        self.assertEqual(total(["--disk-usage", "--apparent-size"], 8)[1], sizes)
-        one, eight = total(["--disk-usage"], 1), total(["--disk-usage"], 8)
-        self.assertEqual((eight, one[1]), (one, sum(blocks.values())))
+        for extra in ([], ["--count-links"], ["--disk-usage"], ["--count-links", "--disk-usage"]):
+            every = "--count-links" in extra
+            bytes_ = own(every, "--disk-usage" in extra)
+            total = sum(bytes_.values())
+            # The report with the largest files after it (a depth limit keeps
+            # them apart from it), the same at one thread and at eight.
+            report = run(extra + ["/V9", "--largest-files=9"], "windows", 1)
+            if not extra:
+                self.assertEqual(run(["/V9", "--largest-files=9"], "windows", 8), report)
+            self.assertIn(b"Total bytes: " + format(total, ",").encode(), report, extra)
+            self.assertRegex(report, rb"\x97b-+>    1 +%s\r\n" % format(bytes_["t/b"], ",").encode())
+            # The largest files: every link, or each file once under the path
+            # where it was met first (of a/x and a/x2, whichever the listing
+            # gave first).
+            lines = report.split(b"Largest files:\r\n")[1].decode().splitlines()
+            listed = [l.split(None, 1)[1] for l in lines]
+            pair = {"t/a/x", "t/a/x2"}
+            self.assertEqual(len(listed), 6 if every else 4, extra)
+            self.assertEqual((set(listed) - pair, len(set(listed) & pair)),
+                             ({"t/a/sparse", "t/t.txt", "t/top"} | ({"t/b/y"} if every else set()),
+                              2 if every else 1), extra)
+            # JSON Lines, plain and in the layout of totals.
+            for layout in ([], ["--totals"]):
+                rows = {r["path"]: r for r in kelpo.json_lines(run(extra + layout, "json"))}
+                self.assertEqual(({p: rows[p]["bytes"] for p in bytes_}, rows["t"]["total_bytes"]),
+                                 (bytes_, total), extra + layout)
 
     def test_colour_characters_and_line_ends(self):
         kelpo.make_tree(self.dir, {"sub": {"f": 1}, "caf\u00e9": {}})

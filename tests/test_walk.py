@@ -215,9 +215,10 @@ class Descriptors(kelpo.Case):
         def run(tree, limit, threads):
             return kelpo.run([tree], cwd=self.dir, env=kelpo.threads(threads), preexec_fn=lambda:
                              resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit)))
-        # The smallest limit that lists an empty directory leaves the walk one
-        # (from 6 on, the descriptors the program opens at its start fit too).
-        one = next(n for n in range(6, 64) if run("E", n, "1").rc == 0)
+        # The smallest limit that lists an empty directory leaves the walk
+        # one: beside the three standard ones, a redirected run opens none.
+        one = next(n for n in range(3, 64) if run("E", n, "1").rc == 0)
+        self.assertEqual(one, 4)
         for threads in ("1", "4"):
             res = run("T", one + 2, threads)
             self.assertEqual((res.rc, res.out), (0, whole.out), res.err)
@@ -225,6 +226,13 @@ class Descriptors(kelpo.Case):
             self.assertEqual(res.rc, 1, res.err)
             self.assertEqual(res.err, b"kelpo32: too many open files\n")
             self.assertNotIn(b"Total bytes", res.out)
+        # On a terminal that it reads keys from, the program keeps three of
+        # its own: nine in all, as the README says.
+        for limit, rc in ((9, 0), (8, 1)):
+            res = kelpo.run_pty(["/N", "T"], cwd=self.dir, wrap=[
+                "sh", "-c", 'ulimit -n %d && exec "$0" "$@"' % limit])
+            self.assertEqual(res.rc, rc, (limit, res.err))
+            self.assertEqual(b"Total bytes" in res.raw, rc == 0, limit)
 
 class Memory(kelpo.Case):
     def test_a_small_address_space_means_fewer_threads_not_an_error(self):

@@ -61,11 +61,13 @@ class Links(Windows):
 
     def test_followed_links_as_before_and_a_linked_start_directory(self):
         self.make()
-        res = kelpo.run(["--follow-links", "T"], cwd=self.dir)
-        self.assertEqual(res.rc, 0, res.err)
-        # The sibling twice and the outside once; the ancestor is a cycle.
-        self.assertEqual(total(res.out), 3 + 1000 + 1000 + 500)
-        self.assertIn(b"a\\up: cycle", res.err)
+        # The sibling entered twice, its file counted once (the same file
+        # id) unless every link counts, and the outside once; the ancestor
+        # is a cycle.
+        for args, size in (([], 3 + 1000 + 500), (["--count-links"], 3 + 1000 + 1000 + 500)):
+            res = kelpo.run(["--follow-links"] + args + ["T"], cwd=self.dir)
+            self.assertEqual((res.rc, total(res.out)), (0, size), res.err)
+            self.assertIn(b"a\\up: cycle", res.err)
         res = kelpo.run(["T\\a\\tosib"], cwd=self.dir)
         self.assertEqual((res.rc, total(res.out)), (0, 1000), res.out)
 
@@ -125,20 +127,30 @@ class Devices(Windows):
 
 
 class DiskUsage(Windows):
-    def test_allocation_counted_each_file_once(self):
-        root = kelpo.make_tree(os.path.join(self.dir, "T"), {"sparse": 10 ** 7})
+    def test_allocation_and_each_file_of_several_links_once(self):
+        root = kelpo.make_tree(os.path.join(self.dir, "T"), {"sparse": 10 ** 7, "sub": {}})
         with open(os.path.join(root, "dense"), "wb") as f:
             f.write(b"x" * 12288)
+        # Three links of one file: another in the same directory, one below.
         os.link(os.path.join(root, "dense"), os.path.join(root, "again"))
+        os.link(os.path.join(root, "dense"), os.path.join(root, "sub", "third"))
         # Wine gives a file's allocation as the host's blocks: a sparse file's
         # holes take nothing.
-        blocks = sum(os.stat(os.path.join(root, n)).st_blocks * 512 for n in ("sparse", "dense"))
-        self.assertLess(blocks, 10 ** 6)
-        for args, size in ((["--disk-usage"], blocks),
-                           (["--disk-usage", "--apparent-size"], 10 ** 7 + 2 * 12288),
-                           ([], 10 ** 7 + 2 * 12288)):
+        sparse, dense = (os.stat(os.path.join(root, n)).st_blocks * 512 for n in ("sparse", "dense"))
+        self.assertLess(sparse + dense, 10 ** 6)
+        # Known by its volume serial and file id, the file counts once, where
+        # the walk meets it first (T's own files before sub), unless every
+        # link counts.
+        for args, size, below in ((["--disk-usage"], sparse + dense, 0),
+                                  (["--disk-usage", "--count-links"], sparse + 3 * dense, dense),
+                                  (["--disk-usage", "--apparent-size"], 10 ** 7 + 12288, 0),
+                                  ([], 10 ** 7 + 12288, 0),
+                                  (["--count-links"], 10 ** 7 + 3 * 12288, 12288)):
             res = kelpo.run(args + ["T"], cwd=self.dir)
             self.assertEqual((res.rc, total(res.out)), (0, size), args)
+            res = kelpo.run(args + ["--format=json", "T"], cwd=self.dir)
+            rows = {o["path"]: o for o in kelpo.json_lines(res.out)}
+            self.assertEqual((rows["T\\sub"]["bytes"], rows["T"]["total_bytes"]), (below, size), args)
 
 
 class LongOptions(Windows):

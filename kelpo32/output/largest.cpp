@@ -21,7 +21,8 @@ bool Before(const LargestFiles::File& a, const LargestFiles::File& b) {
 } // namespace
 
 void LargestFiles::Entry(const walk::WalkDir& dir, const walk::WalkEntry& entry) {
-    if (entry.Kind != walk::EntryKind::File || count_ == 0) return;
+    // A file of several links is listed once, where the walk counted it.
+    if (entry.Kind != walk::EntryKind::File || entry.Repeat || count_ == 0) return;
     std::uint64_t bytes = diskUsage_ ? entry.DiskBytes : entry.Size;
     const bool full = heap_.size() == count_;
     // Full and smaller than the last kept: nothing to do, no copy made.

@@ -62,8 +62,8 @@ struct LinkHash {
 
 class NcduSax final : public SavedSax {
   public:
-    NcduSax(JsonInput& input, bool diskUsage, SavedScan& scan)
-        : SavedSax(input), scan_(scan), diskUsage_(diskUsage) {}
+    NcduSax(JsonInput& input, bool diskUsage, bool countLinks, SavedScan& scan)
+        : SavedSax(input), scan_(scan), diskUsage_(diskUsage), countLinks_(countLinks) {}
 
     bool Done() const { return done_; }
 
@@ -250,7 +250,7 @@ class NcduSax final : public SavedSax {
             return Fail("too many files in one directory");
         ++dir.OwnFiles;
         auto bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
-        if (diskUsage_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
+        if (!countLinks_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
             links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes});
             return true;
         }
@@ -293,6 +293,7 @@ class NcduSax final : public SavedSax {
 
     SavedScan& scan_;
     bool diskUsage_;
+    bool countLinks_;
     std::vector<Open> open_;
     std::vector<Link> links_;
     Item item_;
@@ -303,9 +304,9 @@ class NcduSax final : public SavedSax {
 
 } // namespace
 
-bool ReadNcdu(JsonInput& input, bool diskUsage, SavedScan& scan, std::string& what,
+bool ReadNcdu(JsonInput& input, bool diskUsage, bool countLinks, SavedScan& scan, std::string& what,
               std::uint64_t& line, std::uint64_t& offset) {
-    NcduSax sax(input, diskUsage, scan);
+    NcduSax sax(input, diskUsage, countLinks, scan);
     bool ok = ReadJsonValues(input, sax, false);
     if (ok && sax.Done()) sax.CountLinks();
     if (sax.What().empty() && !input.Failure().empty()) sax.Fail(input.Failure());

@@ -65,7 +65,8 @@ bool AddUpTotals(SavedScan& scan, std::string& what) {
 
 } // namespace
 
-bool LoadSavedScan(const std::string& file, bool diskUsage, SavedScan& scan, std::string& error) {
+bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, SavedScan& scan,
+                   std::string& error) {
     scan = SavedScan{};
     bool standardInput = file == "-";
     std::string name = standardInput ? "standard input" : Shown(file);
@@ -88,7 +89,7 @@ bool LoadSavedScan(const std::string& file, bool diskUsage, SavedScan& scan, std
         } else if (input.sgetc() == '{') {
             ok = ReadJsonLines(input, scan, what, line, offset);
         } else if (input.sgetc() == '[') {
-            ok = ReadNcdu(input, diskUsage, scan, what, line, offset);
+            ok = ReadNcdu(input, diskUsage, countLinks, scan, what, line, offset);
         } else {
             what = "not a saved scan: neither JSON Lines of kelpo32 nor an ncdu export";
         }

@@ -22,9 +22,12 @@ struct SavedScan {
 };
 
 // Reads `file` ("-": standard input). `diskUsage` picks an ncdu export's
-// bytes on disk over its sizes. On failure returns false with `error` the
-// message: the file, the line and byte, and what is wrong.
-bool LoadSavedScan(const std::string& file, bool diskUsage, SavedScan& scan, std::string& error);
+// bytes on disk over its sizes; `countLinks` counts every link of a file with
+// several, which otherwise counts once, where the walk meets it first. On
+// failure returns false with `error` the message: the file, the line and
+// byte, and what is wrong.
+bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, SavedScan& scan,
+                   std::string& error);
 
 // Hands the scan's events to `consumer` as the walk would, the start
 // directory named `startDir`; returns the total of bytes. Entry events carry

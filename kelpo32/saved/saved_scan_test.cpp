@@ -16,13 +16,14 @@ namespace kelpo32::saved {
 namespace {
 
 // Writes `text` to a file of the test and reads it back as a saved scan.
-bool Load(const std::string& text, SavedScan& scan, std::string& error, bool diskUsage = false) {
+bool Load(const std::string& text, SavedScan& scan, std::string& error, bool diskUsage = false,
+          bool countLinks = false) {
     const char* name = "saved_scan_test.tmp";
     std::FILE* f = std::fopen(name, "wb");
     EXPECT_NE(f, nullptr);
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-    bool ok = LoadSavedScan(name, diskUsage, scan, error);
+    bool ok = LoadSavedScan(name, diskUsage, countLinks, scan, error);
     std::remove(name);
     return ok;
 }
@@ -96,28 +97,33 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
         {"name":"p","excluded":"pattern","asize":100},
         {"name":"m","excluded":"otherfs"},
         [{"name":"b","read_error":true,"future":{"k":[1,2]}}]]])";
-    for (bool diskUsage : {false, true}) {
-        SavedScan scan;
-        std::string error;
-        ASSERT_TRUE(Load(ncdu, scan, error, diskUsage)) << error;
-        Recorder rec;
-        EXPECT_EQ(ReplaySavedScan(scan, "R", rec), diskUsage ? 8192 : 3);
-        std::vector<std::string> expected = {
-            diskUsage ? "listed 0 0/0 R| 1 8192" : "listed 0 0/0 R| 1 2",
-            diskUsage ? "listed 1 1/3 R/|a 1 0" : "listed 1 1/3 R/|a 1 1",
-            "listed 2 1/1 R/a/|c 0 0",
-            "done R/a/|c 0",
-            diskUsage ? "done R/|a 0" : "done R/|a 1",
-            "listed 1 2/3 R/|m 0 0",
-            "done R/|m 0",
-            "listed 1 3/3 R/|b 0 0",
-            "done R/|b 0",
-            diskUsage ? "done R| 8192" : "done R| 3",
-        };
-        EXPECT_EQ(rec.Lines, expected);
-        EXPECT_EQ(scan.Tree.Trouble(3).Problem, walk::DirProblem::OtherFileSystem);
-        EXPECT_EQ(scan.Tree.Trouble(4).Problem, walk::DirProblem::Unreadable);
-    }
+    for (bool diskUsage : {false, true})
+        for (bool countLinks : {false, true}) {
+            SavedScan scan;
+            std::string error;
+            ASSERT_TRUE(Load(ncdu, scan, error, diskUsage, countLinks)) << error;
+            Recorder rec;
+            // R's own link counts; a's only with every link counted.
+            const std::string own = diskUsage ? "8192" : "2";
+            const std::string a = countLinks ? (diskUsage ? "4096" : "1") : "0";
+            const std::int64_t total = std::stoll(own) + std::stoll(a);
+            EXPECT_EQ(ReplaySavedScan(scan, "R", rec), total);
+            std::vector<std::string> expected = {
+                "listed 0 0/0 R| 1 " + own,
+                "listed 1 1/3 R/|a 1 " + a,
+                "listed 2 1/1 R/a/|c 0 0",
+                "done R/a/|c 0",
+                "done R/|a " + a,
+                "listed 1 2/3 R/|m 0 0",
+                "done R/|m 0",
+                "listed 1 3/3 R/|b 0 0",
+                "done R/|b 0",
+                "done R| " + std::to_string(total),
+            };
+            EXPECT_EQ(rec.Lines, expected);
+            EXPECT_EQ(scan.Tree.Trouble(3).Problem, walk::DirProblem::OtherFileSystem);
+            EXPECT_EQ(scan.Tree.Trouble(4).Problem, walk::DirProblem::Unreadable);
+        }
 }
 
 TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {

@@ -102,7 +102,7 @@ bool ReadJsonValues(JsonInput& input, SavedSax& sax, bool many);
 
 bool ReadJsonLines(JsonInput& input, SavedScan& scan, std::string& what, std::uint64_t& line,
                    std::uint64_t& offset);
-bool ReadNcdu(JsonInput& input, bool diskUsage, SavedScan& scan, std::string& what,
+bool ReadNcdu(JsonInput& input, bool diskUsage, bool countLinks, SavedScan& scan, std::string& what,
               std::uint64_t& line, std::uint64_t& offset);
 
 } // namespace kelpo32::saved

@@ -51,6 +51,9 @@ struct WalkEntry {
     // Its own metadata could not be read: it is what the listing says (a
     // directory, or a file of size 0).
     bool Unexamined = false;
+    // Another link of a file the walk met before: its bytes count there, in
+    // no total here (not with WalkOptions::CountLinks).
+    bool Repeat = false;
 };
 
 // An entry that could not be examined, and why.

@@ -164,12 +164,13 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
     // Several links, or a count the listing does not tell: counted once by
     // the inode, where the walk meets it first.
     bool late = kind == EntryKind::File &&
-                (own >= 0 || (options.DiskUsage && e.Links != 1 && e.Inode != 0));
-    // A consumer with a floor needs only the files that reach it; a late
-    // file's bytes are known only when the walk counts it.
+                (own >= 0 || (!options.CountLinks && e.Links != 1 && e.Inode != 0));
+    // A consumer with a floor needs only the files that reach it. One of the
+    // program's own files has its bytes only when the walk counts it; a
+    // linked file counts with its listed bytes or not at all.
     bool deliver =
         options.EntryNames &&
-        (options.EntryFloor == nullptr || late ||
+        (options.EntryFloor == nullptr || own >= 0 ||
          (kind == EntryKind::File && bytes >= options.EntryFloor->load(std::memory_order_relaxed)));
     if (deliver) {
         AppendRecord(part.Records, kind, e);
@@ -206,7 +207,7 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
             part.Unexamined.emplace_back(e.Name, e.Unexamined);
             named = true;
         }
-        if (late) part.Late.push_back(LateFile{record, own, e.Device, e.Inode, bytes});
+        if (late) part.Late.push_back(LateFile{record, own, e.Device, e.Inode, bytes, deliver});
         // Nothing below allocates.
         if (unexamined && kind != EntryKind::Directory)
             part.UnexaminedCount = runtime::CheckedAdd<std::int32_t>(part.UnexaminedCount, 1);

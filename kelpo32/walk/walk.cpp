@@ -13,6 +13,7 @@
 
 #include "kelpo32/walk/consumer.h"
 #include "kelpo32/walk/handles.h"
+#include "kelpo32/walk/linkset.h"
 #include "kelpo32/walk/lister.h"
 #include "kelpo32/walk/readahead.h"
 #include "kelpo32/walk/source.h"
@@ -23,7 +24,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <unordered_set>
 #include <vector>
 
 namespace kelpo32::walk {
@@ -111,8 +111,8 @@ class Walker {
     // directories done but not yet released.
     std::string walkPath_;
     std::vector<Dir_Rec*> done_;
-    // Files with several links already counted (disk usage).
-    std::unordered_set<runtime::DirIdentity, IdentityHash> seen_;
+    // Files with several links already counted.
+    LinkSet links_;
 
     void EnterPath(const std::string& name) {
         walkPath_ += name;
@@ -228,10 +228,16 @@ class Walker {
                     head.Device,    head.Inode,
                     head.Links,     head.Type,
                     head.Unexamined};
+                // The files left out before it, in their order.
+                while (late < part.Late.size() && !part.Late[late].Delivered &&
+                       part.Late[late].Entry <= index)
+                    LateBytes(part.Late[late++], listing);
                 // Before its own line: the log holds the lines before it.
                 if (late < part.Late.size() && part.Late[late].Entry == index) {
-                    std::uint64_t bytes = LateBytes(part.Late[late++], listing);
-                    if (part.Late[late - 1].Own >= 0) entry.Size = entry.DiskBytes = bytes;
+                    const LateFile& file = part.Late[late++];
+                    std::uint64_t bytes = 0;
+                    entry.Repeat = !LateBytes(file, listing, bytes);
+                    if (file.Own >= 0) entry.Size = entry.DiskBytes = bytes;
                 }
                 walk_.Consumer.Entry(dir, entry);
                 pos += head.Length;
@@ -258,16 +264,23 @@ class Walker {
 
     // Counts a file whose bytes are told here, in walk order: one of the
     // program's own files with what was written to it so far, or one with
-    // several links where it is met first. Returns its bytes as counted.
-    std::uint64_t LateBytes(const LateFile& file, WalkListing& listing) {
-        std::uint64_t bytes = file.Bytes;
+    // several links where it is met first. Gives its bytes as counted; false
+    // for a link of a file met before, which counts nothing.
+    bool LateBytes(const LateFile& file, WalkListing& listing, std::uint64_t& bytes) {
+        bytes = file.Bytes;
+        bool first = true;
         if (file.Own >= 0)
             bytes = walk_.Options.OwnFiles.at(static_cast<std::size_t>(file.Own)).Bytes();
-        else if (!seen_.insert(runtime::DirIdentity{file.Device, file.Inode}).second)
-            bytes = 0;
+        else
+            first = links_.Insert(file.Device, file.Inode);
+        if (!first) bytes = 0;
         listing.FileBytes = runtime::CheckedAdd<std::int64_t>(
             listing.FileBytes, runtime::CheckedRange<std::int64_t>(bytes));
-        return bytes;
+        return first;
+    }
+    void LateBytes(const LateFile& file, WalkListing& listing) {
+        std::uint64_t bytes = 0;
+        LateBytes(file, listing, bytes);
     }
 
     // What the listing ended with, raised or reported where it belongs. The

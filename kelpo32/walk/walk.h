@@ -54,9 +54,11 @@ struct WalkOptions {
     const std::atomic<std::uint64_t>* EntryFloor = nullptr;
     bool OneFileSystem = false;  // do not enter directories on another device
     bool DirectorySizes = false; // Entry events give subdirectories' sizes too
-    // A file's bytes are the space it takes on disk, and a file with more
-    // than one link counts only where the walk meets it first.
+    // A file's bytes are the space it takes on disk.
     bool DiskUsage = false;
+    // Every link of a file with several counts; by default such a file
+    // counts once, where the walk meets it first.
+    bool CountLinks = false;
     // Enter the directories that are links to others (Windows: junctions,
     // directory symbolic links, mount points); the cycle guard still holds.
     bool FollowLinks = false;

@@ -55,13 +55,16 @@ class DirFd {
 };
 
 // A file whose bytes only the consumer can tell, at its place in the walk:
-// one of the program's own files, or (disk usage) one with several links.
+// one of the program's own files, or one with several links.
 struct LateFile {
-    std::size_t Entry; // its position among the part's records
-    std::int32_t Own;  // index in WalkOptions::OwnFiles, or -1
+    // Its position among the part's records; not delivered, the position of
+    // the record delivered next.
+    std::size_t Entry;
+    std::int32_t Own; // index in WalkOptions::OwnFiles, or -1
     std::uint64_t Device;
     std::uint64_t Inode;
     std::uint64_t Bytes; // as listed
+    bool Delivered;      // it has a record (an Entry event)
 };
 
 // A part of a directory's listing, in the order of its entries.

@@ -1,14 +1,19 @@
+#include "kelpo32/output/largest.h"
 #include "kelpo32/testing/memory_source.h"
 #include "kelpo32/walk/consumer.h"
 #include "kelpo32/walk/source.h"
 #include "kelpo32/walk/walk.h"
 #include "runtime/rtl.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <new>
+#include <random>
+#include <set>
 
 namespace kelpo32::walk {
 namespace {
@@ -31,7 +36,7 @@ class Recorder final : public WalkConsumer {
     void DirStart(const WalkDir& d) override { Log += "start " + PathOf(d) + "\n"; }
     void Entry(const WalkDir&, const WalkEntry& en) override {
         Log += " " + std::string(en.Name) + (en.Kind == EntryKind::Directory ? "/" : "") + " " +
-               std::to_string(en.Size) + "\n";
+               std::to_string(en.Size) + (en.Repeat ? " again" : "") + "\n";
     }
     void DirListed(const WalkDir& d, const WalkListing& l) override {
         constexpr const char* problems[] = {"",         "unreadable", "cycle",
@@ -63,6 +68,7 @@ WalkLimits Small(std::int64_t held = 3, std::size_t budget = 1500) {
 struct Outcome {
     std::string Log;
     std::string Error;     // empty when the walk completed
+    std::string Said;      // the error as a POSIX run would end with it
     std::size_t Listers{}; // threads that listed directories
 };
 
@@ -84,8 +90,10 @@ Outcome Walk(testing::MemorySource& src, std::int32_t threads, const WalkLimits&
             "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, recorder));
     } catch (const std::bad_alloc&) {
         out.Error = "out of memory";
+        out.Said = "kelpo32: out of memory\n";
     } catch (const runtime::RunError& e) {
         out.Error = runtime::ErrorMessage(e);
+        out.Said = runtime::FormatPosixRunError(e);
     } catch (const std::exception& e) {
         out.Error = e.what();
     }
@@ -117,9 +125,13 @@ int Grow(testing::MemorySource& src) {
 
 // What the events must say, from the tree alone; `unexamined` holds the
 // entries that cannot be examined, with the reason the listing gives them.
+// A file of several links counts where it comes first in that order, unless
+// every link counts.
 std::string Expected(testing::MemorySource& src,
-                     const std::map<std::string, std::string>& unexamined = {}) {
+                     const std::map<std::string, std::string>& unexamined = {},
+                     bool countLinks = false) {
     std::string log;
+    std::set<std::uint64_t> counted;
     std::function<std::uint64_t(const testing::MemorySource::Node&)> walk = [&](const auto& node) {
         log += "start " + node.Path + "\n";
         std::uint64_t bytes = 0, files = 0, dirs = 0;
@@ -128,10 +140,13 @@ std::string Expected(testing::MemorySource& src,
             auto bad = unexamined.find(c->Path);
             std::uint64_t size = bad != unexamined.end() ? 0 : c->Size;
             if (bad != unexamined.end() && !c->Dir) named += " ?" + c->Name + ": " + bad->second;
-            log += " " + c->Name + (c->Dir ? "/ " : " ") + std::to_string(size) + "\n";
+            bool again = !c->Dir && !countLinks && c->Links != 1 && !c->Unidentified &&
+                         !counted.insert(c->Id.File).second;
+            log += " " + c->Name + (c->Dir ? "/ " : " ") + std::to_string(size) +
+                   (again ? " again" : "") + "\n";
             dirs += c->Dir ? 1 : 0;
             files += c->Dir ? 0 : 1;
-            bytes += size;
+            bytes += again ? 0 : size;
         }
         log += "listed " + node.Path + " " + std::to_string(files) + " " + std::to_string(bytes) +
                " " + std::to_string(dirs) + "  " + named + "\n";
@@ -236,12 +251,16 @@ const FaultCase FaultCases[] = {
     {"EIO in the middle of a listing keeps what was read",
      {At::Read, "wide", {runtime::DirFault::Unexpected, EIO}, false, false, 7},
      "listed wide 7 7 0 unexpected input/output error partial"},
+    {"ENOENT in the middle of a listing is no end of the directory",
+     {At::Read, "wide", {runtime::DirFault::Unreadable, ENOENT}, false, false, 9},
+     "listed wide 9 9 0 unreadable no such file or directory partial"},
     {"EIO before the first entry is no partial listing",
      {At::Read, "wide", {runtime::DirFault::Unexpected, EIO}, false, false, 0},
      "listed wide 0 0 0 unexpected input/output error"},
     {"ENOMEM while an entry is examined",
      {At::Stat, "wide/x3", {runtime::DirFault::Resource, runtime::IoNotEnoughMemory}},
      "!Out of memory"},
+    {"EMFILE while an entry is examined", {At::Stat, "wide/x30", Emfile}, "!Too many open files"},
     {"no permission",
      {At::Open, "d/d2", {runtime::DirFault::Unreadable, EACCES}},
      "listed d/d2 0 0 0 unreadable permission denied"},
@@ -283,6 +302,11 @@ TEST(WalkTest, FaultsReachTheConsumerAtTheirPlaceAtEveryThreadCount) {
                     EXPECT_EQ(src.Count().Opens - opens, static_cast<std::uint64_t>(dirs));
                 } else if (expect[0] == '!') {
                     EXPECT_EQ(out.Error, expect.substr(1)) << threads << " threads";
+                    // On whatever thread it was met, it ends the run with its
+                    // own words, never those of the thread that raises it.
+                    std::string said = expect.substr(1) + "\n";
+                    said[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(said[0])));
+                    EXPECT_EQ(out.Said, "kelpo32: " + said) << threads << " threads";
                 } else {
                     EXPECT_NE(out.Log.find(expect + "\n"), std::string::npos) << out.Log;
                 }
@@ -491,6 +515,99 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
             EXPECT_TRUE(log.ends_with("\ntotal " + std::to_string(201 * 4096))) << log;
             EXPECT_NE(log.find("listed a 201 823296 0"), std::string::npos) << log;
             EXPECT_NE(log.find("listed b 2 0 1"), std::string::npos) << log;
+        }
+    }
+}
+
+// The largest files alone, as the walk feeds them (with their floor), kept
+// for the test to read rather than written.
+class LargestKept final : public WalkConsumer {
+  public:
+    explicit LargestKept(std::int32_t count) : files_(count, false) {}
+    void Entry(const WalkDir& dir, const WalkEntry& entry) override { files_.Entry(dir, entry); }
+    bool NeedsEntries() const override { return true; }
+    const std::atomic<std::uint64_t>* EntryFloor() const override { return files_.EntryFloor(); }
+    std::string List() const {
+        std::string list;
+        for (const output::LargestFiles::File& f : files_.Sorted())
+            list += std::to_string(f.Bytes) + " " + f.Path + "\n";
+        return list;
+    }
+
+  private:
+    output::LargestFiles files_;
+};
+
+TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCounts) {
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rnd(seed);
+        testing::MemorySource src;
+        std::vector<std::string> dirs{""};
+        std::vector<std::string> files;
+        for (int i = 0; i < 40; ++i) {
+            const std::string& parent = dirs[rnd() % dirs.size()];
+            dirs.push_back((parent.empty() ? "" : parent + "/") + "d" + std::to_string(i));
+            src.Add(dirs.back() + "/");
+        }
+        // Every third file another link of one made before, anywhere.
+        std::vector<std::pair<std::string, std::uint64_t>> sizes; // a file and its size, first met
+        for (int i = 0; i < 200; ++i) {
+            const std::string& dir = dirs[rnd() % dirs.size()];
+            std::string path = (dir.empty() ? "" : dir + "/") + "f" + std::to_string(i);
+            if (!files.empty() && rnd() % 3 == 0) {
+                src.Add(path);
+                src.Link(path, files[rnd() % files.size()]);
+            } else {
+                src.Add(path + "=" + std::to_string(1 + rnd() % 5000));
+                files.push_back(path);
+            }
+        }
+        // Then as a listing that gives the inode but no link count (Windows).
+        for (bool untold : {false, true}) {
+            if (untold)
+                for (const std::string& f : files)
+                    src.At(f).Links = 0;
+            for (bool countLinks : {false, true}) {
+                SCOPED_TRACE(std::string(untold ? "no link counts" : "link counts") +
+                             (countLinks ? ", every link" : ", once"));
+                const std::string expected = Expected(src, {}, countLinks);
+                WalkOptions options;
+                options.CountLinks = countLinks;
+                for (std::int32_t threads : {1, 2, 8, Adapting}) {
+                    EXPECT_EQ(Walk(src, threads, Small(), options).Log, expected)
+                        << threads << " threads";
+                }
+            }
+        }
+        // The largest files: each file once, under the path where the walk
+        // counted it, with their floor (the only consumer of entries).
+        std::vector<output::LargestFiles::File> met;
+        std::set<std::uint64_t> seen;
+        std::function<void(const testing::MemorySource::Node&)> visit = [&](const auto& node) {
+            for (const testing::MemorySource::Node* c : node.Children)
+                if (!c->Dir && seen.insert(c->Id.File).second) {
+                    std::string path = c->Path;
+                    std::replace(path.begin(), path.end(), '/', runtime::PathSeparator());
+                    met.push_back({c->Size, path});
+                }
+            for (const testing::MemorySource::Node* c : node.Children)
+                if (c->Dir) visit(*c);
+        };
+        visit(src.At(""));
+        std::sort(met.begin(), met.end(), [](const auto& a, const auto& b) {
+            return a.Bytes != b.Bytes ? a.Bytes > b.Bytes : a.Path < b.Path;
+        });
+        std::string want;
+        for (std::size_t i = 0; i < 12; ++i)
+            want += std::to_string(met[i].Bytes) + " " + met[i].Path + "\n";
+        src.ReadDelayMicros = 0;
+        for (std::int32_t threads : {1, 8}) {
+            LargestKept largest(12);
+            WalkOptions options;
+            options.Threads = threads;
+            WalkTreeFrom(src, Small(), "", "", options, largest);
+            EXPECT_EQ(largest.List(), want) << threads << " threads";
         }
     }
 }
