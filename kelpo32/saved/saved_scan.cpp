@@ -27,10 +27,20 @@ std::int32_t SavedScan::AddDir(std::int32_t parent) {
 }
 
 std::int32_t SavedScan::ReasonIndex(std::string_view reason) {
-    for (std::size_t i = 0; i < Reasons.size(); ++i)
-        if (Reasons[i] == reason) return static_cast<std::int32_t>(i);
-    // A damaged file could give every directory a reason of its own.
-    if (Reasons.size() >= 1000) return ReasonIndex("could not be read");
+    auto find = [this](std::string_view text) {
+        for (std::size_t i = 0; i < Reasons.size(); ++i)
+            if (Reasons[i] == text) return static_cast<std::int32_t>(i);
+        return std::int32_t{-1};
+    };
+    std::int32_t index = find(reason);
+    if (index >= 0) return index;
+    // A damaged file could give every directory a reason of its own: past a
+    // thousand they share one, kept as the last reason if no directory had it.
+    if (Reasons.size() >= 1000) {
+        reason = "could not be read";
+        index = find(reason);
+        if (index >= 0) return index;
+    }
     Reasons.emplace_back(reason);
     return static_cast<std::int32_t>(Reasons.size() - 1);
 }
