@@ -260,17 +260,23 @@ class Damaged(SavedCase):
         name = b"n\xff\xe6x"
         escaped = b"nx" if kelpo.WINDOWS else b"n\\udcff\\udce6x"
         sep = kelpo.SEP.encode().replace(b"\\", b"\\\\")
+        # A reason that would set the terminal's title, clear it and forge a line.
+        hostile = b"\\u001b]0;PWNED\\u0007\\u001b[2J\\nkelpo32: forged"
         saved = os.path.join(self.dir, "s.json")
         with open(saved, "wb") as f:
             f.write(b'{"path":"T' + sep + escaped + b'","depth":1,"files":0,"bytes":0,"dirs":0,'
                     b'"total_bytes":0,"error":"permission denied"}\n'
-                    b'{"path":"T","depth":0,"files":0,"bytes":0,"dirs":1,"total_bytes":0}\n')
+                    b'{"path":"T' + sep + b'h","depth":1,"total_bytes":0,"error":"' + hostile +
+                    b'"}\n{"path":"T","depth":0,"files":0,"bytes":0,"dirs":2,"total_bytes":0}\n')
         res = kelpo.run(["--format=json", "--from=" + saved], form=None)
         self.assertEqual(res.out.splitlines()[0],
                          b'{"path":"T' + sep + escaped + b'","depth":1,'
                          b'"files":0,"bytes":0,"dirs":0,"total_files":0,"total_bytes":0,'
                          b'"total_dirs":0,"error":"permission denied"}')
+        self.assertIn(b'"error":"' + hostile.replace(b"\\n", b"\\u000a") + b'"}', res.out)
         self.assertIn(b"could not be read:\n  T", res.err)
+        self.assertIn(b": ?]0;PWNED??[2J?kelpo32: forged\n", res.err)
+        self.assertNotIn(b"\x1b", res.err)
         if not kelpo.WINDOWS:
             ncdu = os.path.join(self.dir, "s.ncdu")
             with open(ncdu, "wb") as f:
