@@ -2,12 +2,15 @@
 //
 // Input: the first byte chooses sizes or bytes on disk; the rest is the
 // file. Checked:
-// - a damaged file is one message line that names the file and the place;
+// - a damaged file is one message line that names the file and a place in it;
 // - a file read whole is a tree: every directory below the start once, its
-//   subdirectories a chain of as many as it counts, and the replay hands on
-//   each directory once, in pairs of listed and done.
+//   subdirectories a chain of as many as it counts, of names that lead to no
+//   other path and differ from each other, each subtree's total at least its
+//   directory's own bytes, and the replay hands on each directory once, in
+//   pairs of listed and done.
 #include "fuzz/check.h"
 #include "kelpo32/saved/saved_scan.h"
+#include "kelpo32/saved/sax.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
@@ -51,14 +54,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kelpo32::saved::SavedScan scan;
     std::string error;
     if (!kelpo32::saved::LoadSavedScan(FileName(), diskUsage, scan, error)) {
-        CHECK(error.rfind("kelpo32: " + FileName() + ": ", 0) == 0);
+        CHECK(error.rfind("kelpo32: " + FileName() + ": line ", 0) == 0);
+        CHECK(error.find(": line 0,") == std::string::npos);
         CHECK(error.find('\n') == error.size() - 1);
         return 0;
     }
     CHECK(scan.Root >= 0 && static_cast<std::size_t>(scan.Root) < scan.Dirs.size());
     std::vector<int> seen(scan.Dirs.size(), 0);
     seen[static_cast<std::size_t>(scan.Root)] = 1;
-    for (const kelpo32::saved::SavedDir& d : scan.Dirs) {
+    std::vector<std::string_view> names;
+    for (std::size_t i = 0; i < scan.Dirs.size(); ++i) {
+        const kelpo32::saved::SavedDir& d = scan.Dirs[i];
+        CHECK(d.Total >= d.FileBytes);
+        CHECK(static_cast<std::int32_t>(i) == scan.Root ||
+              kelpo32::saved::NameProblem(d.Name) == nullptr);
         std::int32_t chain = 0;
         for (std::int32_t c = d.FirstChild; c >= 0;
              c = scan.Dirs[static_cast<std::size_t>(c)].Next) {
@@ -67,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++chain;
         }
         CHECK(chain == d.ChildCount || (chain == 0 && d.FirstChild < 0));
+        CHECK(kelpo32::saved::SharedName(scan, static_cast<std::int32_t>(i), names).empty());
     }
     for (int s : seen)
         CHECK(s == 1);

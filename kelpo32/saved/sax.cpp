@@ -52,8 +52,7 @@ std::string SharedName(const SavedScan& scan, std::int32_t dir,
     std::sort(names.begin(), names.end());
     auto twice = std::adjacent_find(names.begin(), names.end());
     if (twice == names.end()) return {};
-    return "two subdirectories named \"" + runtime::SafeText(*twice, runtime::StdErrSink()) +
-           "\"";
+    return "two subdirectories named \"" + runtime::SafeText(*twice, runtime::StdErrSink()) + "\"";
 }
 
 bool SavedSax::Passed() {
