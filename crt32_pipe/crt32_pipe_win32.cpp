@@ -4,6 +4,7 @@
 #include "crt32_pipe/console_win32.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
+#include "runtime/textsafe.h"
 #include "runtime/win32_support.h"
 #undef TextOut // wingdi.h's macro would rename runtime::TextOut
 
@@ -57,10 +58,11 @@ wchar_t ShownChar(wchar_t c) {
 // On a console the buffer of standard output holds UTF-16 code units: the
 // program's bytes converted from the OEM code page, and names from their
 // native form where the walk noted one, so a name the OEM code page cannot
-// hold is shown in its real characters.
+// hold is shown in its real characters, but for bidirectional controls ("?"),
+// which would reorder what follows them.
 void AppendWide(std::string& buffer, std::wstring_view wide) {
     for (wchar_t c : wide) {
-        wchar_t shown = ShownChar(c);
+        wchar_t shown = runtime::IsBidiControl(c) ? L'?' : ShownChar(c);
         buffer.append(reinterpret_cast<const char*>(&shown), sizeof shown);
     }
 }

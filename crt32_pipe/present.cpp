@@ -76,7 +76,8 @@ void PresentProgramByte(std::string& out, unsigned char b) {
 }
 
 // A name in the locale's character set: its printable characters as they are,
-// "?" for each control character and each byte that starts no character.
+// "?" for each control character, bidirectional control and byte that starts
+// no character.
 void PresentLocalName(std::string& out, std::string_view s) {
     std::mbstate_t state{};
     while (!s.empty()) {
@@ -89,7 +90,8 @@ void PresentLocalName(std::string& out, std::string_view s) {
             continue;
         }
         if (len == 0) len = 1; // a NUL byte
-        if (std::iswprint(static_cast<std::wint_t>(wc)) != 0)
+        if (std::iswprint(static_cast<std::wint_t>(wc)) != 0 &&
+            !runtime::IsBidiControl(static_cast<std::uint32_t>(wc)))
             out.append(s.substr(0, len));
         else
             out += '?';

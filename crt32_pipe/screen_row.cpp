@@ -21,7 +21,7 @@ Shown NextChar(std::string_view text, bool first, CharWidth widthOf) {
     if (c.Length == 0) return {1, true, 1}; // a byte that starts no character
     auto cp = static_cast<char32_t>(c.CodePoint);
     bool control = cp < 0x20 || (cp >= 0x7F && cp < 0xA0);
-    int width = control || IsBidiControl(cp) ? -1 : widthOf(cp);
+    int width = control || runtime::IsBidiControl(cp) ? -1 : widthOf(cp);
     if (width < 0 || (width == 0 && first)) return {c.Length, true, 1};
     return {c.Length, false, width};
 }
@@ -45,11 +45,6 @@ bool Lay(std::string_view text, int room, CharWidth widthOf, RowPiece& piece) {
 }
 
 } // namespace
-
-bool IsBidiControl(char32_t c) {
-    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069);
-}
 
 std::vector<RowPiece> LayRow(std::span<const Span> spans, int width, CharWidth widthOf) {
     std::vector<RowPiece> row;

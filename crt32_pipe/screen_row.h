@@ -22,10 +22,6 @@ struct RowPiece {
     int Columns = 0; // the columns Text takes
 };
 
-// Bidirectional formatting characters (embeddings, overrides, isolates and
-// the invisible direction marks): they would reorder what follows them.
-bool IsBidiControl(char32_t c);
-
 // The spans of a row as they are shown in `width` columns: each character that
 // is a control, a bidirectional control, a byte that starts no UTF-8 character,
 // a character the device cannot show, or a mark of no width with no character

@@ -2,12 +2,15 @@
 //
 // Input: the first byte chooses sizes or bytes on disk; the rest is the
 // file. Checked:
-// - a damaged file is one message line that names the file and the place;
+// - a damaged file is one message line that names the file and a place in it;
 // - a file read whole is a tree: every directory below the start once, its
-//   subdirectories a chain of as many as it counts, and the replay hands on
-//   each directory once, in pairs of listed and done.
+//   subdirectories a chain of as many as it counts, of names that lead to no
+//   other path and differ from each other, each subtree's total at least its
+//   directory's own bytes, and the replay hands on each directory once, in
+//   pairs of listed and done.
 #include "fuzz/check.h"
 #include "kelpo32/saved/saved_scan.h"
+#include "kelpo32/saved/sax.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
@@ -52,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kelpo32::saved::SavedScan scan;
     std::string error;
     if (!kelpo32::saved::LoadSavedScan(FileName(), diskUsage, countLinks, scan, error)) {
-        CHECK(error.rfind("kelpo32: " + FileName() + ": ", 0) == 0);
+        CHECK(error.rfind("kelpo32: " + FileName() + ": line ", 0) == 0);
+        CHECK(error.find(": line 0,") == std::string::npos);
         CHECK(error.find('\n') == error.size() - 1);
         return 0;
     }
@@ -60,8 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(scan.Root >= 0 && scan.Root < tree.Size());
     std::vector<int> seen(static_cast<std::size_t>(tree.Size()), 0);
     seen[static_cast<std::size_t>(scan.Root)] = 1;
+    std::vector<std::string_view> names;
     for (kelpo32::tree::DirIndex i = 0; i < tree.Size(); ++i) {
         const kelpo32::tree::DirRecord& d = tree.At(i);
+        CHECK(d.TotalBytes >= d.OwnBytes);
+        CHECK(i == scan.Root || kelpo32::saved::NameProblem(tree.Name(i)) == nullptr);
         std::int32_t chain = 0;
         for (kelpo32::tree::DirIndex c = d.First; c >= 0; c = tree.At(c).Next) {
             CHECK(c < tree.Size());
@@ -69,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++chain;
         }
         CHECK(chain == d.Subdirs || (chain == 0 && d.First < 0));
+        CHECK(kelpo32::saved::SharedName(scan, i, names).empty());
     }
     for (int s : seen)
         CHECK(s == 1);

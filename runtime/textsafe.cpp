@@ -28,13 +28,19 @@ Utf8Char DecodeUtf8(std::string_view s) {
     return {len, cp};
 }
 
+bool IsBidiControl(std::uint32_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
 ShownChar NextShown(std::string_view text, TextSink sink) {
     auto b = static_cast<unsigned char>(text[0]);
     if (b < 0x80) return {1, b < 0x20 || b == 0x7F};
     if (sink == TextSink::ByteTerminal) return {1, true};
     Utf8Char c = DecodeUtf8(text);
     if (c.Length == 0) return {1, sink == TextSink::Utf8Terminal};
-    return {c.Length, c.CodePoint < 0xA0};
+    bool terminal = sink == TextSink::Utf8Terminal;
+    return {c.Length, c.CodePoint < 0xA0 || (terminal && IsBidiControl(c.CodePoint))};
 }
 
 void AppendSafeText(std::string& out, std::string_view text, TextSink sink) {

@@ -2,8 +2,9 @@
 // one UTF-8 decoder, and the rule of what a terminal may be sent. A control
 // character (C0, DEL, and the C1 controls U+0080 to U+009F, whose U+009B
 // starts a control sequence like ESC [) is shown as "?"; on a terminal so is
-// every byte that starts no character it can show. textsafe_posix.cpp and
-// textsafe_win32.cpp tell what standard error is.
+// every byte that starts no character it can show, and every bidirectional
+// control, which would reorder what the user reads after it. textsafe_posix.cpp
+// and textsafe_win32.cpp tell what standard error is.
 #pragma once
 
 #include <cstddef>
@@ -22,10 +23,15 @@ struct Utf8Char {
 // surrogate, nothing above U+10FFFF.
 Utf8Char DecodeUtf8(std::string_view s);
 
+// The bidirectional formatting characters: embeddings, overrides, isolates
+// and the invisible direction marks.
+bool IsBidiControl(std::uint32_t codePoint);
+
 // Where text is shown.
 enum class TextSink : std::uint8_t {
     Plain,        // not a terminal: only the control characters go
     Utf8Terminal, // a terminal of UTF-8: also each byte that starts no character
+                  // and each bidirectional control
     ByteTerminal, // a terminal of another character set: also every byte above 127
 };
 

@@ -17,6 +17,19 @@ TEST(TextSafe, ControlsAlwaysGoAndATerminalGetsOnlyWhatItCanShow) {
         {"a\xc2\x85\xc2\x9b"
          "31m\xc2\xa0",
          "a??31m\xc2\xa0", "a??31m\xc2\xa0", "a????31m??"},
+        // The bounds of the C1 controls, U+0080 and U+009F.
+        {"\xc2\x80x\xc2\x9f", "?x?", "?x?", "??x??"},
+        // Bidirectional overrides and isolates reorder what a terminal shows
+        // after them; in a file they are the name's own characters.
+        {"a\xe2\x80\xae"
+         "b\xe2\x81\xa6"
+         "c\xe2\x80\xaa"
+         "d\xe2\x81\xa9",
+         "a\xe2\x80\xae"
+         "b\xe2\x81\xa6"
+         "c\xe2\x80\xaa"
+         "d\xe2\x81\xa9",
+         "a?b?c?d?", "a???b???c???d???"},
         {"\xe6\x97\xa5\xf0\x9f\x98\x80", "\xe6\x97\xa5\xf0\x9f\x98\x80",
          "\xe6\x97\xa5\xf0\x9f\x98\x80", "???????"},
         // A lone CSI byte, a cut sequence, an overlong form, a surrogate.

@@ -55,8 +55,11 @@ def hostile_tree():
     pass 1,000 characters. Every directory holds its own sizes."""
     tree = {"São Paulo": {"f": 1000}, "Sao Paulo": {"f": 5}, "both.": {"f": 111},
             "both": {"f": 7}, "blank ": {"f": 13}, "x" * 255: {"f": 17}}
+    # The last ones: characters of the last plane, a C1 control, a
+    # bidirectional override.
     for i, name in enumerate(["John’s Files", "Report – final", "Łódź", "Œuvre", "Informações",
-                              "日本語", "Привет", "😀emoji", "αβγ"]):
+                              "日本語", "Привет", "😀emoji", "αβγ", "\U0010fc00\U0010fcff",
+                              "c1\u009b2J", "rlo\u202eexe.txt"]):
         tree[name] = {"f": 100 + i, "sub": {"g": 200 + i}}
     chain = {"leaf": 4321}
     for i in range(54):
@@ -111,6 +114,14 @@ class AnyName(kelpo.Case):
     def test_every_directory_counted_once(self):
         kelpo.make_tree(os.path.join(self.dir, "T"), hostile_tree())
         self.assert_counted(["T"], os.path.join(self.dir, "T"))
+        # Every name comes back from both saved forms as it was.
+        walked = kelpo.run(["--format=tsv", "T"], cwd=self.dir, form=None)
+        for form in ("json", "ncdu"):
+            saved = os.path.join(self.dir, "saved." + form)
+            with open(saved, "wb") as f:
+                f.write(kelpo.run(["--format=" + form, "T"], cwd=self.dir, form=None).out)
+            res = kelpo.run(["--format=tsv", "--from=" + saved], form=None)
+            self.assertEqual((res.rc, res.err, res.out), (0, b"", walked.out), form)
 
     def test_start_directories_of_any_name_and_length(self):
         deep = SEP.join(["p" * 99] * 4)
@@ -193,15 +204,17 @@ class OemNames(kelpo.Case):
 class HostileNamesOnATerminal(kelpo.Case):
     def test_no_name_sends_a_control_sequence_to_the_terminal(self):
         """CSI as the C1 control U+009B (and as the byte 0x9B alone) and as
-        ESC [, in directory names and an argument, through the status line,
-        the unread summary and a message, standard error on a terminal."""
+        ESC [, and a bidirectional override, in directory names and an
+        argument, through the status line, the unread summary and a message,
+        standard error on a terminal."""
         self.native_only()
         if kelpo.ROOT and shutil.which("setpriv") is None:
             self.skipTest("needs setpriv to run as another user")
         os.chmod(self.dir, 0o755)
-        hostile = [b"c1\xc2\x9b2J", b"byte\x9b31m", b"esc\x1b[2J", b"red\x1b[31m"]
+        hostile = [b"c1\xc2\x9b2J", b"byte\x9b31m", b"esc\x1b[2J", b"red\x1b[31m",
+                   b"rlo\xe2\x80\xaetxt"]
         root = os.path.join(os.fsencode(self.dir), b"T")
-        kelpo.make_tree(root, {b"%04d%s" % (i, hostile[i % 4]) + b"x" * 40: {b"f": i}
+        kelpo.make_tree(root, {b"%04d%s" % (i, hostile[i % 5]) + b"x" * 40: {b"f": i}
                                for i in range(4000)})
         for name in hostile:
             os.makedirs(os.path.join(root, b"locked" + name))
@@ -215,10 +228,12 @@ class HostileNamesOnATerminal(kelpo.Case):
             self.assertEqual(rc, 1, locale)
             # The status line, the summary and the message were all shown.
             for seen in (b" dirs, ", b"  T/lockedesc?[2J: permission denied",
-                         b"  T/lockedc1%s2J: " % c1, b"reported; 'c1%s2Jesc?[2J' is ignored" % c1):
+                         b"  T/lockedc1%s2J: " % c1, b"reported; 'c1%s2Jesc?[2J' is ignored" % c1,
+                         b"  T/lockedrlo%stxt: " % (b"?" if c1 == b"?" else b"???")):
                 self.assertIn(seen, raw, locale)
             self.assertNotIn(b"\x9b", raw, locale)
             self.assertNotIn(b"\x1b[", raw, locale)
+            self.assertNotIn("\u202e".encode(), raw, locale)
 
 
 if __name__ == "__main__":

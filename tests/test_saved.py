@@ -44,35 +44,40 @@ class RoundTrip(SavedCase):
             f.write(res.out)
         return path
 
-    def check(self, source, walked_args, from_args, forms, compare_err):
+    def check(self, sources, walked_args, from_args, forms, compare_err):
+        """Each form from each saved scan equals the form of one walk."""
         for form in forms:
             walked = kelpo.run(walked_args + ["T"], cwd=self.dir, form=form)
-            again = kelpo.run(from_args + ["--from=" + source], cwd="/", form=form)
-            self.assertEqual(again.rc, walked.rc, again.err)
-            self.assertEqual(again.out, walked.out, (source, form, walked_args))
-            if compare_err:
-                self.assertEqual(again.err, walked.err)
+            for source in sources:
+                again = kelpo.run(from_args + ["--from=" + source], cwd="/", form=form)
+                self.assertEqual(again.rc, walked.rc, again.err)
+                self.assertEqual(again.out, walked.out, (source, form, walked_args))
+                if compare_err(source):
+                    self.assertEqual(again.err, walked.err)
 
     def test_every_output_from_a_saved_scan_equals_the_walk(self):
         self.native_only()
-        for seed in (3, 4):
+        # Each form with the options that shape it: the report's layout, the
+        # depth limit, the layout of totals.
+        runs = [(["windows"], ["/T"]), (["windows"], ["/V2"]),
+                (["windows", "text", "json", "tsv"], []),
+                (["windows", "json"], ["--sort=size", "--top=3"])]
+        # Two trees, one counted by sizes and one by the bytes on disk.
+        for seed, size in ((3, []), (4, ["--disk-usage"])):
             shutil.rmtree(os.path.join(self.dir, "T"), ignore_errors=True)
             random_tree(os.path.join(self.dir, "T"), seed)
             add_links(os.path.join(self.dir, "T"), seed)
-            for size in ([], ["--disk-usage"]):
-                saved_json = self.save("s.json", ["--format=json"] + size)
-                saved_ncdu = self.save("s.ncdu", ["--format=ncdu"])
-                for args in ([], ["/V2"], ["/T"], ["/W90"], ["--sort=size", "--top=3"]):
-                    for source in (saved_json, saved_ncdu):
-                        self.check(source, size + args, size + args,
-                                   ["windows", "text", "json", "tsv"], source == saved_json)
+            saved_json = self.save("s.json", ["--format=json"] + size)
+            saved_ncdu = self.save("s.ncdu", ["--format=ncdu"])
+            for forms, args in runs:
+                self.check((saved_json, saved_ncdu), size + args, size + args, forms,
+                           lambda source: source == saved_json)
 
     def test_the_windows_build_reads_its_own_exports_back(self):
         layout = {"a": {"b": {"x": 5000}, "y": 1000}, "c": {}, "z": 7}
         kelpo.make_tree(os.path.join(self.dir, "T"), layout)
-        for fmt in ("json", "ncdu"):
-            saved = self.save("s." + fmt, ["--format=" + fmt])
-            self.check(saved, [], [], ["windows", "json", "tsv"], True)
+        saved = [self.save("s." + fmt, ["--format=" + fmt]) for fmt in ("json", "ncdu")]
+        self.check(saved, [], [], ["windows", "json", "tsv"], lambda source: True)
 
     def test_exports_of_other_tools_read_back_to_the_same_totals(self):
         self.native_only()
@@ -163,6 +168,9 @@ class Compare(SavedCase):
         self.assertEqual(rows["gone"]["state"], "gone")
         self.assertEqual(rows["shrink"]["old_bytes"], 10000)
         self.assertEqual(rows["shrink"]["change"], -5000)
+        # The files' numbers, each of its own sign.
+        self.assertEqual([(rows[d]["files"], rows[d]["old_files"], rows[d]["files_change"])
+                          for d in ("shrink", "new", "gone")], [(1, 2, -1), (2, 0, 2), (0, 1, -1)])
         self.assertIn(b"the saved scan is of 'T'", res.err)
 
     def test_names_reach_the_line_exports_unchanged(self):
@@ -219,11 +227,13 @@ class Damaged(SavedCase):
         ]
         bad = os.path.join(self.dir, "bad.json")
         sep = kelpo.SEP.encode().replace(b"\\", b"\\\\")
-        for content, message in table:
+        for i, (content, message) in enumerate(table):
             content = content.replace(b'T/a"', b"T" + sep + b'a"').replace(b'U/a"', b"U" + sep + b'a"')
             with open(bad, "wb") as f:
                 f.write(content)
-            for option in ("--from=", "--compare="):
+            # Both options read through one reader: --compare on every fourth
+            # row shows that it refuses alike.
+            for option in ("--from=", "--compare=") if i % 4 == 0 else ("--from=",):
                 walk = [self.dir] if option == "--compare=" else []
                 res = kelpo.run([option + bad, "--format=text"] + walk, form=None)
                 self.assertEqual((res.rc, res.out), (1, b""), (content[:60], res.err))
@@ -260,17 +270,23 @@ class Damaged(SavedCase):
         name = b"n\xff\xe6x"
         escaped = b"nx" if kelpo.WINDOWS else b"n\\udcff\\udce6x"
         sep = kelpo.SEP.encode().replace(b"\\", b"\\\\")
+        # A reason that would set the terminal's title, clear it and forge a line.
+        hostile = b"\\u001b]0;PWNED\\u0007\\u001b[2J\\nkelpo32: forged"
         saved = os.path.join(self.dir, "s.json")
         with open(saved, "wb") as f:
             f.write(b'{"path":"T' + sep + escaped + b'","depth":1,"files":0,"bytes":0,"dirs":0,'
                     b'"total_bytes":0,"error":"permission denied"}\n'
-                    b'{"path":"T","depth":0,"files":0,"bytes":0,"dirs":1,"total_bytes":0}\n')
+                    b'{"path":"T' + sep + b'h","depth":1,"total_bytes":0,"error":"' + hostile +
+                    b'"}\n{"path":"T","depth":0,"files":0,"bytes":0,"dirs":2,"total_bytes":0}\n')
         res = kelpo.run(["--format=json", "--from=" + saved], form=None)
         self.assertEqual(res.out.splitlines()[0],
                          b'{"path":"T' + sep + escaped + b'","depth":1,'
                          b'"files":0,"bytes":0,"dirs":0,"total_files":0,"total_bytes":0,'
                          b'"total_dirs":0,"error":"permission denied"}')
+        self.assertIn(b'"error":"' + hostile.replace(b"\\n", b"\\u000a") + b'"}', res.out)
         self.assertIn(b"could not be read:\n  T", res.err)
+        self.assertIn(b": ?]0;PWNED??[2J?kelpo32: forged\n", res.err)
+        self.assertNotIn(b"\x1b", res.err)
         if not kelpo.WINDOWS:
             ncdu = os.path.join(self.dir, "s.ncdu")
             with open(ncdu, "wb") as f:

@@ -1,6 +1,7 @@
 #include "kelpo32/output/fields.h"
 
 #include "kelpo32/state.h"
+#include "runtime/textsafe.h"
 #include "runtime/utf8name.h"
 
 #include <charconv>
@@ -29,10 +30,36 @@ void AppendNumber(std::string& out, std::int64_t value, NumberForm form) {
     if (quoted) out += '"';
 }
 
+namespace {
+
+constexpr char Hex[] = "0123456789abcdef";
+
+void AppendHexByte(std::string& out, unsigned char c) {
+    out += "\\x";
+    out += Hex[c >> 4];
+    out += Hex[c & 15];
+}
+
+} // namespace
+
 void AppendTsvPath(std::string& out, std::string_view path) {
-    static constexpr char Hex[] = "0123456789abcdef";
-    for (char ch : path) {
-        auto c = static_cast<unsigned char>(ch);
+    std::size_t i = 0;
+    while (i < path.size()) {
+        auto c = static_cast<unsigned char>(path[i]);
+        if (c >= 0x80) {
+            // A character goes whole, a C1 control (U+0080 to U+009F) and a
+            // lone byte of such a value as escaped bytes: some terminals obey them.
+            runtime::Utf8Char u = runtime::DecodeUtf8(path.substr(i));
+            std::size_t n = u.Length > 0 ? u.Length : 1;
+            bool control = u.Length > 0 ? u.CodePoint < 0xA0 : c < 0xA0;
+            for (std::size_t k = 0; k < n; ++k)
+                if (control)
+                    AppendHexByte(out, static_cast<unsigned char>(path[i + k]));
+                else
+                    out += path[i + k];
+            i += n;
+            continue;
+        }
         switch (c) {
         case '\t':
             out += "\\t";
@@ -47,14 +74,12 @@ void AppendTsvPath(std::string& out, std::string_view path) {
             out += "\\\\";
             break;
         default:
-            if (c < 0x20 || c == 0x7F) {
-                out += "\\x";
-                out += Hex[c >> 4];
-                out += Hex[c & 15];
-            } else {
-                out += ch;
-            }
+            if (c < 0x20 || c == 0x7F)
+                AppendHexByte(out, c);
+            else
+                out += static_cast<char>(c);
         }
+        ++i;
     }
 }
 

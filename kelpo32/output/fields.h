@@ -24,7 +24,9 @@ enum class NumberForm : std::uint8_t { Exact, Double };
 void AppendNumber(std::string& out, std::int64_t value, NumberForm form = NumberForm::Exact);
 
 // Appends a path as TSV writes it: every byte but those that would split a
-// line or a field, which are escaped ("\t", "\n", "\r", "\\", "\xHH").
+// line or a field or drive a terminal, which are escaped ("\t", "\n", "\r",
+// "\\", and "\xHH" for each byte of another control character, C1 ones too,
+// and each lone byte from 80 to 9F).
 void AppendTsvPath(std::string& out, std::string_view path);
 
 } // namespace kelpo32::output

@@ -39,11 +39,18 @@ void AppendJsonString(std::string& out, std::string_view bytes, bool escapeInval
         } else if (c < 0x80) {
             AppendEscape(out, "\\u00", c);
             ++i;
-        } else if (std::size_t n = runtime::DecodeUtf8(bytes.substr(i)).Length; n > 0) {
-            out.append(bytes.substr(i, n));
-            i += n;
+        } else if (runtime::Utf8Char u = runtime::DecodeUtf8(bytes.substr(i)); u.Length > 0) {
+            // A C1 control (U+0080 to U+009F) is a control sequence to some
+            // terminals: escaped like the others.
+            if (u.CodePoint < 0xA0)
+                AppendEscape(out, "\\u00", static_cast<unsigned char>(u.CodePoint));
+            else
+                out.append(bytes.substr(i, u.Length));
+            i += u.Length;
         } else {
-            if (escapeInvalid)
+            // A lone byte of a C1 control's value is one to a terminal of
+            // 8-bit controls: escaped even where other bytes go as they are.
+            if (escapeInvalid || c < 0xA0)
                 AppendEscape(out, "\\udc", c);
             else
                 out += static_cast<char>(c);

@@ -10,6 +10,7 @@
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
+#include "runtime/utf8name.h"
 
 #include <chrono>
 #include <deque>
@@ -56,10 +57,17 @@ class NcduExport final : public walk::WalkConsumer {
         item_ += name;
         AppendNumber(item_, runtime::CheckedRange<std::int64_t>(value));
     }
-    void Name(std::string_view name) {
+    void Name(std::string_view utf8) {
         item_ += "{\"name\":\"";
-        AppendJsonString(item_, name, false);
+        AppendJsonString(item_, utf8, false);
         item_ += '"';
+    }
+    // A name of the walk (its report text and platform form) as UTF-8: on
+    // Windows the real name, not the OEM text, which may be another's.
+    void Name(std::string_view text, std::string_view native) {
+        utf8_.clear();
+        runtime::AppendUtf8Name(utf8_, text, native);
+        Name(utf8_);
     }
     void OpenDirectory(const walk::WalkDir& dir, walk::DirProblem problem);
 
@@ -67,6 +75,7 @@ class NcduExport final : public walk::WalkConsumer {
     SubdirInfo reached_; // of the directory the walk reached last
     SubdirInfo start_;   // of the start directory
     std::string item_;
+    std::string utf8_; // a name being written
     std::string startName_ = ExportStartPath();
     std::string held_;
 };
@@ -81,7 +90,10 @@ void NcduExport::OpenDirectory(const walk::WalkDir& dir, walk::DirProblem proble
         problem != walk::DirProblem::OtherFileSystem && problem != walk::DirProblem::Link;
     top.Array = entered;
     if (entered) item_ += '[';
-    Name(dir.Level == 0 ? std::string_view(startName_) : std::string_view(dir.Name));
+    if (dir.Level == 0)
+        Name(startName_);
+    else
+        Name(dir.Name, dir.Native);
     Number(",\"asize\":", reached_.Size);
     Number(",\"dsize\":", reached_.DiskBytes);
     std::uint64_t parentDevice = open_.size() > 1 ? open_[open_.size() - 2].Device : 0;
@@ -128,7 +140,8 @@ void NcduExport::Entry(const walk::WalkDir& dir, const walk::WalkEntry& entry) {
     }
     if (entry.Kind != walk::EntryKind::File) return;
     item_ = ",\n";
-    Name(entry.Name);
+    // An entry carries its report text alone.
+    Name(entry.Name, {});
     Number(",\"asize\":", entry.Size);
     Number(",\"dsize\":", entry.DiskBytes);
     // A file of several links: importers count it once by its inode.

@@ -12,8 +12,8 @@ namespace kelpo32::report {
 
 namespace {
 
-// A name as standard error may show it: no control character, and on a
-// terminal no byte it cannot show, can drive the terminal or split a line.
+// A name or reason as standard error may show it: no control character, and
+// on a terminal no byte it cannot show, can drive the terminal or split a line.
 void AppendShown(std::string& line, std::string_view text) {
     runtime::AppendSafeText(line, text, runtime::StdErrSink());
 }
@@ -38,7 +38,8 @@ void UnreadSummary::Note(const walk::WalkDir& dir, std::string_view entry, std::
     }
     line += ": ";
     line += what;
-    line += reason;
+    // A saved scan's reason is text from outside, like a name.
+    AppendShown(line, reason);
     line += "\n";
     lines_.push_back(std::move(line));
 }

@@ -1,6 +1,5 @@
 #include "kelpo32/saved/json_input.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -8,8 +7,6 @@
 namespace kelpo32::saved {
 
 namespace {
-
-constexpr char Hex[] = "0123456789abcdef";
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -30,11 +27,11 @@ bool Structural(unsigned char c) {
     return StructuralBytes[c];
 }
 
-// A byte that stands for itself inside a string: no quote, escape, control
-// character or part of a sequence of several bytes.
+// A byte that stands for itself inside a string: any but the quote and the
+// escape. What is not valid UTF-8 is the name's own bytes.
 constexpr std::array<bool, 256> PlainStringBytes = [] {
     std::array<bool, 256> t{};
-    for (unsigned c = 0x20; c < 0x80; ++c)
+    for (unsigned c = 0; c < 256; ++c)
         t[c] = c != '"' && c != '\\';
     return t;
 }();
@@ -61,24 +58,10 @@ void JsonInput::Fail(std::string text) {
     if (failure_.empty()) failure_ = std::move(text);
 }
 
-void JsonInput::EmitExpanded(std::string_view text) {
+void JsonInput::EmitChanged(std::string_view text) {
     out_.append(text);
-    // The byte that ends the expansion is being fed.
+    // The byte that ends the change is being fed.
     marks_.emplace_back(out_.size(), consumed_ + 1);
-}
-
-void JsonInput::EmitBadByte(unsigned char c) {
-    const char marker[12] = {'\\', 'u', 'd', 'b', 'f',         'f',
-                             '\\', 'u', 'd', 'c', Hex[c >> 4], Hex[c & 15]};
-    EmitExpanded(std::string_view(marker, sizeof marker));
-}
-
-// A sequence that broke off: each of its bytes stands for itself.
-void JsonInput::FlushSequence() {
-    for (char b : held_)
-        EmitBadByte(static_cast<unsigned char>(b));
-    held_.clear();
-    need_ = 0;
 }
 
 void JsonInput::Feed(unsigned char c) {
@@ -115,8 +98,15 @@ void JsonInput::Feed(unsigned char c) {
             v = h < 0 || v < 0 ? -1 : v * 16 + h;
         }
         if (v >= 0xDC00 && v <= 0xDFFF && !afterHigh_) {
-            // A lone low surrogate: paired with a high one, it reads as U+10FCxx.
-            EmitExpanded("\\udbff" + held_);
+            // A lone low surrogate: the escape of a byte that is not UTF-8
+            // (the byte itself), or nothing a name can hold.
+            if (v >= 0xDC80 && v <= 0xDCFF) {
+                const char byte = static_cast<char>(v & 0xFF);
+                EmitChanged(std::string_view(&byte, 1));
+            } else {
+                EmitChanged({});
+                Fail(held_ + ", a surrogate that is no character and no byte");
+            }
             afterHigh_ = false;
         } else {
             out_.append(held_);
@@ -130,50 +120,14 @@ void JsonInput::Feed(unsigned char c) {
         break;
     }
     if (++length_ > MaxString) Fail("a string longer than 4 MiB");
-    if (need_ > 0) {
-        if (c >= low_ && c <= high_) {
-            held_ += static_cast<char>(c);
-            low_ = 0x80;
-            high_ = 0xBF;
-            if (--need_ == 0) {
-                out_.append(held_);
-                held_.clear();
-            }
-            return;
-        }
-        FlushSequence();
-    }
-    if (c < 0x80) {
-        if (c == '"') state_ = State::Outside;
-        if (c == '\\') {
-            state_ = State::Escape;
-            held_.assign(1, '\\');
-            return;
-        }
-        afterHigh_ = false;
-        Emit(static_cast<char>(c));
+    if (c == '"') state_ = State::Outside;
+    if (c == '\\') {
+        state_ = State::Escape;
+        held_.assign(1, '\\');
         return;
     }
     afterHigh_ = false;
-    // The lead byte of a UTF-8 sequence: how many bytes follow and the range
-    // of the first of them (no overlong forms, no surrogates, up to U+10FFFF).
-    low_ = 0x80;
-    high_ = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        need_ = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        need_ = 2;
-        if (c == 0xE0) low_ = 0xA0;
-        if (c == 0xED) high_ = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        need_ = 3;
-        if (c == 0xF0) low_ = 0x90;
-        if (c == 0xF4) high_ = 0x8F;
-    } else {
-        EmitBadByte(c);
-        return;
-    }
-    held_.assign(1, static_cast<char>(c));
+    Emit(static_cast<char>(c));
 }
 
 JsonInput::int_type JsonInput::underflow() {
@@ -195,16 +149,14 @@ JsonInput::int_type JsonInput::underflow() {
             inLen_ = got;
             if (got == 0) {
                 inputDone_ = true;
-                // What was cut off at the end reaches the reader as it was.
-                if (state_ == State::String && need_ > 0) FlushSequence();
+                // An escape cut off at the end reaches the reader as it was.
                 out_.append(held_);
                 held_.clear();
                 break;
             }
         }
         // Bytes that stand for themselves go through as one run; only the
-        // others (escapes, bytes of other characters, what is too long) are
-        // fed one at a time.
+        // others (quotes and escapes, what is too long) are fed one at a time.
         const char* p = in_.data() + inPos_;
         const char* end = in_.data() + inLen_;
         const char* stop = end - p > static_cast<std::ptrdiff_t>(Block - out_.size())
@@ -241,7 +193,7 @@ JsonInput::int_type JsonInput::underflow() {
                     ++p;
                     continue;
                 }
-            } else if (state == State::String && need_ == 0) {
+            } else if (state == State::String) {
                 const char* limit = static_cast<std::size_t>(stop - p) > MaxString - length
                                         ? p + (MaxString - length)
                                         : stop;
@@ -308,24 +260,6 @@ bool JsonInput::SkipSpace() {
 std::string_view JsonInput::Ahead() {
     if (gptr() == egptr()) underflow();
     return {gptr(), static_cast<std::size_t>(egptr() - gptr())};
-}
-
-void RestoreBytes(std::string& text) {
-    // U+10FC00 + XX is F4 8F B0-B3 80-BF in UTF-8.
-    std::size_t at = text.find("\xF4\x8F");
-    if (at == std::string::npos) return;
-    std::size_t to = at;
-    for (std::size_t from = at; from < text.size();) {
-        auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[from + i]); };
-        if (from + 3 < text.size() && b(0) == 0xF4 && b(1) == 0x8F && b(2) >= 0xB0 &&
-            b(2) <= 0xB3) {
-            text[to++] = static_cast<char>(((b(2) & 3) << 6) | (b(3) & 0x3F));
-            from += 4;
-        } else {
-            text[to++] = text[from++];
-        }
-    }
-    text.resize(to);
 }
 
 } // namespace kelpo32::saved

@@ -1,10 +1,12 @@
 // A saved scan as the JSON reader sees it: the bytes of a file or of standard
-// input, read in blocks, with two changes inside strings so that the reader
-// takes every name an export writes. A byte that is not part of valid UTF-8,
-// and the escape \udcXX an export writes for such a byte, both reach the
-// reader as the code point U+10FC00 + XX, which RestoreBytes turns back into
-// the byte. It counts lines and bytes for messages and bounds the length of a
-// string and of any other token, so a damaged file cannot fill the memory.
+// input, read in blocks. Inside a string every byte stands for itself, valid
+// UTF-8 or not (an ncdu export holds a name's bytes raw), and the escape
+// \udcXX (XX from 80 to FF) that the exports write for a byte that is not
+// part of valid UTF-8 reaches the reader as that byte, unless it is the second
+// half of a surrogate pair: then it is part of a character. Any other lone
+// surrogate stands for nothing a name can hold and is refused. It counts lines
+// and bytes for messages and bounds the length of a string and of any other
+// token, so a damaged file cannot fill the memory.
 #pragma once
 
 #include "runtime/sysio.h"
@@ -46,9 +48,8 @@ class JsonInput final : public std::streambuf {
 
     void Feed(unsigned char c);
     void Emit(char c) { out_.push_back(c); }
-    void EmitExpanded(std::string_view text);
-    void EmitBadByte(unsigned char c);
-    void FlushSequence();
+    // Emits what stands in the block for the bytes fed since the last emit.
+    void EmitChanged(std::string_view text);
     void Fail(std::string text);
 
     runtime::FileHandle file_;
@@ -58,24 +59,17 @@ class JsonInput final : public std::streambuf {
     bool inputDone_ = false;
     std::string out_;
     // Where the block handed to the reader starts in the input, and after each
-    // expansion in it, the position in the block and in the input.
+    // change in it, the position in the block and in the input.
     std::uint64_t blockOffset_ = 0;
     std::uint64_t blockLine_ = 1;
     std::vector<std::pair<std::size_t, std::uint64_t>> marks_;
     std::uint64_t consumed_ = 0; // input bytes fed so far
 
     State state_ = State::Outside;
-    std::string held_;         // an escape or a UTF-8 sequence not yet complete
-    std::size_t need_ = 0;     // continuation bytes the sequence still needs
-    unsigned char low_ = 0x80; // range of the next continuation byte
-    unsigned char high_ = 0xBF;
+    std::string held_;       // an escape not yet complete
     bool afterHigh_ = false; // the last escape was a high surrogate
     std::size_t length_ = 0; // of the string or token being read
     std::string failure_;
 };
-
-// Turns the code points U+10FC00 to U+10FCFF of a string from JsonInput back
-// into the bytes they stand for.
-void RestoreBytes(std::string& text);
 
 } // namespace kelpo32::saved

@@ -124,6 +124,8 @@ class JsonLinesSax final : public SavedSax {
     // The line's directory takes its waiting children and waits for its parent.
     bool Place() {
         const char sep = runtime::PathSeparator();
+        if (line_.Total < line_.Bytes)
+            return Fail("the total bytes are less than the directory's own");
         std::size_t from = waiting_.size();
         while (from > 0 && waiting_[from - 1].Depth == line_.Depth + 1)
             --from;
@@ -158,6 +160,8 @@ class JsonLinesSax final : public SavedSax {
         for (std::size_t i = from; i < waiting_.size(); ++i)
             last = scan_.Tree.Append(index, last, waiting_[i].Dir);
         waiting_.resize(from);
+        if (std::string twice = SharedName(scan_, index, names_); !twice.empty())
+            return Fail(twice);
         tree::DirRecord& dir = scan_.Tree.At(index);
         dir.OwnFiles = line_.Files;
         dir.OwnBytes = line_.Bytes;
@@ -167,12 +171,15 @@ class JsonLinesSax final : public SavedSax {
         if (line_.HasError)
             scan_.Tree.SetTrouble(index, ProblemOf(line_.Error), line_.Error, line_.Partial);
         if (line_.Depth == 0) {
+            if (line_.Path.find('\0') != std::string::npos)
+                return Fail("a start directory with a NUL byte in it");
             scan_.Start = std::move(line_.Path);
             scan_.Root = index;
             if (!waiting_.empty()) return Fail("directories without a parent before the last line");
             return true;
         }
         if (!named) return Fail("the path of a subdirectory does not end in a name");
+        if (const char* problem = NameProblem(scan_.Tree.Name(index))) return Fail(problem);
         waiting_.push_back({index, line_.Depth, cut + 1,
                             Hash(std::string_view(line_.Path).substr(0, cut + 1)), line_.Total});
         return true;
@@ -195,6 +202,7 @@ class JsonLinesSax final : public SavedSax {
 
     SavedScan& scan_;
     std::vector<Waiting> waiting_;
+    std::vector<std::string_view> names_; // room for SharedName
     Fields line_;
     Field field_ = Field::Other;
     bool inObject_ = false;

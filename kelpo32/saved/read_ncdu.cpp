@@ -47,7 +47,11 @@ struct Link {
     std::uint64_t Dev;
     std::uint64_t Ino;
     std::int64_t Bytes;
+    std::uint64_t Line; // where it ends in the input, for a message
+    std::uint64_t Offset;
 };
+
+constexpr std::string_view TooLarge = "the sizes add up to more than 8 EiB";
 
 struct LinkKey {
     std::uint64_t Dev;
@@ -74,7 +78,7 @@ class NcduSax final : public SavedSax {
         std::unordered_set<LinkKey, LinkHash> seen;
         for (const Link& l : links_)
             if (seen.insert({l.Dev, l.Ino}).second && !AddBytes(scan_.Tree.At(l.Dir), l.Bytes))
-                return false;
+                return FailAt(std::string(TooLarge), l.Line, l.Offset);
         return true;
     }
 
@@ -89,9 +93,12 @@ class NcduSax final : public SavedSax {
     };
     enum class Expect : std::uint8_t { Start, Metadata, Info, Entry };
 
+    // Every directory's bytes are part of the start's total, so no total
+    // passes the largest number while the start's does not: checked here, a
+    // file that takes it past is named where it stands.
     bool AddBytes(tree::DirRecord& dir, std::int64_t bytes) {
-        if (bytes > std::numeric_limits<std::int64_t>::max() - dir.OwnBytes)
-            return Fail("the sizes add up to more than 8 EiB");
+        if (bytes > std::numeric_limits<std::int64_t>::max() - counted_) return false;
+        counted_ += bytes;
         dir.OwnBytes += bytes;
         return true;
     }
@@ -126,6 +133,8 @@ class NcduSax final : public SavedSax {
             return true;
         }
         if (top.Elements == 0) return Fail("a directory without its info object");
+        std::string twice = SharedName(scan_, top.Dir, names_);
+        if (!twice.empty()) return Fail(twice);
         open_.pop_back();
         return true;
     }
@@ -207,6 +216,9 @@ class NcduSax final : public SavedSax {
         if (top.Elements == 0 && n != 1)
             return Fail("an ncdu export of major version " + std::to_string(n) +
                         ", of which only version 1 can be read");
+        if (top.Elements == 1 && n > 2)
+            return Fail("an ncdu export of version 1." + std::to_string(n) +
+                        ", of which only 1.0 to 1.2 can be read");
         ++top.Elements;
         return true;
     }
@@ -215,6 +227,11 @@ class NcduSax final : public SavedSax {
         inItem_ = false;
         if (!item_.HasName) return Fail("an entry without a name");
         Open& top = open_.back();
+        // The start's name is a path; any other is one name of its directory.
+        bool start = top.Elements == 0 && open_.size() == 2;
+        if (start && item_.Name.find('\0') != std::string::npos)
+            return Fail("a start directory with a NUL byte in it");
+        if (const char* problem = start ? nullptr : NameProblem(item_.Name)) return Fail(problem);
         if (top.Elements == 0) return OpenDir(top);
         return AddEntry(top);
     }
@@ -251,10 +268,11 @@ class NcduSax final : public SavedSax {
         ++dir.OwnFiles;
         auto bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
         if (!countLinks_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
-            links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes});
+            links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes,
+                              input_.Line(), input_.Offset()});
             return true;
         }
-        return AddBytes(dir, bytes);
+        return AddBytes(dir, bytes) || Fail(std::string(TooLarge));
     }
 
     // A directory below `parent`'s (nullptr: the start directory), named
@@ -296,6 +314,8 @@ class NcduSax final : public SavedSax {
     bool countLinks_;
     std::vector<Open> open_;
     std::vector<Link> links_;
+    std::vector<std::string_view> names_; // room for SharedName
+    std::int64_t counted_ = 0;            // the bytes counted so far: the start's total
     Item item_;
     Field field_ = Field::Other;
     bool inItem_ = false;

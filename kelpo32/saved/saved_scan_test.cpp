@@ -57,35 +57,78 @@ TEST(SavedScanTest, NamesOfEveryKindComeBackWhereverTheReadBlocksEnd) {
         {"\\n", "\n"},
         {"\\u00e9", "\xC3\xA9"},
         {"\\udcfe", "\xFE"},
+        {"\\udc9b", "\x9B"},
         {"\\ud83d\\ude00", "\xF0\x9F\x98\x80"},
+        // A pair whose low half is one of the escapes of a byte is a character.
+        {"\\ud83d\\udc9b", "\xF0\x9F\x92\x9B"},
+        // Characters of the last plane, raw and as a pair, are themselves.
+        {"\xF4\x8F\xB0\x80", "\xF4\x8F\xB0\x80"},
+        {"\\udbff\\udcfe", "\xF4\x8F\xB3\xBE"},
+        {"\xC2\x9B", "\xC2\x9B"},
         {"\xFF", "\xFF"},
         {"\xC3\xA9", "\xC3\xA9"},
         {"\xE6\x97", "\xE6\x97"},
         {"\xED\xA0\x80", "\xED\xA0\x80"},
         {"{}[],: ", "{}[],: "},
     };
+    const char sep = runtime::PathSeparator();
+    const std::string jsonSep = sep == '\\' ? "\\\\" : "/";
     std::mt19937 random(7);
-    std::string text = "[1,2,{},[{\"name\":\"R\"}";
+    std::string ncdu = "[1,2,{},[{\"name\":\"R\"}";
+    std::string jsonl;
     std::vector<std::string> names;
     for (int d = 0; d < 4000; ++d) {
-        std::string written;
-        std::string bytes;
+        // A number first: siblings' names differ.
+        std::string written = std::to_string(d);
+        std::string bytes = written;
         // The first name is longer than a read block on its own.
         for (auto n = d == 0 ? 30000 : 1 + random() % 40; n > 0; --n) {
             const auto& [json, raw] = Pieces[random() % std::size(Pieces)];
+            if (raw.find(sep) != std::string_view::npos) continue;
             written += json;
             bytes += raw;
         }
-        text += ",[{\"name\":\"" + written + "\",\"asize\":" + std::to_string(d) + "}]";
+        ncdu += ",[{\"name\":\"" + written + "\",\"asize\":" + std::to_string(d) + "}]";
+        jsonl += "{\"path\":\"R" + jsonSep + written + "\",\"depth\":1,\"total_bytes\":0}\n";
         names.push_back(bytes);
     }
-    text += "]]";
+    ncdu += "]]";
+    jsonl += "{\"path\":\"R\",\"depth\":0,\"dirs\":4000,\"total_bytes\":0}\n";
+    for (const std::string& text : {ncdu, jsonl}) {
+        SavedScan scan;
+        std::string error;
+        ASSERT_TRUE(Load(text, scan, error)) << error;
+        ASSERT_EQ(static_cast<std::size_t>(scan.Tree.Size()), names.size() + 1);
+        // The ncdu export's start comes first, JSON Lines' last.
+        tree::DirIndex first = text[0] == '[' ? 1 : 0;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            ASSERT_TRUE(scan.Tree.Name(first + static_cast<tree::DirIndex>(i)) == names[i]) << i;
+    }
+}
+
+TEST(SavedScanTest, ReasonsPastAThousandShareOne) {
+    // Every directory with a reason of its own.
+    const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
+    std::string text;
+    for (int i = 0; i <= 1000; ++i)
+        text += "{\"path\":\"r" + sep + std::to_string(i) +
+                "\",\"depth\":1,\"total_bytes\":0,\"error\":\"e" + std::to_string(i) + "\"}\n";
+    text += "{\"path\":\"r\",\"depth\":0,\"dirs\":1001,\"total_bytes\":0}\n";
     SavedScan scan;
     std::string error;
     ASSERT_TRUE(Load(text, scan, error)) << error;
-    ASSERT_EQ(static_cast<std::size_t>(scan.Tree.Size()), names.size() + 1);
-    for (std::size_t i = 0; i < names.size(); ++i)
-        ASSERT_TRUE(scan.Tree.Name(static_cast<tree::DirIndex>(i + 1)) == names[i]) << i;
+    class Reasons final : public walk::WalkConsumer {
+      public:
+        std::vector<std::string> Seen;
+        void DirListed(const walk::WalkDir&, const walk::WalkListing& l) override {
+            Seen.push_back(l.Reason);
+        }
+    } reasons;
+    ReplaySavedScan(scan, "r", reasons);
+    ASSERT_EQ(reasons.Seen.size(), 1002U);
+    EXPECT_EQ(reasons.Seen[1], "e0");
+    EXPECT_EQ(reasons.Seen[1000], "e999");
+    EXPECT_EQ(reasons.Seen[1001], "could not be read");
 }
 
 TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
@@ -150,9 +193,14 @@ TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {
 }
 
 TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
-    // Bytes that the reader sees expanded stand before some of the errors:
+    struct Row {
+        std::string Text; // "/" in a JSON Lines path is the platform's separator
+        std::string Message;
+        bool DiskUsage = false;
+    };
+    // Bytes that the reader sees changed stand before some of the errors:
     // the place is still the file's own.
-    const std::pair<std::string, std::string> rows[] = {
+    const Row rows[] = {
         {"{\"path\":\"\xFF\xFF\xFF\",x}", "line 1, byte 14: not JSON: missing a name for "
                                           "object member"},
         {"{\"path\":\"\\udcff\",\n\n\"depth\":true}",
@@ -165,11 +213,61 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"f\",\"asize\":9223372036854775807},"
          "{\"name\":\"g\",\"asize\":1}]]",
          "line 1, byte 84: the sizes add up to more than 8 EiB"},
+        // The same, found in subdirectories of their own: the place of the
+        // file that passes the limit, not the end.
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a\"},{\"name\":\"f\",\"asize\":"
+         "9223372036854775807}],\n[{\"name\":\"b\"},{\"name\":\"g\",\"asize\":1}]]]",
+         "line 2, byte 114: the sizes add up to more than 8 EiB"},
+        // A file of several links counts where the walk meets it first, which
+        // is known only at the end: its own place is named.
+        {"[1,2,{},[{\"name\":\"x\"},\n{\"name\":\"f\",\"dsize\":9223372036854775807,\"ino\":5,"
+         "\"nlink\":2},{\"name\":\"g\",\"dsize\":1}]]",
+         "line 2, byte 80: the sizes add up to more than 8 EiB", true},
+        {"[1,99,{},[{\"name\":\"x\"}]]",
+         "line 1, byte 5: an ncdu export of version 1.99, of which only 1.0 to 1.2 can be read"},
+        // Names that are no name of a directory entry.
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a/b\"}]]]",
+         "line 1, byte 36: a name with a path separator in it"},
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"..\"}]]]", "line 1, byte 35: the name \"..\""},
+        {"[1,2,{},[{\"name\":\"x\"},{\"name\":\".\"}]]", "line 1, byte 33: the name \".\""},
+        {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"\"}]]", "line 1, byte 32: an empty name"},
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a\\u0000b\"}]]]",
+         "line 1, byte 41: a name with a NUL byte in it"},
+        {"{\"path\":\"r/..\",\"depth\":1,\"total_bytes\":0}\n"
+         "{\"path\":\"r\",\"depth\":0,\"dirs\":1,\"total_bytes\":0}",
+         "line 1, byte 40: the name \"..\""},
+        // The escape of a byte stands only for bytes that are not UTF-8 alone.
+        {"{\"path\":\"r\\udc2f\",\"depth\":0,\"total_bytes\":0}",
+         "line 1, byte 16: \\udc2f, a surrogate that is no character and no byte"},
+        // Two directories of one path: the comparison would lose one.
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a\"}],\n[{\"name\":\"a\"}]]]",
+         "line 2, byte 52: two subdirectories named \"a\""},
+        {"{\"path\":\"r/a\",\"depth\":1,\"bytes\":100,\"total_bytes\":100}\n"
+         "{\"path\":\"r/a\",\"depth\":1,\"bytes\":900,\"total_bytes\":900}\n"
+         "{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":1000}",
+         "line 3, byte 159: two subdirectories named \"a\""},
+        {"{\"path\":\"r\",\"depth\":0,\"bytes\":1000,\"total_bytes\":5}",
+         "line 1, byte 50: the total bytes are less than the directory's own"},
     };
-    for (const auto& [text, message] : rows) {
+    const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
+    for (const Row& row : rows) {
+        std::string text = row.Text;
+        std::string message = row.Message;
+        if (text[0] == '{') {
+            // Every separator stands before the place named, which moves as
+            // much as the separator is longer.
+            std::size_t moved = 0;
+            for (std::size_t at = text.find("r/"); at != std::string::npos;
+                 at = text.find("r/", at + 1), moved += sep.size() - 1)
+                text.replace(at + 1, 1, sep);
+            std::size_t byte = message.find("byte ") + 5;
+            std::size_t end = message.find(':', byte);
+            message.replace(byte, end - byte,
+                            std::to_string(std::stoul(message.substr(byte, end - byte)) + moved));
+        }
         SavedScan scan;
         std::string error;
-        EXPECT_FALSE(Load(text, scan, error));
+        EXPECT_FALSE(Load(text, scan, error, row.DiskUsage));
         EXPECT_EQ(error, "kelpo32: saved_scan_test.tmp: " + message + "\n") << text;
         EXPECT_TRUE(scan.Tree.Size() == 0);
     }

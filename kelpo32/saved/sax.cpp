@@ -1,8 +1,12 @@
 #include "kelpo32/saved/sax.h"
 
+#include "runtime/dirsearch.h"
+#include "runtime/textsafe.h"
+
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -16,6 +20,40 @@ bool SavedSax::Fail(const std::string& what) {
         offset_ = input_.Offset();
     }
     return false;
+}
+
+bool SavedSax::FailAt(const std::string& what, std::uint64_t line, std::uint64_t offset) {
+    if (what_.empty()) {
+        what_ = what;
+        line_ = line;
+        offset_ = offset;
+    }
+    return false;
+}
+
+const char* NameProblem(std::string_view name) {
+    if (name.empty()) return "an empty name";
+    if (name == ".") return "the name \".\"";
+    if (name == "..") return "the name \"..\"";
+    if (name.find('\0') != std::string_view::npos) return "a name with a NUL byte in it";
+    if (name.find('/') != std::string_view::npos ||
+        name.find(runtime::PathSeparator()) != std::string_view::npos)
+        return "a name with a path separator in it";
+    return nullptr;
+}
+
+std::string SharedName(const SavedScan& scan, tree::DirIndex dir,
+                       std::vector<std::string_view>& names) {
+    const tree::DirTree& t = scan.Tree;
+    tree::DirIndex first = t.At(dir).First;
+    if (first == tree::NoDir || t.At(first).Next == tree::NoDir) return {};
+    names.clear();
+    for (tree::DirIndex c = first; c != tree::NoDir; c = t.At(c).Next)
+        names.emplace_back(t.Name(c));
+    std::sort(names.begin(), names.end());
+    auto twice = std::adjacent_find(names.begin(), names.end());
+    if (twice == names.end()) return {};
+    return "two subdirectories named \"" + runtime::SafeText(*twice, runtime::StdErrSink()) + "\"";
 }
 
 bool SavedSax::Passed() {
@@ -59,7 +97,6 @@ bool SavedSax::number(std::string_view text) {
 bool SavedSax::string(std::string_view text) {
     if (Passed()) return true;
     text_.assign(text);
-    RestoreBytes(text_);
     return Scalar(Value{Value::String, false, 0, &text_});
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace kelpo32::saved {
 
@@ -36,6 +37,8 @@ class SavedSax {
 
     // Keeps the first error and where it was met; false stops the reader.
     bool Fail(const std::string& what);
+    // The same for an error that belongs to an earlier place in the input.
+    bool FailAt(const std::string& what, std::uint64_t line, std::uint64_t offset);
 
     // The JSON reader's events, numbers as their text.
     bool null() { return Passed() || Scalar(Value{Value::Null}); }
@@ -94,6 +97,17 @@ class SavedSax {
     std::uint64_t line_ = 0;
     std::uint64_t offset_ = 0;
 };
+
+// What is wrong with `name` as the name of an entry below the start
+// directory: empty, "." or "..", a NUL byte or a path separator in it (either
+// platform's: a path made of it would lead elsewhere); nullptr when nothing is.
+const char* NameProblem(std::string_view name);
+
+// The message for two subdirectories of `dir` of the same name (a comparison
+// would match only one of them), or empty when their names differ. `names` is
+// room for the work, kept between calls.
+std::string SharedName(const SavedScan& scan, tree::DirIndex dir,
+                       std::vector<std::string_view>& names);
 
 // Reads JSON values from `input` into `sax`: one and nothing after it, or
 // (`many`) as many as there are, with white space between them. False when

@@ -13,7 +13,9 @@ namespace {
 
 // Distinct problems a tree keeps; beyond, the same problem with a reason of
 // its own shares one entry.
+// The reasons kept (the table's first entry is "no problem").
 constexpr std::size_t TroubleLimit = 1000;
+constexpr std::string_view SharedReason = "could not be read";
 
 std::size_t LengthBytes(std::size_t n) {
     std::size_t k = 1;
@@ -140,9 +142,15 @@ std::uint16_t DirTree::TroubleIndex(walk::DirProblem problem, std::string_view r
         if (troubles_[i].Problem == problem && troubles_[i].Partial == partial &&
             troubles_[i].Reason == reason)
             return static_cast<std::uint16_t>(i);
-    // A damaged saved scan could give every directory a reason of its own.
-    if (troubles_.size() >= TroubleLimit)
-        return TroubleIndex(problem, "could not be read", partial);
+    // A damaged saved scan could give every directory a reason of its own:
+    // past the limit they share one, added once if no directory had it.
+    if (troubles_.size() > TroubleLimit && reason != SharedReason) {
+        for (std::size_t i = 1; i < troubles_.size(); ++i)
+            if (troubles_[i].Problem == problem && troubles_[i].Partial == partial &&
+                troubles_[i].Reason == SharedReason)
+                return static_cast<std::uint16_t>(i);
+        reason = SharedReason;
+    }
     troubles_.push_back({problem, partial, std::string(reason)});
     return static_cast<std::uint16_t>(troubles_.size() - 1);
 }

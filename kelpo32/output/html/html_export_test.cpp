@@ -213,7 +213,7 @@ TEST(HtmlPage, NamesAndNumbersAreDataTheScriptCannotMistake) {
         HtmlTimeStamp(std::chrono::sys_days(std::chrono::year(2026) / 12 / 9) +
                       std::chrono::hours(5) + std::chrono::minutes(3) + std::chrono::seconds(9));
     run.UnreadNamed = {{"start/</script>", "permission denied"}};
-    std::vector<HtmlDir> dirs(3);
+    std::vector<HtmlDir> dirs(4);
     dirs[0].Name = "start";
     dirs[0].TotalBytes = (std::int64_t{1} << 53) + 1; // a double cannot hold it
     dirs[1].Parent = 0;
@@ -222,6 +222,9 @@ TEST(HtmlPage, NamesAndNumbersAreDataTheScriptCannotMistake) {
     dirs[2].Parent = 0;
     dirs[2].Name = "q\"\\&\xff\n";
     dirs[2].Problem = "cycle";
+    // "<!--" alone, with no "</" after it, changes how the script element ends.
+    dirs[3].Parent = 0;
+    dirs[3].Name = "x<!--y\xc2\x9b";
     WriteHtmlPage(runtime::StdOut(), run, dirs);
     runtime::StdOut().Flush();
     const std::string& page = testing::Captured();
@@ -242,7 +245,8 @@ TEST(HtmlPage, NamesAndNumbersAreDataTheScriptCannotMistake) {
                              "[-1,\"start\",0,0,0,\"9007199254740993\",0]",
                              "[0,\"\\u003c/script>\\u003cscript>alert(1)\\u003c/"
                              "script>\\u003c!--\",0,0,0,9007199254740991,0]",
-                             "[0,\"q\\\"\\\\&\\udcff\\u000a\",0,0,0,0,0,\"cycle\"]"})
+                             "[0,\"q\\\"\\\\&\\udcff\\u000a\",0,0,0,0,0,\"cycle\"]",
+                             "[0,\"x\\u003c!--y\\u009b\",0,0,0,0,0]"})
         EXPECT_NE(data.find(part), std::string::npos) << part << "\n" << data;
     EXPECT_TRUE(page.starts_with("<!DOCTYPE html>\n"));
     EXPECT_TRUE(page.ends_with("</html>\n"));
