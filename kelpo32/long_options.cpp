@@ -81,6 +81,12 @@ std::string SavedFile(const OptionUse& use) {
     return std::string(use.Value);
 }
 
+// "-" is standard output, as without the option.
+std::string OutputFile(const OptionUse& use) {
+    if (use.Value.empty()) BadValue(use, "Valid arguments are: a file, or - (standard output)");
+    return use.Value == "-" ? std::string() : std::string(use.Value);
+}
+
 // Reads one pattern a line; a CR before the line end and empty lines go.
 void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
     std::string name(file);
@@ -240,6 +246,12 @@ constexpr LongOption Table[] = {
      .Set = [](Options& o, Use u) { o.MinChange = Size(u); },
      .Help = Both("with --compare: only directories changed by SIZE\n"
                   "and their parents; --sort=change: largest growth first")},
+    {.Name = "output",
+     .Value = "FILE",
+     .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },
+     .Help = Both("write the output to FILE, which is replaced only once\n"
+                  "the run is done: a stopped or failed run leaves it as\n"
+                  "it was (\"-\": standard output)")},
     {.Name = "version", .Help = Both("print the version and exit")},
     {.Name = "help", .Help = Both("print this help and exit")},
 };

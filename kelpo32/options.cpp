@@ -124,11 +124,17 @@ void EnterStartDir(const Options& options) {
     }
 }
 
-bool HelpSwitch() {
-    return CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?');
+// The start directory is checked before the output file is made, so that a
+// mistyped one leaves the file as it was and is said where the user sees it.
+bool StartCheckedFirst(const Options& options) {
+    return PlatformConventions().CheckFirst || !options.Output.empty();
 }
 
 } // namespace
+
+bool HelpSwitch() {
+    return CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?');
+}
 
 void WriteHelp() {
     runtime::StdOut().WriteLn();
@@ -188,7 +194,7 @@ Options CheckLongOptions() {
 
 void CheckStartFirst(const Options& options) {
     // The help of /H wins: the directory is not tested then.
-    if (PlatformConventions().CheckFirst && CmdLin::ArgCount() >= 1 && !HelpSwitch())
+    if (StartCheckedFirst(options) && CmdLin::ArgCount() >= 1 && !HelpSwitch())
         EnterStartDir(options);
 }
 
@@ -239,7 +245,7 @@ void ParseOptions(Options& options) {
         WriteHelp();
         runtime::Halt(0);
     }
-    if (!PlatformConventions().CheckFirst) EnterStartDir(options);
+    if (!StartCheckedFirst(options)) EnterStartDir(options);
 }
 
 } // namespace kelpo32
