@@ -3,10 +3,13 @@
 // comparison with a saved scan, the largest files after the report.
 #include "kelpo32/forms.h"
 
+#include "CmdLin/CmdLin.h"
+
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/fields.h"
 #include "kelpo32/output/html/html_export.h"
 #include "kelpo32/output/largest.h"
+#include "kelpo32/output/prometheus.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/report.h"
 #include "kelpo32/state.h"
@@ -153,6 +156,16 @@ std::unique_ptr<walk::WalkConsumer> MakeHtml(const FormInput& in) {
     return run;
 }
 
+// Metrics for a collector: the layout of totals, bounded by default so that
+// the number of series stays small.
+std::unique_ptr<walk::WalkConsumer> MakePrometheus(const FormInput& in) {
+    const Options& o = in.Opts;
+    bool bounded = CmdLin::HasSwitch('V') || o.DepthLimit >= 0 || o.MinSize > 0 || o.Top > 0 ||
+                   !o.Excludes.empty();
+    std::int32_t depth = bounded ? MaxDepth : output::PrometheusDefaultLevels + 1;
+    return output::NewPrometheusExport(tree::TotalsSelection{o.Sort, o.MinSize, o.Top, depth});
+}
+
 constexpr OutputForm Forms[] = {
     {"text", MakeReport, 0, true, FormBytes::Text, false, true},
     {"windows", MakeReport, 0, true, FormBytes::Console, false, true},
@@ -160,6 +173,7 @@ constexpr OutputForm Forms[] = {
     {"tsv", MakeTsv, 0, false, FormBytes::Utf8, false, true},
     {"ncdu", MakeNcdu, 0, false, FormBytes::Utf8, true, false},
     {"html", MakeHtml, 0, false, FormBytes::Utf8, false, true},
+    {"prometheus", MakePrometheus, 0, false, FormBytes::Utf8, false, true},
 };
 
 } // namespace

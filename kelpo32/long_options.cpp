@@ -125,9 +125,14 @@ constexpr LongOption Table[] = {
      .Value = "FORM",
      .Set = [](Options& o, Use u) { o.Form = Form(u); },
      .Help = {"the output: text (default), windows, json, tsv, ncdu,\n"
-              "html (a page with a treemap and a table)",
+              "html (a page with a treemap and a table), prometheus\n"
+              "(metrics for a collector; 3 levels below DIRECTORY\n"
+              "unless /V, --max-depth, --min-size, --top or --exclude\n"
+              "say otherwise)",
               "the output: text (default), windows (the same here),\n"
-              "json, tsv, ncdu"}},
+              "json, tsv, ncdu, prometheus (metrics for a collector;\n"
+              "3 levels below the directory unless /V, --max-depth,\n"
+              "--min-size, --top or --exclude say otherwise)"}},
     {.Name = "disk-usage",
      .Set = [](Options& o, Use) { o.DiskUsage = true; },
      .Help = {"count the space files take on disk, each file with\n"

@@ -176,6 +176,10 @@ Options CheckLongOptions() {
     if ((!saved.From.empty() || !saved.Compare.empty()) && !saved.Form->FromSaved)
         UsageError("'--format=" + std::string(saved.Form->Name) +
                    "' needs every file, which a saved scan does not keep");
+    // The collector compares scans itself, over time.
+    if (!saved.Compare.empty() && saved.Form == FindForm("prometheus"))
+        UsageError("'--format=prometheus' has no comparison: the collector keeps each run's "
+                   "numbers and compares them");
     // Every later line is written in the chosen form.
     if (saved.Form->Bytes != FormBytes::Console) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.
