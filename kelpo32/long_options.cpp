@@ -126,13 +126,10 @@ constexpr LongOption Table[] = {
      .Set = [](Options& o, Use u) { o.Form = Form(u); },
      .Help = {"the output: text (default), windows, json, tsv, ncdu,\n"
               "html (a page with a treemap and a table), prometheus\n"
-              "(metrics for a collector; 3 levels below DIRECTORY\n"
-              "unless /V, --max-depth, --min-size, --top or --exclude\n"
-              "say otherwise)",
+              "(metrics, 3 levels deep when nothing else bounds them)",
               "the output: text (default), windows (the same here),\n"
-              "json, tsv, ncdu, prometheus (metrics for a collector;\n"
-              "3 levels below the directory unless /V, --max-depth,\n"
-              "--min-size, --top or --exclude say otherwise)"}},
+              "json, tsv, ncdu, prometheus (metrics, 3 levels deep\n"
+              "when nothing else bounds them)"}},
     {.Name = "disk-usage",
      .Set = [](Options& o, Use) { o.DiskUsage = true; },
      .Help = {"count the space files take on disk, each file with\n"
@@ -254,9 +251,7 @@ constexpr LongOption Table[] = {
     {.Name = "output",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },
-     .Help = Both("write the output to FILE, which is replaced only once\n"
-                  "the run is done: a stopped or failed run leaves it as\n"
-                  "it was (\"-\": standard output)")},
+     .Help = Both("write to FILE, replacing it only once the run is done")},
     {.Name = "version", .Help = Both("print the version and exit")},
     {.Name = "help", .Help = Both("print this help and exit")},
 };

@@ -4,6 +4,7 @@
 // replace, once closed.
 #include "runtime/outfile.h"
 
+#include "runtime/rtl.h"
 #include "runtime/win32_support.h"
 
 #include <string>

@@ -24,11 +24,13 @@ MISSING = "needs Debian's prometheus and prometheus-node-exporter (run-tests.sh 
 # Names that need care, each a directory holding one file of a known size:
 # the format's own escapes, a backslash that looks like an escape, control
 # characters, and (POSIX) bytes that are no UTF-8.
-HOSTILE = [b'quo"te', b"back\\slash", b"\\xff", b"caf\xc3\xa9", b"\xe2\x82\xac 100%",
-           b"brace}{=,"]
+# (Windows names hold no double quote or backslash: there its separators are
+# the backslashes to escape.)
+HOSTILE = [b"\\xff" if not WINDOWS else b"xff", b"caf\xc3\xa9", b"\xe2\x82\xac 100%",
+           b"brace}{=,", b"it's [x]"]
 if not WINDOWS:
-    HOSTILE += [b"line\nfeed", b"esc\x1b[31m", b"csi\xc2\x9b", b"\xff", b"cut\xe2\x82",
-                b"tab\tcr\r"]
+    HOSTILE += [b'quo"te', b"back\\slash", b"line\nfeed", b"esc\x1b[31m", b"csi\xc2\x9b",
+                b"\xff", b"cut\xe2\x82", b"tab\tcr\r"]
 
 SAMPLE = re.compile(rb'^([a-z0-9_]+)\{(.*)\} (\S+)$')
 LABEL = re.compile(rb'(\w+)="((?:[^"\\]|\\.)*)"')
@@ -161,6 +163,17 @@ class Exposition(kelpo.Case):
                         form=None)
         self.assertNotEqual(res.rc, 0)
         self.assertIn(b"has no comparison", res.err + res.out)
+        with open(os.path.join(self.dir, "kelpo32.prom"), "wb") as f:
+            f.write(b"last\n")
+        # A start directory that cannot be entered is said where it always is,
+        # and the last file stays.
+        res = kelpo.run(["--format=prometheus", "--output=kelpo32.prom", "missing"], cwd=self.dir,
+                        form=None)
+        self.assertEqual(res.rc, 1)
+        self.assertIn(b"No such directory" if WINDOWS else b"cannot enter 'missing'",
+                      res.out + res.err)
+        with open(os.path.join(self.dir, "kelpo32.prom"), "rb") as f:
+            self.assertEqual(f.read(), b"last\n")
         res = kelpo.run(["--format=prometheus", "--output=kelpo32.prom", start], cwd=self.dir,
                         form=None)
         self.assertEqual((res.rc, res.out), (0, b""), res.err)
