@@ -183,6 +183,31 @@ class Exposition(kelpo.Case):
         self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".tmp")], [])
 
 
+    def test_unreadable_directories_are_counted_and_the_file_still_lands(self):
+        self.native_only()
+        if not kelpo.ROOT or not shutil.which("setpriv"):
+            self.skipTest("needs root to run as another user")
+        os.chmod(self.dir, 0o755)
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"open": {"f": 10}, "closed": {"g": 20},
+                                                      "shut": {}})
+        for name in ("closed", "shut"):
+            os.chmod(os.path.join(self.dir, "T", name), 0o700)
+        out = os.path.join(self.dir, "out")
+        os.mkdir(out)
+        os.chown(out, kelpo.NOBODY, kelpo.NOBODY)
+        res = kelpo.run(["--format=prometheus", "--output=out/k.prom", "T"], cwd=self.dir,
+                        user=kelpo.NOBODY, form=None)
+        # The run is complete with parts missing: exit code 1 as du's, and
+        # the file says how many directories could not be read.
+        self.assertEqual((res.rc, res.out), (1, b""))
+        self.assertEqual(os.listdir(out), ["k.prom"])
+        with open(os.path.join(out, "k.prom"), "rb") as f:
+            got = samples(f.read())
+        self.assertEqual(got["kelpo32_scan_unreadable_directories"][None][1], 2)
+        self.assertEqual(got["kelpo32_scan_completed"][None][1], 1)
+        self.assertEqual(got["kelpo32_directory_size_bytes"][b"T"][1], 10)
+
+
 class Collector(kelpo.Case):
     """A node exporter and a Prometheus server on 127.0.0.1, started and
     stopped by the test."""
