@@ -22,8 +22,7 @@ struct Folder {
     std::string File;
 
     Folder() {
-        Dir = fs::temp_directory_path() /
-              ("kelpo32-outfile-" + outfile::UniquePart());
+        Dir = fs::temp_directory_path() / ("kelpo32-outfile-" + outfile::UniquePart());
         fs::create_directory(Dir);
         File = (Dir / "scan.prom").string();
         std::ofstream(File, std::ios::binary) << "old";

@@ -68,8 +68,8 @@ TEST(PrometheusLabels, HostileNamesStayValidUniqueAndInert) {
         {"quote\"d", R"("quote\"d")"},
         {"line\nfeed", R"("line\nfeed")"},
         {"back\\slash", R"("back\\\\slash")"},
-        {"\\xff", R"("\\\\xff")"},         // the text of an escape, not a byte
-        {"\xff", R"("\\xff")"},            // a byte that is no UTF-8
+        {"\\xff", R"("\\\\xff")"}, // the text of an escape, not a byte
+        {"\xff", R"("\\xff")"},    // a byte that is no UTF-8
         {"esc\x1b[31m", R"("esc\\x1b[31m")"},
         {"csi\xc2\x9b", R"("csi\\xc2\\x9b")"}, // a C1 control
         {"tab\tcr\rdel\x7f", R"("tab\\x09cr\\x0ddel\\x7f")"},
@@ -88,7 +88,8 @@ TEST(PrometheusLabels, HostileNamesStayValidUniqueAndInert) {
 
 TEST(PrometheusLabels, AnyBytesGiveBackTheirPathAndNoTwoPathsShareALabel) {
     // Bytes that make trouble, and plain ones.
-    const std::string alphabet = std::string("\\\"\nx/a0\x1b\x7f\xff\xc2\x85\xe2\x82\xac\xc3\xa9", 17);
+    const std::string alphabet =
+        std::string("\\\"\nx/a0\x1b\x7f\xff\xc2\x85\xe2\x82\xac\xc3\xa9", 17);
     std::mt19937 random(20240601);
     std::set<std::string> labels;
     std::set<std::string> paths;
