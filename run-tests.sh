@@ -19,7 +19,8 @@ packages+=(libgtest-dev googletest python3 python3-pyte clang
           libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 wine32:i386
           strace util-linux zip unzip man-db dpkg-dev file lintian icoutils gdu ncdu
-          chromium chromium-driver python3-selenium)
+          chromium chromium-driver python3-selenium
+          prometheus prometheus-node-exporter)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if [ "${#missing[@]}" -gt 0 ]; then

@@ -72,9 +72,10 @@ for p in '*.o' '*.tmp' '*~' '.git' 'node_modules' '__pycache__' '*.swp' 'build' 
     excl+=" --exclude=$(printf '%q' "$p")"
 done
 names=("plain report" "--sort=size" "--sort=size --top=10 --min-size=1M" "--largest-files=100"
+       "--format=prometheus (3 levels)"
        "--exclude x10 (plain)" "--sort=size --human-readable --exclude x10" "du -h --max-depth=3 | sort -h" "gdu -n")
 cmds=("$k /N $t" "$k /N --sort=size $t" "$k /N --sort=size --top=10 --min-size=1M $t"
-      "$k /N --largest-files=100 $t" "$k /N$excl $t" "$k /N --sort=size --human-readable$excl $t"
+      "$k /N --largest-files=100 $t" "$k --format=prometheus $t" "$k /N$excl $t" "$k /N --sort=size --human-readable$excl $t"
       "du -h --max-depth=3 $t | sort -h" "gdu -n -p -c $t")
 n=${#cmds[@]}
 
@@ -82,6 +83,10 @@ n=${#cmds[@]}
 plain=$("$KELPO32" /N "$tree" | sed -n 's/.*Total bytes: *//p' | tail -n1 | tr -cd '0-9')
 sorted=$("$KELPO32" /N --sort=size "$tree" | sed -n '2p' | awk '{ print $(NF - 1) }' | tr -cd '0-9')
 [[ $plain == "$sorted" ]] || echo "totals.sh: the sorted report's total $sorted is not the plain $plain" >&2
+
+# The metrics form's file must stay small for a collector that reads it often.
+echo "--format=prometheus writes $("$KELPO32" --format=prometheus "$tree" | wc -c) bytes" \
+    "in $("$KELPO32" --format=prometheus "$tree" | grep -c '^kelpo32_directory_size_bytes') directories"
 
 declare -A wall cpu rss
 f=$(mktemp)

@@ -4,6 +4,8 @@
 // crt32_pipe_posix.cpp behind this one interface.
 #pragma once
 
+#include "runtime/sysio.h"
+
 #include <cstdint>
 
 namespace crt32_pipe {
@@ -35,6 +37,11 @@ bool IsRedirected();
 // byte 0 of an indent as a blank, lines ended by LF. Where the program's
 // bytes are the platform's own form (Windows) it changes nothing.
 void UseTextOutput();
+// From now on standard output is the file `file` (which it owns), as though
+// the program had been started with its output redirected there: no colour,
+// no pages, no control sequences; the keys still come from the console.
+// Before anything is written to standard output.
+void OutputToFile(runtime::FileHandle file);
 // From now on standard output carries UTF-8 text of its own (an export): a
 // file or pipe gets its bytes unchanged, a console shows its characters.
 void PresentUtf8();

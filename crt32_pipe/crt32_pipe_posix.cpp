@@ -5,6 +5,7 @@
 
 #include "crt32_pipe/present.h"
 #include "crt32_pipe/terminal_posix.h"
+#include "runtime/outfile.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
 
@@ -132,6 +133,8 @@ void Unblock(int sig) {
 // default action, so the parent sees the signal.
 void OnEndSignal(int sig) {
     LeaveTerminal();
+    // A run that ends here is not whole: the output file keeps its last version.
+    runtime::RemoveOutputFileNow();
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     ::sigaction(sig, &dfl, nullptr);
@@ -503,6 +506,18 @@ void ConsoleDone() {
 
 bool IsRedirected() {
     return Redirected;
+}
+
+void OutputToFile(runtime::FileHandle file) {
+    runtime::TextOut& out = runtime::StdOut();
+    out.Flush();
+    out.Assign(file, out.BufferSize());
+    out.SetTranslator(nullptr);
+    out.SetNativeTranslator(nullptr);
+    out.SetWriter(nullptr);
+    out.SetLineFlush(false);
+    Redirected = true;
+    ColourOn = false;
 }
 
 void UseTextOutput() {

@@ -261,6 +261,17 @@ bool IsRedirected() {
     return Redirected;
 }
 
+void OutputToFile(runtime::FileHandle file) {
+    runtime::TextOut& out = runtime::StdOut();
+    out.Flush();
+    out.Assign(file, out.BufferSize());
+    out.SetTranslator(nullptr);
+    out.SetNativeTranslator(nullptr);
+    out.SetWriter(nullptr);
+    out.SetLineFlush(false);
+    Redirected = true;
+}
+
 void UseTextOutput() {
     // Redirected output is the program's bytes, the Windows form.
 }

@@ -11,6 +11,7 @@
 #include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/scan.h"
 #include "kelpo32/state.h"
+#include "runtime/outfile.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 
@@ -48,6 +49,16 @@ void OpenLog() {
     LogFile.WriteInt(static_cast<long long>(crt32_pipe::StdOutHandle()));
     LogFile.WriteLn();
     LogFile.Flush();
+}
+
+// The run's output goes to a file of its own that takes the place of
+// --output's FILE when the run completed. /H's help and the message of a bad
+// /W value (where it is not a mistake found first) still go to standard output.
+void UseOutputFile(const Options& opts) {
+    bool badWidth = CmdLin::HasSwitch('W') && CmdLin::SwitchValue('W') == 0;
+    if (opts.Output.empty() || HelpSwitch() || badWidth) return;
+    crt32_pipe::OutputToFile(runtime::OpenOutputFile(opts.Output));
+    if (opts.Form->TextOutput) crt32_pipe::UseTextOutput();
 }
 
 } // namespace
@@ -112,6 +123,7 @@ void RunBody() {
     if (!opts.Compare.empty()) LoadOrStop(opts.Compare, opts, old);
     SetStartValues();
     CheckStartFirst(opts);
+    UseOutputFile(opts);
     // An export is its data alone: no banner, no widths, no colour, no pages.
     bool report = form.Paged;
     constexpr std::string_view Banner = "Kelpo32";
@@ -151,6 +163,12 @@ void RunBody() {
         WriteLine("Press Enter to close window");
         out.Flush();
         runtime::ReadStdInLine();
+    }
+    // A stop asked for while the last lines were written still stops the run,
+    // before its output takes the file's place.
+    if (!opts.Output.empty()) {
+        report::StopExportIfAsked();
+        runtime::OutputComplete();
     }
     // A report with data missing is not a plain success where the platform
     // says so.

@@ -3,9 +3,11 @@
 // comparison with a saved scan, the largest files after the report.
 #include "kelpo32/forms.h"
 
+#include "CmdLin/CmdLin.h"
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/html/html_export.h"
 #include "kelpo32/output/largest.h"
+#include "kelpo32/output/prometheus.h"
 #include "kelpo32/output/row_writers.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/report.h"
@@ -136,6 +138,23 @@ std::unique_ptr<walk::WalkConsumer> MakeHtml(const OutputForm& form, const FormI
     return run;
 }
 
+// Metrics for a collector: the layout of totals, bounded by default so that
+// the number of series stays small, with what the run says of itself.
+std::unique_ptr<walk::WalkConsumer> MakePrometheus(const OutputForm& /*form*/,
+                                                   const FormInput& in) {
+    const Options& o = in.Opts;
+    bool bounded = CmdLin::HasSwitch('V') || o.DepthLimit >= 0 || o.MinSize > 0 || o.Top > 0 ||
+                   !o.Excludes.empty();
+    Options listed = o;
+    if (!bounded) listed.Levels = output::PrometheusDefaultLevels + 1;
+    auto clock = std::make_unique<output::PrometheusClock>();
+    auto writer = std::make_unique<output::PrometheusRows>(in.Start.Path, clock->Run());
+    auto run = std::make_unique<walk::ConsumerList>();
+    run->Own(std::move(clock));
+    run->Own(std::make_unique<output::TotalsLayout>(listed, in.Start, std::move(writer), in.From));
+    return run;
+}
+
 constexpr OutputForm Forms[] = {
     {"text", MakeReport, TextRows, 0, true, true, false, false, true, false, true},
     {"windows", MakeReport, TextRows, 0, true, false, false, true, false, false, true},
@@ -143,6 +162,7 @@ constexpr OutputForm Forms[] = {
     {"tsv", MakeLines, TsvRows, 0, false, true, true, false, false, false, true},
     {"ncdu", MakeNcdu, nullptr, 0, false, true, true, false, false, true, false},
     {"html", MakeHtml, PageRows, 0, false, true, true, false, false, false, true},
+    {"prometheus", MakePrometheus, nullptr, 0, false, true, true, false, false, false, true},
 };
 
 } // namespace

@@ -81,6 +81,12 @@ std::string SavedFile(const OptionUse& use) {
     return std::string(use.Value);
 }
 
+// "-" is standard output, as without the option.
+std::string OutputFile(const OptionUse& use) {
+    if (use.Value.empty()) BadValue(use, "Valid arguments are: a file, or - (standard output)");
+    return use.Value == "-" ? std::string() : std::string(use.Value);
+}
+
 // Reads one pattern a line; a CR before the line end and empty lines go.
 void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
     std::string name(file);
@@ -119,9 +125,11 @@ constexpr LongOption Table[] = {
      .Value = "FORM",
      .Set = [](Options& o, Use u) { o.Form = Form(u); },
      .Help = {"the output: text (default), windows, json, tsv, ncdu,\n"
-              "html (a page with a treemap and a table)",
+              "html (a page with a treemap and a table), prometheus\n"
+              "(metrics, 3 levels deep when nothing else bounds them)",
               "the output: text (default), windows (the same here),\n"
-              "json, tsv, ncdu"}},
+              "json, tsv, ncdu, prometheus (metrics, 3 levels deep\n"
+              "when nothing else bounds them)"}},
     {.Name = "disk-usage",
      .Set = [](Options& o, Use) { o.DiskUsage = true; },
      .Help = {"count the space files take on disk",
@@ -239,6 +247,10 @@ constexpr LongOption Table[] = {
      .Set = [](Options& o, Use u) { o.MinChange = Size(u); },
      .Help = Both("with --compare: only directories changed by SIZE\n"
                   "and their parents; --sort=change: largest growth first")},
+    {.Name = "output",
+     .Value = "FILE",
+     .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },
+     .Help = Both("write to FILE, replacing it only once the run is done")},
     {.Name = "version", .Help = Both("print the version and exit")},
     {.Name = "help", .Help = Both("print this help and exit")},
 };

@@ -124,11 +124,17 @@ void EnterStartDir(const Options& options) {
     }
 }
 
-bool HelpSwitch() {
-    return CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?');
+// The start directory is checked before the output file is made, so that a
+// mistyped one leaves the file as it was and is said where the user sees it.
+bool StartCheckedFirst(const Options& options) {
+    return PlatformConventions().CheckFirst || !options.Output.empty();
 }
 
 } // namespace
+
+bool HelpSwitch() {
+    return CmdLin::HasSwitch('H') || CmdLin::HasSwitch('?');
+}
 
 void WriteHelp() {
     runtime::StdOut().WriteLn();
@@ -170,6 +176,10 @@ Options CheckLongOptions() {
     if ((!saved.From.empty() || !saved.Compare.empty()) && !saved.Form->FromSaved)
         UsageError("'--format=" + std::string(saved.Form->Name) +
                    "' needs every file, which a saved scan does not keep");
+    // The collector compares scans itself, over time.
+    if (!saved.Compare.empty() && saved.Form == FindForm("prometheus"))
+        UsageError("'--format=prometheus' has no comparison: the collector keeps each run's "
+                   "numbers and compares them");
     // Every later line is written in the chosen form.
     if (saved.Form->TextOutput) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.
@@ -188,7 +198,7 @@ Options CheckLongOptions() {
 
 void CheckStartFirst(const Options& options) {
     // The help of /H wins: the directory is not tested then.
-    if (PlatformConventions().CheckFirst && CmdLin::ArgCount() >= 1 && !HelpSwitch())
+    if (StartCheckedFirst(options) && CmdLin::ArgCount() >= 1 && !HelpSwitch())
         EnterStartDir(options);
 }
 
@@ -240,7 +250,7 @@ void ParseOptions(Options& options) {
         WriteHelp();
         runtime::Halt(0);
     }
-    if (!PlatformConventions().CheckFirst) EnterStartDir(options);
+    if (!StartCheckedFirst(options)) EnterStartDir(options);
 }
 
 } // namespace kelpo32

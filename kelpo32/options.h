@@ -14,9 +14,12 @@ namespace kelpo32 {
 // and "/J" choose the output's form.
 Options CheckLongOptions();
 // Where the platform checks the start directory before anything is written,
-// checks it (unless /H or /? asks for the help, which wins); a start
-// directory that cannot be entered ends the run.
+// or the output goes to a file (--output), checks it (unless /H or /? asks
+// for the help, which wins); a start directory that cannot be entered ends
+// the run.
 void CheckStartFirst(const Options& options);
+// Whether /H or /? asks for the help.
+bool HelpSwitch();
 // The switches and the start directory (unless checked first); `options`
 // gets whether the largest files are the whole report.
 void ParseOptions(Options& options);

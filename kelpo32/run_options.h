@@ -49,6 +49,10 @@ struct Options {
     std::string From;    // read this saved scan instead of walking ("-": standard input)
     std::string Compare; // the saved scan to compare with
     std::int64_t MinChange = 0;
+
+    // The output goes to a file of its own beside this one and takes its
+    // place when the run completed; empty: standard output.
+    std::string Output;
 };
 
 } // namespace kelpo32

@@ -12,6 +12,7 @@ void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
     name_.clear();
     limit_ = bufferSize;
     written_ = 0;
+    failed_ = false;
     buffer_.clear();
     buffer_.reserve(bufferSize);
 }
@@ -134,6 +135,7 @@ void TextOut::Flush() {
     if (buffer_.empty()) return;
     if (handle_ == NoFile) {
         buffer_.clear();
+        failed_ = true;
         RaiseIoError(IoFileNotOpen, Failed("write", IoFileNotOpen));
     }
     int code = writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
@@ -141,7 +143,10 @@ void TextOut::Flush() {
     // What could not be written is dropped, so the exit path does not fail on it again.
     if (code == 0) written_ += buffer_.size();
     buffer_.clear();
-    if (code != 0) RaiseIoError(code, Failed("write", code));
+    if (code != 0) {
+        failed_ = true;
+        RaiseIoError(code, Failed("write", code));
+    }
 }
 
 TextOut& StdOut() {

@@ -68,6 +68,10 @@ class TextOut {
     void Flush();
     // The bytes handed to the device since Assign or Create.
     std::uint64_t Written() const { return written_; }
+    // Whether some write failed since Assign or Create: what was written
+    // then is not whole.
+    bool WriteFailed() const { return failed_; }
+    std::size_t BufferSize() const { return limit_; }
 
   private:
     void Put(std::string_view bytes, bool name);
@@ -91,6 +95,7 @@ class TextOut {
     std::string noteText_;
     std::string noteNative_;
     bool lineFlush_ = false;
+    bool failed_ = false;
     std::uint64_t written_ = 0;
 };
 

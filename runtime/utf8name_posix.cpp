@@ -7,6 +7,10 @@ void AppendUtf8Name(std::string& out, std::string_view text, std::string_view) {
     out.append(text);
 }
 
+bool NamesAreBytes() {
+    return true;
+}
+
 void NameFromUtf8(std::string_view utf8, std::string& text, std::string& native) {
     text.assign(utf8);
     native.clear();

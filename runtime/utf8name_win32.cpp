@@ -16,6 +16,10 @@ void AppendUtf8Name(std::string& out, std::string_view text, std::string_view na
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), len, out.data() + at, n, nullptr, nullptr);
 }
 
+bool NamesAreBytes() {
+    return false;
+}
+
 void NameFromUtf8(std::string_view utf8, std::string& text, std::string& native) {
     std::wstring wide;
     if (!utf8.empty()) {

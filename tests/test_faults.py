@@ -309,6 +309,119 @@ class Output(kelpo.Case):
                                       rb"No space left on device\n$")
 
 
+class OutputFile(kelpo.Case):
+    """--output=FILE: only a run that completed replaces FILE; every other end
+    leaves its last version and no temporary file behind."""
+
+    OLD = b"last good version\n"
+
+    def prepare(self, dirs=3000):
+        self.native_only()
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"d%04d" % i: {"f": 1} for i in range(dirs)})
+        self.out = os.path.join(self.dir, "out", "scan.json")
+        os.mkdir(os.path.dirname(self.out))
+        with open(self.out, "wb") as f:
+            f.write(self.OLD)
+        os.chmod(self.out, 0o640)
+
+    def left(self):
+        return sorted(os.listdir(os.path.dirname(self.out)))
+
+    def old_kept(self):
+        with open(self.out, "rb") as f:
+            self.assertEqual(f.read(), self.OLD)
+        self.assertEqual(self.left(), ["scan.json"])
+
+    def start(self, args, **kw):
+        return subprocess.Popen(kelpo.command(["--format=json", "--output=" + self.out] + args,
+                                              form=None),
+                                cwd=self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=kelpo.threads(1), **kw)
+
+    def wait_for_temporary(self, proc):
+        deadline = time.monotonic() + 30
+        while len(self.left()) < 2:
+            self.assertIsNone(proc.poll(), "the run ended before its file was made")
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.001)
+
+    def test_ends_of_a_run(self):
+        import resource
+
+        def small_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+
+        # (what ends the run, its exit code, whether FILE is replaced)
+        rows = [
+            ("completed", 0, True),
+            ("SIGINT midway", 130, False),
+            ("SIGTERM midway", -signal.SIGTERM, False),
+            ("write fails (file size limit)", 1, False),
+            ("start directory missing", 1, False),
+        ]
+        for how, code, replaced in rows:
+            with self.subTest(how):
+                self.prepare(dirs=3000)
+                args = ["T"]
+                kw = {}
+                if how == "write fails (file size limit)":
+                    kw["preexec_fn"] = small_files
+                if how == "start directory missing":
+                    args = ["missing"]
+                proc = self.start(args, **kw)
+                if "midway" in how:
+                    self.wait_for_temporary(proc)
+                    proc.send_signal(signal.SIGINT if "SIGINT" in how else signal.SIGTERM)
+                out, err = proc.communicate(timeout=60)
+                self.assertEqual(proc.returncode, code, err)
+                self.assertEqual(out, b"")
+                if replaced:
+                    self.assertEqual(self.left(), ["scan.json"])
+                    rows = kelpo.json_lines(open(self.out, "rb").read())
+                    self.assertEqual(rows[-1]["total_dirs"], 3000)
+                    # The permissions of the file it replaced.
+                    self.assertEqual(os.stat(self.out).st_mode & 0o777, 0o640)
+                else:
+                    self.old_kept()
+                if how.startswith("write fails"):
+                    self.assertEqual(err, b"kelpo32: write error: File too large\n")
+                shutil.rmtree(self.dir)
+                os.mkdir(self.dir)
+
+    def test_links_and_concurrent_runs(self):
+        self.prepare(dirs=200)
+        # A planted FILE.tmp link is never written through, and a FILE that is
+        # a link is replaced by the file, its target left alone.
+        victim = os.path.join(self.dir, "victim")
+        with open(victim, "wb") as f:
+            f.write(b"victim")
+        os.symlink(victim, self.out + ".tmp")
+        os.unlink(self.out)
+        os.symlink(victim, self.out)
+        runs = [self.start(["T"]) for _ in range(3)]
+        for proc in runs:
+            self.assertEqual(proc.communicate(timeout=60)[0:1], (b"",))
+            self.assertEqual(proc.returncode, 0)
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"victim")
+        self.assertFalse(os.path.islink(self.out))
+        self.assertEqual(self.left(), ["scan.json", "scan.json.tmp"])
+        self.assertEqual(kelpo.json_lines(open(self.out, "rb").read())[-1]["total_dirs"], 200)
+
+    def test_file_that_cannot_be_made(self):
+        self.prepare(dirs=1)
+        cases = [(self.out + "/", b"kelpo32: cannot write '%s': Is a directory\n"),
+                 (os.path.dirname(self.out), b"kelpo32: cannot write '%s': Is a directory\n"),
+                 (os.path.join(self.dir, "nowhere", "x"),
+                  b"kelpo32: cannot write '%s': No such file or directory\n")]
+        for target, message in cases:
+            with self.subTest(target):
+                res = kelpo.run(["--output=" + target, "T"], cwd=self.dir, form="json")
+                self.assertEqual((res.rc, res.out), (1, b""))
+                self.assertEqual(res.err, message % target.encode())
+        self.old_kept()
+
+
 class BadSwitches(kelpo.Case):
     def test_malformed_values_have_defined_results(self):
         kelpo.make_tree(os.path.join(self.dir, "T"), {"a": {}})

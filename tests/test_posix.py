@@ -271,7 +271,7 @@ class Conventions(Posix):
             (["--format", "tsv", "data"], 0, "1\t1\t1\t1\tdata\t\n", ""),
             (["--form=tsv", "--no-prog", "data"], 0, "1\t1\t1\t1\tdata\t\n", ""),
             (["--format", "--disk-usage"], 2, "", "kelpo32: invalid argument '--disk-usage' for "
-             "'--format'\nValid arguments are: text, windows, json, tsv, ncdu, html\n" + tryhelp),
+             "'--format'\nValid arguments are: text, windows, json, tsv, ncdu, html, prometheus\n" + tryhelp),
             (["data", "--format"], 2, "", mistake % "option '--format' requires an argument"),
             (["--disk", "--apparent", "--one", "data"], 0, report, ""),
             # The help's own forms stay switches, in any case; the long options are known.

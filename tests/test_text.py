@@ -75,7 +75,7 @@ class ManyScripts(kelpo.Case):
         for value in ("xml", "", "JSON"):
             res = kelpo.run(["--format=" + value], cwd=self.dir, form=None)
             self.assertEqual((res.rc, res.out, res.err), (2, b"", b"kelpo32: invalid argument '%s' for "
-                             b"'--format'\nValid arguments are: text, windows, json, tsv, ncdu, html\nTry "
+                             b"'--format'\nValid arguments are: text, windows, json, tsv, ncdu, html, prometheus\nTry "
                              b"'kelpo32 --help' for more information.\n" % value.encode()))
         res = kelpo.run(["--format=windows", "--format=text", "/T"], cwd=self.dir, form=None)
         self.assertEqual(res.out, b"Kelpo32\n.\n")  # the last one counts

@@ -167,7 +167,7 @@ class LongOptions(Windows):
                 (["--bogus"], b"Unknown option --bogus."),
                 (["--no-progress", "--x\x7fy"], b"Unknown option --x?y."),
                 (["--format=xml"], b"Invalid --format value 'xml'; valid: text, "
-                                   b"windows, json, tsv, ncdu, html.")):
+                                   b"windows, json, tsv, ncdu, html, prometheus.")):
             res = kelpo.run(args, cwd=self.dir)
             self.assertEqual((res.rc, res.out, res.err), (1, message + b"\r\n", b""), args)
         kelpo.make_tree(os.path.join(self.dir, "T"), {"f": 7})

@@ -1,0 +1,105 @@
+// The text exposition format that metric collectors read (a node exporter's
+// textfile collector, a Prometheus server scraping a file): per directory
+// gauges of its subtree's bytes and files, and per run when the scan began,
+// how long it took, how many directories could not be read and whether it
+// went through the whole tree. The writer takes rows; the table of forms
+// feeds it those of the layout of totals.
+#pragma once
+
+#include "kelpo32/output/dir_row.h"
+#include "kelpo32/walk/consumer.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kelpo32::output {
+
+// What the exposition says of the run as a whole.
+struct PrometheusRun {
+    std::int64_t StartMillis = 0;    // when the scan began, milliseconds since the Unix epoch
+    std::int64_t DurationMillis = 0; // how long the scan took
+    std::int64_t Unreadable = 0;     // directories that could not be read, or only in part
+    bool Completed = false;          // the scan went through the whole tree
+};
+
+// Collects the directories' rows, then writes the whole exposition: every
+// metric's lines as one group, as the format asks.
+class PrometheusWriter {
+  public:
+    // `start`: the start directory's path as the exports write it (UTF-8 on
+    // Windows); `byteNames`: paths are the file system's bytes, which may be
+    // no UTF-8 and may hold control characters (runtime::NamesAreBytes).
+    PrometheusWriter(std::string_view start, bool byteNames);
+
+    // A listed directory: its path as the exports write it, its level below
+    // the start directory, and its subtree's bytes and files (itself included).
+    void Directory(std::string_view path, std::int32_t depth, std::int64_t bytes,
+                   std::int64_t files);
+    // The subdirectories of `path` that --top leaves out, together: how many,
+    // and their subtrees' bytes and files. `depth` is theirs.
+    void Rest(std::string_view path, std::int32_t depth, std::int64_t dirs, std::int64_t bytes,
+              std::int64_t files);
+
+    // The whole exposition, the run's gauges first.
+    std::string Text(const PrometheusRun& run) const;
+
+  private:
+    bool byteNames_;
+    std::string start_; // the start label, escaped: start="..."
+    std::string sizes_; // each metric's sample lines so far
+    std::string files_;
+    std::string restSizes_;
+    std::string restFiles_;
+    std::string restDirs_;
+
+    void Sample(std::string& lines, std::string_view metric, std::string_view path,
+                std::int32_t depth, std::int64_t value) const;
+};
+
+// Appends a path as a label value between quotes: the backslash, the double
+// quote and the line feed escaped as the format asks. Where names are bytes,
+// the value first keeps the path unique and valid UTF-8 for any name: a
+// backslash is "\\", each byte that is no part of well-formed UTF-8 and each
+// byte of a control character (C0, DEL, C1) is "\xhh" (both written with
+// the format's escaping of their backslashes).
+void AppendLabelValue(std::string& out, std::string_view path, bool byteNames);
+
+// What the run says of itself, from the walk's events: when the scan began,
+// how long it took, how many directories could not be read, whether it went
+// through the whole tree. Goes before the layout in a run's list, so that
+// its End has happened when the rows are written.
+class PrometheusClock final : public walk::WalkConsumer {
+  public:
+    void Begin() override;
+    void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override;
+    void End() override;
+    const PrometheusRun* Run() const { return &run_; }
+
+  private:
+    PrometheusRun run_;
+    std::int64_t began_ = 0; // steady clock, milliseconds
+};
+
+// The writer of rows of the metrics form: each listed directory's gauges,
+// a "more" row as the rest of its parent; the whole exposition at the end,
+// to standard output.
+class PrometheusRows final : public RowWriter {
+  public:
+    // `start`: the start directory's path as the exports write it; `run`:
+    // what the run says of itself, read at End.
+    PrometheusRows(std::string_view start, const PrometheusRun* run);
+    void Row(const DirRow& row) override;
+    void End() override;
+
+  private:
+    PrometheusWriter writer_;
+    const PrometheusRun* run_;
+};
+
+// The levels below the start directory listed when nothing else bounds the
+// number of series (no /V, --max-depth, --min-size, --top or --exclude).
+inline constexpr std::int32_t PrometheusDefaultLevels = 3;
+
+} // namespace kelpo32::output
