@@ -7,7 +7,7 @@
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/html/html_export.h"
 #include "kelpo32/output/largest.h"
-#include "kelpo32/output/prometheus.h"
+#include "kelpo32/output/metrics/prometheus.h"
 #include "kelpo32/output/row_writers.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/report.h"
@@ -146,9 +146,9 @@ std::unique_ptr<walk::WalkConsumer> MakePrometheus(const OutputForm& /*form*/,
     bool bounded = CmdLin::HasSwitch('V') || o.DepthLimit >= 0 || o.MinSize > 0 || o.Top > 0 ||
                    !o.Excludes.empty();
     Options listed = o;
-    if (!bounded) listed.Levels = output::PrometheusDefaultLevels + 1;
-    auto clock = std::make_unique<output::PrometheusClock>();
-    auto writer = std::make_unique<output::PrometheusRows>(in.Start.Path, clock->Run());
+    if (!bounded) listed.Levels = output::metrics::PrometheusDefaultLevels + 1;
+    auto clock = std::make_unique<output::metrics::PrometheusClock>();
+    auto writer = std::make_unique<output::metrics::PrometheusRows>(in.Start.Path, clock->Run());
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::move(clock));
     run->Own(std::make_unique<output::TotalsLayout>(listed, in.Start, std::move(writer), in.From));

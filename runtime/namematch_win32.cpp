@@ -6,7 +6,7 @@
 
 #include "runtime/shellpattern.h"
 
-#include <windows.h>
+#include "runtime/win32_support.h"
 
 namespace runtime {
 

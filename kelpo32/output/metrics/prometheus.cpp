@@ -1,11 +1,11 @@
-#include "kelpo32/output/prometheus.h"
+#include "kelpo32/output/metrics/prometheus.h"
 
 #include "kelpo32/output/fields.h"
 #include "runtime/textsafe.h"
 
 #include <charconv>
 
-namespace kelpo32::output {
+namespace kelpo32::output::metrics {
 
 namespace {
 
@@ -157,4 +157,4 @@ std::string PrometheusWriter::Text(const PrometheusRun& run) const {
     return out;
 }
 
-} // namespace kelpo32::output
+} // namespace kelpo32::output::metrics

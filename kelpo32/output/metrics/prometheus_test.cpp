@@ -1,4 +1,4 @@
-#include "kelpo32/output/prometheus.h"
+#include "kelpo32/output/metrics/prometheus.h"
 
 #include "runtime/textsafe.h"
 
@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-namespace kelpo32::output {
+namespace kelpo32::output::metrics {
 namespace {
 
 // The label value a collector reads from the quoted text: the format's
@@ -158,4 +158,4 @@ TEST(PrometheusWriter, WritesEachMetricAsOneGroupAndTheRunFirst) {
 }
 
 } // namespace
-} // namespace kelpo32::output
+} // namespace kelpo32::output::metrics

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace kelpo32::output {
+namespace kelpo32::output::metrics {
 
 // What the exposition says of the run as a whole.
 struct PrometheusRun {
@@ -102,4 +102,4 @@ class PrometheusRows final : public RowWriter {
 // number of series (no /V, --max-depth, --min-size, --top or --exclude).
 inline constexpr std::int32_t PrometheusDefaultLevels = 3;
 
-} // namespace kelpo32::output
+} // namespace kelpo32::output::metrics

@@ -1,6 +1,6 @@
 // The metrics form as a run's writer of rows, and the clock that tells it
 // what the run says of itself.
-#include "kelpo32/output/prometheus.h"
+#include "kelpo32/output/metrics/prometheus.h"
 #include "kelpo32/report/unread.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-namespace kelpo32::output {
+namespace kelpo32::output::metrics {
 
 namespace {
 
@@ -52,4 +52,4 @@ void PrometheusRows::End() {
     runtime::StdOut().Write(writer_.Text(*run_));
 }
 
-} // namespace kelpo32::output
+} // namespace kelpo32::output::metrics
