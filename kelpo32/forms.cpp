@@ -6,7 +6,7 @@
 #include "CmdLin/CmdLin.h"
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/html/html_export.h"
-#include "kelpo32/output/largest.h"
+#include "kelpo32/report/largest.h"
 #include "kelpo32/output/metrics/prometheus.h"
 #include "kelpo32/output/row_writers.h"
 #include "kelpo32/report/paging.h"
@@ -94,11 +94,11 @@ std::unique_ptr<output::RowWriter> PageRows(const FormInput& in, RowLayout layou
 std::unique_ptr<walk::WalkConsumer> MakeReport(const OutputForm& form, const FormInput& in) {
     const Options& o = in.Opts;
     if (o.LargestFilesAlone)
-        return std::make_unique<output::LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units, true);
+        return std::make_unique<report::LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units, true);
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(Layout(form, in, std::make_unique<report::ReportLines>()));
     if (o.LargestFiles > 0 && in.Old == nullptr)
-        run->Own(std::make_unique<output::LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units));
+        run->Own(std::make_unique<report::LargestFiles>(o.LargestFiles, o.DiskUsage, o.Units));
     return run;
 }
 

@@ -25,13 +25,6 @@ void AppendCount(std::string& text, std::uint64_t n) {
 
 } // namespace
 
-bool CouldNotRead(const walk::WalkListing& listing) {
-    // Not entered on purpose (a loop is named: it is shown empty too).
-    return listing.Problem != walk::DirProblem::None &&
-           listing.Problem != walk::DirProblem::OtherFileSystem &&
-           listing.Problem != walk::DirProblem::Link;
-}
-
 void UnreadSummary::Note(const walk::WalkDir& dir, std::string_view entry, std::string_view what,
                          std::string_view reason) {
     if (lines_.size() >= Shown) return;
@@ -56,7 +49,7 @@ void UnreadSummary::DirListed(const walk::WalkDir& dir, const walk::WalkListing&
         Note(dir, e.Name, "cannot examine: ", e.Reason);
     unexamined_ = runtime::CheckedAdd<std::uint64_t>(
         unexamined_, static_cast<std::uint64_t>(listing.UnexaminedCount));
-    if (!CouldNotRead(listing)) return;
+    if (!listing.CouldNotRead()) return;
     unread_ = runtime::CheckedAdd<std::uint64_t>(unread_, 1);
     Note(dir, {}, listing.Partial ? "read only in part: " : "", listing.Reason);
 }

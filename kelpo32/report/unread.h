@@ -13,10 +13,6 @@
 
 namespace kelpo32::report {
 
-// Whether a listing is of a directory that could not be read, or only in
-// part (one not entered on purpose, another file system or a link, is not).
-bool CouldNotRead(const walk::WalkListing& listing);
-
 class UnreadSummary final : public walk::WalkConsumer {
   public:
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override;

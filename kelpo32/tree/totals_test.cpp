@@ -4,7 +4,7 @@
 // limit.
 #include "kelpo32/conventions.h"
 #include "kelpo32/output/html/html_export.h"
-#include "kelpo32/output/largest.h"
+#include "kelpo32/report/largest.h"
 #include "kelpo32/output/layouts.h"
 #include "kelpo32/output/row_writers.h"
 #include "kelpo32/report/row_text.h"
@@ -340,7 +340,7 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
 
 // The files of the tree, largest first and equal sizes in path order, as the
 // walk names them.
-void Files(const Node& n, std::vector<output::LargestFiles::File>& out) {
+void Files(const Node& n, std::vector<report::LargestFiles::File>& out) {
     for (const Node* c : n.Children) {
         if (c->Dir) {
             Files(*c, out);
@@ -359,22 +359,22 @@ TEST(TotalsTest, LargestFilesAreTheModelsAtEveryThreadCount) {
         testing::MemorySource src;
         src.Add("f=7");
         Grow(src, rng, "", 0);
-        std::vector<output::LargestFiles::File> all;
+        std::vector<report::LargestFiles::File> all;
         Files(src.At(""), all);
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
             return a.Bytes != b.Bytes ? a.Bytes > b.Bytes : a.Path < b.Path;
         });
         for (std::int32_t count : {1, 3, 10})
             for (std::int32_t threads : {1, 3}) {
-                output::LargestFiles largest(count, false);
+                report::LargestFiles largest(count, false);
                 walk::WalkOptions options;
                 options.Threads = threads;
                 // Parts of three entries: the floor rises while listings go on.
                 walk::WalkTreeFrom(src, walk::WalkLimits{3, 200, 1500, 100, 3}, "", "", options,
                                    largest);
-                std::vector<output::LargestFiles::File> want(
+                std::vector<report::LargestFiles::File> want(
                     all.begin(), all.begin() + std::min<std::ptrdiff_t>(count, std::ssize(all)));
-                std::vector<output::LargestFiles::File> got = largest.Sorted();
+                std::vector<report::LargestFiles::File> got = largest.Sorted();
                 ASSERT_EQ(got.size(), want.size()) << round << " " << count << " " << threads;
                 for (std::size_t i = 0; i < want.size(); ++i) {
                     EXPECT_EQ(got[i].Bytes, want[i].Bytes) << round << " " << count << " " << i;

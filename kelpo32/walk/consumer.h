@@ -91,6 +91,14 @@ struct WalkListing {
     // NamedUnexamined named.
     std::int32_t UnexaminedCount = 0;
     std::vector<UnexaminedEntry> Unexamined;
+
+    // Whether the directory could not be read, or only in part (one not
+    // entered on purpose, another file system or a link, is not; a loop is
+    // named, as it is shown empty too).
+    bool CouldNotRead() const {
+        return Problem != DirProblem::None && Problem != DirProblem::OtherFileSystem &&
+               Problem != DirProblem::Link;
+    }
 };
 
 class WalkConsumer {

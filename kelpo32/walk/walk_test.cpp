@@ -1,4 +1,4 @@
-#include "kelpo32/output/largest.h"
+#include "kelpo32/report/largest.h"
 #include "kelpo32/testing/memory_source.h"
 #include "kelpo32/walk/consumer.h"
 #include "kelpo32/walk/source.h"
@@ -529,13 +529,13 @@ class LargestKept final : public WalkConsumer {
     const std::atomic<std::uint64_t>* EntryFloor() const override { return files_.EntryFloor(); }
     std::string List() const {
         std::string list;
-        for (const output::LargestFiles::File& f : files_.Sorted())
+        for (const report::LargestFiles::File& f : files_.Sorted())
             list += std::to_string(f.Bytes) + " " + f.Path + "\n";
         return list;
     }
 
   private:
-    output::LargestFiles files_;
+    report::LargestFiles files_;
 };
 
 TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCounts) {
@@ -582,7 +582,7 @@ TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCount
         }
         // The largest files: each file once, under the path where the walk
         // counted it, with their floor (the only consumer of entries).
-        std::vector<output::LargestFiles::File> met;
+        std::vector<report::LargestFiles::File> met;
         std::set<std::uint64_t> seen;
         std::function<void(const testing::MemorySource::Node&)> visit = [&](const auto& node) {
             for (const testing::MemorySource::Node* c : node.Children)

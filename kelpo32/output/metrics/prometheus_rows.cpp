@@ -1,7 +1,6 @@
 // The metrics form as a run's writer of rows, and the clock that tells it
 // what the run says of itself.
 #include "kelpo32/output/metrics/prometheus.h"
-#include "kelpo32/report/unread.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 #include "runtime/utf8name.h"
@@ -29,7 +28,7 @@ void PrometheusClock::Begin() {
 }
 
 void PrometheusClock::DirListed(const walk::WalkDir& /*dir*/, const walk::WalkListing& listing) {
-    if (report::CouldNotRead(listing))
+    if (listing.CouldNotRead())
         run_.Unreadable = runtime::CheckedAdd<std::int64_t>(run_.Unreadable, 1);
 }
 

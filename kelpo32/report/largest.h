@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace kelpo32::output {
+namespace kelpo32::report {
 
 class LargestFiles final : public walk::WalkConsumer {
   public:
@@ -51,4 +51,4 @@ class LargestFiles final : public walk::WalkConsumer {
     std::atomic<std::uint64_t> floor_{0};
 };
 
-} // namespace kelpo32::output
+} // namespace kelpo32::report

@@ -1,4 +1,4 @@
-#include "kelpo32/output/largest.h"
+#include "kelpo32/report/largest.h"
 
 #include "kelpo32/output/sizes.h"
 #include "kelpo32/report/paging.h"
@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace kelpo32::output {
+namespace kelpo32::report {
 
 namespace {
 
@@ -55,22 +55,22 @@ void LargestFiles::Print(SizeUnits units) const {
     auto& out = runtime::StdOut();
     if (!alone_) {
         out.WriteLn();
-        report::NextLine();
+        NextLine();
         out.Write("Largest files:");
         out.WriteLn();
-        report::NextLine();
+        NextLine();
     }
     for (const File& f : Sorted()) {
-        std::string size = FormatSize(runtime::CheckedRange<std::int64_t>(f.Bytes), units);
-        report::MakeRoom(
+        std::string size = output::FormatSize(runtime::CheckedRange<std::int64_t>(f.Bytes), units);
+        MakeRoom(
             static_cast<std::int64_t>(std::max(size.size(), SizeColumns) + 2 + f.Path.size()));
         if (size.size() < SizeColumns) out.WriteFill(' ', SizeColumns - size.size());
         out.Write(size);
         out.Write("  ");
         out.WriteName(f.Path);
         out.WriteLn();
-        report::NextLine();
+        NextLine();
     }
 }
 
-} // namespace kelpo32::output
+} // namespace kelpo32::report
