@@ -62,8 +62,7 @@ void LargestFiles::Print(SizeUnits units) const {
     }
     for (const File& f : Sorted()) {
         std::string size = output::FormatSize(runtime::CheckedRange<std::int64_t>(f.Bytes), units);
-        MakeRoom(
-            static_cast<std::int64_t>(std::max(size.size(), SizeColumns) + 2 + f.Path.size()));
+        MakeRoom(static_cast<std::int64_t>(std::max(size.size(), SizeColumns) + 2 + f.Path.size()));
         if (size.size() < SizeColumns) out.WriteFill(' ', SizeColumns - size.size());
         out.Write(size);
         out.Write("  ");
