@@ -14,8 +14,9 @@ namespace {
 // Turns the listed lines of a tree into rows, keeping each open level's path.
 class TreeRows final : public tree::ListVisitor {
   public:
-    TreeRows(const tree::DirTree& tree, const std::string& start, RowWriter& writer)
-        : tree_(tree), start_(start), writer_(writer), compared_(tree.ComparedIfAny()) {}
+    TreeRows(const tree::DirTree& tree, const std::string& start, RowWriter& writer, bool measure)
+        : tree_(tree), start_(start), writer_(writer), compared_(tree.ComparedIfAny()),
+          measure_(measure) {}
 
     void Line(const tree::Listed& line) override {
         DirRow& r = row_;
@@ -43,7 +44,7 @@ class TreeRows final : public tree::ListVisitor {
                 r.TotalDirs = m.TotalDirs;
             }
             r.ShareTenths = tree::ShareTenths(r.TotalBytes, parentBytes);
-            writer_.Row(r);
+            Hand(r);
             return;
         }
         const tree::DirRecord& d = tree_.At(line.Dir);
@@ -79,10 +80,17 @@ class TreeRows final : public tree::ListVisitor {
             r.OldFiles = c.OldFiles;
             r.State = c.State;
         }
-        writer_.Row(r);
+        Hand(r);
     }
 
   private:
+    void Hand(const DirRow& r) {
+        if (measure_)
+            writer_.Measure(r);
+        else
+            writer_.Row(r);
+    }
+
     // What has no row of its own below the directory: of a compared tree its
     // subdirectories (gone ones aside) not listed; else every directory
     // below it but those listed and theirs.
@@ -106,6 +114,7 @@ class TreeRows final : public tree::ListVisitor {
     const std::string& start_;
     RowWriter& writer_;
     const tree::Column<tree::CompareCells>* compared_;
+    bool measure_; // the rows go to Measure, not Row
     std::string path_;
     std::vector<std::size_t> ends_; // of each open level's path
     DirRow row_;
@@ -115,7 +124,11 @@ class TreeRows final : public tree::ListVisitor {
 
 void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::Selection& sel,
                    const std::string& startPath, RowWriter& writer) {
-    TreeRows rows(tree, startPath, writer);
+    if (writer.Measures()) {
+        TreeRows measured(tree, startPath, writer, true);
+        tree::ListTree(tree, root, sel, measured);
+    }
+    TreeRows rows(tree, startPath, writer, false);
     tree::ListTree(tree, root, sel, rows);
 }
 

@@ -35,10 +35,12 @@ class CompareText final : public output::RowWriter {
         // The report's text of the name (on Windows its OEM bytes), shown on
         // a console from its native form.
         runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name_, native_);
-        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size()));
+        std::string_view mark = ProblemMark(row);
+        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size() + mark.size()));
         out.Write(line_);
         out.NoteName(name_, native_);
         out.WriteName(name_);
+        out.Write(mark);
         out.WriteLn();
         NextLine();
     }
