@@ -270,7 +270,8 @@ class Terminal(kelpo.Case):
         # A name too long for the width stays whole in a file.
         numbered = [l for l in lines if l.endswith(b"%") and b"n" * 70 not in l]
         self.assertEqual({len(l) for l in numbered}, {99}, lines)
-        self.assertEqual({l.index(b"> ") for l in numbered}, {99 - 29}, lines)
+        # The arrow, the count of 7 digits and a blank, the size and the share.
+        self.assertEqual({l.index(b"> ") for l in numbered}, {99 - 1 - 8 - 14 - 7}, lines)
         self.assertIn(b"|...", lines)
         self.assertTrue(numbered[-1].startswith(b"+\x97secret [unread]--"), lines)
 
