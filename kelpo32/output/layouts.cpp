@@ -176,12 +176,13 @@ void TotalsLayout::End() {
 
 ComparisonLayout::ComparisonLayout(const saved::SavedScan& old, const Options& options,
                                    const RunStart& start, std::unique_ptr<RowWriter> writer,
-                                   saved::SavedScan* now)
+                                   saved::SavedScan* now, bool whole)
     : old_(old), now_(now),
-      // Largest growth first unless another order is asked for.
+      // The largest change first unless another order is asked for.
       sel_{.Sort = options.Sort == SortKey::None ? SortKey::Change : options.Sort,
            .Levels = options.Levels,
-           .MinChange = options.MinChange},
+           .MinChange = options.MinChange,
+           .ChangedOnly = !whole && !options.All},
       startPath_(start.Path), writer_(std::move(writer)) {}
 
 void ComparisonLayout::End() {
@@ -197,6 +198,8 @@ void ComparisonLayout::End() {
     tree::MergeOlder(now, root, old_.Tree, old_.Root);
     writer_->Begin();
     WriteTreeRows(now, root, sel_, startPath_, *writer_);
+    std::int64_t unchanged = tree::UnchangedLeftOut(now, root, sel_);
+    if (unchanged > 0) writer_->Unchanged(unchanged);
     writer_->End();
 }
 
