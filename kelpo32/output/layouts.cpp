@@ -21,6 +21,22 @@ class TreeRows final : public tree::ListVisitor {
     void Line(const tree::Listed& line) override {
         DirRow& r = row_;
         r = DirRow{};
+        if (measure_) {
+            // The numbers alone: what a writer measures the widths of.
+            r.Depth = line.Depth;
+            if (line.Dir == tree::NoDir) {
+                r.More = line.MoreCount;
+                r.TotalFiles = line.More.Files;
+                r.TotalBytes = line.More.Bytes;
+            } else {
+                const tree::DirRecord& d = tree_.At(line.Dir);
+                if (tree_.IsMore(line.Dir)) r.More = d.Subdirs;
+                r.TotalFiles = d.TotalFiles();
+                r.TotalBytes = d.TotalBytes;
+            }
+            writer_.Measure(r);
+            return;
+        }
         auto depth = static_cast<std::size_t>(line.Depth);
         r.Depth = line.Depth;
         r.Id = line.Id;
@@ -44,7 +60,7 @@ class TreeRows final : public tree::ListVisitor {
                 r.TotalDirs = m.TotalDirs;
             }
             r.ShareTenths = tree::ShareTenths(r.TotalBytes, parentBytes);
-            Hand(r);
+            writer_.Row(r);
             return;
         }
         const tree::DirRecord& d = tree_.At(line.Dir);
@@ -80,17 +96,10 @@ class TreeRows final : public tree::ListVisitor {
             r.OldFiles = c.OldFiles;
             r.State = c.State;
         }
-        Hand(r);
+        writer_.Row(r);
     }
 
   private:
-    void Hand(const DirRow& r) {
-        if (measure_)
-            writer_.Measure(r);
-        else
-            writer_.Row(r);
-    }
-
     // What has no row of its own below the directory: of a compared tree its
     // subdirectories (gone ones aside) not listed; else every directory
     // below it but those listed and theirs.
