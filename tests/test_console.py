@@ -107,6 +107,8 @@ class TotalsOnConsole(kelpo.Case):
             for y, _ in lines:
                 self.assertEqual(scr.buffer[y][cols - 2].fg, "green", scr.display[y])
 
+
+class Paging(kelpo.Case):
     def setUp(self):
         super().setUp()
         many_dirs(self.dir, 60)  # 62 counted lines: start, 60 directories, total
