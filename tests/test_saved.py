@@ -8,6 +8,7 @@ files themselves (the ncdu export needs them and is refused with --from; the
 /L trace lists directories only), and the reason a directory could not be
 read in an ncdu export (it says only that it could not)."""
 
+import json
 import os
 import random
 import shutil
@@ -185,11 +186,15 @@ class Compare(SavedCase):
                         form=None)
         self.assertEqual([o["path"] for o in kelpo.json_lines(res.out)][-1], "T" + S + "same")
         # A directory that could not be read is marked on its line.
-        with open(os.path.join(self.dir, "now.json"), "wb") as f:
-            f.write(b'{"path":"T/x","depth":1,"files":0,"bytes":0,"dirs":0,"total_files":0,'
-                    b'"total_bytes":0,"total_dirs":0,"error":"permission denied"}\n'
-                    b'{"path":"T","depth":0,"files":1,"bytes":5,"dirs":1,"total_files":1,'
-                    b'"total_bytes":5,"total_dirs":1}\n')
+        with open(os.path.join(self.dir, "now.json"), "w") as f:
+            for path, depth, own, subdirs, error in (("T" + S + "x", 1, 0, 0, "permission denied"),
+                                                     ("T", 0, 1, 1, None)):
+                row = {"path": path, "depth": depth, "files": own, "bytes": 5 * own,
+                       "dirs": subdirs, "total_files": own, "total_bytes": 5 * own,
+                       "total_dirs": subdirs}
+                if error:
+                    row["error"] = error
+                f.write(json.dumps(row) + "\n")
         res = kelpo.run(["--compare=" + saved, "--from=now.json", "--format=text"], cwd=self.dir,
                         form=None)
         self.assertIn(b"  new    x [unread]\n", res.out.replace(b"\r\n", b"\n"))
