@@ -218,6 +218,11 @@ class HtmlPage(kelpo.Case):
         rows = driver.execute_script(ROWS)
         self.assertEqual([r["path"] for r in rows][1:5],
                          ["T" + sep + d for d in ("a", "c", "fresh", "gone-dir")])
+        # A click on the Bytes heading orders the table by size instead.
+        driver.find_elements("css selector", "#table thead th")[2].click()
+        sizes = [int(r["numbers"][1].replace(",", "")) for r in driver.execute_script(ROWS)
+                 if r["path"].count(sep) == 1]
+        self.assertEqual(sizes, sorted(sizes, reverse=True))
         heights = driver.execute_script(
             "const names = Array.from(document.querySelectorAll('#rows button.name'));"
             "return arguments.length && [arguments[0], 'a'].map(t => names.find("
