@@ -262,6 +262,7 @@ class HtmlPage(kelpo.Case):
         self.assertEqual(rows["T" + sep + "a"][-1], "+600,000")
         self.assertEqual(rows["T" + sep + "fresh"][-1], "new +50,000")
         self.assertIn("Compared with", driver.find_element("id", "facts").text)
+        self.assertEqual([e for e in driver.get_log("browser") if e["level"] == "SEVERE"], [])
 
 
 if __name__ == "__main__":
