@@ -249,8 +249,7 @@ constexpr LongOption Table[] = {
                   "and their parents; --sort=change: largest change first")},
     {.Name = "all",
      .Set = [](Options& o, Use) { o.All = true; },
-     .Help = Both("with --compare: list every directory, not only\n"
-                  "those whose subtree changed")},
+     .Help = Both("with --compare: list unchanged directories too")},
     {.Name = "output",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },
