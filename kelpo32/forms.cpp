@@ -34,12 +34,14 @@ class ExportStop final : public walk::WalkConsumer {
 };
 
 // The layout the options ask for, handing rows to the form's writer; the
-// form's own consumer when they ask for none.
+// form's own consumer when they ask for none. `whole`: a comparison lists
+// unchanged directories too.
 std::unique_ptr<walk::WalkConsumer> Layout(const OutputForm& form, const FormInput& in,
-                                           std::unique_ptr<walk::WalkConsumer> plain) {
+                                           std::unique_ptr<walk::WalkConsumer> plain,
+                                           bool whole = false) {
     if (in.Old != nullptr)
         return std::make_unique<output::ComparisonLayout>(
-            *in.Old, in.Opts, in.Start, form.Rows(in, RowLayout::Comparison), in.From);
+            *in.Old, in.Opts, in.Start, form.Rows(in, RowLayout::Comparison), in.From, whole);
     if (in.Opts.Totals)
         return std::make_unique<output::TotalsLayout>(in.Opts, in.Start,
                                                       form.Rows(in, RowLayout::Totals), in.From);
@@ -121,7 +123,8 @@ std::unique_ptr<walk::WalkConsumer> MakeNcdu(const OutputForm& /*form*/, const F
 }
 
 std::unique_ptr<walk::WalkConsumer> MakeHtml(const OutputForm& form, const FormInput& in) {
-    if (in.Old != nullptr) return Layout(form, in, nullptr);
+    // The page's treemap is the whole tree, unchanged directories too.
+    if (in.Old != nullptr) return Layout(form, in, nullptr, true);
     const Options& o = in.Opts;
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());

@@ -246,7 +246,10 @@ constexpr LongOption Table[] = {
      .Value = "SIZE",
      .Set = [](Options& o, Use u) { o.MinChange = Size(u); },
      .Help = Both("with --compare: only directories changed by SIZE\n"
-                  "and their parents; --sort=change: largest growth first")},
+                  "and their parents; --sort=change: largest change first")},
+    {.Name = "all",
+     .Set = [](Options& o, Use) { o.All = true; },
+     .Help = Both("with --compare: list unchanged directories too")},
     {.Name = "output",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },

@@ -49,6 +49,8 @@ struct Options {
     std::string From;    // read this saved scan instead of walking ("-": standard input)
     std::string Compare; // the saved scan to compare with
     std::int64_t MinChange = 0;
+    // A comparison lists every directory, not only those whose subtree changed.
+    bool All = false;
 
     // The output goes to a file of its own beside this one and takes its
     // place when the run completed; empty: standard output.

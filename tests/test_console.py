@@ -84,6 +84,30 @@ class Profile(kelpo.Case):
             self.assertIn(shown, text)
 
 
+class TotalsOnConsole(kelpo.Case):
+    def test_layout_of_totals_fits_and_is_coloured(self):
+        """The layout of totals on a console: each line one column short of
+        the window whatever its numbers (a count of four digits keeps a blank
+        after the arrow), in the colour of the report's total lines."""
+        import pyte
+        layout = {"d%02d" % i: {"f": 1000 * (i + 1)} for i in range(12)}
+        layout["many"] = {"f%04d" % i: 1 for i in range(1000)}
+        kelpo.make_tree(os.path.join(self.dir, "data"), layout)
+        for cols in (60, 100):
+            res = kelpo.run_pty(["--sort=size", "data"], cwd=self.dir, cols=cols, rows=40,
+                                stdin_tty=False, env=kelpo.environment({"LANG": "C.UTF-8"}))
+            self.assertEqual(res.rc, 0, res.err)
+            scr = pyte.Screen(cols, 40)
+            pyte.ByteStream(scr).feed(res.raw)
+            lines = [(y, l.rstrip()) for y, l in enumerate(scr.display) if "%" in l]
+            self.assertEqual(len(lines), 14, scr.display)
+            self.assertEqual({len(l) for _, l in lines}, {cols - 1}, scr.display)
+            self.assertEqual({l.index("► ") for _, l in lines}, {cols - 1 - 27 - 1},
+                             scr.display)
+            for y, _ in lines:
+                self.assertEqual(scr.buffer[y][cols - 2].fg, "green", scr.display[y])
+
+
 class Paging(kelpo.Case):
     def setUp(self):
         super().setUp()

@@ -114,6 +114,10 @@ class HtmlPage(kelpo.Case):
                    for c in cells if c["kind"] == "files"),
             sorted((shown(d["path"]), d["bytes"], d["files"]) for d in dirs if d["bytes"]))
         self.assertNotIn("folded", [c["kind"] for c in cells])
+        # A rectangle with room shows its size beside its name.
+        self.assertEqual(driver.execute_script(
+            "return getComputedStyle(arguments[0], '::after').content",
+            self.cell(driver, "T" + kelpo.SEP + "a")), '" 411K"')
 
         # The table, opened whole: the numbers of --totals, share of the parent.
         total = {d["path"]: d["total_bytes"] for d in dirs}
@@ -195,14 +199,55 @@ class HtmlPage(kelpo.Case):
                       driver.find_element("id", "facts").text)
 
     def test_comparison_colours_growth_and_shrink_apart(self):
+        long_name = "python-wheels-" * 6 + "x"
+        kelpo.make_tree(os.path.join(self.tree, "gone-dir"), {"x": 30000, "sub": {"y": 20000}})
+        kelpo.make_tree(os.path.join(self.tree, long_name), {"w": 7})
         old = os.path.join(self.dir, "old.json")
         with open(old, "wb") as f:
             f.write(kelpo.run(["/J", "T"], cwd=self.dir, form=None).out)
         os.truncate(os.path.join(self.tree, "a", "f"), 900007)  # grew by 600,000
         os.truncate(os.path.join(self.tree, "c", "h"), 100017)  # shrank by 100,000
         kelpo.make_tree(os.path.join(self.tree, "fresh"), {"n": 50000})
+        kelpo.make_tree(self.tree, {"added": 70000})  # a file directly in T
+        shutil.rmtree(os.path.join(self.tree, "gone-dir"))
         driver = self.open(self.page(["--compare=" + old]))
         sep = kelpo.SEP
+        red = lambda rgb: [int(v) for v in re.findall(r"\d+", rgb)[:3]]
+        # The table lists the largest change first, growth or shrink; a long
+        # hyphenated name stays on one line beside its numbers.
+        rows = driver.execute_script(ROWS)
+        self.assertEqual([r["path"] for r in rows][1:5],
+                         ["T" + sep + d for d in ("a", "c", "fresh", "gone-dir")])
+        # A click on the Bytes heading orders the table by size instead.
+        driver.find_elements("css selector", "#table thead th")[2].click()
+        sizes = [int(r["numbers"][1].replace(",", "")) for r in driver.execute_script(ROWS)
+                 if r["path"].count(sep) == 1]
+        self.assertEqual(sizes, sorted(sizes, reverse=True))
+        heights = driver.execute_script(
+            "const names = Array.from(document.querySelectorAll('#rows button.name'));"
+            "return arguments.length && [arguments[0], 'a'].map(t => names.find("
+            "b => b.textContent === t).offsetHeight)", long_name)
+        self.assertEqual(heights[0], heights[1])
+        # The file added directly in T colours T's files rectangle red.
+        files = driver.execute_script(
+            "return getComputedStyle(document.querySelector("
+            "'#map .files[data-owner=\"0\"]')).backgroundColor")
+        self.assertGreater(red(files)[0], red(files)[1] + 40, files)
+        # Zoomed into the gone directory: its older subtree, greyed.
+        driver.execute_script(
+            "Array.from(document.querySelectorAll('#rows button.name'))"
+            ".find(b => b.title === arguments[0]).click()", "T" + sep + "gone-dir")
+        past = driver.execute_script(
+            "return Array.from(document.querySelectorAll('#map .cell')).map(c => [c.dataset.path"
+            " || c.className, c.offsetWidth * c.offsetHeight, getComputedStyle(c).backgroundColor,"
+            " c.classList.contains('past')])")
+        paths = [p[0] for p in past]
+        self.assertIn("T" + sep + "gone-dir" + sep + "sub", paths)
+        self.assertTrue(any("files" in p[0] for p in past), past)
+        for _, area, colour, greyed in past:
+            rgb = red(colour)
+            self.assertTrue(greyed and area > 100 and rgb[0] == rgb[1] == rgb[2], past)
+        driver.find_element("css selector", "#crumbs button").click()
         cells = driver.execute_script(
             "return Object.fromEntries(Array.from(document.querySelectorAll('#map .dir')).map("
             "c => [c.dataset.path, [c.dataset.change, getComputedStyle(c).backgroundColor,"
@@ -217,6 +262,7 @@ class HtmlPage(kelpo.Case):
         self.assertEqual(rows["T" + sep + "a"][-1], "+600,000")
         self.assertEqual(rows["T" + sep + "fresh"][-1], "new +50,000")
         self.assertIn("Compared with", driver.find_element("id", "facts").text)
+        self.assertEqual([e for e in driver.get_log("browser") if e["level"] == "SEVERE"], [])
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ files themselves (the ncdu export needs them and is refused with --from; the
 /L trace lists directories only), and the reason a directory could not be
 read in an ncdu export (it says only that it could not)."""
 
+import json
 import os
 import random
 import shutil
@@ -110,33 +111,37 @@ class Compare(SavedCase):
         os.rename(os.path.join(T, "old"), os.path.join(T, "new"))
         S = kelpo.SEP
         # (options, exit code, expected lines after the banner and the heading)
+        shrink, gone = ("           5,000          -5,000        -1         shrink",
+                        "               0          -2,048        -1  gone   gone")
+        changed = [
+            "       3,151,238      +3,137,680        -2       T",
+            "       3,145,728      +3,144,728         0         grow",
+            # The largest change first within each parent, growth or shrink.
+            shrink, gone,
+            "             500            +500        +2  new    new",
+            "             200            +200        +1  new      deep",
+            "               0            -500        -2  gone   old",
+            "               0            -200        -1  gone     deep",
+        ]
+        same = "              10               0         0         same"
         table = [
-            ([], 0, [
-                "       3,151,238      +3,137,680        -2       T",
-                "       3,145,728      +3,144,728         0         grow",
-                "             500            +500        +2  new    new",
-                "             200            +200        +1  new      deep",
-                "              10               0         0         same",
-                "               0            -500        -2  gone   old",
-                "               0            -200        -1  gone     deep",
-                "               0          -2,048        -1  gone   gone",
-                "           5,000          -5,000        -1         shrink",
-            ]),
+            # By default only what changed, and how many did not.
+            ([], 0, changed + ["1 unchanged directory not listed (--all lists it)"]),
+            (["--all"], 0, changed + [same]),
             (["--human-readable", "--min-change=2K"], 0, [
                 "            3.1M           +3.0M        -2       T",
                 "            3.0M           +3.0M         0         grow",
-                "               0           -2.0K        -1  gone   gone",
                 "            4.9K           -4.9K        -1         shrink",
+                "               0           -2.0K        -1  gone   gone",
             ]),
             # The depth limit: deeper directories count in their parents only.
-            (["/V1"], 0, [
+            (["/V1", "--all"], 0, [
                 "       3,151,238      +3,137,680        -2       T",
                 "       3,145,728      +3,144,728         0         grow",
+                shrink, gone,
                 "             500            +500        +2  new    new",
-                "              10               0         0         same",
                 "               0            -500        -2  gone   old",
-                "               0          -2,048        -1  gone   gone",
-                "           5,000          -5,000        -1         shrink",
+                same,
             ]),
             (["--sort=name", "--min-change=1M"], 0, [
                 "       3,151,238      +3,137,680        -2       T",
@@ -164,7 +169,7 @@ class Compare(SavedCase):
         # The line exports carry both scans' numbers; another start is named.
         res = kelpo.run(["--compare=" + saved, "--format=json", "." + S + "T"], cwd=self.dir,
                         form=None)
-        rows = {o["path"].rsplit(S, 1)[-1]: o for o in kelpo.json_lines(res.out)}
+        rows = {o["path"].rsplit(S, 1)[-1]: o for o in kelpo.json_lines(res.out) if "path" in o}
         self.assertEqual(rows["gone"]["state"], "gone")
         self.assertEqual(rows["shrink"]["old_bytes"], 10000)
         self.assertEqual(rows["shrink"]["change"], -5000)
@@ -172,6 +177,27 @@ class Compare(SavedCase):
         self.assertEqual([(rows[d]["files"], rows[d]["old_files"], rows[d]["files_change"])
                           for d in ("shrink", "new", "gone")], [(1, 2, -1), (2, 0, 2), (0, 1, -1)])
         self.assertIn(b"the saved scan is of 'T'", res.err)
+        # The line exports list what changed; JSON Lines ends with the count
+        # of the unchanged, TSV keeps to rows of directories.
+        self.assertEqual(kelpo.json_lines(res.out)[-1], {"unchanged": 1})
+        self.assertNotIn("same", rows)
+        self.assertNotIn(b"same", walked.out)
+        res = kelpo.run(["--compare=" + saved, "--format=json", "--all", "T"], cwd=self.dir,
+                        form=None)
+        self.assertEqual([o["path"] for o in kelpo.json_lines(res.out)][-1], "T" + S + "same")
+        # A directory that could not be read is marked on its line.
+        with open(os.path.join(self.dir, "now.json"), "w") as f:
+            for path, depth, own, subdirs, error in (("T" + S + "x", 1, 0, 0, "permission denied"),
+                                                     ("T", 0, 1, 1, None)):
+                row = {"path": path, "depth": depth, "files": own, "bytes": 5 * own,
+                       "dirs": subdirs, "total_files": own, "total_bytes": 5 * own,
+                       "total_dirs": subdirs}
+                if error:
+                    row["error"] = error
+                f.write(json.dumps(row) + "\n")
+        res = kelpo.run(["--compare=" + saved, "--from=now.json", "--format=text"], cwd=self.dir,
+                        form=None)
+        self.assertIn(b"  new    x [unread]\n", res.out.replace(b"\r\n", b"\n"))
 
     def test_names_reach_the_line_exports_unchanged(self):
         # "\u00d7" and "\u00bb" hold the bytes 0x97 and 0xBB in UTF-8, which the
@@ -182,8 +208,8 @@ class Compare(SavedCase):
         with open(saved, "wb") as f:
             f.write(kelpo.run(["--format=json", "T"], cwd=self.dir, form=None).out)
         for form in ("json", "tsv"):
-            res = kelpo.run(["--compare=" + saved, "--format=" + form, "T"], cwd=self.dir,
-                            form=None)
+            res = kelpo.run(["--compare=" + saved, "--format=" + form, "--all", "T"],
+                            cwd=self.dir, form=None)
             self.assertEqual(res.rc, 0, res.err)
             # Both escape a backslash, the Windows separator too.
             self.assertIn(("T" + kelpo.SEP + name).encode().replace(b"\\", b"\\\\"), res.out,

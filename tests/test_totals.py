@@ -1,6 +1,7 @@
 """The layout of totals, the largest files and the exclusions on a small real
 tree, redirected (both builds; the Windows build under Wine)."""
 
+import json
 import os
 import re
 import shutil
@@ -45,6 +46,44 @@ def share(part, whole):
 def row(level, name, files, size, parent, units=None):
     shown = format(size, ",").encode() if units is None else units
     return (level, name, files, shown, share(size, parent) if level else b"100.0%")
+
+
+def saved_scan(start, node):
+    """A saved scan (JSON Lines) of a made-up tree: a node is (own files, own
+    bytes, {name: node}[, error]); lets a test have counts and sizes no real
+    tree of a test could."""
+    out = []
+
+    def walk(path, depth, node):
+        files, size, kids = node[:3]
+        total = [files, size, 0]
+        for name, kid in kids.items():
+            f, b, d = walk(path + "/" + name, depth + 1, kid)
+            total = [total[0] + f, total[1] + b, total[2] + d + 1]
+        row = {"path": path, "depth": depth, "files": files, "bytes": size, "dirs": len(kids),
+               "total_files": total[0], "total_bytes": total[1], "total_dirs": total[2]}
+        if len(node) > 3:
+            row["error"] = node[3]
+        out.append(json.dumps(row))
+        return total
+
+    walk(start, 0, node)
+    return ("\n".join(out) + "\n").encode()
+
+
+def pages(raw, cols):
+    """Each page a terminal `cols` wide showed, split at the prompts: (screen
+    rows it took before its prompt, rows that a wrapped line added, pyte's
+    screen of it)."""
+    import pyte
+    result = []
+    for part in raw.split(kelpo.PROMPT):
+        scr = pyte.Screen(cols, 1000)
+        pyte.ByteStream(scr).feed(part)
+        # Every line ends with one line feed: more rows than line feeds are
+        # lines that wrapped.
+        result.append((scr.cursor.y, scr.cursor.y - part.count(b"\n"), scr))
+    return result
 
 
 class Totals(kelpo.Case):
@@ -170,6 +209,71 @@ class Terminal(kelpo.Case):
         names = [l[:18] for l in shown if "%" in l]
         self.assertEqual(names, ["data -------------", "├─big-------------",
                                  "├─skip------------", "└─... and 3 more--"])
+
+    def test_pages_fit_the_window(self):
+        """On a terminal every line of the layout fits the window whatever its
+        numbers and names, the numbers line up with a blank after the arrow,
+        no depth notice is written, the first page holds the banner and each
+        page is full before it pauses; the lines are coloured as the report's
+        total lines, but for NO_COLOR."""
+        self.native_only()
+        wide = {"x%02d" % i: (1000 * i, 2 ** 20 * i, {"a": (5, 50, {}), "b": (1, 5, {})})
+                for i in range(30)}
+        deep = (1, 1, {})
+        for i in range(9):
+            deep = (1, 1, {"level%d" % (8 - i): deep})
+        big = (10, 100, {"lib": (150000, 6 * 2 ** 30, wide), "n" * 70: (2, 2, {}),
+                         "deep": deep, "secret": (0, 0, {}, "permission denied")})
+        with open(os.path.join(self.dir, "big.json"), "wb") as f:
+            f.write(saved_scan("/usr", big))
+        kelpo.make_tree(os.path.join(self.dir, "data"), TREE)
+        cases = [
+            # (columns, rows, arguments, pages, environment)
+            (140, 40, ["--sort=size", "--human-readable", "--top=10", "/V3", "--from=big.json"],
+             2, {}),
+            (60, 12, ["--sort=size", "/V2", "--from=big.json"], 4, {}),
+            (40, 15, ["--sort=name", "--from=big.json"], 8, {"NO_COLOR": "1"}),
+            (30, 25, ["--sort=name", "/V1", "--from=big.json"], 1, {}),
+            (80, 25, ["--sort=size", "--top=2", "data"], 1, {}),
+        ]
+        for cols, rows, args, count, extra in cases:
+            env = kelpo.environment(dict({"LANG": "C.UTF-8"}, **extra))
+            res = kelpo.run_pty(args, cwd=self.dir, cols=cols, rows=rows, env=env,
+                                keys=[(kelpo.PROMPT, b" ")] * 20)
+            self.assertIn(res.rc, (0, 1), (args, res.err))
+            shown = pages(res.raw, cols)
+            self.assertEqual(len(shown), count, args)
+            self.assertEqual(shown[0][2].display[0].rstrip(), "Kelpo32", args)
+            for page, (height, wrapped, scr) in enumerate(shown):
+                self.assertEqual(wrapped, 0, (args, page, scr.display[:height]))
+                # Every page but the last fills the window above its prompt.
+                if page < len(shown) - 1:
+                    self.assertEqual(height, rows - 1, (args, page))
+                lines = [l.rstrip() for l in scr.display[:height]]
+                self.assertFalse([l for l in lines if re.match(r"^[│ ]*\.\.\.", l)], lines)
+                numbered = [(y, l) for y, l in enumerate(lines) if l.endswith("%")]
+                self.assertLess(max(map(len, lines)), cols, lines)
+                self.assertLessEqual({len(l) for _, l in numbered}, {cols - 1}, (args, lines))
+                # One column of arrows, each with a blank after it.
+                self.assertLessEqual(len({l.index("►") for _, l in numbered}), 1, (args, lines))
+                self.assertFalse([l for _, l in numbered if "► " not in l], lines)
+                for y, _ in numbered:
+                    fg = scr.buffer[y][cols - 2].fg
+                    self.assertEqual(fg, "default" if extra else "green", (args, y))
+        # The unread directory is marked on its line.
+        res = kelpo.run_pty(["--sort=name", "/V1", "--from=big.json"], cwd=self.dir, cols=60,
+                            env=kelpo.environment({"LANG": "C.UTF-8"}))
+        self.assertIn("└─secret [unread]--", "\n".join(kelpo.screen(res.raw, 60, 25)))
+        # Redirected: the same columns at the width of /W, and the depth notices.
+        out = kelpo.run(["--sort=name", "/V1", "/W100", "--from=big.json"], cwd=self.dir).out
+        lines = kelpo.lines(out)
+        # A name too long for the width stays whole in a file.
+        numbered = [l for l in lines if l.endswith(b"%") and b"n" * 70 not in l]
+        self.assertEqual({len(l) for l in numbered}, {99}, lines)
+        # The arrow, the count of 7 digits and a blank, the size and the share.
+        self.assertEqual({l.index(b"> ") for l in numbered}, {99 - 1 - 8 - 14 - 7}, lines)
+        self.assertIn(b"|...", lines)
+        self.assertTrue(numbered[-1].startswith(b"+\x97secret [unread]--"), lines)
 
     def test_status_line_while_a_sorted_report_waits(self):
         """On a terminal the sorted layout writes nothing until the walk is

@@ -70,6 +70,14 @@ class RowWriter {
     virtual void Row(const DirRow& row) = 0;
     // After the last row.
     virtual void End() {}
+    // A writer that lines its columns up over all rows is told each row's
+    // numbers (Depth, More, TotalFiles, TotalBytes; nothing else) once
+    // before the first row is written.
+    virtual bool Measures() const { return false; }
+    virtual void Measure(const DirRow& /*row*/) {}
+    // Before End of a comparison that lists changed directories only: how
+    // many directories it left out as unchanged.
+    virtual void Unchanged(std::int64_t /*count*/) {}
 };
 
 } // namespace kelpo32::output

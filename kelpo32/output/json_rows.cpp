@@ -48,6 +48,14 @@ class JsonRows final : public RowWriter {
         runtime::StdOut().Write(line_);
     }
 
+    // A comparison's last line: the directories it left out as unchanged.
+    void Unchanged(std::int64_t count) override {
+        line_.clear();
+        Member("{\"unchanged\":", count);
+        line_ += "}\n";
+        runtime::StdOut().Write(line_);
+    }
+
   private:
     void Member(const char* name, std::int64_t value) {
         line_ += name;

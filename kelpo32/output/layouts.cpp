@@ -14,12 +14,29 @@ namespace {
 // Turns the listed lines of a tree into rows, keeping each open level's path.
 class TreeRows final : public tree::ListVisitor {
   public:
-    TreeRows(const tree::DirTree& tree, const std::string& start, RowWriter& writer)
-        : tree_(tree), start_(start), writer_(writer), compared_(tree.ComparedIfAny()) {}
+    TreeRows(const tree::DirTree& tree, const std::string& start, RowWriter& writer, bool measure)
+        : tree_(tree), start_(start), writer_(writer), compared_(tree.ComparedIfAny()),
+          measure_(measure) {}
 
     void Line(const tree::Listed& line) override {
         DirRow& r = row_;
         r = DirRow{};
+        if (measure_) {
+            // The numbers alone: what a writer measures the widths of.
+            r.Depth = line.Depth;
+            if (line.Dir == tree::NoDir) {
+                r.More = line.MoreCount;
+                r.TotalFiles = line.More.Files;
+                r.TotalBytes = line.More.Bytes;
+            } else {
+                const tree::DirRecord& d = tree_.At(line.Dir);
+                if (tree_.IsMore(line.Dir)) r.More = d.Subdirs;
+                r.TotalFiles = d.TotalFiles();
+                r.TotalBytes = d.TotalBytes;
+            }
+            writer_.Measure(r);
+            return;
+        }
         auto depth = static_cast<std::size_t>(line.Depth);
         r.Depth = line.Depth;
         r.Id = line.Id;
@@ -106,6 +123,7 @@ class TreeRows final : public tree::ListVisitor {
     const std::string& start_;
     RowWriter& writer_;
     const tree::Column<tree::CompareCells>* compared_;
+    bool measure_; // the rows go to Measure, not Row
     std::string path_;
     std::vector<std::size_t> ends_; // of each open level's path
     DirRow row_;
@@ -115,7 +133,11 @@ class TreeRows final : public tree::ListVisitor {
 
 void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::Selection& sel,
                    const std::string& startPath, RowWriter& writer) {
-    TreeRows rows(tree, startPath, writer);
+    if (writer.Measures()) {
+        TreeRows measured(tree, startPath, writer, true);
+        tree::ListTree(tree, root, sel, measured);
+    }
+    TreeRows rows(tree, startPath, writer, false);
     tree::ListTree(tree, root, sel, rows);
 }
 
@@ -163,12 +185,13 @@ void TotalsLayout::End() {
 
 ComparisonLayout::ComparisonLayout(const saved::SavedScan& old, const Options& options,
                                    const RunStart& start, std::unique_ptr<RowWriter> writer,
-                                   saved::SavedScan* now)
+                                   saved::SavedScan* now, bool whole)
     : old_(old), now_(now),
-      // Largest growth first unless another order is asked for.
+      // The largest change first unless another order is asked for.
       sel_{.Sort = options.Sort == SortKey::None ? SortKey::Change : options.Sort,
            .Levels = options.Levels,
-           .MinChange = options.MinChange},
+           .MinChange = options.MinChange,
+           .ChangedOnly = !whole && !options.All},
       startPath_(start.Path), writer_(std::move(writer)) {}
 
 void ComparisonLayout::End() {
@@ -184,6 +207,8 @@ void ComparisonLayout::End() {
     tree::MergeOlder(now, root, old_.Tree, old_.Root);
     writer_->Begin();
     WriteTreeRows(now, root, sel_, startPath_, *writer_);
+    std::int64_t unchanged = tree::UnchangedLeftOut(now, root, sel_);
+    if (unchanged > 0) writer_->Unchanged(unchanged);
     writer_->End();
 }
 

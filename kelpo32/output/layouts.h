@@ -87,11 +87,14 @@ class TotalsLayout final : public walk::WalkConsumer {
 // scan's matched by the path below each start directory, each directory's
 // subtree now, its change, and "new" or "gone" where it is in one scan only.
 // The run's tree is the walk's, or the tree of the saved scan read in place
-// of the walk (`now`), into which the older one is merged.
+// of the walk (`now`), into which the older one is merged. Unless `whole` or
+// --all, only the directories whose subtree changed are listed, with their
+// parents, and the writer is told how many were left out.
 class ComparisonLayout final : public walk::WalkConsumer {
   public:
     ComparisonLayout(const saved::SavedScan& old, const Options& options, const RunStart& start,
-                     std::unique_ptr<RowWriter> writer, saved::SavedScan* now = nullptr);
+                     std::unique_ptr<RowWriter> writer, saved::SavedScan* now = nullptr,
+                     bool whole = false);
 
     void Begin() override {
         if (now_ == nullptr) builder_.Begin();

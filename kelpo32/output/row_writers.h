@@ -13,13 +13,14 @@ namespace kelpo32::output {
 // "partial"?}; a "... and M more" row as {"path" of the parent, "depth",
 // "more", "total_files", "total_bytes", "total_dirs"}; a compared row as
 // {"path", "depth", "bytes", "old_bytes", "change", "files", "old_files",
-// "files_change", "state"?} of the subtree.
+// "files_change", "state"?} of the subtree; after a comparison's rows,
+// {"unchanged"} when it left out unchanged directories.
 std::unique_ptr<RowWriter> NewJsonRows();
 
 // TSV: a directory's row as total bytes, total files, bytes, files, path
 // and its problem (empty, or why it was not read whole); a compared row as
 // bytes now, before and their change, the same of files, the mark and the
-// path. A "more" row has no line.
+// path. A "more" row has no line, nor do unchanged directories left out.
 std::unique_ptr<RowWriter> NewTsvRows();
 
 } // namespace kelpo32::output

@@ -2,6 +2,7 @@
 // report.
 #include "kelpo32/output/sizes.h"
 #include "kelpo32/report/paging.h"
+#include "kelpo32/report/report.h"
 #include "kelpo32/report/row_text.h"
 #include "runtime/textout.h"
 #include "runtime/utf8name.h"
@@ -35,10 +36,23 @@ class CompareText final : public output::RowWriter {
         // The report's text of the name (on Windows its OEM bytes), shown on
         // a console from its native form.
         runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name_, native_);
-        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size()));
+        std::string_view mark = ProblemMark(row);
+        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size() + mark.size()));
         out.Write(line_);
         out.NoteName(name_, native_);
         out.WriteName(name_);
+        out.Write(mark);
+        out.WriteLn();
+        NextLine();
+    }
+
+    void Unchanged(std::int64_t count) override {
+        auto& out = runtime::StdOut();
+        line_ = GroupThousands(count);
+        line_ += count == 1 ? " unchanged directory not listed (--all lists it)"
+                            : " unchanged directories not listed (--all lists them)";
+        MakeRoom(static_cast<std::int64_t>(line_.size()));
+        out.Write(line_);
         out.WriteLn();
         NextLine();
     }

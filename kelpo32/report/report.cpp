@@ -143,10 +143,32 @@ std::string ShareText(std::int32_t tenths) {
     return text;
 }
 
-void PrintOverDeepLine(std::string_view path, std::string_view name) {
+// `fit`: the line is cut to the width less one column, as a console's layout
+// of totals writes every line.
+void PrintOverDeepLine(std::string_view path, std::string_view name, bool fit) {
     auto& out = runtime::StdOut();
     std::size_t columns = NameColumns(path) + NameColumns(name) + 2;
     std::int32_t width = runtime::CheckedSub<std::int32_t>(OutputWidth, 1);
+    if (fit && width > 2 && columns > static_cast<std::size_t>(width)) {
+        // The path's start gives way first, then the name's end; the
+        // parentheses stay.
+        std::size_t left = static_cast<std::size_t>(width) - 2;
+        runtime::TextFit inName = FitName(name, left);
+        name = name.substr(0, inName.Bytes);
+        left -= inName.Columns;
+        std::size_t pathColumns = NameColumns(path);
+        if (pathColumns > left) {
+            // The shortest start of the path that takes the extra columns
+            // (a wide character may take one more).
+            std::size_t drop = pathColumns - left;
+            runtime::TextFit cut = FitName(path, drop);
+            for (std::size_t more = 1; cut.Columns < drop && cut.Bytes < path.size(); ++more)
+                cut = FitName(path, drop + more);
+            path = path.substr(cut.Bytes);
+            pathColumns -= cut.Columns;
+        }
+        columns = pathColumns + inName.Columns + 2;
+    }
     std::size_t fill = hexs::PadCount(columns, width);
     MakeRoom(static_cast<std::int64_t>(columns + fill));
     SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
@@ -211,7 +233,8 @@ std::string GroupThousands(std::int64_t value) {
 void PrintDirLine(const DirLine& line) {
     // Levels past the drawn ones, and past the 80 level segments, have no glyphs.
     if (line.Level > DrawDepth || line.Level > SegmentCount) {
-        PrintOverDeepLine(line.Path, line.Label.empty() ? line.Name : line.Label);
+        PrintOverDeepLine(line.Path, line.Label.empty() ? line.Name : line.Label,
+                          line.Totals && !crt32_pipe::IsRedirected());
         return;
     }
     LineText text;
@@ -252,58 +275,104 @@ void PrintDirLine(const DirLine& line) {
         text.Name = line.Name;
     }
     text.NameWidth = NameColumns(text.Name);
-    // The name and its leader take 16 columns together.
-    if (line.Level > 0 && line.ChildCount > 0 && !TreeOnly && text.NameWidth <= LeaderNameLimit) {
-        leader = DashSource.substr(0, LeaderNameLimit - text.NameWidth);
+    // A mark after the name; the name, its mark and its leader take 16
+    // columns together.
+    std::string tail(line.Mark);
+    tail += text.Tail;
+    text.Tail = tail;
+    std::size_t named = text.NameWidth + line.Mark.size();
+    if (line.Level > 0 && line.ChildCount > 0 && !TreeOnly && named <= LeaderNameLimit) {
+        leader = DashSource.substr(0, LeaderNameLimit - named);
         leader += "---";
-        if (static_cast<std::int64_t>(text.Columns() + leader.size()) < OutputWidth)
-            text.Tail = leader;
+        if (static_cast<std::int64_t>(text.Columns() + leader.size()) < OutputWidth) {
+            tail += leader;
+            text.Tail = tail;
+        }
     }
     auto& out = runtime::StdOut();
     std::int32_t lastFull = static_cast<std::int32_t>(DrawDepth) - 1;
     bool full =
         !TreeOnly && (line.Level < lastFull || (line.Level == lastFull && line.ChildCount == 0));
+    // On a console the layout of totals fits the window and is coloured as
+    // the report's total lines are.
+    bool console = line.Totals && !crt32_pipe::IsRedirected();
+    std::int32_t countField = std::max(CountField, line.CountWidth);
+    std::int32_t sizeField = std::max(SizeField, line.SizeWidth);
+    Thousands count(line.FileCount);
+    Thousands bytes(line.FileBytes);
+    std::string formatted;
+    if (line.Totals) formatted = output::FormatSize(line.FileBytes, line.Units);
+    std::string_view size = line.Totals ? std::string_view(formatted) : bytes.Text();
+    // A size that fills its field gets a blank of its own, so the two
+    // numbers never run together.
+    std::size_t gap = size.size() >= static_cast<std::size_t>(sizeField) ? 1 : 0;
+    std::string share;
+    if (line.Totals) share = ShareText(line.ShareTenths);
+    std::size_t numbers = 1 + std::max(count.Text().size(), static_cast<std::size_t>(countField)) +
+                          gap + std::max(size.size(), static_cast<std::size_t>(sizeField)) +
+                          share.size();
+    // The columns left for the dashes: the layout of totals ends every line
+    // one column short of the width whatever its numbers; the report keeps
+    // its fixed fields.
+    std::int64_t room = line.Totals ? static_cast<std::int64_t>(OutputWidth) - 1 -
+                                          static_cast<std::int64_t>(numbers) -
+                                          static_cast<std::int64_t>(text.Columns())
+                                    : static_cast<std::int64_t>(runtime::CheckedSub<std::int32_t>(
+                                          OutputWidth, ColumnsWidth)) -
+                                          static_cast<std::int64_t>(text.Columns());
+    std::size_t nameColumns = text.NameWidth;
+    if (full && console && room < 0) {
+        // Too long for the window: the leader goes first, then the name's end.
+        text.Tail = line.Mark;
+        room += static_cast<std::int64_t>(tail.size() - line.Mark.size());
+        if (room < 0) {
+            std::int64_t left = static_cast<std::int64_t>(text.NameWidth) + room;
+            if (left < 0) full = false;
+            nameColumns = left > 0 ? static_cast<std::size_t>(left) : 0;
+            room = 0;
+        }
+    }
     if (full) {
-        std::int32_t columns = line.Totals ? ColumnsWidth + ShareField : ColumnsWidth;
-        std::int64_t room =
-            static_cast<std::int64_t>(runtime::CheckedSub<std::int32_t>(OutputWidth, columns)) -
-            static_cast<std::int64_t>(text.Columns());
         std::size_t dashes = room > 0 ? static_cast<std::size_t>(room) : 0;
-        Thousands count(line.FileCount);
-        Thousands bytes(line.FileBytes);
-        std::string formatted;
-        if (line.Totals) formatted = output::FormatSize(line.FileBytes, line.Units);
-        std::string_view size = line.Totals ? std::string_view(formatted) : bytes.Text();
-        std::string share;
-        if (line.Totals) share = ShareText(line.ShareTenths);
-        // A size that fills its field gets a blank of its own, so the two
-        // numbers never run together.
-        std::size_t gap = size.size() >= SizeField ? 1 : 0;
-        MakeRoom(static_cast<std::int64_t>(text.Columns() + dashes + 1 + gap +
-                                           std::max<std::size_t>(count.Text().size(), CountField) +
-                                           std::max<std::size_t>(size.size(), SizeField) +
-                                           share.size()));
+        MakeRoom(static_cast<std::int64_t>(text.Head.size() + nameColumns + text.Tail.size() +
+                                           dashes + numbers));
         // The dashes go out as a fill, which the device takes as it stands.
         LineRest.clear();
-        AppendRightAligned(LineRest, count.Text(), CountField);
+        AppendRightAligned(LineRest, count.Text(), countField);
         LineRest.append(gap, ' ');
-        AppendRightAligned(LineRest, size, SizeField);
+        AppendRightAligned(LineRest, size, sizeField);
         LineRest += share;
-        if (line.Level > 0)
-            out.WriteRaw(DevicePrefix);
-        else
-            out.Write(text.Head);
-        out.WriteName(text.Name);
+        if (line.Level > 0) out.WriteRaw(DevicePrefix);
+        if (console) {
+            SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
+            crt32_pipe::SetForeground(crt32_pipe::ColourLightGreen);
+        }
+        if (line.Level == 0) out.Write(text.Head);
+        if (nameColumns < text.NameWidth) {
+            runtime::TextFit fit = FitName(text.Name, nameColumns);
+            out.WriteName(text.Name.substr(0, fit.Bytes));
+            out.WriteFill(' ', nameColumns - fit.Columns);
+        } else {
+            out.WriteName(text.Name);
+        }
         out.Write(text.Tail);
         out.WriteFill('-', dashes);
         out.WriteRaw(Repeated().DeviceMarker);
         out.Write(LineRest);
     } else {
         std::size_t limit = OutputWidth > 0 ? static_cast<std::size_t>(OutputWidth) : 0;
+        // A console's layout of totals leaves the last column free, as its
+        // full lines do.
+        if (console && limit > 0) limit -= 1;
         MakeRoom(static_cast<std::int64_t>(std::min(limit, text.Columns())));
+        if (console) {
+            SavedAttr = static_cast<std::uint8_t>(crt32_pipe::TextAttr() & 0xFF);
+            crt32_pipe::SetForeground(crt32_pipe::ColourLightGreen);
+        }
         WriteCut(text, limit);
     }
     out.WriteLn();
+    if (console) crt32_pipe::SetForeground(SavedAttr);
     NextLine();
 }
 

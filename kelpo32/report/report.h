@@ -76,6 +76,12 @@ struct DirLine {
     SizeUnits Units = SizeUnits::Exact;
     // Program text drawn in place of a name ("... and 3 more").
     std::string_view Label{};
+    // The layout of totals: the widths of its count and size fields (0: the
+    // report's own), measured over all its lines so the columns line up; and
+    // program text after the name (" [unread]").
+    std::int32_t CountWidth = 0;
+    std::int32_t SizeWidth = 0;
+    std::string_view Mark{};
 };
 
 void PrintDirLine(const DirLine& line);

@@ -8,8 +8,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace kelpo32::report {
+
+// What the text forms write after the name of a directory that could not be
+// read (" [unread]") or was read only in part (" [partial]"); empty else.
+std::string_view ProblemMark(const output::DirRow& row);
 
 // The layout of totals as text: each row with its subtree's files, bytes and
 // share of its parent, the "... and M more" lines, a depth notice where the

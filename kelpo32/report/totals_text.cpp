@@ -1,5 +1,7 @@
 // The layout of totals as text: its rows drawn through the report's own
 // lines, parents before their children.
+#include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/output/sizes.h"
 #include "kelpo32/report/report.h"
 #include "kelpo32/report/row_text.h"
 #include "kelpo32/state.h"
@@ -8,6 +10,7 @@
 #include "runtime/textout.h"
 #include "runtime/utf8name.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,10 +18,22 @@ namespace kelpo32::report {
 
 namespace {
 
+// The width of a field that holds `widest` columns and a blank before them.
+std::int32_t FieldFor(std::size_t widest) {
+    return static_cast<std::int32_t>(std::min<std::size_t>(widest + 1, 64));
+}
+
 class TotalsText final : public output::RowWriter {
   public:
     TotalsText(SizeUnits units, std::int32_t levels, std::string start)
         : units_(units), levels_(levels), start_(std::move(start)) {}
+
+    bool Measures() const override { return true; }
+
+    void Measure(const output::DirRow& row) override {
+        countWidth_ = std::max(countWidth_, Thousands(row.TotalFiles).Text().size());
+        sizeWidth_ = std::max(sizeWidth_, output::FormatSize(row.TotalBytes, units_).size());
+    }
 
     void Row(const output::DirRow& row) override {
         auto depth = static_cast<std::size_t>(row.Depth);
@@ -43,7 +58,9 @@ class TotalsText final : public output::RowWriter {
                           .Totals = true,
                           .ShareTenths = row.ShareTenths,
                           .Units = units_,
-                          .Label = label});
+                          .Label = label,
+                          .CountWidth = FieldFor(countWidth_),
+                          .SizeWidth = FieldFor(sizeWidth_)});
             return;
         }
         runtime::StdOut().NoteName(name_, native_);
@@ -57,10 +74,16 @@ class TotalsText final : public output::RowWriter {
                       .FileBytes = row.TotalBytes,
                       .Totals = true,
                       .ShareTenths = row.ShareTenths,
-                      .Units = units_});
+                      .Units = units_,
+                      .CountWidth = FieldFor(countWidth_),
+                      .SizeWidth = FieldFor(sizeWidth_),
+                      .Mark = ProblemMark(row)});
         std::int32_t below = runtime::CheckedAdd<std::int32_t>(row.Depth, 1);
-        // The depth limit hides the subdirectories: one notice says so.
-        if (below >= levels_ && row.Subdirs > 0 && !TreeOnly) PrintDepthNotice(below);
+        // The depth limit hides the subdirectories: one notice says so in a
+        // file. On a console it is left out: every line there carries its
+        // whole subtree already.
+        if (below >= levels_ && row.Subdirs > 0 && !TreeOnly && crt32_pipe::IsRedirected())
+            PrintDepthNotice(below);
         if (row.Children == 0) return;
         std::string inner = front + name_;
         if (!inner.empty() && inner.back() != runtime::PathSeparator())
@@ -73,12 +96,22 @@ class TotalsText final : public output::RowWriter {
     SizeUnits units_;
     std::int32_t levels_;
     std::string start_;
+    std::size_t countWidth_ = 0; // the widest count of files, and of size, of all rows
+    std::size_t sizeWidth_ = 0;
     std::vector<std::string> fronts_; // what stands in front of a name at each level
     std::string name_;
     std::string native_;
 };
 
 } // namespace
+
+std::string_view ProblemMark(const output::DirRow& row) {
+    // Not entered on purpose (another file system, a link) is no fault.
+    if (row.Problem == walk::DirProblem::None || row.Problem == walk::DirProblem::OtherFileSystem ||
+        row.Problem == walk::DirProblem::Link)
+        return {};
+    return row.Partial ? " [partial]" : " [unread]";
+}
 
 std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::int32_t levels,
                                                  std::string start) {

@@ -3,6 +3,7 @@
 #include "runtime/rtl.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kelpo32::tree {
 
@@ -17,12 +18,25 @@ std::int64_t Change(const DirTree& tree, DirIndex i) {
     return tree.At(i).TotalBytes - (*tree.ComparedIfAny())[i].OldBytes;
 }
 
+// The size of a change whatever its sign, of the most negative too.
+std::uint64_t Magnitude(std::int64_t change) {
+    return change < 0 ? 0 - static_cast<std::uint64_t>(change) : static_cast<std::uint64_t>(change);
+}
+
 bool ChangedEnough(std::int64_t change, std::int64_t min) {
     return change < 0 ? change <= -min : change >= min;
 }
 
-// Which subtrees changed by the minimum or hold one that did (the root
-// always): one pass from the leaves up.
+// Whether a directory's subtree changed at all: its bytes, its files, or it
+// is in one scan only.
+bool ChangedAtAll(const DirTree& tree, DirIndex i) {
+    const CompareCells& c = (*tree.ComparedIfAny())[i];
+    return c.State != Mark::Both || tree.At(i).TotalBytes != c.OldBytes ||
+           tree.At(i).TotalFiles() != c.OldFiles;
+}
+
+// Which subtrees changed by the minimum (0: at all) or hold one that did
+// (the root always): one pass from the leaves up.
 std::vector<char> ChangedSubtrees(const DirTree& tree, DirIndex root, std::int64_t min) {
     std::vector<char> changed(static_cast<std::size_t>(tree.Size()), 0);
     std::vector<DirIndex> order{root};
@@ -33,7 +47,8 @@ std::vector<char> ChangedSubtrees(const DirTree& tree, DirIndex root, std::int64
     // subtree's answer is known before its parent's.
     for (std::size_t i = order.size(); i-- > 0;) {
         DirIndex d = order[i];
-        bool keep = d == root || ChangedEnough(Change(tree, d), min);
+        bool keep =
+            d == root || (min > 0 ? ChangedEnough(Change(tree, d), min) : ChangedAtAll(tree, d));
         for (DirIndex c = tree.At(d).First; c != NoDir && !keep; c = tree.At(c).Next)
             keep = changed[static_cast<std::size_t>(c)] != 0;
         changed[static_cast<std::size_t>(d)] = static_cast<char>(keep);
@@ -103,11 +118,12 @@ const std::vector<DirIndex>& ChildPicker::Ordered(const DirTree& tree, const Sel
         std::sort(c.begin(), c.end(), name);
         break;
     case SortKey::Change:
-        // Largest growth first; a tree that was not compared keeps its order.
+        // The largest change first, growth or shrink; a tree that was not
+        // compared keeps its order.
         if (tree.ComparedIfAny() != nullptr) {
             std::sort(c.begin(), c.end(), [&](DirIndex a, DirIndex b) {
-                std::int64_t x = Change(tree, a);
-                std::int64_t y = Change(tree, b);
+                std::uint64_t x = Magnitude(Change(tree, a));
+                std::uint64_t y = Magnitude(Change(tree, b));
                 return x != y ? x > y : name(a, b);
             });
             break;
@@ -126,10 +142,31 @@ void ChildPicker::Remap(const std::vector<DirIndex>& remap) {
     std::erase(kept_, NoDir);
 }
 
+std::int64_t UnchangedLeftOut(const DirTree& tree, DirIndex root, const Selection& sel) {
+    if (root == NoDir || !sel.ChangedOnly || sel.MinChange > 0 || tree.ComparedIfAny() == nullptr)
+        return 0;
+    std::vector<char> changed = ChangedSubtrees(tree, root, 0);
+    // Below an unchanged directory nothing changed: its subtree is counted
+    // down to the depth limit.
+    std::int64_t count = 0;
+    std::vector<std::pair<DirIndex, std::int32_t>> open{{root, 0}};
+    while (!open.empty()) {
+        auto [d, level] = open.back();
+        open.pop_back();
+        std::int32_t below = runtime::CheckedAdd(level, 1);
+        if (below >= sel.Levels) continue;
+        for (DirIndex c = tree.At(d).First; c != NoDir; c = tree.At(c).Next) {
+            if (changed[static_cast<std::size_t>(c)] == 0) ++count;
+            open.emplace_back(c, below);
+        }
+    }
+    return count;
+}
+
 void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor) {
     if (root == NoDir) return;
     std::vector<char> changed;
-    if (sel.MinChange > 0 && tree.ComparedIfAny() != nullptr)
+    if ((sel.MinChange > 0 || sel.ChangedOnly) && tree.ComparedIfAny() != nullptr)
         changed = ChangedSubtrees(tree, root, sel.MinChange);
     const std::vector<char>* filter = changed.empty() ? nullptr : &changed;
     // One picker per open level holds the listed subdirectories of the

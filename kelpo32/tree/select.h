@@ -24,6 +24,9 @@ struct Selection {
     // Compared trees: a subtree whose bytes changed by less, holding no
     // subtree that changed by as much, is not listed.
     std::int64_t MinChange = 0;
+    // Compared trees without a minimum change: a subtree that did not change
+    // at all (bytes, files, in both scans) is not listed.
+    bool ChangedOnly = false;
     // The tree was selected as it was built: its chains are listed as they
     // stand, every other field left at its default.
     bool AsLinked = false;
@@ -100,6 +103,11 @@ class ListVisitor {
     virtual ~ListVisitor() = default;
     virtual void Line(const Listed& line) = 0;
 };
+
+// Of a compared tree listed with ChangedOnly: the directories above the
+// depth limit left out as unchanged (0 when the selection leaves none out
+// for that reason).
+std::int64_t UnchangedLeftOut(const DirTree& tree, DirIndex root, const Selection& sel);
 
 // Lists the tree below `root` as the selection says. A tree a builder
 // already selected lists whole with the empty selection.

@@ -85,10 +85,13 @@
     p.kids.push(n);
     n.depth = p.depth + 1;
   }
-  const bySize = (a, b) =>
-    b.tbytes - a.tbytes || (a.name < b.name ? -1 : a.name > b.name ? 1 : a.id - b.id);
+  const byName = (a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : a.id - b.id);
+  const bySize = (a, b) => b.tbytes - a.tbytes || byName(a, b);
+  // A comparison's table: the largest change first, growth or shrink.
+  const byChange = (a, b) => Math.abs(b.change) - Math.abs(a.change) || byName(a, b);
+  const compare = data.compare === true;
   for (const n of nodes) {
-    n.kids.sort(bySize);
+    n.kids.sort(compare ? byChange : bySize);
     // What the totals hold beyond the directories shown: the files directly
     // in it, and the directories folded into it.
     let kb = 0;
@@ -101,11 +104,24 @@
     n.foldFiles = Math.max(0, n.tfiles - n.files - kf);
     n.filesLeaf = { leaf: "files", owner: n, size: n.bytes };
     n.foldLeaf = { leaf: "folded", owner: n, size: n.foldBytes };
+    // Compared: the subtree's bytes in the older scan, and the change of the
+    // files directly in it (its subtree's less its subdirectories'; unknown
+    // where some are folded into it).
+    n.old = n.tbytes - n.change;
+    let kc = 0;
+    let ko = 0;
+    for (const k of n.kids) {
+      kc += k.change;
+      ko += k.tbytes - k.change;
+    }
+    n.ownChange = compare && n.folded === 0 ? n.change - kc : 0;
+    // A gone directory is drawn as it was: its own files' older bytes.
+    n.oldFilesLeaf = { leaf: "files", owner: n, size: Math.max(0, n.old - ko), change: n.ownChange };
+    n.filesLeaf.change = n.ownChange;
   }
   const top = nodes[0];
   // The largest change of any directory below the start, which the
   // strongest colour stands for.
-  const compare = data.compare === true;
   let maxChange = 0;
   for (const n of nodes) if (n !== top) maxChange = Math.max(maxChange, Math.abs(n.change));
   const signed = (v) => (value(v) > 0 ? "+" : value(v) < 0 ? "-" : "") + grouped(String(v).replace("-", ""));
@@ -230,20 +246,27 @@
   // Subdirectories too small to be drawn (below `tiny` bytes, an area of
   // minSide squared) are one leaf of their parent's, and are not laid out.
   let tiny = 0;
+  // Inside a gone directory the treemap shows the older scan's bytes.
+  let past = false;
+  const sizeOf = (n) => (past ? n.old : n.tbytes);
   function childrenOf(d) {
     if (d.leaf) return null;
     const list = [];
     let small = 0;
     let count = 0;
     for (const k of d.kids)
-      if (k.tbytes >= tiny) {
+      if (sizeOf(k) >= tiny) {
         list.push(k);
-      } else if (k.tbytes > 0) {
-        small += k.tbytes;
+      } else if (sizeOf(k) > 0) {
+        small += sizeOf(k);
         count++;
       }
-    if (d.bytes > 0) list.push(d.filesLeaf);
-    if (d.foldBytes > 0) list.push(d.foldLeaf);
+    if (past) {
+      if (d.oldFilesLeaf.size > 0) list.push(d.oldFilesLeaf);
+    } else {
+      if (d.bytes > 0) list.push(d.filesLeaf);
+      if (d.foldBytes > 0) list.push(d.foldLeaf);
+    }
     d.smallLeaf = { leaf: "small", owner: d, size: small, count: count };
     if (small > 0) list.push(d.smallLeaf);
     return list;
@@ -252,6 +275,7 @@
   // By growth: red for more bytes, green for fewer, the stronger the larger
   // the change; grey for none.
   function changeColour(n) {
+    if (past) return "hsl(0 0% 80%)";
     if (!n.change || maxChange === 0) return "hsl(0 0% 88%)";
     const strength = Math.min(1, Math.sqrt(Math.abs(n.change) / maxChange));
     const hue = n.change > 0 ? 0 : 130;
@@ -264,12 +288,19 @@
     return "hsl(" + hue.toFixed(0) + " " + Math.max(25, 62 - 5 * depth) + "% " + light + "%)";
   }
 
+  // The size beside the name where the rectangle has room for both (about
+  // 7 pixels a character); drawn by the style, so the text stays the name.
+  function label(cell, width, size) {
+    if ((cell.textContent.length + size.length + 1) * 7 + 8 <= width) cell.dataset.size = size;
+  }
+
   function drawMap() {
     const w = map.clientWidth;
     const h = map.clientHeight;
     drawnSize = w + "x" + h;
     if (w * h === 0) return;
-    tiny = (minSide * minSide * view.tbytes) / (w * h);
+    past = compare && view.state === "gone";
+    tiny = (minSide * minSide * sizeOf(view)) / (w * h);
     const root = d3
       .hierarchy(view, childrenOf)
       .sum((d) => (d.leaf ? d.size : 0))
@@ -298,7 +329,16 @@
       cell.style.cssText =
         "left:" + node.x0 + "px;top:" + node.y0 + "px;width:" + cw + "px;height:" + ch +
         "px;background:" +
-        (compare ? (d.leaf ? "hsl(0 0% 94%)" : changeColour(d)) : colour(hue, node.depth, !!d.leaf));
+        (compare
+          ? d.leaf === "files" && !past
+            ? d.change
+              ? changeColour(d)
+              : "hsl(0 0% 94%)"
+            : d.leaf
+              ? "hsl(0 0% " + (past ? 88 : 94) + "%)"
+              : changeColour(d)
+          : colour(hue, node.depth, !!d.leaf));
+      if (past) cell.classList.add("past");
       if (d.leaf) {
         cell.classList.add(d.leaf);
         cell.dataset.owner = d.owner.id;
@@ -315,9 +355,11 @@
           cell.dataset.dirs = d.owner.folded;
         }
         cell.setAttribute("aria-label", describeLeaf(d));
-        if (cw > 40 && ch > 14)
+        if (cw > 40 && ch > 14) {
           cell.textContent =
             d.leaf === "files" ? "files" : grouped(d.leaf === "small" ? d.count : d.owner.folded) + " more";
+          label(cell, cw, human(d.size));
+        }
       } else {
         cell.classList.add("dir");
         cell.dataset.id = d.id;
@@ -330,7 +372,10 @@
         }
         cell.tabIndex = 0;
         cell.setAttribute("aria-label", describe(d));
-        if (cw > 30 && ch > 14) cell.textContent = node.depth === 0 ? d.path : d.name;
+        if (cw > 30 && ch > 14) {
+          cell.textContent = node.depth === 0 ? d.path : d.name;
+          label(cell, cw, human(sizeOf(d)));
+        }
       }
       frag.append(cell);
       if (node.children)
@@ -527,6 +572,21 @@
     head.title = "Change of the bytes since the older scan";
     document.querySelector("#table thead tr").append(head);
   }
+  // A click on a column's heading orders the subdirectories of every
+  // directory by it: names A to Z, numbers largest first.
+  const byFiles = (a, b) => b.tfiles - a.tfiles || byName(a, b);
+  const orders = [byName, byFiles, bySize, bySize, byChange];
+  const heads = Array.from(document.querySelectorAll("#table thead th"));
+  heads.forEach((th, i) => {
+    th.classList.add("sortable");
+    th.addEventListener("click", () => {
+      for (const n of nodes) n.kids.sort(orders[i]);
+      for (const h of heads) h.removeAttribute("aria-sort");
+      th.setAttribute("aria-sort", i === 0 ? "ascending" : "descending");
+      drawTable();
+    });
+  });
+  heads[compare ? 4 : 2].setAttribute("aria-sort", "descending");
   drawTable();
   drawMap();
   drawCrumbs();
