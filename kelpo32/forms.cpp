@@ -6,9 +6,9 @@
 #include "CmdLin/CmdLin.h"
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/html/html_export.h"
-#include "kelpo32/report/largest.h"
 #include "kelpo32/output/metrics/prometheus.h"
 #include "kelpo32/output/row_writers.h"
+#include "kelpo32/report/largest.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/report.h"
 #include "kelpo32/report/row_text.h"
@@ -50,7 +50,7 @@ std::unique_ptr<walk::WalkConsumer> Layout(const OutputForm& form, const FormInp
 
 std::unique_ptr<output::RowWriter> TextRows(const FormInput& in, RowLayout layout) {
     if (layout == RowLayout::Comparison) return report::NewCompareText(in.Opts.Units);
-    return report::NewTotalsText(in.Opts.Units, in.Opts.Levels, in.Start.Text);
+    return report::NewTotalsText(in.Opts.Units, in.Start.Text);
 }
 
 std::unique_ptr<output::RowWriter> JsonRows(const FormInput& /*in*/, RowLayout /*layout*/) {

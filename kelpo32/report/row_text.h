@@ -17,12 +17,11 @@ namespace kelpo32::report {
 std::string_view ProblemMark(const output::DirRow& row);
 
 // The layout of totals as text: each row with its subtree's files, bytes and
-// share of its parent, the "... and M more" lines, a depth notice where the
-// depth limit (`levels` listed) cut the tree. `start` is the start
+// share of its parent, the "... and M more" lines; no depth notices, as each
+// line holds its whole subtree. `start` is the start
 // directory as the walk was given it. Stops like the report (Esc, Ctrl+C)
 // through its paging.
-std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::int32_t levels,
-                                                 std::string start);
+std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::string start);
 
 // The comparison as text: a heading, then per row its bytes now, their
 // change, the change of its files, the mark and the name indented by depth.

@@ -25,8 +25,7 @@ std::int32_t FieldFor(std::size_t widest) {
 
 class TotalsText final : public output::RowWriter {
   public:
-    TotalsText(SizeUnits units, std::int32_t levels, std::string start)
-        : units_(units), levels_(levels), start_(std::move(start)) {}
+    TotalsText(SizeUnits units, std::string start) : units_(units), start_(std::move(start)) {}
 
     bool Measures() const override { return true; }
 
@@ -78,12 +77,8 @@ class TotalsText final : public output::RowWriter {
                       .CountWidth = FieldFor(countWidth_),
                       .SizeWidth = FieldFor(sizeWidth_),
                       .Mark = ProblemMark(row)});
-        std::int32_t below = runtime::CheckedAdd<std::int32_t>(row.Depth, 1);
-        // The depth limit hides the subdirectories: one notice says so in a
-        // file. On a console it is left out: every line there carries its
-        // whole subtree already.
-        if (below >= levels_ && row.Subdirs > 0 && !TreeOnly && crt32_pipe::IsRedirected())
-            PrintDepthNotice(below);
+        // No depth notice below a line cut off by the depth limit: every line
+        // of this layout carries its whole subtree already.
         if (row.Children == 0) return;
         std::string inner = front + name_;
         if (!inner.empty() && inner.back() != runtime::PathSeparator())
@@ -94,7 +89,6 @@ class TotalsText final : public output::RowWriter {
 
   private:
     SizeUnits units_;
-    std::int32_t levels_;
     std::string start_;
     std::size_t countWidth_ = 0; // the widest count of files, and of size, of all rows
     std::size_t sizeWidth_ = 0;
@@ -113,9 +107,8 @@ std::string_view ProblemMark(const output::DirRow& row) {
     return row.Partial ? " [partial]" : " [unread]";
 }
 
-std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::int32_t levels,
-                                                 std::string start) {
-    return std::make_unique<TotalsText>(units, levels, std::move(start));
+std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::string start) {
+    return std::make_unique<TotalsText>(units, std::move(start));
 }
 
 } // namespace kelpo32::report

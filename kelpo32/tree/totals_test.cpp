@@ -4,9 +4,9 @@
 // limit.
 #include "kelpo32/conventions.h"
 #include "kelpo32/output/html/html_export.h"
-#include "kelpo32/report/largest.h"
 #include "kelpo32/output/layouts.h"
 #include "kelpo32/output/row_writers.h"
+#include "kelpo32/report/largest.h"
 #include "kelpo32/report/row_text.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/memory_source.h"
@@ -70,7 +70,7 @@ std::int64_t Tenths(std::int64_t part, std::int64_t whole) {
 }
 
 // A row the layout must list: a directory (More 0) or the "... and M more"
-// of its parent, or a depth notice (Notice).
+// of its parent. The layout writes no depth notices.
 struct ModelRow {
     int Level = 0;
     std::string Name;
@@ -79,7 +79,6 @@ struct ModelRow {
     Sums Total;
     std::int64_t Share = 0;
     std::int64_t More = 0;
-    bool Notice = false;
     std::int64_t Folded = 0; // directories below it without a row
 };
 
@@ -115,14 +114,7 @@ void Model(const Node& n, const std::string& name, const std::string& path, int 
     int id = 0;
     for (const Node* c : n.Children)
         if (c->Dir) kids.push_back({c, SumOf(*c), ++id});
-    if (level + 1 >= sel.Levels) {
-        if (kids.empty()) return;
-        ModelRow notice;
-        notice.Level = level + 1;
-        notice.Notice = true;
-        rows.push_back(notice);
-        return;
-    }
+    if (level + 1 >= sel.Levels) return;
     std::erase_if(kids, [&](const Child& k) { return k.S.Bytes < sel.MinSize; });
     std::stable_sort(kids.begin(), kids.end(), [](const Child& a, const Child& b) {
         return a.S.Bytes != b.S.Bytes ? a.S.Bytes > b.S.Bytes : a.N->Name < b.N->Name;
@@ -168,15 +160,12 @@ void Model(const Node& n, const std::string& name, const std::string& path, int 
                     static_cast<std::int64_t>(more.size())});
 }
 
-// The report's rows: "level name files bytes share", a depth notice as
-// "level ...".
+// The report's rows: "level name files bytes share".
 std::vector<std::string> TextOf(const std::vector<ModelRow>& rows) {
     std::vector<std::string> text;
     for (const ModelRow& r : rows) {
         std::ostringstream row;
-        if (r.Notice)
-            row << r.Level << " ...";
-        else if (r.More > 0)
+        if (r.More > 0)
             row << r.Level << " ... and " << r.More << " more " << r.Total.Files << " "
                 << r.Total.Bytes << " " << r.Share;
         else
@@ -191,7 +180,7 @@ std::vector<std::string> TextOf(const std::vector<ModelRow>& rows) {
 std::string LinesOf(const std::vector<ModelRow>& rows, bool json) {
     std::ostringstream out;
     for (ModelRow r : rows) {
-        if (r.Notice || (r.More > 0 && !json)) continue;
+        if (r.More > 0 && !json) continue;
         for (std::size_t at = r.Path.find('\\'); at != std::string::npos;
              at = r.Path.find('\\', at + 2))
             r.Path.insert(at, 1, '\\');
@@ -303,8 +292,8 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
                         options.Top = top;
                         options.Levels = maxDepth;
                         const output::RunStart at{"", start};
-                        output::TotalsLayout text(
-                            options, at, report::NewTotalsText(SizeUnits::Exact, maxDepth, ""));
+                        output::TotalsLayout text(options, at,
+                                                  report::NewTotalsText(SizeUnits::Exact, ""));
                         EXPECT_EQ(Printed(Captured(text, events)), TextOf(rows));
                         output::TotalsLayout json(options, at, output::NewJsonRows());
                         EXPECT_EQ(Captured(json, events), LinesOf(rows, true));
@@ -319,7 +308,7 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
                         std::size_t k = 0;
                         const std::vector<output::html::HtmlDir>& dirs = page.Dirs();
                         for (const ModelRow& r : rows) {
-                            if (r.Notice || r.More > 0) continue;
+                            if (r.More > 0) continue;
                             ASSERT_LT(k, dirs.size());
                             const output::html::HtmlDir& d = dirs[k];
                             atLevel.resize(static_cast<std::size_t>(r.Level) + 1);

@@ -185,7 +185,10 @@ class ManualTest(unittest.TestCase):
     def test_mandoc_lint(self):
         done = subprocess.run(["mandoc", "-T", "lint", "-W", "warning", ARGS.manual],
                               capture_output=True, text=True, timeout=60)
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # The source has no date on purpose: the build stamps it.
+        found = [line for line in (done.stdout + done.stderr).splitlines()
+                 if "missing date" not in line]
+        self.assertEqual(found, [])
 
     @unittest.skipUnless(shutil.which("man") and shutil.which("col"), "man or col is missing")
     def test_every_switch_of_the_help_has_an_entry(self):
