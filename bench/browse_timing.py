@@ -111,7 +111,10 @@ def browse(command, text, cols, rows, timeout, quit_key, show):
         if result["seconds"] is None or show:
             sys.stderr.write("\n".join(line.rstrip() for line in screen.display) + "\n")
         if proc.poll() is None:
-            os.write(master, quit_key.encode())
+            try:
+                os.write(master, quit_key.encode())
+            except OSError:
+                pass  # the terminal is gone: the process is ending
             deadline = time.monotonic() + 10
             while proc.poll() is None and time.monotonic() < deadline:
                 if not drain(0.05):
