@@ -194,6 +194,14 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
     tree::TreeBuilder built(tree::Selection{}, 0, true);
     ReplaySavedScan(scan, "r", built);
     EXPECT_FALSE(built.Tree().OtherKindKnown());
+    // The other kind past the largest number: the scan still loads, that
+    // kind unknown.
+    ASSERT_TRUE(Load(R"([1,2,{},[{"name":"r"},{"name":"f","asize":1,"dsize":9223372036854775807},
+        {"name":"g","asize":1,"dsize":9223372036854775807}]])",
+                     scan, error, false, false, true))
+        << error;
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalBytes, 2);
+    EXPECT_FALSE(scan.Tree.OtherKindKnown());
 }
 
 TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {
