@@ -147,8 +147,8 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
 void StopReading(DirReader& reader);
 
 // Every entry of `dir` with its own metadata (a directory's sizes, links and
-// identity included, where the system tells them: see DirEntry), in the order of the listing, from the first entry even
-// when `dir` was listed before. A fault ends the list and is returned; the
+// identity included, where the system tells them: see DirEntry), in the order of the listing, from
+// the first entry even when `dir` was listed before. A fault ends the list and is returned; the
 // entries read up to it are kept.
 DirResult ListDirectory(const DirHandle& dir, std::vector<DirEntry>& entries);
 
