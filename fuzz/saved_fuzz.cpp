@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     bool diskUsage = (data[0] & 1) != 0;
     bool countLinks = (data[0] & 2) != 0;
+    bool browse = (data[0] & 4) != 0;
     std::FILE* f = std::fopen(FileName().c_str(), "wb");
     if (f == nullptr) return 0;
     std::fwrite(data + 1, 1, size - 1, f);
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     kelpo32::saved::SavedScan scan;
     std::string error;
-    if (!kelpo32::saved::LoadSavedScan(FileName(), diskUsage, countLinks, scan, error)) {
+    if (!kelpo32::saved::LoadSavedScan(FileName(), diskUsage, countLinks, scan, error, browse)) {
         CHECK(error.rfind("kelpo32: " + FileName() + ": line ", 0) == 0);
         CHECK(error.find(": line 0,") == std::string::npos);
         CHECK(error.find('\n') == error.size() - 1);
@@ -68,6 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (kelpo32::tree::DirIndex i = 0; i < tree.Size(); ++i) {
         const kelpo32::tree::DirRecord& d = tree.At(i);
         CHECK(d.TotalBytes >= d.OwnBytes);
+        if (browse && tree.OtherKindKnown()) {
+            const kelpo32::tree::BrowseCells& b = (*tree.BrowseIfAny())[i];
+            CHECK(b.OtherOwnBytes >= 0 && b.OtherTotalBytes >= b.OtherOwnBytes);
+        }
         CHECK(i == scan.Root || kelpo32::saved::NameProblem(tree.Name(i)) == nullptr);
         std::int32_t chain = 0;
         for (kelpo32::tree::DirIndex c = d.First; c >= 0; c = tree.At(c).Next) {

@@ -47,6 +47,7 @@ struct Link {
     std::uint64_t Dev;
     std::uint64_t Ino;
     std::int64_t Bytes;
+    std::int64_t Other; // by the other size kind
     std::uint64_t Line; // where it ends in the input, for a message
     std::uint64_t Offset;
 };
@@ -77,7 +78,7 @@ class NcduSax final : public SavedSax {
                          [](const Link& a, const Link& b) { return a.Dir < b.Dir; });
         std::unordered_set<LinkKey, LinkHash> seen;
         for (const Link& l : links_)
-            if (seen.insert({l.Dev, l.Ino}).second && !AddBytes(scan_.Tree.At(l.Dir), l.Bytes))
+            if (seen.insert({l.Dev, l.Ino}).second && !AddBytes(l.Dir, l.Bytes, l.Other))
                 return FailAt(std::string(TooLarge), l.Line, l.Offset);
         return true;
     }
@@ -96,10 +97,19 @@ class NcduSax final : public SavedSax {
     // Every directory's bytes are part of the start's total, so no total
     // passes the largest number while the start's does not: checked here, a
     // file that takes it past is named where it stands.
-    bool AddBytes(tree::DirRecord& dir, std::int64_t bytes) {
+    // With the browser's column, the other kind adds up beside them; past
+    // the largest number it is only unknown.
+    bool AddBytes(tree::DirIndex dir, std::int64_t bytes, std::int64_t other) {
         if (bytes > std::numeric_limits<std::int64_t>::max() - counted_) return false;
         counted_ += bytes;
-        dir.OwnBytes += bytes;
+        scan_.Tree.At(dir).OwnBytes += bytes;
+        if (auto* browse = scan_.Tree.BrowseIfAny()) {
+            if (other > std::numeric_limits<std::int64_t>::max() - otherCounted_)
+                scan_.Tree.SetOtherKindUnknown();
+            else
+                otherCounted_ += other;
+            (*browse)[dir].OtherOwnBytes += scan_.Tree.OtherKindKnown() ? other : 0;
+        }
         return true;
     }
 
@@ -267,12 +277,13 @@ class NcduSax final : public SavedSax {
             return Fail("too many files in one directory");
         ++dir.OwnFiles;
         auto bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
+        auto other = static_cast<std::int64_t>(diskUsage_ ? item_.Asize : item_.Dsize);
         if (!countLinks_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
-            links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes,
+            links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes, other,
                               input_.Line(), input_.Offset()});
             return true;
         }
-        return AddBytes(dir, bytes) || Fail(std::string(TooLarge));
+        return AddBytes(top.Dir, bytes, other) || Fail(std::string(TooLarge));
     }
 
     // A directory below `parent`'s (nullptr: the start directory), named
@@ -316,6 +327,7 @@ class NcduSax final : public SavedSax {
     std::vector<Link> links_;
     std::vector<std::string_view> names_; // room for SharedName
     std::int64_t counted_ = 0;            // the bytes counted so far: the start's total
+    std::int64_t otherCounted_ = 0;       // the same by the other kind
     Item item_;
     Field field_ = Field::Other;
     bool inItem_ = false;

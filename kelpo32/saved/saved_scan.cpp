@@ -26,6 +26,19 @@ std::string Shown(std::string_view text) {
     return runtime::SafeText(text, runtime::StdErrSink());
 }
 
+// The browser's other size kind of every subtree, from the leaves up
+// (`order` lists parents before their children). The reader checked that
+// the whole adds up.
+void AddUpOtherKind(tree::DirTree& t, const std::vector<tree::DirIndex>& order) {
+    tree::Column<tree::BrowseCells>& cells = t.Browse();
+    for (std::size_t i = order.size(); i-- > 0;) {
+        tree::BrowseCells& d = cells[order[i]];
+        d.OtherTotalBytes = d.OtherOwnBytes;
+        for (tree::DirIndex c = t.At(order[i]).First; c != tree::NoDir; c = t.At(c).Next)
+            d.OtherTotalBytes += cells[c].OtherTotalBytes;
+    }
+}
+
 // Every subtree's numbers: its bytes where the file did not give them
 // (-1), its files and directories always. From the leaves up, whatever the
 // order of the records.
@@ -60,14 +73,16 @@ bool AddUpTotals(SavedScan& scan, std::string& what) {
         d.SetTotalFiles(files);
         d.TotalDirs = static_cast<std::int32_t>(dirs);
     }
+    if (t.BrowseIfAny() != nullptr && t.OtherKindKnown()) AddUpOtherKind(t, order);
     return true;
 }
 
 } // namespace
 
 bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, SavedScan& scan,
-                   std::string& error) {
+                   std::string& error, bool browse) {
     scan = SavedScan{};
+    if (browse) scan.Tree.Browse();
     bool standardInput = file == "-";
     std::string name = standardInput ? "standard input" : Shown(file);
     runtime::FileHandle h = runtime::StdHandle(runtime::StdStream::Input);
@@ -88,6 +103,7 @@ bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, Sav
             what = input.Failure().empty() ? "empty: not a saved scan" : input.Failure();
         } else if (input.sgetc() == '{') {
             ok = ReadJsonLines(input, scan, what, line, offset);
+            scan.Tree.SetOtherKindUnknown();
         } else if (input.sgetc() == '[') {
             ok = ReadNcdu(input, diskUsage, countLinks, scan, what, line, offset);
         } else {
@@ -124,6 +140,8 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
     if (scan.Root == tree::NoDir) return 0;
     const tree::DirTree& t = scan.Tree;
     const bool entries = consumer.NeedsEntries();
+    // The other size kind, where the scan holds it.
+    const tree::Column<tree::BrowseCells>* other = t.OtherKindKnown() ? t.BrowseIfAny() : nullptr;
     std::vector<Frame> open;
     // The path in front of the innermost directory's name, as the walk builds it.
     std::string path = startDir;
@@ -144,6 +162,7 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
             }
         f.Listing.FileCount = d.OwnFiles;
         f.Listing.FileBytes = d.OwnBytes;
+        if (other != nullptr) f.Listing.OtherFileBytes = (*other)[index].OtherOwnBytes;
         f.Listing.ChildCount = d.Subdirs;
         const tree::DirTrouble& trouble = t.Trouble(index);
         f.Listing.Problem = trouble.Problem;

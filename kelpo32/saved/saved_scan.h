@@ -25,9 +25,11 @@ struct SavedScan {
 // bytes on disk over its sizes; `countLinks` counts every link of a file with
 // several, which otherwise counts once, where the walk meets it first. On
 // failure returns false with `error` the message: the file, the line and
-// byte, and what is wrong.
+// byte, and what is wrong. `browse`: the tree gets the browser's column,
+// with the other size kind where the form holds it (an ncdu export); JSON
+// Lines holds one kind, and leaves the tree's OtherKindKnown false.
 bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, SavedScan& scan,
-                   std::string& error);
+                   std::string& error, bool browse = false);
 
 // Hands the scan's events to `consumer` as the walk would, the start
 // directory named `startDir`; returns the total of bytes. Entry events carry

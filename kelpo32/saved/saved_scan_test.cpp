@@ -1,5 +1,6 @@
 #include "kelpo32/output/sizes.h"
 #include "kelpo32/saved/saved_scan.h"
+#include "kelpo32/tree/builder.h"
 
 #include "runtime/dirsearch.h"
 
@@ -17,13 +18,13 @@ namespace {
 
 // Writes `text` to a file of the test and reads it back as a saved scan.
 bool Load(const std::string& text, SavedScan& scan, std::string& error, bool diskUsage = false,
-          bool countLinks = false) {
+          bool countLinks = false, bool browse = false) {
     const char* name = "saved_scan_test.tmp";
     std::FILE* f = std::fopen(name, "wb");
     EXPECT_NE(f, nullptr);
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-    bool ok = LoadSavedScan(name, diskUsage, countLinks, scan, error);
+    bool ok = LoadSavedScan(name, diskUsage, countLinks, scan, error, browse);
     std::remove(name);
     return ok;
 }
@@ -166,7 +167,41 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
             EXPECT_EQ(rec.Lines, expected);
             EXPECT_EQ(scan.Tree.Trouble(3).Problem, walk::DirProblem::OtherFileSystem);
             EXPECT_EQ(scan.Tree.Trouble(4).Problem, walk::DirProblem::Unreadable);
+
+            // The browser's column: the other kind by the same rule, kept
+            // through a replay into a tree built for the browser.
+            ASSERT_TRUE(Load(ncdu, scan, error, diskUsage, countLinks, true)) << error;
+            const std::int64_t otherOwn = diskUsage ? 2 : 8192;
+            const std::int64_t otherA = countLinks ? (diskUsage ? 1 : 4096) : 0;
+            tree::TreeBuilder built(tree::Selection{}, 0, true);
+            EXPECT_EQ(ReplaySavedScan(scan, "R", built), total);
+            for (const tree::DirTree* t : {&scan.Tree, &built.Tree()}) {
+                ASSERT_NE(t->BrowseIfAny(), nullptr);
+                EXPECT_TRUE(t->OtherKindKnown());
+                const tree::BrowseCells& root = (*t->BrowseIfAny())[0];
+                EXPECT_EQ(root.OtherOwnBytes, otherOwn);
+                EXPECT_EQ(root.OtherTotalBytes, otherOwn + otherA);
+                EXPECT_EQ((*t->BrowseIfAny())[1].OtherTotalBytes, otherA);
+            }
         }
+    // JSON Lines hold one kind: the other is marked unknown, not zero.
+    SavedScan scan;
+    std::string error;
+    ASSERT_TRUE(Load("{\"path\":\"r\",\"depth\":0,\"bytes\":7,\"total_bytes\":7}", scan, error,
+                     false, false, true))
+        << error;
+    EXPECT_FALSE(scan.Tree.OtherKindKnown());
+    tree::TreeBuilder built(tree::Selection{}, 0, true);
+    ReplaySavedScan(scan, "r", built);
+    EXPECT_FALSE(built.Tree().OtherKindKnown());
+    // The other kind past the largest number: the scan still loads, that
+    // kind unknown.
+    ASSERT_TRUE(Load(R"([1,2,{},[{"name":"r"},{"name":"f","asize":1,"dsize":9223372036854775807},
+        {"name":"g","asize":1,"dsize":9223372036854775807}]])",
+                     scan, error, false, false, true))
+        << error;
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalBytes, 2);
+    EXPECT_FALSE(scan.Tree.OtherKindKnown());
 }
 
 TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {

@@ -47,6 +47,7 @@ void MemorySource::Link(const std::string& path, const std::string& other) {
     Node* link = nodes_.at(path).get();
     link->Id = target->Id;
     link->Size = target->Size;
+    link->Disk = target->Disk;
     link->Links = ++target->Links; // only more than one counts
 }
 
@@ -171,7 +172,7 @@ bool MemorySource::ReadEntry(const runtime::DirHandle& dir, runtime::DirReader& 
     entry.Native.clear();
     entry.Attr = c->Dir ? runtime::AttrDirectory : 0;
     entry.Size = c->Size;
-    entry.DiskBytes = (c->Size + 4095) / 4096 * 4096;
+    entry.DiskBytes = c->DiskBytes();
     entry.Device = c->Id.Volume;
     entry.Inode = c->Unidentified ? 0 : c->Id.File + (ForeignInodes ? 1000000 : 0);
     entry.Links = c->Links;

@@ -56,11 +56,15 @@ class MemorySource final : public walk::DirSource {
         std::string Name;
         bool Dir = false;
         std::uint64_t Size = 0;
+        std::int64_t Disk = -1; // bytes on disk (a sparse file: fewer); -1: Size in 4 KiB blocks
         runtime::DirIdentity Id;
         bool Unidentified = false; // no identity the system can tell
         std::uint32_t Links = 1;
         Node* Target = nullptr; // a directory link: what opening it opens
         std::vector<Node*> Children;
+        std::uint64_t DiskBytes() const {
+            return Disk >= 0 ? static_cast<std::uint64_t>(Disk) : (Size + 4095) / 4096 * 4096;
+        }
     };
     // An entry added before; tests change its identity (a mount of another
     // directory, another device, none) and read the tree from it.

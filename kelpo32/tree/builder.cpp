@@ -33,6 +33,13 @@ void TreeBuilder::DirListed(const walk::WalkDir& dir, const walk::WalkListing& l
     Frame& f = frames_[depth_];
     f.Dir = NoDir;
     f.Files = listing.FileCount;
+    f.Other = 0;
+    if (browse_) {
+        if (listing.OtherFileBytes < 0)
+            tree_.SetOtherKindUnknown();
+        else
+            f.Other = listing.OtherFileBytes;
+    }
     f.Dirs = 0;
     f.Picker.Reset();
     if (dir.Level > 0) ++below_;
@@ -48,7 +55,11 @@ void TreeBuilder::DirListed(const walk::WalkDir& dir, const walk::WalkListing& l
         r.Subdirs = listing.ChildCount;
         if (listing.Problem != walk::DirProblem::None)
             tree_.SetTrouble(i, listing.Problem, listing.Reason, listing.Partial);
-        if (identities_) tree_.Browse()[i].Identity = dir.Identity;
+        if (browse_) {
+            BrowseCells& cells = tree_.Browse()[i];
+            cells.Identity = dir.Identity;
+            cells.OtherOwnBytes = f.Other;
+        }
         if (cap_ > 0) {
             seq_.resize(static_cast<std::size_t>(i) + 1);
             seq_.back() = met_;
@@ -68,6 +79,7 @@ void TreeBuilder::DirDone(const walk::WalkDir& dir, const walk::WalkListing& /*l
     if (depth_ > 0) {
         Frame& parent = frames_[depth_ - 1];
         parent.Files = runtime::CheckedAdd(parent.Files, f.Files);
+        parent.Other = runtime::CheckedAdd(parent.Other, f.Other);
         parent.Dirs = runtime::CheckedAdd(parent.Dirs, runtime::CheckedAdd(f.Dirs, 1));
     }
     if (f.Dir == NoDir) {
@@ -108,6 +120,7 @@ void TreeBuilder::Finish(Frame& f, std::int64_t total) {
     r.TotalBytes = total;
     r.SetTotalFiles(f.Files);
     r.TotalDirs = f.Dirs;
+    if (browse_) tree_.Browse()[f.Dir].OtherTotalBytes = f.Other;
     DirIndex last = NoDir;
     for (DirIndex k : f.Picker.Ordered(tree_, sel_))
         last = tree_.Append(f.Dir, last, k);

@@ -23,15 +23,18 @@ namespace kelpo32::tree {
 class TreeBuilder final : public walk::WalkConsumer {
   public:
     // `cap`: keep the `cap` largest directories by subtree bytes (ties: the
-    // one met first) with their ancestors; 0: no such cap. `identities`:
-    // keep each directory's identity (the browser's column).
-    explicit TreeBuilder(const Selection& sel, std::size_t cap = 0, bool identities = false)
-        : sel_(sel), cap_(cap), identities_(identities) {}
+    // one met first) with their ancestors; 0: no such cap. `browse`: fill
+    // the browser's column, each directory's identity and its bytes by the
+    // other size kind (the walk then sums both kinds; a source that holds
+    // one kind only leaves the tree's OtherKindKnown false).
+    explicit TreeBuilder(const Selection& sel, std::size_t cap = 0, bool browse = false)
+        : sel_(sel), cap_(cap), browse_(browse) {}
 
     void Begin() override;
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override;
     void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
                  std::int64_t total) override;
+    bool NeedsBothKinds() const override { return browse_; }
 
     DirTree& Tree() { return tree_; }
     const DirTree& Tree() const { return tree_; }
@@ -48,6 +51,7 @@ class TreeBuilder final : public walk::WalkConsumer {
     struct Frame {
         DirIndex Dir = NoDir; // NoDir below the depth limit
         std::int64_t Files = 0;
+        std::int64_t Other = 0; // bytes of its subtree by the other kind, with the browse column
         std::int32_t Dirs = 0;
         ChildPicker Picker;
     };
@@ -61,7 +65,7 @@ class TreeBuilder final : public walk::WalkConsumer {
 
     Selection sel_;
     std::size_t cap_;
-    bool identities_;
+    bool browse_;
     DirTree tree_;
     std::vector<Frame> frames_; // the open directories, outermost first; reused
     std::size_t depth_ = 0;     // how many are open

@@ -282,12 +282,17 @@ void DirTree::Unlink(DirIndex dir) {
 void DirTree::Remove(DirIndex dir) {
     if (!parents_) runtime::RaiseRangeError();
     const DirRecord gone = records_[dir];
+    const std::int64_t goneOther = browse_ ? (*browse_)[dir].OtherTotalBytes : 0;
     Unlink(dir);
     DirIndex parent = (*parents_)[dir];
     records_[parent].Subdirs = runtime::CheckedSub(records_[parent].Subdirs, 1);
     for (DirIndex a = parent; a != NoDir; a = (*parents_)[a]) {
         DirRecord& r = records_[a];
         r.TotalBytes = runtime::CheckedSub(r.TotalBytes, gone.TotalBytes);
+        if (browse_) {
+            std::int64_t& other = (*browse_)[a].OtherTotalBytes;
+            other = runtime::CheckedSub(other, goneOther);
+        }
         r.SetTotalFiles(runtime::CheckedSub(r.TotalFiles(), gone.TotalFiles()));
         r.TotalDirs = runtime::CheckedSub(r.TotalDirs, runtime::CheckedAdd(gone.TotalDirs, 1));
     }
@@ -333,6 +338,10 @@ void DirTree::Replace(DirIndex dir, const DirTree& from, DirIndex fromRoot) {
     std::string name(Name(dir));
     DirIndex copy = CopySubtree(from, fromRoot, name);
     const DirRecord old = records_[dir];
+    // A rescan that did not sum the other kind leaves it unknown here too.
+    const bool other = browse_ && otherKnown_ && from.browse_ && from.otherKnown_;
+    if (browse_ && !other) otherKnown_ = false;
+    const std::int64_t oldOther = other ? (*browse_)[dir].OtherTotalBytes : 0;
     DirIndex* link = &records_[parent].First;
     while (*link != dir)
         link = &records_[*link].Next;
@@ -348,6 +357,11 @@ void DirTree::Replace(DirIndex dir, const DirTree& from, DirIndex fromRoot) {
                                             now.TotalFiles()));
         r.TotalDirs =
             runtime::CheckedAdd(runtime::CheckedSub(r.TotalDirs, old.TotalDirs), now.TotalDirs);
+        if (other) {
+            std::int64_t& total = (*browse_)[a].OtherTotalBytes;
+            total = runtime::CheckedAdd(runtime::CheckedSub(total, oldOther),
+                                        (*browse_)[copy].OtherTotalBytes);
+        }
     }
     records_[dir].Next = NoDir;
     Kill(dir);

@@ -72,7 +72,9 @@ struct CompareCells {
     Mark State = Mark::New;
 };
 
-// What the browser needs besides the record.
+// What the browser needs besides the record. The other size kind is
+// meaningful only where the tree's OtherKindKnown() is true; a "more" record
+// of a selection has none (0).
 struct BrowseCells {
     std::int64_t OtherOwnBytes = 0;   // the other size kind (apparent or on disk)
     std::int64_t OtherTotalBytes = 0; // the same of its subtree
@@ -163,8 +165,16 @@ class DirTree {
     Column<CompareCells>& Compared();
     const Column<CompareCells>* ComparedIfAny() const { return compare_.get(); }
     Column<BrowseCells>& Browse();
+    Column<BrowseCells>* BrowseIfAny() { return browse_.get(); }
+    const Column<BrowseCells>* BrowseIfAny() const { return browse_.get(); }
     // Each record's parent (NoDir at a root), filled from the links.
     const Column<DirIndex>& Parents(DirIndex root);
+    // Whether the browse column's other size kind holds numbers: false once
+    // a source that keeps one kind only (JSON Lines, or a rescan without the
+    // column) fed the tree; its OtherOwnBytes and OtherTotalBytes then mean
+    // nothing and the browser cannot switch kinds.
+    bool OtherKindKnown() const { return otherKnown_; }
+    void SetOtherKindUnknown() { otherKnown_ = false; }
 
     // The browser's edits, on a tree whose parents are known: `dir`'s
     // subtree goes and its ancestors' totals drop by its numbers; or its
@@ -194,6 +204,7 @@ class DirTree {
     std::unique_ptr<Column<DirIndex>> parents_;
     DirIndex size_ = 0;
     DirIndex dead_ = 0; // records killed since the last compaction
+    bool otherKnown_ = true;
 };
 
 } // namespace kelpo32::tree

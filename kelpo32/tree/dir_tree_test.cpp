@@ -40,14 +40,21 @@ TEST(DirTreeTest, AMillionDirectoriesFitIn64MiBAndEditsKeepTheTotals) {
     small.At(r).TotalDirs = 3;
     small.At(r).Subdirs = 2;
     small.Parents(r);
+    // The other size kind: each subtree's bytes times 10.
+    for (DirIndex i : {r, a, b, c})
+        small.Browse()[i].OtherTotalBytes = small.At(i).TotalBytes * 10;
     // a is rescanned: it now holds 20 bytes and no subdirectory.
     DirTree rescan;
     DirIndex fresh = rescan.Add("");
     rescan.At(fresh).TotalBytes = 20;
+    rescan.Browse()[fresh].OtherTotalBytes = 200;
     small.Replace(a, rescan, fresh);
     EXPECT_EQ(small.At(r).TotalBytes, 31);
     EXPECT_EQ(small.At(r).TotalDirs, 2);
+    EXPECT_EQ(small.Browse()[r].OtherTotalBytes, 310);
     small.Remove(c);
+    EXPECT_EQ(small.Browse()[r].OtherTotalBytes, 200);
+    EXPECT_TRUE(small.OtherKindKnown());
     EXPECT_EQ(small.At(r).TotalBytes, 20);
     EXPECT_EQ(small.At(r).TotalDirs, 1);
     EXPECT_EQ(small.At(r).Subdirs, 1);
@@ -57,6 +64,14 @@ TEST(DirTreeTest, AMillionDirectoriesFitIn64MiBAndEditsKeepTheTotals) {
     EXPECT_EQ(small.Name(small.At(0).First), "a");
     EXPECT_EQ(small.At(small.At(0).First).TotalBytes, 20);
     EXPECT_EQ(small.At(small.At(0).First).Next, NoDir);
+    // A rescan without the other kind leaves it unknown, not wrong.
+    small.Parents(0);
+    small.Replace(small.At(0).First, rescan, fresh);
+    EXPECT_TRUE(small.OtherKindKnown());
+    DirTree plain;
+    plain.Add("");
+    small.Replace(small.At(0).First, plain, 0);
+    EXPECT_FALSE(small.OtherKindKnown());
 }
 
 } // namespace

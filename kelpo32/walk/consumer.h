@@ -78,6 +78,11 @@ enum class DirProblem : std::uint8_t {
 struct WalkListing {
     std::int32_t FileCount = 0;
     std::int64_t FileBytes = 0;
+    // The same files' bytes by the other size kind (on disk when FileBytes
+    // is the apparent size, else the apparent size), counted by the same
+    // rule; -1 when not known: no consumer asked for it (NeedsBothKinds), or
+    // a saved scan that holds one kind only.
+    std::int64_t OtherFileBytes = -1;
     std::int32_t ChildCount = 0;
     DirProblem Problem = DirProblem::None;
     // Short English for the problem: "permission denied", "no such file or
@@ -129,6 +134,9 @@ class WalkConsumer {
     // (counted as the walk counts them), a bound it raises as it goes; the
     // walk may leave every other entry out. nullptr: it needs them all.
     virtual const std::atomic<std::uint64_t>* EntryFloor() const { return nullptr; }
+    // It needs each listing's bytes by both size kinds (OtherFileBytes);
+    // the walk sums the other kind only when some consumer asks.
+    virtual bool NeedsBothKinds() const { return false; }
     // It writes nothing until the walk is done (a sorted layout): the status
     // line is shown meanwhile, on a terminal too.
     virtual bool HoldsOutput() const { return false; }
@@ -142,6 +150,7 @@ class ConsumerList final : public WalkConsumer {
     void Add(WalkConsumer& consumer) {
         consumers_.push_back(&consumer);
         if (consumer.NeedsEntries()) entries_.push_back(&consumer);
+        bothKinds_ = bothKinds_ || consumer.NeedsBothKinds();
     }
     // Adds a consumer the list owns from now on.
     void Own(std::unique_ptr<WalkConsumer> consumer) {
@@ -178,6 +187,7 @@ class ConsumerList final : public WalkConsumer {
     const std::atomic<std::uint64_t>* EntryFloor() const override {
         return entries_.size() == 1 ? entries_.front()->EntryFloor() : nullptr;
     }
+    bool NeedsBothKinds() const override { return bothKinds_; }
     bool HoldsOutput() const override {
         for (const WalkConsumer* c : consumers_)
             if (c->HoldsOutput()) return true;
@@ -188,6 +198,7 @@ class ConsumerList final : public WalkConsumer {
     std::vector<WalkConsumer*> consumers_;
     std::vector<WalkConsumer*> entries_; // those that need each entry
     std::vector<std::unique_ptr<WalkConsumer>> owned_;
+    bool bothKinds_ = false;
 };
 
 } // namespace kelpo32::walk

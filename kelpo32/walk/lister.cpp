@@ -160,6 +160,7 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
     const std::size_t mark = part.Records.size();
     const std::size_t record = part.RecordCount;
     std::uint64_t bytes = options.DiskUsage ? e.DiskBytes : e.Size;
+    std::uint64_t other = options.DiskUsage ? e.Size : e.DiskBytes;
     std::int32_t own = kind == EntryKind::File ? OwnFileIndex(options, e) : -1;
     // Several links, or a count the listing does not tell: counted once by
     // the inode, where the walk meets it first.
@@ -207,7 +208,8 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
             part.Unexamined.emplace_back(e.Name, e.Unexamined);
             named = true;
         }
-        if (late) part.Late.push_back(LateFile{record, own, e.Device, e.Inode, bytes, deliver});
+        if (late)
+            part.Late.push_back(LateFile{record, own, e.Device, e.Inode, bytes, other, deliver});
         // Nothing below allocates.
         if (unexamined && kind != EntryKind::Directory)
             part.UnexaminedCount = runtime::CheckedAdd<std::int32_t>(part.UnexaminedCount, 1);
@@ -221,9 +223,13 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
             children.push_back(std::move(child));
             part.Children = runtime::CheckedAdd<std::int32_t>(part.Children, 1);
         } else if (kind == EntryKind::File) {
-            if (!late)
+            if (!late) {
                 part.FileBytes = runtime::CheckedAdd<std::int64_t>(
                     part.FileBytes, runtime::CheckedRange<std::int64_t>(bytes));
+                if (options.BothKinds)
+                    part.OtherBytes = runtime::CheckedAdd<std::int64_t>(
+                        part.OtherBytes, runtime::CheckedRange<std::int64_t>(other));
+            }
             part.FileCount = runtime::CheckedAdd<std::int32_t>(part.FileCount, 1);
         }
     } catch (const std::bad_alloc&) {

@@ -122,6 +122,7 @@ class Walker {
 
     std::int64_t Consume(Dir_Rec* node, WalkDir& dir) {
         WalkListing listing;
+        if (walk_.Options.BothKinds) listing.OtherFileBytes = 0;
         const std::size_t pathLength = walkPath_.size();
         ReadListing(node, dir, listing);
         Settle(node, listing);
@@ -247,6 +248,9 @@ class Walker {
             LateBytes(part.Late[late++], listing);
         listing.FileCount = runtime::CheckedAdd<std::int32_t>(listing.FileCount, part.FileCount);
         listing.FileBytes = runtime::CheckedAdd<std::int64_t>(listing.FileBytes, part.FileBytes);
+        if (walk_.Options.BothKinds)
+            listing.OtherFileBytes =
+                runtime::CheckedAdd<std::int64_t>(listing.OtherFileBytes, part.OtherBytes);
         listing.ChildCount = runtime::CheckedAdd<std::int32_t>(listing.ChildCount, part.Children);
         listing.UnexaminedCount =
             runtime::CheckedAdd<std::int32_t>(listing.UnexaminedCount, part.UnexaminedCount);
@@ -268,14 +272,19 @@ class Walker {
     // for a link of a file met before, which counts nothing.
     bool LateBytes(const LateFile& file, WalkListing& listing, std::uint64_t& bytes) {
         bytes = file.Bytes;
+        std::uint64_t other = file.OtherBytes;
         bool first = true;
         if (file.Own >= 0)
-            bytes = walk_.Options.OwnFiles.at(static_cast<std::size_t>(file.Own)).Bytes();
+            // What was written so far, by either kind: the file is still growing.
+            bytes = other = walk_.Options.OwnFiles.at(static_cast<std::size_t>(file.Own)).Bytes();
         else
             first = links_.Insert(file.Device, file.Inode);
-        if (!first) bytes = 0;
+        if (!first) bytes = other = 0;
         listing.FileBytes = runtime::CheckedAdd<std::int64_t>(
             listing.FileBytes, runtime::CheckedRange<std::int64_t>(bytes));
+        if (walk_.Options.BothKinds)
+            listing.OtherFileBytes = runtime::CheckedAdd<std::int64_t>(
+                listing.OtherFileBytes, runtime::CheckedRange<std::int64_t>(other));
         return first;
     }
     void LateBytes(const LateFile& file, WalkListing& listing) {
@@ -347,6 +356,7 @@ std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std
     WalkOptions own = options;
     own.EntryNames = consumer.NeedsEntries();
     own.EntryFloor = own.EntryNames ? consumer.EntryFloor() : nullptr;
+    own.BothKinds = consumer.NeedsBothKinds();
     Walker walker(source, limits, own, consumer);
     consumer.Begin();
     std::int64_t total = walker.Run(startDir, startNative);

@@ -52,6 +52,9 @@ struct WalkOptions {
     // EntryNames, only files of at least this many bytes are delivered.
     // Read by every listing thread; it only grows.
     const std::atomic<std::uint64_t>* EntryFloor = nullptr;
+    // Set by the walk from its consumer (WalkConsumer::NeedsBothKinds): each
+    // listing gives its files' bytes by the other size kind too.
+    bool BothKinds = false;
     bool OneFileSystem = false;  // do not enter directories on another device
     bool DirectorySizes = false; // Entry events give subdirectories' sizes too
     // A file's bytes are the space it takes on disk.

@@ -63,8 +63,9 @@ struct LateFile {
     std::int32_t Own; // index in WalkOptions::OwnFiles, or -1
     std::uint64_t Device;
     std::uint64_t Inode;
-    std::uint64_t Bytes; // as listed
-    bool Delivered;      // it has a record (an Entry event)
+    std::uint64_t Bytes;      // as listed
+    std::uint64_t OtherBytes; // by the other size kind (with WalkOptions::BothKinds)
+    bool Delivered;           // it has a record (an Entry event)
 };
 
 // A part of a directory's listing, in the order of its entries.
@@ -76,6 +77,7 @@ struct Part {
     std::vector<LateFile> Late; // their bytes are not in FileBytes
     std::int32_t FileCount = 0;
     std::int64_t FileBytes = 0;
+    std::int64_t OtherBytes = 0; // the other size kind's, with WalkOptions::BothKinds
     std::int32_t Children = 0;
     // Entries that could not be examined: counted, the first few named (an
     // allocation only where there are some).

@@ -1,5 +1,6 @@
 #include "kelpo32/report/largest.h"
 #include "kelpo32/testing/memory_source.h"
+#include "kelpo32/tree/builder.h"
 #include "kelpo32/walk/consumer.h"
 #include "kelpo32/walk/source.h"
 #include "kelpo32/walk/walk.h"
@@ -44,6 +45,7 @@ class Recorder final : public WalkConsumer {
         Log += "listed " + PathOf(d) + " " + std::to_string(l.FileCount) + " " +
                std::to_string(l.FileBytes) + " " + std::to_string(l.ChildCount) + " " +
                problems[static_cast<int>(l.Problem)] + " " + l.Reason;
+        if (l.OtherFileBytes >= 0) Log += " other " + std::to_string(l.OtherFileBytes);
         if (l.Partial) Log += " partial";
         for (const UnexaminedEntry& u : l.Unexamined)
             Log += " ?" + u.Name + ": " + u.Reason;
@@ -55,8 +57,10 @@ class Recorder final : public WalkConsumer {
         Log += "done " + PathOf(d) + " " + std::to_string(total) + "\n";
     }
     bool NeedsEntries() const override { return true; }
+    bool NeedsBothKinds() const override { return Both; }
 
     std::string Log;
+    bool Both = false;
 };
 
 // Small parts, a small budget and few held handles, so that every path of
@@ -85,6 +89,7 @@ Outcome Walk(testing::MemorySource& src, std::int32_t threads, const WalkLimits&
     std::int64_t before = src.Count().Now;
     Outcome out;
     Recorder recorder;
+    recorder.Both = options.BothKinds;
     try {
         recorder.Log +=
             "total " + std::to_string(WalkTreeFrom(src, limits, "", "", options, recorder));
@@ -126,19 +131,26 @@ int Grow(testing::MemorySource& src) {
 // What the events must say, from the tree alone; `unexamined` holds the
 // entries that cannot be examined, with the reason the listing gives them.
 // A file of several links counts where it comes first in that order, unless
-// every link counts.
+// every link counts. Bytes are the apparent size, or with `diskUsage` the
+// bytes on disk; with `both` each listing gives the other kind too.
+// `subtrees`, when given, is told each directory's totals by the counted
+// kind and by the other.
+using Subtrees = std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>;
 std::string Expected(testing::MemorySource& src,
                      const std::map<std::string, std::string>& unexamined = {},
-                     bool countLinks = false) {
+                     bool countLinks = false, bool diskUsage = false, bool both = false,
+                     Subtrees* subtrees = nullptr) {
     std::string log;
     std::set<std::uint64_t> counted;
-    std::function<std::uint64_t(const testing::MemorySource::Node&)> walk = [&](const auto& node) {
+    using Pair = std::pair<std::uint64_t, std::uint64_t>;
+    std::function<Pair(const testing::MemorySource::Node&)> walk = [&](const auto& node) {
         log += "start " + node.Path + "\n";
-        std::uint64_t bytes = 0, files = 0, dirs = 0;
+        std::uint64_t bytes = 0, other = 0, files = 0, dirs = 0;
         std::string named;
         for (const testing::MemorySource::Node* c : node.Children) {
             auto bad = unexamined.find(c->Path);
             std::uint64_t size = bad != unexamined.end() ? 0 : c->Size;
+            std::uint64_t disk = bad != unexamined.end() ? 0 : c->DiskBytes();
             if (bad != unexamined.end() && !c->Dir) named += " ?" + c->Name + ": " + bad->second;
             bool again = !c->Dir && !countLinks && c->Links != 1 && !c->Unidentified &&
                          !counted.insert(c->Id.File).second;
@@ -146,18 +158,26 @@ std::string Expected(testing::MemorySource& src,
                    (again ? " again" : "") + "\n";
             dirs += c->Dir ? 1 : 0;
             files += c->Dir ? 0 : 1;
-            bytes += again ? 0 : size;
+            if (c->Dir || again) continue;
+            bytes += diskUsage ? disk : size;
+            other += diskUsage ? size : disk;
         }
         log += "listed " + node.Path + " " + std::to_string(files) + " " + std::to_string(bytes) +
-               " " + std::to_string(dirs) + "  " + named + "\n";
-        std::uint64_t total = bytes;
+               " " + std::to_string(dirs) + "  " + (both ? " other " + std::to_string(other) : "") +
+               named + "\n";
+        Pair total{bytes, other};
         for (const testing::MemorySource::Node* c : node.Children)
-            total += c->Dir ? walk(*c) : 0;
-        log += "done " + node.Path + " " + std::to_string(total) + "\n";
+            if (c->Dir) {
+                Pair sub = walk(*c);
+                total.first += sub.first;
+                total.second += sub.second;
+            }
+        log += "done " + node.Path + " " + std::to_string(total.first) + "\n";
+        if (subtrees != nullptr) (*subtrees)[node.Path] = total;
         return total;
     };
-    std::uint64_t total = walk(src.At(""));
-    return log + "total " + std::to_string(total);
+    Pair total = walk(src.At(""));
+    return log + "total " + std::to_string(total.first);
 }
 
 TEST(WalkTest, EventsFollowTheTreeInOrderAtEveryThreadCount) {
@@ -521,6 +541,22 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
 
 // The largest files alone, as the walk feeds them (with their floor), kept
 // for the test to read rather than written.
+// Each directory's totals in a tree built with the browser's column, by the
+// counted kind and the other, under its path from the start.
+Subtrees BrowseTotals(const tree::DirTree& t, tree::DirIndex root) {
+    Subtrees out;
+    std::function<void(tree::DirIndex, const std::string&)> visit = [&](tree::DirIndex d,
+                                                                        const std::string& path) {
+        out[path] = {static_cast<std::uint64_t>(t.At(d).TotalBytes),
+                     static_cast<std::uint64_t>(
+                         t.BrowseIfAny() == nullptr ? -1 : (*t.BrowseIfAny())[d].OtherTotalBytes)};
+        for (tree::DirIndex c = t.At(d).First; c != tree::NoDir; c = t.At(c).Next)
+            visit(c, (path.empty() ? "" : path + "/") + std::string(t.Name(c)));
+    };
+    visit(root, "");
+    return out;
+}
+
 class LargestKept final : public WalkConsumer {
   public:
     explicit LargestKept(std::int32_t count) : files_(count, false) {}
@@ -561,6 +597,8 @@ TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCount
             } else {
                 src.Add(path + "=" + std::to_string(1 + rnd() % 5000));
                 files.push_back(path);
+                // Some sparse: fewer bytes on disk than their size.
+                if (rnd() % 4 == 0) src.At(path).Disk = rnd() % 2 == 0 ? 0 : 512;
             }
         }
         // Then as a listing that gives the inode but no link count (Windows).
@@ -577,6 +615,24 @@ TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCount
                 for (std::int32_t threads : {1, 2, 8, Adapting}) {
                     EXPECT_EQ(Walk(src, threads, Small(), options).Log, expected)
                         << threads << " threads";
+                }
+                // Both size kinds summed by the same rule, into the listings
+                // and the browser's tree, either kind counted.
+                for (bool diskUsage : {false, true}) {
+                    Subtrees totals;
+                    const std::string both =
+                        Expected(src, {}, countLinks, diskUsage, true, &totals);
+                    options.DiskUsage = diskUsage;
+                    options.BothKinds = true;
+                    for (std::int32_t threads : {1, 8}) {
+                        EXPECT_EQ(Walk(src, threads, Small(), options).Log, both)
+                            << threads << " threads" << (diskUsage ? ", disk usage" : "");
+                    }
+                    tree::TreeBuilder browse(tree::Selection{}, 0, true);
+                    options.Threads = 2;
+                    WalkTreeFrom(src, Small(), "", "", options, browse);
+                    EXPECT_EQ(BrowseTotals(browse.Tree(), browse.Root()), totals);
+                    EXPECT_TRUE(browse.Tree().OtherKindKnown());
                 }
             }
         }
