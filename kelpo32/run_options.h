@@ -50,6 +50,10 @@ struct Options {
     std::string Compare; // the saved scan to compare with
     std::int64_t MinChange = 0;
 
+    // The browser: one directory at a time on the whole screen.
+    bool Browse = false;
+    bool ReadOnly = false; // the browser deletes nothing
+
     // The output goes to a file of its own beside this one and takes its
     // place when the run completed; empty: standard output.
     std::string Output;
