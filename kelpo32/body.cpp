@@ -1,8 +1,8 @@
 #include "kelpo32/body.h"
 
-#include "kelpo32/browse/session.h"
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/browse/session.h"
 #include "kelpo32/conventions.h"
 #include "kelpo32/forms.h"
 #include "kelpo32/options.h"

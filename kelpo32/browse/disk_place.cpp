@@ -112,7 +112,8 @@ Removal DiskPlace::Remove(const runtime::DirEntry& entry, const runtime::DirIden
     limits.Volume = volume_;
     done.Report = runtime::RemoveEntry(here.Dir, target, limits);
     if (!done.Report.Complete())
-        done.Failure = done.Report.First.Path + ": " + runtime::RemoveFailureText(done.Report.First);
+        done.Failure =
+            done.Report.First.Path + ": " + runtime::RemoveFailureText(done.Report.First);
     return done;
 }
 

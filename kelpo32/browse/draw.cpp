@@ -86,12 +86,11 @@ std::string View::Footer() const {
         return settings_.OtherKind ? cells[d].OtherTotalBytes : tree_.At(d).TotalBytes;
     };
     bool disk = settings_.DiskUsage != settings_.OtherKind;
-    std::string text = " Here: " + Size(bytes(Shown())) + " in " + Grouped(here.TotalFiles()) +
-                       " files  All: " + Size(bytes(path_.front())) + " in " +
-                       Grouped(all.TotalFiles()) + " files  Sort: " +
-                       std::string(OrderName(settings_.Sort)) +
-                       (settings_.Reverse ? " (reversed)" : "") +
-                       (disk ? "  Disk usage" : "  Apparent size");
+    std::string text =
+        " Here: " + Size(bytes(Shown())) + " in " + Grouped(here.TotalFiles()) +
+        " files  All: " + Size(bytes(path_.front())) + " in " + Grouped(all.TotalFiles()) +
+        " files  Sort: " + std::string(OrderName(settings_.Sort)) +
+        (settings_.Reverse ? " (reversed)" : "") + (disk ? "  Disk usage" : "  Apparent size");
     if (!setup_.Locked.empty()) text += "  [" + setup_.Locked + "]";
     text += "  ?: help";
     return text;
@@ -233,12 +232,13 @@ std::vector<std::string> View::InfoLines() const {
             std::string state = old.State == tree::Mark::New    ? "new since the older scan"
                                 : old.State == tree::Mark::Gone ? "gone since the older scan"
                                                                 : "in both scans";
-            lines.push_back("Then:  " + Grouped(old.OldBytes) + " bytes, " +
-                            Grouped(old.OldFiles) + " files; " + state);
+            lines.push_back("Then:  " + Grouped(old.OldBytes) + " bytes, " + Grouped(old.OldFiles) +
+                            " files; " + state);
         }
     } else if (entry != nullptr) {
-        lines.emplace_back(entry->Type == runtime::EntryType::Other ? "Type:  other (a link, FIFO, device...)"
-                                                                    : "Type:  file");
+        lines.emplace_back(entry->Type == runtime::EntryType::Other
+                               ? "Type:  other (a link, FIFO, device...)"
+                               : "Type:  file");
         both(FileBytes(*entry, false), FileBytes(*entry, true));
         if (entry->Links != 0) lines.push_back("Links:  " + Grouped(entry->Links));
     }
@@ -257,8 +257,8 @@ void View::DrawDialog() {
         const Item& item = items_[cursor_];
         lines.push_back("Delete " + PathOf(&item) + " ?");
         if (item.Directory())
-            lines.push_back("It holds " + Grouped(item.Files) + " files, " +
-                            Size(item.Bytes) + ".");
+            lines.push_back("It holds " + Grouped(item.Files) + " files, " + Size(item.Bytes) +
+                            ".");
         else
             lines.push_back("A file of " + Size(item.Bytes) + ".");
         lines.emplace_back("");
@@ -279,8 +279,10 @@ void View::DrawDialog() {
     for (int i = 0; i < inner + 2; ++i)
         edge += h;
     std::string pad(static_cast<std::size_t>(left), ' ');
-    std::string topRow = pad + (unicode ? "\xE2\x94\x8C" : "+") + edge + (unicode ? "\xE2\x94\x90" : "+");
-    std::string bottom = pad + (unicode ? "\xE2\x94\x94" : "+") + edge + (unicode ? "\xE2\x94\x98" : "+");
+    std::string topRow =
+        pad + (unicode ? "\xE2\x94\x8C" : "+") + edge + (unicode ? "\xE2\x94\x90" : "+");
+    std::string bottom =
+        pad + (unicode ? "\xE2\x94\x94" : "+") + edge + (unicode ? "\xE2\x94\x98" : "+");
     Attr look = dialog_ == Dialog::Confirm ? Attr::Warn : Attr::Normal;
     std::array<Span, 1> t{Span{topRow, look}};
     screen_.Row(top, t);

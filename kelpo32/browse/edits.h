@@ -19,7 +19,6 @@ void DropFile(tree::DirTree& tree, tree::DirIndex dir, std::int64_t bytes, std::
 void DropDir(tree::DirTree& tree, tree::DirIndex dir);
 
 // The subtree of `dir` becomes `from`'s at `fromRoot` (a rescan of it).
-void SwapDir(tree::DirTree& tree, tree::DirIndex dir, tree::DirTree& from,
-             tree::DirIndex fromRoot);
+void SwapDir(tree::DirTree& tree, tree::DirIndex dir, tree::DirTree& from, tree::DirIndex fromRoot);
 
 } // namespace kelpo32::browse

@@ -48,7 +48,8 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
     std::vector<Item> items;
     std::unordered_map<std::string, std::int32_t> dirs; // listed directories by name
     for (std::size_t k = 0; k < listing.size(); ++k)
-        if (IsDirectory(listing[k])) dirs.emplace(EntryName(listing[k]), static_cast<std::int32_t>(k));
+        if (IsDirectory(listing[k]))
+            dirs.emplace(EntryName(listing[k]), static_cast<std::int32_t>(k));
     const tree::Column<tree::CompareCells>* compared =
         settings.Compared ? tree.ComparedIfAny() : nullptr;
     const tree::Column<tree::BrowseCells>& cells = tree.Browse();

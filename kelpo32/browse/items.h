@@ -27,12 +27,12 @@ enum class Flag : std::uint8_t {
 };
 
 struct Item {
-    std::string Name;                  // UTF-8 as the tree and the exports hold it
-    tree::DirIndex Dir = tree::NoDir;  // a subdirectory's record; NoDir for a file
-    std::int32_t Entry = -1;           // its entry in the listing; -1 when it has none
-    std::int64_t Bytes = 0;            // of the size kind shown
-    std::int64_t Files = -1;           // files below a directory; -1 for a file
-    std::int64_t Change = 0;           // bytes since the older scan (compared trees)
+    std::string Name;                    // UTF-8 as the tree and the exports hold it
+    tree::DirIndex Dir = tree::NoDir;    // a subdirectory's record; NoDir for a file
+    std::int32_t Entry = -1;             // its entry in the listing; -1 when it has none
+    std::int64_t Bytes = 0;              // of the size kind shown
+    std::int64_t Files = -1;             // files below a directory; -1 for a file
+    std::int64_t Change = 0;             // bytes since the older scan (compared trees)
     tree::Mark State = tree::Mark::Both; // compared trees: new, gone or in both
     Flag Why = Flag::None;
     bool Directory() const { return Dir != tree::NoDir; }

@@ -36,9 +36,8 @@ std::string Shown(const std::string& start) {
 
 } // namespace
 
-void RunBrowse(const Options& options, const std::string& startDir,
-               const std::string& startNative, saved::SavedScan* from,
-               const saved::SavedScan* old) {
+void RunBrowse(const Options& options, const std::string& startDir, const std::string& startNative,
+               saved::SavedScan* from, const saved::SavedScan* old) {
     std::string why;
     std::unique_ptr<crt32_pipe::Screen> screen = crt32_pipe::OpenScreen(why);
     if (!screen) UsageError("'--browse' needs a terminal: " + why, false);

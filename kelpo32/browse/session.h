@@ -16,8 +16,7 @@ namespace kelpo32::browse {
 // Browses `startDir` (`startNative`: as typed, or empty), or the saved scan
 // `from`; with `old`, beside that older scan. Ends the run when the screen
 // cannot be had (not a terminal, not in the foreground).
-void RunBrowse(const Options& options, const std::string& startDir,
-               const std::string& startNative, saved::SavedScan* from,
-               const saved::SavedScan* old);
+void RunBrowse(const Options& options, const std::string& startDir, const std::string& startNative,
+               saved::SavedScan* from, const saved::SavedScan* old);
 
 } // namespace kelpo32::browse

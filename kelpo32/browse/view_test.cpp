@@ -20,8 +20,8 @@ using testing::FakeScreen;
 class MemoryPlace final : public Place {
   public:
     std::map<std::string, std::vector<runtime::DirEntry>> Listings; // by path below the start
-    std::string FailOn;       // a deletion of this name fails
-    bool Locked = false;      // a saved scan's
+    std::string FailOn;                                             // a deletion of this name fails
+    bool Locked = false;                                            // a saved scan's
     std::vector<std::string> Removed;
     std::int64_t LeftBytes = 0; // what a rescan after a failed deletion finds
 
@@ -50,7 +50,8 @@ class MemoryPlace final : public Place {
             return done;
         }
         Removed.push_back(entry.Name);
-        std::erase_if(Listings[Here()], [&](const runtime::DirEntry& e) { return e.Name == entry.Name; });
+        std::erase_if(Listings[Here()],
+                      [&](const runtime::DirEntry& e) { return e.Name == entry.Name; });
         return done;
     }
     bool Rescan(const runtime::DirEntry* entry, tree::DirTree& into, tree::DirIndex& root,
@@ -172,8 +173,12 @@ TEST_P(JourneyTest, KeysGiveTheScreen) {
 }
 
 const Journey Journeys[] = {
-    {"First", U"", {}, {"kelpo32 9.9  /start", "beta/", "alpha/", "f1", "Sort: size",
-                         "Here: 6.2K in 14 files"}, {}, "beta"},
+    {"First",
+     U"",
+     {},
+     {"kelpo32 9.9  /start", "beta/", "alpha/", "f1", "Sort: size", "Here: 6.2K in 14 files"},
+     {},
+     "beta"},
     {"Down", U"", {KeyKind::Down}, {}, {}, "alpha"},
     {"EndHome", U"", {KeyKind::End}, {}, {}, "f2"},
     // A new order keeps the cursor on its entry.
@@ -188,13 +193,21 @@ const Journey Journeys[] = {
     {"UnlistedDirectory", U"", {KeyKind::Down, KeyKind::Enter}, {"/start/alpha"}, {}, nullptr},
     {"Exact", U"h", {}, {"5,000", "Here: 6,320 in 14 files"}, {}, "beta"},
     {"OtherKind", U"a", {}, {"Disk usage", "20K"}, {"Apparent size"}, "beta"},
-    {"Info", U"i", {}, {"Path:  /start/beta", "Files:  2 (1 directly in it)",
-                        "Directories below:  1"}, {}, "beta"},
+    {"Info",
+     U"i",
+     {},
+     {"Path:  /start/beta", "Files:  2 (1 directly in it)", "Directories below:  1"},
+     {},
+     "beta"},
     {"Help", U"?", {}, {"Keys", "delete the entry"}, {}, "beta"},
     {"HelpClosed", U"?x", {}, {}, {"Keys"}, "beta"},
     {"DeleteRefused", U"dn", {}, {"Kept", "beta/"}, {"Delete /start"}, "beta"},
-    {"DeleteAsks", U"d", {}, {"Delete /start/beta ?", "It holds 2 files, 4.9K", "y: delete"},
-     {}, "beta"},
+    {"DeleteAsks",
+     U"d",
+     {},
+     {"Delete /start/beta ?", "It holds 2 files, 4.9K", "y: delete"},
+     {},
+     "beta"},
     {"DeleteDirectory", U"dy", {}, {"Deleted beta"}, {"beta/"}, "alpha"},
     {"DeleteFile", U"dy", {KeyKind::End}, {"Deleted f2"}, {"0.3%"}, "f1"},
     {"ChangeWithoutOlder", U"C", {}, {"No older scan"}, {}, "beta"},
@@ -249,7 +262,8 @@ TEST(ViewTest, FailedDeletionSaysWhyAndRecounts) {
 TEST(ViewTest, CursorStaysOnScreenThroughScrollAndResize) {
     Fixture f;
     for (int i = 0; i < 200; ++i)
-        f.Place.Listings[""].push_back(File("file" + std::to_string(1000 + i), 10 + i));
+        f.Place.Listings[""].push_back(
+            File("file" + std::to_string(1000 + i), static_cast<std::uint64_t>(10 + i)));
     FakeScreen screen(80, 12);
     View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
     screen.PushKey(KeyKind::PageDown);
@@ -259,7 +273,8 @@ TEST(ViewTest, CursorStaysOnScreenThroughScrollAndResize) {
     std::string at = view.Items()[view.Cursor()].Name;
     auto selectedRow = [&](const FakeScreen& s) {
         for (int y = 0; y < s.Size().Y; ++y)
-            if (s.LookAt(y, 2) == crt32_pipe::Attr::Selected) return s.Lines()[y];
+            if (s.LookAt(y, 2) == crt32_pipe::Attr::Selected)
+                return s.Lines()[static_cast<std::size_t>(y)];
         return std::string();
     };
     EXPECT_NE(selectedRow(screen).find(at), std::string::npos) << Screen(screen);
@@ -309,7 +324,8 @@ TEST(ViewTest, ComparedTreeShowsChanges) {
     EXPECT_NE(shown.find("gone"), std::string::npos) << shown;
     EXPECT_NE(shown.find("777"), std::string::npos) << shown;
     for (int y = 0; y < 12; ++y) {
-        if (screen.Lines()[y].find("delta") != std::string::npos && y != 1) {
+        if (screen.Lines()[static_cast<std::size_t>(y)].find("delta") != std::string::npos &&
+            y != 1) {
             EXPECT_EQ(screen.LookAt(y, 2), crt32_pipe::Attr::Dim);
         }
     }
