@@ -36,9 +36,12 @@ void View::Load(const std::string& select) {
     if (cursor_ >= items_.size()) cursor_ = items_.empty() ? 0 : items_.size() - 1;
 }
 
-void View::Resort() {
+void View::Resort(bool collect) {
     std::string at = cursor_ < items_.size() ? items_[cursor_].Name : std::string();
-    items_ = CollectItems(tree_, Shown(), listing_, settings_);
+    if (collect)
+        items_ = CollectItems(tree_, Shown(), listing_, settings_);
+    else
+        SortItems(items_, settings_);
     auto it = std::ranges::find(items_, at, &Item::Name);
     cursor_ = it != items_.end() ? static_cast<std::size_t>(it - items_.begin()) : 0;
 }
@@ -83,7 +86,7 @@ void View::SortBy(Order order) {
     }
     settings_.Reverse = settings_.Sort == order ? !settings_.Reverse : false;
     settings_.Sort = order;
-    Resort();
+    Resort(false);
 }
 
 std::string View::PathOf(const Item* item) const {
@@ -220,6 +223,9 @@ bool View::Key(crt32_pipe::ScreenKey key) {
     case KeyKind::Backspace:
         Up();
         break;
+    case KeyKind::Delete:
+        AskDelete();
+        break;
     case KeyKind::Escape:
     case KeyKind::Interrupt:
         return false;
@@ -241,7 +247,7 @@ bool View::Key(crt32_pipe::ScreenKey key) {
             break;
         case 'a':
             settings_.OtherKind = !settings_.OtherKind;
-            Resort();
+            Resort(true);
             break;
         case 'h':
             exact_ = !exact_;

@@ -47,7 +47,8 @@ class View {
 
   private:
     void Load(const std::string& select);
-    void Resort();
+    // Orders the items again; `collect`: their numbers are taken afresh first.
+    void Resort(bool collect);
     void Open();
     void Up();
     void Move(std::ptrdiff_t by);
