@@ -136,8 +136,9 @@ void View::DrawRows(int first, int last) {
     std::size_t sizeWidth = 0;
     std::size_t changeWidth = 0;
     std::size_t filesWidth = 0;
+    // A gone directory's old bytes are no share of what is there now.
     for (const Item& item : items_)
-        whole += std::max<std::int64_t>(0, item.Bytes);
+        if (item.State != tree::Mark::Gone) whole += std::max<std::int64_t>(0, item.Bytes);
     std::size_t end = std::min(items_.size(), top_ + count);
     for (std::size_t k = top_; k < end; ++k) {
         const Item& item = items_[k];
@@ -154,12 +155,16 @@ void View::DrawRows(int first, int last) {
             continue;
         }
         const Item& item = items_[k];
-        std::int32_t tenths = tree::ShareTenths(std::max<std::int64_t>(0, item.Bytes), whole);
+        std::int32_t tenths = item.State == tree::Mark::Gone
+                                  ? 0
+                                  : tree::ShareTenths(std::max<std::int64_t>(0, item.Bytes), whole);
         std::string line = " " + PadLeft(Size(item.Bytes), sizeWidth) + " ";
         if (settings_.Compared) {
-            std::string change = item.State == tree::Mark::Gone  ? "gone"
-                                 : item.State == tree::Mark::New ? "new"
-                                                                 : Size(item.Change, true);
+            // A file has no older numbers: its change is left blank.
+            std::string change = !item.Directory()                ? std::string()
+                                 : item.State == tree::Mark::Gone ? "gone"
+                                 : item.State == tree::Mark::New  ? "new"
+                                                                  : Size(item.Change, true);
             line += PadLeft(change, std::max<std::size_t>(changeWidth, 4)) + " ";
         }
         line += PadLeft(std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%", 6);

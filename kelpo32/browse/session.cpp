@@ -55,7 +55,7 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         tree = &from->Tree;
         root = from->Root;
         setup.Start = from->Start;
-        setup.Locked = "saved scan: no deletion or rescan";
+        setup.Locked = "saved scan";
         place = std::make_unique<SavedPlace>();
     } else {
         walk::WalkOptions walk = WalkSettings(options);
