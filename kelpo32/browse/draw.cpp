@@ -158,7 +158,8 @@ void View::DrawRows(int first, int last) {
         std::int32_t tenths = item.State == tree::Mark::Gone
                                   ? 0
                                   : tree::ShareTenths(std::max<std::int64_t>(0, item.Bytes), whole);
-        std::string line = " " + PadLeft(Size(item.Bytes), sizeWidth) + " ";
+        std::string line(1, ' ');
+        line.append(PadLeft(Size(item.Bytes), sizeWidth)).append(1, ' ');
         if (settings_.Compared) {
             // A file has no older numbers: its change is left blank.
             std::string change = !item.Directory()                ? std::string()
@@ -296,7 +297,8 @@ void View::DrawDialog() {
         int cols = screen_.Columns(body);
         if (cols < inner) body.append(static_cast<std::size_t>(inner - cols), ' ');
         std::string left_ = pad + std::string(v) + " ";
-        std::string right = " " + std::string(v);
+        std::string right(1, ' ');
+        right.append(v);
         std::array<Span, 3> row{Span{left_, look}, Span{body, Attr::Normal}, Span{right, look}};
         // A line too long for the box is cut by the screen at its edge; the
         // right border then goes with it.
