@@ -20,7 +20,7 @@ UP, DOWN, LEFT = b"\x1bOA", b"\x1bOB", b"\x1bOD"
 class Browser:
     """kelpo32 --browse on a pseudo-terminal of its own."""
 
-    def __init__(self, test, args, cols=100, rows=20):
+    def __init__(self, test, args, cols=100, rows=20, cwd=None):
         self.cols, self.rows = cols, rows
         self.master, self.slave = pty.openpty()
         kelpo.set_winsize(self.slave, cols, rows)
@@ -29,7 +29,7 @@ class Browser:
         self.proc = subprocess.Popen(
             ([kelpo.RUNNER] if kelpo.RUNNER else []) + [kelpo.EXE, "--browse"] + list(args),
             env=env, stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE,
-            preexec_fn=controlling_tty)
+            preexec_fn=controlling_tty, cwd=cwd)
         test.addCleanup(self.close)
         self.raw = b""
 
@@ -227,6 +227,33 @@ class JobControl(kelpo.Case):
         os.write(sh.master, b"echo rc=$?\n")
         self.assertEqual(sh.status(), 0)
         self.assertEqual(sh.mode(), sh.cooked)
+
+
+class Console(kelpo.Case):
+    """The Windows build under Wine: a session in its console that deletes a
+    directory."""
+
+    def setUp(self):
+        super().setUp()
+        if not kelpo.WINDOWS:
+            self.skipTest("Windows build only")
+
+    def test_open_delete_and_quit(self):
+        kelpo.make_tree(os.path.join(self.dir, "top"),
+                        {"gone": {"f": 10000, "g": 20000, "deep": {"h": 1}}, "stay": {"s": 5}})
+        b = Browser(self, ["top"], cwd=self.dir)
+        rows = b.drawn("Sort: size")
+        self.assertIn("gone/", rows[1])
+        b.key(b"\r", "deep/")
+        b.key(b"\x1b[D", "stay/")
+        rows = b.key(b"d", "Delete ")
+        self.assertTrue(any("It holds 3 files" in r for r in rows), rows)
+        b.key(b"y", "Deleted gone")
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "top", "gone")))
+        self.assertTrue(os.path.exists(os.path.join(self.dir, "top", "stay", "s")))
+        b.key(b"h", "All: 5 in 1 files")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
 
 
 if __name__ == "__main__":
