@@ -233,7 +233,7 @@ std::vector<std::string> View::InfoLines() const {
         lines.push_back("Directories below:  " + Grouped(r.TotalDirs));
         std::string problem = ProblemText(tree_.Trouble(item.Dir));
         if (!problem.empty()) lines.push_back("Problem:  " + problem);
-        if (settings_.Compared) {
+        if (settings_.Compared && tree_.ComparedIfAny() != nullptr) {
             const tree::CompareCells& old = (*tree_.ComparedIfAny())[item.Dir];
             std::string state = old.State == tree::Mark::New    ? "new since the older scan"
                                 : old.State == tree::Mark::Gone ? "gone since the older scan"

@@ -55,7 +55,11 @@ void View::Open() {
     if (cursor_ >= items_.size() || !items_[cursor_].Directory()) return;
     const Item& item = items_[cursor_];
     std::string why;
-    place_.Enter(EntryOf(item), tree_.Browse()[item.Dir].Identity, why);
+    // A directory the walk did not enter (a link, another file system, a
+    // cycle) is not entered here either: its files are not the scan's.
+    bool entered = item.Why != Flag::NotEntered;
+    place_.Enter(entered ? EntryOf(item) : nullptr, tree_.Browse()[item.Dir].Identity, why);
+    if (!entered) why = "not entered by the scan";
     path_.push_back(item.Dir);
     cursor_ = 0;
     top_ = 0;
@@ -172,9 +176,9 @@ void View::Rescan() {
     } else {
         tree::DirIndex parent = tree_.Parents(Shown())[Shown()];
         tree::DirIndex before = Shown();
+        std::string name(tree_.Name(before));
         SwapDir(tree_, before, again, root);
         // The rescan's copy took the place of the record in its parent's chain.
-        std::string name(tree_.Name(before));
         for (tree::DirIndex c = tree_.At(parent).First; c != tree::NoDir; c = tree_.At(c).Next)
             if (tree_.Name(c) == name && tree_.IsLive(c)) path_.back() = c;
     }

@@ -263,6 +263,26 @@ TEST(ViewTest, FailedDeletionSaysWhyAndRecounts) {
     EXPECT_EQ(view.Items()[view.Cursor()].Name, "alpha"); // beta, now 700 bytes, is second
 }
 
+// A rescan of the directory shown takes the place of its numbers, and the
+// totals above it follow; one of the start directory replaces the tree.
+TEST(ViewTest, RescanCorrectsTheTotalsAbove) {
+    Fixture f;
+    f.Place.LeftBytes = 700;
+    FakeScreen screen(100, 12);
+    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    screen.PushKey(KeyKind::Enter); // into beta
+    screen.PushChars(U"rhx");
+    view.Run();
+    std::string shown = Screen(screen);
+    EXPECT_NE(shown.find("Here: 700 in 1 files  All: 2,020 in 13 files"), std::string::npos)
+        << shown;
+    screen.PushKey(KeyKind::Left);
+    screen.PushChars(U"rx");
+    view.Run();
+    shown = Screen(screen);
+    EXPECT_NE(shown.find("All: 700 in 1 files"), std::string::npos) << shown;
+}
+
 // Scrolling keeps the cursor's row on screen, and a smaller screen after a
 // resize is drawn whole at its new size with the cursor still on it.
 TEST(ViewTest, CursorStaysOnScreenThroughScrollAndResize) {
