@@ -89,12 +89,26 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
     return items;
 }
 
+namespace {
+
+// The first eight bytes of a name as one number in byte order: most names
+// differ there, so most comparisons of names are one comparison of numbers.
+std::uint64_t Prefix(std::string_view name) {
+    std::uint64_t p = 0;
+    for (std::size_t k = 0; k < 8; ++k)
+        p = (p << 8) | (k < name.size() ? static_cast<unsigned char>(name[k]) : 0U);
+    return p;
+}
+
+} // namespace
+
 void SortItems(std::vector<Item>& items, const ItemSettings& settings) {
-    // The numbers of the key beside each item's place, sorted, then the
-    // items moved into that order: a directory of 100,000 entries is
-    // ordered in a few milliseconds.
+    // The key and the name's first bytes beside each item's place are
+    // sorted, then the items are moved into that order in place: a
+    // directory of 100,000 entries is ordered in milliseconds.
     struct Keyed {
         std::int64_t Key;
+        std::uint64_t Prefix;
         std::string_view Name;
         std::uint32_t At;
     };
@@ -116,11 +130,12 @@ void SortItems(std::vector<Item>& items, const ItemSettings& settings) {
         case Order::Name:
             break;
         }
-        keyed.push_back({key, item.Name, static_cast<std::uint32_t>(k)});
+        keyed.push_back({key, Prefix(item.Name), item.Name, static_cast<std::uint32_t>(k)});
     }
     // Largest first; names in byte order break ties (and are the name order).
     auto before = [](const Keyed& a, const Keyed& b) {
         if (a.Key != b.Key) return a.Key > b.Key;
+        if (a.Prefix != b.Prefix) return a.Prefix < b.Prefix;
         return a.Name < b.Name;
     };
     if (settings.Reverse)
@@ -128,11 +143,23 @@ void SortItems(std::vector<Item>& items, const ItemSettings& settings) {
                   [&](const Keyed& a, const Keyed& b) { return before(b, a); });
     else
         std::sort(keyed.begin(), keyed.end(), before);
-    std::vector<Item> sorted;
-    sorted.reserve(items.size());
-    for (const Keyed& k : keyed)
-        sorted.push_back(std::move(items[k.At]));
-    items = std::move(sorted);
+    // Each cycle of the permutation moved round once.
+    std::vector<std::uint32_t> from(items.size());
+    for (std::size_t k = 0; k < keyed.size(); ++k)
+        from[k] = keyed[k].At;
+    for (std::size_t start = 0; start < from.size(); ++start) {
+        if (from[start] == start) continue;
+        Item held = std::move(items[start]);
+        std::size_t k = start;
+        while (from[k] != start) {
+            std::size_t next = from[k];
+            items[k] = std::move(items[next]);
+            from[k] = static_cast<std::uint32_t>(k);
+            k = next;
+        }
+        items[k] = std::move(held);
+        from[k] = static_cast<std::uint32_t>(k);
+    }
 }
 
 } // namespace kelpo32::browse
