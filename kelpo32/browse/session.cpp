@@ -51,6 +51,7 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
     runtime::NamePatterns exclude(options.Excludes);
     setup.Title = title;
     setup.DiskUsage = options.DiskUsage;
+    setup.CountLinks = options.CountLinks;
     if (from != nullptr) {
         tree = &from->Tree;
         root = from->Root;

@@ -142,9 +142,10 @@ void View::Delete() {
         }
     } else if (done.Report.Complete()) {
         bool disk = setup_.DiskUsage;
-        // Another link of a file counted elsewhere frees nothing and was not
-        // counted here.
-        std::int64_t files = entry->Links > 1 ? 0 : 1;
+        // One link of a file of several frees nothing while the others
+        // stay, and the walk counted the file where it met it first,
+        // perhaps elsewhere: the totals keep it.
+        std::int64_t files = entry->Links > 1 && !setup_.CountLinks ? 0 : 1;
         DropFile(tree_, Shown(), files * FileBytes(*entry, disk), files * FileBytes(*entry, !disk),
                  files);
     }

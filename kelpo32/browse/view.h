@@ -22,6 +22,7 @@ struct ViewSetup {
     bool Compared = false;  // the tree carries an older scan's numbers: the change column
     // Why deletion and rescans are off ("read-only", "saved scan"); empty: on.
     std::string Locked;
+    bool CountLinks = false; // every link of a file of several counts (else only the first met)
 };
 
 // A box over the rows, closed by the next key.

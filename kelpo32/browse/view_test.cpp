@@ -243,6 +243,24 @@ TEST(ViewTest, DeletionCorrectsEveryTotal) {
         << Screen(screen);
 }
 
+// One link of a file of several frees nothing and may have been counted
+// elsewhere: the totals stay; with every link counted, they drop.
+TEST(ViewTest, DeletedLinkOfSeveralCountsAsTheWalkCounted) {
+    for (bool countLinks : {false, true}) {
+        Fixture f;
+        f.Place.Listings[""].push_back(File("linked", 100000, 2));
+        f.Tree.At(f.Root).OwnBytes += 100000;
+        f.Tree.At(f.Root).TotalBytes += 100000;
+        FakeScreen screen(100, 12);
+        ViewSetup setup{"k", "/s", false, false, {}, countLinks};
+        View view(screen, f.Tree, f.Root, f.Place, setup);
+        screen.PushChars(U"dy"); // the largest: the linked file
+        view.Run();
+        EXPECT_EQ(f.Place.Removed, std::vector<std::string>{"linked"});
+        EXPECT_EQ(f.Tree.At(f.Root).TotalBytes, countLinks ? 6320 : 106320) << countLinks;
+    }
+}
+
 // A deletion that fails names what could not go, and what is left is
 // counted again: its numbers and the totals above it are what the rescan
 // found.
