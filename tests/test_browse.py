@@ -185,6 +185,32 @@ class Browse(kelpo.Case):
         self.assertEqual(b.wait(), 0)
         self.given_back(b)
 
+    def test_saved_scan_and_comparison(self):
+        kelpo.make_tree(self.top, {"keep": {"f": 1000}, "old": {"g": 2000}})
+        saved = os.path.join(self.dir, "old.json")
+        r = subprocess.run([kelpo.EXE, "--format=json", "--output=" + saved, self.top],
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        shutil.rmtree(os.path.join(self.top, "old"))
+        kelpo.make_tree(os.path.join(self.top, "new"), {"h": 5000})
+        with open(os.path.join(self.top, "keep", "f"), "ab") as f:
+            f.truncate(3000)
+        b = Browser(self, ["--compare=" + saved, self.top])
+        rows = b.drawn("Sort: change")
+        self.assertIn("new", row_of(rows, "new/"))
+        self.assertIn("+2.0K", row_of(rows, "keep/"))
+        self.assertIn("gone", row_of(rows, "old/"))
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        b = Browser(self, ["--from=" + saved])
+        rows = b.drawn("[saved scan]")
+        self.assertIn("old/", row_of(rows, "old/"))
+        b.key(b"d", "Deletion is off: saved scan")
+        self.assertTrue(os.path.isdir(os.path.join(self.top, "keep")))
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.given_back(b)
+
     def test_refused_without_a_terminal_or_with_an_output(self):
         kelpo.make_tree(self.top, {"f": 1})
         exe = ([kelpo.RUNNER] if kelpo.RUNNER else []) + [kelpo.EXE]

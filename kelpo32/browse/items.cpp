@@ -46,6 +46,7 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
                                std::span<const runtime::DirEntry> listing,
                                const ItemSettings& settings) {
     std::vector<Item> items;
+    items.reserve(listing.size() + static_cast<std::size_t>(tree.At(dir).Subdirs));
     std::unordered_map<std::string, std::int32_t> dirs; // listed directories by name
     for (std::size_t k = 0; k < listing.size(); ++k)
         if (IsDirectory(listing[k]))
