@@ -174,6 +174,8 @@ void View::Rescan() {
         tree_ = std::move(again);
         tree_.Parents(root);
         path_[0] = root;
+        // The older scan's numbers were the old tree's.
+        settings_.Compared = false;
     } else {
         tree::DirIndex parent = tree_.Parents(Shown())[Shown()];
         tree::DirIndex before = Shown();
