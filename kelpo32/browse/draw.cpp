@@ -115,10 +115,18 @@ void View::Draw() {
         std::array<Span, 1> row{Span{note, Attr::Warn}};
         screen_.Row(first++, row);
     }
+    // A message takes the row above the footer, so the totals stay in view
+    // (after a deletion they are what the user checks).
+    if (!status_.empty() && last > first) {
+        std::string note(1, ' ');
+        note.append(status_);
+        std::array<Span, 1> row{Span{note, Attr::Warn}};
+        screen_.Row(last--, row);
+    }
     DrawRows(first, last);
     if (height > 1) {
-        std::string foot = full(status_.empty() ? Footer() : " " + status_);
-        std::array<Span, 1> footer{Span{foot, status_.empty() ? Attr::Heading : Attr::Warn}};
+        std::string foot = full(Footer());
+        std::array<Span, 1> footer{Span{foot, Attr::Heading}};
         screen_.Row(height - 1, footer);
     }
     if (dialog_ != Dialog::None) DrawDialog();
