@@ -71,6 +71,10 @@ kelpo32_unit_test(totals_test kelpo32/tree/totals_test.cpp kelpo32/tree/dir_tree
   kelpo32/testing/memory_source.cpp
   kelpo32/testing/test_alloc.cpp kelpo32/testing/test_support.cpp)
 
+# The browser's view through a screen in memory: journeys of keys, and its
+# corrections of the totals over random trees.
+kelpo32_unit_test(browse_test kelpo32/browse/view_test.cpp)
+
 # End-to-end tests: each script runs the built program in temporary trees.
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/WineTests.cmake)

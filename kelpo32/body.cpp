@@ -2,6 +2,7 @@
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/browse/session.h"
 #include "kelpo32/conventions.h"
 #include "kelpo32/forms.h"
 #include "kelpo32/options.h"
@@ -123,6 +124,14 @@ void RunBody() {
     if (!opts.Compare.empty()) LoadOrStop(opts.Compare, opts, old);
     SetStartValues();
     CheckStartFirst(opts);
+    if (opts.Browse) {
+        // Nothing is written before the screen: no banner, no widths.
+        ParseOptions(opts);
+        if (!opts.From.empty()) SetSavedStart(from.Start);
+        browse::RunBrowse(opts, StartDir, StartNative, opts.From.empty() ? nullptr : &from,
+                          opts.Compare.empty() ? nullptr : &old);
+        return;
+    }
     UseOutputFile(opts);
     // An export is its data alone: no banner, no widths, no colour, no pages.
     bool report = form.Paged;

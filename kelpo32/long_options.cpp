@@ -254,6 +254,13 @@ constexpr LongOption Table[] = {
      .Value = "FILE",
      .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },
      .Help = Both("write to FILE, replacing it only once the run is done")},
+    {.Name = "browse",
+     .Set = [](Options& o, Use) { o.Browse = true; },
+     .Help = Both("browse the scan on the whole screen: one directory at a\n"
+                  "time, sorted, with deletion (press ? for the keys)")},
+    {.Name = "read-only",
+     .Set = [](Options& o, Use) { o.ReadOnly = true; },
+     .Help = Both("with --browse: never delete anything")},
     {.Name = "version", .Help = Both("print the version and exit")},
     {.Name = "help", .Help = Both("print this help and exit")},
 };

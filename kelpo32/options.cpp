@@ -180,6 +180,11 @@ Options CheckLongOptions() {
     if (!saved.Compare.empty() && saved.Form == FindForm("prometheus"))
         UsageError("'--format=prometheus' has no comparison: the collector keeps each run's "
                    "numbers and compares them");
+    // The browser is the whole screen: it writes no form into a file or pipe.
+    if (saved.Browse && !saved.Output.empty())
+        UsageError("'--browse' shows the scan on the screen: it cannot go to '--output'");
+    if (saved.Browse && saved.Form != &DefaultForm())
+        UsageError("'--browse' shows the scan on the screen: it has no '--format'");
     // Every later line is written in the chosen form.
     if (saved.Form->TextOutput) crt32_pipe::UseTextOutput();
     // A bad width is a mistake on the command line: nothing goes to standard output.

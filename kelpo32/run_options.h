@@ -52,6 +52,10 @@ struct Options {
     // A comparison lists every directory, not only those whose subtree changed.
     bool All = false;
 
+    // The browser: one directory at a time on the whole screen.
+    bool Browse = false;
+    bool ReadOnly = false; // the browser deletes nothing
+
     // The output goes to a file of its own beside this one and takes its
     // place when the run completed; empty: standard output.
     std::string Output;

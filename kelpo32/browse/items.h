@@ -1,0 +1,67 @@
+// The entries of the directory on screen: its subdirectories, from the tree,
+// and its other entries, from the directory's listing; each with the numbers
+// a row shows, in the order the user chose.
+#pragma once
+
+#include "kelpo32/tree/dir_tree.h"
+#include "runtime/dirsearch.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kelpo32::browse {
+
+// How the entries are ordered; a key chosen again reverses it.
+enum class Order : std::uint8_t { Size, Name, Files, Change };
+
+// Why an entry's numbers are not the whole of it.
+enum class Flag : std::uint8_t {
+    None,
+    Unreadable, // could not be read
+    Partial,    // read only in part
+    NotEntered, // a link, another file system or a cycle: not entered
+    HardLink,   // a file of several links
+    Other,      // not a file or directory: a link, FIFO, device
+};
+
+struct Item {
+    std::string Name;                    // UTF-8 as the tree and the exports hold it
+    tree::DirIndex Dir = tree::NoDir;    // a subdirectory's record; NoDir for a file
+    std::int32_t Entry = -1;             // its entry in the listing; -1 when it has none
+    std::int64_t Bytes = 0;              // of the size kind shown
+    std::int64_t Files = -1;             // files below a directory; -1 for a file
+    std::int64_t Change = 0;             // bytes since the older scan (compared trees)
+    tree::Mark State = tree::Mark::Both; // compared trees: new, gone or in both
+    Flag Why = Flag::None;
+    bool Directory() const { return Dir != tree::NoDir; }
+};
+
+// What the rows show and how they are ordered.
+struct ItemSettings {
+    bool DiskUsage = false; // the run counted bytes on disk (else apparent sizes)
+    bool OtherKind = false; // the size kind the run did not count (the tree's Browse column)
+    bool Compared = false;  // the tree has the older scan's numbers
+    Order Sort = Order::Size;
+    bool Reverse = false; // the key's other direction
+};
+
+// The items of directory `dir`: its subdirectories as the tree holds them,
+// and the entries of `listing` that are not directories. A subdirectory is
+// matched to its listed entry by name (Item::Entry).
+std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
+                               std::span<const runtime::DirEntry> listing,
+                               const ItemSettings& settings);
+
+// Orders the items as the settings say: size, files and change largest
+// first, names in byte order; ties by name.
+void SortItems(std::vector<Item>& items, const ItemSettings& settings);
+
+// A file's bytes of the size kind shown: disk usage or apparent size.
+std::int64_t FileBytes(const runtime::DirEntry& entry, bool diskUsage);
+
+// The UTF-8 name of a listed entry, as the tree names directories.
+std::string EntryName(const runtime::DirEntry& entry);
+
+} // namespace kelpo32::browse

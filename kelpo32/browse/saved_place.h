@@ -1,0 +1,29 @@
+// The place of a saved scan: nothing on disk to list, delete or rescan; the
+// tree alone is shown.
+#pragma once
+
+#include "kelpo32/browse/place.h"
+
+namespace kelpo32::browse {
+
+class SavedPlace final : public Place {
+  public:
+    bool List(std::vector<runtime::DirEntry>& /*entries*/, std::string& /*why*/) override {
+        return true;
+    }
+    void Enter(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
+               std::string& /*why*/) override {}
+    void Leave() override {}
+    bool Changeable() const override { return false; }
+    Removal Remove(const runtime::DirEntry& /*entry*/, const runtime::DirIdentity& /*identity*/,
+                   bool /*directory*/) override {
+        return {};
+    }
+    bool Rescan(const runtime::DirEntry* /*entry*/, tree::DirTree& /*into*/,
+                tree::DirIndex& /*root*/, std::string& why) override {
+        why = "a saved scan";
+        return false;
+    }
+};
+
+} // namespace kelpo32::browse

@@ -1,0 +1,286 @@
+"""The browser (--browse) on a terminal: a session of keys over a temporary
+tree, deletions checked on the file system and in the numbers shown, links
+never followed, size changes, a stop and fg, and the terminal given back."""
+
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import termios
+import time
+
+import kelpo
+from test_screen import ENTER, LEAVE, controlling_tty, render
+
+UP, DOWN, LEFT = b"\x1bOA", b"\x1bOB", b"\x1bOD"
+
+
+class Browser:
+    """kelpo32 --browse on a pseudo-terminal of its own."""
+
+    def __init__(self, test, args, cols=100, rows=20, cwd=None):
+        self.cols, self.rows = cols, rows
+        self.master, self.slave = pty.openpty()
+        kelpo.set_winsize(self.slave, cols, rows)
+        self.mode_before = termios.tcgetattr(self.slave)
+        env = dict(os.environ, TERM="xterm", LANG="C.UTF-8")
+        self.proc = subprocess.Popen(
+            ([kelpo.RUNNER] if kelpo.RUNNER else []) + [kelpo.EXE, "--browse"] + list(args),
+            env=env, stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE,
+            preexec_fn=controlling_tty, cwd=cwd)
+        test.addCleanup(self.close)
+        self.raw = b""
+
+    def read(self, wait):
+        if select.select([self.master], [], [], wait)[0]:
+            try:
+                self.raw += os.read(self.master, 65536)
+            except OSError:
+                return False
+        return True
+
+    def screen(self):
+        return render(self.raw, self.cols, self.rows)
+
+    def drawn(self, text, timeout=20):
+        """Waits until some row shows `text`; returns the rows."""
+        deadline = time.monotonic() + timeout
+        while True:
+            rows = self.screen()
+            if any(text in row for row in rows):
+                return rows
+            if time.monotonic() > deadline:
+                raise AssertionError("%r not shown: %r" % (text, rows))
+            self.read(0.05)
+
+    def key(self, data, shown):
+        os.write(self.master, data)
+        return self.drawn(shown)
+
+    def wait(self, timeout=20):
+        deadline = time.monotonic() + timeout
+        while self.proc.poll() is None:
+            if time.monotonic() > deadline:
+                raise AssertionError("browser did not end: %r" % self.screen())
+            self.read(0.05)
+        while select.select([self.master], [], [], 0.05)[0] and self.read(0):
+            pass
+        self.err = self.proc.stderr.read()
+        self.mode_after = termios.tcgetattr(self.slave)
+        return self.proc.returncode
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.proc.stderr.close()
+        os.close(self.master)
+        os.close(self.slave)
+
+
+def row_of(rows, text):
+    return next(r for r in rows if text in r)
+
+
+class Browse(kelpo.Case):
+    def setUp(self):
+        super().setUp()
+        self.native_only()
+        self.top = os.path.join(self.dir, "top")
+        self.outside = kelpo.make_tree(os.path.join(self.dir, "outside"), {"keep.txt": 7})
+
+    def given_back(self, b):
+        self.assertEqual(b.mode_after, b.mode_before)
+        self.assertEqual(b.raw.count(ENTER), b.raw.count(LEAVE))
+        self.assertGreater(b.raw.rindex(LEAVE), b.raw.rindex(ENTER))
+
+    def test_open_up_sort_quit(self):
+        kelpo.make_tree(self.top, {"big": {"f": 300000, "sub": {"g": 5}}, "small": {"h": 1000},
+                                   "top.bin": 50000})
+        b = Browser(self, [self.top])
+        rows = b.drawn("Sort: size")
+        self.assertIn("kelpo32 ", rows[0])
+        self.assertIn(self.top, rows[0])
+        self.assertIn("big/", rows[1])  # largest first, with its share and count
+        self.assertIn("%", rows[1])
+        self.assertIn("top.bin", rows[2])
+        rows = b.key(b"\r", self.top + "/big")
+        self.assertIn("f", row_of(rows, "293K"))
+        rows = b.key(LEFT, "small/")
+        self.assertNotIn("/big", rows[0])
+        rows = b.key(b"n", "Sort: name")
+        self.assertIn("big/", rows[1])
+        self.assertIn("small/", rows[2])
+        b.key(b"h", "300,005")
+        b.key(b"?", "Keys")
+        b.key(b"x", "Sort: name")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.assertEqual(b.err, b"")
+        self.given_back(b)
+
+    def test_delete_file_and_directory(self):
+        kelpo.make_tree(self.top, {"big": {"f": 300000, "sub": {"g": 5}}, "small": {"h": 1000},
+                                   "top.bin": 50000})
+        b = Browser(self, [self.top])
+        b.drawn("Sort: size")
+        rows = b.key(b"d", "Delete ")
+        self.assertTrue(any("It holds 2 files" in r for r in rows), rows)
+        b.key(b"n", "Kept")  # anything but y keeps it
+        self.assertTrue(os.path.isdir(os.path.join(self.top, "big")))
+        b.key(b"d", "Delete ")
+        b.key(b"y", "Deleted big")
+        self.assertFalse(os.path.exists(os.path.join(self.top, "big")))
+        b.key(b"h", "All: 51,000 in 2 files")
+        b.key(b"d", "A file of")
+        b.key(b"y", "Deleted top.bin")
+        self.assertFalse(os.path.exists(os.path.join(self.top, "top.bin")))
+        self.assertTrue(os.path.exists(os.path.join(self.top, "small", "h")))
+        b.key(b"x", "All: 1,000 in 1 files")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.given_back(b)
+
+    def test_link_to_outside_goes_as_a_link(self):
+        kelpo.make_tree(self.top, {"data": 1000000})
+        os.symlink(self.outside, os.path.join(self.top, "link"))
+        b = Browser(self, [self.top])
+        b.drawn("@link")
+        os.write(b.master, DOWN)
+        b.key(b"d", "Delete ")
+        b.key(b"y", "Deleted link")
+        self.assertFalse(os.path.lexists(os.path.join(self.top, "link")))
+        self.assertTrue(os.path.exists(os.path.join(self.outside, "keep.txt")))
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+
+    def test_directory_swapped_for_a_link_is_not_followed(self):
+        kelpo.make_tree(self.top, {"victim": {"a": 10, "b": 20}})
+        b = Browser(self, [self.top])
+        b.drawn("victim/")
+        victim = os.path.join(self.top, "victim")
+        shutil.rmtree(victim)
+        os.symlink(self.outside, victim)
+        b.key(b"d", "Delete ")
+        rows = b.key(b"y", "Could not delete")
+        self.assertTrue(any("victim" in r for r in rows), rows)
+        self.assertTrue(os.path.exists(os.path.join(self.outside, "keep.txt")))
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.given_back(b)
+
+    def test_size_change_redraws(self):
+        kelpo.make_tree(self.top, {"d%02d" % i: {"f": 100 * i} for i in range(30)})
+        b = Browser(self, [self.top])
+        b.drawn("Sort: size")
+        b.cols, b.rows = 70, 12
+        kelpo.set_winsize(b.slave, 70, 12)
+        deadline = time.monotonic() + 20
+        while not b.screen()[11].startswith(" Here:"):
+            self.assertLess(time.monotonic(), deadline, b.screen())
+            b.read(0.05)
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.given_back(b)
+
+    def test_saved_scan_and_comparison(self):
+        kelpo.make_tree(self.top, {"keep": {"f": 1000}, "old": {"g": 2000}})
+        saved = os.path.join(self.dir, "old.json")
+        r = subprocess.run([kelpo.EXE, "--format=json", "--output=" + saved, self.top],
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        shutil.rmtree(os.path.join(self.top, "old"))
+        kelpo.make_tree(os.path.join(self.top, "new"), {"h": 5000})
+        with open(os.path.join(self.top, "keep", "f"), "ab") as f:
+            f.truncate(3000)
+        b = Browser(self, ["--compare=" + saved, self.top])
+        rows = b.drawn("Sort: change")
+        self.assertIn("new", row_of(rows, "new/"))
+        self.assertIn("+2.0K", row_of(rows, "keep/"))
+        self.assertIn("gone", row_of(rows, "old/"))
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        b = Browser(self, ["--from=" + saved])
+        rows = b.drawn("[saved scan]")
+        self.assertIn("old/", row_of(rows, "old/"))
+        b.key(b"d", "Deletion is off: saved scan")
+        self.assertTrue(os.path.isdir(os.path.join(self.top, "keep")))
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.given_back(b)
+
+    def test_refused_without_a_terminal_or_with_an_output(self):
+        kelpo.make_tree(self.top, {"f": 1})
+        exe = ([kelpo.RUNNER] if kelpo.RUNNER else []) + [kelpo.EXE]
+        cases = [([], "needs a terminal"), (["--output=" + os.path.join(self.dir, "o")],
+                                            "'--output'"),
+                 (["--format=json"], "'--format'")]
+        for extra, words in cases:
+            with self.subTest(extra=extra):
+                r = subprocess.run(exe + ["--browse", self.top] + extra, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=60)
+                self.assertEqual(r.returncode, 2)
+                self.assertIn(words, r.stderr.decode())
+                self.assertEqual(r.stdout, b"")
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "o")))
+
+
+class JobControl(kelpo.Case):
+    def setUp(self):
+        super().setUp()
+        self.native_only()
+        if not shutil.which("bash"):
+            self.skipTest("no bash")
+        from test_posix import Shell
+        kelpo.make_tree(os.path.join(self.dir, "t"), {"sub": {"f": 10}})
+        self.sh = Shell(self, "bash")
+
+    def test_stop_and_fg_draw_again(self):
+        sh = self.sh
+        os.write(sh.master, b"'%s' --browse t; echo rc=$?\n" % kelpo.EXE.encode())
+        sh.expect(b"Sort: size")
+        os.write(sh.master, b"\x1a")
+        sh.expect(rb"Stopped")
+        self.assertIn(LEAVE, sh.before)
+        sh.expect(rb"\$ ")
+        self.assertEqual(sh.mode(), sh.cooked)
+        os.write(sh.master, b"fg\n")
+        sh.expect(b"Sort: size")  # drawn whole again at once
+        os.write(sh.master, b"q")
+        sh.expect(rb"\$ ")
+        os.write(sh.master, b"echo rc=$?\n")
+        self.assertEqual(sh.status(), 0)
+        self.assertEqual(sh.mode(), sh.cooked)
+
+
+class Console(kelpo.Case):
+    """The Windows build under Wine: a session in its console that deletes a
+    directory."""
+
+    def setUp(self):
+        super().setUp()
+        if not kelpo.WINDOWS:
+            self.skipTest("Windows build only")
+
+    def test_open_delete_and_quit(self):
+        kelpo.make_tree(os.path.join(self.dir, "top"),
+                        {"gone": {"f": 10000, "g": 20000, "deep": {"h": 1}}, "stay": {"s": 5}})
+        b = Browser(self, ["top"], cwd=self.dir)
+        rows = b.drawn("Sort: size")
+        self.assertIn("gone/", rows[1])
+        b.key(b"\r", "deep/")
+        b.key(b"\x1b[D", "stay/")
+        rows = b.key(b"d", "Delete ")
+        self.assertTrue(any("It holds 3 files" in r for r in rows), rows)
+        b.key(b"y", "Deleted gone")
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "top", "gone")))
+        self.assertTrue(os.path.exists(os.path.join(self.dir, "top", "stay", "s")))
+        b.key(b"h", "All: 5 in 1 files")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+
+
+if __name__ == "__main__":
+    kelpo.main()
