@@ -35,7 +35,7 @@ void WriteLine(std::string_view text) {
 // the run with its message and nothing on standard output.
 void LoadOrStop(const std::string& file, const Options& opts, saved::SavedScan& scan) {
     std::string error;
-    if (!saved::LoadSavedScan(file, opts.DiskUsage, opts.CountLinks, scan, error)) {
+    if (!saved::LoadSavedScan(file, opts.DiskUsage, opts.CountLinks, scan, error, opts.Browse)) {
         runtime::WriteStdErr(error);
         runtime::Halt(1);
     }

@@ -34,22 +34,16 @@ void DropFile(tree::DirTree& tree, tree::DirIndex dir, std::int64_t bytes, std::
     AddOther(tree, dir, -other);
 }
 
+// The tree's own edits correct the totals above, of both size kinds.
 void DropDir(tree::DirTree& tree, tree::DirIndex dir) {
-    tree::DirIndex parent = tree.Parents(dir)[dir];
-    if (parent == tree::NoDir) runtime::RaiseRangeError();
-    std::int64_t other = tree.Browse()[dir].OtherTotalBytes;
+    if (tree.Parents(dir)[dir] == tree::NoDir) runtime::RaiseRangeError();
     tree.Remove(dir);
-    AddOther(tree, parent, -other);
 }
 
 void SwapDir(tree::DirTree& tree, tree::DirIndex dir, tree::DirTree& from,
              tree::DirIndex fromRoot) {
-    tree::DirIndex parent = tree.Parents(dir)[dir];
-    if (parent == tree::NoDir) runtime::RaiseRangeError();
-    std::int64_t before = tree.Browse()[dir].OtherTotalBytes;
+    if (tree.Parents(dir)[dir] == tree::NoDir) runtime::RaiseRangeError();
     tree.Replace(dir, from, fromRoot);
-    std::int64_t after = from.Browse()[fromRoot].OtherTotalBytes;
-    AddOther(tree, parent, after - before);
 }
 
 } // namespace kelpo32::browse

@@ -253,6 +253,11 @@ bool View::Key(crt32_pipe::ScreenKey key) {
             SortBy(Order::Change);
             break;
         case 'a':
+            // A saved scan in JSON Lines holds one kind of size only.
+            if (!tree_.OtherKindKnown()) {
+                status_ = "The other size kind is not in this scan";
+                break;
+            }
             settings_.OtherKind = !settings_.OtherKind;
             Resort(true);
             break;

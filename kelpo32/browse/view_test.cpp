@@ -143,6 +143,7 @@ struct Journey {
     const char* Selected = nullptr; // the item under the cursor at the end
     std::string Locked = {};
     const char* Top = nullptr; // the first item at the end
+    bool OneKind = false;      // the tree knows one size kind (a JSON Lines scan)
 };
 
 class JourneyTest : public ::testing::TestWithParam<Journey> {};
@@ -150,6 +151,7 @@ class JourneyTest : public ::testing::TestWithParam<Journey> {};
 TEST_P(JourneyTest, KeysGiveTheScreen) {
     const Journey& j = GetParam();
     Fixture f;
+    if (j.OneKind) f.Tree.SetOtherKindUnknown();
     FakeScreen screen(80, 12);
     ViewSetup setup{"kelpo32 9.9", "/start", false, false, j.Locked};
     View view(screen, f.Tree, f.Root, f.Place, setup);
@@ -199,6 +201,15 @@ const Journey Journeys[] = {
     {"UnlistedDirectory", U"", {KeyKind::Down, KeyKind::Enter}, {"/start/alpha"}, {}, nullptr},
     {"Exact", U"h", {}, {"5,000", "Here: 6,320 in 14 files"}, {}, "beta"},
     {"OtherKind", U"a", {}, {"Disk usage", "20K"}, {"Apparent size"}, "beta"},
+    {"OtherKindNotInTheScan",
+     U"a",
+     {},
+     {"The other size kind is not in this scan", "Apparent size"},
+     {"Disk usage"},
+     "beta",
+     {},
+     nullptr,
+     true},
     {"Info",
      U"i",
      {},
