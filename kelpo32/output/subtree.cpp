@@ -8,7 +8,9 @@ namespace kelpo32::output {
 
 void SubtreeStack::Enter(const walk::WalkDir& dir, const walk::WalkListing& listing) {
     path_.resize(cutTo_);
-    open_.push_back({path_.size(), {listing.FileCount, 0}});
+    open_.push_back({path_.size(),
+                     {runtime::CheckedAdd<std::int64_t>(listing.FileCount, listing.UnwalkedFiles),
+                      listing.UnwalkedDirs}});
     if (dir.Level == 0) {
         path_ = start_;
     } else {

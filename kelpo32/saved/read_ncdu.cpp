@@ -293,6 +293,7 @@ class NcduSax final : public SavedSax {
             return tree::NoDir;
         }
         scan_.Tree.At(index).TotalBytes = -1;
+        scan_.Tree.At(index).TotalDirs = -1;
         if (parent == nullptr) {
             scan_.Root = index;
             scan_.Start = std::move(item_.Name);

@@ -26,9 +26,9 @@ std::string Shown(std::string_view text) {
     return runtime::SafeText(text, runtime::StdErrSink());
 }
 
-// Every subtree's numbers: its bytes where the file did not give them
-// (-1), its files and directories always. From the leaves up, whatever the
-// order of the records.
+// Every subtree's numbers where the file did not give them: its bytes (-1),
+// its files and directories (TotalDirs -1). From the leaves up, whatever the
+// order of the records. A "more" record's numbers are its directories'.
 bool AddUpTotals(SavedScan& scan, std::string& what) {
     tree::DirTree& t = scan.Tree;
     if (scan.Root == tree::NoDir) return true;
@@ -39,24 +39,28 @@ bool AddUpTotals(SavedScan& scan, std::string& what) {
     for (std::size_t i = order.size(); i-- > 0;) {
         tree::DirRecord& d = t.At(order[i]);
         bool sum = d.TotalBytes < 0;
+        bool count = d.TotalDirs < 0;
         std::int64_t total = d.OwnBytes;
         std::int64_t files = d.OwnFiles;
         std::int64_t dirs = 0;
         for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
             const tree::DirRecord& sub = t.At(c);
-            if (sum && sub.TotalBytes > std::numeric_limits<std::int64_t>::max() - total) {
-                what = "the sizes add up to more than 8 EiB";
-                return false;
+            if (sum) {
+                if (sub.TotalBytes > std::numeric_limits<std::int64_t>::max() - total) {
+                    what = "the sizes add up to more than 8 EiB";
+                    return false;
+                }
+                total += sub.TotalBytes;
             }
-            total += sub.TotalBytes;
             files += sub.TotalFiles();
-            dirs += sub.TotalDirs + 1;
+            dirs += sub.TotalDirs + (t.IsMore(c) ? 0 : 1);
         }
+        if (sum) d.TotalBytes = total;
+        if (!count) continue;
         if (files > tree::DirRecord::MaxFiles || dirs > std::numeric_limits<std::int32_t>::max()) {
             what = "too many files or directories";
             return false;
         }
-        if (sum) d.TotalBytes = total;
         d.SetTotalFiles(files);
         d.TotalDirs = static_cast<std::int32_t>(dirs);
     }
@@ -136,8 +140,17 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
         auto level = static_cast<std::int32_t>(open.size());
         walk::WalkDir dir{path, f.Name, f.Native, level, id, siblings};
         consumer.DirStart(dir);
+        // What the subdirectories replayed do not hold of its totals.
+        f.Listing.UnwalkedFiles = d.TotalFiles() - d.OwnFiles;
+        f.Listing.UnwalkedDirs = d.TotalDirs;
+        for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
+            if (t.IsMore(c)) continue;
+            f.Listing.UnwalkedFiles -= t.At(c).TotalFiles();
+            f.Listing.UnwalkedDirs -= t.At(c).TotalDirs + 1;
+        }
         if (entries)
             for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
+                if (t.IsMore(c)) continue;
                 runtime::NameFromUtf8(t.Name(c), entryName, entryNative);
                 consumer.Entry(dir, walk::WalkEntry{walk::EntryKind::Directory, entryName, 0, 0, 0,
                                                     0, 1, runtime::EntryType::Directory});
@@ -159,6 +172,8 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
     reach(scan.Root, 0, 0);
     while (!open.empty()) {
         Frame& top = open.back();
+        while (top.Child != tree::NoDir && t.IsMore(top.Child))
+            top.Child = t.At(top.Child).Next;
         if (top.Child != tree::NoDir) {
             tree::DirIndex child = top.Child;
             top.Child = t.At(child).Next;

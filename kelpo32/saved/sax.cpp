@@ -49,7 +49,7 @@ std::string SharedName(const SavedScan& scan, tree::DirIndex dir,
     if (first == tree::NoDir || t.At(first).Next == tree::NoDir) return {};
     names.clear();
     for (tree::DirIndex c = first; c != tree::NoDir; c = t.At(c).Next)
-        names.emplace_back(t.Name(c));
+        if (!t.IsMore(c)) names.emplace_back(t.Name(c));
     std::sort(names.begin(), names.end());
     auto twice = std::adjacent_find(names.begin(), names.end());
     if (twice == names.end()) return {};

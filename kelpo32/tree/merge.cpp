@@ -26,6 +26,7 @@ DirIndex AddGone(DirTree& now, const DirTree& old, DirIndex at) {
         todo.pop_back();
         DirIndex last = NoDir;
         for (DirIndex c = old.At(source).First; c != NoDir; c = old.At(c).Next) {
+            if (old.IsMore(c)) continue;
             last = now.Append(into, last, copy(c));
             todo.emplace_back(c, last);
         }
@@ -48,10 +49,11 @@ void MergeOlder(DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex old
         // time would cost its width for every later directory.
         std::unordered_map<std::string_view, DirIndex> older;
         for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
-            older.emplace(old.Name(c), c);
+            if (!old.IsMore(c)) older.emplace(old.Name(c), c);
         DirIndex last = NoDir;
         for (DirIndex c = now.At(n).First; c != NoDir; c = now.At(c).Next) {
             last = c;
+            if (now.IsMore(c)) continue;
             auto it = older.find(now.Name(c));
             if (it == older.end()) continue;
             todo.emplace_back(c, it->second);
@@ -59,7 +61,7 @@ void MergeOlder(DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex old
         }
         // What is left of the older subdirectories is gone, in their order.
         for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
-            if (older.count(old.Name(c)) != 0) last = now.Append(n, last, AddGone(now, old, c));
+            if (!old.IsMore(c) && older.count(old.Name(c)) != 0) last = now.Append(n, last, AddGone(now, old, c));
     }
 }
 

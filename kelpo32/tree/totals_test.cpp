@@ -200,7 +200,7 @@ std::string LinesOf(const std::vector<ModelRow>& rows, bool json) {
             out << t.Bytes << "\t" << t.Files << "\t" << r.Own.Bytes << "\t" << r.Own.Files << "\t"
                 << r.Path << "\t\n";
         else if (r.More > 0)
-            out << "{\"path\":\"" << r.Path << "\",\"depth\":" << r.Level << ",\"more\":" << r.More
+            out << "{\"parent\":\"" << r.Path << "\",\"depth\":" << r.Level << ",\"more\":" << r.More
                 << ",\"total_files\":" << t.Files << ",\"total_bytes\":" << t.Bytes
                 << ",\"total_dirs\":" << t.Dirs << "}\n";
         else
