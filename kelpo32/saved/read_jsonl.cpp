@@ -422,7 +422,7 @@ class JsonLinesSax final : public SavedSax {
 
     SavedScan& scan_;
     std::vector<Pending> pending_;
-    std::vector<std::string_view> names_; // room for SharedName
+    std::vector<tree::DirIndex> names_; // room for SharedName
     Fields line_;
     Field field_ = Field::Other;
     Order order_ = Order::Unknown;
