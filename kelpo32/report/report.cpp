@@ -143,8 +143,10 @@ std::string ShareText(std::int32_t tenths) {
     return text;
 }
 
-void PrintOverDeepLine(std::string_view path, std::string_view name) {
+void PrintOverDeepLine(std::string_view whole, std::string_view name) {
     auto& out = runtime::StdOut();
+    std::string room;
+    std::string_view path = ShownPath(whole, room);
     std::size_t columns = NameColumns(path) + NameColumns(name) + 2;
     std::int32_t width = runtime::CheckedSub<std::int32_t>(OutputWidth, 1);
     std::size_t fill = hexs::PadCount(columns, width);
@@ -162,6 +164,15 @@ void PrintOverDeepLine(std::string_view path, std::string_view name) {
 }
 
 } // namespace
+
+std::string_view ShownPath(std::string_view path, std::string& room) {
+    if (path.size() <= ShownPathLimit) return path;
+    std::size_t cut = path.find(runtime::PathSeparator(), path.size() - ShownPathLimit);
+    if (cut == std::string_view::npos) return path;
+    room.assign("...");
+    room.append(path.substr(cut));
+    return room;
+}
 
 void UseGlyphs(const GlyphSet& set) {
     Glyphs = set;
