@@ -12,6 +12,8 @@
 
 #include "runtime/dirsearch.h"
 
+#include <deque>
+
 namespace kelpo32::saved {
 
 namespace {
@@ -53,16 +55,25 @@ struct Prefix {
     bool operator==(const Prefix&) const = default;
 };
 
-// A directory whose line was read: children first, one waiting for its
-// parent's line; parents first, one whose subdirectories may still follow.
+// Children first: siblings whose lines were read, waiting for their
+// parent's, linked by their records' Next (in order, as the parent will
+// hold them) and kept as one run: a fan of a million waits in one.
+struct Run {
+    tree::DirIndex First = tree::NoDir;
+    tree::DirIndex Last = tree::NoDir;
+    std::int32_t Count = 0;
+    std::int32_t Depth = 0;
+    Prefix Above; // of their parent's path
+};
+
+// Parents first: a directory whose subdirectories may still follow (one
+// per level, the start directory's first).
 struct Pending {
     tree::DirIndex Dir = tree::NoDir;
-    std::int32_t Depth = 0;
-    Prefix Above;        // of its parent's path (children first)
-    Prefix Below;        // of its own path (parents first)
-    tree::DirIndex Last; // its last subdirectory so far (parents first)
-    bool More = false;   // its "more" line was read: nothing of it follows
-    std::uint64_t Line = 0;
+    tree::DirIndex Last = tree::NoDir; // its last subdirectory so far
+    Prefix Below;                      // of its own path
+    bool More = false;                 // its "more" line was read: nothing of it follows
+    std::uint64_t Line = 0;            // where its line ends
     std::uint64_t Offset = 0;
 };
 
@@ -288,26 +299,25 @@ class JsonLinesSax final : public SavedSax {
     // Children first: the line's directory takes its waiting children and
     // waits for its parent.
     bool PlaceAfterChildren() {
-        std::size_t from = pending_.size();
-        while (from > 0 && pending_[from - 1].Depth == line_.Depth + 1)
-            --from;
-        if (from > 0 && pending_[from - 1].Depth > line_.Depth + 1)
-            return Fail("a directory at depth " + std::to_string(pending_[from - 1].Depth) +
+        // Runs deepen from the first to the last: the last may be the line's
+        // children, and none may be deeper.
+        const Run* kids =
+            !runs_.empty() && runs_.back().Depth == line_.Depth + 1 ? &runs_.back() : nullptr;
+        if (!runs_.empty() && runs_.back().Depth > line_.Depth + 1)
+            return Fail("a directory at depth " + std::to_string(runs_.back().Depth) +
                         " has no parent at the depth above it");
-        Prefix below = Below(line_.Path);
-        for (std::size_t i = from; i < pending_.size(); ++i)
-            if (pending_[i].Above != below)
-                return Fail("a subdirectory's path does not begin with this directory's");
-        auto children = static_cast<std::int64_t>(pending_.size() - from);
+        if (kids != nullptr && kids->Above != Below(line_.Path))
+            return Fail("a subdirectory's path does not begin with this directory's");
+        std::int32_t children = kids != nullptr ? kids->Count : 0;
         if (children != 0 && children != line_.Dirs)
             return Fail("the line counts " + std::to_string(line_.Dirs) +
                         " subdirectories, the lines before it hold " + std::to_string(children));
         tree::DirIndex index = NewRecord();
         if (index == tree::NoDir) return false;
-        tree::DirIndex last = tree::NoDir;
-        for (std::size_t i = from; i < pending_.size(); ++i)
-            last = scan_.Tree.Append(index, last, pending_[i].Dir);
-        pending_.resize(from);
+        if (kids != nullptr) {
+            scan_.Tree.At(index).First = kids->First;
+            runs_.pop_back();
+        }
         if (std::string wrong = Check(index); !wrong.empty()) return Fail(wrong);
         if (std::string twice = SharedName(scan_, index, names_); !twice.empty())
             return Fail(twice);
@@ -315,11 +325,23 @@ class JsonLinesSax final : public SavedSax {
         if (line_.Depth == 0) {
             scan_.Start = std::move(line_.Path);
             scan_.Root = index;
-            if (!pending_.empty())
+            if (!runs_.empty())
                 return Fail("directories without a parent before the last line");
             return true;
         }
-        pending_.push_back({index, line_.Depth, Above(line_.Path), {}, tree::NoDir});
+        Prefix above = Above(line_.Path);
+        if (runs_.empty() || runs_.back().Depth != line_.Depth) {
+            runs_.push_back({index, index, 1, line_.Depth, above});
+            return true;
+        }
+        Run& run = runs_.back();
+        if (run.Above != above)
+            return Fail("a directory's path does not begin as its sibling's before it");
+        if (run.Count == std::numeric_limits<std::int32_t>::max())
+            return Fail("too many subdirectories in one directory");
+        scan_.Tree.At(run.Last).Next = index;
+        run.Last = index;
+        ++run.Count;
         return true;
     }
 
@@ -395,8 +417,8 @@ class JsonLinesSax final : public SavedSax {
     }
 
     void Open(tree::DirIndex index) {
-        pending_.push_back({index, line_.Depth, {}, Below(line_.Path), tree::NoDir, false,
-                            input_.Line(), input_.Offset()});
+        pending_.push_back(
+            {index, tree::NoDir, Below(line_.Path), false, input_.Line(), input_.Offset()});
     }
 
     struct Fields {
@@ -421,7 +443,8 @@ class JsonLinesSax final : public SavedSax {
     };
 
     SavedScan& scan_;
-    std::vector<Pending> pending_;
+    std::vector<Run> runs_;       // children first
+    std::deque<Pending> pending_; // parents first
     std::vector<tree::DirIndex> names_; // room for SharedName
     Fields line_;
     Field field_ = Field::Other;
