@@ -2,8 +2,8 @@
 
 #include "kelpo32/conventions.h"
 #include "kelpo32/state.h"
-#include "runtime/dirsearch.h"
 #include "kelpo32/testing/test_support.h"
+#include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 

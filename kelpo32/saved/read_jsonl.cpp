@@ -176,8 +176,7 @@ class JsonLinesSax final : public SavedSax {
         if (order_ == Order::ChildrenFirst) {
             if (scan_.Root != tree::NoDir)
                 return Fail("a line after the start directory's, which is the last");
-            if (line_.HasParent)
-                return Fail("a \"more\" line among lines written children first");
+            if (line_.HasParent) return Fail("a \"more\" line among lines written children first");
             return PlaceAfterChildren();
         }
         if (line_.Depth == 0 && scan_.Root != tree::NoDir)
@@ -325,8 +324,7 @@ class JsonLinesSax final : public SavedSax {
         if (line_.Depth == 0) {
             scan_.Start = std::move(line_.Path);
             scan_.Root = index;
-            if (!runs_.empty())
-                return Fail("directories without a parent before the last line");
+            if (!runs_.empty()) return Fail("directories without a parent before the last line");
             return true;
         }
         Prefix above = Above(line_.Path);
@@ -443,8 +441,8 @@ class JsonLinesSax final : public SavedSax {
     };
 
     SavedScan& scan_;
-    std::vector<Run> runs_;       // children first
-    std::deque<Pending> pending_; // parents first
+    std::vector<Run> runs_;             // children first
+    std::deque<Pending> pending_;       // parents first
     std::vector<tree::DirIndex> names_; // room for SharedName
     Fields line_;
     Field field_ = Field::Other;

@@ -324,7 +324,7 @@ class NcduSax final : public SavedSax {
     std::vector<Device> devs_;
     std::vector<Link> links_;
     std::vector<tree::DirIndex> names_; // room for SharedName
-    std::int64_t counted_ = 0;            // the bytes counted so far: the start's total
+    std::int64_t counted_ = 0;          // the bytes counted so far: the start's total
     Item item_;
     Field field_ = Field::Other;
     bool inItem_ = false;

@@ -257,7 +257,8 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         // subdirectories' once they are all read, and named at its own line.
         {"{\"path\":\"r\",\"depth\":0,\"files\":1,\"dirs\":1,\"total_files\":5,\"total_dirs\":1,"
          "\"total_bytes\":0}\n"
-         "{\"path\":\"r/a\",\"depth\":1,\"files\":2,\"total_files\":2,\"total_dirs\":0,\"total_bytes\":0}",
+         "{\"path\":\"r/"
+         "a\",\"depth\":1,\"files\":2,\"total_files\":2,\"total_dirs\":0,\"total_bytes\":0}",
          "line 1, byte 87: the total files are not the sum of the directory's and its "
          "subdirectories'",
          false, true},
@@ -268,7 +269,8 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
          "subdirectories'",
          false, true},
         {"{\"path\":\"r\",\"depth\":0,\"dirs\":1,\"total_bytes\":0}\n"
-         "{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"r/b\",\"depth\":1,\"total_bytes\":0}",
+         "{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"r/"
+         "b\",\"depth\":1,\"total_bytes\":0}",
          "line 1, byte 46: the line counts 1 subdirectories, the lines below it hold 2", false,
          true},
         // A "more" line names its parent, the directory above it, after its

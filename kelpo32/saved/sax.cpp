@@ -54,12 +54,13 @@ std::string SharedName(const SavedScan& scan, tree::DirIndex dir,
         if (!t.IsMore(c)) names.push_back(c);
     auto byName = [&](tree::DirIndex a, tree::DirIndex b) { return t.Name(a) < t.Name(b); };
     std::sort(names.begin(), names.end(), byName);
-    auto twice = std::adjacent_find(names.begin(), names.end(), [&](tree::DirIndex a, tree::DirIndex b) {
-        return t.Name(a) == t.Name(b);
-    });
+    auto twice =
+        std::adjacent_find(names.begin(), names.end(), [&](tree::DirIndex a, tree::DirIndex b) {
+            return t.Name(a) == t.Name(b);
+        });
     if (twice == names.end()) return {};
-    return "two subdirectories named \"" + runtime::SafeText(t.Name(*twice), runtime::StdErrSink()) +
-           "\"";
+    return "two subdirectories named \"" +
+           runtime::SafeText(t.Name(*twice), runtime::StdErrSink()) + "\"";
 }
 
 bool SavedSax::Passed() {

@@ -73,7 +73,8 @@ void MergeOlder(DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex old
         }
         // What is left of the older subdirectories is gone, in their order.
         for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
-            if (!old.IsMore(c) && older.count(old.Name(c)) != 0) last = now.Append(n, last, AddGone(now, old, c));
+            if (!old.IsMore(c) && older.count(old.Name(c)) != 0)
+                last = now.Append(n, last, AddGone(now, old, c));
     }
 }
 
