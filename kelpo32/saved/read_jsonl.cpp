@@ -259,7 +259,7 @@ class JsonLinesSax final : public SavedSax {
         dir.TotalBytes = line_.Total;
         // Without both, they are added up from the subdirectories' lines.
         if (line_.HasTotalFiles && line_.HasTotalDirs) {
-            dir.SetTotalFiles(line_.TotalFiles);
+            dir.SetTotalFiles(static_cast<std::int64_t>(line_.TotalFiles));
             dir.TotalDirs = line_.TotalDirs;
         } else {
             dir.TotalDirs = -1;
@@ -407,7 +407,7 @@ class JsonLinesSax final : public SavedSax {
         if (index == tree::NoDir) return Fail("too many directories");
         tree::DirRecord& m = scan_.Tree.At(index);
         m.TotalBytes = line_.Total;
-        m.SetTotalFiles(line_.TotalFiles);
+        m.SetTotalFiles(static_cast<std::int64_t>(line_.TotalFiles));
         m.TotalDirs = line_.TotalDirs;
         parent->Last = scan_.Tree.Append(parent->Dir, parent->Last, index);
         parent->More = true;
