@@ -169,6 +169,39 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
         }
 }
 
+TEST(SavedScanTest, ACutTreeReplaysWithItsOwnTotals) {
+    // Parents first, as --top=1 --min-size writes it: r lists a (cut below
+    // at a depth) and a "more" line for two of its four subdirectories; the
+    // fourth fell below the minimum size.
+    const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
+    std::string text =
+        "{\"path\":\"r\",\"depth\":0,\"files\":1,\"bytes\":1,\"dirs\":4,\"total_files\":40,"
+        "\"total_bytes\":100,\"total_dirs\":12}\n"
+        "{\"path\":\"r" +
+        sep +
+        "a\",\"depth\":1,\"files\":2,\"bytes\":2,\"dirs\":3,"
+        "\"total_files\":20,\"total_bytes\":60,\"total_dirs\":5}\n"
+        "{\"parent\":\"r\",\"depth\":1,\"more\":2,\"total_files\":15,\"total_bytes\":30,"
+        "\"total_dirs\":4}\n";
+    SavedScan scan;
+    std::string error;
+    ASSERT_TRUE(Load(text, scan, error)) << error;
+    class Unwalked final : public walk::WalkConsumer {
+      public:
+        std::vector<std::string> Seen;
+        void DirListed(const walk::WalkDir& d, const walk::WalkListing& l) override {
+            Seen.push_back(d.Name + " " + std::to_string(l.FileCount) + "+" +
+                           std::to_string(l.UnwalkedFiles) + " " + std::to_string(l.ChildCount) +
+                           "+" + std::to_string(l.UnwalkedDirs));
+        }
+    } unwalked;
+    EXPECT_EQ(ReplaySavedScan(scan, "r", unwalked), 100);
+    // Only a is walked; the rest of r's and all of a's subtrees are numbers.
+    EXPECT_EQ(unwalked.Seen, (std::vector<std::string>{" 1+19 4+6", "a 2+18 3+5"}));
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalFiles(), 40);
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalDirs, 12);
+}
+
 TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {
     constexpr int Depth = 100000;
     std::string text = "[1,2,{},";
