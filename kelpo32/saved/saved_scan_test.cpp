@@ -283,9 +283,9 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         {"{\"path\":\"r\",\"depth\":0,\"bytes\":1000,\"total_bytes\":5}",
          "line 1, byte 50: the total bytes are less than the directory's own"},
         // Siblings wait for their parent together: they share its path.
-        {"{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"s/b\",\"depth\":1,"
+        {"{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"rr/b\",\"depth\":1,"
          "\"total_bytes\":0}\n{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":0}",
-         "line 2, byte 80: a directory's path does not begin as its sibling's before it"},
+         "line 2, byte 81: a directory's path does not begin as its sibling's before it"},
         // Parents first: a directory's numbers are checked against its
         // subdirectories' once they are all read, and named at its own line.
         {"{\"path\":\"r\",\"depth\":0,\"files\":1,\"dirs\":1,\"total_files\":5,\"total_dirs\":1,"
