@@ -9,6 +9,7 @@
 #                  reused when its stamp matches, else made the same way)
 #   --quick        the 100,000-entry tree instead of the 1,000,000-entry one
 #   --runs N       timed runs per command (default 5, after 2 warm-up runs)
+#   --shapes       only the two extreme shapes below
 #
 # Makes the tree's JSON Lines and ncdu exports, and an older scan in which
 # the files of every tenth directory had other sizes (as JSON Lines and as an
@@ -19,6 +20,16 @@
 # and each command's peak RSS
 # (/usr/bin/time). On a machine shared with other work the medians move with
 # its load: read the ratios, and run it twice.
+#
+# Then the two extreme shapes, as saved scans: a chain of 1,000,000
+# directories one inside the other (an ncdu export of 15 MB) and a fan of
+# 1,000,000 subdirectories of one directory, each as an ncdu export and as
+# JSON Lines (the chain's JSON Lines at 10,000 deep: every line carries its
+# whole path, so 1,000,000 deep would be a terabyte). Every form and the
+# comparison of each with itself, output to /dev/null: seconds and peak
+# RSS (/usr/bin/time). The chain's JSON Lines and TSV write every path whole
+# (the square of the depth): they are stopped after 20 s, their peak RSS
+# still the run's.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,17 +39,59 @@ ENTRIES=1000000
 RUNS=5
 KELPO32=$ROOT/build/posix/kelpo32
 SEED=1
+SHAPES_ONLY=0
 while (($#)); do
     case $1 in
     --work) WORK=$2; shift 2 ;;
     --quick) LABEL=100k; ENTRIES=100000; shift ;;
     --runs) RUNS=$2; shift 2 ;;
     --kelpo32) KELPO32=$2; shift 2 ;;
+    --shapes) SHAPES_ONLY=1; shift ;;
     *) echo "saved.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
 mkdir -p "$WORK" "$ROOT/build/bench"
 [[ -x $KELPO32 ]] || (cd "$ROOT" && cmake --preset posix >/dev/null && cmake --build build/posix -j2 --target kelpo32 >/dev/null)
+
+shapes() {
+    local dir=$WORK/shapes K="$KELPO32 --no-progress"
+    mkdir -p "$dir"
+    python3 - "$dir" <<'PY'
+import os, sys
+d = sys.argv[1]
+def chain(path, n):
+    if os.path.exists(path): return
+    with open(path, "w") as f:
+        f.write('[1,2,{},[{"name":"R"},' + '[{"name":"d"},' * (n - 1) + '[{"name":"d"}]'
+                + ']' * (n - 1) + ']]')
+chain(os.path.join(d, "chain.ncdu"), 1000000)
+chain(os.path.join(d, "chain10k.ncdu"), 10000)
+fan = os.path.join(d, "fan.ncdu")
+if not os.path.exists(fan):
+    with open(fan, "w") as f:
+        f.write('[1,2,{},[{"name":"R"}' + "".join(',[{"name":"d%d"}]' % i for i in range(1000000))
+                + ']]')
+PY
+    [[ -s $dir/fan.json ]] || $K --from="$dir/fan.ncdu" --format=json >"$dir/fan.json"
+    [[ -s $dir/chain10k.json ]] || $K --from="$dir/chain10k.ncdu" --format=json >"$dir/chain10k.json"
+    echo "shapes: $(du -h "$dir/chain.ncdu" | cut -f1) chain.ncdu, $(du -h "$dir/fan.ncdu" | cut -f1) fan.ncdu, $(du -h "$dir/fan.json" | cut -f1) fan.json, $(du -h "$dir/chain10k.json" | cut -f1) chain10k.json"
+    printf '%-14s %-24s %9s %10s\n' source form seconds "peak MiB"
+    local src form secs kb
+    for src in chain.ncdu chain10k.json fan.ncdu fan.json; do
+        for form in --format=text --format=windows --format=json --format=tsv --format=html \
+            --format=prometheus --sort=size /V1 "--compare=$dir/$src"; do
+            # shellcheck disable=SC2086
+            /usr/bin/time -o "$dir/time" -f '%e %M' timeout 20 $K --from="$dir/$src" $form \
+                >/dev/null 2>&1 || true
+            read -r secs kb < <(tail -n1 "$dir/time")
+            printf '%-14s %-24s %9s %10s\n' "$src" "${form/$dir\//}" "$secs" "$((kb / 1024))"
+        done
+    done
+}
+if ((SHAPES_ONLY)); then
+    shapes
+    exit 0
+fi
 
 TREE=$WORK/tree-$LABEL
 STAMP=$WORK/tree-$LABEL.stamp
@@ -101,3 +154,4 @@ for cmd in "$TREE" "--from=$OUT/scan.json" "--from=$OUT/scan.ncdu" "--compare=$O
     echo "peak RSS $((rss / 1024)) MiB: kelpo32 $cmd"
 done
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+shapes

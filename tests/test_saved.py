@@ -74,6 +74,44 @@ class RoundTrip(SavedCase):
                 self.check((saved_json, saved_ncdu), size + args, size + args, forms,
                            lambda source: source == saved_json)
 
+    def test_every_selection_and_order_reads_back_with_its_own_numbers(self):
+        """Whatever JSON Lines the program writes (the walk's order, parents
+        first, cut by a depth, a size or a top-N with its "more" lines), it
+        reads back: the same options give the same rows, every directory's
+        totals are the walk's, and a comparison with it finds no change."""
+        self.native_only()
+        random_tree(os.path.join(self.dir, "T"), 6)
+        walked = set(kelpo.run(["--format=tsv", "T"], cwd=self.dir, form=None).out.splitlines())
+        ncdu = self.save("s.ncdu", ["--format=ncdu"])
+        for args in (["/V2"], ["--sort=size"], ["--sort=name", "--top=2"], ["--min-size=100K"],
+                     ["--human-readable", "/V3"], ["--totals"],
+                     ["--sort=files", "--min-size=1000", "--top=1", "/V4"]):
+            saved = self.save("s.json", ["--format=json"] + args)
+            with open(saved, "rb") as f:
+                rows = f.read()
+            # The same options from either saved form: the same rows.
+            for source in (saved, ncdu):
+                again = kelpo.run(args + ["--format=json", "--from=" + source], form=None)
+                self.assertEqual((again.rc, again.err), (0, b""), (args, source))
+                self.assertEqual(again.out, rows, (args, source))
+            # No options: the walk's order, each listed directory's numbers the
+            # walk's (TSV carries no "more" lines).
+            plain = kelpo.run(["--format=tsv", "--from=" + saved], form=None).out.splitlines()
+            self.assertLessEqual(set(plain), walked, args)
+            self.assertEqual(plain[-1], [l for l in walked if l.endswith(b"\tT\t")][0], args)
+        # A comparison of the tree with a scan cut at a depth: no change, and
+        # nothing below the cut taken for new.
+        cut = self.save("s.json", ["--format=json", "/V1"])
+        res = kelpo.run(["--compare=" + cut, "--format=json", "T"], cwd=self.dir, form=None)
+        self.assertEqual({(o["change"], o["files_change"]) for o in kelpo.json_lines(res.out)},
+                         {(0, 0)})
+        # The comparison's own JSON Lines is no scan: refused by name.
+        with open(os.path.join(self.dir, "c.json"), "wb") as f:
+            f.write(res.out)
+        res = kelpo.run(["--from=" + os.path.join(self.dir, "c.json")], form=None)
+        self.assertEqual((res.rc, res.out), (1, b""))
+        self.assertIn(b"the JSON Lines of a comparison", res.err)
+
     def test_the_windows_build_reads_its_own_exports_back(self):
         layout = {"a": {"b": {"x": 5000}, "y": 1000}, "c": {}, "z": 7}
         kelpo.make_tree(os.path.join(self.dir, "T"), layout)

@@ -13,7 +13,8 @@ namespace {
 class JsonRows final : public RowWriter {
   public:
     void Row(const DirRow& row) override {
-        line_ = "{\"path\":\"";
+        // A "more" row names its parent: it is no directory of that path.
+        line_ = row.More > 0 && !row.Compared ? "{\"parent\":\"" : "{\"path\":\"";
         AppendJsonString(line_, row.Path, true);
         line_ += '"';
         Member(",\"depth\":", row.Depth);

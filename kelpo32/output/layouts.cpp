@@ -43,22 +43,14 @@ class TreeRows final : public tree::ListVisitor {
         r.Siblings = line.Siblings;
         std::int64_t parentBytes =
             line.Parent == tree::NoDir ? 0 : tree_.At(line.Parent).TotalBytes;
-        if (line.Dir == tree::NoDir || tree_.IsMore(line.Dir)) {
+        if (line.Dir == tree::NoDir) {
             // "... and M more": the parent's path, the sums of those left out.
             path_.resize(ends_[depth - 1]);
             r.Path = path_;
-            if (line.Dir == tree::NoDir) {
-                r.More = line.MoreCount;
-                r.TotalFiles = line.More.Files;
-                r.TotalBytes = line.More.Bytes;
-                r.TotalDirs = line.More.Dirs;
-            } else {
-                const tree::DirRecord& m = tree_.At(line.Dir);
-                r.More = m.Subdirs;
-                r.TotalFiles = m.TotalFiles();
-                r.TotalBytes = m.TotalBytes;
-                r.TotalDirs = m.TotalDirs;
-            }
+            r.More = line.MoreCount;
+            r.TotalFiles = line.More.Files;
+            r.TotalBytes = line.More.Bytes;
+            r.TotalDirs = line.More.Dirs;
             r.ShareTenths = tree::ShareTenths(r.TotalBytes, parentBytes);
             writer_.Row(r);
             return;
@@ -113,9 +105,8 @@ class TreeRows final : public tree::ListVisitor {
             return std::max<std::int64_t>(0, all - static_cast<std::int64_t>(line.Kids->size()));
         }
         for (tree::DirIndex k : *line.Kids)
-            if (!tree_.IsMore(k))
-                listed = runtime::CheckedAdd<std::int64_t>(
-                    listed, runtime::CheckedAdd<std::int64_t>(tree_.At(k).TotalDirs, 1));
+            listed = runtime::CheckedAdd<std::int64_t>(
+                listed, runtime::CheckedAdd<std::int64_t>(tree_.At(k).TotalDirs, 1));
         return tree_.At(line.Dir).TotalDirs - listed;
     }
 

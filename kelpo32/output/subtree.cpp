@@ -8,7 +8,9 @@ namespace kelpo32::output {
 
 void SubtreeStack::Enter(const walk::WalkDir& dir, const walk::WalkListing& listing) {
     path_.resize(cutTo_);
-    open_.push_back({path_.size(), {listing.FileCount, 0}});
+    open_.push_back({runtime::CheckedAdd<std::int64_t>(listing.FileCount, listing.UnwalkedFiles),
+                     runtime::CheckedRange<std::int32_t>(listing.UnwalkedDirs),
+                     runtime::CheckedRange<std::uint32_t>(path_.size())});
     if (dir.Level == 0) {
         path_ = start_;
     } else {
@@ -24,14 +26,14 @@ SubtreeTotals SubtreeStack::Leave() {
     OpenDir done = open_.back();
     open_.pop_back();
     if (!open_.empty()) {
-        SubtreeTotals& parent = open_.back().Totals;
-        parent.TotalFiles = runtime::CheckedAdd(parent.TotalFiles, done.Totals.TotalFiles);
-        parent.TotalDirs = runtime::CheckedAdd<std::int64_t>(
-            parent.TotalDirs, runtime::CheckedAdd<std::int64_t>(done.Totals.TotalDirs, 1));
+        OpenDir& parent = open_.back();
+        parent.TotalFiles = runtime::CheckedAdd(parent.TotalFiles, done.TotalFiles);
+        parent.TotalDirs =
+            runtime::CheckedAdd(parent.TotalDirs, runtime::CheckedAdd(done.TotalDirs, 1));
     }
     path_.resize(cutTo_);
     cutTo_ = done.PathLength;
-    return done.Totals;
+    return {done.TotalFiles, done.TotalDirs};
 }
 
 } // namespace kelpo32::output

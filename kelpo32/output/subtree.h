@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,12 +34,15 @@ class SubtreeStack {
     std::string_view Path() const { return path_; }
 
   private:
+    // 16 bytes, in a deque that grows without a copy: a saved chain a
+    // million deep keeps a million.
     struct OpenDir {
-        std::size_t PathLength; // of the parent's path, restored when it is left
-        SubtreeTotals Totals;
+        std::int64_t TotalFiles;
+        std::int32_t TotalDirs;
+        std::uint32_t PathLength; // of the parent's path, restored when it is left
     };
 
-    std::vector<OpenDir> open_;
+    std::deque<OpenDir> open_;
     std::string path_;
     std::string start_;
     std::size_t cutTo_ = 0; // the path of the directory left last goes at the next call

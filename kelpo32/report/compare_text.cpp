@@ -7,6 +7,7 @@
 #include "runtime/textout.h"
 #include "runtime/utf8name.h"
 
+#include <algorithm>
 #include <string>
 
 namespace kelpo32::report {
@@ -32,7 +33,9 @@ class CompareText final : public output::RowWriter {
         line_ += row.State == tree::Mark::Gone  ? "  gone "
                  : row.State == tree::Mark::New ? "  new  "
                                                 : "       ";
-        line_.append(2 * static_cast<std::size_t>(row.Depth), ' ');
+        // The indent stops at the bound of the over-deep paths: a chain a
+        // million deep would otherwise cost the square of its depth.
+        line_.append(2 * std::min(static_cast<std::size_t>(row.Depth), ShownPathLimit / 2), ' ');
         // The report's text of the name (on Windows its OEM bytes), shown on
         // a console from its native form.
         runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name_, native_);

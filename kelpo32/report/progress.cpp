@@ -139,7 +139,8 @@ void StatusLine::Begin() {
 void StatusLine::DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) {
     if (!enabled_) return;
     ++dirs_;
-    files_ = runtime::CheckedAdd<std::int64_t>(files_, listing.FileCount);
+    files_ = runtime::CheckedAdd<std::int64_t>(
+        files_, runtime::CheckedAdd<std::int64_t>(listing.FileCount, listing.UnwalkedFiles));
     bytes_ = runtime::CheckedAdd(bytes_, listing.FileBytes);
     Tick(dir);
 }

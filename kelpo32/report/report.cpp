@@ -145,8 +145,10 @@ std::string ShareText(std::int32_t tenths) {
 
 // `fit`: the line is cut to the width less one column, as a console's layout
 // of totals writes every line.
-void PrintOverDeepLine(std::string_view path, std::string_view name, bool fit) {
+void PrintOverDeepLine(std::string_view whole, std::string_view name, bool fit) {
     auto& out = runtime::StdOut();
+    std::string room;
+    std::string_view path = ShownPath(whole, room);
     std::size_t columns = NameColumns(path) + NameColumns(name) + 2;
     std::int32_t width = runtime::CheckedSub<std::int32_t>(OutputWidth, 1);
     if (fit && width > 2 && columns > static_cast<std::size_t>(width)) {
@@ -184,6 +186,15 @@ void PrintOverDeepLine(std::string_view path, std::string_view name, bool fit) {
 }
 
 } // namespace
+
+std::string_view ShownPath(std::string_view path, std::string& room) {
+    if (path.size() <= ShownPathLimit) return path;
+    std::size_t cut = path.find(runtime::PathSeparator(), path.size() - ShownPathLimit);
+    if (cut == std::string_view::npos) return path;
+    room.assign("...");
+    room.append(path.substr(cut));
+    return room;
+}
 
 void UseGlyphs(const GlyphSet& set) {
     Glyphs = set;

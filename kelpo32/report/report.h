@@ -88,6 +88,14 @@ void PrintDirLine(const DirLine& line);
 void PrintTotalLine(const std::string& name, std::int32_t level, std::int64_t total);
 void PrintDepthNotice(std::int32_t level);
 
+// A path longer than ShownPathLimit bytes as the over-deep lines and the /L
+// trace show it: "..." and its end from a separator within the limit (the
+// whole path when no separator is there). A chain deeper than the report
+// draws would otherwise cost the square of its depth. `room` holds the
+// shortened text.
+inline constexpr std::size_t ShownPathLimit = 1024;
+std::string_view ShownPath(std::string_view path, std::string& room);
+
 // The report as the consumer of the walk: which line each directory gets, a
 // directory line when it is listed and a total line when its subtree is done.
 // Its state is the report state (state.h) and the report's own in report.cpp.

@@ -3,6 +3,7 @@
 #include "kelpo32/conventions.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/test_support.h"
+#include "runtime/dirsearch.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 
@@ -136,6 +137,21 @@ TEST(ReportLines, LevelsPastTheSegmentTableAreOverDeep) {
     std::string out = Flushed();
     EXPECT_EQ(out.substr(0, 6), "(p/n) ");
     EXPECT_EQ(out.size(), 399u + 2u);
+}
+
+TEST(ReportLines, OverDeepLinesOfAVeryLongPathShowItsEnd) {
+    testing::PrepareReport(40);
+    DrawDepth = 3;
+    std::string path;
+    for (int i = 0; i < 600; ++i)
+        path += std::string("d") + runtime::PathSeparator();
+    PrintDirLine({.Path = path, .Name = "n", .Level = 600});
+    std::string out = Flushed();
+    // "(..." and the end of the path from a separator, 1,024 bytes at most.
+    EXPECT_EQ(out.substr(0, 6), std::string("(...") + runtime::PathSeparator() + "d");
+    EXPECT_EQ(out.substr(out.find(')') - 2, 3), std::string(1, runtime::PathSeparator()) + "n)");
+    EXPECT_LE(out.find(')'), ShownPathLimit + 5);
+    EXPECT_GT(out.find(')'), ShownPathLimit);
 }
 
 TEST(ReportLines, WidthArithmeticOverflowIsAnError) {

@@ -39,13 +39,15 @@ class TotalsText final : public output::RowWriter {
         // In front of a name: the start directory's path at the top, else its
         // parent's path, name and a separator, in the report's text.
         if (depth == 0) {
-            fronts_.assign(1, start_);
+            front_ = start_;
+            ends_.assign(1, front_.size());
             name_.clear();
             native_.clear();
         } else if (row.More == 0) {
             runtime::NameFromUtf8(row.Name, name_, native_);
         }
-        const std::string& front = fronts_[depth];
+        front_.resize(ends_[depth]);
+        const std::string& front = front_;
         if (row.More > 0) {
             std::string label = "... and " + std::to_string(row.More) + " more";
             PrintDirLine({.Path = front,
@@ -80,11 +82,11 @@ class TotalsText final : public output::RowWriter {
         // No depth notice below a line cut off by the depth limit: every line
         // of this layout carries its whole subtree already.
         if (row.Children == 0) return;
-        std::string inner = front + name_;
-        if (!inner.empty() && inner.back() != runtime::PathSeparator())
-            inner += runtime::PathSeparator();
-        fronts_.resize(depth + 2);
-        fronts_[depth + 1] = std::move(inner);
+        front_ += name_;
+        if (!front_.empty() && front_.back() != runtime::PathSeparator())
+            front_ += runtime::PathSeparator();
+        ends_.resize(depth + 2);
+        ends_[depth + 1] = front_.size();
     }
 
   private:
@@ -92,7 +94,11 @@ class TotalsText final : public output::RowWriter {
     std::string start_;
     std::size_t countWidth_ = 0; // the widest count of files, and of size, of all rows
     std::size_t sizeWidth_ = 0;
-    std::vector<std::string> fronts_; // what stands in front of a name at each level
+    // What stands in front of a name at each level: the innermost one's
+    // text, and where each level's ends (one string: a chain a million deep
+    // would hold the square of its depth in copies).
+    std::string front_;
+    std::vector<std::size_t> ends_;
     std::string name_;
     std::string native_;
 };

@@ -1,6 +1,9 @@
 #include "kelpo32/report/trace.h"
 
+#include "kelpo32/report/report.h"
 #include "kelpo32/state.h"
+
+#include <algorithm>
 
 namespace kelpo32::report {
 
@@ -8,7 +11,8 @@ void WalkTrace::DirStart(const walk::WalkDir& dir) {
     LogFile.Write("Level: ");
     LogFile.WriteInt(dir.Level);
     LogFile.Write("  {");
-    LogFile.Write(dir.Path);
+    std::string room;
+    LogFile.Write(ShownPath(dir.Path, room));
     LogFile.Write("} {");
     LogFile.Write(dir.Name);
     LogFile.Write("}");
@@ -24,7 +28,8 @@ void WalkTrace::Entry(const walk::WalkDir& dir, const walk::WalkEntry& entry) {
         return;
     }
     if (entry.Kind == walk::EntryKind::Skipped) LogFile.Write("LFNATTR: ");
-    for (std::int32_t l = 0; l < dir.Level; ++l)
+    // The indent stops at a bound, as the paths do.
+    for (std::int32_t l = 0; l < std::min<std::int32_t>(dir.Level, ShownPathLimit / 2); ++l)
         LogFile.Write("  ");
     LogFile.Write(entry.Name);
     LogFile.WriteLn();

@@ -7,6 +7,7 @@
 #include "kelpo32/saved/sax.h"
 
 #include <algorithm>
+#include <deque>
 #include <unordered_set>
 
 namespace kelpo32::saved {
@@ -84,14 +85,20 @@ class NcduSax final : public SavedSax {
     }
 
   private:
-    enum class Frame : std::uint8_t { Top, Dir };
-    struct Open {
-        Frame Kind;
-        tree::DirIndex Dir = tree::NoDir;
-        std::uint64_t Dev = 0;
-        std::int32_t Elements = 0; // of the top array; at the directory array, 1 after its info
-        tree::DirIndex Last = tree::NoDir; // its last subdirectory so far
+    // The open arrays: the export's own (the first, its elements counted in
+    // elements_), then each directory's, its record once its info object is
+    // read (NoDir before). 4 bytes each, in a deque that never copies: a
+    // chain a million deep holds a million of them. While a directory's
+    // array is open, its record's Next (its sibling link, set only once it
+    // is closed) holds its last subdirectory so far.
+    // A directory that gave a device other than its parent's, and the
+    // device: the entries below it are on it unless they say otherwise.
+    struct Device {
+        std::size_t Level; // its place in open_
+        std::uint64_t Dev;
     };
+    bool AtTop() const { return open_.size() == 1; }
+    std::uint64_t Dev() const { return devs_.empty() ? 0 : devs_.back().Dev; }
     enum class Expect : std::uint8_t { Start, Metadata, Info, Entry };
 
     // Every directory's bytes are part of the start's total, so no total
@@ -117,34 +124,35 @@ class NcduSax final : public SavedSax {
         if (inItem_) return Fail("an array where a value of an entry belongs");
         if (open_.empty()) {
             if (done_) return Fail("more after the end of the export");
-            open_.push_back({Frame::Top});
+            open_.push_back(tree::NoDir);
             return true;
         }
-        Open& top = open_.back();
-        if (top.Kind == Frame::Top) {
-            if (top.Elements != 3)
-                return Fail(top.Elements < 3 ? "not an ncdu export: no version and metadata"
-                                             : "more than one tree in the export");
-            ++top.Elements;
-        } else if (top.Elements == 0) {
+        if (AtTop()) {
+            if (elements_ != 3)
+                return Fail(elements_ < 3 ? "not an ncdu export: no version and metadata"
+                                          : "more than one tree in the export");
+            ++elements_;
+        } else if (open_.back() == tree::NoDir) {
             return Fail("an array where a directory's info object belongs");
         }
         // A directory: its info object comes next.
-        open_.push_back({Frame::Dir, tree::NoDir, open_.back().Dev});
+        open_.push_back(tree::NoDir);
         return true;
     }
 
     bool EndArray() override {
-        Open top = open_.back();
-        if (top.Kind == Frame::Top) {
-            if (top.Elements < 4) return Fail("no tree in the export");
+        tree::DirIndex top = open_.back();
+        if (AtTop()) {
+            if (elements_ < 4) return Fail("no tree in the export");
             open_.pop_back();
             done_ = true;
             return true;
         }
-        if (top.Elements == 0) return Fail("a directory without its info object");
-        std::string twice = SharedName(scan_, top.Dir, names_);
+        if (top == tree::NoDir) return Fail("a directory without its info object");
+        scan_.Tree.At(top).Next = tree::NoDir;
+        std::string twice = SharedName(scan_, top, names_);
         if (!twice.empty()) return Fail(twice);
+        if (!devs_.empty() && devs_.back().Level == open_.size()) devs_.pop_back();
         open_.pop_back();
         return true;
     }
@@ -152,12 +160,11 @@ class NcduSax final : public SavedSax {
     bool StartObject() override {
         if (inItem_) return Fail("an object where a value of an entry belongs");
         if (open_.empty()) return Fail("not an ncdu export: an object where its array belongs");
-        Open& top = open_.back();
-        if (top.Kind == Frame::Top) {
-            if (top.Elements != 2)
-                return Fail(top.Elements < 2 ? "not an ncdu export: no version"
-                                             : "more than one tree in the export");
-            ++top.Elements;
+        if (AtTop()) {
+            if (elements_ != 2)
+                return Fail(elements_ < 2 ? "not an ncdu export: no version"
+                                          : "more than one tree in the export");
+            ++elements_;
             // The metadata: who wrote the export, when; nothing the report needs.
             SkipRest();
             return true;
@@ -216,44 +223,41 @@ class NcduSax final : public SavedSax {
     }
 
     bool TopScalar(const Value& v) {
-        if (open_.empty() || open_.back().Kind != Frame::Top)
+        if (!AtTop())
             return Fail(open_.empty() ? "not an ncdu export: a value where its array belongs"
                                       : "a value where an entry belongs");
-        Open& top = open_.back();
         std::uint64_t n = 0;
-        if (top.Elements >= 2) return Fail("more than one tree in the export");
+        if (elements_ >= 2) return Fail("more than one tree in the export");
         if (!Count(v, std::numeric_limits<std::uint32_t>::max(), n)) return false;
-        if (top.Elements == 0 && n != 1)
+        if (elements_ == 0 && n != 1)
             return Fail("an ncdu export of major version " + std::to_string(n) +
                         ", of which only version 1 can be read");
-        if (top.Elements == 1 && n > 2)
+        if (elements_ == 1 && n > 2)
             return Fail("an ncdu export of version 1." + std::to_string(n) +
                         ", of which only 1.0 to 1.2 can be read");
-        ++top.Elements;
+        ++elements_;
         return true;
     }
 
     bool EndObject() override {
         inItem_ = false;
         if (!item_.HasName) return Fail("an entry without a name");
-        Open& top = open_.back();
+        tree::DirIndex top = open_.back();
         // The start's name is a path; any other is one name of its directory.
-        bool start = top.Elements == 0 && open_.size() == 2;
+        bool start = top == tree::NoDir && open_.size() == 2;
         if (start && item_.Name.find('\0') != std::string::npos)
             return Fail("a start directory with a NUL byte in it");
         if (const char* problem = start ? nullptr : NameProblem(item_.Name)) return Fail(problem);
-        if (top.Elements == 0) return OpenDir(top);
+        if (top == tree::NoDir) return OpenDir();
         return AddEntry(top);
     }
 
     // The info object of the directory whose array is open.
-    bool OpenDir(Open& top) {
-        Open* parent = open_.size() > 2 ? &open_[open_.size() - 2] : nullptr;
-        tree::DirIndex index = NewDir(parent);
+    bool OpenDir() {
+        tree::DirIndex index = NewDir(open_.size() > 2 ? open_[open_.size() - 2] : tree::NoDir);
         if (index == tree::NoDir) return false;
-        top.Dir = index;
-        top.Elements = 1;
-        if (item_.HasDev) top.Dev = item_.Dev;
+        open_.back() = index;
+        if (item_.HasDev && item_.Dev != Dev()) devs_.push_back({open_.size(), item_.Dev});
         if (!item_.Excluded.empty())
             NotEntered(index);
         else if (item_.ReadError)
@@ -261,55 +265,58 @@ class NcduSax final : public SavedSax {
         return true;
     }
 
-    bool AddEntry(Open& top) {
+    bool AddEntry(tree::DirIndex top) {
         const std::string& why = item_.Excluded;
         // Not entered for its file system: a directory. Excluded by a
         // pattern: neither counted nor entered, like --exclude.
         if (why == "othfs" || why == "otherfs" || why == "kernfs") {
-            tree::DirIndex index = NewDir(&top);
+            tree::DirIndex index = NewDir(top);
             if (index == tree::NoDir) return false;
             NotEntered(index);
             return true;
         }
         if (!why.empty()) return true;
-        tree::DirRecord& dir = scan_.Tree.At(top.Dir);
+        tree::DirRecord& dir = scan_.Tree.At(top);
         if (dir.OwnFiles == std::numeric_limits<std::int32_t>::max())
             return Fail("too many files in one directory");
         ++dir.OwnFiles;
         auto bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
         auto other = static_cast<std::int64_t>(diskUsage_ ? item_.Asize : item_.Dsize);
         if (!countLinks_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
-            links_.push_back({top.Dir, item_.HasDev ? item_.Dev : top.Dev, item_.Ino, bytes, other,
+            links_.push_back({top, item_.HasDev ? item_.Dev : Dev(), item_.Ino, bytes, other,
                               input_.Line(), input_.Offset()});
             return true;
         }
-        return AddBytes(top.Dir, bytes, other) || Fail(std::string(TooLarge));
+        return AddBytes(top, bytes, other) || Fail(std::string(TooLarge));
     }
 
-    // A directory below `parent`'s (nullptr: the start directory), named
-    // as the item says; its subtree's bytes are added up once all is read.
-    tree::DirIndex NewDir(Open* parent) {
-        if (parent == nullptr && scan_.Root != tree::NoDir) {
+    // A directory below `parent` (NoDir: the start directory), named as the
+    // item says; its subtree's numbers are added up once all is read.
+    tree::DirIndex NewDir(tree::DirIndex parent) {
+        if (parent == tree::NoDir && scan_.Root != tree::NoDir) {
             Fail("more than one tree in the export");
             return tree::NoDir;
         }
-        if (parent != nullptr &&
-            scan_.Tree.At(parent->Dir).Subdirs == std::numeric_limits<std::int32_t>::max()) {
+        if (parent != tree::NoDir &&
+            scan_.Tree.At(parent).Subdirs == std::numeric_limits<std::int32_t>::max()) {
             Fail("too many subdirectories in one directory");
             return tree::NoDir;
         }
-        tree::DirIndex index = scan_.Tree.Add(parent == nullptr ? std::string_view() : item_.Name);
+        tree::DirIndex index =
+            scan_.Tree.Add(parent == tree::NoDir ? std::string_view() : item_.Name);
         if (index == tree::NoDir) {
             Fail("too many directories");
             return tree::NoDir;
         }
         scan_.Tree.At(index).TotalBytes = -1;
-        if (parent == nullptr) {
+        scan_.Tree.At(index).TotalDirs = -1;
+        if (parent == tree::NoDir) {
             scan_.Root = index;
             scan_.Start = std::move(item_.Name);
         } else {
-            parent->Last = scan_.Tree.Append(parent->Dir, parent->Last, index);
-            ++scan_.Tree.At(parent->Dir).Subdirs;
+            tree::DirRecord& p = scan_.Tree.At(parent);
+            p.Next = scan_.Tree.Append(parent, p.Next, index);
+            ++p.Subdirs;
         }
         return index;
     }
@@ -323,11 +330,13 @@ class NcduSax final : public SavedSax {
     SavedScan& scan_;
     bool diskUsage_;
     bool countLinks_;
-    std::vector<Open> open_;
+    std::deque<tree::DirIndex> open_;
+    std::int32_t elements_ = 0; // of the export's own array
+    std::vector<Device> devs_;
     std::vector<Link> links_;
-    std::vector<std::string_view> names_; // room for SharedName
-    std::int64_t counted_ = 0;            // the bytes counted so far: the start's total
-    std::int64_t otherCounted_ = 0;       // the same by the other kind
+    std::vector<tree::DirIndex> names_; // room for SharedName
+    std::int64_t counted_ = 0;          // the bytes counted so far: the start's total
+    std::int64_t otherCounted_ = 0;     // the same by the other kind
     Item item_;
     Field field_ = Field::Other;
     bool inItem_ = false;

@@ -7,6 +7,7 @@
 #include "runtime/textsafe.h"
 #include "runtime/utf8name.h"
 
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -39,37 +40,43 @@ void AddUpOtherKind(tree::DirTree& t, const std::vector<tree::DirIndex>& order) 
     }
 }
 
-// Every subtree's numbers: its bytes where the file did not give them
-// (-1), its files and directories always. From the leaves up, whatever the
-// order of the records.
+// Every subtree's numbers where the file did not give them: its bytes (-1),
+// its files and directories (TotalDirs -1). From the leaves up, whatever the
+// order of the records. A "more" record's numbers are its directories'.
 bool AddUpTotals(SavedScan& scan, std::string& what) {
     tree::DirTree& t = scan.Tree;
     if (scan.Root == tree::NoDir) return true;
-    std::vector<tree::DirIndex> order{scan.Root};
+    std::vector<tree::DirIndex> order;
+    order.reserve(static_cast<std::size_t>(t.Size()));
+    order.push_back(scan.Root);
     for (std::size_t i = 0; i < order.size(); ++i)
         for (tree::DirIndex c = t.At(order[i]).First; c != tree::NoDir; c = t.At(c).Next)
             order.push_back(c);
     for (std::size_t i = order.size(); i-- > 0;) {
         tree::DirRecord& d = t.At(order[i]);
         bool sum = d.TotalBytes < 0;
+        bool count = d.TotalDirs < 0;
         std::int64_t total = d.OwnBytes;
         std::int64_t files = d.OwnFiles;
         std::int64_t dirs = 0;
         for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
             const tree::DirRecord& sub = t.At(c);
-            if (sum && sub.TotalBytes > std::numeric_limits<std::int64_t>::max() - total) {
-                what = "the sizes add up to more than 8 EiB";
-                return false;
+            if (sum) {
+                if (sub.TotalBytes > std::numeric_limits<std::int64_t>::max() - total) {
+                    what = "the sizes add up to more than 8 EiB";
+                    return false;
+                }
+                total += sub.TotalBytes;
             }
-            total += sub.TotalBytes;
             files += sub.TotalFiles();
-            dirs += sub.TotalDirs + 1;
+            dirs += sub.TotalDirs + (t.IsMore(c) ? 0 : 1);
         }
+        if (sum) d.TotalBytes = total;
+        if (!count) continue;
         if (files > tree::DirRecord::MaxFiles || dirs > std::numeric_limits<std::int32_t>::max()) {
             what = "too many files or directories";
             return false;
         }
-        if (sum) d.TotalBytes = total;
         d.SetTotalFiles(files);
         d.TotalDirs = static_cast<std::int32_t>(dirs);
     }
@@ -124,72 +131,112 @@ bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, Sav
     return ok;
 }
 
+namespace {
+
+// A directory's listing as the walk would hand it: its record's numbers and
+// problem, and what its subdirectories' events will not hold of its totals.
+void ListingOf(const tree::DirTree& t, tree::DirIndex index, walk::WalkListing& listing) {
+    const tree::DirRecord& d = t.At(index);
+    listing.FileCount = d.OwnFiles;
+    listing.FileBytes = d.OwnBytes;
+    // The other size kind, where the scan holds it.
+    const tree::Column<tree::BrowseCells>* other = t.OtherKindKnown() ? t.BrowseIfAny() : nullptr;
+    listing.OtherFileBytes = other != nullptr ? (*other)[index].OtherOwnBytes : -1;
+    listing.ChildCount = d.Subdirs;
+    const tree::DirTrouble& trouble = t.Trouble(index);
+    listing.Problem = trouble.Problem;
+    listing.Partial = trouble.Partial;
+    listing.Reason = trouble.Reason;
+    listing.UnwalkedFiles = d.TotalFiles() - d.OwnFiles;
+    listing.UnwalkedDirs = d.TotalDirs;
+    for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
+        if (t.IsMore(c)) continue;
+        listing.UnwalkedFiles -= t.At(c).TotalFiles();
+        listing.UnwalkedDirs -= t.At(c).TotalDirs + 1;
+    }
+}
+
+// The next subdirectory to visit from `c` on in a chain ("more" records
+// stand for none).
+tree::DirIndex Visited(const tree::DirTree& t, tree::DirIndex c) {
+    while (c != tree::NoDir && t.IsMore(c))
+        c = t.At(c).Next;
+    return c;
+}
+
+} // namespace
+
 std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
                              walk::WalkConsumer& consumer) {
-    struct Frame {
+    // An open directory: all that is kept of it while its subtree is
+    // visited, so that a chain a million deep costs 8 bytes a level. Its
+    // name, path and listing are made again when it is done.
+    struct Open {
         tree::DirIndex Dir;
-        tree::DirIndex Child; // the next subdirectory to visit
         std::int32_t Id;
-        std::int32_t Siblings;
-        std::int32_t NextId;    // of the next subdirectory, from 1 in the saved order
-        std::size_t PathLength; // of the path in front of its name
-        std::string Name;
-        std::string Native;
-        walk::WalkListing Listing;
     };
     if (scan.Root == tree::NoDir) return 0;
     const tree::DirTree& t = scan.Tree;
     const bool entries = consumer.NeedsEntries();
-    // The other size kind, where the scan holds it.
-    const tree::Column<tree::BrowseCells>* other = t.OtherKindKnown() ? t.BrowseIfAny() : nullptr;
-    std::vector<Frame> open;
-    // The path in front of the innermost directory's name, as the walk builds it.
+    std::deque<Open> open; // grown without a copy
+    // The path in front of the innermost directory's subdirectories' names,
+    // as the walk builds it.
     std::string path = startDir;
+    std::string name;
+    std::string native;
     std::string entryName;
     std::string entryNative;
-    auto reach = [&](tree::DirIndex index, std::int32_t id, std::int32_t siblings) {
-        const tree::DirRecord& d = t.At(index);
-        Frame f{index, d.First, id, siblings, 1, path.size(), {}, {}, {}};
-        if (!open.empty()) runtime::NameFromUtf8(t.Name(index), f.Name, f.Native);
-        auto level = static_cast<std::int32_t>(open.size());
-        walk::WalkDir dir{path, f.Name, f.Native, level, id, siblings};
+    walk::WalkListing listing;
+    const char sep = runtime::PathSeparator();
+    // Where the start directory's path ends (a separator may follow it).
+    const std::size_t startLength = path.size();
+    // The directory at `level` as the walk hands it, its name made afresh.
+    auto dirOf = [&](tree::DirIndex index, std::int32_t id, std::size_t level) {
+        name.clear();
+        native.clear();
+        if (level > 0) runtime::NameFromUtf8(t.Name(index), name, native);
+        std::int32_t siblings = level == 0 ? 0 : t.At(open[level - 1].Dir).Subdirs;
+        return walk::WalkDir{path, name, native, static_cast<std::int32_t>(level), id, siblings};
+    };
+    auto reach = [&](tree::DirIndex index, std::int32_t id) {
+        walk::WalkDir dir = dirOf(index, id, open.size());
         consumer.DirStart(dir);
         if (entries)
-            for (tree::DirIndex c = d.First; c != tree::NoDir; c = t.At(c).Next) {
+            for (tree::DirIndex c = Visited(t, t.At(index).First); c != tree::NoDir;
+                 c = Visited(t, t.At(c).Next)) {
                 runtime::NameFromUtf8(t.Name(c), entryName, entryNative);
                 consumer.Entry(dir, walk::WalkEntry{walk::EntryKind::Directory, entryName, 0, 0, 0,
                                                     0, 1, runtime::EntryType::Directory});
             }
-        f.Listing.FileCount = d.OwnFiles;
-        f.Listing.FileBytes = d.OwnBytes;
-        if (other != nullptr) f.Listing.OtherFileBytes = (*other)[index].OtherOwnBytes;
-        f.Listing.ChildCount = d.Subdirs;
-        const tree::DirTrouble& trouble = t.Trouble(index);
-        f.Listing.Problem = trouble.Problem;
-        f.Listing.Partial = trouble.Partial;
-        f.Listing.Reason = trouble.Reason;
-        consumer.DirListed(dir, f.Listing);
-        path += f.Name;
-        if (!path.empty() && path.back() != runtime::PathSeparator())
-            path += runtime::PathSeparator();
-        open.push_back(std::move(f));
+        ListingOf(t, index, listing);
+        consumer.DirListed(dir, listing);
+        path += name;
+        if (!path.empty() && path.back() != sep) path += sep;
+        open.push_back({index, id});
     };
     consumer.Begin();
-    reach(scan.Root, 0, 0);
+    reach(scan.Root, 0);
+    // The subdirectory of the innermost open directory done last, and its id.
+    tree::DirIndex after = tree::NoDir;
+    std::int32_t afterId = 0;
     while (!open.empty()) {
-        Frame& top = open.back();
-        if (top.Child != tree::NoDir) {
-            tree::DirIndex child = top.Child;
-            top.Child = t.At(child).Next;
-            std::int32_t id = top.NextId++;
-            reach(child, id, t.At(top.Dir).Subdirs);
+        const Open top = open.back();
+        tree::DirIndex next =
+            Visited(t, after == tree::NoDir ? t.At(top.Dir).First : t.At(after).Next);
+        if (next != tree::NoDir) {
+            reach(next, afterId + 1);
+            after = tree::NoDir;
+            afterId = 0;
             continue;
         }
-        path.resize(top.PathLength);
-        auto level = static_cast<std::int32_t>(open.size() - 1);
-        walk::WalkDir dir{path, top.Name, top.Native, level, top.Id, top.Siblings};
-        consumer.DirDone(dir, top.Listing, t.At(top.Dir).TotalBytes);
         open.pop_back();
+        walk::WalkDir dir = dirOf(top.Dir, top.Id, open.size());
+        // Back to the path in front of its name (a name holds no separator).
+        path.resize(open.empty() ? startLength : path.size() - name.size() - 1);
+        ListingOf(t, top.Dir, listing);
+        consumer.DirDone(dir, listing, t.At(top.Dir).TotalBytes);
+        after = top.Dir;
+        afterId = top.Id;
     }
     consumer.End();
     return t.At(scan.Root).TotalBytes;

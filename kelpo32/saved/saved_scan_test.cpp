@@ -204,6 +204,39 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
     EXPECT_FALSE(scan.Tree.OtherKindKnown());
 }
 
+TEST(SavedScanTest, ACutTreeReplaysWithItsOwnTotals) {
+    // Parents first, as --top=1 --min-size writes it: r lists a (cut below
+    // at a depth) and a "more" line for two of its four subdirectories; the
+    // fourth fell below the minimum size.
+    const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
+    std::string text =
+        "{\"path\":\"r\",\"depth\":0,\"files\":1,\"bytes\":1,\"dirs\":4,\"total_files\":40,"
+        "\"total_bytes\":100,\"total_dirs\":12}\n"
+        "{\"path\":\"r" +
+        sep +
+        "a\",\"depth\":1,\"files\":2,\"bytes\":2,\"dirs\":3,"
+        "\"total_files\":20,\"total_bytes\":60,\"total_dirs\":5}\n"
+        "{\"parent\":\"r\",\"depth\":1,\"more\":2,\"total_files\":15,\"total_bytes\":30,"
+        "\"total_dirs\":4}\n";
+    SavedScan scan;
+    std::string error;
+    ASSERT_TRUE(Load(text, scan, error)) << error;
+    class Unwalked final : public walk::WalkConsumer {
+      public:
+        std::vector<std::string> Seen;
+        void DirListed(const walk::WalkDir& d, const walk::WalkListing& l) override {
+            Seen.push_back(d.Name + " " + std::to_string(l.FileCount) + "+" +
+                           std::to_string(l.UnwalkedFiles) + " " + std::to_string(l.ChildCount) +
+                           "+" + std::to_string(l.UnwalkedDirs));
+        }
+    } unwalked;
+    EXPECT_EQ(ReplaySavedScan(scan, "r", unwalked), 100);
+    // Only a is walked; the rest of r's and all of a's subtrees are numbers.
+    EXPECT_EQ(unwalked.Seen, (std::vector<std::string>{" 1+19 4+6", "a 2+18 3+5"}));
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalFiles(), 40);
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalDirs, 12);
+}
+
 TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {
     constexpr int Depth = 100000;
     std::string text = "[1,2,{},";
@@ -232,6 +265,7 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         std::string Text; // "/" in a JSON Lines path is the platform's separator
         std::string Message;
         bool DiskUsage = false;
+        bool Early = false; // the place named stands before every separator
     };
     // Bytes that the reader sees changed stand before some of the errors:
     // the place is still the file's own.
@@ -283,6 +317,52 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
          "line 3, byte 159: two subdirectories named \"a\""},
         {"{\"path\":\"r\",\"depth\":0,\"bytes\":1000,\"total_bytes\":5}",
          "line 1, byte 50: the total bytes are less than the directory's own"},
+        // Siblings wait for their parent together: they share its path.
+        {"{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"rr/b\",\"depth\":1,"
+         "\"total_bytes\":0}\n{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":0}",
+         "line 2, byte 81: a directory's path does not begin as its sibling's before it"},
+        // Parents first: a directory's numbers are checked against its
+        // subdirectories' once they are all read, and named at its own line.
+        {"{\"path\":\"r\",\"depth\":0,\"files\":1,\"dirs\":1,\"total_files\":5,\"total_dirs\":1,"
+         "\"total_bytes\":0}\n"
+         "{\"path\":\"r/"
+         "a\",\"depth\":1,\"files\":2,\"total_files\":2,\"total_dirs\":0,\"total_bytes\":0}",
+         "line 1, byte 87: the total files are not the sum of the directory's and its "
+         "subdirectories'",
+         false, true},
+        // Some subdirectories left out (a minimum size): at least their sums.
+        {"{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":10}\n"
+         "{\"path\":\"r/a\",\"depth\":1,\"bytes\":20,\"total_bytes\":20}",
+         "line 1, byte 47: the total bytes are less than the sum of the directory's and its "
+         "subdirectories'",
+         false, true},
+        {"{\"path\":\"r\",\"depth\":0,\"dirs\":1,\"total_bytes\":0}\n"
+         "{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"r/"
+         "b\",\"depth\":1,\"total_bytes\":0}",
+         "line 1, byte 46: the line counts 1 subdirectories, the lines below it hold 2", false,
+         true},
+        // A "more" line names its parent, the directory above it, after its
+        // listed subdirectories; never among lines written children first.
+        {"{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":0}\n"
+         "{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n"
+         "{\"parent\":\"r/a\",\"depth\":1,\"more\":1,\"total_files\":0,\"total_bytes\":0,"
+         "\"total_dirs\":1}",
+         "line 3, byte 170: a \"more\" line whose parent is not the directory above it"},
+        {"{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":0}\n"
+         "{\"parent\":\"r\",\"depth\":1,\"more\":1,\"total_files\":0,\"total_bytes\":0,"
+         "\"total_dirs\":1}\n{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}",
+         "line 3, byte 168: a subdirectory after its parent's \"more\" line"},
+        {"{\"parent\":\"r\",\"depth\":1,\"more\":1,\"total_files\":0,\"total_bytes\":0,"
+         "\"total_dirs\":1}\n{\"path\":\"r\",\"depth\":0,\"dirs\":1,\"total_bytes\":0}",
+         "line 1, byte 79: a \"more\" line among lines written children first"},
+        {"{\"path\":\"r\",\"depth\":0,\"dirs\":3,\"total_bytes\":0}\n"
+         "{\"parent\":\"r\",\"depth\":1,\"more\":3,\"total_files\":0,\"total_bytes\":0,"
+         "\"total_dirs\":1}",
+         "line 2, byte 127: a \"more\" line without the files and directories it stands for"},
+        // A comparison's rows are not a scan's, though they look alike.
+        {"{\"path\":\"r\",\"depth\":0,\"bytes\":0,\"old_bytes\":0,\"total_bytes\":0}",
+         "line 1, byte 43: not a saved scan: the JSON Lines of a comparison (--compare); give "
+         "the scans it compared"},
     };
     const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
     for (const Row& row : rows) {
@@ -293,7 +373,7 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
             // much as the separator is longer.
             std::size_t moved = 0;
             for (std::size_t at = text.find("r/"); at != std::string::npos;
-                 at = text.find("r/", at + 1), moved += sep.size() - 1)
+                 at = text.find("r/", at + 1), moved += row.Early ? 0 : sep.size() - 1)
                 text.replace(at + 1, 1, sep);
             std::size_t byte = message.find("byte ") + 5;
             std::size_t end = message.find(':', byte);

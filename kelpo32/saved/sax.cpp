@@ -43,17 +43,24 @@ const char* NameProblem(std::string_view name) {
 }
 
 std::string SharedName(const SavedScan& scan, tree::DirIndex dir,
-                       std::vector<std::string_view>& names) {
+                       std::vector<tree::DirIndex>& names) {
     const tree::DirTree& t = scan.Tree;
     tree::DirIndex first = t.At(dir).First;
     if (first == tree::NoDir || t.At(first).Next == tree::NoDir) return {};
+    // The records sorted by name, 4 bytes each: a directory of a million
+    // subdirectories needs no copy of their names' views.
     names.clear();
     for (tree::DirIndex c = first; c != tree::NoDir; c = t.At(c).Next)
-        names.emplace_back(t.Name(c));
-    std::sort(names.begin(), names.end());
-    auto twice = std::adjacent_find(names.begin(), names.end());
+        if (!t.IsMore(c)) names.push_back(c);
+    auto byName = [&](tree::DirIndex a, tree::DirIndex b) { return t.Name(a) < t.Name(b); };
+    std::sort(names.begin(), names.end(), byName);
+    auto twice =
+        std::adjacent_find(names.begin(), names.end(), [&](tree::DirIndex a, tree::DirIndex b) {
+            return t.Name(a) == t.Name(b);
+        });
     if (twice == names.end()) return {};
-    return "two subdirectories named \"" + runtime::SafeText(*twice, runtime::StdErrSink()) + "\"";
+    return "two subdirectories named \"" +
+           runtime::SafeText(t.Name(*twice), runtime::StdErrSink()) + "\"";
 }
 
 bool SavedSax::Passed() {

@@ -107,7 +107,7 @@ const char* NameProblem(std::string_view name);
 // would match only one of them), or empty when their names differ. `names` is
 // room for the work, kept between calls.
 std::string SharedName(const SavedScan& scan, tree::DirIndex dir,
-                       std::vector<std::string_view>& names);
+                       std::vector<tree::DirIndex>& names);
 
 // Reads JSON values from `input` into `sax`: one and nothing after it, or
 // (`many`) as many as there are, with white space between them. False when

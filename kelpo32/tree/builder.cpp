@@ -32,7 +32,8 @@ void TreeBuilder::DirListed(const walk::WalkDir& dir, const walk::WalkListing& l
     if (frames_.size() <= depth_) frames_.emplace_back();
     Frame& f = frames_[depth_];
     f.Dir = NoDir;
-    f.Files = listing.FileCount;
+    f.Files = runtime::CheckedAdd<std::int64_t>(listing.FileCount, listing.UnwalkedFiles);
+    f.Dirs = runtime::CheckedRange<std::int32_t>(listing.UnwalkedDirs);
     f.Other = 0;
     if (browse_) {
         if (listing.OtherFileBytes < 0)
@@ -40,7 +41,6 @@ void TreeBuilder::DirListed(const walk::WalkDir& dir, const walk::WalkListing& l
         else
             f.Other = listing.OtherFileBytes;
     }
-    f.Dirs = 0;
     f.Picker.Reset();
     if (dir.Level > 0) ++below_;
     // A directory that is not listed only carries its numbers up.

@@ -26,6 +26,7 @@ DirIndex AddGone(DirTree& now, const DirTree& old, DirIndex at) {
         todo.pop_back();
         DirIndex last = NoDir;
         for (DirIndex c = old.At(source).First; c != NoDir; c = old.At(c).Next) {
+            if (old.IsMore(c)) continue;
             last = now.Append(into, last, copy(c));
             todo.emplace_back(c, last);
         }
@@ -47,19 +48,33 @@ void MergeOlder(DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex old
         // A map of its own per directory: clearing a wide one's buckets each
         // time would cost its width for every later directory.
         std::unordered_map<std::string_view, DirIndex> older;
-        for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
-            older.emplace(old.Name(c), c);
+        std::int64_t listed = 0;
+        for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next) {
+            listed += old.IsMore(c) ? old.At(c).Subdirs : 1;
+            if (!old.IsMore(c)) older.emplace(old.Name(c), c);
+        }
+        // The older scan left some of its subdirectories out (a depth limit,
+        // a minimum size): one it does not have may be one of those, so it
+        // is not listed as new; its numbers stay in its parent's.
+        const bool unknown = listed < old.At(o).Subdirs;
         DirIndex last = NoDir;
-        for (DirIndex c = now.At(n).First; c != NoDir; c = now.At(c).Next) {
+        for (DirIndex* link = &now.At(n).First; *link != NoDir;) {
+            DirIndex c = *link;
+            auto it = now.IsMore(c) ? older.end() : older.find(now.Name(c));
+            if (it == older.end() && unknown && !now.IsMore(c)) {
+                *link = now.At(c).Next;
+                continue;
+            }
             last = c;
-            auto it = older.find(now.Name(c));
+            link = &now.At(c).Next;
             if (it == older.end()) continue;
             todo.emplace_back(c, it->second);
             older.erase(it);
         }
         // What is left of the older subdirectories is gone, in their order.
         for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
-            if (older.count(old.Name(c)) != 0) last = now.Append(n, last, AddGone(now, old, c));
+            if (!old.IsMore(c) && older.count(old.Name(c)) != 0)
+                last = now.Append(n, last, AddGone(now, old, c));
     }
 }
 

@@ -2,7 +2,10 @@
 // by the path below each start directory. Each directory of the run gets the
 // older numbers of its match ("both") or none ("new"); each directory only
 // in the older scan is added below its parent, after the run's, with zero
-// numbers now ("gone").
+// numbers now ("gone"). Where the older scan left subdirectories out (a
+// depth limit, a minimum size), a directory it does not have is taken out
+// of its parent's chain: whether it is new is not known, and its numbers
+// stay in its parent's.
 #pragma once
 
 #include "kelpo32/tree/dir_tree.h"

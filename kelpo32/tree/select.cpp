@@ -136,6 +136,13 @@ const std::vector<DirIndex>& ChildPicker::Ordered(const DirTree& tree, const Sel
     return c;
 }
 
+void ChildPicker::AddMore(const DirRecord& more) {
+    moreCount_ = runtime::CheckedAdd(moreCount_, more.Subdirs);
+    more_ = {runtime::CheckedAdd(more_.Files, more.TotalFiles()),
+             runtime::CheckedAdd(more_.Bytes, more.TotalBytes),
+             runtime::CheckedAdd<std::int64_t>(more_.Dirs, more.TotalDirs)};
+}
+
 void ChildPicker::Remap(const std::vector<DirIndex>& remap) {
     for (DirIndex& k : kept_)
         k = remap[static_cast<std::size_t>(k)];
@@ -184,7 +191,10 @@ void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisi
         picker.Reset();
         std::int32_t below = runtime::CheckedAdd(line.Depth, 1);
         for (DirIndex c = tree.At(line.Dir).First; c != NoDir; c = tree.At(c).Next)
-            picker.Offer(tree, sel, c, below, filter);
+            if (tree.IsMore(c))
+                picker.AddMore(tree.At(c));
+            else
+                picker.Offer(tree, sel, c, below, filter);
         const std::vector<DirIndex>& kids = picker.Ordered(tree, sel);
         line.Children = runtime::CheckedAdd(runtime::CheckedRange<std::int32_t>(kids.size()),
                                             picker.MoreCount() > 0 ? 1 : 0);

@@ -67,6 +67,8 @@ class ChildPicker {
     const std::vector<DirIndex>& Ordered(const DirTree& tree, const Selection& sel);
     // The kept ones as they stand (ordered once Ordered was called).
     const std::vector<DirIndex>& Kept() const { return kept_; }
+    // Adds a "more" record's directories (a tree read back) to the line.
+    void AddMore(const DirRecord& more);
     std::int32_t MoreCount() const { return moreCount_; }
     const Counts& More() const { return more_; }
     // Renumbers the kept ones after the tree was compacted.
@@ -87,8 +89,8 @@ struct Listed {
     std::int32_t Siblings = 0; // listed siblings, itself and a "more" line included
     std::int32_t Children = 0; // its listed subdirectories, a "more" line included
     DirIndex Parent = NoDir;
-    // A directory's listed subdirectories in their order (a "more" record
-    // of a built tree included); valid while the line is told.
+    // A directory's listed subdirectories in their order; valid while the
+    // line is told. A "more" record is the "more" line.
     const std::vector<DirIndex>* Kids = nullptr;
     std::int32_t MoreCount = 0; // a "more" line: how many, and their numbers
     Counts More;

@@ -189,9 +189,9 @@ std::string LinesOf(const std::vector<ModelRow>& rows, bool json) {
             out << t.Bytes << "\t" << t.Files << "\t" << r.Own.Bytes << "\t" << r.Own.Files << "\t"
                 << r.Path << "\t\n";
         else if (r.More > 0)
-            out << "{\"path\":\"" << r.Path << "\",\"depth\":" << r.Level << ",\"more\":" << r.More
-                << ",\"total_files\":" << t.Files << ",\"total_bytes\":" << t.Bytes
-                << ",\"total_dirs\":" << t.Dirs << "}\n";
+            out << "{\"parent\":\"" << r.Path << "\",\"depth\":" << r.Level
+                << ",\"more\":" << r.More << ",\"total_files\":" << t.Files
+                << ",\"total_bytes\":" << t.Bytes << ",\"total_dirs\":" << t.Dirs << "}\n";
         else
             out << "{\"path\":\"" << r.Path << "\",\"depth\":" << r.Level
                 << ",\"files\":" << r.Own.Files << ",\"bytes\":" << r.Own.Bytes

@@ -96,6 +96,11 @@ struct WalkListing {
     // NamedUnexamined named.
     std::int32_t UnexaminedCount = 0;
     std::vector<UnexaminedEntry> Unexamined;
+    // Files and directories below it that no event stands for: a saved
+    // scan cut at a depth, a size or a top-N keeps its subtrees' numbers
+    // without their directories. The walk leaves them 0.
+    std::int64_t UnwalkedFiles = 0;
+    std::int64_t UnwalkedDirs = 0;
 
     // Whether the directory could not be read, or only in part (one not
     // entered on purpose, another file system or a link, is not; a loop is
