@@ -163,14 +163,12 @@ constexpr LongOption Table[] = {
      .Help = {"no progress line on standard error", "no progress line"}},
     {.Name = "follow-links",
      .Set = [](Options& o, Use) { o.FollowLinks = true; },
-     .Help = {"accepted for the Windows build's sake: symbolic links\n"
-              "are never followed here (each counts as a file)",
+     .Help = {"accepted for the Windows build; links count as files",
               "enter junctions, directory symbolic links and mount\n"
               "points (by default listed with 0 files, not entered)"}},
     {.Name = "totals",
      .Set = [](Options& o, Use) { o.Totals = true; },
-     .Help = Both("each directory line with its whole subtree's files,\n"
-                  "bytes and share of its parent, no \"Total in\" lines")},
+     .Help = Both("each line with its subtree's totals, no \"Total in\" lines")},
     {.Name = "sort",
      .Value = "KEY",
      .Set =
@@ -256,8 +254,7 @@ constexpr LongOption Table[] = {
      .Help = Both("write to FILE, replacing it only once the run is done")},
     {.Name = "browse",
      .Set = [](Options& o, Use) { o.Browse = true; },
-     .Help = Both("browse the scan on the whole screen: one directory at a\n"
-                  "time, sorted, with deletion (press ? for the keys)")},
+     .Help = Both("browse the scan on the whole screen (? lists the keys)")},
     {.Name = "read-only",
      .Set = [](Options& o, Use) { o.ReadOnly = true; },
      .Help = Both("with --browse: never delete anything")},
