@@ -117,11 +117,10 @@ struct LinuxDirent64 {
 };
 #endif
 
-// `parent` is null for a start directory; below it a directory is on its
-// parent's file system unless it is a mount root.
-DirResult Finish(int fd, DirHandle& dir, DirIdentity& id, const DirHandle* parent) {
-    if (fd == -1) return Fault(errno);
-    bool mountRoot = false;
+} // namespace
+
+bool posix::IdentifyDir(int fd, DirIdentity& id, bool& mountRoot) {
+    mountRoot = false;
 #ifdef STATX_ATTR_MOUNT_ROOT
     struct statx sx;
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &sx) == 0) {
@@ -129,17 +128,26 @@ DirResult Finish(int fd, DirHandle& dir, DirIdentity& id, const DirHandle* paren
                     (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
         id = DirIdentity{static_cast<std::uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)),
                          sx.stx_ino};
-    } else
+        return true;
+    }
 #endif
-    {
-        struct stat st;
-        if (::fstat(fd, &st) != 0) {
-            int e = errno;
-            ::close(fd);
-            return Fault(e);
-        }
-        id = DirIdentity{static_cast<std::uint64_t>(st.st_dev),
-                         static_cast<std::uint64_t>(st.st_ino)};
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    id = DirIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+namespace {
+
+// `parent` is null for a start directory; below it a directory is on its
+// parent's file system unless it is a mount root.
+DirResult Finish(int fd, DirHandle& dir, DirIdentity& id, const DirHandle* parent) {
+    if (fd == -1) return Fault(errno);
+    bool mountRoot = false;
+    if (!posix::IdentifyDir(fd, id, mountRoot)) {
+        int e = errno;
+        ::close(fd);
+        return Fault(e);
     }
     OpenCount.fetch_add(1, std::memory_order_relaxed);
     if (parent != nullptr) IdentityCount.fetch_add(1, std::memory_order_relaxed);

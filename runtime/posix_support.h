@@ -14,6 +14,8 @@
 
 namespace runtime {
 
+struct DirIdentity;
+
 namespace posix {
 
 // The call that reads a directory's next batch of entries (getdents64's
@@ -23,6 +25,11 @@ namespace posix {
 // it returns nullptr.
 using DirBatchCall = long (*)(int fd, void* buffer, std::size_t size);
 DirBatchCall ReplaceDirBatchCall(DirBatchCall call);
+
+// The identity of an open directory, and whether it is the root of a mount
+// (a bind mount of the same file system included, where the system tells).
+// False with errno set when it cannot be had.
+bool IdentifyDir(int fd, DirIdentity& id, bool& mountRoot);
 
 } // namespace posix
 

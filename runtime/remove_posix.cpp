@@ -52,26 +52,6 @@ DirIdentity IdentityOf(const struct stat& st) {
                        static_cast<std::uint64_t>(st.st_ino)};
 }
 
-// The identity of an open directory, and whether it is the root of a mount
-// (a bind mount of the same file system included, where the system tells).
-bool Identify(int fd, DirIdentity& id, bool& mountRoot) {
-    mountRoot = false;
-#ifdef STATX_ATTR_MOUNT_ROOT
-    struct statx sx;
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &sx) == 0) {
-        mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
-                    (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-        id = DirIdentity{static_cast<std::uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)),
-                         sx.stx_ino};
-        return true;
-    }
-#endif
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return false;
-    id = IdentityOf(st);
-    return true;
-}
-
 class PosixBackend final : public Backend {
   public:
     PosixBackend(int parent, std::uint64_t volume, std::uint32_t maxOpen)
@@ -95,7 +75,7 @@ class PosixBackend final : public Backend {
         }
         Level level{fd, DirIdentity{}};
         bool mountRoot = false;
-        if (!Identify(fd, level.Id, mountRoot)) {
+        if (!posix::IdentifyDir(fd, level.Id, mountRoot)) {
             int e = errno;
             Close(level);
             return FromErrno(e);
@@ -208,7 +188,7 @@ class PosixBackend final : public Backend {
         }
         DirIdentity id;
         bool mountRoot = false;
-        if (!Identify(fd, id, mountRoot) || !(id == level.Id)) {
+        if (!posix::IdentifyDir(fd, id, mountRoot) || !(id == level.Id)) {
             ::close(fd);
             return Outcome{RemoveReason::Replaced, 0, true};
         }

@@ -47,41 +47,29 @@ class TotalsText final : public output::RowWriter {
             runtime::NameFromUtf8(row.Name, name_, native_);
         }
         front_.resize(ends_[depth]);
-        const std::string& front = front_;
-        if (row.More > 0) {
-            std::string label = "... and " + std::to_string(row.More) + " more";
-            PrintDirLine({.Path = front,
-                          .Level = row.Depth,
-                          .SiblingCount = row.Siblings,
-                          .Id = row.Id,
-                          .FileCount = row.TotalFiles,
-                          .FileBytes = row.TotalBytes,
-                          .Totals = true,
-                          .ShareTenths = row.ShareTenths,
-                          .Units = units_,
-                          .Label = label,
-                          .CountWidth = FieldFor(countWidth_),
-                          .SizeWidth = FieldFor(sizeWidth_)});
-            return;
-        }
-        runtime::StdOut().NoteName(name_, native_);
-        PrintDirLine({.Path = front,
-                      .Name = name_,
+        // The "... and M more" line of a directory's other subdirectories
+        // has a label in place of a name, and nothing below it.
+        const bool more = row.More > 0;
+        std::string label = more ? "... and " + std::to_string(row.More) + " more" : std::string();
+        if (!more) runtime::StdOut().NoteName(name_, native_);
+        PrintDirLine({.Path = front_,
+                      .Name = more ? std::string_view() : std::string_view(name_),
                       .Level = row.Depth,
                       .SiblingCount = row.Siblings,
                       .Id = row.Id,
-                      .ChildCount = row.Children,
+                      .ChildCount = more ? 0 : row.Children,
                       .FileCount = row.TotalFiles,
                       .FileBytes = row.TotalBytes,
                       .Totals = true,
                       .ShareTenths = row.ShareTenths,
                       .Units = units_,
+                      .Label = label,
                       .CountWidth = FieldFor(countWidth_),
                       .SizeWidth = FieldFor(sizeWidth_),
-                      .Mark = ProblemMark(row)});
+                      .Mark = more ? std::string_view() : ProblemMark(row)});
         // No depth notice below a line cut off by the depth limit: every line
         // of this layout carries its whole subtree already.
-        if (row.Children == 0) return;
+        if (more || row.Children == 0) return;
         front_ += name_;
         if (!front_.empty() && front_.back() != runtime::PathSeparator())
             front_ += runtime::PathSeparator();
