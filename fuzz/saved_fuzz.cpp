@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(scan.Root >= 0 && scan.Root < tree.Size());
     std::vector<int> seen(static_cast<std::size_t>(tree.Size()), 0);
     seen[static_cast<std::size_t>(scan.Root)] = 1;
-    std::vector<std::string_view> names;
+    std::vector<kelpo32::tree::DirIndex> names;
     for (kelpo32::tree::DirIndex i = 0; i < tree.Size(); ++i) {
         const kelpo32::tree::DirRecord& d = tree.At(i);
         CHECK(d.TotalBytes >= d.OwnBytes);
