@@ -3,81 +3,21 @@ tree, deletions checked on the file system and in the numbers shown, links
 never followed, size changes, a stop and fg, and the terminal given back."""
 
 import os
-import pty
-import select
 import shutil
-import signal
 import subprocess
-import termios
 import time
 
 import kelpo
-from test_screen import ENTER, LEAVE, controlling_tty, render
+from test_screen import ENTER, LEAVE, Probe
 
 UP, DOWN, LEFT = b"\x1bOA", b"\x1bOB", b"\x1bOD"
 
 
-class Browser:
+class Browser(Probe):
     """kelpo32 --browse on a pseudo-terminal of its own."""
 
     def __init__(self, test, args, cols=100, rows=20, cwd=None):
-        self.cols, self.rows = cols, rows
-        self.master, self.slave = pty.openpty()
-        kelpo.set_winsize(self.slave, cols, rows)
-        self.mode_before = termios.tcgetattr(self.slave)
-        env = dict(os.environ, TERM="xterm", LANG="C.UTF-8")
-        self.proc = subprocess.Popen(
-            ([kelpo.RUNNER] if kelpo.RUNNER else []) + [kelpo.EXE, "--browse"] + list(args),
-            env=env, stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE,
-            preexec_fn=controlling_tty, cwd=cwd)
-        test.addCleanup(self.close)
-        self.raw = b""
-
-    def read(self, wait):
-        if select.select([self.master], [], [], wait)[0]:
-            try:
-                self.raw += os.read(self.master, 65536)
-            except OSError:
-                return False
-        return True
-
-    def screen(self):
-        return render(self.raw, self.cols, self.rows)
-
-    def drawn(self, text, timeout=20):
-        """Waits until some row shows `text`; returns the rows."""
-        deadline = time.monotonic() + timeout
-        while True:
-            rows = self.screen()
-            if any(text in row for row in rows):
-                return rows
-            if time.monotonic() > deadline:
-                raise AssertionError("%r not shown: %r" % (text, rows))
-            self.read(0.05)
-
-    def key(self, data, shown):
-        os.write(self.master, data)
-        return self.drawn(shown)
-
-    def wait(self, timeout=20):
-        deadline = time.monotonic() + timeout
-        while self.proc.poll() is None:
-            if time.monotonic() > deadline:
-                raise AssertionError("browser did not end: %r" % self.screen())
-            self.read(0.05)
-        while select.select([self.master], [], [], 0.05)[0] and self.read(0):
-            pass
-        self.err = self.proc.stderr.read()
-        self.mode_after = termios.tcgetattr(self.slave)
-        return self.proc.returncode
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        self.proc.stderr.close()
-        os.close(self.master)
-        os.close(self.slave)
+        super().__init__(test, cols, rows, argv=[kelpo.EXE, "--browse"] + list(args), cwd=cwd)
 
 
 def row_of(rows, text):

@@ -55,9 +55,10 @@ def controlling_tty():
 
 
 class Probe:
-    """screen_probe on a pseudo-terminal of its own."""
+    """screen_probe (or another program: `argv`) on a pseudo-terminal of its own."""
 
-    def __init__(self, test, cols=80, rows=25, env=None, stdin_tty=True, stdout=None):
+    def __init__(self, test, cols=80, rows=25, env=None, stdin_tty=True, stdout=None,
+                 argv=None, cwd=None):
         self.cols, self.rows = cols, rows
         self.master, self.slave = pty.openpty()
         kelpo.set_winsize(self.slave, cols, rows)
@@ -66,7 +67,7 @@ class Probe:
         base.update(env or {})
         environ = {k: v for k, v in dict(os.environ, **base).items() if v is not None}
         self.proc = subprocess.Popen(
-            ([kelpo.RUNNER] if kelpo.RUNNER else []) + [PROBE], env=environ,
+            ([kelpo.RUNNER] if kelpo.RUNNER else []) + (argv or [PROBE]), env=environ, cwd=cwd,
             stdin=self.slave if stdin_tty else subprocess.DEVNULL,
             stdout=self.slave if stdout is None else stdout, stderr=subprocess.PIPE,
             preexec_fn=controlling_tty if stdin_tty else os.setsid)
