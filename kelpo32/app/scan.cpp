@@ -1,9 +1,8 @@
-#include "kelpo32/scan.h"
+#include "kelpo32/app/scan.h"
 
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/app/forms.h"
 #include "kelpo32/conventions.h"
-#include "kelpo32/forms.h"
-#include "kelpo32/output/fields.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/progress.h"
 #include "kelpo32/report/trace.h"
@@ -77,6 +76,28 @@ class StopWhileWaiting final : public walk::WalkConsumer {
 
 } // namespace
 
+std::unique_ptr<walk::WalkConsumer>
+RunSource::Feed(std::unique_ptr<tree::TreeReader> layout) const {
+    if (saved_ != nullptr) return std::make_unique<saved::WholeTree>(*saved_, std::move(layout));
+    return std::make_unique<tree::BuiltTree>(std::move(layout));
+}
+
+std::int64_t RunSource::Run(walk::WalkConsumer& consumer) const {
+    if (saved_ != nullptr) return saved::ReplaySavedScan(*saved_, start_.Text, consumer);
+    return walk::WalkTree(start_.Text, start_.Native, walk_, consumer);
+}
+
+walk::WalkOptions WalkSettings(const Options& options, const runtime::NamePatterns& exclude) {
+    walk::WalkOptions walk;
+    walk.OneFileSystem = options.OneFileSystem;
+    walk.DiskUsage = options.DiskUsage;
+    walk.CountLinks = options.CountLinks;
+    walk.FollowLinks = options.FollowLinks;
+    if (!exclude.Empty()) walk.Exclude = &exclude;
+    WalkThreads(walk);
+    return walk;
+}
+
 void WalkThreads(walk::WalkOptions& options) {
     const char* text = std::getenv("KELPO32_THREADS");
     if (text != nullptr) {
@@ -96,24 +117,17 @@ void WalkThreads(walk::WalkOptions& options) {
     options.MaxThreads = MaxWalkThreads;
 }
 
-std::int64_t ScanDir(const std::string& startDir, const Options& options,
+std::int64_t ScanDir(const output::RunStart& start, const Options& options,
                      report::UnreadSummary& unread, SavedInput saved) {
     const OutputForm& form = *options.Form;
-    walk::WalkOptions walk;
-    walk.OneFileSystem = options.OneFileSystem;
-    walk.DirectorySizes = form.DirectorySizes;
-    walk.DiskUsage = options.DiskUsage;
-    walk.CountLinks = options.CountLinks;
-    walk.FollowLinks = options.FollowLinks;
     runtime::NamePatterns exclude(options.Excludes);
-    if (!exclude.Empty()) walk.Exclude = &exclude;
+    walk::WalkOptions walk = WalkSettings(options, exclude);
+    walk.DirectorySizes = form.DirectorySizes;
     NoteOwnFiles(walk);
-    WalkThreads(walk);
+    const RunSource source(start, walk, saved.From);
     try {
-        std::string native = startDir == StartDir ? StartNative : std::string();
-        output::RunStart start{startDir, output::ExportPathOf(startDir, native)};
-        std::unique_ptr<walk::WalkConsumer> output =
-            form.Make(form, FormInput{options, saved.Old, std::move(start), saved.From});
+        std::unique_ptr<walk::WalkConsumer> output = form.Make(
+            form, FormInput{options, start, ListedLevels(form, options), saved.Old, source});
         if (form.Utf8) crt32_pipe::PresentUtf8();
         report::WalkTrace trace;
         report::StatusLine status(!options.NoProgress, output->HoldsOutput());
@@ -124,8 +138,7 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options,
         run.Add(*output);
         StopWhileWaiting stop(status, form.Paged);
         if (output->HoldsOutput()) run.Add(stop);
-        if (saved.From != nullptr) return saved::ReplaySavedScan(*saved.From, startDir, run);
-        return walk::WalkTree(startDir, native, walk, run);
+        return source.Run(run);
     } catch (const walk::OutOfRecords&) {
         NoRecordsLeft(form);
     }

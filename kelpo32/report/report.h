@@ -1,7 +1,7 @@
 // The text of every report line: directory lines, depth notices, total lines.
 #pragma once
 
-#include "kelpo32/run_options.h"
+#include "kelpo32/output/sizes.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <array>
@@ -73,7 +73,7 @@ struct DirLine {
     // the last sibling is drawn as the last.
     bool Totals = false;
     std::int32_t ShareTenths = 0; // tenths of a percent
-    SizeUnits Units = SizeUnits::Exact;
+    output::SizeUnits Units = output::SizeUnits::Exact;
     // Program text drawn in place of a name ("... and 3 more").
     std::string_view Label{};
     // The layout of totals: the widths of its count and size fields (0: the

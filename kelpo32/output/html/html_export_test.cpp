@@ -135,7 +135,7 @@ TEST(HtmlExport, ShowsWhatAMinimumSizeListsWithTheRestFoldedIntoParents) {
         std::vector<ModelDir> dirs = RandomTree(rng);
         const std::int64_t minSize = std::array<std::int64_t, 3>{1, 100, 4096}[round % 3];
         HtmlExport page(runtime::StdOut(), HtmlRun{},
-                        tree::Selection{.Sort = SortKey::Size, .MinSize = minSize});
+                        tree::Selection{.Sort = tree::SortKey::Size, .MinSize = minSize});
         page.Begin();
         Walk(page, dirs, 0);
         page.End();
