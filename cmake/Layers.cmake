@@ -5,16 +5,18 @@
 # root, so that an include from a layer above, one it does not link, names a
 # file that is not there and fails the build.
 #
-#   kelpo32_layer(NAME PATHS path... [SOURCES file...] [LINKS library...])
+#   kelpo32_layer(NAME PATHS path... [SOURCES file...] [LINKS library...]
+#                 [PRIVATE_LINKS library...])
 #
 # PATHS are the folders (or single headers) of the layer, relative to the
 # source tree's root; SOURCES are relative to the calling folder; without
-# SOURCES the layer is headers alone (an INTERFACE library). Every layer is
+# SOURCES the layer is headers alone (an INTERFACE library). A layer's
+# PRIVATE_LINKS reach its own sources only, not the layers above it. Every layer is
 # also written to layers.txt in the build folder: tools/lint.sh holds every
 # source against it, those the build does not compile (the other platform's
 # files, headers no one includes) too.
 function(kelpo32_layer name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PATHS;SOURCES;LINKS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PATHS;SOURCES;LINKS;PRIVATE_LINKS")
   set(view ${PROJECT_BINARY_DIR}/layers/${name})
   foreach(path ${arg_PATHS})
     get_filename_component(parent ${view}/${path} DIRECTORY)
@@ -25,26 +27,32 @@ function(kelpo32_layer name)
     add_library(${name} STATIC ${arg_SOURCES})
     target_include_directories(${name} PUBLIC ${view})
     target_link_libraries(${name} PUBLIC ${arg_LINKS} kelpo32_warnings)
+    target_link_libraries(${name} PRIVATE ${arg_PRIVATE_LINKS})
   else()
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${view})
     target_link_libraries(${name} INTERFACE ${arg_LINKS})
   endif()
   string(JOIN "," paths ${arg_PATHS})
-  set(layers "")
+  get_property(known GLOBAL PROPERTY KELPO32_LAYERS)
+  set(links "")
   foreach(link ${arg_LINKS})
-    get_property(known GLOBAL PROPERTY KELPO32_LAYERS)
     if(link IN_LIST known)
-      list(APPEND layers ${link})
+      list(APPEND links ${link})
     endif()
   endforeach()
-  string(JOIN "," links ${layers})
+  foreach(link ${arg_PRIVATE_LINKS})
+    if(link IN_LIST known)
+      list(APPEND links "${link}:private")
+    endif()
+  endforeach()
+  string(JOIN "," links ${links})
   set_property(GLOBAL APPEND PROPERTY KELPO32_LAYERS ${name})
   set_property(GLOBAL APPEND PROPERTY KELPO32_LAYER_LINES "${name}\t${paths}\t${links}")
 endfunction()
 
 # Writes layers.txt: a line per layer, its name, its paths and the layers it
-# links, tab-separated (lists joined by ",").
+# links (":private" after a private one), tab-separated, lists joined by ",".
 function(kelpo32_write_layers)
   get_property(lines GLOBAL PROPERTY KELPO32_LAYER_LINES)
   string(JOIN "\n" text ${lines})

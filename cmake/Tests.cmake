@@ -97,6 +97,11 @@ else()
   endforeach()
 endif()
 
+# The check of the layers' includes that tools/lint.sh runs, on planted trees.
+add_test(NAME check_layers
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_check_layers.py)
+set_tests_properties(check_layers PROPERTIES LABELS tools TIMEOUT 60)
+
 # Installation, manual page and release packages (.deb natively, .zip for Windows).
 add_test(NAME packaging
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/packaging/test_packaging.py
