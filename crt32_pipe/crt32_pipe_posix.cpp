@@ -4,6 +4,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 
 #include "crt32_pipe/present.h"
+#include "crt32_pipe/redirect.h"
 #include "crt32_pipe/terminal_posix.h"
 #include "runtime/outfile.h"
 #include "runtime/sysio.h"
@@ -508,14 +509,7 @@ bool IsRedirected() {
     return Redirected;
 }
 
-void OutputToFile(runtime::FileHandle file) {
-    runtime::TextOut& out = runtime::StdOut();
-    out.Flush();
-    out.Assign(file, out.BufferSize());
-    out.SetTranslator(nullptr);
-    out.SetNativeTranslator(nullptr);
-    out.SetWriter(nullptr);
-    out.SetLineFlush(false);
+void BecomeRedirected() {
     Redirected = true;
     ColourOn = false;
 }
