@@ -74,6 +74,27 @@ class StopWhileWaiting final : public walk::WalkConsumer {
     bool report_;
 };
 
+constexpr std::int32_t MaxWalkThreads = 64;
+
+void WalkThreads(walk::WalkOptions& options) {
+    const char* text = std::getenv("KELPO32_THREADS");
+    if (text != nullptr) {
+        std::string_view s(text);
+        std::int32_t n = 0;
+        auto res = std::from_chars(s.data(), s.data() + s.size(), n);
+        if (res.ec == std::errc() && res.ptr == s.data() + s.size() && n >= 1 &&
+            n <= MaxWalkThreads) {
+            options.Threads = n;
+            options.MaxThreads = n;
+            return;
+        }
+    }
+    // One per processor; more while a tree read for the first time keeps
+    // them waiting on the disk, so that more reads are in flight.
+    options.Threads = std::clamp<std::int32_t>(runtime::OnlineProcessors(), 1, MaxWalkThreads);
+    options.MaxThreads = MaxWalkThreads;
+}
+
 } // namespace
 
 std::unique_ptr<walk::WalkConsumer>
@@ -96,25 +117,6 @@ walk::WalkOptions WalkSettings(const Options& options, const runtime::NamePatter
     if (!exclude.Empty()) walk.Exclude = &exclude;
     WalkThreads(walk);
     return walk;
-}
-
-void WalkThreads(walk::WalkOptions& options) {
-    const char* text = std::getenv("KELPO32_THREADS");
-    if (text != nullptr) {
-        std::string_view s(text);
-        std::int32_t n = 0;
-        auto res = std::from_chars(s.data(), s.data() + s.size(), n);
-        if (res.ec == std::errc() && res.ptr == s.data() + s.size() && n >= 1 &&
-            n <= MaxWalkThreads) {
-            options.Threads = n;
-            options.MaxThreads = n;
-            return;
-        }
-    }
-    // One per processor; more while a tree read for the first time keeps
-    // them waiting on the disk, so that more reads are in flight.
-    options.Threads = std::clamp<std::int32_t>(runtime::OnlineProcessors(), 1, MaxWalkThreads);
-    options.MaxThreads = MaxWalkThreads;
 }
 
 std::int64_t ScanDir(const output::RunStart& start, const Options& options,

@@ -53,15 +53,12 @@ struct SavedInput {
 std::int64_t ScanDir(const output::RunStart& start, const Options& options,
                      report::UnreadSummary& unread, SavedInput saved = {});
 
-// The walk's settings that the options ask for; `exclude` holds the
-// patterns of --exclude and must outlive the walk.
+// The walk's settings that the options ask for, for the scan and the
+// browser alike; `exclude` holds the patterns of --exclude and must outlive
+// the walk. The threads that list directories: KELPO32_THREADS fixes their
+// number when it holds a number from 1 to 64; else the walk starts with one
+// per online processor and adds more, up to 64, while listings wait on the
+// disk.
 walk::WalkOptions WalkSettings(const Options& options, const runtime::NamePatterns& exclude);
-
-// The threads that list directories: KELPO32_THREADS fixes their number when
-// it holds a number from 1 to MaxWalkThreads; else the walk starts with one
-// per online processor and adds more, up to MaxWalkThreads, while listings
-// wait on the disk.
-inline constexpr std::int32_t MaxWalkThreads = 64;
-void WalkThreads(walk::WalkOptions& options);
 
 } // namespace kelpo32
