@@ -5,7 +5,7 @@
 #pragma once
 
 #include "kelpo32/app/run_options.h"
-#include "kelpo32/app/scan.h"
+#include "kelpo32/app/source.h"
 #include "kelpo32/output/dir_row.h"
 #include "kelpo32/output/fields.h"
 #include "kelpo32/walk/consumer.h"

@@ -2,12 +2,12 @@
 
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/app/forms.h"
+#include "kelpo32/app/source.h"
 #include "kelpo32/conventions.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/progress.h"
 #include "kelpo32/report/trace.h"
 #include "kelpo32/report/unread.h"
-#include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/state.h"
 #include "kelpo32/walk/consumer.h"
 #include "runtime/namematch.h"
@@ -96,17 +96,6 @@ void WalkThreads(walk::WalkOptions& options) {
 }
 
 } // namespace
-
-std::unique_ptr<walk::WalkConsumer>
-RunSource::Feed(std::unique_ptr<tree::TreeReader> layout) const {
-    if (saved_ != nullptr) return std::make_unique<saved::WholeTree>(*saved_, std::move(layout));
-    return std::make_unique<tree::BuiltTree>(std::move(layout));
-}
-
-std::int64_t RunSource::Run(walk::WalkConsumer& consumer) const {
-    if (saved_ != nullptr) return saved::ReplaySavedScan(*saved_, start_.Text, consumer);
-    return walk::WalkTree(start_.Text, start_.Native, walk_, consumer);
-}
 
 walk::WalkOptions WalkSettings(const Options& options, const runtime::NamePatterns& exclude) {
     walk::WalkOptions walk;
