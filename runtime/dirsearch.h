@@ -125,6 +125,11 @@ struct DirReader {
     bool Pending = false;
     // Directories' own metadata too (their sizes), at one call each.
     bool StatDirectories = false;
+    // StartReading also tells the space the directory itself takes
+    // (SelfDiskBytes): POSIX its st_blocks * 512, Windows the allocation of
+    // its handle; 0 where the system does not tell. One call a directory.
+    bool MeasureSelf = false;
+    std::uint64_t SelfDiskBytes = 0;
     bool Searching = false; // Windows: a search by path, not a listing through the handle
     // POSIX: the inode the directory's "." entry must have (DirHandle::Unverified);
     // 0 once checked.

@@ -311,6 +311,14 @@ std::string UnreadableText(int code) {
 
 DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     reader.Pos = reader.End = 0;
+    reader.SelfDiskBytes = 0;
+    if (reader.MeasureSelf) {
+        // The blocks du counts for the directory itself; a directory that
+        // cannot tell them still lists.
+        struct stat st;
+        if (::fstat(static_cast<int>(dir.Fd), &st) == 0)
+            reader.SelfDiskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
+    }
 #ifdef __linux__
     if (reader.Buffer.size() < ReadBufferSize) reader.Buffer.resize(ReadBufferSize);
     reader.Search = dir.Fd;

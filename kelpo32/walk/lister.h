@@ -75,6 +75,7 @@ class Listing {
     bool Take(Dir_Rec* node, Lister& lister, Part& part,
               std::vector<std::unique_ptr<Dir_Rec>>& children, bool worker);
     void Retreat(Dir_Rec* node, Lister& lister) noexcept;
+    void CountSelf(Part& part, std::uint64_t diskBytes) const;
     void Publish(Dir_Rec* node, std::unique_ptr<Part> part,
                  std::vector<std::unique_ptr<Dir_Rec>>& children, bool more, Outcome& out) noexcept;
 };

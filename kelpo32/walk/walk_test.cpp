@@ -132,7 +132,8 @@ int Grow(testing::MemorySource& src) {
 // entries that cannot be examined, with the reason the listing gives them.
 // A file of several links counts where it comes first in that order, unless
 // every link counts. Bytes are the apparent size, or with `diskUsage` the
-// bytes on disk; with `both` each listing gives the other kind too.
+// bytes on disk, the directory's own among them; with `both` each listing
+// gives the other kind too.
 // `subtrees`, when given, is told each directory's totals by the counted
 // kind and by the other.
 using Subtrees = std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>;
@@ -146,6 +147,7 @@ std::string Expected(testing::MemorySource& src,
     std::function<Pair(const testing::MemorySource::Node&)> walk = [&](const auto& node) {
         log += "start " + node.Path + "\n";
         std::uint64_t bytes = 0, other = 0, files = 0, dirs = 0;
+        (diskUsage ? bytes : other) += node.DiskBytes();
         std::string named;
         for (const testing::MemorySource::Node* c : node.Children) {
             auto bad = unexamined.find(c->Path);
@@ -539,6 +541,22 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
     }
 }
 
+// More linked files than the first table of the set holds: what it held
+// before it grew is still known after.
+TEST(WalkTest, LinkedFilesCountOnceWhileTheirSetGrows) {
+    testing::MemorySource src;
+    for (int f = 0; f < 1000; ++f) {
+        std::string name = "f" + std::to_string(f);
+        src.Add("a/" + name + "=1000");
+        src.Add("b/" + name);
+        src.Link("b/" + name, "a/" + name);
+    }
+    for (std::int32_t threads : {1, 8}) {
+        std::string log = Walk(src, threads).Log;
+        EXPECT_EQ(log.substr(log.rfind('\n') + 1), "total 1000000") << threads << " threads";
+    }
+}
+
 // The largest files alone, as the walk feeds them (with their floor), kept
 // for the test to read rather than written.
 // Each directory's totals in a tree built with the browser's column, by the
@@ -586,6 +604,9 @@ TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCount
             dirs.push_back((parent.empty() ? "" : parent + "/") + "d" + std::to_string(i));
             src.Add(dirs.back() + "/");
         }
+        // Directories take blocks of their own, the start directory too.
+        for (const std::string& dir : dirs)
+            src.At(dir).Disk = static_cast<std::int64_t>(4096 * (rnd() % 3));
         // Every third file another link of one made before, anywhere.
         std::vector<std::pair<std::string, std::uint64_t>> sizes; // a file and its size, first met
         for (int i = 0; i < 200; ++i) {
