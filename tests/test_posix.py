@@ -257,15 +257,19 @@ class Conventions(Posix):
             (["--maxdepth=2"], 2, "", unknown % "--maxdepth=2"),
             (["--disk-usage=yes", "data"], 2, "", mistake % "option '--disk-usage' doesn't "
                                                              "allow an argument"),
-            # Switch letters the program does not know, du's among them.
-            (["-s", "data"], 2, "", mistake % "unknown switch '-s'"),
+            # Switch letters the program does not know, du's among them; du's
+            # in another case.
             (["-a", "-d", "1", "data"], 2, "", mistake % "unknown switch '-a'"),
+            (["-X", "data"], 2, "", mistake % "unknown switch '-X'"),
+            (["-shq", "data"], 2, "", mistake % "unknown switch '-q'"),
             (["/T", "-Quiet", "data"], 2, "", mistake % "unknown switch '-Q'"),
             # du's letters as du reads them, a value the only thing they take.
             (["data", "-d"], 2, "", mistake % "option '-d' requires an argument"),
             (["-d", "-1", "data"], 2, "", "kelpo32: invalid argument '-1' for '-d'\nValid "
              "arguments are: a whole number from 0 to 2147483647\n" + tryhelp),
-            (["-xdev", "data"], 2, "", mistake % "option '-x' doesn't allow an argument"),
+            (["-xdev", "data"], 2, "", "kelpo32: invalid argument 'ev' for '-d'\nValid "
+             "arguments are: a whole number from 0 to 2147483647\n" + tryhelp),
+            (["-hd"], 2, "", mistake % "option '-d' requires an argument"),
             (["-\x1b[2J"], 2, "", mistake % "unknown switch '-?'"),
             # Long options as getopt_long reads them.
             (["--format", "tsv", "data"], 0, "1\t1\t1\t1\tdata\t\n", ""),
