@@ -232,9 +232,10 @@ constexpr LongOption Table[] = {
      .Value = "PATTERN",
      .Set = [](Options& o, Use u) { o.Excludes.emplace_back(u.Value); },
      .Help = {"neither count nor enter entries whose name matches the\n"
-              "shell pattern PATTERN (*, ?, [...])",
+              "shell pattern PATTERN (*, ?, [...]); with a / their path",
               "neither count nor enter entries whose name matches\n"
-              "PATTERN (* and ?, without regard to case)"}},
+              "PATTERN (* and ?, without regard to case), or whose\n"
+              "path does for a PATTERN with \\ or /"}},
     {.Name = "exclude-from",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { ReadPatterns(u.Value, o.Excludes); },

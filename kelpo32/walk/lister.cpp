@@ -85,6 +85,8 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
             lister.node_ = node;
             lister.children_ = 0;
             lister.read_ = 0;
+            if (walk_.Options.Exclude != nullptr && walk_.Options.Exclude->HasPaths())
+                PathOf(node, lister);
             runtime::DirResult opened = Start(node, consumer, out);
             if (opened.Fault == runtime::DirFault::Resource && !consumer) {
                 // Perhaps only the other workers' descriptors: the consumer
@@ -118,9 +120,12 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
                     break;
                 }
                 ++lister.read_;
-                const runtime::NamePatterns* exclude = walk_.Options.Exclude;
-                if (exclude != nullptr && exclude->Match(e.Name)) continue;
                 lister.pending_ = true;
+            }
+            // Judged again when an allocation failed on the way: the same answer.
+            if (Excluded(lister)) {
+                lister.pending_ = false;
+                continue;
             }
             if (!Take(node, lister, *part, children, worker)) {
                 out.OutOfRecords = true;
@@ -150,6 +155,36 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
     out.Timed = paced;
     Publish(node, std::move(part), children, more, out);
     return more;
+}
+
+// The path of `node` from the start directory's text, each name followed by
+// the separator, as the walk writes it.
+void Listing::PathOf(const Dir_Rec* node, Lister& lister) const {
+    std::vector<const Dir_Rec*> chain;
+    for (const Dir_Rec* n = node; n != walk_.Root && n != nullptr; n = n->Parent)
+        chain.push_back(n);
+    const char separator = runtime::PathSeparator();
+    std::string& path = lister.path_;
+    path = walk_.RootPath;
+    if (!path.empty() && path.back() != separator) path += separator;
+    lister.below_ = path.size();
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        path.append((*it)->Name).append(1, separator);
+}
+
+bool Listing::Excluded(Lister& lister) const {
+    const runtime::NamePatterns* exclude = walk_.Options.Exclude;
+    if (exclude == nullptr) return false;
+    const runtime::DirEntry& e = lister.entry_;
+    bool directory = (e.Attr & runtime::AttrDirectory) != 0;
+    if (exclude->Match(e.Name, directory)) return true;
+    if (!exclude->HasPaths()) return false;
+    // The directory's path stays; only the entry's name changes after it.
+    const std::size_t base = lister.path_.size();
+    lister.path_ += e.Name;
+    bool matched = exclude->MatchPath(lister.path_, lister.below_, directory);
+    lister.path_.resize(base);
+    return matched;
 }
 
 // The space a directory takes itself counts in its own bytes on disk, as

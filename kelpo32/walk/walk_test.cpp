@@ -541,6 +541,38 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
     }
 }
 
+// A pattern without a separator matches names, one with a separator the
+// path as the report writes it (from the start directory's text "top") or
+// any part of it after a separator; "./" ties it to the start, a trailing
+// separator to directories, "*" crosses separators. Each file's size is a
+// bit of its own, so the total tells which were counted.
+TEST(WalkTest, PatternsExcludeByNameOrByPath) {
+    testing::MemorySource src;
+    for (const char* entry : {"b/c/f=1", "b/f=2", "x/b/c/g=4", "c/h=8", "y/b=16", "x/bc=32"})
+        src.Add(entry);
+    const bool windows = runtime::PathSeparator() == '\\';
+    const std::pair<const char*, std::int64_t> rows[] = {
+        {"c", 63 - 1 - 4 - 8},     {"b", 63 - 3 - 4 - 16},       {"b/", 63 - 3 - 4},
+        {"b/c", 63 - 1 - 4},       {"top/b/c", 63 - 1},          {"x/b/c", 63 - 4},
+        {"./b/c", 63 - 1},         {"./c", 63 - 8},              {"./x/b/c/", 63 - 4},
+        {"top/*/c", 63 - 1 - 4},   {"y/*", 63 - 16},             {"top/b/c/f/", 63},
+        {"b*c", 63 - 32},          {"/top/b", 63},
+        // Windows: "\\" is a separator too, and case does not count.
+        {"X\\B", windows ? 63 - 4 : 63},
+    };
+    for (const auto& [pattern, total] : rows) {
+        const runtime::NamePatterns exclude(std::vector<std::string>{pattern});
+        for (std::int32_t threads : {1, 3}) {
+            WalkOptions options;
+            options.Exclude = &exclude;
+            options.Threads = threads;
+            Recorder recorder;
+            EXPECT_EQ(WalkTreeFrom(src, Small(), "top", "", options, recorder), total)
+                << pattern << ", " << threads << " threads";
+        }
+    }
+}
+
 // More linked files than the first table of the set holds: what it held
 // before it grew is still known after.
 TEST(WalkTest, LinkedFilesCountOnceWhileTheirSetGrows) {
