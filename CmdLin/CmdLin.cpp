@@ -122,7 +122,8 @@ void ReadArgs(Reading& r) {
                 }
             }
             if (problem.Fault != LongOptionFault::None) r.Problem = std::move(problem);
-        } else if (arg.size() >= 2 && arg[0] == '-' && (Has(r.Flags, arg[1]) || Has(r.Values, arg[1]))) {
+        } else if (arg.size() >= 2 && arg[0] == '-' &&
+                   (Has(r.Flags, arg[1]) || Has(r.Values, arg[1]))) {
             ReadShortGroup(r, k);
         } else if (IsSwitchText(arg)) {
             r.Roles[k] = Role::Switch;

@@ -361,8 +361,9 @@ void ReadLongOptions(Options& options) {
     };
     std::vector<Applied> uses;
     for (const CmdLin::ShortOptionUse& use : CmdLin::ShortOptionUses()) {
-        const auto* option = std::find_if(std::begin(Table), std::end(Table),
-                                          [&](const LongOption& o) { return o.Letter == use.Letter; });
+        const auto* option =
+            std::find_if(std::begin(Table), std::end(Table),
+                         [&](const LongOption& o) { return o.Letter == use.Letter; });
         if (option == std::end(Table) || option->Set == nullptr) continue;
         std::string shown = std::string("-") + use.Letter;
         if (use.MissingValue) Mistake(Message::MissingValue, {shown});

@@ -552,11 +552,20 @@ TEST(WalkTest, PatternsExcludeByNameOrByPath) {
         src.Add(entry);
     const bool windows = runtime::PathSeparator() == '\\';
     const std::pair<const char*, std::int64_t> rows[] = {
-        {"c", 63 - 1 - 4 - 8},     {"b", 63 - 3 - 4 - 16},       {"b/", 63 - 3 - 4},
-        {"b/c", 63 - 1 - 4},       {"top/b/c", 63 - 1},          {"x/b/c", 63 - 4},
-        {"./b/c", 63 - 1},         {"./c", 63 - 8},              {"./x/b/c/", 63 - 4},
-        {"top/*/c", 63 - 1 - 4},   {"y/*", 63 - 16},             {"top/b/c/f/", 63},
-        {"b*c", 63 - 32},          {"/top/b", 63},
+        {"c", 63 - 1 - 4 - 8},
+        {"b", 63 - 3 - 4 - 16},
+        {"b/", 63 - 3 - 4},
+        {"b/c", 63 - 1 - 4},
+        {"top/b/c", 63 - 1},
+        {"x/b/c", 63 - 4},
+        {"./b/c", 63 - 1},
+        {"./c", 63 - 8},
+        {"./x/b/c/", 63 - 4},
+        {"top/*/c", 63 - 1 - 4},
+        {"y/*", 63 - 16},
+        {"top/b/c/f/", 63},
+        {"b*c", 63 - 32},
+        {"/top/b", 63},
         // Windows: "\\" is a separator too, and case does not count.
         {"X\\B", windows ? 63 - 4 : 63},
     };
