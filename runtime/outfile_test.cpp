@@ -1,5 +1,6 @@
 #include "runtime/outfile.h"
 
+#include "runtime/outfile_test_support.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 
@@ -13,39 +14,6 @@
 
 namespace runtime {
 namespace {
-
-namespace fs = std::filesystem;
-
-// A folder of its own with FILE in it, holding its last version.
-struct Folder {
-    fs::path Dir;
-    std::string File;
-
-    Folder() {
-        Dir = fs::temp_directory_path() / ("kelpo32-outfile-" + outfile::UniquePart());
-        fs::create_directory(Dir);
-        File = (Dir / "scan.prom").string();
-        std::ofstream(File, std::ios::binary) << "old";
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(Dir, ignored);
-    }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    std::string Content() const {
-        std::ifstream in(File, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(Dir))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
 
 int FailingWriter(FileHandle, const char*, std::size_t) {
     return IoDiskFull;
@@ -75,6 +43,7 @@ TEST(OutputFile, OnlyACompletedRunWhoseWritesAllSucceededReplacesTheFile) {
         {"a write failed midway, the run went on", End::WriteFailed, false, false},
         {"the last flush fails", End::FlushFailsAtTheEnd, false, true},
     };
+    NamedTemporaries named;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.How);
         Folder folder;
@@ -105,6 +74,7 @@ TEST(OutputFile, OnlyACompletedRunWhoseWritesAllSucceededReplacesTheFile) {
 }
 
 TEST(OutputFile, TemporaryFilesHaveNamesOfTheirOwnBesideTheirFile) {
+    NamedTemporaries named;
     Folder folder;
     outfile::TempFile first;
     outfile::TempFile second;
