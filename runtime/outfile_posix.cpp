@@ -268,7 +268,8 @@ int outfile::PutInPlace(TempFile& temp, std::string& what) {
         }
     };
     int dir = static_cast<int>(temp.Directory);
-    if (::fsync(fd) != 0 && errno != EINVAL) fail("cannot write " + Quoted(temp.Destination), errno);
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        fail("cannot write " + Quoted(temp.Destination), errno);
     if (code == 0 && temp.Unnamed) {
         temp.Handle = fd;
         if (int e = LinkUnnamed(temp, temp.DestName); e != 0)

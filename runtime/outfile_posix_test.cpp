@@ -116,8 +116,8 @@ TEST(OutputFilePosix, ALinkIsFollowedToTheFileReplacedWhichKeepsItsOwnerAndMode)
         if (Root()) {
             EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u));
         }
-        EXPECT_EQ(folder.Names(), (std::vector<std::string>{"chain", "dangling", "link", "real",
-                                                            "scan.prom"}));
+        EXPECT_EQ(folder.Names(),
+                  (std::vector<std::string>{"chain", "dangling", "link", "real", "scan.prom"}));
         std::vector<std::string> real;
         for (const auto& e : fs::directory_iterator(folder.Dir / "real"))
             real.push_back(e.path().filename().string());

@@ -19,7 +19,9 @@ constexpr int ReplaceTries = 20;      // a reader may hold the old file open a m
 constexpr DWORD ReplacePauseMs = 100; // between two tries
 
 std::string Quoted(const std::string& path) {
-    return "'" + SafeText(path, StdErrSink()) + "'";
+    std::string quoted = "'";
+    AppendSafeText(quoted, path, StdErrSink());
+    return quoted.append("'");
 }
 
 std::wstring LongName(const std::string& path) {
@@ -33,8 +35,7 @@ bool EndsWithSeparator(const std::string& path) {
 // A device's name (the system's, or a path in its device space): it names
 // no file to replace.
 bool IsDevice(const std::wstring& name) {
-    return win32::IsDeviceName(name) || name.starts_with(L"\\\\.\\") ||
-           name.starts_with(L"//./");
+    return win32::IsDeviceName(name) || name.starts_with(L"\\\\.\\") || name.starts_with(L"//./");
 }
 
 // The name's directory part, as typed ("" for a name alone).
@@ -45,6 +46,15 @@ std::string DirectoryOf(const std::string& name) {
 
 bool TooLong(DWORD code) {
     return code == ERROR_FILENAME_EXCED_RANGE || code == ERROR_INVALID_NAME;
+}
+
+// Whether FILE's name and the part of the temporary's own fit in one name
+// of the file system (255 UTF-16 units).
+bool FitsWithPart(const std::wstring& typed) {
+    constexpr std::size_t MaxName = 255;
+    constexpr std::size_t Part = 13; // ".XXXXXXXX.tmp"
+    win32::LastName last = win32::FindLastName(typed);
+    return last.End - last.Begin + Part <= MaxName;
 }
 
 } // namespace
@@ -74,8 +84,10 @@ int outfile::CreateBeside(const std::string& name, TempFile& temp, std::string& 
     // FILE's name and a part of its own, or where that is too long a name,
     // the part alone.
     for (bool shortForm : {false, true}) {
+        if (!shortForm && !FitsWithPart(typed)) continue;
         for (int attempt = 0; attempt < NameAttempts; ++attempt) {
-            temp.Name = (shortForm ? DirectoryOf(name) : name) + "." + UniquePart() + ".tmp";
+            temp.Name = shortForm ? DirectoryOf(name) : name;
+            temp.Name.append(".").append(UniquePart()).append(".tmp");
             HANDLE h = ::CreateFileW(LongName(temp.Name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h != INVALID_HANDLE_VALUE) {
