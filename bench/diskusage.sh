@@ -49,7 +49,6 @@ while (($#)); do
 done
 [[ $ROUNDS =~ ^[1-9][0-9]*$ && $ENTRIES =~ ^[1-9][0-9]*$ ]] ||
     { echo "diskusage.sh: --rounds and --entries take a positive number" >&2; exit 2; }
-[[ -x /usr/bin/time ]] || { echo "diskusage.sh: /usr/bin/time is needed (Debian package time)" >&2; exit 1; }
 
 mkdir -p "$WORK" "$BIN"
 WORK=$(cd "$WORK" && pwd)
@@ -97,10 +96,11 @@ compare "$tree"
 [[ -n $BEFORE ]] || exit 0
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-f=$(mktemp)
-cpu_of() { # cpu_of BINARY ARGS...: CPU seconds of one run
-    /usr/bin/time -f '%U %S' -o "$f" "$@" >/dev/null 2>&1 || true
-    awk '{ print $1 + $2 }' "$f"
+cpu_of() { # cpu_of BINARY ARGS...: CPU seconds of one run, to the microsecond
+    python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("%.6f" % (r.ru_utime + r.ru_stime))' "$@"
 }
 echo
 echo "Paired CPU time (user + system), $ROUNDS rounds, warm, output to /dev/null; $(nproc) cores"
@@ -124,5 +124,4 @@ for t in "$copy" "$tree"; do
             "$(median "${before[@]}")" "$(median "${after[@]}")" "$(median "${ratio[@]}")"
     done
 done
-rm -f "$f"
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"

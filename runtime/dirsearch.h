@@ -50,6 +50,10 @@ struct DirHandle {
     // without asking the system; the listing checks it against the directory's
     // own "." entry before it delivers an entry. 0 when the system was asked.
     std::uint64_t Unverified = 0;
+    // POSIX: the space it takes itself, when its open asked the system for
+    // its identity and learnt that too.
+    std::uint64_t DiskBytes = 0;
+    bool DiskBytesKnown = false;
     bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
 
