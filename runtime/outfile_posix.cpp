@@ -242,9 +242,10 @@ int outfile::CreateBeside(const std::string& name, TempFile& temp, std::string& 
         // The owner, group and permissions of the file it replaces, where
         // the program may give them (the owner only as root); the mode
         // last, as a change of owner clears set-user-ID bits.
-        int ignored = ::fchown(fd, st.st_uid, st.st_gid);
-        ignored = ::fchmod(fd, st.st_mode & 07777);
-        (void)ignored;
+        int owned = ::fchown(fd, st.st_uid, st.st_gid);
+        int moded = ::fchmod(fd, st.st_mode & 07777);
+        (void)owned;
+        (void)moded;
     }
     temp.Handle = fd;
     temp.Directory = dir;
