@@ -40,8 +40,7 @@ kelpo32_unit_test(runtime_test runtime/rtl_test.cpp runtime/textout_test.cpp
 if(NOT WIN32)
   # Checked against the C library's own widths, which only the POSIX build uses.
   target_sources(runtime_test PRIVATE runtime/textwidth_posix_test.cpp
-    runtime/shellpattern_test.cpp runtime/remove_test.cpp runtime/dirsearch_posix_test.cpp
-    runtime/outfile_posix_test.cpp)
+    runtime/shellpattern_test.cpp runtime/remove_test.cpp runtime/dirsearch_posix_test.cpp)
 endif()
 kelpo32_unit_test(hexs_test hexs/hexs_test.cpp)
 kelpo32_unit_test(CmdLin_test CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)

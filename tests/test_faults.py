@@ -5,7 +5,6 @@ import json
 import os
 import shutil
 import signal
-import stat
 import subprocess
 import time
 
@@ -423,22 +422,6 @@ class OutputFile(kelpo.Case):
         self.assertEqual(kelpo.json_lines(open(target, "rb").read())[-1]["total_dirs"], 200)
         self.assertEqual(os.stat(target).st_mode & 0o777, 0o640)
         self.assertEqual(sorted(os.listdir(self.dir)), ["T", "out", "target.json", "victim"])
-
-    def test_what_is_no_regular_file_is_written_into(self):
-        """A device, or a link to one, gets the output as a shell's ">" would
-        give it, and stays what it was (as root, /dev/null stays a device)."""
-        self.prepare(dirs=1)
-        if not kelpo.ROOT:
-            self.skipTest("needs root to make a device node")
-        null = os.path.join(self.dir, "out", "null")
-        os.mknod(null, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
-        os.symlink("null", os.path.join(self.dir, "out", "to-null"))
-        for name in ("null", "to-null"):
-            res = kelpo.run(["--output=" + os.path.join(self.dir, "out", name), "T"],
-                            cwd=self.dir, form="json")
-            self.assertEqual((res.rc, res.out, res.err), (0, b"", b""), name)
-            self.assertTrue(stat.S_ISCHR(os.stat(null).st_mode), name)
-        self.assertEqual(self.left(), ["null", "scan.json", "to-null"])
 
     def test_file_that_cannot_be_made(self):
         self.prepare(dirs=1)
