@@ -18,21 +18,58 @@ enum class Role : std::uint8_t {
     Switch,     // "-x" or "/x" (or a lone switch character)
     LongOption, // "--NAME[=VALUE]"
     Value,      // the value of the long option or switch before it
+    ShortGroup, // du's letters: "-sh", "-d1", "-hd" (its value next)
     End,        // the "--" that ends the switches (POSIX)
     Positional,
 };
 
 std::span<const LongOptionSpec> LongTable;
-std::string ValueLetters;
+std::string ShortFlags;  // du's letters that take no value
+std::string ShortValues; // du's letters that take one
 
 struct Reading {
     std::vector<std::string> Args; // what it was read from, parameter 1 first
     const LongOptionSpec* Table = nullptr;
-    std::string Letters; // the value letters it was read with
+    std::string Flags; // the short options it was read with
+    std::string Values;
     std::vector<Role> Roles;
     std::vector<LongOptionUse> Uses;
     LongOptionProblem Problem;
+    std::vector<ShortOptionUse> Shorts;
+    ShortOptionProblem ShortProblem;
 };
+
+bool Has(const std::string& letters, char c) {
+    return c != '\0' && letters.find(c) != std::string::npos;
+}
+
+// A group of du's letters, read as getopt reads one: each letter without a
+// value in turn, and a letter with one takes the rest of the group, or the
+// next argument when nothing follows it.
+void ReadShortGroup(Reading& r, std::size_t& k) {
+    const std::string& arg = r.Args[k];
+    const auto index = static_cast<std::int32_t>(k + 1);
+    r.Roles[k] = Role::ShortGroup;
+    for (std::size_t j = 1; j < arg.size(); ++j) {
+        if (Has(r.Flags, arg[j])) {
+            r.Shorts.push_back({index, arg[j], std::string(), false});
+            continue;
+        }
+        if (!Has(r.Values, arg[j])) {
+            if (r.ShortProblem.Index == 0) r.ShortProblem = {index, j};
+            return;
+        }
+        ShortOptionUse use{index, arg[j], arg.substr(j + 1), false};
+        if (use.Value.empty() && k + 1 < r.Args.size()) {
+            r.Roles[++k] = Role::Value;
+            use.Value = r.Args[k];
+        } else if (use.Value.empty()) {
+            use.MissingValue = true;
+        }
+        r.Shorts.push_back(std::move(use));
+        return;
+    }
+}
 
 // The option an argument's name part stands for: the exact name, else the
 // only name it begins; nullptr with the problem recorded otherwise.
@@ -55,6 +92,7 @@ void ReadArgs(Reading& r) {
     bool ended = false;
     for (std::size_t k = 0; k < count; ++k) {
         const std::string& arg = r.Args[k];
+        const auto index = static_cast<std::int32_t>(k + 1);
         if (ended) continue;
         if (arg == "--" && DoubleDashEndsSwitches()) {
             r.Roles[k] = Role::End;
@@ -72,24 +110,23 @@ void ReadArgs(Reading& r) {
                 if (equals != std::string_view::npos && !spec->TakesValue) {
                     problem.Fault = LongOptionFault::UnwantedValue;
                 } else if (equals != std::string_view::npos) {
-                    r.Uses.push_back({spec->Name, std::string(text.substr(equals + 1))});
+                    r.Uses.push_back({spec->Name, std::string(text.substr(equals + 1)), index});
                 } else if (spec->TakesValue && k + 1 < count) {
                     // The next argument is the value, whatever its text.
                     r.Roles[++k] = Role::Value;
-                    r.Uses.push_back({spec->Name, r.Args[k]});
+                    r.Uses.push_back({spec->Name, r.Args[k], index});
                 } else if (spec->TakesValue) {
                     problem.Fault = LongOptionFault::MissingValue;
                 } else {
-                    r.Uses.push_back({spec->Name, std::string()});
+                    r.Uses.push_back({spec->Name, std::string(), index});
                 }
             }
             if (problem.Fault != LongOptionFault::None) r.Problem = std::move(problem);
+        } else if (arg.size() >= 2 && arg[0] == '-' &&
+                   (Has(r.Flags, arg[1]) || Has(r.Values, arg[1]))) {
+            ReadShortGroup(r, k);
         } else if (IsSwitchText(arg)) {
             r.Roles[k] = Role::Switch;
-            if (arg.size() == 2 && k + 1 < count &&
-                r.Letters.find(static_cast<char>(
-                    LowerLetter(static_cast<unsigned char>(arg[1])))) != std::string::npos)
-                r.Roles[++k] = Role::Value;
         }
     }
 }
@@ -98,7 +135,8 @@ void ReadArgs(Reading& r) {
 const Reading& Current() {
     static Reading reading;
     std::int32_t count = SourceArgCount();
-    bool same = reading.Table == LongTable.data() && reading.Letters == ValueLetters &&
+    bool same = reading.Table == LongTable.data() && reading.Flags == ShortFlags &&
+                reading.Values == ShortValues &&
                 reading.Args.size() == static_cast<std::size_t>(count);
     for (std::int32_t i = 1; same && i <= count; ++i)
         same = reading.Args[static_cast<std::size_t>(i - 1)] == SourceArg(i);
@@ -107,7 +145,8 @@ const Reading& Current() {
         for (std::int32_t i = 1; i <= count; ++i)
             reading.Args.push_back(SourceArg(i));
         reading.Table = LongTable.data();
-        reading.Letters = ValueLetters;
+        reading.Flags = ShortFlags;
+        reading.Values = ShortValues;
         ReadArgs(reading);
     }
     return reading;
@@ -254,28 +293,17 @@ void UseLongOptions(std::span<const LongOptionSpec> table) {
     LongTable = table;
 }
 
-void UseValueLetters(std::string_view letters) {
-    ValueLetters = letters;
+void UseShortOptions(std::string_view flags, std::string_view values) {
+    ShortFlags = flags;
+    ShortValues = values;
 }
 
-std::vector<SwitchUse> SwitchUses(unsigned char letter) {
-    std::vector<SwitchUse> uses;
-    const unsigned char wanted = LowerLetter(letter);
-    const std::int32_t count = ArgCount();
-    for (std::int32_t i = 1; i <= count; ++i) {
-        if (RoleOf(i) != Role::Switch) continue;
-        std::string p = ArgText(i);
-        if (p.size() < 2 || LowerLetter(static_cast<unsigned char>(p[1])) != wanted) continue;
-        SwitchUse use{i, p.substr(2), false};
-        if (p.size() == 2 && ValueLetters.find(static_cast<char>(wanted)) != std::string::npos) {
-            if (RoleOf(i + 1) == Role::Value)
-                use.Value = ArgText(i + 1);
-            else
-                use.MissingValue = true;
-        }
-        uses.push_back(std::move(use));
-    }
-    return uses;
+std::vector<ShortOptionUse> ShortOptionUses() {
+    return Current().Shorts;
+}
+
+ShortOptionProblem FirstShortOptionProblem() {
+    return Current().ShortProblem;
 }
 
 std::vector<LongOptionUse> LongOptionUses() {

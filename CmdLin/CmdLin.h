@@ -32,6 +32,7 @@ void UseLongOptions(std::span<const LongOptionSpec> table);
 struct LongOptionUse {
     std::string_view Name; // the table's name, however it was abbreviated
     std::string Value;     // empty for an option without a value
+    std::int32_t Index;    // the argument it stands in
 };
 
 enum class LongOptionFault : std::uint8_t {
@@ -53,20 +54,31 @@ std::vector<LongOptionUse> LongOptionUses();
 LongOptionProblem FirstLongOptionProblem();
 bool HasLongOption(std::string_view name);
 
-// Switch letters (lower case) that, given alone ("-d"), take the next
-// argument as their value, as getopt reads "d:"; that argument is then
-// neither positional nor a switch. None unless set; set before the first query.
-void UseValueLetters(std::string_view letters);
+// du's short options, read as getopt reads them, in their case: `flags`
+// take no value, `values` take one ("d:"). An argument "-" whose first letter
+// is one of them is a group of them ("-sh", "-xd1"); a letter with a value
+// takes the rest of the group, or the next argument when nothing follows it
+// (which is then neither positional nor a switch). Such an argument is no
+// switch of the letter rules. None unless set; set before the first query.
+void UseShortOptions(std::string_view flags, std::string_view values);
 
-// One use of a switch letter: where it stands and its value's text (what
-// follows the letter, or the next argument for a letter of UseValueLetters).
-struct SwitchUse {
+// One use of a short option: the argument it stands in, its letter and its
+// value's text.
+struct ShortOptionUse {
     std::int32_t Index;
+    char Letter;
     std::string Value;
-    bool MissingValue; // a letter of UseValueLetters given alone as the last argument
+    bool MissingValue; // a letter that takes a value, last of the last argument
 };
-// Every use of the letter (any case), in order.
-std::vector<SwitchUse> SwitchUses(unsigned char letter);
+// Every use, in order.
+std::vector<ShortOptionUse> ShortOptionUses();
+// The first letter of a group that is none of them: its argument's index (0:
+// none) and its place in the argument's text.
+struct ShortOptionProblem {
+    std::int32_t Index = 0;
+    std::size_t Offset = 0;
+};
+ShortOptionProblem FirstShortOptionProblem();
 
 // The index of the first switch whose letter is not one of `letters` (lower
 // case); 0 when there is none. Long options and a lone switch character have

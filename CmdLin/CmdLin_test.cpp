@@ -402,45 +402,60 @@ TEST_F(CommandLineQueries, FirstSwitchWithAnUnknownLetter) {
     EXPECT_EQ(CmdLin::FirstSwitchNotIn(""), 0);
 }
 
-struct ValueLetterCase {
+struct ShortOptionCase {
     std::vector<std::string> args;
-    std::string uses; // "index:value" of each use of 'd', "index:-" when the value is missing
+    // "index:letter=value" of each use, "index:letter-" when the value is missing
+    std::string uses;
     std::vector<std::string> positional;
+    std::int32_t problem = 0; // the argument of the first letter that is none of them
 };
 
-// A value letter given alone takes the next argument whatever its text, which
-// is then not positional; attached text is its value; other letters never take one.
-TEST_F(CommandLineQueries, ValueLettersTakeTheNextArgument) {
+// du's letters as getopt reads them, in their case: grouped, a value letter
+// taking the rest of its group or else the next argument whatever its text;
+// any other first letter is a switch of the letter rules.
+TEST_F(CommandLineQueries, ShortOptionsAreReadAsGetoptReadsThem) {
     struct Letters {
-        Letters() { CmdLin::UseValueLetters("d"); }
-        ~Letters() { CmdLin::UseValueLetters(""); }
+        Letters() { CmdLin::UseShortOptions("xhsb", "d"); }
+        ~Letters() { CmdLin::UseShortOptions("", ""); }
         Letters(const Letters&) = delete;
         Letters& operator=(const Letters&) = delete;
     } letters;
-    const std::vector<ValueLetterCase> cases = {
-        {{"-d", "2", "dir"}, "1:2", {"dir"}},
-        {{"-d2", "dir"}, "1:2", {"dir"}},
-        {{"-D", "1", "-d", "--", "x"}, "1:1 3:--", {"x"}},
-        {{"dir", "-d"}, "2:-", {"dir"}},
-        {{"-x", "2"}, "", {"2"}},
+    const std::vector<ShortOptionCase> cases = {
+        {{"-d", "2", "dir"}, "1:d=2", {"dir"}},
+        {{"-d2", "dir"}, "1:d=2", {"dir"}},
+        {{"-sh", "dir"}, "1:s= 1:h=", {"dir"}},
+        {{"-hd", "1", "-xd0"}, "1:h= 1:d=1 3:x= 3:d=0", {}},
+        {{"dir", "-d"}, "2:d-", {"dir"}},
+        {{"-d", "--", "x"}, "1:d=--", {"x"}},
+        {{"-xdev", "dir"}, "1:x= 1:d=ev", {"dir"}},
+        {{"-hq", "-s", "-sz"}, "1:h= 2:s= 3:s=", {}, 1},
+        // Another case is no short option: a switch, or nothing.
+        {{"-H", "-D", "1", "-X"}, "", {"1"}},
         {{"--", "-d", "2"}, "", {"-d", "2"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "first arg [" << c.args[0] << "]");
         USE_ARGS_OR_SKIP(c.args);
         std::string uses;
-        for (const CmdLin::SwitchUse& use : CmdLin::SwitchUses('d'))
+        for (const CmdLin::ShortOptionUse& use : CmdLin::ShortOptionUses())
             uses.append(uses.empty() ? "" : " ")
-                .append(std::to_string(use.Index) + ":" + (use.MissingValue ? "-" : use.Value));
+                .append(std::to_string(use.Index) + ":" + use.Letter +
+                        (use.MissingValue ? "-" : "=" + use.Value));
         EXPECT_EQ(uses, c.uses);
+        EXPECT_EQ(CmdLin::FirstShortOptionProblem().Index, c.problem);
         ASSERT_EQ(CmdLin::PositionalCount(), static_cast<std::int32_t>(c.positional.size()));
         for (std::size_t n = 0; n < c.positional.size(); ++n)
             EXPECT_EQ(CmdLin::PositionalParam(static_cast<std::int32_t>(n + 1)), c.positional[n]);
     }
-    CmdLin::UseValueLetters("");
+    // "-h" is du's, never the switch H; "-H" is the switch.
+    USE_ARGS_OR_SKIP({"-h"});
+    EXPECT_FALSE(CmdLin::HasSwitch('H'));
+    USE_ARGS_OR_SKIP({"-H"});
+    EXPECT_TRUE(CmdLin::HasSwitch('H'));
+    CmdLin::UseShortOptions("", "");
     USE_ARGS_OR_SKIP({"-d", "2"});
     EXPECT_EQ(CmdLin::PositionalParam(1), "2");
-    EXPECT_EQ(CmdLin::SwitchUses('d').front().Value, "");
+    EXPECT_TRUE(CmdLin::ShortOptionUses().empty());
 }
 
 // Each query takes the command line afresh: a new argv is seen at once.

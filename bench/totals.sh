@@ -46,24 +46,15 @@ done
 
 mkdir -p "$WORK" "$BIN"
 WORK=$(cd "$WORK" && pwd)
-c++ -O2 -std=c++20 -Wall -Wextra -o "$BIN/gentree" "$ROOT/bench/gentree.cpp"
 if [[ -z $KELPO32 ]]; then
     (cd "$ROOT" && cmake --preset posix >/dev/null && cmake --build build/posix -j2 --target kelpo32 >/dev/null)
     KELPO32=$ROOT/build/posix/kelpo32
 fi
 
 # The tree as bench/run.sh makes and names it.
-label=$([[ $ENTRIES == 1000000 ]] && echo 1M || echo "$ENTRIES")
-[[ $ENTRIES == 100000 ]] && label=100k
-tree=$WORK/tree-$label stamp=$WORK/tree-$label.stamp
-gen_id="gentree $(cksum <"$ROOT/bench/gentree.cpp" | cut -d' ' -f1) seed=$SEED entries=$ENTRIES"
-if ! [[ -d $tree && -f $stamp && $(head -n1 "$stamp") == "$gen_id" ]]; then
-    echo "== generating $ENTRIES entries in $tree" >&2
-    rm -rf -- "$tree" "$tree.tmp" "$stamp"
-    info=$("$BIN/gentree" --seed "$SEED" --entries "$ENTRIES" "$tree.tmp")
-    mv -- "$tree.tmp" "$tree"
-    printf '%s\n%s\n' "$gen_id" "$info" >"$stamp"
-fi
+. "$ROOT/bench/tree.sh"
+bench_tree "$ENTRIES"
+label=$(basename "$tree" | sed "s/^tree-//")
 
 k=$(printf '%q' "$KELPO32") t=$(printf '%q' "$tree")
 # Ten patterns of the kind people exclude; few of them match generated names.

@@ -17,7 +17,7 @@ constexpr std::string_view PosixUsageHead[] = {
     "Print the directory tree below DIRECTORY (default: the current directory):",
     "one line per directory with its file count and bytes, a total per subtree.",
     "",
-    "Switches (\"/\" or \"-\" and a letter, in any case):",
+    "Switches (\"/\" or \"-\" and a letter, in any case; \"/\" only in these forms):",
     "  /T          only the tree, without counts and sizes",
     "  /N          no pause after each page",
     "  /L          write a trace of the walk to logfile.txt",
@@ -25,10 +25,9 @@ constexpr std::string_view PosixUsageHead[] = {
     "  /Wnnn       fit redirected output to nnn columns (default 200)",
     "  /Vnn        list nn levels below DIRECTORY at most",
     "  /J          JSON Lines, one object per directory (as --format=json)",
-    "  /H, /?      the short help of the Windows program",
-    "An argument that starts with \"/\" is a switch only in these forms.",
+    "  /H, /?, -H  the short help of the Windows program",
     "",
-    "Long options:",
+    "Long options and du's letters (these in lower case only):",
 };
 
 constexpr std::string_view PosixUsageTail[] = {

@@ -50,6 +50,10 @@ struct DirHandle {
     // without asking the system; the listing checks it against the directory's
     // own "." entry before it delivers an entry. 0 when the system was asked.
     std::uint64_t Unverified = 0;
+    // POSIX: the space it takes itself, when its open asked the system for
+    // its identity and learnt that too.
+    std::uint64_t DiskBytes = 0;
+    bool DiskBytesKnown = false;
     bool IsOpen() const { return Fd != -1 || !Path.empty(); }
 };
 
@@ -125,6 +129,11 @@ struct DirReader {
     bool Pending = false;
     // Directories' own metadata too (their sizes), at one call each.
     bool StatDirectories = false;
+    // StartReading also tells the space the directory itself takes
+    // (SelfDiskBytes): POSIX its st_blocks * 512, Windows the allocation of
+    // its handle; 0 where the system does not tell. One call a directory.
+    bool MeasureSelf = false;
+    std::uint64_t SelfDiskBytes = 0;
     bool Searching = false; // Windows: a search by path, not a listing through the handle
     // POSIX: the inode the directory's "." entry must have (DirHandle::Unverified);
     // 0 once checked.

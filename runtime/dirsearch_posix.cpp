@@ -119,21 +119,23 @@ struct LinuxDirent64 {
 
 } // namespace
 
-bool posix::IdentifyDir(int fd, DirIdentity& id, bool& mountRoot) {
+bool posix::IdentifyDir(int fd, DirIdentity& id, bool& mountRoot, std::uint64_t* diskBytes) {
     mountRoot = false;
 #ifdef STATX_ATTR_MOUNT_ROOT
     struct statx sx;
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &sx) == 0) {
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BLOCKS, &sx) == 0) {
         mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
                     (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
         id = DirIdentity{static_cast<std::uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)),
                          sx.stx_ino};
+        if (diskBytes != nullptr) *diskBytes = sx.stx_blocks * 512;
         return true;
     }
 #endif
     struct stat st;
     if (::fstat(fd, &st) != 0) return false;
     id = DirIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    if (diskBytes != nullptr) *diskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
     return true;
 }
 
@@ -144,7 +146,8 @@ namespace {
 DirResult Finish(int fd, DirHandle& dir, DirIdentity& id, const DirHandle* parent) {
     if (fd == -1) return Fault(errno);
     bool mountRoot = false;
-    if (!posix::IdentifyDir(fd, id, mountRoot)) {
+    std::uint64_t diskBytes = 0;
+    if (!posix::IdentifyDir(fd, id, mountRoot, &diskBytes)) {
         int e = errno;
         ::close(fd);
         return Fault(e);
@@ -155,6 +158,8 @@ DirResult Finish(int fd, DirHandle& dir, DirIdentity& id, const DirHandle* paren
     dir.Volume = id.Volume;
     dir.MountRoot = mountRoot;
     dir.Unverified = 0;
+    dir.DiskBytes = diskBytes;
+    dir.DiskBytesKnown = true;
     if (parent == nullptr || mountRoot) {
         FsTraits traits = TraitsOf(fd);
         dir.ListedInodes = traits.ListedInodes;
@@ -273,6 +278,7 @@ DirResult OpenDirAt(const DirHandle& parent, const std::string& name, std::uint6
             dir.ListedInodes = true;
             dir.OneDevice = true;
             dir.Unverified = listed;
+            dir.DiskBytesKnown = false;
             id = DirIdentity{parent.Volume, listed};
             return DirResult{};
         }
@@ -311,6 +317,14 @@ std::string UnreadableText(int code) {
 
 DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     reader.Pos = reader.End = 0;
+    reader.SelfDiskBytes = dir.DiskBytes;
+    if (reader.MeasureSelf && !dir.DiskBytesKnown) {
+        // The blocks du counts for the directory itself, where its open
+        // did not tell them; a directory that cannot tell them still lists.
+        struct stat st;
+        if (::fstat(static_cast<int>(dir.Fd), &st) == 0)
+            reader.SelfDiskBytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
+    }
 #ifdef __linux__
     if (reader.Buffer.size() < ReadBufferSize) reader.Buffer.resize(ReadBufferSize);
     reader.Search = dir.Fd;

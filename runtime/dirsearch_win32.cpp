@@ -379,7 +379,14 @@ DirResult StartReading(const DirHandle& dir, DirReader& reader) {
     reader.Pending = false;
     reader.Searching = false;
     reader.Pos = reader.End = 0;
+    reader.SelfDiskBytes = 0;
     if (!dir.IsOpen()) return DirResult{DirFault::Unreadable, ERROR_PATH_NOT_FOUND};
+    // The listings give a directory's own allocation as 0: its handle tells
+    // it (the index the file system keeps for it).
+    FILE_STANDARD_INFO standard;
+    if (reader.MeasureSelf && dir.Fd != -1 && ListCall() != nullptr &&
+        ListCall()(ToHandle(dir.Fd), FileStandardInfo, &standard, sizeof standard))
+        reader.SelfDiskBytes = static_cast<std::uint64_t>(standard.AllocationSize.QuadPart);
     if (dir.Fd == -1 || ListCall() == nullptr || SearchOnly.load(std::memory_order_relaxed))
         return StartSearch(dir, reader);
     reader.Search = dir.Fd; // borrowed: the handle is the directory's

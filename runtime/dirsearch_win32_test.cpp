@@ -69,8 +69,12 @@ constexpr Told Tolds[] = {
     {L"offline", FILE_ATTRIBUTE_OFFLINE, 0, 8192},
     {L"placeholder", 0x00400000, 0, 8192}, // recall on data access
 };
+// A directory's own allocation, as NTFS tells one (Wine tells 0).
+constexpr LONGLONG OwnAllocation = 12288;
 BOOL WINAPI TellAll(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID buffer, DWORD size) {
     if (!::GetFileInformationByHandleEx(h, c, buffer, size)) return FALSE;
+    if (c == FileStandardInfo)
+        static_cast<FILE_STANDARD_INFO*>(buffer)->AllocationSize.QuadPart = OwnAllocation;
     if (c != FileIdBothDirectoryInfo && c != FileIdBothDirectoryRestartInfo) return TRUE;
     for (auto* at = static_cast<char*>(buffer);;) {
         auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
@@ -89,7 +93,7 @@ BOOL WINAPI TellAll(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID buffer, DWORD 
 } // namespace
 
 // Which directory reparse points are links (the name surrogates, and those
-// whose tag is not told), and what a file takes on disk.
+// whose tag is not told), and what a file and the directory take on disk.
 TEST(DirSearchWin32, LinksAndDiskBytesFromTheListing) {
     TempDir t;
     for (const char* dir : {"junction", "symlink", "untagged", "cloud", "plain"})
@@ -100,9 +104,12 @@ TEST(DirSearchWin32, LinksAndDiskBytesFromTheListing) {
     runtime::DirHandle handle;
     runtime::DirIdentity id;
     std::map<std::string, runtime::DirEntry> got;
+    std::uint64_t own = 0;
     if (runtime::OpenDirPath(t.Slash(), "", handle, id).Fault == runtime::DirFault::None) {
         runtime::DirReader reader;
+        reader.MeasureSelf = true;
         runtime::DirResult result = runtime::StartReading(handle, reader);
+        own = reader.SelfDiskBytes;
         runtime::DirEntry e;
         while (result.Fault == runtime::DirFault::None &&
                runtime::ReadEntry(handle, reader, e, result))
@@ -112,6 +119,7 @@ TEST(DirSearchWin32, LinksAndDiskBytesFromTheListing) {
     }
     runtime::win32::ReplaceListCall(nullptr);
     ASSERT_EQ(got.size(), 8u);
+    EXPECT_EQ(own, static_cast<std::uint64_t>(OwnAllocation));
     std::string links;
     for (const auto& [name, e] : got)
         if (e.Link) links += name + " ";

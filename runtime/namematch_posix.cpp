@@ -17,28 +17,39 @@ bool IsAscii(std::string_view text) {
 } // namespace
 
 NamePatterns::NamePatterns(const std::vector<std::string>& patterns) {
-    for (const std::string& p : patterns)
-        patterns_.push_back({p,
-                             p.find_first_of("?[\\") == std::string::npos,
-                             IsAscii(p) && p.find("[:") == std::string::npos,
-                             {}});
+    for (const std::string& text : patterns) {
+        Form form = Read(text, false);
+        const std::string& p = form.Text;
+        (form.Path ? paths_ : names_)
+            .push_back({p,
+                        p.find_first_of("?[\\") == std::string::npos,
+                        IsAscii(p) && p.find("[:") == std::string::npos,
+                        {},
+                        form.Anchored,
+                        form.DirsOnly});
+    }
 }
 
-bool NamePatterns::Match(std::string_view name) const {
-    // fnmatch needs the name ended by a byte 0; a name never holds one.
-    thread_local std::string text;
-    bool copied = false;
-    int ascii = -1; // not looked at yet
-    for (const Pattern& p : patterns_) {
-        if (!p.Bytes && p.Ascii && ascii < 0) ascii = IsAscii(name) ? 1 : 0;
-        if (p.Bytes || (p.Ascii && ascii == 1)) {
-            if (MatchShellPattern<char>(p.Text, name)) return true;
-            continue;
-        }
-        if (!copied) text.assign(name);
-        copied = true;
-        if (fnmatch(p.Text.c_str(), text.c_str(), 0) == 0) return true;
-    }
+bool NamePatterns::MatchOne(const Pattern& p, std::string_view text) const {
+    if (p.Bytes || (p.Ascii && IsAscii(text))) return MatchShellPattern<char>(p.Text, text);
+    // fnmatch needs the text ended by a byte 0; a name never holds one.
+    thread_local std::string copy;
+    copy.assign(text);
+    return fnmatch(p.Text.c_str(), copy.c_str(), 0) == 0;
+}
+
+bool NamePatterns::Match(std::string_view name, bool directory) const {
+    for (const Pattern& p : names_)
+        if ((directory || !p.DirsOnly) && MatchOne(p, name)) return true;
+    return false;
+}
+
+bool NamePatterns::MatchPath(std::string_view path, std::size_t below, bool directory) const {
+    for (const Pattern& p : paths_)
+        if ((directory || !p.DirsOnly) &&
+            AnyPathTail(path, below, p.Anchored, '/',
+                        [&](std::string_view tail) { return MatchOne(p, tail); }))
+            return true;
     return false;
 }
 

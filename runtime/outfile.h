@@ -42,18 +42,33 @@ struct TempFile {
     // The directory both lie in, held open where the platform can (POSIX):
     // the names below are taken in it, whatever the current directory.
     FileHandle Directory = NoFile;
-    std::string Name;        // the temporary file's path
-    std::string Destination; // the path it takes in the end
+    // The temporary file's path; empty while it has no name (POSIX: made
+    // unnamed, named only when it is put in place).
+    std::string Name;
+    std::string Destination; // the path as given, for messages
+    // POSIX: the name it takes in Directory (a link's target's where the
+    // path was a link), and that directory as messages show it ("" or
+    // ending with "/").
+    std::string DestName;
+    std::string Place;
+    bool Unnamed = false;
+    // The destination is a device, FIFO or socket (Windows: a device name),
+    // opened itself and written into: no temporary file, nothing renamed or
+    // removed.
+    bool Direct = false;
 };
 
-// Makes a new file of a name no other file has, in the directory of `name`
-// ("NAME.XXXXXXXX.tmp", never following a link of that name), with the
-// permissions of the file `name` when it is one. 0 or an I/O error code;
-// `what` then names what failed.
+// Makes a new file beside `name`, of no other file's name ("NAME.XXXXXXXX.tmp",
+// or ".XXXXXXXX.tmp" where that would be too long; never following a link of
+// that name), or on Linux unnamed, with the owner, group and permissions of
+// the file `name` when it is one, as far as the program may give them. When
+// `name` is a symbolic link, the file it names is the one beside which it is
+// made; when it is a device, FIFO or socket, it is opened for writing
+// instead (Direct). 0 or an I/O error code; `what` then names what failed.
 int CreateBeside(const std::string& name, TempFile& temp, std::string& what);
 // Writes the file through to the disk, closes it and renames it to its
-// destination, replacing it. 0 or an I/O error code; `what` then names
-// what failed, and the temporary file is gone.
+// destination, replacing it (Direct: closes it). 0 or an I/O error code;
+// `what` then names what failed, and the temporary file is gone.
 int PutInPlace(TempFile& temp, std::string& what);
 // Closes (where still open) and removes the temporary file.
 void Remove(TempFile& temp) noexcept;
@@ -63,6 +78,9 @@ void Remove(TempFile& temp) noexcept;
 std::string UniquePart();
 // How many names CreateBeside tries before it gives up.
 inline constexpr int NameAttempts = 100;
+// POSIX: whether the file may be made unnamed (tests make it named, as on
+// a file system that refuses unnamed files).
+void AllowUnnamed(bool allowed);
 
 } // namespace outfile
 

@@ -11,6 +11,15 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 namespace runtime {
 namespace {
 
@@ -47,6 +56,15 @@ struct Folder {
     }
 };
 
+// Temporary files made with names while it lives, as on a file system that
+// makes no unnamed ones (every file system on Windows).
+struct NamedTemporaries {
+    explicit NamedTemporaries(bool named = true) { outfile::AllowUnnamed(!named); }
+    ~NamedTemporaries() { outfile::AllowUnnamed(true); }
+    NamedTemporaries(const NamedTemporaries&) = delete;
+    NamedTemporaries& operator=(const NamedTemporaries&) = delete;
+};
+
 int FailingWriter(FileHandle, const char*, std::size_t) {
     return IoDiskFull;
 }
@@ -75,6 +93,7 @@ TEST(OutputFile, OnlyACompletedRunWhoseWritesAllSucceededReplacesTheFile) {
         {"a write failed midway, the run went on", End::WriteFailed, false, false},
         {"the last flush fails", End::FlushFailsAtTheEnd, false, true},
     };
+    NamedTemporaries named;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.How);
         Folder folder;
@@ -105,6 +124,7 @@ TEST(OutputFile, OnlyACompletedRunWhoseWritesAllSucceededReplacesTheFile) {
 }
 
 TEST(OutputFile, TemporaryFilesHaveNamesOfTheirOwnBesideTheirFile) {
+    NamedTemporaries named;
     Folder folder;
     outfile::TempFile first;
     outfile::TempFile second;
@@ -137,6 +157,147 @@ TEST(OutputFile, ADirectoryIsRefusedBeforeAnythingIsMade) {
     EXPECT_NE(outfile::CreateBeside((folder.Dir / "none" / "x").string(), temp, what), 0);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"scan.prom", "sub"}));
 }
+
+#ifndef _WIN32
+// FILE as a shell's ">" takes it, and the new file unnamed or named.
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One run writing "new" into `name` that completes after `meanwhile`: the
+// message of the uncaught error it ends with, or "".
+std::string RunInto(const fs::path& name, void (*meanwhile)(const fs::path&) = nullptr) {
+    StdOutSaved saved;
+    try {
+        StdOut().Assign(OpenOutputFile(name.string()), 64);
+        StdOut().Write("new");
+        if (meanwhile != nullptr) meanwhile(name);
+        OutputComplete();
+        FinishOutputFile();
+    } catch (const RunError& e) {
+        FinishOutputFile();
+        return FormatPosixRunError(e);
+    }
+    return "";
+}
+
+TEST(OutputFilePosix, WhatIsNoRegularFileIsWrittenIntoAsItIs) {
+    Folder folder;
+    const fs::path fifo = folder.Dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("fifo", folder.Dir / "to-fifo");
+    fs::create_symlink("/dev/null", folder.Dir / "to-null");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::mknod((folder.Dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    }
+    for (const char* name : {"fifo", "to-fifo", "to-null", "null"}) {
+        const fs::path path = folder.Dir / name;
+        if (!fs::exists(fs::symlink_status(path))) continue;
+        const auto type = fs::symlink_status(path).type();
+        // The FIFO's reader is there first, so that the run's open does not
+        // wait; it finds the output in the pipe afterwards.
+        int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        EXPECT_EQ(RunInto(path), "") << name;
+        char got[8] = {};
+        bool fifoName = std::string(name).ends_with("fifo");
+        EXPECT_EQ(::read(reader, got, sizeof got), fifoName ? 3 : 0) << name;
+        ::close(reader);
+        EXPECT_EQ(fifoName ? std::string(got) : "new", "new") << name;
+        EXPECT_EQ(fs::symlink_status(path).type(), type) << name;
+    }
+    // A socket cannot be opened, as a shell finds too; it stays.
+    sockaddr_un addr{AF_UNIX, {}};
+    const std::string sock = (folder.Dir / "sock").string();
+    sock.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(RunInto(sock), "kelpo32: cannot write '" + sock + "': No such device or address\n");
+    ::close(s);
+    EXPECT_TRUE(fs::is_socket(sock));
+    EXPECT_EQ(folder.Names().size(), ::geteuid() == 0 ? 6u : 5u); // no temporary file left
+}
+
+TEST(OutputFilePosix, ALinkIsFollowedToTheFileReplacedWhichKeepsItsOwnerAndMode) {
+    for (bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed" : "named");
+        NamedTemporaries named(!unnamed);
+        Folder folder;
+        fs::create_directory(folder.Dir / "real");
+        const fs::path target = folder.Dir / "real" / "target";
+        std::ofstream(target) << "old";
+        ::chmod(target.c_str(), 0640);
+        const bool root = ::geteuid() == 0 && ::chown(target.c_str(), 4321, 4322) == 0;
+        // A chain of two links, one relative; one to a file not made yet.
+        fs::create_symlink("real/target", folder.Dir / "link");
+        fs::create_symlink("link", folder.Dir / "chain");
+        fs::create_symlink(folder.Dir / "real" / "later", folder.Dir / "dangling");
+        EXPECT_EQ(RunInto(folder.Dir / "chain") + RunInto(folder.Dir / "dangling"), "");
+        EXPECT_EQ(Read(target) + Read(folder.Dir / "real" / "later"), "newnew");
+        EXPECT_EQ(fs::read_symlink(folder.Dir / "chain"), "link");
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        if (root) {
+            EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u));
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.Dir / "real"), {}), 2);
+    }
+}
+
+// Where anyone may write, a link another user planted is not followed (a run
+// as root would otherwise replace what it names).
+TEST(OutputFilePosix, AnotherUsersLinkInAStickyDirectoryIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's link";
+    Folder folder;
+    fs::create_directory(folder.Dir / "tmp");
+    ::chmod((folder.Dir / "tmp").c_str(), 01777);
+    const fs::path planted = folder.Dir / "tmp" / "out";
+    fs::create_symlink(folder.File, planted);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(RunInto(planted),
+              "kelpo32: cannot write '" + planted.string() + "': Permission denied\n");
+    EXPECT_EQ(folder.Content(), "old");
+}
+
+TEST(OutputFilePosix, TheTemporaryNameFitsWhereverTheFilesNameFits) {
+    for (bool unnamed : {true, false}) {
+        NamedTemporaries named(!unnamed);
+        Folder folder;
+        const fs::path name = folder.Dir / std::string(255, 'n');
+        std::ofstream(name) << "old";
+        EXPECT_EQ(RunInto(name), "");
+        EXPECT_EQ(Read(name), "new");
+        EXPECT_EQ(folder.Names(), (std::vector<std::string>{std::string(255, 'n'), "scan.prom"}));
+    }
+    // A signal that ends the run removes a named one.
+    NamedTemporaries named;
+    Folder folder;
+    outfile::TempFile temp;
+    std::string what;
+    ASSERT_EQ(outfile::CreateBeside(folder.File, temp, what), 0) << what;
+    RemoveOutputFileNow();
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"scan.prom"});
+    outfile::Remove(temp);
+}
+
+// FILE made a directory with something in it while the run went on: the
+// rename fails, the run says so and leaves no temporary file.
+TEST(OutputFilePosix, AFailedRenameEndsTheRunAndLeavesNothingBehind) {
+    for (bool unnamed : {true, false}) {
+        NamedTemporaries named(!unnamed);
+        Folder folder;
+        std::string said = RunInto(folder.File, [](const fs::path& file) {
+            fs::remove(file);
+            fs::create_directories(file / "inside");
+        });
+        EXPECT_TRUE(said.starts_with("kelpo32: cannot rename '")) << said;
+        EXPECT_TRUE(said.ends_with("' to '" + folder.File + "': Is a directory\n")) << said;
+        EXPECT_EQ(folder.Names(), std::vector<std::string>{"scan.prom"});
+    }
+}
+#endif
 
 } // namespace
 } // namespace runtime

@@ -27,9 +27,10 @@ using DirBatchCall = long (*)(int fd, void* buffer, std::size_t size);
 DirBatchCall ReplaceDirBatchCall(DirBatchCall call);
 
 // The identity of an open directory, and whether it is the root of a mount
-// (a bind mount of the same file system included, where the system tells).
-// False with errno set when it cannot be had.
-bool IdentifyDir(int fd, DirIdentity& id, bool& mountRoot);
+// (a bind mount of the same file system included, where the system tells);
+// with `diskBytes`, the space it takes, asked for in the same call. False
+// with errno set when it cannot be had.
+bool IdentifyDir(int fd, DirIdentity& id, bool& mountRoot, std::uint64_t* diskBytes = nullptr);
 
 } // namespace posix
 

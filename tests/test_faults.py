@@ -339,8 +339,19 @@ class OutputFile(kelpo.Case):
                                 stderr=subprocess.PIPE, env=kelpo.threads(1), **kw)
 
     def wait_for_temporary(self, proc):
+        """Until the run holds its new file open beside FILE (unnamed there
+        where the system makes one so)."""
+        fds = "/proc/%d/fd" % proc.pid
+        beside = os.path.dirname(self.out) + "/"
+
+        def made():
+            try:
+                return any(os.readlink(os.path.join(fds, fd)).startswith(beside)
+                           for fd in os.listdir(fds))
+            except OSError:
+                return False
         deadline = time.monotonic() + 30
-        while len(self.left()) < 2:
+        while not made():
             self.assertIsNone(proc.poll(), "the run ended before its file was made")
             self.assertLess(time.monotonic(), deadline)
             time.sleep(0.001)
@@ -390,35 +401,43 @@ class OutputFile(kelpo.Case):
 
     def test_links_and_concurrent_runs(self):
         self.prepare(dirs=200)
-        # A planted FILE.tmp link is never written through, and a FILE that is
-        # a link is replaced by the file, its target left alone.
+        # A planted FILE.tmp link is never written through; a FILE that is a
+        # link stays one, and the file it names is replaced, as a shell's ">"
+        # writes it, keeping its permissions.
         victim = os.path.join(self.dir, "victim")
         with open(victim, "wb") as f:
             f.write(b"victim")
         os.symlink(victim, self.out + ".tmp")
-        os.unlink(self.out)
-        os.symlink(victim, self.out)
+        target = os.path.join(self.dir, "target.json")
+        os.rename(self.out, target)
+        os.symlink(target, self.out)
         runs = [self.start(["T"]) for _ in range(3)]
         for proc in runs:
             self.assertEqual(proc.communicate(timeout=60)[0:1], (b"",))
             self.assertEqual(proc.returncode, 0)
         with open(victim, "rb") as f:
             self.assertEqual(f.read(), b"victim")
-        self.assertFalse(os.path.islink(self.out))
+        self.assertEqual(os.readlink(self.out), target)
         self.assertEqual(self.left(), ["scan.json", "scan.json.tmp"])
-        self.assertEqual(kelpo.json_lines(open(self.out, "rb").read())[-1]["total_dirs"], 200)
+        self.assertEqual(kelpo.json_lines(open(target, "rb").read())[-1]["total_dirs"], 200)
+        self.assertEqual(os.stat(target).st_mode & 0o777, 0o640)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["T", "out", "target.json", "victim"])
 
     def test_file_that_cannot_be_made(self):
         self.prepare(dirs=1)
         cases = [(self.out + "/", b"kelpo32: cannot write '%s': Is a directory\n"),
                  (os.path.dirname(self.out), b"kelpo32: cannot write '%s': Is a directory\n"),
                  (os.path.join(self.dir, "nowhere", "x"),
+                  b"kelpo32: cannot write '%s': No such file or directory\n"),
+                 # A name never drives the terminal that shows the message.
+                 (os.path.join(self.dir, "nowhere", "a\x1b]0;PWNED\x07"),
                   b"kelpo32: cannot write '%s': No such file or directory\n")]
         for target, message in cases:
             with self.subTest(target):
                 res = kelpo.run(["--output=" + target, "T"], cwd=self.dir, form="json")
                 self.assertEqual((res.rc, res.out), (1, b""))
-                self.assertEqual(res.err, message % target.encode())
+                shown = target.replace("\x1b", "?").replace("\x07", "?")
+                self.assertEqual(res.err, message % shown.encode())
         self.old_kept()
 
 

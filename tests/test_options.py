@@ -36,7 +36,8 @@ class Switches(kelpo.Case):
 
     def test_help(self):
         # On POSIX "/Help" is a path: a "/" switch has nothing after its letter there.
-        for switch in ("/H", "/?", "-h", "/Help" if WINDOWS else "-Help"):
+        # On POSIX "-h" is du's --human-readable; "-H" is the help.
+        for switch in ("/H", "/?", "-h" if WINDOWS else "-H", "/Help" if WINDOWS else "-Help"):
             res = kelpo.run([switch, "no-such-dir"], cwd=self.dir)
             self.assertEqual((res.rc, res.out), (0, b"Kelpo32\r\n" + HELP), switch)
 
@@ -188,7 +189,14 @@ class DuForms(kelpo.Case):
         cases = [
             # arguments, the arguments of the same output (or its lines), POSIX only
             (["-d", "2", "data"], ["/V2", "data"], True),
-            (["-D1", "data"], ["/V1", "data"], True),
+            (["-s", "data"], ["--max-depth=0", "data"], True),
+            (["-h", "-d1", "data"], ["--human-readable", "--max-depth=1", "data"], True),
+            (["-sh", "data"], ["--human-readable", "--max-depth=0", "data"], True),
+            (["-b", "data"], ["--apparent-size", "data"], True),
+            # A later one wins, in the command line's order, as du's do.
+            (["-h", "-b", "data"], ["--totals", "data"], True),
+            (["-b", "--disk-usage", "-h", "data"], ["--disk-usage", "--human-readable", "data"],
+             True),
             (["--max-depth=2", "data"], ["/V2", "data"], False),
             (["--max-depth", "1", "/V3", "data"], ["/V1", "data"], False),
             (["-x", "data"], ["--one-file-system", "data"], True),

@@ -125,6 +125,12 @@ class Totals(kelpo.Case):
              [row(0, TOP, 6, ALL - 5100, ALL - 5100), row(1, b"big", 1, 1048575, ALL - 5100),
               row(1, b"kib", 1, 1024, ALL - 5100), row(1, b"lo", 1, 1023, ALL - 5100),
               row(1, b"mix", 2, 11, ALL - 5100), row(2, b"sub", 1, 1, 11)]),
+            # A pattern with a "/" matches the path, as du's: below the start or from it.
+            *[(["--sort=name", "--exclude=" + pattern],
+               [row(0, TOP, 7, ALL - 1, ALL - 1), row(1, b"big", 1, 1048575, ALL - 1),
+                row(1, b"kib", 1, 1024, ALL - 1), row(1, b"lo", 1, 1023, ALL - 1),
+                row(1, b"mix", 2, 110, ALL - 1), row(1, b"skip", 1, 5000, ALL - 1)])
+              for pattern in ("mix/sub", "data/mix/sub/")],
             (["--sort=size", "--exclude-from=patterns", "--top=1"],
              [row(0, TOP, 3, 111, 111), row(1, b"mix", 3, 111, 111), sub,
               (1, b"... and 4 more", 0, b"0", b"0.0%")]),

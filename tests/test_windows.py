@@ -126,6 +126,22 @@ class Devices(Windows):
             self.assertEqual((res.rc, total(res.out)), (0, 1), start)
 
 
+    def test_output_into_a_device_and_to_a_long_name(self):
+        """--output=NUL writes into the device and makes no file of that
+        name; a name as long as a name may be still gets its file."""
+        kelpo.make_tree(os.path.join(self.dir, "T"), {"f": 1})
+        for name in ("NUL", "nul.txt", "C:\\windows\\NUL"):
+            res = kelpo.run(["--format=json", "--output=" + name, "T"], cwd=self.dir)
+            self.assertEqual((res.rc, res.out, res.err), (0, b"", b""), name)
+        self.assertEqual(os.listdir(self.dir), ["T"])
+        long_name = "n" * 250
+        res = kelpo.run(["--format=json", "--output=" + long_name, "T"], cwd=self.dir)
+        self.assertEqual((res.rc, res.out, res.err), (0, b"", b""))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["T", long_name])
+        with open(os.path.join(self.dir, long_name), "rb") as f:
+            self.assertEqual(kelpo.json_lines(f.read())[-1]["total_files"], 1)
+
+
 class DiskUsage(Windows):
     def test_allocation_and_each_file_of_several_links_once(self):
         root = kelpo.make_tree(os.path.join(self.dir, "T"), {"sparse": 10 ** 7, "sub": {}})

@@ -144,10 +144,17 @@ constexpr LongOption Table[] = {
     {.Name = "apparent-size",
      .Set = [](Options& o, Use) { o.DiskUsage = false; },
      .Help = Both("count the files' sizes (the default)")},
+    {.Name = {},
+     .Letter = 'b',
+     .Set =
+         [](Options& o, Use) {
+             o.DiskUsage = false;
+             o.Units = output::SizeUnits::Exact;
+         },
+     .Help = {"the files' sizes in exact bytes (du's -b)", ""}},
     {.Name = "count-links",
      .Set = [](Options& o, Use) { o.CountLinks = true; },
-     .Help = {"count every link of a file with several (du's -l); by\n"
-              "default such a file counts once",
+     .Help = {"count every link of a file with several (du's -l)",
               "count every link of a file with several; by default\n"
               "such a file counts once"}},
     {.Name = "max-depth",
@@ -155,10 +162,13 @@ constexpr LongOption Table[] = {
      .Letter = 'd',
      .Set = [](Options& o, Use u) { o.DepthLimit = WholeNumber(u, 0, DepthForms); },
      .Limits = [](const Options& o) { return o.DepthLimit >= 0; },
-     .Help = {"list N levels below DIRECTORY at most, as /VN does;\n"
-              "0: DIRECTORY alone",
+     .Help = {"list N levels below DIRECTORY at most, as /VN does",
               "list N levels below the directory at most, as /VN does;\n"
               "0: the directory alone"}},
+    {.Name = {},
+     .Letter = 's',
+     .Set = [](Options& o, Use) { o.DepthLimit = 0; },
+     .Help = {"DIRECTORY alone: as -d 0 (du's -s)", ""}},
     {.Name = "one-file-system",
      .Letter = 'x',
      .Set = [](Options& o, Use) { o.OneFileSystem = true; },
@@ -207,6 +217,7 @@ constexpr LongOption Table[] = {
      .Help = Both("only directories that hold SIZE bytes (500K, 1M, 2G;\n"
                   "1MB: powers of 1000); implies what --top implies")},
     {.Name = "human-readable",
+     .Letter = 'h',
      .Set =
          [](Options& o, Use) {
              o.Units = output::SizeUnits::Binary;
@@ -230,9 +241,10 @@ constexpr LongOption Table[] = {
      .Set = [](Options& o, Use u) { o.Excludes.emplace_back(u.Value); },
      .Limits = Excluding,
      .Help = {"neither count nor enter entries whose name matches the\n"
-              "shell pattern PATTERN (*, ?, [...])",
+              "shell pattern PATTERN (*, ?, [...]); with a / their path",
               "neither count nor enter entries whose name matches\n"
-              "PATTERN (* and ?, without regard to case)"}},
+              "PATTERN (* and ?, without regard to case), or whose\n"
+              "path does for a PATTERN with \\ or /"}},
     {.Name = "exclude-from",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { ReadPatterns(u.Value, o.Excludes); },
@@ -277,21 +289,23 @@ std::string_view HelpOf(const LongOption& option, const Conventions& c) {
 }
 
 // A platform's rows as the command line's reader takes them, and the letters
-// of those that take a value; made when the program is compiled.
+// of those without a value and with one; made when the program is compiled.
 struct PlatformRows {
     std::array<CmdLin::LongOptionSpec, std::size(Table)> Specs{};
     std::size_t Count = 0;
-    std::array<char, std::size(Table) + 1> ValueLetters{};
+    std::array<char, std::size(Table) + 1> Flags{};
+    std::array<char, std::size(Table) + 1> Values{};
 };
 
 constexpr PlatformRows RowsFor(HelpForm form) {
     PlatformRows rows;
-    std::size_t letters = 0;
+    std::size_t flags = 0;
+    std::size_t values = 0;
     for (const LongOption& option : Table) {
         if (option.Help[static_cast<std::size_t>(form)].empty()) continue;
-        rows.Specs[rows.Count++] = {option.Name, !option.Value.empty()};
-        if (option.Letter != 0 && !option.Value.empty())
-            rows.ValueLetters[letters++] = option.Letter;
+        if (!option.Name.empty()) rows.Specs[rows.Count++] = {option.Name, !option.Value.empty()};
+        if (option.Letter != 0 && option.Value.empty()) rows.Flags[flags++] = option.Letter;
+        if (option.Letter != 0 && !option.Value.empty()) rows.Values[values++] = option.Letter;
     }
     return rows;
 }
@@ -308,8 +322,9 @@ void WriteLine(std::string_view text) {
 void WriteOptionHelp(const LongOption& option, std::string_view help, bool letters) {
     constexpr std::size_t Column = 21;
     std::string line = "  ";
-    if (letters && option.Letter != 0) line.append("-").append(1, option.Letter).append(", ");
-    line.append("--").append(option.Name);
+    if (letters && option.Letter != 0) line.append("-").append(1, option.Letter);
+    if (letters && option.Letter != 0 && !option.Name.empty()) line.append(", ");
+    if (!option.Name.empty()) line.append("--").append(option.Name);
     if (!option.Value.empty()) line.append("=").append(option.Value);
     if (line.size() + 2 > Column) {
         WriteLine(line);
@@ -339,30 +354,41 @@ void UseLongOptionTable() {
     const Conventions& c = PlatformConventions();
     const PlatformRows& rows = RowsOf[static_cast<std::size_t>(c.Help)];
     CmdLin::UseLongOptions(std::span(rows.Specs.data(), rows.Count));
-    CmdLin::UseValueLetters(c.ShortForms ? std::string_view(rows.ValueLetters.data())
-                                         : std::string_view());
+    if (c.ShortForms)
+        CmdLin::UseShortOptions(rows.Flags.data(), rows.Values.data());
+    else
+        CmdLin::UseShortOptions({}, {});
 }
 
 void ReadLongOptions(Options& options) {
-    const Conventions& c = PlatformConventions();
-    for (const LongOption& option : Table) {
-        if (!c.ShortForms || option.Letter == 0 || !OnPlatform(option, c)) continue;
-        for (const CmdLin::SwitchUse& use :
-             CmdLin::SwitchUses(static_cast<unsigned char>(option.Letter))) {
-            std::string shown = ShownSwitch(CmdLin::ArgText(use.Index));
-            if (use.MissingValue) Mistake(Message::MissingValue, {shown});
-            if (option.Value.empty() && !use.Value.empty())
-                Mistake(Message::UnwantedValue, {shown});
-            option.Set(options, OptionUse{shown, use.Value});
-        }
+    // Every use, short or long, in the order of the command line: a later
+    // one wins, as du's do ("-h -b" exact, "-b -h" human-readable).
+    struct Applied {
+        std::int32_t Index;
+        const LongOption* Option;
+        std::string Shown;
+        std::string Value;
+    };
+    std::vector<Applied> uses;
+    for (const CmdLin::ShortOptionUse& use : CmdLin::ShortOptionUses()) {
+        const auto* option =
+            std::find_if(std::begin(Table), std::end(Table),
+                         [&](const LongOption& o) { return o.Letter == use.Letter; });
+        if (option == std::end(Table) || option->Set == nullptr) continue;
+        std::string shown = std::string("-") + use.Letter;
+        if (use.MissingValue) Mistake(Message::MissingValue, {shown});
+        uses.push_back({use.Index, option, std::move(shown), use.Value});
     }
     for (const CmdLin::LongOptionUse& use : CmdLin::LongOptionUses()) {
         const auto* option = std::find_if(std::begin(Table), std::end(Table),
                                           [&](const LongOption& o) { return o.Name == use.Name; });
         if (option == std::end(Table) || option->Set == nullptr) continue;
-        const std::string shown = "--" + std::string(option->Name);
-        option->Set(options, OptionUse{shown, use.Value});
+        uses.push_back({use.Index, option, "--" + std::string(option->Name), use.Value});
     }
+    std::stable_sort(uses.begin(), uses.end(),
+                     [](const Applied& a, const Applied& b) { return a.Index < b.Index; });
+    for (const Applied& use : uses)
+        use.Option->Set(options, OptionUse{use.Shown, use.Value});
 }
 
 bool LimitedByLongOptions(const Options& options) {

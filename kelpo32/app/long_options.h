@@ -21,6 +21,7 @@ struct OptionUse {
 };
 
 struct LongOption {
+    // Empty: a letter alone (du's "-s"), with no long form.
     std::string_view Name;
     // What its value is called in the help ("FORM"); empty: it takes none.
     std::string_view Value = {};

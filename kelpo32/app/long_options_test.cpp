@@ -38,10 +38,10 @@ TEST(Usage, NamesEveryRowOfTheLongOptionTable) {
     for (const LongOption& option : LongOptions()) {
         if (!OnPlatform(option, c)) continue;
         ++rows;
-        std::string form = "--" + std::string(option.Name);
+        std::string form = option.Name.empty() ? "" : "--" + std::string(option.Name);
         if (!option.Value.empty()) form += "=" + std::string(option.Value);
         if (c.ShortForms && option.Letter != 0)
-            form = std::string("-") + option.Letter + ", " + form;
+            form = std::string("-") + option.Letter + (form.empty() ? "" : ", ") + form;
         form = "  " + form;
         auto named = std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
             return line == form || line.starts_with(form + "  ");

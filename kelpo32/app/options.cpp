@@ -79,15 +79,16 @@ std::string TrimSeparator(std::string dir) {
     Mistake(Message::UnknownOption, {ShownArg(p.Typed)});
 }
 
-// Where the platform knows its switch letters, a mistyped one (du's "-a")
-// must not report something else.
+// Where the platform knows its switch letters, a mistyped one (du's "-a",
+// or "-X" for du's "-x") must not report something else.
 void CheckSwitchLetters(const Conventions& c) {
     if (c.SwitchLetters.empty()) return;
-    std::string letters(c.SwitchLetters);
-    for (const LongOption& option : LongOptions())
-        if (c.ShortForms && option.Letter != 0 && OnPlatform(option, c)) letters += option.Letter;
-    if (std::int32_t i = CmdLin::FirstSwitchNotIn(letters); i != 0)
-        UsageError("unknown switch '" + ShownSwitch(CmdLin::ArgText(i)) + "'");
+    CmdLin::ShortOptionProblem inGroup = CmdLin::FirstShortOptionProblem();
+    std::int32_t i = CmdLin::FirstSwitchNotIn(c.SwitchLetters);
+    if (inGroup.Index != 0 && (i == 0 || inGroup.Index < i))
+        UsageError("unknown switch '" +
+                   ShownSwitch("-" + CmdLin::ArgText(inGroup.Index).substr(inGroup.Offset)) + "'");
+    if (i != 0) UsageError("unknown switch '" + ShownSwitch(CmdLin::ArgText(i)) + "'");
 }
 
 // A start directory that cannot be entered: a key typed ahead ends the run

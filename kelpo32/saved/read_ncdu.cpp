@@ -258,11 +258,17 @@ class NcduSax final : public SavedSax {
         if (index == tree::NoDir) return false;
         open_.back() = index;
         if (item_.HasDev && item_.Dev != Dev()) devs_.push_back({open_.size(), item_.Dev});
-        if (!item_.Excluded.empty())
+        if (!item_.Excluded.empty()) {
             NotEntered(index);
-        else if (item_.ReadError)
+            return true;
+        }
+        if (item_.ReadError)
             scan_.Tree.SetTrouble(index, walk::DirProblem::Unreadable, "could not be read", false);
-        return true;
+        // A directory's own blocks count in its bytes on disk, as the walk
+        // counts them; its apparent size in neither kind.
+        auto self = static_cast<std::int64_t>(item_.Dsize);
+        return AddBytes(index, diskUsage_ ? self : 0, diskUsage_ ? 0 : self) ||
+               Fail(std::string(TooLarge));
     }
 
     bool AddEntry(tree::DirIndex top) {

@@ -147,6 +147,8 @@ runtime::DirResult MemorySource::StartReading(const runtime::DirHandle& dir,
     reader.Search = dir.Fd;
     reader.Pos = 0;
     reader.Verify = dir.Unverified;
+    runtime::Locked held(lock_.get());
+    reader.SelfDiskBytes = reader.MeasureSelf ? NodeOf(dir)->DiskBytes() : 0;
     return runtime::DirResult{};
 }
 

@@ -85,6 +85,8 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
             lister.node_ = node;
             lister.children_ = 0;
             lister.read_ = 0;
+            if (walk_.Options.Exclude != nullptr && walk_.Options.Exclude->HasPaths())
+                PathOf(node, lister);
             runtime::DirResult opened = Start(node, consumer, out);
             if (opened.Fault == runtime::DirFault::Resource && !consumer) {
                 // Perhaps only the other workers' descriptors: the consumer
@@ -96,8 +98,10 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
             out.Fault = opened;
             if (out.Fault.Fault == runtime::DirFault::None && out.Problem == DirProblem::None) {
                 lister.reader_.StatDirectories = walk_.Options.DirectorySizes;
+                lister.reader_.MeasureSelf = walk_.Options.DiskUsage || walk_.Options.BothKinds;
                 out.Fault = walk_.Source.StartReading(node->Handle.Get(), lister.reader_);
                 lister.reading_ = out.Fault.Fault == runtime::DirFault::None;
+                if (lister.reading_) CountSelf(*part, lister.reader_.SelfDiskBytes);
             }
         }
         // Listing: the handle does not change until the directory is Listed.
@@ -116,9 +120,12 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
                     break;
                 }
                 ++lister.read_;
-                const runtime::NamePatterns* exclude = walk_.Options.Exclude;
-                if (exclude != nullptr && exclude->Match(e.Name)) continue;
                 lister.pending_ = true;
+            }
+            // Judged again when an allocation failed on the way: the same answer.
+            if (Excluded(lister)) {
+                lister.pending_ = false;
+                continue;
             }
             if (!Take(node, lister, *part, children, worker)) {
                 out.OutOfRecords = true;
@@ -148,6 +155,16 @@ bool Listing::ListPart(Dir_Rec* node, Lister& lister, bool consumer, bool worker
     out.Timed = paced;
     Publish(node, std::move(part), children, more, out);
     return more;
+}
+
+// The space a directory takes itself counts in its own bytes on disk, as
+// du counts it; its apparent size counts in no kind.
+void Listing::CountSelf(Part& part, std::uint64_t diskBytes) const {
+    auto bytes = runtime::CheckedRange<std::int64_t>(diskBytes);
+    if (walk_.Options.DiskUsage)
+        part.FileBytes = runtime::CheckedAdd<std::int64_t>(part.FileBytes, bytes);
+    else if (walk_.Options.BothKinds)
+        part.OtherBytes = runtime::CheckedAdd<std::int64_t>(part.OtherBytes, bytes);
 }
 
 bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,

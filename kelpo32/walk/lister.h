@@ -11,6 +11,7 @@
 #include "runtime/threads.h"
 
 #include <cstdint>
+#include <string>
 
 namespace kelpo32::walk {
 
@@ -46,6 +47,10 @@ class Lister {
     bool reading_ = false;
     bool pending_ = false; // entry_ is read but not taken yet
     bool handBack_ = false;
+    // With patterns of paths: the path of node_ as the report writes it, with
+    // a separator after it, and where the part below the start begins.
+    std::string path_;
+    std::size_t below_ = 0;
 };
 
 // The listing side of the walk: what every listing thread shares.
@@ -75,6 +80,10 @@ class Listing {
     bool Take(Dir_Rec* node, Lister& lister, Part& part,
               std::vector<std::unique_ptr<Dir_Rec>>& children, bool worker);
     void Retreat(Dir_Rec* node, Lister& lister) noexcept;
+    void CountSelf(Part& part, std::uint64_t diskBytes) const;
+    // Whether the entry just read is excluded by a pattern.
+    bool Excluded(Lister& lister) const;
+    void PathOf(const Dir_Rec* node, Lister& lister) const;
     void Publish(Dir_Rec* node, std::unique_ptr<Part> part,
                  std::vector<std::unique_ptr<Dir_Rec>>& children, bool more, Outcome& out) noexcept;
 };

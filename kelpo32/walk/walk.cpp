@@ -87,6 +87,7 @@ class Walker {
         if (walk_.Lock == nullptr || walk_.Work == nullptr || walk_.Ready == nullptr)
             throw std::bad_alloc();
         walk_.Root = new Dir_Rec;
+        walk_.RootPath = startDir;
         runtime::DirHandle h;
         walk_.Root->Fault = walk_.Source.OpenPath(startDir, startNative, h, walk_.Root->Identity);
         if (walk_.Root->Fault.Fault == runtime::DirFault::None)

@@ -177,6 +177,7 @@ struct WalkState {
     std::unique_ptr<runtime::Signal, SignalFree> Work;  // workers wait here for work and budget
     std::unique_ptr<runtime::Signal, SignalFree> Ready; // the consumer waits here for parts
     Dir_Rec* Root = nullptr;
+    std::string RootPath; // the start directory's text, as the report writes it
     std::uint64_t RootVolume = 0;
     bool Workers = false; // worker threads run: new children join the queue
 

@@ -132,7 +132,8 @@ int Grow(testing::MemorySource& src) {
 // entries that cannot be examined, with the reason the listing gives them.
 // A file of several links counts where it comes first in that order, unless
 // every link counts. Bytes are the apparent size, or with `diskUsage` the
-// bytes on disk; with `both` each listing gives the other kind too.
+// bytes on disk, the directory's own among them; with `both` each listing
+// gives the other kind too.
 // `subtrees`, when given, is told each directory's totals by the counted
 // kind and by the other.
 using Subtrees = std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>;
@@ -146,6 +147,7 @@ std::string Expected(testing::MemorySource& src,
     std::function<Pair(const testing::MemorySource::Node&)> walk = [&](const auto& node) {
         log += "start " + node.Path + "\n";
         std::uint64_t bytes = 0, other = 0, files = 0, dirs = 0;
+        (diskUsage ? bytes : other) += node.DiskBytes();
         std::string named;
         for (const testing::MemorySource::Node* c : node.Children) {
             auto bad = unexamined.find(c->Path);
@@ -539,6 +541,63 @@ TEST(WalkTest, DiskUsageCountsBlocksAndEachLinkedFileWhereFirstMet) {
     }
 }
 
+// A pattern without a separator matches names, one with a separator the
+// path as the report writes it (from the start directory's text "top") or
+// any part of it after a separator; "./" ties it to the start, a trailing
+// separator to directories, "*" crosses separators. Each file's size is a
+// bit of its own, so the total tells which were counted.
+TEST(WalkTest, PatternsExcludeByNameOrByPath) {
+    testing::MemorySource src;
+    for (const char* entry : {"b/c/f=1", "b/f=2", "x/b/c/g=4", "c/h=8", "y/b=16", "x/bc=32"})
+        src.Add(entry);
+    const bool windows = runtime::PathSeparator() == '\\';
+    const std::pair<const char*, std::int64_t> rows[] = {
+        {"c", 63 - 1 - 4 - 8},
+        {"b", 63 - 3 - 4 - 16},
+        {"b/", 63 - 3 - 4},
+        {"b/c", 63 - 1 - 4},
+        {"top/b/c", 63 - 1},
+        {"x/b/c", 63 - 4},
+        {"./b/c", 63 - 1},
+        {"./c", 63 - 8},
+        {"./x/b/c/", 63 - 4},
+        {"top/*/c", 63 - 1 - 4},
+        {"y/*", 63 - 16},
+        {"top/b/c/f/", 63},
+        {"b*c", 63 - 32},
+        {"/top/b", 63},
+        // Windows: "\\" is a separator too, and case does not count.
+        {"X\\B", windows ? 63 - 4 : 63},
+    };
+    for (const auto& [pattern, total] : rows) {
+        const runtime::NamePatterns exclude(std::vector<std::string>{pattern});
+        for (std::int32_t threads : {1, 3}) {
+            WalkOptions options;
+            options.Exclude = &exclude;
+            options.Threads = threads;
+            Recorder recorder;
+            EXPECT_EQ(WalkTreeFrom(src, Small(), "top", "", options, recorder), total)
+                << pattern << ", " << threads << " threads";
+        }
+    }
+}
+
+// More linked files than the first table of the set holds: what it held
+// before it grew is still known after.
+TEST(WalkTest, LinkedFilesCountOnceWhileTheirSetGrows) {
+    testing::MemorySource src;
+    for (int f = 0; f < 1000; ++f) {
+        std::string name = "f" + std::to_string(f);
+        src.Add("a/" + name + "=1000");
+        src.Add("b/" + name);
+        src.Link("b/" + name, "a/" + name);
+    }
+    for (std::int32_t threads : {1, 8}) {
+        std::string log = Walk(src, threads).Log;
+        EXPECT_EQ(log.substr(log.rfind('\n') + 1), "total 1000000") << threads << " threads";
+    }
+}
+
 // The largest files alone, as the walk feeds them (with their floor), kept
 // for the test to read rather than written.
 // Each directory's totals in a tree built with the browser's column, by the
@@ -586,6 +645,9 @@ TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCount
             dirs.push_back((parent.empty() ? "" : parent + "/") + "d" + std::to_string(i));
             src.Add(dirs.back() + "/");
         }
+        // Directories take blocks of their own, the start directory too.
+        for (const std::string& dir : dirs)
+            src.At(dir).Disk = static_cast<std::int64_t>(4096 * (rnd() % 3));
         // Every third file another link of one made before, anywhere.
         std::vector<std::pair<std::string, std::uint64_t>> sizes; // a file and its size, first met
         for (int i = 0; i < 200; ++i) {
