@@ -57,7 +57,8 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         root = from->Root;
         setup.Start = from->Start;
         setup.Locked = "saved scan";
-        place = std::make_unique<SavedPlace>();
+        setup.DirectoriesOnly = tree->FilesIfAny() == nullptr;
+        place = std::make_unique<SavedPlace>(*tree);
     } else {
         walk::WalkOptions walk = WalkSettings(options);
         if (!exclude.Empty()) walk.Exclude = &exclude;
