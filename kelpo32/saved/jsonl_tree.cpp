@@ -82,7 +82,7 @@ tree::DirIndex JsonLinesTree::NewRecord() {
         return tree::NoDir;
     }
     // A subdirectory's name is what follows the last separator.
-    bool named = line.Depth != 0 && path.Separated && !path.Name().empty();
+    bool named = line.Depth != 0 && path.Separated() && !path.Name().empty();
     tree::DirIndex index = scan_.Tree.Add(named ? path.Name() : std::string_view());
     if (index == tree::NoDir) {
         Fail("too many directories");
@@ -106,11 +106,11 @@ bool JsonLinesTree::CheckPath(tree::DirIndex index) {
     const PathPieces& path = *line_->Path;
     if (line_->Depth == 0) {
         if (!path.Whole) return Fail("a start directory longer than 4 MiB");
-        if (path.Kept.find('\0') != std::string::npos)
+        if (path.Kept().find('\0') != std::string_view::npos)
             return Fail("a start directory with a NUL byte in it");
         return true;
     }
-    if (!path.Separated || path.Name().empty())
+    if (!path.Separated() || path.Name().empty())
         return Fail("the path of a subdirectory does not end in a name");
     if (const char* problem = NameProblem(scan_.Tree.Name(index))) return Fail(problem);
     return true;
@@ -143,7 +143,7 @@ bool JsonLinesTree::PlaceAfterChildren() {
     if (std::string twice = SharedName(scan_, index, names_); !twice.empty()) return Fail(twice);
     if (!CheckPath(index)) return false;
     if (line.Depth == 0) {
-        scan_.Start = line.Path->Kept;
+        scan_.Start = line.Path->Kept();
         scan_.Root = index;
         if (!runs_.empty()) return Fail("directories without a parent before the last line");
         return true;
@@ -196,7 +196,7 @@ bool JsonLinesTree::PlaceUnderParent() {
         tree::DirIndex index = NewRecord();
         if (index == tree::NoDir || !CheckPath(index)) return false;
         scan_.Root = index;
-        scan_.Start = line_->Path->Kept;
+        scan_.Start = line_->Path->Kept();
         Open(index);
         return true;
     }

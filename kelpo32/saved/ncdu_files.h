@@ -45,6 +45,8 @@ class NcduFiles {
     // Adds to `dir`'s own bytes; false past the largest number.
     bool AddBytes(tree::DirIndex dir, std::int64_t bytes, std::int64_t other);
     void Remove(tree::DirIndex dir, std::int64_t bytes, std::int64_t other);
+    // What is wrong with the names of `dir` whose files' hashes are given.
+    template <typename It> std::string Shared(tree::DirIndex dir, It begin, It end) const;
 
     SavedScan& scan_;
     bool countLinks_;
@@ -61,6 +63,7 @@ class NcduFiles {
     };
     std::deque<std::uint64_t> hashes_;
     std::vector<Run> runs_;
+    std::vector<std::uint64_t> sorted_; // room for the sort of a run
 };
 
 } // namespace kelpo32::saved

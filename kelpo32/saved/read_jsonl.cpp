@@ -107,7 +107,7 @@ class JsonLinesSax final : public SavedSax {
         case Field::Parent:
         case Field::Error:
             if (v.Type != Value::String) return Fail("not a string where a string belongs");
-            if (field_ == Field::Error) line_.Error = std::move(*v.Text);
+            if (field_ == Field::Error) line_.Error.assign(v.Text);
             return true;
         case Field::Depth:
             return Count(v, line_.Depth);

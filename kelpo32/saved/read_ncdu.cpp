@@ -39,6 +39,16 @@ struct Item {
     bool Hlnkc = false;
     bool ReadError = false;
     bool NotReg = false;
+
+    // As new, the room of the strings kept for the next.
+    void Reset() {
+        Name.clear();
+        Excluded.clear();
+        Asize = Dsize = Dev = Ino = 0;
+        Nlink = 1;
+        Seen = 0;
+        Hlnkc = ReadError = NotReg = false;
+    }
 };
 
 class NcduSax final : public SavedSax {
@@ -116,7 +126,7 @@ class NcduSax final : public SavedSax {
             return true;
         }
         inItem_ = true;
-        item_ = Item{};
+        item_.Reset();
         return true;
     }
 
@@ -146,11 +156,11 @@ class NcduSax final : public SavedSax {
         switch (field_) {
         case Field::Name:
             if (v.Type != Value::String) return Fail("a name that is not a string");
-            item_.Name = std::move(*v.Text);
+            item_.Name.assign(v.Text);
             return true;
         case Field::Excluded:
             // Older exports write true, newer ones why.
-            item_.Excluded = v.Type == Value::String ? *v.Text : std::string("pattern");
+            item_.Excluded = v.Type == Value::String ? std::string(v.Text) : "pattern";
             if (v.Type == Value::Bool && !v.Flag) item_.Excluded.clear();
             return true;
         case Field::Hlnkc:

@@ -15,55 +15,57 @@
 namespace kelpo32::saved {
 
 void PathPieces::Clear() {
-    std::string kept = std::move(Kept);
-    kept.clear();
-    *this = PathPieces{};
-    Kept = std::move(kept);
+    Whole = true;
+    TooLong = false;
+    Length = 0;
+    Hash = Basis;
+    AboveLength = 0;
+    AboveHash = Basis;
+    used_ = 0;
+    nameAt_ = 0;
+    room_ = std::min(kept_.size(), MaxString);
 }
 
-void PathPieces::Add(char c, char separator) {
-    Hash = Step(Hash, c);
-    ++Length;
-    if (c == separator) {
-        AboveLength = Length;
-        AboveHash = Hash;
-        Separated = true;
-        TooLong = false;
-        // Too long to keep whole: only the name that follows is kept.
-        if (!Whole) Kept.clear();
-        if (Whole) Kept.push_back(c);
-        NameAt = Kept.size();
-        return;
-    }
-    if (Kept.size() == MaxString) {
-        if (Whole && NameAt > 0) Kept.erase(0, NameAt);
-        Whole = false;
-        NameAt = 0;
-        if (Kept.size() == MaxString) {
-            TooLong = true;
-            return;
+void PathPieces::Overflow(char c) {
+    if (used_ < MaxString) {
+        kept_.resize(std::clamp<std::size_t>(2 * kept_.size(), 256, MaxString));
+        room_ = kept_.size();
+    } else {
+        // The whole no longer fits: the last name alone is kept.
+        if (Whole && nameAt_ > 0) {
+            std::memmove(kept_.data(), kept_.data() + nameAt_, used_ - nameAt_);
+            used_ -= nameAt_;
         }
+        Whole = false;
+        nameAt_ = 0;
+        TooLong = used_ == MaxString;
     }
-    Kept.push_back(c);
+    if (!TooLong) kept_[used_++] = c;
+    if (c == separator_) Separate();
 }
 
 void StringSink::Begin() {
     mode_ = next_;
     nuls_ = 0;
     tooLong_ = false;
-    if (mode_ == Mode::Keep) text_.clear();
+    used_ = 0;
+    room_ = std::min(text_.size(), MaxString + 1);
     if (mode_ == Mode::Path) path_.Clear();
+}
+
+void StringSink::Overflow(char c) {
+    if (used_ > MaxString) {
+        tooLong_ = true;
+        return;
+    }
+    text_.resize(std::clamp<std::size_t>(2 * text_.size(), 256, MaxString + 1));
+    room_ = text_.size();
+    text_[used_++] = c;
 }
 
 void StringSink::PutNuls() {
     for (; nuls_ > 0; --nuls_)
-        Take('\0');
-}
-
-void StringSink::End() {
-    // The reader ends every string with a NUL of its own.
-    if (nuls_ > 0) --nuls_;
-    PutNuls();
+        path_.Add('\0');
 }
 
 SavedSax::SavedSax(JsonInput& input) : input_(input), sink_(runtime::PathSeparator()) {}
@@ -160,7 +162,7 @@ bool SavedSax::fraction(double d) {
 bool SavedSax::string() {
     if (Passed()) return Then(true);
     if (sink_.TooLong()) return Fail("a string longer than 4 MiB");
-    return Then(Scalar(Value{Value::String, false, 0, &sink_.Text()}));
+    return Then(Scalar(Value{Value::String, false, 0, sink_.Text()}));
 }
 
 bool SavedSax::key() {
@@ -188,7 +190,6 @@ namespace {
 // was (never written through a null pointer).
 class CheckedAllocator {
   public:
-    static const bool kNeedFree = true;
     void* Malloc(std::size_t size) { return size == 0 ? nullptr : ::operator new(size); }
     void* Realloc(void* old, std::size_t oldSize, std::size_t newSize) {
         if (newSize == 0) {

@@ -33,74 +33,113 @@ inline constexpr std::size_t MaxString = std::size_t{4} << 20;
 // of what lies above the name), and the whole only while it is short enough
 // to keep. So a path of any depth the walk can write is read in memory that
 // follows its last name.
-struct PathPieces {
+class PathPieces {
+  public:
     static constexpr std::uint64_t Basis = 14695981039346656037ULL;
     static constexpr std::uint64_t Prime = 1099511628211ULL;
     static std::uint64_t Step(std::uint64_t hash, char c) {
         return (hash ^ static_cast<unsigned char>(c)) * Prime;
     }
 
-    std::string Kept;       // the whole while Whole, else what follows the last separator
-    std::size_t NameAt = 0; // where in Kept the last name begins
+    explicit PathPieces(char separator) : separator_(separator) {}
+    void Clear();
+    void Add(char c) {
+        Hash = Step(Hash, c);
+        ++Length;
+        if (used_ == room_) {
+            Overflow(c);
+            return;
+        }
+        kept_[used_++] = c;
+        if (c == separator_) Separate();
+    }
+
+    // The whole while Whole, else what follows the last separator.
+    std::string_view Kept() const { return {kept_.data(), used_}; }
+    std::string_view Name() const { return Kept().substr(nameAt_); }
+
+    bool Separated() const { return AboveLength > 0; }
+
     bool Whole = true;
-    bool TooLong = false;   // a name longer than MaxString: not all of it kept
-    bool Separated = false; // a separator is in it
+    bool TooLong = false; // a name longer than MaxString: not all of it kept
     std::uint64_t Length = 0;
     std::uint64_t Hash = Basis;
     std::uint64_t AboveLength = 0; // up to and with the last separator
     std::uint64_t AboveHash = Basis;
 
-    void Clear();
-    void Add(char c, char separator);
-    std::string_view Name() const { return std::string_view(Kept).substr(NameAt); }
+  private:
+    void Separate() {
+        AboveLength = Length;
+        AboveHash = Hash;
+        // Too long to keep whole: only the name that follows is kept.
+        if (!Whole) {
+            used_ = 0;
+            TooLong = false;
+        }
+        nameAt_ = used_;
+    }
+    void Overflow(char c);
+
+    std::vector<char> kept_;
+    std::size_t used_ = 0;
+    std::size_t room_ = 0;   // of kept_ that may be used
+    std::size_t nameAt_ = 0; // where in what is kept the last name begins
+    char separator_;
 };
 
 // Where the reader puts the bytes of each string, and how: kept, passed
-// over, or taken as a path.
+// over, or taken as a path. The reader ends every string with a NUL of its
+// own, which End takes back.
 class StringSink {
   public:
     enum class Mode : std::uint8_t { Keep, Pass, Path };
 
-    explicit StringSink(char separator) : separator_(separator) {}
+    explicit StringSink(char separator) : path_(separator) {}
     void Next(Mode mode) { next_ = mode; }
     void Begin();
     void Put(char c) {
-        // A NUL may be the string's own or the reader's end of it: known at End.
-        if (c == '\0') {
-            ++nuls_;
-            return;
-        }
-        if (nuls_ != 0) PutNuls();
-        Take(c);
-    }
-    void End();
-
-    std::string& Text() { return text_; }
-    bool TooLong() const { return tooLong_; }
-    const PathPieces& Path() const { return path_; }
-
-  private:
-    void Take(char c) {
         switch (mode_) {
         case Mode::Keep:
-            if (text_.size() == MaxString)
-                tooLong_ = true;
+            // Room for MaxString bytes and the reader's NUL.
+            if (used_ < room_)
+                text_[used_++] = c;
             else
-                text_.push_back(c);
+                Overflow(c);
             return;
         case Mode::Pass:
             return;
         case Mode::Path:
-            path_.Add(c, separator_);
+            // A NUL may be the name's own or the reader's end: known at End.
+            if (c == '\0') {
+                ++nuls_;
+            } else {
+                if (nuls_ != 0) PutNuls();
+                path_.Add(c);
+            }
             return;
         }
     }
+    void End() {
+        if (mode_ == Mode::Keep && !tooLong_) --used_;
+        if (mode_ == Mode::Path && nuls_ > 1) {
+            --nuls_;
+            PutNuls();
+        }
+    }
+
+    std::string_view Text() const { return {text_.data(), used_}; }
+    bool TooLong() const { return tooLong_; }
+    const PathPieces& Path() const { return path_; }
+
+  private:
+    void Overflow(char c);
     void PutNuls();
 
-    std::string text_;
+    std::vector<char> text_;
+    std::size_t used_ = 0;
+    std::size_t room_ = 0;
     PathPieces path_;
     std::size_t nuls_ = 0;
-    char separator_;
     Mode mode_ = Mode::Keep;
     Mode next_ = Mode::Keep;
     bool tooLong_ = false;
@@ -149,7 +188,7 @@ class SavedSax {
         enum Kind : std::uint8_t { Null, Bool, Unsigned, Negative, String } Type;
         bool Flag = false;
         std::uint64_t Number = 0;
-        std::string* Text = nullptr; // a string kept; a path is in PathOfValue()
+        std::string_view Text = {}; // a string kept; a path is in PathOfValue()
     };
 
     virtual bool StartObject() = 0;
