@@ -236,18 +236,31 @@ TEST(SavedScanTest, APathLongerThanAnyStringKeptIsReadInPieces) {
     // Longer than a string kept whole, twice over: its last name and what
     // lies above it are all the reader needs.
     const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
-    const std::string start(3 << 20, 's');
-    const std::string middle = start + sep + std::string(3 << 20, 'm');
-    const std::string name(2 << 20, 'n');
-    const std::string above =
-        "\n" + Dir(middle, 1, {0, 0, 1, 0, 0, 1}) + "\n" + Dir(start, 0, {0, 0, 1, 0, 0, 2});
+    auto lines = [&](const std::string& start, const std::vector<std::string>& names) {
+        // The deepest first, its parents after it: the walk's order.
+        std::string text;
+        std::string path = start;
+        std::vector<std::string> paths{start};
+        for (const std::string& name : names)
+            paths.push_back(path += sep + name);
+        for (std::size_t depth = names.size() + 1; depth-- > 0;)
+            text += Dir(paths[depth], static_cast<int>(depth),
+                        {0, 0, depth < names.size(), 0, 0,
+                         static_cast<std::int64_t>(names.size() - depth)}) +
+                    "\n";
+        return text;
+    };
     SavedScan scan;
     std::string error;
-    ASSERT_TRUE(Load(Dir(middle + sep + name, 2) + above, scan, error)) << error;
+    const std::string start(1 << 20, 's');
+    const std::string name(std::size_t{7} << 19, 'n');
+    ASSERT_TRUE(Load(lines(start, {std::string(7 << 19, 'm'), name}), scan, error)) << error;
     EXPECT_TRUE(scan.Start == start);
     EXPECT_TRUE(scan.Tree.Name(0) == name);
     // What lies above the name counts to its first byte, kept or not.
-    EXPECT_FALSE(Load(Dir("t" + middle.substr(1) + sep + name, 2) + above, scan, error));
+    std::string text = lines(std::string(3 << 20, 's'), {std::string(3 << 19, 'n')});
+    text[9] = 't';
+    EXPECT_FALSE(Load(text, scan, error));
     EXPECT_NE(error.find("a subdirectory's path does not begin with this directory's"),
               std::string::npos)
         << error;
