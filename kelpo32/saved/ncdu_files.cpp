@@ -33,8 +33,12 @@ std::uint64_t NameHash(std::string_view name) {
     return h ^ (h >> 33);
 }
 
+// A name in a message, quoted, as standard error may show it.
 std::string Shown(std::string_view text) {
-    return "\"" + runtime::SafeText(text, runtime::StdErrSink()) + "\"";
+    std::string shown(1, '"');
+    shown += runtime::SafeText(text, runtime::StdErrSink());
+    shown += '"';
+    return shown;
 }
 
 } // namespace

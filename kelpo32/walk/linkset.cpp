@@ -58,7 +58,7 @@ std::size_t LinkSet::Slot(std::uint64_t device, std::uint64_t inode, Shard*& sha
         }
     }
     std::uint64_t hash = HashOf(inode);
-    shard = &tables_[last_].Shards[hash >> (64 - ShardBits)];
+    shard = &tables_[last_].Shards[static_cast<std::size_t>(hash >> (64 - ShardBits))];
     // At most four fifths full, so a probe ends soon.
     if ((shard->Used + 1) * 5 > shard->Inodes.size() * 4) Grow(*shard);
     return Probe(shard->Inodes, inode, hash);
