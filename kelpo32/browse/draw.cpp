@@ -18,7 +18,7 @@ namespace {
 constexpr int BarWidth = 10;
 
 std::string Grouped(std::int64_t n) {
-    return output::FormatSize(n, SizeUnits::Exact);
+    return output::FormatSize(n, output::SizeUnits::Exact);
 }
 
 std::string PadLeft(std::string text, std::size_t width) {
@@ -75,7 +75,8 @@ std::string ProblemText(const tree::DirTrouble& t) {
 } // namespace
 
 std::string View::Size(std::int64_t bytes, bool plus) const {
-    return output::FormatSize(bytes, exact_ ? SizeUnits::Exact : SizeUnits::Binary, plus);
+    return output::FormatSize(bytes, exact_ ? output::SizeUnits::Exact : output::SizeUnits::Binary,
+                              plus);
 }
 
 std::string View::Footer() const {
@@ -225,9 +226,9 @@ std::vector<std::string> View::InfoLines() const {
     const runtime::DirEntry* entry = EntryOf(item);
     auto both = [&](std::int64_t apparent, std::int64_t disk) {
         lines.push_back("Size:  " + Grouped(apparent) + " bytes (" +
-                        output::FormatSize(apparent, SizeUnits::Binary) + ")");
+                        output::FormatSize(apparent, output::SizeUnits::Binary) + ")");
         lines.push_back("Disk usage:  " + Grouped(disk) + " bytes (" +
-                        output::FormatSize(disk, SizeUnits::Binary) + ")");
+                        output::FormatSize(disk, output::SizeUnits::Binary) + ")");
     };
     if (item.Directory()) {
         const tree::DirRecord& r = tree_.At(item.Dir);

@@ -8,10 +8,8 @@
 #include "kelpo32/conventions.h"
 #include "kelpo32/report/unread.h"
 #include "kelpo32/saved/saved_scan.h"
-#include "kelpo32/scan.h"
 #include "kelpo32/tree/builder.h"
 #include "kelpo32/tree/merge.h"
-#include "runtime/namematch.h"
 #include "runtime/rtl.h"
 
 #include <memory>
@@ -20,23 +18,13 @@ namespace kelpo32::browse {
 
 namespace {
 
-walk::WalkOptions WalkSettings(const Options& options) {
-    walk::WalkOptions walk;
-    walk.OneFileSystem = options.OneFileSystem;
-    walk.DiskUsage = options.DiskUsage;
-    walk.CountLinks = options.CountLinks;
-    walk.FollowLinks = options.FollowLinks;
-    WalkThreads(walk);
-    return walk;
-}
-
 std::string Shown(const std::string& start) {
     return start.empty() ? "." : start;
 }
 
 } // namespace
 
-void RunBrowse(const Options& options, const std::string& startDir, const std::string& startNative,
+void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
                saved::SavedScan* from, const saved::SavedScan* old) {
     std::string why;
     std::unique_ptr<crt32_pipe::Screen> screen = crt32_pipe::OpenScreen(why);
@@ -48,10 +36,9 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
     std::unique_ptr<Place> place;
     report::UnreadSummary unread;
     ViewSetup setup;
-    runtime::NamePatterns exclude(options.Excludes);
     setup.Title = title;
-    setup.DiskUsage = options.DiskUsage;
-    setup.CountLinks = options.CountLinks;
+    setup.DiskUsage = settings.Walk.DiskUsage;
+    setup.CountLinks = settings.Walk.CountLinks;
     if (from != nullptr) {
         tree = &from->Tree;
         root = from->Root;
@@ -60,17 +47,15 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         setup.DirectoriesOnly = tree->FilesIfAny() == nullptr;
         place = std::make_unique<SavedPlace>(*tree);
     } else {
-        walk::WalkOptions walk = WalkSettings(options);
-        if (!exclude.Empty()) walk.Exclude = &exclude;
         WalkScreen progress(*screen, title);
-        progress.Draw(Shown(startDir));
+        progress.Draw(Shown(start.Text));
         tree::TreeBuilder builder(tree::Selection{}, 0, true);
         walk::ConsumerList run;
         run.Add(progress);
         run.Add(unread);
         run.Add(builder);
         try {
-            walk::WalkTree(startDir, startNative, walk, run);
+            walk::WalkTree(start.Text, start.Native, settings.Walk, run);
         } catch (const WalkStopped&) {
             screen.reset();
             runtime::Halt(0);
@@ -78,12 +63,16 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         walked = std::move(builder.Tree());
         tree = &walked;
         root = builder.Root();
-        setup.Start = Shown(startDir);
-        if (options.ReadOnly) setup.Locked = "read-only";
-        place = std::make_unique<DiskPlace>(startDir, startNative, walk);
+        setup.Start = Shown(start.Text);
+        if (settings.ReadOnly) setup.Locked = "read-only";
+        place = std::make_unique<DiskPlace>(start.Text, start.Native, settings.Walk);
     }
     if (old != nullptr) {
-        tree::MergeOlder(*tree, root, old->Tree, old->Root);
+        // The view shows the compared tree, a tree of its own.
+        tree::DirTree compared;
+        root = tree::MergeOlder(*tree, root, old->Tree, old->Root, compared);
+        walked = std::move(compared);
+        tree = &walked;
         setup.Compared = true;
     }
     View view(*screen, *tree, root, *place, setup);

@@ -19,9 +19,10 @@ constexpr auto Every = std::chrono::milliseconds(100);
 void WalkScreen::Draw(std::string_view path) {
     crt32_pipe::Extent size = screen_.Size();
     std::string head = " " + title_ + "  scanning...";
-    std::string counts = "  " + output::FormatSize(dirs_, SizeUnits::Exact) + " directories, " +
-                         output::FormatSize(files_, SizeUnits::Exact) + " files, " +
-                         output::FormatSize(bytes_, SizeUnits::Binary) + " so far";
+    std::string counts = "  " + output::FormatSize(dirs_, output::SizeUnits::Exact) +
+                         " directories, " + output::FormatSize(files_, output::SizeUnits::Exact) +
+                         " files, " + output::FormatSize(bytes_, output::SizeUnits::Binary) +
+                         " so far";
     std::string reading = "  Reading: " + std::string(path);
     std::string hint = "  Esc or q: stop and quit";
     int cols = screen_.Columns(head);

@@ -32,10 +32,6 @@ void DirRecord::SetTotalFiles(std::int64_t files) {
     packed_ = (packed_ & ~FilesMask) | static_cast<std::uint64_t>(files);
 }
 
-void DirRecord::AddTotalFiles(std::int64_t files) {
-    SetTotalFiles(runtime::CheckedAdd(TotalFiles(), files));
-}
-
 // Makes room for `need` bytes at the end; false when the addresses are spent.
 bool NameArena::Room(std::size_t need) {
     std::size_t used = end_ & (SlotSize - 1);
@@ -310,7 +306,7 @@ void DirTree::Remove(DirIndex dir) {
 }
 
 DirIndex DirTree::CopyRecord(const DirTree& from, DirIndex at, std::string_view name) {
-    DirIndex copy = Add(name);
+    DirIndex copy = from.IsMore(at) ? AddMore(from.At(at).Subdirs) : Add(name);
     if (copy == NoDir) runtime::RaiseRangeError();
     const DirRecord& source = from.At(at);
     DirRecord& r = records_[copy];
