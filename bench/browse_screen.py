@@ -3,9 +3,11 @@
 pseudo-terminal of its own: the time from the start to the first screen of
 the browsing view (a text each one shows only then), and the peak RSS once
 it shows; and the plain report's time on the same tree for the ratio.
-Also the time to open a directory of 100,000 files and to answer a key there.
+Also the time to open a directory of 100,000 files and to answer a key there,
+and (--export) the same of browsing an ncdu export of the tree with its files
+(kelpo32 --browse --from, ncdu -f), the first directory opened.
 
-  bench/browse_screen.py KELPO32 TREE [--runs N] [--flat DIR]
+  bench/browse_screen.py KELPO32 TREE [--runs N] [--flat DIR] [--export FILE]
 """
 
 import argparse
@@ -70,6 +72,7 @@ def session(argv, ready, quit_keys=b"q", keys=()):
             raw += os.read(master, 1 << 20)
             last = time.monotonic()
         answered.append((last or t) - t)
+    rss = max(rss, peak_rss_kib(proc.pid))
     os.write(master, quit_keys)
     try:
         proc.wait(timeout=30)
@@ -95,7 +98,9 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--flat", help="a directory holding one directory of 100,000 files, for "
                     "the time to open it and the keys' times")
-    ap.add_argument("--flat-only", action="store_true", help="only the directory of --flat")
+    ap.add_argument("--flat-only", action="store_true",
+                    help="only the directory of --flat and the export of --export")
+    ap.add_argument("--export", help="an ncdu export of TREE: browsed with its files")
     a = ap.parse_args()
     rows = []
     runs = {
@@ -110,6 +115,19 @@ def main():
               "peak RSS %.1f MiB" % (answered[0] * 1000,
                                      ", ".join("%.1f" % (k * 1000) for k in answered[1:]),
                                      rss / 1024))
+    if a.export:
+        # The first directory opened (its files listed), then the peak.
+        for name, argv, ready in (
+                ("kelpo32 --browse --from", [a.kelpo32, "--browse", "--from=" + a.export],
+                 b"Sort: "),
+                ("ncdu -f", ["ncdu", "-f", a.export], b"Total disk usage")):
+            try:
+                got = [session(argv, ready, keys=[b"\r"]) for _ in range(a.runs)]
+            except (FileNotFoundError, TimeoutError) as e:
+                print("%-24s %s" % (name, str(e)[:200]))
+                continue
+            print("%-24s first screen %.2f s  peak RSS %.1f MiB" %
+                  (name, statistics.median(g[0] for g in got), max(g[1] for g in got) / 1024))
     if a.flat_only:
         return
     plains = [plain(a.kelpo32, a.tree) for _ in range(a.runs)]

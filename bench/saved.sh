@@ -10,6 +10,7 @@
 #   --quick        the 100,000-entry tree instead of the 1,000,000-entry one
 #   --runs N       timed runs per command (default 5, after 2 warm-up runs)
 #   --shapes       only the two extreme shapes below
+#   --links        only the files of several links below
 #
 # Makes the tree's JSON Lines and ncdu exports, and an older scan in which
 # the files of every tenth directory had other sizes (as JSON Lines and as an
@@ -30,6 +31,11 @@
 # RSS (/usr/bin/time). The chain's JSON Lines and TSV write every path whole
 # (the square of the depth): they are stopped after 20 s, their peak RSS
 # still the run's.
+#
+# Then the files of several links in an ncdu export: 2,000,000 of them in
+# one directory, each of 2 links (the other outside the export), and
+# 1,000,000 pairs (a/dNNNN/fNNNN and b/dNNNN/fNNNN): seconds and peak RSS
+# of reading each (the target: within 64 MiB), and their totals.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -40,6 +46,7 @@ RUNS=5
 KELPO32=$ROOT/build/posix/kelpo32
 SEED=1
 SHAPES_ONLY=0
+LINKS_ONLY=0
 while (($#)); do
     case $1 in
     --work) WORK=$2; shift 2 ;;
@@ -47,6 +54,7 @@ while (($#)); do
     --runs) RUNS=$2; shift 2 ;;
     --kelpo32) KELPO32=$2; shift 2 ;;
     --shapes) SHAPES_ONLY=1; shift ;;
+    --links) LINKS_ONLY=1; shift ;;
     *) echo "saved.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -88,6 +96,48 @@ PY
         done
     done
 }
+links() {
+    local dir=$WORK/shapes K="$KELPO32 --no-progress" src secs kb
+    mkdir -p "$dir"
+    python3 - "$dir" <<'PY'
+import os, sys
+d = sys.argv[1]
+one = os.path.join(d, "links-one.ncdu")
+if not os.path.exists(one):
+    with open(one, "w") as f:
+        f.write('[1,2,{},[{"name":"R","dev":1}')
+        for i in range(2000000):
+            f.write(',\n{"name":"f%07d","asize":1,"dsize":0,"ino":%d,"nlink":2}' % (i, i + 1))
+        f.write("]]")
+pairs = os.path.join(d, "links-pairs.ncdu")
+if not os.path.exists(pairs):
+    with open(pairs, "w") as f:
+        f.write('[1,2,{},[{"name":"R","dev":1}')
+        for top in ("a", "b"):
+            f.write(',\n[{"name":"%s"}' % top)
+            for n in range(1000):
+                f.write(',\n[{"name":"d%04d"}' % n)
+                for k in range(1000):
+                    f.write(',\n{"name":"f%04d","asize":1,"dsize":0,"ino":%d,"nlink":2}'
+                            % (k, n * 1000 + k + 1))
+                f.write("]")
+            f.write("]")
+        f.write("]]")
+PY
+    printf '%-18s %9s %10s  %s\n' source seconds "peak MiB" "total bytes, files"
+    for src in links-one.ncdu links-pairs.ncdu; do
+        # shellcheck disable=SC2086 # $K is the program and an option
+        /usr/bin/time -o "$dir/time" -f '%e %M' $K --from="$dir/$src" --format=tsv \
+            >"$dir/links.tsv" 2>/dev/null || true
+        read -r secs kb < <(tail -n1 "$dir/time")
+        printf '%-18s %9s %10s  %s\n' "$src" "$secs" "$((kb / 1024))" \
+            "$(tail -n1 "$dir/links.tsv" | cut -f1,2 | tr '\t' ' ')"
+    done
+}
+if ((LINKS_ONLY)); then
+    links
+    exit 0
+fi
 if ((SHAPES_ONLY)); then
     shapes
     exit 0
@@ -155,3 +205,4 @@ for cmd in "$TREE" "--from=$OUT/scan.json" "--from=$OUT/scan.ncdu" "--compare=$O
 done
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 shapes
+links

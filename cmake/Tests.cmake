@@ -59,7 +59,7 @@ kelpo32_unit_test(kelpo32_test kelpo32_app
   kelpo32/app/body_test.cpp kelpo32/report/report_test.cpp kelpo32/app/scan_test.cpp kelpo32/report/paging_test.cpp
   kelpo32/output/jsontext_test.cpp kelpo32/report/progress_test.cpp kelpo32/output/html/html_export_test.cpp kelpo32/output/exports_test.cpp
   kelpo32/output/sizes_test.cpp kelpo32/output/metrics/prometheus_test.cpp kelpo32/saved/saved_scan_test.cpp kelpo32/app/long_options_test.cpp
-  kelpo32/testing/test_support.cpp)
+  kelpo32/testing/test_support.cpp kelpo32/testing/test_alloc.cpp)
 target_link_libraries(kelpo32_test PRIVATE kelpo32_testing)
 if(NOT WIN32)
   # A real listing made to fail midway, through the POSIX directory search.

@@ -6,11 +6,13 @@
 // - a file read whole is a tree: every directory below the start once, its
 //   subdirectories a chain of as many as it counts, of names that lead to no
 //   other path and differ from each other, each subtree's total at least its
-//   directory's own bytes, and the replay hands on each directory once, in
-//   pairs of listed and done.
+//   directory's own bytes, the files kept for the browser as many as each
+//   directory counts, and the replay hands on each directory once, in pairs
+//   of listed and done.
 #include "fuzz/check.h"
 #include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/saved/sax.h"
+#include "kelpo32/tree/file_store.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
@@ -82,6 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         CHECK(chain == d.Subdirs || (chain == 0 && d.First < 0));
         CHECK(kelpo32::saved::SharedName(scan, i, names).empty());
+        if (const kelpo32::tree::FileStore* files = tree.FilesIfAny()) {
+            std::int32_t kept = 0;
+            for (kelpo32::tree::FileIndex k = files->First(i); k >= 0; k = files->At(k).Next)
+                CHECK(++kept <= d.OwnFiles);
+            CHECK(kept == d.OwnFiles);
+        }
     }
     for (int s : seen)
         CHECK(s == 1);

@@ -11,6 +11,8 @@ read in an ncdu export (it says only that it could not)."""
 import json
 import os
 import random
+import re
+import resource
 import shutil
 import subprocess
 
@@ -263,22 +265,27 @@ class Compare(SavedCase):
 
 class Damaged(SavedCase):
     def test_damaged_input_is_named_and_nothing_is_written(self):
-        good = b'{"path":"T","depth":0,"files":1,"bytes":5,"dirs":0,"total_bytes":5}\n'
+        def line(path, depth, total=1):
+            return (b'{"path":"%s","depth":%d,"files":1,"bytes":%d,"dirs":0,"total_files":1,'
+                    b'"total_bytes":%d,"total_dirs":0}\n' % (path, depth, total, total))
+        good = line(b"T", 0, 5)
+        total = b'"total_bytes":5'
         # (content, what standard error must say)
         table = [
             (b"", b"line 1, byte 0: empty"),
             (b"hello\n", b"not a saved scan"),
             (b'{"a":1}\n', b"not a saved scan: a line without"),
             (good[:30], b"line 1, byte 30: truncated: invalid value"),
-            (b'{"path":"T/a","depth":1,"total_bytes":1}\n', b"truncated"),
-            (b'{"path":"T/a","depth":1,"total_bytes":1}\nnot json\n' + good, b"line 2"),
-            (good.replace(b"5}", b"99999999999999999999}"), b"number out of range"),
-            (good.replace(b"5}", b"-5}"), b"negative number"),
-            (good.replace(b"5}", b"5.5}"), b"not a whole number"),
-            (good + good, b"line 2, byte 134: a line after the start directory's"),
-            (b'{"path":"T/a","depth":2,"total_bytes":1}\n' + good, b"no parent"),
-            (b'{"path":"U/a","depth":1,"total_bytes":5}\n' + good.replace(b'"dirs":0',
-                                                                         b'"dirs":1'),
+            (line(b"T/a", 1), b"truncated"),
+            (line(b"T/a", 1) + b"not json\n" + good, b"line 2"),
+            (good.replace(total, b'"total_bytes":99999999999999999999'), b"number out of range"),
+            (good.replace(total, b'"total_bytes":-5'), b"negative number"),
+            (good.replace(total, b'"total_bytes":5.5'), b"not a whole number"),
+            (good + good, b"line 2, byte %d: a line after the start directory's"
+             % (2 * len(good) - 2)),
+            (line(b"T/a", 2) + good, b"no parent"),
+            (line(b"U/a", 1, 5) + good.replace(b'"dirs":0,"total_files":1', b'"dirs":1,"total_files":2')
+             .replace(b'"total_bytes":5,"total_dirs":0', b'"total_bytes":10,"total_dirs":1'),
              b"does not begin with"),
             (b'{"path":' + b"[" * 100000 + b"]" * 100000 + b"}\n", b"an array where"),
             (b'[1,2,{},' + b'[{"name":"a"},' * 100000 + b"]" * 99999, b"not JSON"),
@@ -287,8 +294,9 @@ class Damaged(SavedCase):
             (b'[1,2,{},[{"name":"T"},{"name":"f","asize":"big"}]]', b"not a number"),
             (b'[1,2,{},[{"name":"T"}],[{"name":"U"}]]', b"more than one tree"),
             (b'[1,2,{},[{"name":"T"}]] []', b"byte 24: more after the end of the export"),
-            (b'{"path":"' + b"a" * (5 << 20), b"longer than 4 MiB"),
-            (good.replace(b"5}", b"5" * 5000 + b"}"), b": a value longer than 4096 bytes"),
+            (b'[1,2,{},[{"name":"T"},{"name":"' + b"a" * (5 << 20) + b'"}]]',
+             b"a string longer than 4 MiB"),
+            (good.replace(total, total + b"5" * 5000), b": a value longer than 4096 bytes"),
         ]
         bad = os.path.join(self.dir, "bad.json")
         sep = kelpo.SEP.encode().replace(b"\\", b"\\\\")
@@ -305,11 +313,35 @@ class Damaged(SavedCase):
                 self.assertIn(b"bad.json: line ", res.err)
                 self.assertIn(message, res.err, content[:60])
 
+    def test_hostile_files_end_cleanly_in_a_small_address_space(self):
+        """Brackets that describe nothing are refused at once; a chain a
+        million deep that does not fit ends with the out-of-memory message."""
+        self.native_only()
+        with open(kelpo.EXE, "rb") as f:
+            if re.search(rb"__[at]san_init", f.read()):
+                self.skipTest("a sanitizer's shadow memory needs more address space")
+        brackets = os.path.join(self.dir, "brackets.json")
+        with open(brackets, "wb") as f:
+            f.write(b'{"x":' + b"[" * (20 << 20))
+        chain = os.path.join(self.dir, "chain.ncdu")
+        with open(chain, "wb") as f:
+            n = 1000000
+            f.write(b'[1,2,{},[{"name":"R"},' + b'[{"name":"d"},' * (n - 1) + b'[{"name":"d"}]' +
+                    b"]" * (n - 1) + b"]]")
+        limit = 48 << 20
+        small = lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        res = kelpo.run(["--from=" + brackets], form=None, preexec_fn=small)
+        self.assertEqual((res.rc, res.out), (1, b""))
+        self.assertIn(b"byte 69: a value nested more than 64 levels deep\n", res.err)
+        res = kelpo.run(["--from=" + chain], form=None, preexec_fn=small)
+        self.assertEqual((res.rc, res.out, res.err), (1, b"", b"kelpo32: out of memory\n"))
+
     def test_mistakes_on_the_command_line(self):
         self.native_only()  # the Windows build has its own messages for them
         saved = os.path.join(self.dir, "s.json")
         with open(saved, "wb") as f:
-            f.write(b'{"path":"T","depth":0,"files":0,"bytes":0,"dirs":0,"total_bytes":0}\n')
+            f.write(b'{"path":"T","depth":0,"files":0,"bytes":0,"dirs":0,"total_files":0,'
+                    b'"total_bytes":0,"total_dirs":0}\n')
         # (arguments, what standard error must say); each exit code 2, no output
         table = [
             (["--from=" + saved, self.dir], b"no directory is walked"),
@@ -340,9 +372,11 @@ class Damaged(SavedCase):
         saved = os.path.join(self.dir, "s.json")
         with open(saved, "wb") as f:
             f.write(b'{"path":"T' + sep + escaped + b'","depth":1,"files":0,"bytes":0,"dirs":0,'
-                    b'"total_bytes":0,"error":"permission denied"}\n'
-                    b'{"path":"T' + sep + b'h","depth":1,"total_bytes":0,"error":"' + hostile +
-                    b'"}\n{"path":"T","depth":0,"files":0,"bytes":0,"dirs":2,"total_bytes":0}\n')
+                    b'"total_files":0,"total_bytes":0,"total_dirs":0,"error":"permission denied"}\n'
+                    b'{"path":"T' + sep + b'h","depth":1,"files":0,"bytes":0,"dirs":0,'
+                    b'"total_files":0,"total_bytes":0,"total_dirs":0,"error":"' + hostile +
+                    b'"}\n{"path":"T","depth":0,"files":0,"bytes":0,"dirs":2,"total_files":0,'
+                    b'"total_bytes":0,"total_dirs":2}\n')
         res = kelpo.run(["--format=json", "--from=" + saved], form=None)
         self.assertEqual(res.out.splitlines()[0],
                          b'{"path":"T' + sep + escaped + b'","depth":1,'

@@ -93,6 +93,7 @@ std::string View::Footer() const {
         " files  Sort: " + std::string(OrderName(settings_.Sort)) +
         (settings_.Reverse ? " (reversed)" : "") + (disk ? "  Disk usage" : "  Apparent size");
     if (!setup_.Locked.empty()) text += "  [" + setup_.Locked + "]";
+    if (setup_.DirectoriesOnly) text += " directories only";
     text += "  ?: help";
     return text;
 }

@@ -29,6 +29,9 @@ class Place {
     Place& operator=(const Place&) = delete;
     virtual ~Place() = default;
 
+    // The tree's record of the directory about to be listed: a place that
+    // lists from the tree itself needs it; the file system's does not.
+    virtual void Showing(tree::DirIndex /*dir*/) {}
     // Every entry of the directory now on screen; false with the reason
     // when it cannot be listed (what was read is kept).
     virtual bool List(std::vector<runtime::DirEntry>& entries, std::string& why) = 0;

@@ -1,14 +1,30 @@
-// The place of a saved scan: nothing on disk to list, delete or rescan; the
-// tree alone is shown.
+// The place of a saved scan: nothing on disk to delete or rescan; the tree
+// is shown, and the files of each directory where the scan holds them (an
+// ncdu export read for the browser keeps them in the tree's file store).
 #pragma once
 
 #include "kelpo32/browse/place.h"
+#include "kelpo32/tree/file_store.h"
+#include "runtime/utf8name.h"
 
 namespace kelpo32::browse {
 
 class SavedPlace final : public Place {
   public:
-    bool List(std::vector<runtime::DirEntry>& /*entries*/, std::string& /*why*/) override {
+    explicit SavedPlace(const tree::DirTree& tree) : files_(tree.FilesIfAny()) {}
+
+    void Showing(tree::DirIndex dir) override { dir_ = dir; }
+    bool List(std::vector<runtime::DirEntry>& entries, std::string& /*why*/) override {
+        if (files_ == nullptr) return true;
+        for (tree::FileIndex f = files_->First(dir_); f != tree::NoFile; f = files_->At(f).Next) {
+            const tree::FileCells& cells = files_->At(f);
+            runtime::DirEntry& e = entries.emplace_back();
+            runtime::NameFromUtf8(files_->Name(f), e.Name, e.Native);
+            e.Size = cells.Size;
+            e.DiskBytes = cells.DiskBytes;
+            e.Links = cells.Links;
+            e.Type = cells.Type;
+        }
         return true;
     }
     void Enter(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
@@ -24,6 +40,10 @@ class SavedPlace final : public Place {
         why = "a saved scan";
         return false;
     }
+
+  private:
+    const tree::FileStore* files_;
+    tree::DirIndex dir_ = tree::NoDir;
 };
 
 } // namespace kelpo32::browse

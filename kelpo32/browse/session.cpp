@@ -44,7 +44,8 @@ void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
         root = from->Root;
         setup.Start = from->Start;
         setup.Locked = "saved scan";
-        place = std::make_unique<SavedPlace>();
+        setup.DirectoriesOnly = tree->FilesIfAny() == nullptr;
+        place = std::make_unique<SavedPlace>(*tree);
     } else {
         WalkScreen progress(*screen, title);
         progress.Draw(Shown(start.Text));

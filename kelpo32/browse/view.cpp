@@ -27,6 +27,7 @@ View::View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root,
 void View::Load(const std::string& select) {
     listing_.clear();
     unlisted_.clear();
+    place_.Showing(Shown());
     if (!place_.List(listing_, unlisted_) && unlisted_.empty()) unlisted_ = "cannot be listed";
     items_ = CollectItems(tree_, Shown(), listing_, settings_);
     if (!select.empty()) {

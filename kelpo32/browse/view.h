@@ -23,6 +23,8 @@ struct ViewSetup {
     // Why deletion and rescans are off ("read-only", "saved scan"); empty: on.
     std::string Locked;
     bool CountLinks = false; // every link of a file of several counts (else only the first met)
+    bool DirectoriesOnly =
+        false; // a saved scan that holds no files (JSON Lines): the footer says so
 };
 
 // A box over the rows, closed by the next key.

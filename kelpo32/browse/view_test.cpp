@@ -1,9 +1,12 @@
 #include "kelpo32/browse/edits.h"
+#include "kelpo32/browse/saved_place.h"
 #include "kelpo32/browse/view.h"
+#include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/testing/fake_screen.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -458,6 +461,56 @@ TEST(EditsTest, TotalsStayTheSumOfWhatIsLeft) {
             ASSERT_EQ(t.Browse()[d].OtherTotalBytes, other) << "round " << round;
         }
     }
+}
+
+// A saved scan on screen: an ncdu export read for the browser lists the
+// files of each directory it holds, with both sizes and what they are;
+// JSON Lines holds directories only, and the footer says so.
+TEST(ViewTest, ASavedScanListsTheFilesItHolds) {
+    auto load = [](const std::string& text, saved::SavedScan& scan) {
+        std::FILE* f = std::fopen("view_test.tmp", "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+        std::string error;
+        ASSERT_TRUE(saved::LoadSavedScan("view_test.tmp", false, false, scan, error, true))
+            << error;
+        std::remove("view_test.tmp");
+    };
+    saved::SavedScan scan;
+    load(R"([1,2,{},[{"name":"r"},{"name":"top","asize":5},
+        [{"name":"leaf"},{"name":"big","asize":3000,"dsize":4096},
+         {"name":"link","asize":100,"dsize":512,"ino":4,"nlink":2},
+         {"name":"sym","asize":9,"notreg":true}]]])",
+         scan);
+    SavedPlace place(scan.Tree);
+    FakeScreen screen(80, 12);
+    View view(screen, scan.Tree, scan.Root, place, {"k", "r", false, false, "saved scan"});
+    screen.PushKey(KeyKind::Enter); // into leaf, the largest
+    screen.PushChars(U"a");         // and its disk usage
+    view.Run();
+    ASSERT_EQ(view.Items().size(), 3U) << Screen(screen);
+    const Item& big = view.Items()[0];
+    EXPECT_EQ(big.Name, "big");
+    EXPECT_EQ(big.Bytes, 4096);
+    EXPECT_EQ(view.Items()[1].Name, "link");
+    EXPECT_EQ(view.Items()[1].Why, Flag::HardLink);
+    EXPECT_EQ(view.Items()[2].Name, "sym");
+    EXPECT_EQ(view.Items()[2].Why, Flag::Other);
+    EXPECT_EQ(Screen(screen).find("directories only"), std::string::npos);
+
+    load(R"({"path":"r","depth":0,"files":2,"bytes":7,"dirs":0,"total_files":2,)"
+         R"("total_bytes":7,"total_dirs":0})",
+         scan);
+    SavedPlace lines(scan.Tree);
+    FakeScreen second(100, 12);
+    ViewSetup setup{"k", "r", false, false, "saved scan"};
+    setup.DirectoriesOnly = scan.Tree.FilesIfAny() == nullptr;
+    View none(second, scan.Tree, scan.Root, lines, setup);
+    none.Run();
+    EXPECT_TRUE(none.Items().empty());
+    EXPECT_NE(Screen(second).find("[saved scan] directories only"), std::string::npos)
+        << Screen(second);
 }
 
 } // namespace

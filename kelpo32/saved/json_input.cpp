@@ -119,7 +119,6 @@ void JsonInput::Feed(unsigned char c) {
     case State::String:
         break;
     }
-    if (++length_ > MaxString) Fail("a string longer than 4 MiB");
     if (c == '"') state_ = State::Outside;
     if (c == '\\') {
         state_ = State::Escape;
@@ -194,17 +193,12 @@ JsonInput::int_type JsonInput::underflow() {
                     continue;
                 }
             } else if (state == State::String) {
-                const char* limit = static_cast<std::size_t>(stop - p) > MaxString - length
-                                        ? p + (MaxString - length)
-                                        : stop;
                 const char* from = p;
-                while (p < limit && PlainInString(static_cast<unsigned char>(*p)))
+                while (p < stop && PlainInString(static_cast<unsigned char>(*p)))
                     ++p;
                 if (p > from) afterHigh = false;
-                length += static_cast<std::size_t>(p - from);
                 if (p == stop) break;
-                if (*p == '"' && length < MaxString) {
-                    ++length;
+                if (*p == '"') {
                     state = State::Outside;
                     afterHigh = false;
                     ++p;

@@ -5,8 +5,9 @@
 // part of valid UTF-8 reaches the reader as that byte, unless it is the second
 // half of a surrogate pair: then it is part of a character. Any other lone
 // surrogate stands for nothing a name can hold and is refused. It counts lines
-// and bytes for messages and bounds the length of a string and of any other
-// token, so a damaged file cannot fill the memory.
+// and bytes for messages and bounds the length of a token outside strings
+// (a number, a literal); a string may be of any length: each reader takes
+// what it needs of it (sax.h).
 #pragma once
 
 #include "runtime/sysio.h"
@@ -21,7 +22,6 @@ namespace kelpo32::saved {
 
 class JsonInput final : public std::streambuf {
   public:
-    static constexpr std::size_t MaxString = std::size_t{4} << 20;
     static constexpr std::size_t MaxToken = 4096;
 
     explicit JsonInput(runtime::FileHandle file) : file_(file) {}
@@ -30,7 +30,7 @@ class JsonInput final : public std::streambuf {
     // reader takes.
     std::uint64_t Line() const;
     std::uint64_t Offset() const;
-    // What went wrong with the input itself (a read error, a string too
+    // What went wrong with the input itself (a read error, a token too
     // long); empty when nothing did. The reader then meets an early end.
     const std::string& Failure() const { return failure_; }
     // Skips white space; false at the end of the input.
@@ -68,7 +68,7 @@ class JsonInput final : public std::streambuf {
     State state_ = State::Outside;
     std::string held_;       // an escape not yet complete
     bool afterHigh_ = false; // the last escape was a high surrogate
-    std::size_t length_ = 0; // of the string or token being read
+    std::size_t length_ = 0; // of the token being read
     std::string failure_;
 };
 

@@ -2,13 +2,11 @@
 // {metadata}, [root info, entries...]], every directory an array of its info
 // object and its entries, every file an object. Only the open directories
 // are kept while reading (one frame each); files add into their directory's
-// record, and files of several links wait, one small record each, until the
-// walk's order decides where each counts.
+// record (ncdu_files), and are kept for the browser when it asks.
+#include "kelpo32/saved/ncdu_files.h"
 #include "kelpo32/saved/sax.h"
 
-#include <algorithm>
 #include <deque>
-#include <unordered_set>
 
 namespace kelpo32::saved {
 
@@ -24,7 +22,8 @@ enum class Field : std::uint8_t {
     Nlink,
     Hlnkc,
     ReadError,
-    Excluded
+    Excluded,
+    NotReg
 };
 
 // An info object or a file: the fields that count.
@@ -36,53 +35,28 @@ struct Item {
     std::uint64_t Dev = 0;
     std::uint64_t Ino = 0;
     std::uint64_t Nlink = 1;
-    bool HasName = false;
-    bool HasDev = false;
+    std::uint16_t Seen = 0; // the fields given, a bit each
     bool Hlnkc = false;
     bool ReadError = false;
-};
+    bool NotReg = false;
 
-// A file of several links, counted where the walk meets it first.
-struct Link {
-    tree::DirIndex Dir;
-    std::uint64_t Dev;
-    std::uint64_t Ino;
-    std::int64_t Bytes;
-    std::int64_t Other; // by the other size kind
-    std::uint64_t Line; // where it ends in the input, for a message
-    std::uint64_t Offset;
-};
-
-constexpr std::string_view TooLarge = "the sizes add up to more than 8 EiB";
-
-struct LinkKey {
-    std::uint64_t Dev;
-    std::uint64_t Ino;
-    bool operator==(const LinkKey&) const = default;
-};
-struct LinkHash {
-    std::size_t operator()(const LinkKey& k) const {
-        return std::hash<std::uint64_t>()(k.Ino * 0x9E3779B97F4A7C15ULL ^ k.Dev);
+    // As new, the room of the strings kept for the next.
+    void Reset() {
+        Name.clear();
+        Excluded.clear();
+        Asize = Dsize = Dev = Ino = 0;
+        Nlink = 1;
+        Seen = 0;
+        Hlnkc = ReadError = NotReg = false;
     }
 };
 
 class NcduSax final : public SavedSax {
   public:
-    NcduSax(JsonInput& input, bool diskUsage, bool countLinks, SavedScan& scan)
-        : SavedSax(input), scan_(scan), diskUsage_(diskUsage), countLinks_(countLinks) {}
+    NcduSax(JsonInput& input, bool diskUsage, bool countLinks, SavedScan& scan, bool keep)
+        : SavedSax(input), scan_(scan), diskUsage_(diskUsage), files_(scan, countLinks, keep) {}
 
     bool Done() const { return done_; }
-
-    // Adds each file of several links where the walk's order meets it first.
-    bool CountLinks() {
-        std::stable_sort(links_.begin(), links_.end(),
-                         [](const Link& a, const Link& b) { return a.Dir < b.Dir; });
-        std::unordered_set<LinkKey, LinkHash> seen;
-        for (const Link& l : links_)
-            if (seen.insert({l.Dev, l.Ino}).second && !AddBytes(l.Dir, l.Bytes, l.Other))
-                return FailAt(std::string(TooLarge), l.Line, l.Offset);
-        return true;
-    }
 
   private:
     // The open arrays: the export's own (the first, its elements counted in
@@ -100,25 +74,6 @@ class NcduSax final : public SavedSax {
     bool AtTop() const { return open_.size() == 1; }
     std::uint64_t Dev() const { return devs_.empty() ? 0 : devs_.back().Dev; }
     enum class Expect : std::uint8_t { Start, Metadata, Info, Entry };
-
-    // Every directory's bytes are part of the start's total, so no total
-    // passes the largest number while the start's does not: checked here, a
-    // file that takes it past is named where it stands.
-    // With the browser's column, the other kind adds up beside them; past
-    // the largest number it is only unknown.
-    bool AddBytes(tree::DirIndex dir, std::int64_t bytes, std::int64_t other) {
-        if (bytes > std::numeric_limits<std::int64_t>::max() - counted_) return false;
-        counted_ += bytes;
-        scan_.Tree.At(dir).OwnBytes += bytes;
-        if (auto* browse = scan_.Tree.BrowseIfAny()) {
-            if (other > std::numeric_limits<std::int64_t>::max() - otherCounted_)
-                scan_.Tree.SetOtherKindUnknown();
-            else
-                otherCounted_ += other;
-            (*browse)[dir].OtherOwnBytes += scan_.Tree.OtherKindKnown() ? other : 0;
-        }
-        return true;
-    }
 
     bool StartArray() override {
         if (inItem_) return Fail("an array where a value of an entry belongs");
@@ -151,6 +106,7 @@ class NcduSax final : public SavedSax {
         if (top == tree::NoDir) return Fail("a directory without its info object");
         scan_.Tree.At(top).Next = tree::NoDir;
         std::string twice = SharedName(scan_, top, names_);
+        if (twice.empty()) twice = files_.Closed(top);
         if (!twice.empty()) return Fail(twice);
         if (!devs_.empty() && devs_.back().Level == open_.size()) devs_.pop_back();
         open_.pop_back();
@@ -170,7 +126,7 @@ class NcduSax final : public SavedSax {
             return true;
         }
         inItem_ = true;
-        item_ = Item{};
+        item_.Reset();
         return true;
     }
 
@@ -180,10 +136,18 @@ class NcduSax final : public SavedSax {
             {"dsize", Field::Dsize},       {"dev", Field::Dev},
             {"ino", Field::Ino},           {"nlink", Field::Nlink},
             {"hlnkc", Field::Hlnkc},       {"read_error", Field::ReadError},
-            {"excluded", Field::Excluded},
+            {"excluded", Field::Excluded}, {"notreg", Field::NotReg},
         };
         field_ = FieldOf(key, Names, Field::Other);
-        if (field_ == Field::Other) SkipValue();
+        if (field_ == Field::Other) {
+            SkipValue();
+            return true;
+        }
+        // The last of two would win unseen: the entry is damaged.
+        auto bit = static_cast<std::uint16_t>(1U << static_cast<unsigned>(field_));
+        if ((item_.Seen & bit) != 0)
+            return Fail("a second \"" + std::string(key) + "\" in one entry");
+        item_.Seen |= bit;
         return true;
     }
 
@@ -192,25 +156,26 @@ class NcduSax final : public SavedSax {
         switch (field_) {
         case Field::Name:
             if (v.Type != Value::String) return Fail("a name that is not a string");
-            item_.Name = std::move(*v.Text);
-            item_.HasName = true;
+            item_.Name.assign(v.Text);
             return true;
         case Field::Excluded:
             // Older exports write true, newer ones why.
-            item_.Excluded = v.Type == Value::String ? *v.Text : std::string("pattern");
+            item_.Excluded = v.Type == Value::String ? std::string(v.Text) : "pattern";
             if (v.Type == Value::Bool && !v.Flag) item_.Excluded.clear();
             return true;
         case Field::Hlnkc:
         case Field::ReadError:
+        case Field::NotReg:
             if (v.Type != Value::Bool) return Fail("not true or false where either belongs");
-            (field_ == Field::Hlnkc ? item_.Hlnkc : item_.ReadError) = v.Flag;
+            (field_ == Field::Hlnkc       ? item_.Hlnkc
+             : field_ == Field::ReadError ? item_.ReadError
+                                          : item_.NotReg) = v.Flag;
             return true;
         case Field::Asize:
             return Count(v, std::numeric_limits<std::int64_t>::max(), item_.Asize);
         case Field::Dsize:
             return Count(v, std::numeric_limits<std::int64_t>::max(), item_.Dsize);
         case Field::Dev:
-            item_.HasDev = true;
             return Count(v, std::numeric_limits<std::uint64_t>::max(), item_.Dev);
         case Field::Ino:
             return Count(v, std::numeric_limits<std::uint64_t>::max(), item_.Ino);
@@ -241,7 +206,7 @@ class NcduSax final : public SavedSax {
 
     bool EndObject() override {
         inItem_ = false;
-        if (!item_.HasName) return Fail("an entry without a name");
+        if (!Has(Field::Name)) return Fail("an entry without a name");
         tree::DirIndex top = open_.back();
         // The start's name is a path; any other is one name of its directory.
         bool start = top == tree::NoDir && open_.size() == 2;
@@ -257,7 +222,7 @@ class NcduSax final : public SavedSax {
         tree::DirIndex index = NewDir(open_.size() > 2 ? open_[open_.size() - 2] : tree::NoDir);
         if (index == tree::NoDir) return false;
         open_.back() = index;
-        if (item_.HasDev && item_.Dev != Dev()) devs_.push_back({open_.size(), item_.Dev});
+        if (Has(Field::Dev) && item_.Dev != Dev()) devs_.push_back({open_.size(), item_.Dev});
         if (!item_.Excluded.empty()) {
             NotEntered(index);
             return true;
@@ -267,8 +232,9 @@ class NcduSax final : public SavedSax {
         // A directory's own blocks count in its bytes on disk, as the walk
         // counts them; its apparent size in neither kind.
         auto self = static_cast<std::int64_t>(item_.Dsize);
-        return AddBytes(index, diskUsage_ ? self : 0, diskUsage_ ? 0 : self) ||
-               Fail(std::string(TooLarge));
+        std::string what;
+        return files_.AddOwn(index, diskUsage_ ? self : 0, diskUsage_ ? 0 : self, what) ||
+               Fail(what);
     }
 
     bool AddEntry(tree::DirIndex top) {
@@ -281,20 +247,30 @@ class NcduSax final : public SavedSax {
             NotEntered(index);
             return true;
         }
-        if (!why.empty()) return true;
+        if (!why.empty()) {
+            files_.Name(top, item_.Name);
+            return true;
+        }
         tree::DirRecord& dir = scan_.Tree.At(top);
         if (dir.OwnFiles == std::numeric_limits<std::int32_t>::max())
             return Fail("too many files in one directory");
         ++dir.OwnFiles;
-        auto bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
-        auto other = static_cast<std::int64_t>(diskUsage_ ? item_.Asize : item_.Dsize);
-        if (!countLinks_ && (item_.Hlnkc || item_.Nlink > 1) && item_.Ino != 0) {
-            links_.push_back({top, item_.HasDev ? item_.Dev : Dev(), item_.Ino, bytes, other,
-                              input_.Line(), input_.Offset()});
-            return true;
-        }
-        return AddBytes(top, bytes, other) || Fail(std::string(TooLarge));
+        NcduFile file;
+        file.Name = item_.Name;
+        file.Size = item_.Asize;
+        file.Disk = item_.Dsize;
+        file.Bytes = static_cast<std::int64_t>(diskUsage_ ? item_.Dsize : item_.Asize);
+        file.Other = static_cast<std::int64_t>(diskUsage_ ? item_.Asize : item_.Dsize);
+        file.Device = Has(Field::Dev) ? item_.Dev : Dev();
+        file.Inode = item_.Ino;
+        file.Links =
+            static_cast<std::uint32_t>(std::max<std::uint64_t>(item_.Nlink, item_.Hlnkc ? 2 : 1));
+        file.NotRegular = item_.NotReg;
+        std::string what;
+        return files_.Add(top, file, what) || Fail(what);
     }
+
+    bool Has(Field f) const { return (item_.Seen & (1U << static_cast<unsigned>(f))) != 0; }
 
     // A directory below `parent` (NoDir: the start directory), named as the
     // item says; its subtree's numbers are added up once all is read.
@@ -335,14 +311,11 @@ class NcduSax final : public SavedSax {
 
     SavedScan& scan_;
     bool diskUsage_;
-    bool countLinks_;
+    NcduFiles files_;
     std::deque<tree::DirIndex> open_;
     std::int32_t elements_ = 0; // of the export's own array
     std::vector<Device> devs_;
-    std::vector<Link> links_;
     std::vector<tree::DirIndex> names_; // room for SharedName
-    std::int64_t counted_ = 0;          // the bytes counted so far: the start's total
-    std::int64_t otherCounted_ = 0;     // the same by the other kind
     Item item_;
     Field field_ = Field::Other;
     bool inItem_ = false;
@@ -353,9 +326,8 @@ class NcduSax final : public SavedSax {
 
 bool ReadNcdu(JsonInput& input, bool diskUsage, bool countLinks, SavedScan& scan, std::string& what,
               std::uint64_t& line, std::uint64_t& offset) {
-    NcduSax sax(input, diskUsage, countLinks, scan);
-    bool ok = ReadJsonValues(input, sax, false);
-    if (ok && sax.Done()) sax.CountLinks();
+    NcduSax sax(input, diskUsage, countLinks, scan, scan.Tree.BrowseIfAny() != nullptr);
+    ReadJsonValues(input, sax, false);
     if (sax.What().empty() && !input.Failure().empty()) sax.Fail(input.Failure());
     if (sax.What().empty() && !sax.Done()) sax.Fail("truncated");
     what = sax.What();

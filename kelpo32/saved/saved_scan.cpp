@@ -100,6 +100,14 @@ bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, Sav
             return false;
         }
     }
+    // Closed however the reading ends (running out of memory is an exception).
+    struct Closer {
+        runtime::FileHandle File;
+        bool Own;
+        ~Closer() {
+            if (Own) runtime::CloseFile(File);
+        }
+    } closer{h, !standardInput};
     std::string what;
     std::uint64_t line = 1;
     std::uint64_t offset = 0;
@@ -121,7 +129,6 @@ bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, Sav
             offset = input.Offset();
         }
     }
-    if (!standardInput) runtime::CloseFile(h);
     if (ok) ok = AddUpTotals(scan, what);
     if (!ok) {
         error = "kelpo32: " + name + ": line " + std::to_string(line) + ", byte " +

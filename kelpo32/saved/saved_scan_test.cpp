@@ -1,4 +1,5 @@
 #include "kelpo32/saved/saved_scan.h"
+#include "kelpo32/testing/memory_source.h"
 #include "kelpo32/tree/builder.h"
 
 #include "runtime/dirsearch.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <iterator>
 #include <random>
@@ -26,6 +28,27 @@ bool Load(const std::string& text, SavedScan& scan, std::string& error, bool dis
     bool ok = LoadSavedScan(name, diskUsage, countLinks, scan, error, browse);
     std::remove(name);
     return ok;
+}
+
+// A directory's line of JSON Lines with every key, as the program writes it:
+// files, bytes, dirs, total_files, total_bytes, total_dirs; then `extra`.
+std::string Dir(const std::string& path, int depth, std::array<std::int64_t, 6> n = {},
+                const std::string& extra = "") {
+    static constexpr const char* Keys[] = {"files",       "bytes",       "dirs",
+                                           "total_files", "total_bytes", "total_dirs"};
+    std::string line = "{\"path\":\"" + path + "\",\"depth\":" + std::to_string(depth);
+    for (std::size_t k = 0; k < n.size(); ++k)
+        line += ",\"" + std::string(Keys[k]) + "\":" + std::to_string(n[k]);
+    return line + extra + "}";
+}
+
+// A "more" line: `more` directories below `parent` with their totals.
+std::string More(const std::string& parent, int depth, int more, std::int64_t files,
+                 std::int64_t bytes, std::int64_t dirs) {
+    return "{\"parent\":\"" + parent + "\",\"depth\":" + std::to_string(depth) +
+           ",\"more\":" + std::to_string(more) + ",\"total_files\":" + std::to_string(files) +
+           ",\"total_bytes\":" + std::to_string(bytes) + ",\"total_dirs\":" + std::to_string(dirs) +
+           "}";
 }
 
 // Every event as one line: its kind, level, id of siblings, path and name.
@@ -89,11 +112,11 @@ TEST(SavedScanTest, NamesOfEveryKindComeBackWhereverTheReadBlocksEnd) {
             bytes += raw;
         }
         ncdu += ",[{\"name\":\"" + written + "\",\"asize\":" + std::to_string(d) + "}]";
-        jsonl += "{\"path\":\"R" + jsonSep + written + "\",\"depth\":1,\"total_bytes\":0}\n";
+        jsonl += Dir("R" + jsonSep + written, 1) + "\n";
         names.push_back(bytes);
     }
     ncdu += "]]";
-    jsonl += "{\"path\":\"R\",\"depth\":0,\"dirs\":4000,\"total_bytes\":0}\n";
+    jsonl += Dir("R", 0, {0, 0, 4000, 0, 0, 4000}) + "\n";
     for (const std::string& text : {ncdu, jsonl}) {
         SavedScan scan;
         std::string error;
@@ -111,9 +134,10 @@ TEST(SavedScanTest, ReasonsPastAThousandShareOne) {
     const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
     std::string text;
     for (int i = 0; i <= 1000; ++i)
-        text += "{\"path\":\"r" + sep + std::to_string(i) +
-                "\",\"depth\":1,\"total_bytes\":0,\"error\":\"e" + std::to_string(i) + "\"}\n";
-    text += "{\"path\":\"r\",\"depth\":0,\"dirs\":1001,\"total_bytes\":0}\n";
+        text +=
+            Dir("r" + sep + std::to_string(i), 1, {}, ",\"error\":\"e" + std::to_string(i) + "\"") +
+            "\n";
+    text += Dir("r", 0, {0, 0, 1001, 0, 0, 1001}) + "\n";
     SavedScan scan;
     std::string error;
     ASSERT_TRUE(Load(text, scan, error)) << error;
@@ -186,9 +210,7 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
     // JSON Lines hold one kind: the other is marked unknown, not zero.
     SavedScan scan;
     std::string error;
-    ASSERT_TRUE(Load("{\"path\":\"r\",\"depth\":0,\"bytes\":7,\"total_bytes\":7}", scan, error,
-                     false, false, true))
-        << error;
+    ASSERT_TRUE(Load(Dir("r", 0, {0, 7, 0, 0, 7, 0}), scan, error, false, false, true)) << error;
     EXPECT_FALSE(scan.Tree.OtherKindKnown());
     tree::TreeBuilder built(tree::Selection{}, 0, true);
     ReplaySavedScan(scan, "r", built);
@@ -201,6 +223,84 @@ TEST(SavedScanTest, ReplayIsTheWalksDepthFirstOrderAndLinksCountWhereFirstMet) {
         << error;
     EXPECT_EQ(scan.Tree.At(scan.Root).TotalBytes, 2);
     EXPECT_FALSE(scan.Tree.OtherKindKnown());
+    // One inode on two devices is two files.
+    ASSERT_TRUE(Load(R"([1,2,{},[{"name":"r","dev":5},{"name":"f","asize":1,"ino":9,"nlink":2},
+        [{"name":"m","dev":6},{"name":"g","asize":2,"ino":9,"nlink":2}]]])",
+                     scan, error))
+        << error;
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalBytes, 3);
+}
+
+TEST(SavedScanTest, APathLongerThanAnyStringKeptIsReadInPieces) {
+    // Longer than a string kept whole, twice over: its last name and what
+    // lies above it are all the reader needs.
+    const std::string sep = runtime::PathSeparator() == '\\' ? "\\\\" : "/";
+    auto lines = [&](const std::string& start, const std::vector<std::string>& names) {
+        // The deepest first, its parents after it: the walk's order.
+        std::string text;
+        std::string path = start;
+        std::vector<std::string> paths{start};
+        for (const std::string& name : names)
+            paths.push_back(path += sep + name);
+        for (std::size_t depth = names.size() + 1; depth-- > 0;)
+            text += Dir(paths[depth], static_cast<int>(depth),
+                        {0, 0, depth < names.size(), 0, 0,
+                         static_cast<std::int64_t>(names.size() - depth)}) +
+                    "\n";
+        return text;
+    };
+    SavedScan scan;
+    std::string error;
+    const std::string start(1 << 20, 's');
+    const std::string name(std::size_t{7} << 19, 'n');
+    ASSERT_TRUE(Load(lines(start, {std::string(7 << 19, 'm'), name}), scan, error)) << error;
+    EXPECT_TRUE(scan.Start == start);
+    EXPECT_TRUE(scan.Tree.Name(0) == name);
+    // What lies above the name counts to its first byte, kept or not.
+    std::string text = lines(std::string(3 << 20, 's'), {std::string(3 << 19, 'n')});
+    text[9] = 't';
+    EXPECT_FALSE(Load(text, scan, error));
+    EXPECT_NE(error.find("a subdirectory's path does not begin with this directory's"),
+              std::string::npos)
+        << error;
+}
+
+// Memory that runs out anywhere while a scan is read (the reader's own
+// stack included) is std::bad_alloc, which ends the run as out of memory:
+// never a crash, and nothing is left half made.
+TEST(SavedScanTest, RunningOutOfMemoryAnywhereIsBadAlloc) {
+    const std::string texts[] = {
+        R"([1,2,{"p":[{}]},[{"name":"r","dev":1},{"name":"f","asize":3,"ino":7,"nlink":2},
+            [{"name":"a"},{"name":"g","asize":1,"ino":7,"nlink":2},{"name":"h","asize":4}],
+            {"name":"x","excluded":"pattern"},[{"name":"b","read_error":true}]]])",
+        Dir("r/a", 1, {1, 5, 0, 1, 5, 0}, ",\"error\":\"permission denied\"") + "\n" +
+            Dir("r", 0, {0, 0, 1, 1, 5, 1}),
+    };
+    for (std::string text : texts) {
+        if (text[0] == '{')
+            for (std::size_t at = text.find("r/"); at != std::string::npos;
+                 at = text.find("r/", at + 1))
+                text.replace(at + 1, 1, runtime::PathSeparator() == '\\' ? "\\\\" : "/");
+        for (int pass = 0;; ++pass) {
+            SavedScan scan;
+            std::string error;
+            bool ok = false;
+            bool threw = false;
+            testing::PassAllocations = pass;
+            testing::FailAllocations = 1;
+            try {
+                ok = Load(text, scan, error, false, false, true);
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            testing::FailAllocations = 0;
+            testing::PassAllocations = 0;
+            if (threw) continue;
+            EXPECT_TRUE(ok) << error;
+            EXPECT_EQ(scan.Tree.At(scan.Root).TotalBytes, text[0] == '[' ? 7 : 5);
+            break;
+        }
+    }
 }
 
 TEST(SavedScanTest, ACutTreeReplaysWithItsOwnTotals) {
@@ -261,10 +361,9 @@ TEST(SavedScanTest, NestingTooDeepForAnyStackIsReadAndReplayed) {
 
 TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
     struct Row {
-        std::string Text; // "/" in a JSON Lines path is the platform's separator
-        std::string Message;
+        std::string Text;    // "/" in a JSON Lines path is the platform's separator
+        std::string Message; // "byte }": at the last "}" of the line named
         bool DiskUsage = false;
-        bool Early = false; // the place named stands before every separator
     };
     // Bytes that the reader sees changed stand before some of the errors:
     // the place is still the file's own.
@@ -273,9 +372,16 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
                                           "object member"},
         {"{\"path\":\"\\udcff\",\n\n\"depth\":true}",
          "line 3, byte 31: not a number where a number belongs"},
-        {"\n\n  {\"path\":\"x\",\"depth\":0,\"total_bytes\":1}\n{}",
-         "line 4, byte 44: not a saved scan: a line without \"path\", \"depth\" or "
+        {"\n\n  " + Dir("x", 0, {0, 1, 0, 0, 1, 0}) + "\n{}",
+         "line 4, byte }: not a saved scan: a line without \"path\", \"depth\" or "
          "\"total_bytes\""},
+        // Every key the program writes is in every line, and once.
+        {Dir("r/a", 1) + "\n" +
+             "{\"path\":\"r\",\"depth\":0,\"files\":100,\"bytes\":0,\"dirs\":1,"
+             "\"total_bytes\":0}",
+         "line 2, byte }: a line without \"total_files\""},
+        {"{\"path\":\"r\",\"depth\":0,\"files\":0,\"bytes\":1,\"bytes\":2}",
+         "line 1, byte 49: a second \"bytes\" in one line"},
         {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"y\"}]", "line 1, byte 36: truncated: missing "
                                                          "a comma or ']' after an array element"},
         {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"f\",\"asize\":9223372036854775807},"
@@ -286,11 +392,20 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a\"},{\"name\":\"f\",\"asize\":"
          "9223372036854775807}],\n[{\"name\":\"b\"},{\"name\":\"g\",\"asize\":1}]]]",
          "line 2, byte 114: the sizes add up to more than 8 EiB"},
-        // A file of several links counts where the walk meets it first, which
-        // is known only at the end: its own place is named.
+        // A file of several links counts at once too.
         {"[1,2,{},[{\"name\":\"x\"},\n{\"name\":\"f\",\"dsize\":9223372036854775807,\"ino\":5,"
          "\"nlink\":2},{\"name\":\"g\",\"dsize\":1}]]",
-         "line 2, byte 80: the sizes add up to more than 8 EiB", true},
+         "line 2, byte 103: the sizes add up to more than 8 EiB", true},
+        // Two entries of one name in one directory: both cannot be there.
+        {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"f\",\"asize\":1},\n{\"name\":\"f\"}]]",
+         "line 2, byte 58: two files of one name in \"x\""},
+        {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a\"}],{\"name\":\"a\",\"excluded\":\"pattern\"}]]",
+         "line 1, byte 70: a file and a subdirectory named \"a\""},
+        {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"f\",\"asize\":1,\"asize\":2}]]",
+         "line 1, byte 51: a second \"asize\" in one entry"},
+        // A value passed over nests 64 levels at most: brackets cost nothing.
+        {"{\"x\":" + std::string(64, '[') + std::string(64, ']') + ",\"y\":" + std::string(65, '['),
+         "line 1, byte 202: a value nested more than 64 levels deep"},
         {"[1,99,{},[{\"name\":\"x\"}]]",
          "line 1, byte 5: an ncdu export of version 1.99, of which only 1.0 to 1.2 can be read"},
         // Names that are no name of a directory entry.
@@ -301,63 +416,51 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         {"[1,2,{},[{\"name\":\"x\"},{\"name\":\"\"}]]", "line 1, byte 32: an empty name"},
         {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a\\u0000b\"}]]]",
          "line 1, byte 41: a name with a NUL byte in it"},
-        {"{\"path\":\"r/..\",\"depth\":1,\"total_bytes\":0}\n"
-         "{\"path\":\"r\",\"depth\":0,\"dirs\":1,\"total_bytes\":0}",
-         "line 1, byte 40: the name \"..\""},
+        {Dir("r/..", 1) + "\n" + Dir("r", 0, {0, 0, 1, 0, 0, 1}),
+         "line 1, byte }: the name \"..\""},
         // The escape of a byte stands only for bytes that are not UTF-8 alone.
         {"{\"path\":\"r\\udc2f\",\"depth\":0,\"total_bytes\":0}",
          "line 1, byte 16: \\udc2f, a surrogate that is no character and no byte"},
         // Two directories of one path: the comparison would lose one.
         {"[1,2,{},[{\"name\":\"x\"},[{\"name\":\"a\"}],\n[{\"name\":\"a\"}]]]",
          "line 2, byte 52: two subdirectories named \"a\""},
-        {"{\"path\":\"r/a\",\"depth\":1,\"bytes\":100,\"total_bytes\":100}\n"
-         "{\"path\":\"r/a\",\"depth\":1,\"bytes\":900,\"total_bytes\":900}\n"
-         "{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":1000}",
-         "line 3, byte 159: two subdirectories named \"a\""},
-        {"{\"path\":\"r\",\"depth\":0,\"bytes\":1000,\"total_bytes\":5}",
-         "line 1, byte 50: the total bytes are less than the directory's own"},
+        {Dir("r/a", 1, {0, 100, 0, 0, 100, 0}) + "\n" + Dir("r/a", 1, {0, 900, 0, 0, 900, 0}) +
+             "\n" + Dir("r", 0, {0, 0, 2, 0, 1000, 2}),
+         "line 3, byte }: two subdirectories named \"a\""},
+        {Dir("r", 0, {0, 1000, 0, 0, 5, 0}),
+         "line 1, byte }: the total bytes are less than the directory's own"},
+        // Children first: the sums of the subdirectories' lines.
+        {Dir("r/a", 1, {0, 1, 0, 0, 1, 0}) + "\n" + Dir("r/b", 1, {0, 2, 0, 0, 2, 0}) + "\n" +
+             Dir("r", 0, {0, 0, 2, 0, 50, 2}),
+         "line 3, byte }: the total bytes are not the sum of the directory's and its "
+         "subdirectories'"},
+        {Dir("r/a", 1) + "\n" + Dir("r", 0, {100, 0, 1, 5, 0, 1}),
+         "line 2, byte }: the total files are not the sum of the directory's and its "
+         "subdirectories'"},
         // Siblings wait for their parent together: they share its path.
-        {"{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"rr/b\",\"depth\":1,"
-         "\"total_bytes\":0}\n{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":0}",
-         "line 2, byte 81: a directory's path does not begin as its sibling's before it"},
+        {Dir("r/a", 1) + "\n" + Dir("rr/b", 1) + "\n" + Dir("r", 0, {0, 0, 2, 0, 0, 2}),
+         "line 2, byte }: a directory's path does not begin as its sibling's before it"},
         // Parents first: a directory's numbers are checked against its
         // subdirectories' once they are all read, and named at its own line.
-        {"{\"path\":\"r\",\"depth\":0,\"files\":1,\"dirs\":1,\"total_files\":5,\"total_dirs\":1,"
-         "\"total_bytes\":0}\n"
-         "{\"path\":\"r/"
-         "a\",\"depth\":1,\"files\":2,\"total_files\":2,\"total_dirs\":0,\"total_bytes\":0}",
-         "line 1, byte 87: the total files are not the sum of the directory's and its "
-         "subdirectories'",
-         false, true},
+        {Dir("r", 0, {1, 0, 1, 5, 0, 1}) + "\n" + Dir("r/a", 1, {2, 0, 0, 2, 0, 0}),
+         "line 1, byte }: the total files are not the sum of the directory's and its "
+         "subdirectories'"},
         // Some subdirectories left out (a minimum size): at least their sums.
-        {"{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":10}\n"
-         "{\"path\":\"r/a\",\"depth\":1,\"bytes\":20,\"total_bytes\":20}",
-         "line 1, byte 47: the total bytes are less than the sum of the directory's and its "
-         "subdirectories'",
-         false, true},
-        {"{\"path\":\"r\",\"depth\":0,\"dirs\":1,\"total_bytes\":0}\n"
-         "{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n{\"path\":\"r/"
-         "b\",\"depth\":1,\"total_bytes\":0}",
-         "line 1, byte 46: the line counts 1 subdirectories, the lines below it hold 2", false,
-         true},
+        {Dir("r", 0, {0, 0, 2, 0, 10, 2}) + "\n" + Dir("r/a", 1, {0, 20, 0, 0, 20, 0}),
+         "line 1, byte }: the total bytes are less than the sum of the directory's and its "
+         "subdirectories'"},
+        {Dir("r", 0, {0, 0, 1, 0, 0, 1}) + "\n" + Dir("r/a", 1) + "\n" + Dir("r/b", 1),
+         "line 1, byte }: the line counts 1 subdirectories, the lines below it hold 2"},
         // A "more" line names its parent, the directory above it, after its
         // listed subdirectories; never among lines written children first.
-        {"{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":0}\n"
-         "{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}\n"
-         "{\"parent\":\"r/a\",\"depth\":1,\"more\":1,\"total_files\":0,\"total_bytes\":0,"
-         "\"total_dirs\":1}",
-         "line 3, byte 170: a \"more\" line whose parent is not the directory above it"},
-        {"{\"path\":\"r\",\"depth\":0,\"dirs\":2,\"total_bytes\":0}\n"
-         "{\"parent\":\"r\",\"depth\":1,\"more\":1,\"total_files\":0,\"total_bytes\":0,"
-         "\"total_dirs\":1}\n{\"path\":\"r/a\",\"depth\":1,\"total_bytes\":0}",
-         "line 3, byte 168: a subdirectory after its parent's \"more\" line"},
-        {"{\"parent\":\"r\",\"depth\":1,\"more\":1,\"total_files\":0,\"total_bytes\":0,"
-         "\"total_dirs\":1}\n{\"path\":\"r\",\"depth\":0,\"dirs\":1,\"total_bytes\":0}",
-         "line 1, byte 79: a \"more\" line among lines written children first"},
-        {"{\"path\":\"r\",\"depth\":0,\"dirs\":3,\"total_bytes\":0}\n"
-         "{\"parent\":\"r\",\"depth\":1,\"more\":3,\"total_files\":0,\"total_bytes\":0,"
-         "\"total_dirs\":1}",
-         "line 2, byte 127: a \"more\" line without the files and directories it stands for"},
+        {Dir("r", 0, {0, 0, 2, 0, 0, 2}) + "\n" + Dir("r/a", 1) + "\n" + More("r/a", 1, 1, 0, 0, 1),
+         "line 3, byte }: a \"more\" line whose parent is not the directory above it"},
+        {Dir("r", 0, {0, 0, 2, 0, 0, 2}) + "\n" + More("r", 1, 1, 0, 0, 1) + "\n" + Dir("r/a", 1),
+         "line 3, byte }: a subdirectory after its parent's \"more\" line"},
+        {More("r", 1, 1, 0, 0, 1) + "\n" + Dir("r", 0, {0, 0, 1, 0, 0, 1}),
+         "line 1, byte }: a \"more\" line among lines written children first"},
+        {Dir("r", 0, {0, 0, 3, 0, 0, 3}) + "\n" + More("r", 1, 3, 0, 0, 1),
+         "line 2, byte }: a \"more\" line without the files and directories it stands for"},
         // A comparison's rows are not a scan's, though they look alike.
         {"{\"path\":\"r\",\"depth\":0,\"bytes\":0,\"old_bytes\":0,\"total_bytes\":0}",
          "line 1, byte 43: not a saved scan: the JSON Lines of a comparison (--compare); give "
@@ -367,17 +470,18 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
     for (const Row& row : rows) {
         std::string text = row.Text;
         std::string message = row.Message;
-        if (text[0] == '{') {
-            // Every separator stands before the place named, which moves as
-            // much as the separator is longer.
-            std::size_t moved = 0;
+        if (text.find('{') < text.find('[')) {
             for (std::size_t at = text.find("r/"); at != std::string::npos;
-                 at = text.find("r/", at + 1), moved += row.Early ? 0 : sep.size() - 1)
+                 at = text.find("r/", at + 1))
                 text.replace(at + 1, 1, sep);
-            std::size_t byte = message.find("byte ") + 5;
-            std::size_t end = message.find(':', byte);
-            message.replace(byte, end - byte,
-                            std::to_string(std::stoul(message.substr(byte, end - byte)) + moved));
+        }
+        if (std::size_t at = message.find("byte }"); at != std::string::npos) {
+            // The line's place in the text as written, separators included.
+            std::size_t line = std::stoul(message.substr(5));
+            std::size_t begin = 0;
+            for (std::size_t k = 1; k < line; ++k)
+                begin = text.find('\n', begin) + 1;
+            message.replace(at + 5, 1, std::to_string(text.rfind('}', text.find('\n', begin))));
         }
         SavedScan scan;
         std::string error;

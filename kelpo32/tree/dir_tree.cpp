@@ -1,5 +1,6 @@
 #include "kelpo32/tree/dir_tree.h"
 
+#include "kelpo32/tree/file_store.h"
 #include "runtime/rtl.h"
 
 #include <cstring>
@@ -83,6 +84,15 @@ std::string_view NameArena::At(std::uint32_t address) const {
 
 DirTree::DirTree() {
     troubles_.emplace_back(); // 0: read whole
+}
+
+DirTree::DirTree(DirTree&&) noexcept = default;
+DirTree& DirTree::operator=(DirTree&&) noexcept = default;
+DirTree::~DirTree() = default;
+
+FileStore& DirTree::Files() {
+    if (!files_) files_ = std::make_unique<FileStore>();
+    return *files_;
 }
 
 DirIndex DirTree::Add(std::string_view name) {
@@ -368,6 +378,7 @@ std::size_t DirTree::Bytes() const {
     if (compare_) n += compare_->Bytes();
     if (browse_) n += browse_->Bytes();
     if (parents_) n += parents_->Bytes();
+    if (files_) n += files_->Bytes();
     return n;
 }
 

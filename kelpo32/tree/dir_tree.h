@@ -3,7 +3,7 @@
 // made), names in an arena of their own, problems as a small index into a
 // table of reasons, and optional columns that only the views that need them
 // pay for (the comparison's older numbers; the browser's other size kind
-// and identity; each directory's parent).
+// and identity; each directory's parent; a saved scan's files).
 //
 // Records link to their first subdirectory and their next sibling by index.
 // A directory's subdirectories are its chain, in the walk's order unless a
@@ -122,9 +122,14 @@ template <typename T> class Column {
     std::vector<std::unique_ptr<T[]>> blocks_;
 };
 
+class FileStore; // file_store.h
+
 class DirTree {
   public:
     DirTree();
+    DirTree(DirTree&&) noexcept;
+    DirTree& operator=(DirTree&&) noexcept;
+    ~DirTree();
 
     // A new record named `name` (UTF-8; empty for the start directory),
     // linked to nothing; NoDir when the tree can hold no more.
@@ -174,6 +179,10 @@ class DirTree {
     // nothing and the browser cannot switch kinds.
     bool OtherKindKnown() const { return otherKnown_; }
     void SetOtherKindUnknown() { otherKnown_ = false; }
+    // The files of a saved scan that holds them, for the browser; made on
+    // demand (the readers make it only when the browser asks).
+    FileStore& Files();
+    const FileStore* FilesIfAny() const { return files_.get(); }
 
     // The browser's edits, on a tree whose parents are known: `dir`'s
     // subtree goes and its ancestors' totals drop by its numbers; or its
@@ -207,6 +216,7 @@ class DirTree {
     std::unique_ptr<Column<CompareCells>> compare_;
     std::unique_ptr<Column<BrowseCells>> browse_;
     std::unique_ptr<Column<DirIndex>> parents_;
+    std::unique_ptr<FileStore> files_;
     DirIndex size_ = 0;
     DirIndex dead_ = 0; // records killed since the last compaction
     bool otherKnown_ = true;

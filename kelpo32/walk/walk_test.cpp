@@ -2,6 +2,7 @@
 #include "kelpo32/testing/memory_source.h"
 #include "kelpo32/tree/builder.h"
 #include "kelpo32/walk/consumer.h"
+#include "kelpo32/walk/linkset.h"
 #include "kelpo32/walk/source.h"
 #include "kelpo32/walk/walk.h"
 #include "runtime/rtl.h"
@@ -727,6 +728,29 @@ TEST(WalkTest, EachFileOfSeveralLinksCountsOnceWhereFirstMetUnlessEveryLinkCount
             WalkTreeFrom(src, Small(), "", "", options, largest);
             EXPECT_EQ(largest.List(), want) << threads << " threads";
         }
+    }
+}
+
+// The files of several links against a set: every insertion answers as the
+// set would, through every growth of the shards, on several devices; a set
+// with values keeps each file's, changed or not.
+TEST(LinkSetTest, AnswersAsASetThroughEveryGrowth) {
+    std::mt19937_64 random(5);
+    LinkSet plain;
+    LinkSet valued(true);
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t> model;
+    for (std::int32_t i = 0; i < 300000; ++i) {
+        // Runs of inode numbers, as file systems give them, and strays.
+        std::uint64_t device = random() % 3;
+        std::uint64_t inode = i % 4 == 0 ? random() : 1 + (i / 2) % 100000;
+        if (inode == 0) continue;
+        auto [at, fresh] = model.emplace(std::pair{device, inode}, i);
+        ASSERT_EQ(plain.Insert(device, inode), fresh) << i;
+        bool first = false;
+        std::int32_t& value = valued.Keep(device, inode, i, first);
+        ASSERT_EQ(first, fresh) << i;
+        ASSERT_EQ(value, at->second) << i;
+        if (i % 7 == 0) value = at->second = -i;
     }
 }
 
