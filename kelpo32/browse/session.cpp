@@ -1,8 +1,8 @@
 #include "kelpo32/browse/session.h"
 
 #include "crt32_pipe/screen.h"
-#include "kelpo32/browse/disk_place.h"
-#include "kelpo32/browse/saved_place.h"
+#include "kelpo32/browse/disk_file_system.h"
+#include "kelpo32/browse/saved_file_system.h"
 #include "kelpo32/browse/view.h"
 #include "kelpo32/browse/walk_screen.h"
 #include "kelpo32/conventions.h"
@@ -45,7 +45,7 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
     tree::DirTree walked;
     tree::DirTree* tree = nullptr;
     tree::DirIndex root = tree::NoDir;
-    std::unique_ptr<Place> place;
+    std::unique_ptr<FileSystem> files;
     report::UnreadSummary unread;
     ViewSetup setup;
     runtime::NamePatterns exclude(options.Excludes);
@@ -57,7 +57,7 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         root = from->Root;
         setup.Start = from->Start;
         setup.Locked = "saved scan";
-        place = std::make_unique<SavedPlace>();
+        files = std::make_unique<SavedFileSystem>();
     } else {
         walk::WalkOptions walk = WalkSettings(options);
         if (!exclude.Empty()) walk.Exclude = &exclude;
@@ -79,15 +79,15 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         root = builder.Root();
         setup.Start = Shown(startDir);
         if (options.ReadOnly) setup.Locked = "read-only";
-        place = std::make_unique<DiskPlace>(startDir, startNative, walk);
+        files = std::make_unique<DiskFileSystem>(startDir, startNative, walk);
     }
     if (old != nullptr) {
         tree::MergeOlder(*tree, root, old->Tree, old->Root);
         setup.Compared = true;
     }
-    View view(*screen, *tree, root, *place, setup);
+    View view(*screen, *tree, root, *files, setup);
     view.Run();
-    place.reset();
+    files.reset();
     screen.reset();
     // What could not be read is said once the terminal is back.
     unread.Write();

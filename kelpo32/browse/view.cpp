@@ -10,9 +10,9 @@ namespace kelpo32::browse {
 
 using crt32_pipe::KeyKind;
 
-View::View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root, Place& place,
+View::View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root, FileSystem& files,
            ViewSetup setup)
-    : screen_(screen), tree_(tree), place_(place), setup_(std::move(setup)) {
+    : screen_(screen), tree_(tree), files_(files), setup_(std::move(setup)) {
     tree_.Parents(root);
     tree_.Browse();
     settings_.DiskUsage = setup_.DiskUsage;
@@ -27,7 +27,7 @@ View::View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root,
 void View::Load(const std::string& select) {
     listing_.clear();
     unlisted_.clear();
-    if (!place_.List(listing_, unlisted_) && unlisted_.empty()) unlisted_ = "cannot be listed";
+    if (!files_.List(listing_, unlisted_) && unlisted_.empty()) unlisted_ = "cannot be listed";
     items_ = CollectItems(tree_, Shown(), listing_, settings_);
     if (!select.empty()) {
         auto it = std::ranges::find(items_, select, &Item::Name);
@@ -58,7 +58,7 @@ void View::Open() {
     // A directory the walk did not enter (a link, another file system, a
     // cycle) is not entered here either: its files are not the scan's.
     bool entered = item.Why != Flag::NotEntered;
-    place_.Enter(entered ? EntryOf(item) : nullptr, tree_.Browse()[item.Dir].Identity, why);
+    files_.Enter(entered ? EntryOf(item) : nullptr, tree_.Browse()[item.Dir].Identity, why);
     if (!entered) why = "not entered by the scan";
     path_.push_back(item.Dir);
     cursor_ = 0;
@@ -71,7 +71,7 @@ void View::Up() {
     if (path_.size() < 2) return;
     std::string from(tree_.Name(Shown()));
     path_.pop_back();
-    place_.Leave();
+    files_.Leave();
     top_ = 0;
     Load(from);
 }
@@ -107,7 +107,7 @@ std::string View::PathOf(const Item* item) const {
 }
 
 void View::AskDelete() {
-    if (!setup_.Locked.empty() || !place_.Changeable()) {
+    if (!setup_.Locked.empty() || !files_.Changeable()) {
         status_ = "Deletion is off: " + (setup_.Locked.empty() ? "saved scan" : setup_.Locked);
         return;
     }
@@ -126,7 +126,7 @@ void View::Delete() {
     if (entry == nullptr) return;
     runtime::DirIdentity id = item.Directory() ? tree_.Browse()[item.Dir].Identity
                                                : runtime::DirIdentity{entry->Device, entry->Inode};
-    Removal done = place_.Remove(*entry, id, item.Directory());
+    Removal done = files_.Remove(*entry, id, item.Directory());
     if (item.Directory()) {
         if (done.Report.Complete()) {
             DropDir(tree_, item.Dir);
@@ -135,7 +135,7 @@ void View::Delete() {
             tree::DirTree again;
             tree::DirIndex root = tree::NoDir;
             std::string why;
-            if (place_.Rescan(entry, again, root, why))
+            if (files_.Rescan(entry, again, root, why))
                 SwapDir(tree_, item.Dir, again, root);
             else
                 DropDir(tree_, item.Dir);
@@ -157,14 +157,14 @@ void View::Delete() {
 }
 
 void View::Rescan() {
-    if (!setup_.Locked.empty() || !place_.Changeable()) {
+    if (!setup_.Locked.empty() || !files_.Changeable()) {
         status_ = "Rescan is off: " + (setup_.Locked.empty() ? "saved scan" : setup_.Locked);
         return;
     }
     tree::DirTree again;
     tree::DirIndex root = tree::NoDir;
     std::string why;
-    if (!place_.Rescan(nullptr, again, root, why)) {
+    if (!files_.Rescan(nullptr, again, root, why)) {
         status_ = "Could not rescan: " + why;
         return;
     }

@@ -1,12 +1,12 @@
 // The browser's view: one directory of the tree on the whole screen, a row
 // per entry, a cursor, and the keys that move, open, sort, switch what is
 // shown, tell more of an entry, delete it or rescan. Platform-free: the
-// screen and the file system are interfaces (crt32_pipe::Screen, Place).
+// screen and the file system are interfaces (crt32_pipe::Screen, FileSystem).
 #pragma once
 
 #include "crt32_pipe/screen.h"
+#include "kelpo32/browse/file_system.h"
 #include "kelpo32/browse/items.h"
-#include "kelpo32/browse/place.h"
 #include "kelpo32/tree/dir_tree.h"
 
 #include <cstddef>
@@ -31,7 +31,7 @@ enum class Dialog : std::uint8_t { None, Help, Info, Confirm };
 class View {
   public:
     // `root` is the start directory's record; the tree's parents are made.
-    View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root, Place& place,
+    View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root, FileSystem& files,
          ViewSetup setup);
 
     // Draws and answers keys until the user quits (q, Esc, Ctrl+C).
@@ -68,7 +68,7 @@ class View {
 
     crt32_pipe::Screen& screen_;
     tree::DirTree& tree_;
-    Place& place_;
+    FileSystem& files_;
     ViewSetup setup_;
     std::vector<tree::DirIndex> path_; // the start directory down to the one shown
     std::vector<runtime::DirEntry> listing_;

@@ -17,7 +17,7 @@ using testing::FakeScreen;
 
 // A directory in memory: a listing per directory on screen, deletions that
 // succeed or fail as the test says, and rescans that find what is left.
-class MemoryPlace final : public Place {
+class MemoryFileSystem final : public FileSystem {
   public:
     std::map<std::string, std::vector<runtime::DirEntry>> Listings; // by path below the start
     std::string FailOn;                                             // a deletion of this name fails
@@ -97,7 +97,7 @@ runtime::DirEntry Dir(std::string name) {
 struct Fixture {
     tree::DirTree Tree;
     tree::DirIndex Root, Alpha, Beta, Gamma;
-    MemoryPlace Place;
+    MemoryFileSystem Files;
 
     Fixture() {
         Root = Tree.Add("");
@@ -112,9 +112,9 @@ struct Fixture {
         Tree.At(Root).TotalDirs = 3;
         Tree.Append(Root, Tree.Append(Root, tree::NoDir, Alpha), Beta);
         Tree.Append(Beta, tree::NoDir, Gamma);
-        Place.Listings[""] = {Dir("alpha"), Dir("beta"), File("f1", 300), File("f2", 20)};
-        Place.Listings["/beta"] = {Dir("gamma"), File("b1", 1000)};
-        Place.Listings["/alpha"] = {};
+        Files.Listings[""] = {Dir("alpha"), Dir("beta"), File("f1", 300), File("f2", 20)};
+        Files.Listings["/beta"] = {Dir("gamma"), File("b1", 1000)};
+        Files.Listings["/alpha"] = {};
     }
     void Set(tree::DirIndex d, std::int64_t own, std::int64_t total, std::int32_t ownFiles,
              std::int64_t files) {
@@ -154,7 +154,7 @@ TEST_P(JourneyTest, KeysGiveTheScreen) {
     if (j.OneKind) f.Tree.SetOtherKindUnknown();
     FakeScreen screen(80, 12);
     ViewSetup setup{"kelpo32 9.9", "/start", false, false, j.Locked};
-    View view(screen, f.Tree, f.Root, f.Place, setup);
+    View view(screen, f.Tree, f.Root, f.Files, setup);
     for (KeyKind k : j.Before)
         screen.PushKey(k);
     screen.PushChars(j.Keys);
@@ -240,11 +240,11 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::ValuesIn(Journeys),
 TEST(ViewTest, DeletionCorrectsEveryTotal) {
     Fixture f;
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     screen.PushKey(KeyKind::Enter); // into beta
     screen.PushChars(U"hdy");       // gamma goes: the totals show at once
     view.Run();
-    EXPECT_EQ(f.Place.Removed, std::vector<std::string>{"gamma"});
+    EXPECT_EQ(f.Files.Removed, std::vector<std::string>{"gamma"});
     EXPECT_EQ(f.Tree.At(f.Beta).TotalBytes, 1000);
     EXPECT_EQ(f.Tree.At(f.Root).TotalBytes, 2320);
     EXPECT_EQ(f.Tree.At(f.Root).TotalFiles(), 13);
@@ -259,15 +259,15 @@ TEST(ViewTest, DeletionCorrectsEveryTotal) {
 TEST(ViewTest, DeletedLinkOfSeveralCountsAsTheWalkCounted) {
     for (bool countLinks : {false, true}) {
         Fixture f;
-        f.Place.Listings[""].push_back(File("linked", 100000, 2));
+        f.Files.Listings[""].push_back(File("linked", 100000, 2));
         f.Tree.At(f.Root).OwnBytes += 100000;
         f.Tree.At(f.Root).TotalBytes += 100000;
         FakeScreen screen(100, 12);
         ViewSetup setup{"k", "/s", false, false, {}, countLinks};
-        View view(screen, f.Tree, f.Root, f.Place, setup);
+        View view(screen, f.Tree, f.Root, f.Files, setup);
         screen.PushChars(U"dy"); // the largest: the linked file
         view.Run();
-        EXPECT_EQ(f.Place.Removed, std::vector<std::string>{"linked"});
+        EXPECT_EQ(f.Files.Removed, std::vector<std::string>{"linked"});
         EXPECT_EQ(f.Tree.At(f.Root).TotalBytes, countLinks ? 6320 : 106320) << countLinks;
     }
 }
@@ -277,10 +277,10 @@ TEST(ViewTest, DeletedLinkOfSeveralCountsAsTheWalkCounted) {
 // found.
 TEST(ViewTest, FailedDeletionSaysWhyAndRecounts) {
     Fixture f;
-    f.Place.FailOn = "beta";
-    f.Place.LeftBytes = 700;
+    f.Files.FailOn = "beta";
+    f.Files.LeftBytes = 700;
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     screen.PushChars(U"dy");
     view.Run();
     std::string shown = Screen(screen);
@@ -296,9 +296,9 @@ TEST(ViewTest, FailedDeletionSaysWhyAndRecounts) {
 // totals above it follow; one of the start directory replaces the tree.
 TEST(ViewTest, RescanCorrectsTheTotalsAbove) {
     Fixture f;
-    f.Place.LeftBytes = 700;
+    f.Files.LeftBytes = 700;
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     screen.PushKey(KeyKind::Enter); // into beta
     screen.PushChars(U"rhx");
     view.Run();
@@ -317,10 +317,10 @@ TEST(ViewTest, RescanCorrectsTheTotalsAbove) {
 TEST(ViewTest, CursorStaysOnScreenThroughScrollAndResize) {
     Fixture f;
     for (int i = 0; i < 200; ++i)
-        f.Place.Listings[""].push_back(
+        f.Files.Listings[""].push_back(
             File("file" + std::to_string(1000 + i), static_cast<std::uint64_t>(10 + i)));
     FakeScreen screen(80, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     screen.PushKey(KeyKind::PageDown);
     screen.PushKey(KeyKind::PageDown);
     screen.PushKey(KeyKind::Down);
@@ -345,10 +345,10 @@ TEST(ViewTest, CursorStaysOnScreenThroughScrollAndResize) {
 // Without Unicode the bar is ASCII; a hostile name is shown, never sent.
 TEST(ViewTest, AsciiBarsAndSafeNames) {
     Fixture f;
-    f.Place.Listings[""].push_back(File("evil\x1b[2J\x07name", 9000));
+    f.Files.Listings[""].push_back(File("evil\x1b[2J\x07name", 9000));
     FakeScreen screen(80, 12);
     screen.SetUnicode(false);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     view.Run();
     std::string shown = Screen(screen);
     EXPECT_NE(shown.find("[#####"), std::string::npos) << shown;
@@ -369,7 +369,7 @@ TEST(ViewTest, ComparedTreeShowsChanges) {
     old[gone] = {777, 3, tree::Mark::Gone};
     f.Tree.Append(f.Root, f.Beta, gone);
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, true, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, true, {}});
     screen.PushChars(U"h");
     view.Run();
     std::string shown = Screen(screen);

@@ -1,7 +1,7 @@
 // Where the browser meets the file system: the directory on screen held
 // open, its listing, and the changes the user asks for (a deletion, a
 // rescan). The view asks this interface only, so it runs in the tests
-// against a directory in memory; DiskPlace is the file system's.
+// against a directory in memory; DiskFileSystem is the file system's.
 #pragma once
 
 #include "kelpo32/tree/dir_tree.h"
@@ -22,12 +22,12 @@ struct Removal {
     std::string Failure;
 };
 
-class Place {
+class FileSystem {
   public:
-    Place() = default;
-    Place(const Place&) = delete;
-    Place& operator=(const Place&) = delete;
-    virtual ~Place() = default;
+    FileSystem() = default;
+    FileSystem(const FileSystem&) = delete;
+    FileSystem& operator=(const FileSystem&) = delete;
+    virtual ~FileSystem() = default;
 
     // Every entry of the directory now on screen; false with the reason
     // when it cannot be listed (what was read is kept).

@@ -1,4 +1,4 @@
-#include "kelpo32/browse/disk_place.h"
+#include "kelpo32/browse/disk_file_system.h"
 
 #include "kelpo32/tree/builder.h"
 #include "runtime/rtl.h"
@@ -20,7 +20,7 @@ bool Known(const runtime::DirIdentity& id) {
 
 } // namespace
 
-DiskPlace::DiskPlace(std::string start, std::string native, const walk::WalkOptions& walk)
+DiskFileSystem::DiskFileSystem(std::string start, std::string native, const walk::WalkOptions& walk)
     : walk_(walk) {
     Level top;
     top.Path = std::move(start);
@@ -32,12 +32,12 @@ DiskPlace::DiskPlace(std::string start, std::string native, const walk::WalkOpti
     levels_.push_back(std::move(top));
 }
 
-DiskPlace::~DiskPlace() {
+DiskFileSystem::~DiskFileSystem() {
     for (Level& level : levels_)
         if (level.Dir.IsOpen()) runtime::CloseDir(level.Dir);
 }
 
-bool DiskPlace::List(std::vector<runtime::DirEntry>& entries, std::string& why) {
+bool DiskFileSystem::List(std::vector<runtime::DirEntry>& entries, std::string& why) {
     Level& here = levels_.back();
     if (!here.Dir.IsOpen()) {
         why = here.Why;
@@ -50,7 +50,7 @@ bool DiskPlace::List(std::vector<runtime::DirEntry>& entries, std::string& why) 
     return false;
 }
 
-std::string DiskPlace::Below(const Level& at, const runtime::DirEntry& entry, bool native) {
+std::string DiskFileSystem::Below(const Level& at, const runtime::DirEntry& entry, bool native) {
     if (native) {
         // The platform's own path (Windows) ends in a separator.
         if (at.Dir.Path.empty() || entry.Native.empty()) return {};
@@ -62,8 +62,8 @@ std::string DiskPlace::Below(const Level& at, const runtime::DirEntry& entry, bo
     return path + entry.Name;
 }
 
-void DiskPlace::Enter(const runtime::DirEntry* entry, const runtime::DirIdentity& identity,
-                      std::string& why) {
+void DiskFileSystem::Enter(const runtime::DirEntry* entry, const runtime::DirIdentity& identity,
+                           std::string& why) {
     Level& here = levels_.back();
     Level next;
     if (entry == nullptr) {
@@ -87,14 +87,14 @@ void DiskPlace::Enter(const runtime::DirEntry* entry, const runtime::DirIdentity
     levels_.push_back(std::move(next));
 }
 
-void DiskPlace::Leave() {
+void DiskFileSystem::Leave() {
     if (levels_.size() < 2) return;
     if (levels_.back().Dir.IsOpen()) runtime::CloseDir(levels_.back().Dir);
     levels_.pop_back();
 }
 
-Removal DiskPlace::Remove(const runtime::DirEntry& entry, const runtime::DirIdentity& identity,
-                          bool directory) {
+Removal DiskFileSystem::Remove(const runtime::DirEntry& entry, const runtime::DirIdentity& identity,
+                               bool directory) {
     Removal done;
     Level& here = levels_.back();
     if (!here.Dir.IsOpen()) {
@@ -117,8 +117,8 @@ Removal DiskPlace::Remove(const runtime::DirEntry& entry, const runtime::DirIden
     return done;
 }
 
-bool DiskPlace::Rescan(const runtime::DirEntry* entry, tree::DirTree& into, tree::DirIndex& root,
-                       std::string& why) {
+bool DiskFileSystem::Rescan(const runtime::DirEntry* entry, tree::DirTree& into,
+                            tree::DirIndex& root, std::string& why) {
     const Level& here = levels_.back();
     if (!here.Dir.IsOpen()) {
         why = here.Why;

@@ -1,10 +1,10 @@
-// The browser's place on the file system: the directories from the start
+// The file system behind the browser, on disk: the directories from the start
 // down to the one on screen held open, each opened from its parent by the
 // name the listing gave and checked against the identity the walk
 // recorded; deletions through the removal service; rescans by the walk.
 #pragma once
 
-#include "kelpo32/browse/place.h"
+#include "kelpo32/browse/file_system.h"
 #include "kelpo32/walk/walk.h"
 
 #include <string>
@@ -12,14 +12,14 @@
 
 namespace kelpo32::browse {
 
-class DiskPlace final : public Place {
+class DiskFileSystem final : public FileSystem {
   public:
     // The start directory by its path (`native`: the same as typed, or
     // empty); `walk`: how a rescan walks.
-    DiskPlace(std::string start, std::string native, const walk::WalkOptions& walk);
-    ~DiskPlace() override;
-    DiskPlace(const DiskPlace&) = delete;
-    DiskPlace& operator=(const DiskPlace&) = delete;
+    DiskFileSystem(std::string start, std::string native, const walk::WalkOptions& walk);
+    ~DiskFileSystem() override;
+    DiskFileSystem(const DiskFileSystem&) = delete;
+    DiskFileSystem& operator=(const DiskFileSystem&) = delete;
 
     bool List(std::vector<runtime::DirEntry>& entries, std::string& why) override;
     void Enter(const runtime::DirEntry* entry, const runtime::DirIdentity& identity,

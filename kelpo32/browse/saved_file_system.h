@@ -1,12 +1,12 @@
-// The place of a saved scan: nothing on disk to list, delete or rescan; the
-// tree alone is shown.
+// The file system behind the browser over a saved scan: nothing on disk to
+// list, delete or rescan; the tree alone is shown.
 #pragma once
 
-#include "kelpo32/browse/place.h"
+#include "kelpo32/browse/file_system.h"
 
 namespace kelpo32::browse {
 
-class SavedPlace final : public Place {
+class SavedFileSystem final : public FileSystem {
   public:
     bool List(std::vector<runtime::DirEntry>& /*entries*/, std::string& /*why*/) override {
         return true;
