@@ -74,6 +74,10 @@ kelpo32_unit_test(totals_test kelpo32/tree/totals_test.cpp kelpo32/tree/dir_tree
 # The browser's view through a screen in memory: journeys of keys, and its
 # corrections of the totals over random trees.
 kelpo32_unit_test(browse_test kelpo32/browse/view_test.cpp)
+if(NOT WIN32)
+  # The file system on disk while the tree changes under it.
+  target_sources(browse_test PRIVATE kelpo32/browse/disk_file_system_test.cpp)
+endif()
 
 # End-to-end tests: each script runs the built program in temporary trees.
 if(WIN32)

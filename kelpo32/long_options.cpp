@@ -131,14 +131,23 @@ constexpr LongOption Table[] = {
               "json, tsv, ncdu, prometheus (metrics, 3 levels deep\n"
               "when nothing else bounds them)"}},
     {.Name = "disk-usage",
-     .Set = [](Options& o, Use) { o.DiskUsage = true; },
+     .Set =
+         [](Options& o, Use) {
+             o.DiskUsage = true;
+             o.ApparentSize = false;
+         },
      .Help = {"count the space files take on disk",
               "count the space files take on disk (compressed and\n"
               "sparse files by what they take, files whose data is\n"
               "not on the disk as 0)"}},
     {.Name = "apparent-size",
-     .Set = [](Options& o, Use) { o.DiskUsage = false; },
-     .Help = Both("count the files' sizes (the default)")},
+     .Set =
+         [](Options& o, Use) {
+             o.DiskUsage = false;
+             o.ApparentSize = true;
+         },
+     .Help = Both("count the files' sizes (the default; --browse shows disk\n"
+                  "usage first unless this is given)")},
     {.Name = "count-links",
      .Set = [](Options& o, Use) { o.CountLinks = true; },
      .Help = {"count every link of a file with several (du's -l); by\n"

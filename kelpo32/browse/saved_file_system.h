@@ -8,19 +8,21 @@ namespace kelpo32::browse {
 
 class SavedFileSystem final : public FileSystem {
   public:
+    std::string Locked() const override { return "saved scan"; }
     bool List(std::vector<runtime::DirEntry>& /*entries*/, std::string& /*why*/) override {
         return true;
     }
-    void Enter(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
-               std::string& /*why*/) override {}
+    bool Enter(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
+               std::string& /*why*/) override {
+        return true;
+    }
     void Leave() override {}
-    bool Changeable() const override { return false; }
     Removal Remove(const runtime::DirEntry& /*entry*/, const runtime::DirIdentity& /*identity*/,
-                   bool /*directory*/) override {
+                   bool /*directory*/, const runtime::RemoveControl& /*control*/) override {
         return {};
     }
-    bool Rescan(const runtime::DirEntry* /*entry*/, tree::DirTree& /*into*/,
-                tree::DirIndex& /*root*/, std::string& why) override {
+    bool Rescan(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
+                Rescanned& /*into*/, std::string& why) override {
         why = "a saved scan";
         return false;
     }

@@ -2,6 +2,8 @@
 
 #include "crt32_pipe/screen.h"
 #include "kelpo32/browse/disk_file_system.h"
+#include "kelpo32/browse/held_start.h"
+#include "kelpo32/browse/linked.h"
 #include "kelpo32/browse/saved_file_system.h"
 #include "kelpo32/browse/view.h"
 #include "kelpo32/browse/walk_screen.h"
@@ -14,6 +16,7 @@
 #include "runtime/namematch.h"
 #include "runtime/rtl.h"
 
+#include <chrono>
 #include <memory>
 
 namespace kelpo32::browse {
@@ -34,6 +37,11 @@ std::string Shown(const std::string& start) {
     return start.empty() ? "." : start;
 }
 
+std::int64_t NowNanos() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 } // namespace
 
 void RunBrowse(const Options& options, const std::string& startDir, const std::string& startNative,
@@ -46,30 +54,43 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
     tree::DirTree* tree = nullptr;
     tree::DirIndex root = tree::NoDir;
     std::unique_ptr<FileSystem> files;
+    std::unique_ptr<LinkedFiles> links;
     report::UnreadSummary unread;
     ViewSetup setup;
     runtime::NamePatterns exclude(options.Excludes);
     setup.Title = title;
     setup.DiskUsage = options.DiskUsage;
     setup.CountLinks = options.CountLinks;
+    // Disk usage first, as the disk browsers users know show it, unless a
+    // size kind was asked for; a comparison stays in the kind its older scan
+    // was saved in (JSON Lines does not say which: the options do).
+    bool diskFirst = !options.ApparentSize && !options.DiskUsage && old == nullptr;
     if (from != nullptr) {
         tree = &from->Tree;
         root = from->Root;
         setup.Start = from->Start;
-        setup.Locked = "saved scan";
         files = std::make_unique<SavedFileSystem>();
+        setup.OtherKindFirst = diskFirst;
     } else {
         walk::WalkOptions walk = WalkSettings(options);
         if (!exclude.Empty()) walk.Exclude = &exclude;
+        walk.DiskUsage = walk.DiskUsage || diskFirst;
+        setup.DiskUsage = walk.DiskUsage;
         WalkScreen progress(*screen, title);
         progress.Draw(Shown(startDir));
         tree::TreeBuilder builder(tree::Selection{}, 0, true);
+        links = std::make_unique<LinkedFiles>(builder.Tree(), walk.DiskUsage);
         walk::ConsumerList run;
         run.Add(progress);
         run.Add(unread);
         run.Add(builder);
+        if (!options.CountLinks) run.Add(*links);
+        // The start directory the walk opens is the one the browser keeps:
+        // it is never opened again by its path.
+        HeldStart start;
+        setup.ScanStart = NowNanos();
         try {
-            walk::WalkTree(startDir, startNative, walk, run);
+            walk::WalkTreeFrom(start, walk::WalkLimits{}, startDir, startNative, walk, run);
         } catch (const WalkStopped&) {
             screen.reset();
             runtime::Halt(0);
@@ -79,11 +100,25 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         root = builder.Root();
         setup.Start = Shown(startDir);
         if (options.ReadOnly) setup.Locked = "read-only";
-        files = std::make_unique<DiskFileSystem>(startDir, startNative, walk);
+        runtime::DirHandle held;
+        runtime::DirIdentity id;
+        std::string locked;
+        if (!start.Take(held, id)) {
+            locked = "the start directory was not read";
+        } else if (walked.BrowseIfAny() == nullptr ||
+                   !((*walked.BrowseIfAny())[root].Identity == id)) {
+            runtime::CloseDir(held);
+            locked = "the start directory is not the one scanned";
+        }
+        files = std::make_unique<DiskFileSystem>(std::move(held), id, startDir, startNative, walk,
+                                                 locked);
+        if (!options.CountLinks) setup.Links = links.get();
     }
     if (old != nullptr) {
         tree::MergeOlder(*tree, root, old->Tree, old->Root);
         setup.Compared = true;
+        setup.Older = &old->Tree;
+        setup.OlderRoot = old->Root;
     }
     View view(*screen, *tree, root, *files, setup);
     view.Run();
