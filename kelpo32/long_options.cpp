@@ -146,8 +146,7 @@ constexpr LongOption Table[] = {
              o.DiskUsage = false;
              o.ApparentSize = true;
          },
-     .Help = Both("count the files' sizes (the default; --browse shows disk\n"
-                  "usage first unless this is given)")},
+     .Help = Both("count the files' sizes (the default; --browse: disk usage)")},
     {.Name = "count-links",
      .Set = [](Options& o, Use) { o.CountLinks = true; },
      .Help = {"count every link of a file with several (du's -l); by\n"

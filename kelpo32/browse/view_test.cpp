@@ -258,7 +258,7 @@ TEST_P(JourneyTest, KeysGiveTheScreen) {
     }
     EXPECT_EQ(f.Files.Removed, j.Removes) << shown;
     // Whatever happened, the footer ends with the size kind and the help.
-    const std::string& footer = screen.Lines().back();
+    const std::string footer = screen.Lines().back();
     EXPECT_TRUE(footer.ends_with("Apparent size  ? help") || footer.ends_with("Disk usage  ? help"))
         << footer;
 }
