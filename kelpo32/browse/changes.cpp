@@ -47,8 +47,8 @@ void View::AskDelete() {
         status_ = "Not on disk: " + item.Name;
         return;
     }
-    pending_ = Pending{};
-    pending_.What = item;
+    pending_ = std::make_unique<Pending>();
+    pending_->What = item;
     if (item.Directory()) {
         runtime::DirIdentity recorded =
             item.Dir != tree::NoDir ? tree_.Browse()[item.Dir].Identity : runtime::DirIdentity{};
@@ -61,11 +61,11 @@ void View::AskDelete() {
             // from the directory it holds, shows what it holds now, and a
             // deletion goes by that reading only.
             std::string why;
-            if (!files_.Rescan(entry, {}, pending_.Found, why)) {
+            if (!files_.Rescan(entry, {}, pending_->Found, why)) {
                 status_ = "Not deleted: " + item.Name + " cannot be read now: " + why;
                 return;
             }
-            pending_.Read = true;
+            pending_->Read = true;
         }
     }
     Open(Dialog::Confirm);
@@ -103,13 +103,13 @@ bool View::Progress(const runtime::RemoveReport& report) {
 }
 
 void View::Delete() {
-    Item item = pending_.What;
+    Item item = pending_->What;
     const runtime::DirEntry* found = EntryOf(item);
     if (found == nullptr) return;
     const runtime::DirEntry entry = *found;
     runtime::DirIdentity id{entry.Device, entry.Inode};
     if (item.Directory())
-        id = pending_.Read ? pending_.Found.Identity : tree_.Browse()[item.Dir].Identity;
+        id = pending_->Read ? pending_->Found.Identity : tree_.Browse()[item.Dir].Identity;
     runtime::RemoveControl control;
     control.Progress = [this](const runtime::RemoveReport& r) { return Progress(r); };
     deleting_ = PathOf(&item);

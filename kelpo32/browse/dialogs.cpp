@@ -95,14 +95,14 @@ std::vector<std::string> View::InfoLines() const {
 }
 
 std::vector<std::string> View::ConfirmLines() const {
-    const Item& item = pending_.What;
+    const Item& item = pending_->What;
     std::vector<std::string> lines{"Delete " + PathOf(&item) + " ?"};
     const runtime::DirEntry* entry = EntryOf(item);
     if (item.Directory()) {
         std::string problem =
             item.Dir != tree::NoDir ? ProblemText(tree_.Trouble(item.Dir)) : std::string();
-        if (pending_.Read) {
-            const tree::DirRecord& r = pending_.Found.Tree.At(pending_.Found.Root);
+        if (pending_->Read) {
+            const tree::DirRecord& r = pending_->Found.Tree.At(pending_->Found.Root);
             lines.push_back(item.Dir == tree::NoDir
                                 ? "Made since the scan."
                                 : "The scan did not read it (" + problem + ").");

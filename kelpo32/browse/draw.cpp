@@ -107,9 +107,12 @@ std::string View::Row(const Item& item, std::int64_t whole, std::size_t sizeWidt
     bool counted = item.Counted && item.State != tree::Mark::Gone;
     std::int32_t tenths =
         counted ? tree::ShareTenths(std::max<std::int64_t>(0, item.Bytes), whole) : 0;
-    std::string size = item.Directory() && item.Dir == tree::NoDir ? std::string()
-                       : item.Counted                              ? Size(item.Bytes)
-                                                                   : "(" + Size(item.Bytes) + ")";
+    std::string size;
+    if (!item.Directory() || item.Dir != tree::NoDir) {
+        size = item.Counted ? "" : "(";
+        size += Size(item.Bytes);
+        if (!item.Counted) size += ')';
+    }
     std::string line(1, ' ');
     line.append(PadLeft(size, sizeWidth)).append(1, ' ');
     if (settings_.Compared) {

@@ -220,8 +220,8 @@ bool View::DialogKey(const crt32_pipe::ScreenKey& key) {
     if (key.Kind == KeyKind::Char && (key.Char == 'y' || key.Char == 'Y'))
         Delete();
     else
-        status_ = "Kept " + pending_.What.Name;
-    pending_ = Pending{};
+        status_ = "Kept " + pending_->What.Name;
+    pending_.reset();
     return !quit_;
 }
 
