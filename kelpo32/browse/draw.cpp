@@ -96,6 +96,12 @@ void View::Draw() {
         screen_.Row(height - 1, footer);
     }
     if (dialog_ != Dialog::None) DrawDialog();
+    // What was typed before this screen shows is thrown away where it must
+    // be: only keys typed once it is in view answer it.
+    if (flush_) {
+        screen_.FlushInput();
+        flush_ = false;
+    }
     screen_.Show();
 }
 

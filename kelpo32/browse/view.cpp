@@ -240,10 +240,6 @@ bool View::Key(crt32_pipe::ScreenKey key) {
 void View::Run() {
     for (;;) {
         Draw();
-        if (flush_) {
-            screen_.FlushInput();
-            flush_ = false;
-        }
         if (!Key(screen_.WaitKey())) return;
     }
 }

@@ -126,7 +126,7 @@ class View {
     Dialog dialog_ = Dialog::None;
     std::size_t helpTop_ = 0; // the first line of the help shown
     std::unique_ptr<Pending> pending_; // while the question is open
-    bool flush_ = false; // throw away the keys typed so far once the screen is shown
+    bool flush_ = false; // throw away the keys typed so far as the next screen is shown
     bool quit_ = false;  // Ctrl+C stopped a deletion: the view ends after it
     std::chrono::steady_clock::time_point started_{}; // of the deletion that runs
     std::chrono::steady_clock::time_point drawn_{};   // its progress last drawn
