@@ -84,7 +84,7 @@ bool View::Progress(const runtime::RemoveReport& report) {
     auto now = std::chrono::steady_clock::now();
     if (now - started_ >= setup_.Moment && now - drawn_ >= std::chrono::milliseconds(100)) {
         drawn_ = now;
-        Draw();
+        Compose();
         std::vector<std::string> lines{
             "Deleting " + deleting_,
             output::FormatSize(static_cast<std::int64_t>(report.Files), SizeUnits::Exact) +
@@ -112,6 +112,7 @@ void View::Delete() {
         id = pending_->Read ? pending_->Found.Identity : tree_.Browse()[item.Dir].Identity;
     runtime::RemoveControl control;
     control.Progress = [this](const runtime::RemoveReport& r) { return Progress(r); };
+    control.Every = 64; // Esc is looked for this often
     deleting_ = PathOf(&item);
     started_ = std::chrono::steady_clock::now();
     drawn_ = {};

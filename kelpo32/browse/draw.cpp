@@ -63,6 +63,17 @@ std::string View::Footer(int width) const {
 }
 
 void View::Draw() {
+    Compose();
+    // What was typed before this screen shows is thrown away where it must
+    // be: only keys typed once it is in view answer it.
+    if (flush_) {
+        screen_.FlushInput();
+        flush_ = false;
+    }
+    screen_.Show();
+}
+
+void View::Compose() {
     crt32_pipe::Extent size = screen_.Size();
     int width = size.X;
     int height = size.Y;
@@ -96,13 +107,6 @@ void View::Draw() {
         screen_.Row(height - 1, footer);
     }
     if (dialog_ != Dialog::None) DrawDialog();
-    // What was typed before this screen shows is thrown away where it must
-    // be: only keys typed once it is in view answer it.
-    if (flush_) {
-        screen_.FlushInput();
-        flush_ = false;
-    }
-    screen_.Show();
 }
 
 // An item's row: its size (in parentheses where the totals do not count

@@ -97,6 +97,8 @@ class View {
     void MatchOlder(tree::DirIndex dir);
     std::string Refused() const;
     std::string PathOf(const Item* item) const;
+    // Draws every row (and an open box) without showing them.
+    void Compose();
     void DrawRows(int first, int last);
     std::string Row(const Item& item, std::int64_t whole, std::size_t sizeWidth,
                     std::size_t changeWidth, std::size_t filesWidth, int width) const;
