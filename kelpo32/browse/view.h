@@ -126,7 +126,7 @@ class View {
     std::size_t top_ = 0; // the first item on screen
     bool exact_ = false;  // sizes in exact grouped digits
     Dialog dialog_ = Dialog::None;
-    std::size_t helpTop_ = 0; // the first line of the help shown
+    std::size_t helpTop_ = 0;          // the first line of the help shown
     std::unique_ptr<Pending> pending_; // while the question is open
     bool flush_ = false; // throw away the keys typed so far as the next screen is shown
     bool quit_ = false;  // Ctrl+C stopped a deletion: the view ends after it
