@@ -292,13 +292,6 @@ bool HasLongOption(std::string_view name) {
                        [&](const LongOptionUse& use) { return use.Name == name; });
 }
 
-std::vector<std::string> LongOptionValues(std::string_view name) {
-    std::vector<std::string> values;
-    for (const LongOptionUse& use : Current().Uses)
-        if (use.Name == name) values.push_back(use.Value);
-    return values;
-}
-
 std::int32_t FirstSwitchNotIn(std::string_view letters) {
     std::int32_t count = ArgCount();
     for (std::int32_t i = 1; i <= count; ++i) {

@@ -52,8 +52,6 @@ struct LongOptionProblem {
 std::vector<LongOptionUse> LongOptionUses();
 LongOptionProblem FirstLongOptionProblem();
 bool HasLongOption(std::string_view name);
-// Every value given to the option, in order.
-std::vector<std::string> LongOptionValues(std::string_view name);
 
 // Switch letters (lower case) that, given alone ("-d"), take the next
 // argument as their value, as getopt reads "d:"; that argument is then

@@ -28,23 +28,25 @@ if(EXISTS /usr/bin/python3)
 endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
-function(kelpo32_unit_test name)
+# A unit test of the layer `library`: its sources, linked with that layer
+# (and the layers below it) alone.
+function(kelpo32_unit_test name library)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE kelpo32_core GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${library} GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 60)
 endfunction()
 
-kelpo32_unit_test(runtime_test runtime/rtl_test.cpp runtime/textout_test.cpp
+kelpo32_unit_test(runtime_test kelpo32_runtime runtime/rtl_test.cpp runtime/textout_test.cpp
   runtime/dirsearch_test.cpp runtime/textsafe_test.cpp runtime/outfile_test.cpp)
 if(NOT WIN32)
   # Checked against the C library's own widths, which only the POSIX build uses.
   target_sources(runtime_test PRIVATE runtime/textwidth_posix_test.cpp
     runtime/shellpattern_test.cpp runtime/remove_test.cpp runtime/dirsearch_posix_test.cpp)
 endif()
-kelpo32_unit_test(hexs_test hexs/hexs_test.cpp)
-kelpo32_unit_test(CmdLin_test CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)
-kelpo32_unit_test(crt32_pipe_test crt32_pipe/crt32_pipe_test.cpp crt32_pipe/screen_row_test.cpp)
+kelpo32_unit_test(hexs_test hexs hexs/hexs_test.cpp)
+kelpo32_unit_test(CmdLin_test CmdLin CmdLin/cmdsplit_test.cpp CmdLin/CmdLin_test.cpp)
+kelpo32_unit_test(crt32_pipe_test crt32_pipe crt32_pipe/crt32_pipe_test.cpp crt32_pipe/screen_row_test.cpp)
 
 # A small program of the full screen for the end-to-end tests of the terminal
 # and the console (tests/test_screen.py).
@@ -53,27 +55,32 @@ target_link_libraries(screen_probe PRIVATE crt32_pipe)
 if(WIN32)
   target_link_options(screen_probe PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
-kelpo32_unit_test(kelpo32_test
-  kelpo32/body_test.cpp kelpo32/report/report_test.cpp kelpo32/scan_test.cpp kelpo32/report/paging_test.cpp
+kelpo32_unit_test(kelpo32_test kelpo32_app
+  kelpo32/app/body_test.cpp kelpo32/report/report_test.cpp kelpo32/app/scan_test.cpp kelpo32/report/paging_test.cpp
   kelpo32/output/jsontext_test.cpp kelpo32/report/progress_test.cpp kelpo32/output/html/html_export_test.cpp kelpo32/output/exports_test.cpp
-  kelpo32/output/sizes_test.cpp kelpo32/output/metrics/prometheus_test.cpp kelpo32/saved/saved_scan_test.cpp kelpo32/long_options_test.cpp
+  kelpo32/output/sizes_test.cpp kelpo32/output/metrics/prometheus_test.cpp kelpo32/saved/saved_scan_test.cpp kelpo32/app/long_options_test.cpp
   kelpo32/testing/test_support.cpp)
+target_link_libraries(kelpo32_test PRIVATE kelpo32_testing)
 if(NOT WIN32)
   # A real listing made to fail midway, through the POSIX directory search.
-  target_sources(kelpo32_test PRIVATE kelpo32/scan_posix_test.cpp)
+  target_sources(kelpo32_test PRIVATE kelpo32/app/scan_posix_test.cpp)
 endif()
-# The walk over a tree in memory, on one and many threads.
-kelpo32_unit_test(walk_test kelpo32/walk/walk_test.cpp kelpo32/walk/pace_test.cpp kelpo32/testing/memory_source.cpp
-  kelpo32/testing/test_alloc.cpp)
+# The walk over a tree in memory, on one and many threads, into the
+# consumers that ask most of it (the tree's builder, the largest files).
+kelpo32_unit_test(walk_test kelpo32_report kelpo32/walk/walk_test.cpp kelpo32/walk/pace_test.cpp
+  kelpo32/testing/memory_source.cpp kelpo32/testing/test_alloc.cpp)
+target_link_libraries(walk_test PRIVATE kelpo32_testing)
 # The tree of directories, and the layout of totals in every form over random
 # trees in memory, against a model.
-kelpo32_unit_test(totals_test kelpo32/tree/totals_test.cpp kelpo32/tree/dir_tree_test.cpp
+kelpo32_unit_test(totals_test kelpo32_app kelpo32/tree/totals_test.cpp kelpo32/tree/dir_tree_test.cpp
   kelpo32/testing/memory_source.cpp
   kelpo32/testing/test_alloc.cpp kelpo32/testing/test_support.cpp)
+target_link_libraries(totals_test PRIVATE kelpo32_testing)
 
 # The browser's view through a screen in memory: journeys of keys, and its
 # corrections of the totals over random trees.
-kelpo32_unit_test(browse_test kelpo32/browse/view_test.cpp)
+kelpo32_unit_test(browse_test kelpo32_browse kelpo32/browse/view_test.cpp)
+target_link_libraries(browse_test PRIVATE kelpo32_testing)
 if(NOT WIN32)
   # The file system on disk while the tree changes under it.
   target_sources(browse_test PRIVATE kelpo32/browse/disk_file_system_test.cpp)
@@ -93,6 +100,11 @@ else()
                          ENVIRONMENT "${KELPO32_E2E_ENV}")
   endforeach()
 endif()
+
+# The check of the layers' includes that tools/lint.sh runs, on planted trees.
+add_test(NAME check_layers
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_check_layers.py)
+set_tests_properties(check_layers PROPERTIES LABELS tools TIMEOUT 60)
 
 # Installation, manual page and release packages (.deb natively, .zip for Windows).
 add_test(NAME packaging

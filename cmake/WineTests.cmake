@@ -28,13 +28,14 @@ if(KELPO32_GTEST_FROM_SOURCE)
 endif()
 
 # Unit tests of the Win32 back ends themselves.
-kelpo32_unit_test(win32_platform_test
+kelpo32_unit_test(win32_platform_test crt32_pipe
   runtime/dirsearch_win32_test.cpp
   runtime/remove_win32_test.cpp
   runtime/curdir_win32_test.cpp
   runtime/sysio_win32_test.cpp
   CmdLin/cmdsource_win32_test.cpp
   crt32_pipe/crt32_pipe_win32_test.cpp)
+target_link_libraries(win32_platform_test PRIVATE CmdLin)
 
 add_test(NAME wine_setup COMMAND ${KELPO32_WINE_RUNNER} --setup)
 add_test(NAME wine_cleanup COMMAND ${KELPO32_WINE_RUNNER} --cleanup)
@@ -58,8 +59,8 @@ endforeach()
 
 # kelpo32.exe listing every directory by searching its path, for the tests
 # that compare that way with the listing through a handle.
-add_executable(kelpo32_search kelpo32/main.cpp tests/wine/search_only.cpp)
-target_link_libraries(kelpo32_search PRIVATE kelpo32_core)
+add_executable(kelpo32_search kelpo32/app/main.cpp tests/wine/search_only.cpp)
+target_link_libraries(kelpo32_search PRIVATE kelpo32_app)
 target_link_options(kelpo32_search PRIVATE -static -static-libgcc -static-libstdc++)
 
 # End-to-end tests: each script runs kelpo32.exe through the runner.

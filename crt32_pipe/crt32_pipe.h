@@ -1,7 +1,7 @@
 // The console layer: standard handles, detection of redirected output, colours,
 // clearing the rest of a row, key input and the screen buffer size. The Win32
 // console and a POSIX terminal are served by crt32_pipe_win32.cpp and
-// crt32_pipe_posix.cpp behind this one interface.
+// crt32_pipe_posix.cpp with terminal_posix.cpp behind this one interface.
 #pragma once
 
 #include "runtime/sysio.h"

@@ -2,6 +2,7 @@
 #include "crt32_pipe/crt32_pipe.h"
 
 #include "crt32_pipe/console_win32.h"
+#include "crt32_pipe/redirect.h"
 #include "runtime/rtl.h"
 #include "runtime/textout.h"
 #include "runtime/textsafe.h"
@@ -261,14 +262,7 @@ bool IsRedirected() {
     return Redirected;
 }
 
-void OutputToFile(runtime::FileHandle file) {
-    runtime::TextOut& out = runtime::StdOut();
-    out.Flush();
-    out.Assign(file, out.BufferSize());
-    out.SetTranslator(nullptr);
-    out.SetNativeTranslator(nullptr);
-    out.SetWriter(nullptr);
-    out.SetLineFlush(false);
+void BecomeRedirected() {
     Redirected = true;
 }
 

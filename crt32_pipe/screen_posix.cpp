@@ -1,7 +1,7 @@
 // The full screen on a POSIX terminal, through the wide-character curses
 // library and the terminfo entry of TERM: the alternate screen, keypad keys,
 // the terminal's mode and colours given back on every way out. The console
-// layer's signal handlers (crt32_pipe_posix.cpp) leave the screen when a
+// layer's signal handlers (terminal_posix.cpp) leave the screen when a
 // signal ends or stops the process; this file re-enters it when the job goes on.
 #include "crt32_pipe/screen.h"
 

@@ -1,8 +1,11 @@
 // Private to the POSIX console layer: what the full screen (screen_posix.cpp)
-// needs of the terminal mode and the signal handlers that crt32_pipe_posix.cpp
-// owns. One owner of the handlers; what they do stays async-signal-safe.
+// needs of the terminal mode and the signal handlers that terminal_posix.cpp
+// owns, and what the console's two sides (crt32_pipe_posix.cpp, the output;
+// terminal_posix.cpp, the keyboard) give each other. One owner of the
+// handlers; what they do stays async-signal-safe.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <termios.h>
 
@@ -35,5 +38,22 @@ bool IsSuspendKey(unsigned char c);
 // Stops the job as the suspend key would, the terminal restored by the
 // handler; returns once it goes on (false when stops are ignored).
 bool SuspendJob();
+
+// The keyboard side's start and end: takes the keyboard where standard input
+// is a terminal and standard output suits (`outputSuits`: a terminal or a
+// regular file), and installs the handlers; gives the keyboard back.
+void StartKeyboard(bool outputSuits);
+void StopKeyboard();
+
+// What the handlers note, which the keys read and clear.
+extern volatile sig_atomic_t ModeSet;     // the terminal is in the keys' mode
+extern volatile sig_atomic_t Interrupted; // SIGINT arrived: the report stops
+extern volatile sig_atomic_t Resumed;     // the job was stopped and has gone on
+
+// The output side, for the handlers (async-signal-safe): the descriptor
+// their writes go to, and the terminal's colours and the cursor's line put
+// back.
+int HandlerOutput();
+void PutBackOutput();
 
 } // namespace crt32_pipe::posix

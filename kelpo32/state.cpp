@@ -7,7 +7,6 @@ bool NoWait = false;
 bool LogEnabled = false;
 std::int32_t MaxDepth = NoDepthLimit;
 std::string StartDir;
-std::string StartNative;
 std::int32_t ScreenWidth = 0;
 std::int32_t OutputWidth = 0;
 std::uint8_t DrawDepth = 0;
@@ -20,7 +19,6 @@ void ResetSharedState() {
     TreeOnly = NoWait = LogEnabled = false;
     MaxDepth = NoDepthLimit;
     StartDir.clear();
-    StartNative.clear();
     ScreenWidth = OutputWidth = PageLines = 0;
     DrawDepth = 0;
     AllocCount = AllocPeak = 0;

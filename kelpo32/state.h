@@ -19,7 +19,6 @@ extern bool NoWait;
 extern bool LogEnabled;
 extern std::int32_t MaxDepth;
 extern std::string StartDir;
-extern std::string StartNative; // StartDir as typed, in the platform's own form (opaque)
 extern std::int32_t ScreenWidth;
 extern std::int32_t OutputWidth;
 extern std::uint8_t DrawDepth;

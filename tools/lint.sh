@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Checks the formatting of every C/C++ source (clang-format, .clang-format) and
-# runs clang-tidy (.clang-tidy) over the product code of a native build: the
-# tests, the fuzz targets and the benchmark tools are formatted but not linted.
-# Exits non-zero on any finding.
+# Checks the formatting of every C/C++ source (clang-format, .clang-format),
+# holds every source against the program's layers (tools/check_layers.py: no
+# include from a layer the file's own does not link, the other platform's
+# files too) and runs clang-tidy (.clang-tidy) over the product code of a
+# native build: the tests, the fuzz targets and the benchmark tools are
+# formatted but not linted. Exits non-zero on any finding.
 #
 #   tools/lint.sh [BUILD_DIR]    a configured native build, build/posix by default
 set -euo pipefail
@@ -28,6 +30,9 @@ if [ ! -f "$build/compile_commands.json" ]; then
   echo "lint: $build/compile_commands.json missing: configure the native build first" >&2
   exit 1
 fi
+echo "== layers: ${#sources[@]} files"
+python3 "$root/tools/check_layers.py" "$build/layers.txt" --root "$root" "${sources[@]}" || status=1
+
 # The product's translation units of this build: every compiled source of the
 # project that is not a test, a test helper, a fuzz target or a benchmark tool.
 mapfile -t product < <(

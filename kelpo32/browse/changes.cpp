@@ -87,10 +87,10 @@ bool View::Progress(const runtime::RemoveReport& report) {
         Compose();
         std::vector<std::string> lines{
             "Deleting " + deleting_,
-            output::FormatSize(static_cast<std::int64_t>(report.Files), SizeUnits::Exact) +
+            output::FormatSize(static_cast<std::int64_t>(report.Files), output::SizeUnits::Exact) +
                 (report.Files == 1 ? " file, " : " files, ") +
                 output::FormatSize(static_cast<std::int64_t>(report.Directories),
-                                   SizeUnits::Exact) +
+                                   output::SizeUnits::Exact) +
                 (report.Directories == 1 ? " directory, " : " directories, ") +
                 Size(
                     static_cast<std::int64_t>(setup_.DiskUsage ? report.DiskBytes : report.Bytes)) +
@@ -149,11 +149,9 @@ void View::Counted(const Item& item, const runtime::DirEntry& entry, const runti
         Rescanned left;
         std::string why;
         if (!files_.Rescan(&entry, id, left, why)) return;
-        tree::DirIndex parent = tree_.Parents(item.Dir)[item.Dir];
+        MatchOlder(left, item.Dir);
         SwapDir(tree_, item.Dir, left.Tree, left.Root);
         if (links != nullptr) links->DirsGone(tree_, false);
-        for (tree::DirIndex c = tree_.At(parent).First; c != tree::NoDir; c = tree_.At(c).Next)
-            if (tree_.IsLive(c) && tree_.Name(c) == item.Name) MatchOlder(c);
         return;
     }
     if (!done.Report.Complete() || item.Why == Flag::New) return;
@@ -167,9 +165,10 @@ void View::Counted(const Item& item, const runtime::DirEntry& entry, const runti
     DropFile(tree_, Shown(), FileBytes(entry, disk), FileBytes(entry, !disk), 1);
 }
 
-// The older scan's numbers for the directory `dir` and below, matched by
-// its path, after a rescan made its records anew.
-void View::MatchOlder(tree::DirIndex dir) {
+// With a comparison, what a rescan found of the directory `dir` matched
+// with the older scan's numbers of its path: `again` becomes that compared
+// tree, to take the place of the old records.
+void View::MatchOlder(Rescanned& again, tree::DirIndex dir) {
     if (!settings_.Compared || setup_.Older == nullptr) return;
     std::vector<std::string_view> names;
     const tree::Column<tree::DirIndex>& parents = tree_.Parents(path_.front());
@@ -180,10 +179,13 @@ void View::MatchOlder(tree::DirIndex dir) {
         tree::DirIndex c = setup_.Older->At(old).First;
         while (c != tree::NoDir && (setup_.Older->IsMore(c) || setup_.Older->Name(c) != *it))
             c = setup_.Older->At(c).Next;
-        old = c;
+        old = c; // NoDir: new since the older scan, and all below it
     }
-    if (old == tree::NoDir) return; // new since the older scan, and all below it
-    tree::MergeOlder(tree_, dir, *setup_.Older, old);
+    tree::DirTree merged;
+    tree::DirIndex root = tree::MergeOlder(again.Tree, again.Root, *setup_.Older, old, merged);
+    if (again.Links != nullptr) again.Links->MoveTo(again.Tree, again.Root, merged, root);
+    again.Tree = std::move(merged);
+    again.Root = root;
 }
 
 void View::Rescan() {
@@ -199,6 +201,7 @@ void View::Rescan() {
     }
     std::string at = cursor_ < items_.size() ? items_[cursor_].Name : std::string();
     LinkedFiles* links = links_;
+    MatchOlder(again, Shown());
     if (path_.size() == 1) {
         // The start directory itself: the whole tree is the new one, and
         // what the older links knew is of the old one.
@@ -208,8 +211,8 @@ void View::Rescan() {
         rescanned_ = std::move(again.Links);
         links_ = rescanned_.get();
         settings_.Links = links_;
-        MatchOlder(again.Root);
-        if (settings_.Compared && setup_.Older == nullptr) settings_.Compared = false;
+        // Without the older scan at hand its numbers went with the old tree.
+        if (setup_.Older == nullptr) settings_.Compared = false;
     } else {
         tree::DirIndex parent = tree_.Parents(Shown())[Shown()];
         tree::DirIndex before = Shown();
@@ -219,7 +222,6 @@ void View::Rescan() {
         // The rescan's copy took the place of the record in its parent's chain.
         for (tree::DirIndex c = tree_.At(parent).First; c != tree::NoDir; c = tree_.At(c).Next)
             if (tree_.Name(c) == name && tree_.IsLive(c)) path_.back() = c;
-        MatchOlder(path_.back());
     }
     status_ = "Rescanned";
     Load(at);

@@ -25,7 +25,8 @@ std::string_view OrderName(Order order) {
 } // namespace
 
 std::string View::Size(std::int64_t bytes, bool plus) const {
-    return output::FormatSize(bytes, exact_ ? SizeUnits::Exact : SizeUnits::Binary, plus);
+    return output::FormatSize(bytes, exact_ ? output::SizeUnits::Exact : output::SizeUnits::Binary,
+                              plus);
 }
 
 // The totals, the order and the size kind, as much as fits: the other words

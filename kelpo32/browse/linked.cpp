@@ -75,4 +75,26 @@ void LinkedFiles::DirsGone(tree::DirTree& tree, bool recount) {
     }
 }
 
+void LinkedFiles::MoveTo(const tree::DirTree& from, tree::DirIndex fromRoot,
+                         const tree::DirTree& to, tree::DirIndex toRoot) {
+    std::vector<tree::DirIndex> copy(static_cast<std::size_t>(from.Size()), tree::NoDir);
+    std::vector<std::pair<tree::DirIndex, tree::DirIndex>> todo{{fromRoot, toRoot}};
+    while (!todo.empty()) {
+        auto [f, t] = todo.back();
+        todo.pop_back();
+        copy[static_cast<std::size_t>(f)] = t;
+        tree::DirIndex c = to.At(t).First;
+        for (tree::DirIndex s = from.At(f).First; s != tree::NoDir; s = from.At(s).Next) {
+            if (c == tree::NoDir || from.Name(s) != to.Name(c)) continue; // left out
+            todo.emplace_back(s, c);
+            c = to.At(c).Next;
+        }
+    }
+    for (auto& [key, file] : files_) {
+        for (tree::DirIndex& d : file.Dirs)
+            d = d >= 0 && d < from.Size() ? copy[static_cast<std::size_t>(d)] : tree::NoDir;
+        std::erase(file.Dirs, tree::NoDir);
+    }
+}
+
 } // namespace kelpo32::browse

@@ -55,6 +55,12 @@ class LinkedFiles final : public walk::WalkConsumer {
     // links left counts at the next of them again (a deletion took it out of
     // every total above); not after a rescan, which counted it again itself.
     void DirsGone(tree::DirTree& tree, bool recount);
+    // The tree `from` below `fromRoot` was copied into `to` below `toRoot`
+    // (a comparison's tree): each link's directory becomes its copy's, by
+    // the names of the chains, which keep their order; a directory left out
+    // of the copy takes its links with it.
+    void MoveTo(const tree::DirTree& from, tree::DirIndex fromRoot, const tree::DirTree& to,
+                tree::DirIndex toRoot);
 
   private:
     struct Key {

@@ -10,10 +10,8 @@
 #include "kelpo32/conventions.h"
 #include "kelpo32/report/unread.h"
 #include "kelpo32/saved/saved_scan.h"
-#include "kelpo32/scan.h"
 #include "kelpo32/tree/builder.h"
 #include "kelpo32/tree/merge.h"
-#include "runtime/namematch.h"
 #include "runtime/rtl.h"
 
 #include <chrono>
@@ -22,16 +20,6 @@
 namespace kelpo32::browse {
 
 namespace {
-
-walk::WalkOptions WalkSettings(const Options& options) {
-    walk::WalkOptions walk;
-    walk.OneFileSystem = options.OneFileSystem;
-    walk.DiskUsage = options.DiskUsage;
-    walk.CountLinks = options.CountLinks;
-    walk.FollowLinks = options.FollowLinks;
-    WalkThreads(walk);
-    return walk;
-}
 
 std::string Shown(const std::string& start) {
     return start.empty() ? "." : start;
@@ -44,7 +32,7 @@ std::int64_t NowNanos() {
 
 } // namespace
 
-void RunBrowse(const Options& options, const std::string& startDir, const std::string& startNative,
+void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
                saved::SavedScan* from, const saved::SavedScan* old) {
     std::string why;
     std::unique_ptr<crt32_pipe::Screen> screen = crt32_pipe::OpenScreen(why);
@@ -57,14 +45,15 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
     std::unique_ptr<LinkedFiles> links;
     report::UnreadSummary unread;
     ViewSetup setup;
-    runtime::NamePatterns exclude(options.Excludes);
     setup.Title = title;
-    setup.DiskUsage = options.DiskUsage;
-    setup.CountLinks = options.CountLinks;
+    setup.CountLinks = settings.Walk.CountLinks;
     // Disk usage first, as the disk browsers users know show it, unless a
     // size kind was asked for; a comparison stays in the kind its older scan
     // was saved in (JSON Lines does not say which: the options do).
-    bool diskFirst = !options.ApparentSize && !options.DiskUsage && old == nullptr;
+    bool diskFirst = !settings.KindAsked && !settings.Walk.DiskUsage && old == nullptr;
+    walk::WalkOptions walk = settings.Walk;
+    if (from == nullptr) walk.DiskUsage = walk.DiskUsage || diskFirst;
+    setup.DiskUsage = walk.DiskUsage;
     if (from != nullptr) {
         tree = &from->Tree;
         root = from->Root;
@@ -72,25 +61,21 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         files = std::make_unique<SavedFileSystem>();
         setup.OtherKindFirst = diskFirst;
     } else {
-        walk::WalkOptions walk = WalkSettings(options);
-        if (!exclude.Empty()) walk.Exclude = &exclude;
-        walk.DiskUsage = walk.DiskUsage || diskFirst;
-        setup.DiskUsage = walk.DiskUsage;
         WalkScreen progress(*screen, title);
-        progress.Draw(Shown(startDir));
+        progress.Draw(Shown(start.Text));
         tree::TreeBuilder builder(tree::Selection{}, 0, true);
         links = std::make_unique<LinkedFiles>(builder.Tree(), walk.DiskUsage);
         walk::ConsumerList run;
         run.Add(progress);
         run.Add(unread);
         run.Add(builder);
-        if (!options.CountLinks) run.Add(*links);
+        if (!walk.CountLinks) run.Add(*links);
         // The start directory the walk opens is the one the browser keeps:
         // it is never opened again by its path.
-        HeldStart start;
+        HeldStart kept;
         setup.ScanStart = NowNanos();
         try {
-            walk::WalkTreeFrom(start, walk::WalkLimits{}, startDir, startNative, walk, run);
+            walk::WalkTreeFrom(kept, walk::WalkLimits{}, start.Text, start.Native, walk, run);
         } catch (const WalkStopped&) {
             screen.reset();
             runtime::Halt(0);
@@ -98,24 +83,30 @@ void RunBrowse(const Options& options, const std::string& startDir, const std::s
         walked = std::move(builder.Tree());
         tree = &walked;
         root = builder.Root();
-        setup.Start = Shown(startDir);
-        if (options.ReadOnly) setup.Locked = "read-only";
+        setup.Start = Shown(start.Text);
+        if (settings.ReadOnly) setup.Locked = "read-only";
         runtime::DirHandle held;
         runtime::DirIdentity id;
         std::string locked;
-        if (!start.Take(held, id)) {
+        if (!kept.Take(held, id)) {
             locked = "the start directory was not read";
         } else if (walked.BrowseIfAny() == nullptr ||
                    !((*walked.BrowseIfAny())[root].Identity == id)) {
             runtime::CloseDir(held);
             locked = "the start directory is not the one scanned";
         }
-        files = std::make_unique<DiskFileSystem>(std::move(held), id, startDir, startNative, walk,
-                                                 locked);
-        if (!options.CountLinks) setup.Links = links.get();
+        files = std::make_unique<DiskFileSystem>(std::move(held), id, start.Text, start.Native,
+                                                 walk, locked);
+        if (!walk.CountLinks) setup.Links = links.get();
     }
     if (old != nullptr) {
-        tree::MergeOlder(*tree, root, old->Tree, old->Root);
+        // The view shows the compared tree, a tree of its own.
+        tree::DirTree compared;
+        tree::DirIndex was = root;
+        root = tree::MergeOlder(*tree, root, old->Tree, old->Root, compared);
+        if (links != nullptr) links->MoveTo(*tree, was, compared, root);
+        walked = std::move(compared);
+        tree = &walked;
         setup.Compared = true;
         setup.Older = &old->Tree;
         setup.OlderRoot = old->Root;

@@ -3,9 +3,8 @@
 // quits; the terminal given back on every way out.
 #pragma once
 
-#include "kelpo32/run_options.h"
-
-#include <string>
+#include "kelpo32/output/fields.h"
+#include "kelpo32/walk/walk.h"
 
 namespace kelpo32::saved {
 struct SavedScan;
@@ -13,10 +12,19 @@ struct SavedScan;
 
 namespace kelpo32::browse {
 
-// Browses `startDir` (`startNative`: as typed, or empty), or the saved scan
-// `from`; with `old`, beside that older scan. Ends the run when the screen
-// cannot be had (not a terminal, not in the foreground).
-void RunBrowse(const Options& options, const std::string& startDir, const std::string& startNative,
+// What a session is set to do.
+struct BrowseSettings {
+    walk::WalkOptions Walk; // the walk of the scan and of each rescan
+    bool ReadOnly = false;  // the browser deletes nothing
+    // A size kind was asked for (--disk-usage, --apparent-size); else the
+    // browser shows disk usage first.
+    bool KindAsked = false;
+};
+
+// Browses the start directory `start`, or the saved scan `from`; with
+// `old`, beside that older scan. Ends the run when the screen cannot be had
+// (not a terminal, not in the foreground).
+void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
                saved::SavedScan* from, const saved::SavedScan* old);
 
 } // namespace kelpo32::browse

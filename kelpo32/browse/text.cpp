@@ -7,7 +7,7 @@
 namespace kelpo32::browse {
 
 std::string Grouped(std::int64_t n) {
-    return output::FormatSize(n, SizeUnits::Exact);
+    return output::FormatSize(n, output::SizeUnits::Exact);
 }
 
 std::string Files(std::int64_t n) {
@@ -16,7 +16,7 @@ std::string Files(std::int64_t n) {
 
 std::string BytesInWords(std::int64_t n) {
     std::string text = Grouped(n) + (n == 1 ? " byte" : " bytes");
-    if (n >= 10000) text += " (" + output::FormatSize(n, SizeUnits::Binary) + ")";
+    if (n >= 10000) text += " (" + output::FormatSize(n, output::SizeUnits::Binary) + ")";
     return text;
 }
 

@@ -94,7 +94,7 @@ class View {
     void Counted(const Item& item, const runtime::DirEntry& entry, const runtime::DirIdentity& id,
                  const Removal& done);
     void Rescan();
-    void MatchOlder(tree::DirIndex dir);
+    void MatchOlder(Rescanned& again, tree::DirIndex dir);
     std::string Refused() const;
     std::string PathOf(const Item* item) const;
     // Draws every row (and an open box) without showing them.

@@ -21,8 +21,8 @@ void WalkScreen::Draw(std::string_view path) {
     crt32_pipe::Extent size = screen_.Size();
     std::string head = " " + title_ + "  scanning...";
     std::string counts = "  " + Grouped(dirs_) + (dirs_ == 1 ? " directory, " : " directories, ") +
-                         Files(files_) + ", " + output::FormatSize(bytes_, SizeUnits::Binary) +
-                         " so far";
+                         Files(files_) + ", " +
+                         output::FormatSize(bytes_, output::SizeUnits::Binary) + " so far";
     std::string reading = "  Reading: " + std::string(path);
     std::string hint = "  Esc or q: stop and quit";
     int cols = screen_.Columns(head);

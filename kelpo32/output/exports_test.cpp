@@ -1,7 +1,6 @@
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/layouts.h"
 #include "kelpo32/output/row_writers.h"
-#include "kelpo32/state.h"
 #include "kelpo32/testing/test_support.h"
 #include "runtime/textout.h"
 
@@ -11,9 +10,10 @@
 namespace kelpo32::output {
 namespace {
 
+const RunStart Start{"T", "", "T"};
+
 std::unique_ptr<walk::WalkConsumer> Plain(std::unique_ptr<RowWriter> writer) {
-    static const Options options;
-    return std::make_unique<PlainLayout>(options, RunStart{"T", "T"}, std::move(writer));
+    return std::make_unique<PlainLayout>(tree::AllLevels, Start, std::move(writer));
 }
 std::unique_ptr<walk::WalkConsumer> NewJsonLinesExport() {
     return Plain(NewJsonRows());
@@ -21,11 +21,13 @@ std::unique_ptr<walk::WalkConsumer> NewJsonLinesExport() {
 std::unique_ptr<walk::WalkConsumer> NewTsvExport() {
     return Plain(NewTsvRows());
 }
+std::unique_ptr<walk::WalkConsumer> NewNcdu() {
+    return NewNcduExport(Start);
+}
 
 // A start directory whose listing failed after two files, through an export's events.
 std::string ExportPartlyRead(std::unique_ptr<walk::WalkConsumer> (*make)()) {
     testing::PrepareReport(60);
-    StartDir = "T";
     std::unique_ptr<walk::WalkConsumer> form = make();
     const std::string path = "T";
     const std::string none;
@@ -58,7 +60,7 @@ TEST(Exports, APartlyReadDirectoryKeepsItsCountsAndSaysSoInEveryForm) {
     EXPECT_EQ(ExportPartlyRead(NewTsvExport), "4\t2\t4\t2\tT\tpartial: input/output error\n");
 
     // Its info object, which says so, comes before its entries.
-    std::string ncdu = ExportPartlyRead(NewNcduExport);
+    std::string ncdu = ExportPartlyRead(NewNcdu);
     std::size_t info = ncdu.find("[{\"name\":\"T\"");
     std::size_t error = ncdu.find("\"read_error\":true");
     ASSERT_NE(info, std::string::npos) << ncdu;

@@ -1,22 +1,20 @@
 #include "kelpo32/output/fields.h"
 
-#include "kelpo32/state.h"
 #include "runtime/textsafe.h"
 #include "runtime/utf8name.h"
 
 #include <charconv>
+#include <utility>
 
 namespace kelpo32::output {
 
-std::string ExportStartPath() {
-    return ExportPathOf(StartDir, StartNative);
-}
-
-std::string ExportPathOf(const std::string& text, const std::string& native) {
-    if (text.empty()) return ".";
-    std::string path;
-    runtime::AppendUtf8Name(path, text, native);
-    return path;
+RunStart StartOf(std::string text, std::string native) {
+    RunStart start{std::move(text), std::move(native), "."};
+    if (!start.Text.empty()) {
+        start.Path.clear();
+        runtime::AppendUtf8Name(start.Path, start.Text, start.Native);
+    }
+    return start;
 }
 
 void AppendNumber(std::string& out, std::int64_t value, NumberForm form) {

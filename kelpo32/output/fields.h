@@ -8,12 +8,18 @@
 
 namespace kelpo32::output {
 
-// The path an export writes for the start directory: as given (UTF-8 on
-// Windows), "." for the current directory.
-std::string ExportStartPath();
-// The same of a start directory given as `text` and `native` (the
-// platform's form, empty when it is the text).
-std::string ExportPathOf(const std::string& text, const std::string& native);
+// The start directory of a run, the one value every output and the browser
+// get it from: as the report shows it (empty: the current directory), in the
+// platform's own form (opaque; empty when it is the text), and its path as
+// the exports write it (UTF-8 on Windows, "." for the current directory).
+struct RunStart {
+    std::string Text;
+    std::string Native;
+    std::string Path;
+};
+
+// The start directory given as `text` and `native`, with its export path.
+RunStart StartOf(std::string text, std::string native);
 
 // How a number is written: in decimal as it is, or for a reader that keeps
 // numbers as doubles (the HTML page's script) as a string of its digits

@@ -156,36 +156,20 @@ void PlainLayout::DirDone(const walk::WalkDir& dir, const walk::WalkListing& lis
     writer_->Row(r);
 }
 
-TotalsLayout::TotalsLayout(const Options& options, const RunStart& start,
-                           std::unique_ptr<RowWriter> writer, const saved::SavedScan* whole)
-    : sel_{.Sort = options.Sort,
-           .MinSize = options.MinSize,
-           .Top = options.Top,
-           .Levels = options.Levels},
-      builder_(sel_), whole_(whole), startPath_(start.Path), writer_(std::move(writer)) {}
-
-void TotalsLayout::End() {
+void TotalsLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool built) {
     writer_->Begin();
-    if (whole_ != nullptr)
-        WriteTreeRows(whole_->Tree, whole_->Root, sel_, startPath_, *writer_);
-    else
-        WriteTreeRows(builder_.Tree(), builder_.Root(), tree::Selection{.AsLinked = true},
-                      startPath_, *writer_);
+    WriteTreeRows(tree, root, built ? tree::Selection{.AsLinked = true} : sel_, startPath_,
+                  *writer_);
     writer_->End();
 }
 
-ComparisonLayout::ComparisonLayout(const saved::SavedScan& old, const Options& options,
-                                   const RunStart& start, std::unique_ptr<RowWriter> writer,
-                                   saved::SavedScan* now, bool whole)
-    : old_(old), now_(now),
-      // The largest change first unless another order is asked for.
-      sel_{.Sort = options.Sort == SortKey::None ? SortKey::Change : options.Sort,
-           .Levels = options.Levels,
-           .MinChange = options.MinChange,
-           .ChangedOnly = !whole && !options.All},
-      startPath_(start.Path), writer_(std::move(writer)) {}
+ComparisonLayout::ComparisonLayout(const saved::SavedScan& old, const tree::Selection& sel,
+                                   const RunStart& start, std::unique_ptr<RowWriter> writer)
+    : old_(old), sel_(sel), startPath_(start.Path), writer_(std::move(writer)) {
+    if (sel_.Sort == tree::SortKey::None) sel_.Sort = tree::SortKey::Change;
+}
 
-void ComparisonLayout::End() {
+void ComparisonLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool /*built*/) {
     if (old_.Start != startPath_) {
         runtime::TextSink sink = runtime::StdErrSink();
         runtime::WriteStdErr("kelpo32: the saved scan is of '" +
@@ -193,12 +177,11 @@ void ComparisonLayout::End() {
                              runtime::SafeText(startPath_, sink) +
                              "': directories are compared by their paths below each\n");
     }
-    tree::DirTree& now = now_ != nullptr ? now_->Tree : builder_.Tree();
-    tree::DirIndex root = now_ != nullptr ? now_->Root : builder_.Root();
-    tree::MergeOlder(now, root, old_.Tree, old_.Root);
+    tree::DirTree compared;
+    tree::DirIndex top = tree::MergeOlder(tree, root, old_.Tree, old_.Root, compared);
     writer_->Begin();
-    WriteTreeRows(now, root, sel_, startPath_, *writer_);
-    std::int64_t unchanged = tree::UnchangedLeftOut(now, root, sel_);
+    WriteTreeRows(compared, top, sel_, startPath_, *writer_);
+    std::int64_t unchanged = tree::UnchangedLeftOut(compared, top, sel_);
     if (unchanged > 0) writer_->Unchanged(unchanged);
     writer_->End();
 }

@@ -6,7 +6,6 @@
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/fields.h"
 #include "kelpo32/output/jsontext.h"
-#include "kelpo32/state.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
@@ -40,6 +39,8 @@ constexpr std::size_t HeldLimit = std::size_t{256} * 1024;
 
 class NcduExport final : public walk::WalkConsumer {
   public:
+    explicit NcduExport(const RunStart& start) : start_(start) {}
+
     void Begin() override;
     void DirStart(const walk::WalkDir& dir) override;
     void Entry(const walk::WalkDir& dir, const walk::WalkEntry& entry) override;
@@ -73,10 +74,10 @@ class NcduExport final : public walk::WalkConsumer {
 
     std::vector<OpenDir> open_;
     SubdirInfo reached_; // of the directory the walk reached last
-    SubdirInfo start_;   // of the start directory
+    const RunStart start_;
+    SubdirInfo startSizes_; // of the start directory
     std::string item_;
     std::string utf8_; // a name being written
-    std::string startName_ = ExportStartPath();
     std::string held_;
 };
 
@@ -91,7 +92,7 @@ void NcduExport::OpenDirectory(const walk::WalkDir& dir, walk::DirProblem proble
     top.Array = entered;
     if (entered) item_ += '[';
     if (dir.Level == 0)
-        Name(startName_);
+        Name(start_.Path);
     else
         Name(dir.Name, dir.Native);
     Number(",\"asize\":", reached_.Size);
@@ -112,7 +113,7 @@ void NcduExport::OpenDirectory(const walk::WalkDir& dir, walk::DirProblem proble
 }
 
 void NcduExport::Begin() {
-    runtime::PathSizes(StartDir, StartNative, start_.Size, start_.DiskBytes);
+    runtime::PathSizes(start_.Text, start_.Native, startSizes_.Size, startSizes_.DiskBytes);
     item_ = "[1,2,{\"progname\":\"kelpo32\",\"progver\":\"" KELPO32_VERSION "\",\"timestamp\":";
     AppendNumber(item_, std::chrono::duration_cast<std::chrono::seconds>(
                             std::chrono::system_clock::now().time_since_epoch())
@@ -122,7 +123,7 @@ void NcduExport::Begin() {
 }
 
 void NcduExport::DirStart(const walk::WalkDir& dir) {
-    reached_ = dir.Level == 0 ? start_ : SubdirInfo{};
+    reached_ = dir.Level == 0 ? startSizes_ : SubdirInfo{};
     if (dir.Level > 0 && !open_.empty() && !open_.back().Subdirs.empty()) {
         reached_ = open_.back().Subdirs.front();
         open_.back().Subdirs.pop_front();
@@ -169,8 +170,8 @@ void NcduExport::DirDone(const walk::WalkDir& /*dir*/, const walk::WalkListing& 
 
 } // namespace
 
-std::unique_ptr<walk::WalkConsumer> NewNcduExport() {
-    return std::make_unique<NcduExport>();
+std::unique_ptr<walk::WalkConsumer> NewNcduExport(const RunStart& start) {
+    return std::make_unique<NcduExport>(start);
 }
 
 } // namespace kelpo32::output

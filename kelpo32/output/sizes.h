@@ -1,13 +1,15 @@
 // Byte counts as the user types them and as the layout of totals writes them.
 #pragma once
 
-#include "kelpo32/run_options.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace kelpo32::output {
+
+// How byte counts are written: exact with grouped digits, or human-readable
+// in powers of 1024 (--human-readable) or of 1000 (--si).
+enum class SizeUnits : std::uint8_t { Exact, Binary, Si };
 
 // Reads a size: digits with an optional K, M, G, T, P (powers of 1024; also
 // KiB ... PiB) or KB, MB, GB, TB, PB (powers of 1000), the letters in any

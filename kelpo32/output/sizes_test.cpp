@@ -40,38 +40,40 @@ TEST(Sizes, ReadsTheThresholdFormsAndNothingElse) {
 TEST(Sizes, WritesExactHumanAndSignedForms) {
     struct Case {
         std::int64_t Value;
-        SizeUnits Units;
+        output::SizeUnits Units;
         bool Plus;
         const char* Text;
     };
     const Case cases[] = {
-        {0, SizeUnits::Exact, false, "0"},
-        {1234567, SizeUnits::Exact, false, "1,234,567"},
-        {1000000000000000, SizeUnits::Exact, false, "1,000,000,000,000,000"},
-        {-1234, SizeUnits::Exact, false, "-1,234"},
-        {1234, SizeUnits::Exact, true, "+1,234"},
-        {0, SizeUnits::Exact, true, "0"},
-        {0, SizeUnits::Binary, false, "0"},
-        {1023, SizeUnits::Binary, false, "1023"},
-        {1024, SizeUnits::Binary, false, "1.0K"},
-        {1025, SizeUnits::Binary, false, "1.1K"},
-        {1536, SizeUnits::Binary, false, "1.5K"},
-        {10239, SizeUnits::Binary, false, "10K"},
-        {10241, SizeUnits::Binary, false, "11K"},
-        {1048575, SizeUnits::Binary, false, "1.0M"},
-        {1048576, SizeUnits::Binary, false, "1.0M"},
-        {356515840, SizeUnits::Binary, false, "340M"},
-        {6012954214, SizeUnits::Binary, false, "5.6G"},
-        {1288490188, SizeUnits::Binary, true, "+1.2G"},
-        {-356515840, SizeUnits::Binary, true, "-340M"},
-        {INT64_MAX, SizeUnits::Binary, false, "8.0E"},
-        {INT64_MIN, SizeUnits::Binary, false, "-8.0E"},
-        {INT64_MIN, SizeUnits::Exact, false, "-9,223,372,036,854,775,808"},
-        {999, SizeUnits::Si, false, "999"},
-        {1000, SizeUnits::Si, false, "1.0k"},
-        {1001, SizeUnits::Si, false, "1.1k"},
-        {999999, SizeUnits::Si, false, "1.0M"},
-        {1500000000, SizeUnits::Si, false, "1.5G"},
+        {0, output::SizeUnits::Exact, false, "0"},
+        {1234567, output::SizeUnits::Exact, false, "1,234,567"},
+        {1000000000000000, output::SizeUnits::Exact, false, "1,000,000,000,000,000"},
+        {-1234, output::SizeUnits::Exact, false, "-1,234"},
+        {1234, output::SizeUnits::Exact, true, "+1,234"},
+        {-1234, output::SizeUnits::Exact, true, "-1,234"},
+        {0, output::SizeUnits::Exact, true, "0"},
+        {0, output::SizeUnits::Binary, false, "0"},
+        {1023, output::SizeUnits::Binary, false, "1023"},
+        {1024, output::SizeUnits::Binary, false, "1.0K"},
+        {1025, output::SizeUnits::Binary, false, "1.1K"},
+        {1025, output::SizeUnits::Binary, true, "+1.1K"},
+        {1536, output::SizeUnits::Binary, false, "1.5K"},
+        {10239, output::SizeUnits::Binary, false, "10K"},
+        {10241, output::SizeUnits::Binary, false, "11K"},
+        {1048575, output::SizeUnits::Binary, false, "1.0M"},
+        {1048576, output::SizeUnits::Binary, false, "1.0M"},
+        {356515840, output::SizeUnits::Binary, false, "340M"},
+        {6012954214, output::SizeUnits::Binary, false, "5.6G"},
+        {1288490188, output::SizeUnits::Binary, true, "+1.2G"},
+        {-356515840, output::SizeUnits::Binary, true, "-340M"},
+        {INT64_MAX, output::SizeUnits::Binary, false, "8.0E"},
+        {INT64_MIN, output::SizeUnits::Binary, false, "-8.0E"},
+        {INT64_MIN, output::SizeUnits::Exact, false, "-9,223,372,036,854,775,808"},
+        {999, output::SizeUnits::Si, false, "999"},
+        {1000, output::SizeUnits::Si, false, "1.0k"},
+        {1001, output::SizeUnits::Si, false, "1.1k"},
+        {999999, output::SizeUnits::Si, false, "1.0M"},
+        {1500000000, output::SizeUnits::Si, false, "1.5G"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatSize(c.Value, c.Units, c.Plus), c.Text) << c.Value;

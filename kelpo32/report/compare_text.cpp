@@ -16,7 +16,7 @@ namespace {
 
 class CompareText final : public output::RowWriter {
   public:
-    explicit CompareText(SizeUnits units) : units_(units) {}
+    explicit CompareText(output::SizeUnits units) : units_(units) {}
 
     void Begin() override {
         runtime::StdOut().Write("             now          change     files       directory");
@@ -29,7 +29,8 @@ class CompareText final : public output::RowWriter {
         line_.clear();
         Field(output::FormatSize(row.TotalBytes, units_, false), 16);
         Field(output::FormatSize(row.TotalBytes - row.OldBytes, units_, true), 16);
-        Field(output::FormatSize(row.TotalFiles - row.OldFiles, SizeUnits::Exact, true), 10);
+        Field(output::FormatSize(row.TotalFiles - row.OldFiles, output::SizeUnits::Exact, true),
+              10);
         line_ += row.State == tree::Mark::Gone  ? "  gone "
                  : row.State == tree::Mark::New ? "  new  "
                                                 : "       ";
@@ -66,7 +67,7 @@ class CompareText final : public output::RowWriter {
         line_ += text;
     }
 
-    SizeUnits units_;
+    output::SizeUnits units_;
     std::string line_;
     std::string name_;
     std::string native_;
@@ -74,7 +75,7 @@ class CompareText final : public output::RowWriter {
 
 } // namespace
 
-std::unique_ptr<output::RowWriter> NewCompareText(SizeUnits units) {
+std::unique_ptr<output::RowWriter> NewCompareText(output::SizeUnits units) {
     return std::make_unique<CompareText>(units);
 }
 

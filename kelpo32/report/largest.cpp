@@ -51,7 +51,7 @@ std::vector<LargestFiles::File> LargestFiles::Sorted() const {
     return files;
 }
 
-void LargestFiles::Print(SizeUnits units) const {
+void LargestFiles::Print(output::SizeUnits units) const {
     auto& out = runtime::StdOut();
     if (!alone_) {
         out.WriteLn();

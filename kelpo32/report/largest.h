@@ -3,7 +3,7 @@
 // whole report, largest first, each with its size and its path.
 #pragma once
 
-#include "kelpo32/run_options.h"
+#include "kelpo32/output/sizes.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <atomic>
@@ -17,8 +17,8 @@ class LargestFiles final : public walk::WalkConsumer {
   public:
     // `diskUsage`: a file's bytes are the space it takes on disk; `units`:
     // how their sizes are written; `alone`: the list is the whole report.
-    LargestFiles(std::int32_t count, bool diskUsage, SizeUnits units = SizeUnits::Exact,
-                 bool alone = false)
+    LargestFiles(std::int32_t count, bool diskUsage,
+                 output::SizeUnits units = output::SizeUnits::Exact, bool alone = false)
         : count_(static_cast<std::size_t>(count > 0 ? count : 0)), diskUsage_(diskUsage),
           units_(units), alone_(alone) {}
 
@@ -40,12 +40,12 @@ class LargestFiles final : public walk::WalkConsumer {
     std::vector<File> Sorted() const;
     // A blank line and "Largest files:" (after a report), then one line per
     // file: the size right aligned in 14 columns, two blanks, the path.
-    void Print(SizeUnits units) const;
+    void Print(output::SizeUnits units) const;
 
   private:
     std::size_t count_;
     bool diskUsage_;
-    SizeUnits units_;
+    output::SizeUnits units_;
     bool alone_;
     std::vector<File> heap_; // the last in rank at the front
     std::atomic<std::uint64_t> floor_{0};

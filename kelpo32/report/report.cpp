@@ -23,24 +23,8 @@ constexpr std::int32_t SizeField = 14;
 constexpr std::int32_t ShareField = 7; // " 100.0%"
 constexpr std::size_t LeaderNameLimit = 13;
 
-// True from the first directory at or past MaxDepth after a written directory
-// line until the next written one: one depth notice per such run.
-bool DepthNoticeShown = false;
-
-// Names are measured in bytes (the Windows form) or in display columns.
-bool ByteWidths = false;
 // The current directory is named "." (POSIX text) or "ROOT".
 bool DotForCurrentDir = false;
-
-runtime::TextFit FitName(std::string_view name, std::size_t columns) {
-    if (!ByteWidths) return runtime::FitColumns(name, columns);
-    std::size_t n = std::min(name.size(), columns);
-    return {n, n};
-}
-
-std::size_t NameColumns(std::string_view name) {
-    return ByteWidths ? name.size() : runtime::TextColumns(name);
-}
 
 // A line under construction: program text, a file-system name, program text.
 // The name is kept apart so that a console can show it safely; program text
@@ -187,22 +171,9 @@ void PrintOverDeepLine(std::string_view whole, std::string_view name, bool fit) 
 
 } // namespace
 
-std::string_view ShownPath(std::string_view path, std::string& room) {
-    if (path.size() <= ShownPathLimit) return path;
-    std::size_t cut = path.find(runtime::PathSeparator(), path.size() - ShownPathLimit);
-    if (cut == std::string_view::npos) return path;
-    room.assign("...");
-    room.append(path.substr(cut));
-    return room;
-}
-
 void UseGlyphs(const GlyphSet& set) {
     Glyphs = set;
     Pieces.Made = false;
-}
-
-void UseByteWidths(bool bytes) {
-    ByteWidths = bytes;
 }
 
 void UseDotForCurrentDir(bool dot) {
@@ -218,27 +189,9 @@ void ResetReport() {
     Pieces.Made = false;
     LineRest.clear();
     SavedAttr = 0;
-    DepthNoticeShown = false;
-    ByteWidths = false;
+    UseByteWidths(false);
     // The platform's text form's.
     DotForCurrentDir = PlatformConventions().DotForCurrentDir;
-}
-
-Thousands::Thousands(std::int64_t value) noexcept {
-    // The magnitude, of the most negative value too.
-    std::uint64_t rest =
-        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    // Right to left, a separator in front of every group of three.
-    for (int placed = 0;; ++placed) {
-        if (placed > 0 && placed % 3 == 0) digits_[--start_] = ',';
-        digits_[--start_] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-        if (rest == 0) break;
-    }
-}
-
-std::string GroupThousands(std::int64_t value) {
-    return std::string(Thousands(value).Text());
 }
 
 void PrintDirLine(const DirLine& line) {
@@ -432,42 +385,6 @@ void PrintDepthNotice(std::int32_t level) {
         out.Write(std::string_view(step, 4));
     out.WriteLn();
     NextLine();
-}
-
-void ReportLines::Begin() {
-    DepthNoticeShown = false;
-}
-
-void ReportLines::DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) {
-    // The subdirectories wait in records until their subtrees are done.
-    AllocCount = runtime::CheckedAdd<std::int32_t>(AllocCount, listing.ChildCount);
-    AllocPeak = std::max(AllocPeak, AllocCount);
-    if (dir.Level < MaxDepth) {
-        // A console shows the name from its native form.
-        runtime::StdOut().NoteName(dir.Name, dir.Native);
-        PrintDirLine({.Path = dir.Path,
-                      .Name = dir.Name,
-                      .Level = dir.Level,
-                      .SiblingCount = dir.SiblingCount,
-                      .Id = dir.Id,
-                      .ChildCount = listing.ChildCount,
-                      .FileCount = listing.FileCount,
-                      .FileBytes = listing.FileBytes});
-        DepthNoticeShown = false;
-    } else {
-        if (!DepthNoticeShown && !TreeOnly) PrintDepthNotice(dir.Level);
-        DepthNoticeShown = true;
-    }
-}
-
-void ReportLines::DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
-                          std::int64_t total) {
-    if (dir.Level < MaxDepth && listing.ChildCount > 0 && !TreeOnly && dir.Level < DrawDepth) {
-        runtime::StdOut().NoteName(dir.Name, dir.Native);
-        PrintTotalLine(dir.Name, dir.Level, total);
-    }
-    // Its own record goes once its subtree is done.
-    if (dir.Level > 0) AllocCount = runtime::CheckedSub<std::int32_t>(AllocCount, 1);
 }
 
 } // namespace kelpo32::report

@@ -1,8 +1,9 @@
 // The text of every report line: directory lines, depth notices, total lines.
 #pragma once
 
-#include "kelpo32/run_options.h"
+#include "kelpo32/output/sizes.h"
 #include "kelpo32/walk/consumer.h"
+#include "runtime/textwidth.h"
 
 #include <array>
 #include <cstddef>
@@ -34,6 +35,10 @@ void UseGlyphs(const GlyphSet& set);
 // How names are measured: in bytes, or (false) in the columns the platform
 // shows them in (runtime/textwidth.h).
 void UseByteWidths(bool bytes);
+// The columns a name takes, and the longest start of it within `columns`, as
+// the names of every line are measured.
+std::size_t NameColumns(std::string_view name);
+runtime::TextFit FitName(std::string_view name, std::size_t columns);
 // How the current directory is named when no start directory is given: "."
 // as POSIX tools name it, or (false) the Windows program's "ROOT".
 void UseDotForCurrentDir(bool dot);
@@ -73,7 +78,7 @@ struct DirLine {
     // the last sibling is drawn as the last.
     bool Totals = false;
     std::int32_t ShareTenths = 0; // tenths of a percent
-    SizeUnits Units = SizeUnits::Exact;
+    output::SizeUnits Units = output::SizeUnits::Exact;
     // Program text drawn in place of a name ("... and 3 more").
     std::string_view Label{};
     // The layout of totals: the widths of its count and size fields (0: the

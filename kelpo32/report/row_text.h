@@ -3,7 +3,7 @@
 #pragma once
 
 #include "kelpo32/output/dir_row.h"
-#include "kelpo32/run_options.h"
+#include "kelpo32/output/sizes.h"
 
 #include <cstdint>
 #include <memory>
@@ -21,10 +21,10 @@ std::string_view ProblemMark(const output::DirRow& row);
 // line holds its whole subtree. `start` is the start
 // directory as the walk was given it. Stops like the report (Esc, Ctrl+C)
 // through its paging.
-std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::string start);
+std::unique_ptr<output::RowWriter> NewTotalsText(output::SizeUnits units, std::string start);
 
 // The comparison as text: a heading, then per row its bytes now, their
 // change, the change of its files, the mark and the name indented by depth.
-std::unique_ptr<output::RowWriter> NewCompareText(SizeUnits units);
+std::unique_ptr<output::RowWriter> NewCompareText(output::SizeUnits units);
 
 } // namespace kelpo32::report

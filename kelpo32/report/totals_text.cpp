@@ -25,7 +25,8 @@ std::int32_t FieldFor(std::size_t widest) {
 
 class TotalsText final : public output::RowWriter {
   public:
-    TotalsText(SizeUnits units, std::string start) : units_(units), start_(std::move(start)) {}
+    TotalsText(output::SizeUnits units, std::string start)
+        : units_(units), start_(std::move(start)) {}
 
     bool Measures() const override { return true; }
 
@@ -78,7 +79,7 @@ class TotalsText final : public output::RowWriter {
     }
 
   private:
-    SizeUnits units_;
+    output::SizeUnits units_;
     std::string start_;
     std::size_t countWidth_ = 0; // the widest count of files, and of size, of all rows
     std::size_t sizeWidth_ = 0;
@@ -101,7 +102,7 @@ std::string_view ProblemMark(const output::DirRow& row) {
     return row.Partial ? " [partial]" : " [unread]";
 }
 
-std::unique_ptr<output::RowWriter> NewTotalsText(SizeUnits units, std::string start) {
+std::unique_ptr<output::RowWriter> NewTotalsText(output::SizeUnits units, std::string start) {
     return std::make_unique<TotalsText>(units, std::move(start));
 }
 

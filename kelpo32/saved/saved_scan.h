@@ -4,10 +4,12 @@
 // one-thread depth-first walk, so that every output works from it unchanged.
 #pragma once
 
+#include "kelpo32/tree/builder.h"
 #include "kelpo32/tree/dir_tree.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,22 @@ bool LoadSavedScan(const std::string& file, bool diskUsage, bool countLinks, Sav
 // the subdirectories only: a saved scan keeps no files.
 std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
                              walk::WalkConsumer& consumer);
+
+// Hands a reader the scan's tree whole at the end of its replay, as
+// tree::BuiltTree hands it the walk's: a layout of a whole tree reads either
+// the same way.
+class WholeTree final : public walk::WalkConsumer {
+  public:
+    WholeTree(const SavedScan& scan, std::unique_ptr<tree::TreeReader> reader)
+        : scan_(scan), reader_(std::move(reader)) {}
+
+    void End() override { reader_->Read(scan_.Tree, scan_.Root, false); }
+    bool HoldsOutput() const override { return true; }
+
+  private:
+    const SavedScan& scan_;
+    std::unique_ptr<tree::TreeReader> reader_;
+};
 
 // How the readers of both forms give the directories' reasons back.
 walk::DirProblem ProblemOf(std::string_view reason);

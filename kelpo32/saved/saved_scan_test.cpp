@@ -1,4 +1,3 @@
-#include "kelpo32/output/sizes.h"
 #include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/tree/builder.h"
 
@@ -386,33 +385,6 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         EXPECT_EQ(error, "kelpo32: saved_scan_test.tmp: " + message + "\n") << text;
         EXPECT_TRUE(scan.Tree.Size() == 0);
     }
-}
-
-TEST(SavedScanTest, SizesOfTheComparison) {
-    struct Row {
-        std::int64_t Bytes;
-        SizeUnits Units;
-        bool Plus;
-        const char* Text;
-    };
-    const Row rows[] = {
-        {0, SizeUnits::Exact, true, "0"},
-        {1234567, SizeUnits::Exact, true, "+1,234,567"},
-        {-1234, SizeUnits::Exact, true, "-1,234"},
-        {INT64_MIN, SizeUnits::Exact, false, "-9,223,372,036,854,775,808"},
-        {1023, SizeUnits::Binary, false, "1023"},
-        {1024, SizeUnits::Binary, false, "1.0K"},
-        {1025, SizeUnits::Binary, true, "+1.1K"},
-        {10239, SizeUnits::Binary, false, "10K"},
-        {10241, SizeUnits::Binary, false, "11K"},
-        {-356515840, SizeUnits::Binary, true, "-340M"},
-        {1288490188, SizeUnits::Binary, true, "+1.2G"},
-        {999, SizeUnits::Si, false, "999"},
-        {1000, SizeUnits::Si, false, "1.0k"},
-        {INT64_MAX, SizeUnits::Binary, false, "8.0E"},
-    };
-    for (const Row& r : rows)
-        EXPECT_EQ(output::FormatSize(r.Bytes, r.Units, r.Plus), r.Text) << r.Bytes;
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "kelpo32/testing/test_support.h"
 
 #include "crt32_pipe/crt32_pipe.h"
-#include "kelpo32/body.h"
-#include "kelpo32/forms.h"
+#include "kelpo32/app/body.h"
+#include "kelpo32/app/forms.h"
 #include "kelpo32/report/report.h"
 #include "kelpo32/state.h"
 #include "runtime/textout.h"

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <queue>
 #include <string>
 #include <utility>
@@ -77,6 +78,44 @@ class TreeBuilder final : public walk::WalkConsumer {
     std::vector<std::int64_t> seq_;
     std::int64_t met_ = 0;
     std::priority_queue<Key, std::vector<Key>, std::greater<>> largest_;
+};
+
+// A layout of a whole tree: it reads the tree it is handed once the tree is
+// had, whichever source made it (the walk's events through a builder, or a
+// saved scan read in place of the walk).
+class TreeReader {
+  public:
+    TreeReader() = default;
+    TreeReader(const TreeReader&) = delete;
+    TreeReader& operator=(const TreeReader&) = delete;
+    virtual ~TreeReader() = default;
+    // What a builder may leave out as the walk goes.
+    virtual Selection Building() const = 0;
+    // The tree below `root`; `built`: a builder made it with Building().
+    virtual void Read(const DirTree& tree, DirIndex root, bool built) = 0;
+};
+
+// Hands a reader the tree the walk's events build, with the selection it
+// asks for, once the walk is done.
+class BuiltTree final : public walk::WalkConsumer {
+  public:
+    explicit BuiltTree(std::unique_ptr<TreeReader> reader)
+        : reader_(std::move(reader)), builder_(reader_->Building()) {}
+
+    void Begin() override { builder_.Begin(); }
+    void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
+        builder_.DirListed(dir, listing);
+    }
+    void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
+                 std::int64_t total) override {
+        builder_.DirDone(dir, listing, total);
+    }
+    void End() override { reader_->Read(builder_.Tree(), builder_.Root(), true); }
+    bool HoldsOutput() const override { return true; }
+
+  private:
+    std::unique_ptr<TreeReader> reader_;
+    TreeBuilder builder_;
 };
 
 } // namespace kelpo32::tree

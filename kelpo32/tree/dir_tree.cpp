@@ -31,10 +31,6 @@ void DirRecord::SetTotalFiles(std::int64_t files) {
     packed_ = (packed_ & ~FilesMask) | static_cast<std::uint64_t>(files);
 }
 
-void DirRecord::AddTotalFiles(std::int64_t files) {
-    SetTotalFiles(runtime::CheckedAdd(TotalFiles(), files));
-}
-
 // Makes room for `need` bytes at the end; false when the addresses are spent.
 bool NameArena::Room(std::size_t need) {
     std::size_t used = end_ & (SlotSize - 1);
@@ -300,7 +296,7 @@ void DirTree::Remove(DirIndex dir) {
 }
 
 DirIndex DirTree::CopyRecord(const DirTree& from, DirIndex at, std::string_view name) {
-    DirIndex copy = Add(name);
+    DirIndex copy = from.IsMore(at) ? AddMore(from.At(at).Subdirs) : Add(name);
     if (copy == NoDir) runtime::RaiseRangeError();
     const DirRecord& source = from.At(at);
     DirRecord& r = records_[copy];
@@ -313,6 +309,7 @@ DirIndex DirTree::CopyRecord(const DirTree& from, DirIndex at, std::string_view 
     const DirTrouble& t = from.Trouble(at);
     SetTrouble(copy, t.Problem, t.Reason, t.Partial);
     if (browse_ && from.browse_) (*browse_)[copy] = (*from.browse_)[at];
+    if (compare_ && from.compare_) (*compare_)[copy] = (*from.compare_)[at];
     return copy;
 }
 

@@ -41,7 +41,6 @@ struct DirRecord {
     // Files of the whole subtree, its own included (up to MaxFiles).
     std::int64_t TotalFiles() const { return static_cast<std::int64_t>(packed_ & FilesMask); }
     void SetTotalFiles(std::int64_t files);
-    void AddTotalFiles(std::int64_t files);
     // Its problem: an index into the tree's table (0: read whole).
     std::uint16_t Trouble() const { return static_cast<std::uint16_t>(packed_ >> 48); }
     void SetTrouble(std::uint16_t index) {
@@ -184,6 +183,12 @@ class DirTree {
     // Copies `from`'s subtree at `at` into this tree, named `name`, linked to
     // nothing; its root's index.
     DirIndex CopySubtree(const DirTree& from, DirIndex at, std::string_view name);
+    // Copies `from`'s record at `at` alone, linked to nothing: its name (a
+    // "more" record stays one), numbers, problem and, where both trees have
+    // the browser's column or the compared one, its cells.
+    DirIndex AddCopy(const DirTree& from, DirIndex at) {
+        return CopyRecord(from, at, from.Name(at));
+    }
 
     // What the tree holds now, in bytes (records, names, columns).
     std::size_t Bytes() const;

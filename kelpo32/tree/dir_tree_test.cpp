@@ -1,4 +1,5 @@
 #include "kelpo32/tree/dir_tree.h"
+#include "kelpo32/tree/merge.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,62 @@ TEST(DirTreeTest, AMillionDirectoriesFitIn64MiBAndEditsKeepTheTotals) {
     plain.Add("");
     small.Replace(small.At(0).First, plain, 0);
     EXPECT_FALSE(small.OtherKindKnown());
+}
+
+// The names of a chain with each one's mark in a compared tree.
+std::vector<std::string> Chain(const DirTree& tree, DirIndex parent) {
+    std::vector<std::string> names;
+    for (DirIndex c = tree.At(parent).First; c != NoDir; c = tree.At(c).Next) {
+        std::string name =
+            tree.IsMore(c) ? "+" + std::to_string(tree.At(c).Subdirs) : std::string(tree.Name(c));
+        if (const Column<CompareCells>* cells = tree.ComparedIfAny())
+            name += "NGB"[static_cast<int>((*cells)[c].State)];
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The comparison is a tree of its own: a "more" record stays one, the
+// browser's cells come along, and neither scan it compares changes, not even
+// where a directory is left out as not known to be new.
+TEST(MergeTest, TheComparedTreeIsItsOwnAndBothScansStayAsTheyWere) {
+    // Now: r holds a (holding x), n and "2 more"; the older scan r holds
+    // a (its listing had 2 subdirectories, y alone kept), g and "1 more".
+    DirTree now;
+    DirIndex r = now.Add("");
+    DirIndex a = now.Add("a");
+    DirIndex x = now.Add("x");
+    DirIndex n = now.Add("n");
+    DirIndex more = now.AddMore(2);
+    now.Append(a, NoDir, x);
+    now.Append(r, now.Append(r, now.Append(r, NoDir, a), n), more);
+    now.Browse()[a].Identity.Volume = 7;
+    DirTree old;
+    DirIndex oldRoot = old.Add("");
+    DirIndex oldA = old.Add("a");
+    DirIndex g = old.Add("g");
+    old.Append(oldA, NoDir, old.Add("y"));
+    old.Append(oldRoot, old.Append(oldRoot, old.Append(oldRoot, NoDir, oldA), g), old.AddMore(1));
+    old.At(oldRoot).Subdirs = 3;
+    old.At(oldA).Subdirs = 2;
+    old.At(oldA).TotalBytes = 40;
+    old.At(g).TotalBytes = 9;
+
+    DirTree merged;
+    DirIndex top = MergeOlder(now, r, old, oldRoot, merged);
+    EXPECT_EQ(Chain(merged, top), (std::vector<std::string>{"aB", "nN", "+2N", "gG"}));
+    DirIndex copyOfA = merged.At(top).First;
+    EXPECT_EQ(Chain(merged, copyOfA), (std::vector<std::string>{"yG"}));
+    EXPECT_EQ(merged.Compared()[copyOfA].OldBytes, 40);
+    EXPECT_EQ(merged.Compared()[merged.At(copyOfA).Next].OldBytes, 0);
+    ASSERT_NE(merged.BrowseIfAny(), nullptr);
+    EXPECT_EQ((*merged.BrowseIfAny())[copyOfA].Identity.Volume, 7U);
+
+    EXPECT_EQ(now.ComparedIfAny(), nullptr);
+    EXPECT_EQ(old.ComparedIfAny(), nullptr);
+    EXPECT_EQ(Chain(now, r), (std::vector<std::string>{"a", "n", "+2"}));
+    EXPECT_EQ(Chain(now, a), (std::vector<std::string>{"x"}));
+    EXPECT_EQ(Chain(old, oldRoot), (std::vector<std::string>{"a", "g", "+1"}));
 }
 
 } // namespace

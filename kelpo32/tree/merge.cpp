@@ -12,22 +12,22 @@ namespace kelpo32::tree {
 namespace {
 
 // The older scan's subtree at `at`, gone now: its names and older numbers.
-DirIndex AddGone(DirTree& now, const DirTree& old, DirIndex at) {
+DirIndex AddGone(DirTree& into, const DirTree& old, DirIndex at) {
     auto copy = [&](DirIndex source) {
-        DirIndex i = now.Add(old.Name(source));
+        DirIndex i = into.Add(old.Name(source));
         if (i == NoDir) runtime::RaiseRangeError();
-        now.Compared()[i] = {old.At(source).TotalBytes, old.At(source).TotalFiles(), Mark::Gone};
+        into.Compared()[i] = {old.At(source).TotalBytes, old.At(source).TotalFiles(), Mark::Gone};
         return i;
     };
     DirIndex top = copy(at);
     std::vector<std::pair<DirIndex, DirIndex>> todo{{at, top}};
     while (!todo.empty()) {
-        auto [source, into] = todo.back();
+        auto [source, parent] = todo.back();
         todo.pop_back();
         DirIndex last = NoDir;
         for (DirIndex c = old.At(source).First; c != NoDir; c = old.At(c).Next) {
             if (old.IsMore(c)) continue;
-            last = now.Append(into, last, copy(c));
+            last = into.Append(parent, last, copy(c));
             todo.emplace_back(c, last);
         }
     }
@@ -36,15 +36,33 @@ DirIndex AddGone(DirTree& now, const DirTree& old, DirIndex at) {
 
 } // namespace
 
-void MergeOlder(DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex oldRoot) {
-    Column<CompareCells>& cells = now.Compared();
-    if (nowRoot == NoDir) return;
-    std::vector<std::pair<DirIndex, DirIndex>> todo{{nowRoot, oldRoot}};
+DirIndex MergeOlder(const DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex oldRoot,
+                    DirTree& merged) {
+    if (now.BrowseIfAny() != nullptr) merged.Browse();
+    if (!now.OtherKindKnown()) merged.SetOtherKindUnknown();
+    Column<CompareCells>& cells = merged.Compared();
+    if (nowRoot == NoDir) return NoDir;
+    const DirIndex root = merged.AddCopy(now, nowRoot);
+    // A directory of the run, its copy, and its match in the older scan
+    // (NoDir: it is new, and so is everything below it).
+    struct Match {
+        DirIndex Now;
+        DirIndex Copy;
+        DirIndex Old;
+    };
+    std::vector<Match> todo{{nowRoot, root, oldRoot}};
     while (!todo.empty()) {
-        auto [n, o] = todo.back();
+        auto [n, m, o] = todo.back();
         todo.pop_back();
-        if (o == NoDir) continue; // new, and so is everything below it
-        cells[n] = {old.At(o).TotalBytes, old.At(o).TotalFiles(), Mark::Both};
+        DirIndex last = NoDir;
+        if (o == NoDir) {
+            for (DirIndex c = now.At(n).First; c != NoDir; c = now.At(c).Next) {
+                last = merged.Append(m, last, merged.AddCopy(now, c));
+                todo.push_back({c, last, NoDir});
+            }
+            continue;
+        }
+        cells[m] = {old.At(o).TotalBytes, old.At(o).TotalFiles(), Mark::Both};
         // A map of its own per directory: clearing a wide one's buckets each
         // time would cost its width for every later directory.
         std::unordered_map<std::string_view, DirIndex> older;
@@ -57,25 +75,23 @@ void MergeOlder(DirTree& now, DirIndex nowRoot, const DirTree& old, DirIndex old
         // a minimum size): one it does not have may be one of those, so it
         // is not listed as new; its numbers stay in its parent's.
         const bool unknown = listed < old.At(o).Subdirs;
-        DirIndex last = NoDir;
-        for (DirIndex* link = &now.At(n).First; *link != NoDir;) {
-            DirIndex c = *link;
+        for (DirIndex c = now.At(n).First; c != NoDir; c = now.At(c).Next) {
             auto it = now.IsMore(c) ? older.end() : older.find(now.Name(c));
-            if (it == older.end() && unknown && !now.IsMore(c)) {
-                *link = now.At(c).Next;
-                continue;
+            if (it == older.end() && unknown && !now.IsMore(c)) continue;
+            last = merged.Append(m, last, merged.AddCopy(now, c));
+            DirIndex match = NoDir;
+            if (it != older.end()) {
+                match = it->second;
+                older.erase(it);
             }
-            last = c;
-            link = &now.At(c).Next;
-            if (it == older.end()) continue;
-            todo.emplace_back(c, it->second);
-            older.erase(it);
+            todo.push_back({c, last, match});
         }
         // What is left of the older subdirectories is gone, in their order.
         for (DirIndex c = old.At(o).First; c != NoDir; c = old.At(c).Next)
             if (!old.IsMore(c) && older.count(old.Name(c)) != 0)
-                last = now.Append(n, last, AddGone(now, old, c));
+                last = merged.Append(m, last, AddGone(merged, old, c));
     }
+    return root;
 }
 
 } // namespace kelpo32::tree

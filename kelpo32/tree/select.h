@@ -6,7 +6,6 @@
 // already whole (a saved scan, a comparison, the browser's).
 #pragma once
 
-#include "kelpo32/run_options.h"
 #include "kelpo32/tree/dir_tree.h"
 
 #include <cstdint>
@@ -15,6 +14,10 @@
 namespace kelpo32::tree {
 
 inline constexpr std::int32_t AllLevels = 2147483647;
+
+// How siblings are ordered: as listed, or by size (largest first), files,
+// name or change.
+enum class SortKey : std::uint8_t { None, Size, Files, Name, Change };
 
 struct Selection {
     SortKey Sort = SortKey::None;

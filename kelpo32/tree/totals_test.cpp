@@ -126,11 +126,11 @@ void Model(const Node& n, const std::string& name, const std::string& path, int 
     }
     auto key = [&](const Child& k) -> std::tuple<std::int64_t, std::string, int> {
         switch (sel.Sort) {
-        case SortKey::Size:
+        case tree::SortKey::Size:
             return {-k.S.Bytes, k.N->Name, 0};
-        case SortKey::Files:
+        case tree::SortKey::Files:
             return {-k.S.Files, k.N->Name, 0};
-        case SortKey::Name:
+        case tree::SortKey::Name:
             return {0, k.N->Name, 0};
         default:
             return {0, "", k.Id};
@@ -259,7 +259,8 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
         const int threads = 1 + round % 3;
         testing::RecordedWalk events;
         WalkInto(src, events, threads);
-        for (SortKey sort : {SortKey::None, SortKey::Size, SortKey::Files, SortKey::Name})
+        for (tree::SortKey sort :
+             {tree::SortKey::None, tree::SortKey::Size, tree::SortKey::Files, tree::SortKey::Name})
             for (std::int64_t minSize : {0, 101})
                 for (std::int32_t top : {0, 1, 2})
                     for (std::int32_t maxDepth : {NoDepthLimit, 3}) {
@@ -285,20 +286,17 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
                         // One record per listed directory, no more.
                         EXPECT_EQ(tree.Records(), listed);
 
-                        Options options;
-                        options.Totals = true;
-                        options.Sort = sort;
-                        options.MinSize = minSize;
-                        options.Top = top;
-                        options.Levels = maxDepth;
-                        const output::RunStart at{"", start};
-                        output::TotalsLayout text(options, at,
-                                                  report::NewTotalsText(SizeUnits::Exact, ""));
-                        EXPECT_EQ(Printed(Captured(text, events)), TextOf(rows));
-                        output::TotalsLayout json(options, at, output::NewJsonRows());
-                        EXPECT_EQ(Captured(json, events), LinesOf(rows, true));
-                        output::TotalsLayout tsv(options, at, output::NewTsvRows());
-                        EXPECT_EQ(Captured(tsv, events), LinesOf(rows, false));
+                        const output::RunStart at{"", "", start};
+                        auto totals = [&](std::unique_ptr<output::RowWriter> writer) {
+                            tree::BuiltTree built(
+                                std::make_unique<output::TotalsLayout>(sel, at, std::move(writer)));
+                            return Captured(built, events);
+                        };
+                        EXPECT_EQ(
+                            Printed(totals(report::NewTotalsText(output::SizeUnits::Exact, ""))),
+                            TextOf(rows));
+                        EXPECT_EQ(totals(output::NewJsonRows()), LinesOf(rows, true));
+                        EXPECT_EQ(totals(output::NewTsvRows()), LinesOf(rows, false));
 
                         output::html::HtmlRun run;
                         run.StartPath = start;

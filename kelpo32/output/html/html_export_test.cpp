@@ -1,5 +1,4 @@
 #include "kelpo32/output/html/html_export.h"
-#include "kelpo32/state.h"
 #include "kelpo32/testing/test_support.h"
 #include "runtime/textout.h"
 
@@ -73,7 +72,7 @@ TEST(HtmlExport, KeepsTheLargestWithTheirAncestorsAndFoldsTheRest) {
     for (int round = 0; round < 300; ++round) {
         std::vector<ModelDir> dirs = RandomTree(rng);
         const std::size_t cap = std::array<std::size_t, 4>{1, 3, 8, 1000}[round % 4];
-        const std::int32_t maxDepth = std::array<std::int32_t, 3>{2, 4, NoDepthLimit}[round % 3];
+        const std::int32_t maxDepth = std::array<std::int32_t, 3>{2, 4, tree::AllLevels}[round % 3];
 
         // The model: the cap largest above the depth limit, ties to the one
         // met first; every other directory folded into its nearest shown
@@ -135,7 +134,7 @@ TEST(HtmlExport, ShowsWhatAMinimumSizeListsWithTheRestFoldedIntoParents) {
         std::vector<ModelDir> dirs = RandomTree(rng);
         const std::int64_t minSize = std::array<std::int64_t, 3>{1, 100, 4096}[round % 3];
         HtmlExport page(runtime::StdOut(), HtmlRun{},
-                        tree::Selection{.Sort = SortKey::Size, .MinSize = minSize});
+                        tree::Selection{.Sort = tree::SortKey::Size, .MinSize = minSize});
         page.Begin();
         Walk(page, dirs, 0);
         page.End();
@@ -173,7 +172,7 @@ TEST(HtmlExport, NamesUnreadDirectoriesByTheirPaths) {
     testing::CaptureStdOut();
     HtmlRun run;
     run.StartPath = "/";
-    HtmlExport page(runtime::StdOut(), run, NoDepthLimit);
+    HtmlExport page(runtime::StdOut(), run, tree::AllLevels);
     const std::string none;
     const std::string a = "a";
     const std::string b = "b";

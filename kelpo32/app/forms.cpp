@@ -1,11 +1,11 @@
 // The table of output forms and the makers that compose each form's
 // consumer from the options: the form's own, the layout of totals, the
 // comparison with a saved scan, the largest files after the report.
-#include "kelpo32/forms.h"
+#include "kelpo32/app/forms.h"
 
-#include "CmdLin/CmdLin.h"
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/html/html_export.h"
+#include "kelpo32/output/layouts.h"
 #include "kelpo32/output/metrics/prometheus.h"
 #include "kelpo32/output/row_writers.h"
 #include "kelpo32/report/largest.h"
@@ -13,6 +13,7 @@
 #include "kelpo32/report/report.h"
 #include "kelpo32/report/row_text.h"
 #include "kelpo32/saved/saved_scan.h"
+#include "kelpo32/state.h"
 #include "runtime/dirsearch.h"
 #include "runtime/textout.h"
 
@@ -33,18 +34,30 @@ class ExportStop final : public walk::WalkConsumer {
     }
 };
 
+// The selection of the layout of totals.
+tree::Selection Listing(const FormInput& in) {
+    const Options& o = in.Opts;
+    return {.Sort = o.Sort, .MinSize = o.MinSize, .Top = o.Top, .Levels = in.Levels};
+}
+
 // The layout the options ask for, handing rows to the form's writer; the
 // form's own consumer when they ask for none. `whole`: a comparison lists
 // unchanged directories too.
 std::unique_ptr<walk::WalkConsumer> Layout(const OutputForm& form, const FormInput& in,
                                            std::unique_ptr<walk::WalkConsumer> plain,
                                            bool whole = false) {
+    const Options& o = in.Opts;
     if (in.Old != nullptr)
-        return std::make_unique<output::ComparisonLayout>(
-            *in.Old, in.Opts, in.Start, form.Rows(in, RowLayout::Comparison), in.From, whole);
-    if (in.Opts.Totals)
-        return std::make_unique<output::TotalsLayout>(in.Opts, in.Start,
-                                                      form.Rows(in, RowLayout::Totals), in.From);
+        return in.Source.Feed(std::make_unique<output::ComparisonLayout>(
+            *in.Old,
+            tree::Selection{.Sort = o.Sort,
+                            .Levels = in.Levels,
+                            .MinChange = o.MinChange,
+                            .ChangedOnly = !whole && !o.All},
+            in.Start, form.Rows(in, RowLayout::Comparison)));
+    if (o.Totals)
+        return in.Source.Feed(std::make_unique<output::TotalsLayout>(
+            Listing(in), in.Start, form.Rows(in, RowLayout::Totals)));
     return plain;
 }
 
@@ -71,8 +84,8 @@ output::html::HtmlRun PageRun(const FormInput& in) {
     if (options.DiskUsage) run.Options.emplace_back("--disk-usage");
     if (options.CountLinks) run.Options.emplace_back("--count-links");
     if (options.OneFileSystem) run.Options.emplace_back("--one-file-system");
-    if (options.Levels != tree::AllLevels) {
-        run.DepthLimit = options.Levels - 1;
+    if (in.Levels != tree::AllLevels) {
+        run.DepthLimit = in.Levels - 1;
         run.Options.push_back("/V" + std::to_string(run.DepthLimit));
     }
     if (options.MinSize > 0) run.Options.push_back("--min-size=" + std::to_string(options.MinSize));
@@ -109,16 +122,16 @@ std::unique_ptr<walk::WalkConsumer> MakeLines(const OutputForm& form, const Form
     if (in.Old != nullptr || in.Opts.Totals) return Layout(form, in, nullptr);
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
-    run->Own(
-        std::make_unique<output::PlainLayout>(in.Opts, in.Start, form.Rows(in, RowLayout::Plain)));
+    run->Own(std::make_unique<output::PlainLayout>(in.Levels, in.Start,
+                                                   form.Rows(in, RowLayout::Plain)));
     return run;
 }
 
 // The whole tree: only the exclusions apply to it.
-std::unique_ptr<walk::WalkConsumer> MakeNcdu(const OutputForm& /*form*/, const FormInput& /*in*/) {
+std::unique_ptr<walk::WalkConsumer> MakeNcdu(const OutputForm& /*form*/, const FormInput& in) {
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
-    run->Own(output::NewNcduExport());
+    run->Own(output::NewNcduExport(in.Start));
     return run;
 }
 
@@ -131,41 +144,45 @@ std::unique_ptr<walk::WalkConsumer> MakeHtml(const OutputForm& form, const FormI
     // The page follows a minimum size or a top-N, largest first; without
     // them it keeps its own cap of the largest directories.
     if (o.MinSize > 0 || o.Top > 0)
-        run->Own(std::make_unique<output::html::HtmlExport>(
-            runtime::StdOut(), PageRun(in),
-            tree::Selection{
-                .Sort = SortKey::Size, .MinSize = o.MinSize, .Top = o.Top, .Levels = o.Levels}));
+        run->Own(
+            std::make_unique<output::html::HtmlExport>(runtime::StdOut(), PageRun(in),
+                                                       tree::Selection{.Sort = tree::SortKey::Size,
+                                                                       .MinSize = o.MinSize,
+                                                                       .Top = o.Top,
+                                                                       .Levels = in.Levels}));
     else
         run->Own(
-            std::make_unique<output::html::HtmlExport>(runtime::StdOut(), PageRun(in), o.Levels));
+            std::make_unique<output::html::HtmlExport>(runtime::StdOut(), PageRun(in), in.Levels));
     return run;
 }
 
-// Metrics for a collector: the layout of totals, bounded by default so that
-// the number of series stays small, with what the run says of itself.
+// Metrics for a collector: the layout of totals, bounded by default (the
+// row's default depth) so that the number of series stays small, with what
+// the run says of itself.
 std::unique_ptr<walk::WalkConsumer> MakePrometheus(const OutputForm& /*form*/,
                                                    const FormInput& in) {
-    const Options& o = in.Opts;
-    bool bounded = CmdLin::HasSwitch('V') || o.DepthLimit >= 0 || o.MinSize > 0 || o.Top > 0 ||
-                   !o.Excludes.empty();
-    Options listed = o;
-    if (!bounded) listed.Levels = output::metrics::PrometheusDefaultLevels + 1;
     auto clock = std::make_unique<output::metrics::PrometheusClock>();
     auto writer = std::make_unique<output::metrics::PrometheusRows>(in.Start.Path, clock->Run());
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::move(clock));
-    run->Own(std::make_unique<output::TotalsLayout>(listed, in.Start, std::move(writer), in.From));
+    run->Own(in.Source.Feed(
+        std::make_unique<output::TotalsLayout>(Listing(in), in.Start, std::move(writer))));
     return run;
 }
 
+constexpr std::string_view Compares{};
+
 constexpr OutputForm Forms[] = {
-    {"text", MakeReport, TextRows, 0, true, true, false, false, true, false, true},
-    {"windows", MakeReport, TextRows, 0, true, false, false, true, false, false, true},
-    {"json", MakeLines, JsonRows, 'J', false, true, true, false, false, false, true},
-    {"tsv", MakeLines, TsvRows, 0, false, true, true, false, false, false, true},
-    {"ncdu", MakeNcdu, nullptr, 0, false, true, true, false, false, true, false},
-    {"html", MakeHtml, PageRows, 0, false, true, true, false, false, false, true},
-    {"prometheus", MakePrometheus, nullptr, 0, false, true, true, false, false, false, true},
+    {"text", MakeReport, TextRows, 0, true, true, false, false, true, false, true, Compares, -1},
+    {"windows", MakeReport, TextRows, 0, true, false, false, true, false, false, true, Compares,
+     -1},
+    {"json", MakeLines, JsonRows, 'J', false, true, true, false, false, false, true, Compares, -1},
+    {"tsv", MakeLines, TsvRows, 0, false, true, true, false, false, false, true, Compares, -1},
+    {"ncdu", MakeNcdu, nullptr, 0, false, true, true, false, false, true, false, Compares, -1},
+    {"html", MakeHtml, PageRows, 0, false, true, true, false, false, false, true, Compares, -1},
+    {"prometheus", MakePrometheus, nullptr, 0, false, true, true, false, false, false, true,
+     "the collector keeps each run's numbers and compares them",
+     output::metrics::PrometheusDefaultLevels},
 };
 
 } // namespace
@@ -182,6 +199,11 @@ const OutputForm* FindForm(std::string_view name) {
 
 const OutputForm& DefaultForm() {
     return Forms[0];
+}
+
+std::int32_t ListedLevels(const OutputForm& form, const Options& options) {
+    if (form.DefaultDepth >= 0 && !options.Bounded) return form.DefaultDepth + 1;
+    return MaxDepth;
 }
 
 } // namespace kelpo32

@@ -4,9 +4,10 @@
 // else asks which form a run has.
 #pragma once
 
+#include "kelpo32/app/run_options.h"
+#include "kelpo32/app/source.h"
 #include "kelpo32/output/dir_row.h"
-#include "kelpo32/output/layouts.h"
-#include "kelpo32/run_options.h"
+#include "kelpo32/output/fields.h"
 #include "kelpo32/walk/consumer.h"
 
 #include <cstdint>
@@ -23,9 +24,10 @@ struct SavedScan;
 // What a form's consumer is made from.
 struct FormInput {
     const Options& Opts;
-    const saved::SavedScan* Old = nullptr; // the saved scan of --compare, or none
-    output::RunStart Start;                // the start directory of the run
-    saved::SavedScan* From = nullptr;      // the saved scan read in place of the walk, or none
+    const output::RunStart& Start; // the start directory of the run
+    std::int32_t Levels;           // the levels listed (ListedLevels)
+    const saved::SavedScan* Old;   // the saved scan of --compare, or none
+    const RunSource& Source;       // what feeds a layout of a whole tree
 };
 
 // The layout whose rows a writer gets.
@@ -58,6 +60,11 @@ struct OutputForm {
     bool DirectorySizes;
     // It can be made from a saved scan, which keeps no files.
     bool FromSaved;
+    // Why it takes no --compare; empty: it compares.
+    std::string_view NoComparison;
+    // The levels it lists below the start when nothing bounds the listing
+    // (Options::Bounded); -1: all.
+    std::int32_t DefaultDepth;
 };
 
 std::span<const OutputForm> OutputForms();
@@ -65,5 +72,8 @@ std::span<const OutputForm> OutputForms();
 const OutputForm* FindForm(std::string_view name);
 // The report in the platform's text, when no form is chosen.
 const OutputForm& DefaultForm();
+// The levels a run of `form` lists, 0 to the result - 1: the depth of /V or
+// --max-depth, or the form's default depth.
+std::int32_t ListedLevels(const OutputForm& form, const Options& options);
 
 } // namespace kelpo32

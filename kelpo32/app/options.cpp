@@ -1,12 +1,12 @@
-#include "kelpo32/options.h"
+#include "kelpo32/app/options.h"
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/app/forms.h"
+#include "kelpo32/app/long_options.h"
+#include "kelpo32/app/run_options.h"
 #include "kelpo32/conventions.h"
-#include "kelpo32/forms.h"
-#include "kelpo32/long_options.h"
 #include "kelpo32/report/paging.h"
-#include "kelpo32/run_options.h"
 #include "kelpo32/state.h"
 #include "runtime/curdir.h"
 #include "runtime/dirsearch.h"
@@ -115,8 +115,8 @@ void EnterStartDir(const Options& options) {
         StartDir = UpperCasePath(CmdLin::PositionalParam(1));
         // The directory itself is named by the argument as typed: the text
         // only shows it.
-        StartNative = CmdLin::PositionalNative(1);
-        if (std::string reason; runtime::EnterDir(StartDir, StartNative, reason) != 0)
+        if (std::string reason;
+            runtime::EnterDir(StartDir, CmdLin::PositionalNative(1), reason) != 0)
             CannotEnter(CmdLin::PositionalParam(1), reason, *options.Form);
         if (int code = runtime::ChangeDir(startedIn, startedInNative); code != 0)
             runtime::RaiseIoError(code, "cannot return to '" + ShownArg(startedIn) + "'");
@@ -143,12 +143,17 @@ void WriteHelp() {
         WriteLine(line);
 }
 
-void SetSavedStart(std::string_view start) {
-    StartDir.clear();
-    StartNative.clear();
-    if (start == ".") return;
-    runtime::NameFromUtf8(start, StartDir, StartNative);
-    StartDir = UpperCasePath(StartDir);
+output::RunStart TypedStart() {
+    // StartDir holds the first argument once it was entered.
+    if (StartDir.empty()) return output::StartOf({}, {});
+    return output::StartOf(StartDir, CmdLin::PositionalNative(1));
+}
+
+output::RunStart SavedStart(std::string_view saved) {
+    std::string text;
+    std::string native;
+    if (saved != ".") runtime::NameFromUtf8(saved, text, native);
+    return output::StartOf(UpperCasePath(std::move(text)), std::move(native));
 }
 
 Options CheckLongOptions() {
@@ -176,10 +181,9 @@ Options CheckLongOptions() {
     if ((!saved.From.empty() || !saved.Compare.empty()) && !saved.Form->FromSaved)
         UsageError("'--format=" + std::string(saved.Form->Name) +
                    "' needs every file, which a saved scan does not keep");
-    // The collector compares scans itself, over time.
-    if (!saved.Compare.empty() && saved.Form == FindForm("prometheus"))
-        UsageError("'--format=prometheus' has no comparison: the collector keeps each run's "
-                   "numbers and compares them");
+    if (!saved.Compare.empty() && !saved.Form->NoComparison.empty())
+        UsageError("'--format=" + std::string(saved.Form->Name) +
+                   "' has no comparison: " + std::string(saved.Form->NoComparison));
     // The browser is the whole screen: it writes no form into a file or pipe.
     if (saved.Browse && !saved.Output.empty())
         UsageError("'--browse' shows the scan on the screen: it cannot go to '--output'");
@@ -247,7 +251,7 @@ void ParseOptions(Options& options) {
     // --max-depth and -d take the place of /V; 0 lists the start alone.
     if (options.DepthLimit >= 0)
         MaxDepth = options.DepthLimit < NoDepthLimit ? options.DepthLimit + 1 : NoDepthLimit;
-    options.Levels = MaxDepth;
+    options.Bounded = CmdLin::HasSwitch('V') || LimitedByLongOptions(options);
     // Asked for nothing else, the largest files are the whole report.
     options.LargestFilesAlone = options.LargestFiles > 0 && !options.Totals &&
                                 options.Compare.empty() && MaxDepth == NoDepthLimit && !TreeOnly;

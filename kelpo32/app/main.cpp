@@ -1,7 +1,7 @@
 // Entry point: starts the modules in order and runs the body through the exit
 // path, which shuts them down in reverse on every end of the process.
 #include "crt32_pipe/crt32_pipe.h"
-#include "kelpo32/body.h"
+#include "kelpo32/app/body.h"
 #include "kelpo32/state.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"

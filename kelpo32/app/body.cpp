@@ -1,17 +1,18 @@
-#include "kelpo32/body.h"
+#include "kelpo32/app/body.h"
 
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/app/forms.h"
+#include "kelpo32/app/options.h"
+#include "kelpo32/app/scan.h"
 #include "kelpo32/browse/session.h"
 #include "kelpo32/conventions.h"
-#include "kelpo32/forms.h"
-#include "kelpo32/options.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/report.h"
 #include "kelpo32/report/unread.h"
 #include "kelpo32/saved/saved_scan.h"
-#include "kelpo32/scan.h"
 #include "kelpo32/state.h"
+#include "runtime/namematch.h"
 #include "runtime/outfile.h"
 #include "runtime/rtl.h"
 #include "runtime/sysio.h"
@@ -78,7 +79,6 @@ void SetStartValues() {
     AllocPeak = 0;
     report::StartPage();
     StartDir.clear();
-    StartNative.clear();
     TreeOnly = false;
 }
 
@@ -127,8 +127,12 @@ void RunBody() {
     if (opts.Browse) {
         // Nothing is written before the screen: no banner, no widths.
         ParseOptions(opts);
-        if (!opts.From.empty()) SetSavedStart(from.Start);
-        browse::RunBrowse(opts, StartDir, StartNative, opts.From.empty() ? nullptr : &from,
+        runtime::NamePatterns exclude(opts.Excludes);
+        browse::RunBrowse({.Walk = WalkSettings(opts, exclude),
+                           .ReadOnly = opts.ReadOnly,
+                           .KindAsked = opts.ApparentSize || opts.DiskUsage},
+                          opts.From.empty() ? TypedStart() : SavedStart(from.Start),
+                          opts.From.empty() ? nullptr : &from,
                           opts.Compare.empty() ? nullptr : &old);
         return;
     }
@@ -149,9 +153,11 @@ void RunBody() {
     // The platform's text names the current directory as its tools do.
     const Conventions& conventions = PlatformConventions();
     report::UseDotForCurrentDir(conventions.DotForCurrentDir && form.PlatformNames);
-    if (!opts.From.empty()) SetSavedStart(from.Start);
+    const output::RunStart start = opts.From.empty() ? TypedStart() : SavedStart(from.Start);
+    // The report names the start directory of the scan it lists.
+    StartDir = start.Text;
     report::UnreadSummary unread;
-    ScanDir(StartDir, opts, unread,
+    ScanDir(start, opts, unread,
             SavedInput{opts.From.empty() ? nullptr : &from, opts.Compare.empty() ? nullptr : &old});
     if (LogEnabled && !report) {
         LogFile.Close();

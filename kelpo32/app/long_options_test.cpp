@@ -1,5 +1,5 @@
 // The usage text of --help, printed from the table of long options.
-#include "kelpo32/long_options.h"
+#include "kelpo32/app/long_options.h"
 
 #include "kelpo32/testing/test_support.h"
 #include "runtime/textout.h"

@@ -1,7 +1,7 @@
-#include "kelpo32/scan.h"
+#include "kelpo32/app/scan.h"
 
+#include "kelpo32/app/forms.h"
 #include "kelpo32/conventions.h"
-#include "kelpo32/forms.h"
 #include "kelpo32/report/unread.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/test_support.h"
@@ -42,7 +42,7 @@ class ScanTest : public ::testing::Test {
         Options options;
         options.Form = FindForm(form);
         report::UnreadSummary unread;
-        std::int64_t total = ScanDir(StartDir, options, unread);
+        std::int64_t total = ScanDir(output::StartOf(StartDir, {}), options, unread);
         runtime::StdOut().Flush();
         return total;
     }
@@ -137,7 +137,7 @@ TEST_F(ScanTest, MissingStartDirectoryIsAnEmptyDirectory) {
     Options options;
     options.Form = FindForm("windows");
     report::UnreadSummary unread;
-    std::int64_t total = ScanDir(StartDir, options, unread);
+    std::int64_t total = ScanDir(output::StartOf(StartDir, {}), options, unread);
     runtime::StdOut().Flush();
     EXPECT_EQ(total, 0);
     EXPECT_EQ(testing::Captured(), StartDir + "\r\n");

@@ -5,8 +5,8 @@
 // and the field it sets.
 #pragma once
 
+#include "kelpo32/app/run_options.h"
 #include "kelpo32/conventions.h"
-#include "kelpo32/run_options.h"
 
 #include <array>
 #include <span>
@@ -29,6 +29,8 @@ struct LongOption {
     // What one use sets; uses are applied in the order given, so a later one
     // wins. nullptr: the run asks for it by name (--help, --version).
     void (*Set)(Options& options, const OptionUse& use) = nullptr;
+    // Whether, as set, it bounds what is listed; nullptr: it does not.
+    bool (*Limits)(const Options& options) = nullptr;
     // Its help on each platform, indexed by HelpForm: lines split by "\n",
     // the first beside the option. Empty: not an option of that platform.
     std::array<std::string_view, 2> Help;
@@ -46,5 +48,7 @@ void UseLongOptionTable();
 void ReadLongOptions(Options& options);
 // The usage text of "--help", in the platform's form: one entry per row.
 void WriteUsage();
+// Whether a row's option bounds what `options` list.
+bool LimitedByLongOptions(const Options& options);
 
 } // namespace kelpo32

@@ -1,4 +1,4 @@
-#include "kelpo32/body.h"
+#include "kelpo32/app/body.h"
 
 #include "kelpo32/report/report.h"
 #include "kelpo32/state.h"

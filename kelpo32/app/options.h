@@ -1,7 +1,8 @@
 // Reading the switches and the start directory from the command line.
 #pragma once
 
-#include "kelpo32/run_options.h"
+#include "kelpo32/app/run_options.h"
+#include "kelpo32/output/fields.h"
 
 #include <string_view>
 
@@ -23,9 +24,12 @@ bool HelpSwitch();
 // The switches and the start directory (unless checked first); `options`
 // gets whether the largest files are the whole report.
 void ParseOptions(Options& options);
+// The start directory of the run as typed (after ParseOptions: StartDir, and
+// the argument in the platform's form).
+output::RunStart TypedStart();
 // The start directory of a saved scan read back (UTF-8 as saved; "." the
-// current one) takes the place of the typed one.
-void SetSavedStart(std::string_view start);
+// current one), in the form a typed one has.
+output::RunStart SavedStart(std::string_view saved);
 void Set132Columns();
 void WriteHelp();
 

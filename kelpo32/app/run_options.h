@@ -1,9 +1,12 @@
 // What the program's own long options set, as one value: CheckLongOptions
 // fills it from the table of long options (long_options.h), ParseOptions adds
-// what follows from the switches, and the body hands it down to the scan and
-// the consumers. The switches of the Windows program keep their report state
-// in state.h.
+// what follows from the switches, and the body hands it down to the scan,
+// which makes the walk's and each output's settings from it. The switches of
+// the Windows program keep their report state in state.h.
 #pragma once
+
+#include "kelpo32/output/sizes.h"
+#include "kelpo32/tree/select.h"
 
 #include <cstdint>
 #include <string>
@@ -14,13 +17,6 @@ namespace kelpo32 {
 // A row of the table of output forms (forms.h).
 struct OutputForm;
 
-// How siblings are ordered in the layout of totals.
-enum class SortKey : std::uint8_t { None, Size, Files, Name, Change };
-
-// How byte counts are written: exact with grouped digits, or human-readable
-// in powers of 1024 (--human-readable) or of 1000 (--si).
-enum class SizeUnits : std::uint8_t { Exact, Binary, Si };
-
 struct Options {
     const OutputForm* Form = nullptr; // the chosen output form; never null after parsing
     bool DiskUsage = false;           // bytes on disk, each file with several links once
@@ -30,16 +26,18 @@ struct Options {
     bool FollowLinks = false;   // enter directory links (Windows reparse points)
     bool CountLinks = false; // count every link of a file with several (du's -l); by default once
     // --max-depth=N, -d N: list N levels below the start (as /VN); -1: not given.
+    // The depth itself is the report's MaxDepth, which ParseOptions sets.
     std::int32_t DepthLimit = -1;
-    // The levels listed, 0 to Levels - 1, from /V or the depth limit.
-    std::int32_t Levels = 2147483647;
+    // A depth (/V, -d), a minimum size, a top-N or an exclusion bounds what
+    // is listed; set by ParseOptions.
+    bool Bounded = false;
 
     // The layout of totals: each directory line carries its subtree's numbers.
     bool Totals = false;
-    SortKey Sort = SortKey::None;
+    tree::SortKey Sort = tree::SortKey::None;
     std::int64_t MinSize = 0; // directories whose subtree holds fewer bytes are not listed
     std::int32_t Top = 0;     // at most this many subdirectories listed per directory; 0: all
-    SizeUnits Units = SizeUnits::Exact;
+    output::SizeUnits Units = output::SizeUnits::Exact;
     std::int32_t LargestFiles = 0; // the N largest files after the report; 0: none
     // The largest files are the whole report: no /T, depth limit, layout of
     // totals or comparison was asked for.

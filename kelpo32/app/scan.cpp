@@ -1,14 +1,13 @@
-#include "kelpo32/scan.h"
+#include "kelpo32/app/scan.h"
 
 #include "crt32_pipe/crt32_pipe.h"
+#include "kelpo32/app/forms.h"
+#include "kelpo32/app/source.h"
 #include "kelpo32/conventions.h"
-#include "kelpo32/forms.h"
-#include "kelpo32/output/fields.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/progress.h"
 #include "kelpo32/report/trace.h"
 #include "kelpo32/report/unread.h"
-#include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/state.h"
 #include "kelpo32/walk/consumer.h"
 #include "runtime/namematch.h"
@@ -75,7 +74,7 @@ class StopWhileWaiting final : public walk::WalkConsumer {
     bool report_;
 };
 
-} // namespace
+constexpr std::int32_t MaxWalkThreads = 64;
 
 void WalkThreads(walk::WalkOptions& options) {
     const char* text = std::getenv("KELPO32_THREADS");
@@ -96,24 +95,30 @@ void WalkThreads(walk::WalkOptions& options) {
     options.MaxThreads = MaxWalkThreads;
 }
 
-std::int64_t ScanDir(const std::string& startDir, const Options& options,
-                     report::UnreadSummary& unread, SavedInput saved) {
-    const OutputForm& form = *options.Form;
+} // namespace
+
+walk::WalkOptions WalkSettings(const Options& options, const runtime::NamePatterns& exclude) {
     walk::WalkOptions walk;
     walk.OneFileSystem = options.OneFileSystem;
-    walk.DirectorySizes = form.DirectorySizes;
     walk.DiskUsage = options.DiskUsage;
     walk.CountLinks = options.CountLinks;
     walk.FollowLinks = options.FollowLinks;
-    runtime::NamePatterns exclude(options.Excludes);
     if (!exclude.Empty()) walk.Exclude = &exclude;
-    NoteOwnFiles(walk);
     WalkThreads(walk);
+    return walk;
+}
+
+std::int64_t ScanDir(const output::RunStart& start, const Options& options,
+                     report::UnreadSummary& unread, SavedInput saved) {
+    const OutputForm& form = *options.Form;
+    runtime::NamePatterns exclude(options.Excludes);
+    walk::WalkOptions walk = WalkSettings(options, exclude);
+    walk.DirectorySizes = form.DirectorySizes;
+    NoteOwnFiles(walk);
+    const RunSource source(start, walk, saved.From);
     try {
-        std::string native = startDir == StartDir ? StartNative : std::string();
-        output::RunStart start{startDir, output::ExportPathOf(startDir, native)};
-        std::unique_ptr<walk::WalkConsumer> output =
-            form.Make(form, FormInput{options, saved.Old, std::move(start), saved.From});
+        std::unique_ptr<walk::WalkConsumer> output = form.Make(
+            form, FormInput{options, start, ListedLevels(form, options), saved.Old, source});
         if (form.Utf8) crt32_pipe::PresentUtf8();
         report::WalkTrace trace;
         report::StatusLine status(!options.NoProgress, output->HoldsOutput());
@@ -124,8 +129,7 @@ std::int64_t ScanDir(const std::string& startDir, const Options& options,
         run.Add(*output);
         StopWhileWaiting stop(status, form.Paged);
         if (output->HoldsOutput()) run.Add(stop);
-        if (saved.From != nullptr) return saved::ReplaySavedScan(*saved.From, startDir, run);
-        return walk::WalkTree(startDir, native, walk, run);
+        return source.Run(run);
     } catch (const walk::OutOfRecords&) {
         NoRecordsLeft(form);
     }

@@ -1,7 +1,7 @@
-#include "kelpo32/long_options.h"
+#include "kelpo32/app/long_options.h"
 
 #include "CmdLin/CmdLin.h"
-#include "kelpo32/forms.h"
+#include "kelpo32/app/forms.h"
 #include "kelpo32/output/sizes.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
@@ -45,15 +45,15 @@ std::int64_t Size(const OptionUse& use) {
 
 struct SortName {
     std::string_view Name;
-    SortKey Value;
+    tree::SortKey Value;
 };
-constexpr SortName SortNames[] = {{"change", SortKey::Change},
-                                  {"size", SortKey::Size},
-                                  {"files", SortKey::Files},
-                                  {"name", SortKey::Name},
-                                  {"none", SortKey::None}};
+constexpr SortName SortNames[] = {{"change", tree::SortKey::Change},
+                                  {"size", tree::SortKey::Size},
+                                  {"files", tree::SortKey::Files},
+                                  {"name", tree::SortKey::Name},
+                                  {"none", tree::SortKey::None}};
 
-SortKey Sort(const OptionUse& use) {
+tree::SortKey Sort(const OptionUse& use) {
     const auto* it = std::find_if(std::begin(SortNames), std::end(SortNames),
                                   [&](const SortName& s) { return s.Name == use.Value; });
     if (it == std::end(SortNames))
@@ -64,7 +64,8 @@ SortKey Sort(const OptionUse& use) {
 // --top and --min-size list the largest: in size order unless another order
 // is asked for (the comparison's own is by change).
 void ImplySizeOrder(Options& o) {
-    if (!CmdLin::HasLongOption("sort") && !CmdLin::HasLongOption("compare")) o.Sort = SortKey::Size;
+    if (!CmdLin::HasLongOption("sort") && !CmdLin::HasLongOption("compare"))
+        o.Sort = tree::SortKey::Size;
 }
 
 // The form "--format=NAME" chooses, by the table of output forms.
@@ -113,6 +114,10 @@ void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
 
 using Use = const OptionUse&;
 
+bool Excluding(const Options& o) {
+    return !o.Excludes.empty();
+}
+
 // The same help on both platforms.
 constexpr std::array<std::string_view, 2> Both(std::string_view help) {
     return {help, help};
@@ -157,6 +162,7 @@ constexpr LongOption Table[] = {
      .Value = "N",
      .Letter = 'd',
      .Set = [](Options& o, Use u) { o.DepthLimit = WholeNumber(u, 0, DepthForms); },
+     .Limits = [](const Options& o) { return o.DepthLimit >= 0; },
      .Help = {"list N levels below DIRECTORY at most, as /VN does;\n"
               "0: DIRECTORY alone",
               "list N levels below the directory at most, as /VN does;\n"
@@ -194,6 +200,7 @@ constexpr LongOption Table[] = {
              o.Totals = true;
              ImplySizeOrder(o);
          },
+     .Limits = [](const Options& o) { return o.Top > 0; },
      .Help = Both("at most N subdirectories per directory, the rest as one\n"
                   "line; implies --totals and, without --sort, size order")},
     {.Name = "min-size",
@@ -204,19 +211,20 @@ constexpr LongOption Table[] = {
              o.Totals = true;
              ImplySizeOrder(o);
          },
+     .Limits = [](const Options& o) { return o.MinSize > 0; },
      .Help = Both("only directories that hold SIZE bytes (500K, 1M, 2G;\n"
                   "1MB: powers of 1000); implies what --top implies")},
     {.Name = "human-readable",
      .Set =
          [](Options& o, Use) {
-             o.Units = SizeUnits::Binary;
+             o.Units = output::SizeUnits::Binary;
              o.Totals = true;
          },
      .Help = Both("sizes like 1.0K, 340M (powers of 1024); implies --totals")},
     {.Name = "si",
      .Set =
          [](Options& o, Use) {
-             o.Units = SizeUnits::Si;
+             o.Units = output::SizeUnits::Si;
              o.Totals = true;
          },
      .Help = Both("sizes like 1.0k, 340M (powers of 1000); implies --totals")},
@@ -228,6 +236,7 @@ constexpr LongOption Table[] = {
     {.Name = "exclude",
      .Value = "PATTERN",
      .Set = [](Options& o, Use u) { o.Excludes.emplace_back(u.Value); },
+     .Limits = Excluding,
      .Help = {"neither count nor enter entries whose name matches the\n"
               "shell pattern PATTERN (*, ?, [...])",
               "neither count nor enter entries whose name matches\n"
@@ -235,6 +244,7 @@ constexpr LongOption Table[] = {
     {.Name = "exclude-from",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { ReadPatterns(u.Value, o.Excludes); },
+     .Limits = Excluding,
      .Help = Both("the same for each line of FILE")},
     {.Name = "from",
      .Value = "FILE",
@@ -361,6 +371,12 @@ void ReadLongOptions(Options& options) {
         const std::string shown = "--" + std::string(option->Name);
         option->Set(options, OptionUse{shown, use.Value});
     }
+}
+
+bool LimitedByLongOptions(const Options& options) {
+    return std::any_of(std::begin(Table), std::end(Table), [&](const LongOption& option) {
+        return option.Limits != nullptr && option.Limits(options);
+    });
 }
 
 void WriteUsage() {

@@ -1,6 +1,6 @@
-#include "kelpo32/forms.h"
+#include "kelpo32/app/forms.h"
+#include "kelpo32/app/scan.h"
 #include "kelpo32/report/unread.h"
-#include "kelpo32/scan.h"
 #include "kelpo32/state.h"
 #include "kelpo32/testing/test_support.h"
 #include "runtime/posix_support.h"
@@ -45,7 +45,7 @@ TEST(ScanPosix, AListingThatFailsMidwayIsNamedAndCountsAsUnread) {
         fs::remove_all(root);
         GTEST_SKIP() << "this system lists by readdir";
     }
-    std::int64_t total = ScanDir(StartDir, options, unread);
+    std::int64_t total = ScanDir(output::StartOf(StartDir, {}), options, unread);
     runtime::posix::ReplaceDirBatchCall(nullptr);
     runtime::StdOut().Flush();
     fs::remove_all(root);
