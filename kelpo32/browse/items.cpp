@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kelpo32::browse {
 
@@ -89,11 +90,12 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
     }
     bool disk = settings.DiskUsage != settings.OtherKind;
     // Files changed since the scan began are new only when the count of
-    // files differs from the scan's: a clock that differs from the file
-    // system's then marks nothing in a directory left as it was.
-    std::int64_t counted = 0;
+    // files (every name, as the walk counts them) differs from the scan's: a
+    // clock that differs from the file system's then marks nothing in a
+    // directory left as it was.
+    std::int64_t files = 0;
     std::vector<std::size_t> changed;
-    std::unordered_map<std::uint64_t, bool> linkSeen; // inodes of links counted here, met
+    std::unordered_set<std::uint64_t> linkSeen; // inodes of links counted here, met
     for (std::size_t k = 0; k < listing.size(); ++k) {
         const runtime::DirEntry& e = listing[k];
         if (IsDirectory(e)) continue;
@@ -108,16 +110,14 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
             // directory, or at one elsewhere.
             const LinkedFiles::File* f = settings.Links->Find(e.Device, e.Inode);
             if (f != nullptr)
-                item.Counted = f->Dirs.front() == dir && linkSeen.emplace(e.Inode, true).second;
+                item.Counted = f->Dirs.front() == dir && linkSeen.insert(e.Inode).second;
         }
-        if (item.Counted) {
-            ++counted;
-            if (settings.ScanStart > 0 && e.Changed >= settings.ScanStart)
-                changed.push_back(items.size());
-        }
+        ++files;
+        if (item.Counted && settings.ScanStart > 0 && e.Changed >= settings.ScanStart)
+            changed.push_back(items.size());
         items.push_back(std::move(item));
     }
-    if (counted != tree.At(dir).OwnFiles) {
+    if (files != tree.At(dir).OwnFiles) {
         for (std::size_t k : changed) {
             items[k].Why = Flag::New;
             items[k].Counted = false;
