@@ -81,6 +81,10 @@ target_link_libraries(totals_test PRIVATE kelpo32_testing)
 # corrections of the totals over random trees.
 kelpo32_unit_test(browse_test kelpo32_browse kelpo32/browse/view_test.cpp)
 target_link_libraries(browse_test PRIVATE kelpo32_testing)
+if(NOT WIN32)
+  # The file system on disk while the tree changes under it.
+  target_sources(browse_test PRIVATE kelpo32/browse/disk_file_system_test.cpp)
+endif()
 
 # End-to-end tests: each script runs the built program in temporary trees.
 if(WIN32)

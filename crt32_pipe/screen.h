@@ -88,6 +88,9 @@ class Screen {
     virtual ScreenKey WaitKey() = 0;
     // The next key if one is waiting, else a key of kind None.
     virtual ScreenKey PollKey() = 0;
+    // Throws away every key typed and not yet read, so that what follows
+    // answers only keys typed after it (a size change is still reported).
+    virtual void FlushInput() = 0;
 };
 
 // Takes the terminal or console for a full screen (the console layer must have

@@ -199,6 +199,9 @@ class TerminalScreen final : public Screen {
 
     ScreenKey PollKey() override { return NextKey(); }
 
+    // The terminal's own queue (tcflush) and the library's.
+    void FlushInput() override { ::flushinp(); }
+
   private:
     // The next event noted by a signal handler or key waiting; None when
     // there is neither.

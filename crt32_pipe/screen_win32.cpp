@@ -159,6 +159,12 @@ class ConsoleScreen final : public Screen {
         }
     }
 
+    // A size change it throws away too is found by the size's next look.
+    void FlushInput() override {
+        ::FlushConsoleInputBuffer(input_);
+        high_ = 0;
+    }
+
   private:
     std::size_t Width() const { return static_cast<std::size_t>(size_.X); }
 

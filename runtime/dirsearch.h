@@ -99,6 +99,9 @@ enum class EntryType : std::uint8_t {
     Other, // symbolic link, FIFO, device, socket
 };
 
+// What an entry of type Other is, where the listing tells.
+enum class SpecialType : std::uint8_t { Unknown, SymbolicLink, Fifo, Socket, Device };
+
 struct DirEntry {
     std::string Name;   // the bytes the report writes
     std::string Native; // the platform's own form of the name; empty when it is Name
@@ -111,6 +114,11 @@ struct DirEntry {
     // disk usage counts such a file once by its inode.
     std::uint32_t Links = 1;
     EntryType Type = EntryType::Regular;
+    SpecialType Special = SpecialType::Unknown; // for Type Other
+    // When the entry itself last changed (created, renamed, written, its
+    // links or mode changed: POSIX ctime, Windows' change time), in
+    // nanoseconds since 1970; 0 when the listing does not tell.
+    std::int64_t Changed = 0;
     // A directory that is a link to another (Windows: a junction, directory
     // symbolic link or volume mount point). Never on POSIX, where a symbolic
     // link is an entry of its own.

@@ -231,6 +231,20 @@ void FromListing(DirEntry& entry, unsigned char type, std::uint64_t inode) {
     entry.Type = dir                                    ? EntryType::Directory
                  : type == DT_REG || type == DT_UNKNOWN ? EntryType::Regular
                                                         : EntryType::Other;
+    entry.Special = type == DT_LNK                     ? SpecialType::SymbolicLink
+                    : type == DT_FIFO                  ? SpecialType::Fifo
+                    : type == DT_SOCK                  ? SpecialType::Socket
+                    : type == DT_CHR || type == DT_BLK ? SpecialType::Device
+                                                       : SpecialType::Unknown;
+    entry.Changed = 0;
+}
+
+SpecialType SpecialOf(mode_t mode) {
+    if (S_ISLNK(mode)) return SpecialType::SymbolicLink;
+    if (S_ISFIFO(mode)) return SpecialType::Fifo;
+    if (S_ISSOCK(mode)) return SpecialType::Socket;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return SpecialType::Device;
+    return SpecialType::Unknown;
 }
 
 } // namespace
@@ -421,6 +435,9 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
                 entry.Type = S_ISDIR(st.st_mode)   ? EntryType::Directory
                              : S_ISREG(st.st_mode) ? EntryType::Regular
                                                    : EntryType::Other;
+                entry.Special = SpecialOf(st.st_mode);
+                entry.Changed =
+                    static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
             }
         }
         entry.Name.assign(name);

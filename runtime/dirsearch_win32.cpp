@@ -267,8 +267,16 @@ struct Listed {
     std::uint32_t Tag;
     std::uint64_t Size;
     std::uint64_t Allocation;
-    std::uint64_t File; // 0 when unknown
+    std::uint64_t File;   // 0 when unknown
+    std::int64_t Changed; // 100 ns since 1601; 0 when unknown
 };
+
+// 100 ns since 1601 as nanoseconds since 1970; 0 stays unknown.
+std::int64_t UnixNanos(std::int64_t fileTime) {
+    constexpr std::int64_t From1601 = 116444736000000000; // 1970 - 1601 in 100 ns
+    if (fileTime <= From1601) return 0;
+    return (fileTime - From1601) * 100;
+}
 
 void Fill(DirEntry& entry, std::wstring_view name, const Listed& l, std::uint64_t volume) {
     entry.Native = win32::NativeBytes(name);
@@ -285,6 +293,9 @@ void Fill(DirEntry& entry, std::wstring_view name, const Listed& l, std::uint64_
     entry.Type = (l.Attr & FILE_ATTRIBUTE_DIRECTORY) != 0       ? EntryType::Directory
                  : (l.Attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryType::Other
                                                                 : EntryType::Regular;
+    entry.Special =
+        entry.Type == EntryType::Other ? SpecialType::SymbolicLink : SpecialType::Unknown;
+    entry.Changed = UnixNanos(l.Changed);
 }
 
 bool IsDots(std::wstring_view name) {
@@ -307,7 +318,7 @@ bool ReadSearch(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirRes
         std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
         bool reparse = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         Fill(entry, name,
-             Listed{data.dwFileAttributes, reparse ? data.dwReserved0 : 0, size, size, 0},
+             Listed{data.dwFileAttributes, reparse ? data.dwReserved0 : 0, size, size, 0, 0},
              dir.Volume);
         return true;
     }
@@ -436,7 +447,8 @@ bool ReadEntry(const DirHandle& dir, DirReader& reader, DirEntry& entry, DirResu
              Listed{info.FileAttributes, reparse ? info.EaSize : 0,
                     static_cast<std::uint64_t>(info.EndOfFile.QuadPart),
                     static_cast<std::uint64_t>(info.AllocationSize.QuadPart),
-                    static_cast<std::uint64_t>(info.FileId.QuadPart)},
+                    static_cast<std::uint64_t>(info.FileId.QuadPart),
+                    static_cast<std::int64_t>(info.ChangeTime.QuadPart)},
              dir.Volume);
         ++reader.Entries;
         return true;

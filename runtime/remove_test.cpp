@@ -330,6 +330,12 @@ TEST_F(Remove, RemovesWhatItWasAskedToAndNothingElse) {
          .Reason = RemoveReason::OtherFileSystem,
          .Left = With({"tree/m", "tree/m/keep"}),
          .Cleanup = [](Tree& t) { ::umount((t / "tree/m").c_str()); }},
+        {.What = "a directory without an identity to check it by (one the scan could not read)",
+         .Make = [](Tree& t) { return t.Dir("tree/d"), t.File("tree/d/a", 1), true; },
+         .Failures = 1,
+         .FirstPaths = {"d"},
+         .Reason = RemoveReason::Unidentified,
+         .Left = With({"tree/d", "tree/d/a"})},
         {.What = "a name that leaves the parent",
          .Make = [](Tree&) { return true; },
          .Entry = "..",
@@ -371,6 +377,7 @@ TEST_F(Remove, RemovesWhatItWasAskedToAndNothingElse) {
         DirIdentity parentId;
         ASSERT_EQ(OpenDirPath((t_ / "tree").string(), "", parent, parentId).Fault, DirFault::None);
         RemoveTarget target = Listed(parent, c.Entry);
+        if (c.Reason == RemoveReason::Unidentified) target.Identity = {};
         if (c.Swap) c.Swap(t_);
         RemoveControl control;
         control.MaxOpen = c.MaxOpen;

@@ -14,10 +14,27 @@ UP, DOWN, LEFT = b"\x1bOA", b"\x1bOB", b"\x1bOD"
 
 
 class Browser(Probe):
-    """kelpo32 --browse on a pseudo-terminal of its own."""
+    """kelpo32 --browse on a pseudo-terminal of its own; in apparent sizes
+    unless `kind` is another option (None: the browser's own default)."""
 
-    def __init__(self, test, args, cols=100, rows=20, cwd=None):
-        super().__init__(test, cols, rows, argv=[kelpo.EXE, "--browse"] + list(args), cwd=cwd)
+    def __init__(self, test, args, cols=100, rows=20, cwd=None, kind="--apparent-size",
+                 user=None):
+        argv = [kelpo.EXE, "--browse"] + ([kind] if kind else []) + list(args)
+        if user is not None:
+            # The terminal is that user's too.
+            argv = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + argv
+        super().__init__(test, cols, rows, argv=argv, cwd=cwd)
+        if user is not None:
+            os.fchown(self.slave, user, user)
+
+    def until(self, shows, timeout=20):
+        """Waits until `shows(rows)` holds of the screen; returns the rows."""
+        deadline = time.monotonic() + timeout
+        while not shows(self.screen()):
+            if time.monotonic() > deadline:
+                raise AssertionError("not shown: %r" % self.screen())
+            self.read(0.05)
+        return self.screen()
 
 
 def row_of(rows, text):
@@ -46,13 +63,15 @@ class Browse(kelpo.Case):
         self.assertIn("big/", rows[1])  # largest first, with its share and count
         self.assertIn("%", rows[1])
         self.assertIn("top.bin", rows[2])
-        rows = b.key(b"\r", self.top + "/big")
+        # Each step waits for the rows it changes, not only the header.
+        b.send(b"\r")
+        rows = b.until(lambda r: (self.top + "/big") in r[0] and any("sub/" in x for x in r))
         self.assertIn("f", row_of(rows, "293K"))
-        rows = b.key(LEFT, "small/")
-        self.assertNotIn("/big", rows[0])
-        rows = b.key(b"n", "Sort: name")
-        self.assertIn("big/", rows[1])
-        self.assertIn("small/", rows[2])
+        b.send(LEFT)
+        rows = b.until(lambda r: "/big" not in r[0] and any("small/" in x for x in r))
+        b.send(b"n")
+        rows = b.until(lambda r: "big/" in r[1] and "small/" in r[2])
+        self.assertIn("Sort: name", rows[-1])
         b.key(b"h", "300,005")
         b.key(b"?", "Keys")
         b.key(b"x", "Sort: name")
@@ -68,17 +87,17 @@ class Browse(kelpo.Case):
         b.drawn("Sort: size")
         rows = b.key(b"d", "Delete ")
         self.assertTrue(any("It holds 2 files" in r for r in rows), rows)
-        b.key(b"n", "Kept")  # anything but y keeps it
+        b.key(b"n", "Kept big")  # anything but y keeps it
         self.assertTrue(os.path.isdir(os.path.join(self.top, "big")))
         b.key(b"d", "Delete ")
         b.key(b"y", "Deleted big")
         self.assertFalse(os.path.exists(os.path.join(self.top, "big")))
         b.key(b"h", "All: 51,000 in 2 files")
-        b.key(b"d", "A file of")
+        b.key(b"d", "A file of 50,000 bytes")
         b.key(b"y", "Deleted top.bin")
         self.assertFalse(os.path.exists(os.path.join(self.top, "top.bin")))
         self.assertTrue(os.path.exists(os.path.join(self.top, "small", "h")))
-        b.key(b"x", "All: 1,000 in 1 files")
+        b.key(b"x", "All: 1,000 in 1 file")
         os.write(b.master, b"q")
         self.assertEqual(b.wait(), 0)
         self.given_back(b)
@@ -87,7 +106,7 @@ class Browse(kelpo.Case):
         kelpo.make_tree(self.top, {"data": 1000000})
         os.symlink(self.outside, os.path.join(self.top, "link"))
         b = Browser(self, [self.top])
-        b.drawn("@link")
+        b.drawn("@ link")
         os.write(b.master, DOWN)
         b.key(b"d", "Delete ")
         b.key(b"y", "Deleted link")
@@ -110,6 +129,88 @@ class Browse(kelpo.Case):
         os.write(b.master, b"q")
         self.assertEqual(b.wait(), 0)
         self.given_back(b)
+
+    def test_keys_typed_ahead_or_during_a_deletion_delete_nothing(self):
+        big = os.path.join(self.top, "big")
+        os.makedirs(big)
+        for i in range(100000):
+            os.close(os.open(os.path.join(big, "f%d" % i), os.O_CREAT | os.O_WRONLY, 0o644))
+        victim = kelpo.make_tree(os.path.join(self.top, "victim"), {"v": 10})
+        b = Browser(self, [self.top], kind=None)
+        b.drawn("Disk usage")  # the browser's own first kind
+        b.send(b"c")  # by count of files: big first
+        b.until(lambda r: "big/" in r[1] and "Sort: files" in r[-1])
+        b.send(b"dy")  # y typed before its question was drawn
+        b.drawn("Delete ")
+        time.sleep(0.5)
+        b.read(0.1)
+        self.assertTrue(os.path.isdir(big))
+        self.assertTrue(any("Delete " in r for r in b.screen()))
+        b.send(b"y")
+        b.send(b"dy")  # typed while big goes: never the answer to a question
+        b.drawn("Deleted big", timeout=60)
+        time.sleep(0.5)
+        b.read(0.1)
+        self.assertFalse(os.path.exists(big))
+        self.assertTrue(os.path.exists(os.path.join(victim, "v")))
+        os.write(b.master, b"q")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.given_back(b)
+
+    def test_start_swapped_for_a_link_stays_the_scanned_one(self):
+        kelpo.make_tree(self.top, {"PRECIOUS.bin": 3000000, "p": {"mine": 5}})
+        kelpo.make_tree(os.path.join(self.outside, "p"), {"theirs": 6700000})
+        kelpo.make_tree(self.outside, {"PRECIOUS.bin": 4800000})
+        b = Browser(self, [self.top])
+        b.drawn("PRECIOUS.bin")
+        os.rename(self.top, self.top + ".old")
+        os.symlink(self.outside, self.top)
+        b.send(b"r")  # the directory held, not the path
+        rows = b.drawn("Rescanned")
+        self.assertIn("2.9M", row_of(rows, "PRECIOUS.bin"))
+        self.assertNotIn("theirs", "".join(rows))
+        b.send(b"d")
+        b.drawn("Delete ")
+        b.key(b"y", "Deleted PRECIOUS.bin")
+        self.assertFalse(os.path.exists(os.path.join(self.top + ".old", "PRECIOUS.bin")))
+        self.assertTrue(os.path.exists(os.path.join(self.outside, "PRECIOUS.bin")))
+        b.key(b"h", "All: 5 in 1 file")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+
+    def test_unread_directory_swapped_is_read_and_asked_again(self):
+        if not shutil.which("setpriv"):
+            self.skipTest("no setpriv")
+        # As an ordinary user, for whom a directory of mode 000 is unreadable.
+        nobody = 65534
+        for d in (self.dir, self.top):
+            os.makedirs(d, exist_ok=True)
+            os.chmod(d, 0o777)
+        kelpo.make_tree(self.top, {"keep": {"f": 1000}, "x": {"secret": 2000}})
+        x = os.path.join(self.top, "x")
+        for d in (self.top, os.path.join(self.top, "keep"), x):
+            os.chown(d, nobody, nobody)
+        os.chmod(x, 0)
+        b = Browser(self, ["--apparent-size", self.top], kind=None, user=nobody)
+        rows = b.drawn("x/")
+        self.assertIn("!", row_of(rows, "x/"))
+        os.rename(x, x + ".s")
+        os.mkdir(x)
+        kelpo.make_tree(x, {"PRECIOUS": 1})
+        os.chown(x, nobody, nobody)
+        b.send(b"n")  # by name: keep/, x/
+        b.until(lambda r: "x/" in r[2])
+        os.write(b.master, DOWN)
+        b.until(lambda r: "x/" in r[2])
+        rows = b.key(b"d", "Read now: it holds 1 file")
+        self.assertTrue(any("did not read it" in r for r in rows), rows)
+        b.key(b"n", "Kept x")
+        self.assertTrue(os.path.exists(os.path.join(x, "PRECIOUS")))
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 1)  # a directory could not be read, as du says
+        os.chmod(x + ".s", 0o755)
+        self.assertTrue(os.path.exists(os.path.join(x + ".s", "secret")))
 
     def test_size_change_redraws(self):
         kelpo.make_tree(self.top, {"d%02d" % i: {"f": 100 * i} for i in range(30)})
@@ -217,7 +318,28 @@ class Console(kelpo.Case):
         b.key(b"y", "Deleted gone")
         self.assertFalse(os.path.exists(os.path.join(self.dir, "top", "gone")))
         self.assertTrue(os.path.exists(os.path.join(self.dir, "top", "stay", "s")))
-        b.key(b"h", "All: 5 in 1 files")
+        b.key(b"h", "All: 5 in 1 file")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+
+    def test_typed_ahead_is_thrown_away_and_the_start_held(self):
+        top = kelpo.make_tree(os.path.join(self.dir, "top"),
+                              {"gone": {"f": 10000}, "stay": {"s": 5}})
+        b = Browser(self, ["top"], cwd=self.dir)
+        b.drawn("Sort: size")
+        b.send(b"dy")  # the y is in the console's input before the question is drawn
+        b.drawn("Delete ")
+        time.sleep(1)
+        b.read(0.1)
+        self.assertTrue(os.path.isdir(os.path.join(top, "gone")))
+        self.assertTrue(any("Delete " in r for r in b.screen()))
+        b.key(b"n", "Kept gone")
+        # Renamed and replaced meanwhile, the start is still the one held.
+        os.rename(top, top + ".old")
+        kelpo.make_tree(top, {"other": {"o": 99999}})
+        b.key(b"r", "Rescanned")
+        rows = b.drawn("gone/")
+        self.assertFalse(any("other/" in r for r in rows), rows)
         os.write(b.master, b"q")
         self.assertEqual(b.wait(), 0)
 

@@ -128,7 +128,9 @@ void RunBody() {
         // Nothing is written before the screen: no banner, no widths.
         ParseOptions(opts);
         runtime::NamePatterns exclude(opts.Excludes);
-        browse::RunBrowse({.Walk = WalkSettings(opts, exclude), .ReadOnly = opts.ReadOnly},
+        browse::RunBrowse({.Walk = WalkSettings(opts, exclude),
+                           .ReadOnly = opts.ReadOnly,
+                           .KindAsked = opts.ApparentSize || opts.DiskUsage},
                           opts.From.empty() ? TypedStart() : SavedStart(from.Start),
                           opts.From.empty() ? nullptr : &from,
                           opts.Compare.empty() ? nullptr : &old);

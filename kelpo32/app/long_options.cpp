@@ -136,19 +136,28 @@ constexpr LongOption Table[] = {
               "json, tsv, ncdu, prometheus (metrics, 3 levels deep\n"
               "when nothing else bounds them)"}},
     {.Name = "disk-usage",
-     .Set = [](Options& o, Use) { o.DiskUsage = true; },
+     .Set =
+         [](Options& o, Use) {
+             o.DiskUsage = true;
+             o.ApparentSize = false;
+         },
      .Help = {"count the space files take on disk",
               "count the space files take on disk (compressed and\n"
               "sparse files by what they take, files whose data is\n"
               "not on the disk as 0)"}},
     {.Name = "apparent-size",
-     .Set = [](Options& o, Use) { o.DiskUsage = false; },
-     .Help = Both("count the files' sizes (the default)")},
+     .Set =
+         [](Options& o, Use) {
+             o.DiskUsage = false;
+             o.ApparentSize = true;
+         },
+     .Help = Both("count the files' sizes (the default; --browse: disk usage)")},
     {.Name = {},
      .Letter = 'b',
      .Set =
          [](Options& o, Use) {
              o.DiskUsage = false;
+             o.ApparentSize = true;
              o.Units = output::SizeUnits::Exact;
          },
      .Help = {"the files' sizes in exact bytes (du's -b)", ""}},

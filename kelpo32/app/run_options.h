@@ -20,9 +20,10 @@ struct OutputForm;
 struct Options {
     const OutputForm* Form = nullptr; // the chosen output form; never null after parsing
     bool DiskUsage = false;           // bytes on disk, each file with several links once
-    bool OneFileSystem = false;       // directories on another file system are not entered
-    bool NoProgress = false;          // no status line on standard error
-    bool FollowLinks = false;         // enter directory links (Windows reparse points)
+    bool ApparentSize = false;  // --apparent-size was given (the browser's default is disk usage)
+    bool OneFileSystem = false; // directories on another file system are not entered
+    bool NoProgress = false;    // no status line on standard error
+    bool FollowLinks = false;   // enter directory links (Windows reparse points)
     bool CountLinks = false; // count every link of a file with several (du's -l); by default once
     // --max-depth=N, -d N: list N levels below the start (as /VN); -1: not given.
     // The depth itself is the report's MaxDepth, which ParseOptions sets.

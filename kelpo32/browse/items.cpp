@@ -1,9 +1,11 @@
 #include "kelpo32/browse/items.h"
 
+#include "kelpo32/browse/linked.h"
 #include "runtime/utf8name.h"
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kelpo32::browse {
 
@@ -60,6 +62,7 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
         Item item;
         item.Name = std::string(tree.Name(c));
         item.Dir = c;
+        item.Folder = true;
         item.Bytes = settings.OtherKind ? cells[c].OtherTotalBytes : r.TotalBytes;
         item.Files = r.TotalFiles();
         item.Why = FlagOf(tree.Trouble(c));
@@ -69,10 +72,30 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
             item.Change = r.TotalBytes - old.OldBytes;
             if (old.State == tree::Mark::Gone) item.Bytes = old.OldBytes;
         }
-        if (auto it = dirs.find(item.Name); it != dirs.end()) item.Entry = it->second;
+        if (auto it = dirs.find(item.Name); it != dirs.end()) {
+            item.Entry = it->second;
+            dirs.erase(it);
+        }
+        items.push_back(std::move(item));
+    }
+    // What is listed and not in the tree was made since the scan.
+    for (const auto& [name, k] : dirs) {
+        Item item;
+        item.Name = name;
+        item.Entry = k;
+        item.Folder = true;
+        item.Why = Flag::New;
+        item.Counted = false;
         items.push_back(std::move(item));
     }
     bool disk = settings.DiskUsage != settings.OtherKind;
+    // Files changed since the scan began are new only when the count of
+    // files (every name, as the walk counts them) differs from the scan's: a
+    // clock that differs from the file system's then marks nothing in a
+    // directory left as it was.
+    std::int64_t files = 0;
+    std::vector<std::size_t> changed;
+    std::unordered_set<std::uint64_t> linkSeen; // inodes of links counted here, met
     for (std::size_t k = 0; k < listing.size(); ++k) {
         const runtime::DirEntry& e = listing[k];
         if (IsDirectory(e)) continue;
@@ -80,11 +103,25 @@ std::vector<Item> CollectItems(tree::DirTree& tree, tree::DirIndex dir,
         item.Name = EntryName(e);
         item.Entry = static_cast<std::int32_t>(k);
         item.Bytes = FileBytes(e, disk);
-        if (e.Type == runtime::EntryType::Other)
-            item.Why = Flag::Other;
-        else if (e.Links > 1)
-            item.Why = Flag::HardLink;
+        if (e.Type == runtime::EntryType::Other) item.Why = Flag::Other;
+        if (e.Links > 1 && e.Type != runtime::EntryType::Other) item.Why = Flag::HardLink;
+        if (e.Links > 1 && !settings.CountLinks && settings.Links != nullptr) {
+            // Counted where the walk met it first: at one link of this
+            // directory, or at one elsewhere.
+            const LinkedFiles::File* f = settings.Links->Find(e.Device, e.Inode);
+            if (f != nullptr)
+                item.Counted = f->Dirs.front() == dir && linkSeen.insert(e.Inode).second;
+        }
+        ++files;
+        if (item.Counted && settings.ScanStart > 0 && e.Changed >= settings.ScanStart)
+            changed.push_back(items.size());
         items.push_back(std::move(item));
+    }
+    if (files != tree.At(dir).OwnFiles) {
+        for (std::size_t k : changed) {
+            items[k].Why = Flag::New;
+            items[k].Counted = false;
+        }
     }
     SortItems(items, settings);
     return items;
@@ -126,7 +163,8 @@ void SortItems(std::vector<Item>& items, const ItemSettings& settings) {
             key = item.Files;
             break;
         case Order::Change:
-            key = item.Change;
+            // Grown or shrunk: the size of the change orders.
+            key = item.Change < 0 ? -std::max(item.Change, -INT64_MAX) : item.Change;
             break;
         case Order::Name:
             break;

@@ -16,6 +16,9 @@ namespace kelpo32::browse {
 struct BrowseSettings {
     walk::WalkOptions Walk; // the walk of the scan and of each rescan
     bool ReadOnly = false;  // the browser deletes nothing
+    // A size kind was asked for (--disk-usage, --apparent-size); else the
+    // browser shows disk usage first.
+    bool KindAsked = false;
 };
 
 // Browses the start directory `start`, or the saved scan `from`; with

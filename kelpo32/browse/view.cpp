@@ -1,6 +1,6 @@
 #include "kelpo32/browse/view.h"
 
-#include "kelpo32/browse/edits.h"
+#include "kelpo32/browse/linked.h"
 #include "runtime/dirsearch.h"
 
 #include <algorithm>
@@ -10,25 +10,32 @@ namespace kelpo32::browse {
 
 using crt32_pipe::KeyKind;
 
-View::View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root, Place& place,
+View::View(crt32_pipe::Screen& screen, tree::DirTree& tree, tree::DirIndex root, FileSystem& files,
            ViewSetup setup)
-    : screen_(screen), tree_(tree), place_(place), setup_(std::move(setup)) {
+    : screen_(screen), tree_(tree), files_(files), setup_(std::move(setup)) {
     tree_.Parents(root);
     tree_.Browse();
     settings_.DiskUsage = setup_.DiskUsage;
+    settings_.OtherKind = setup_.OtherKindFirst && tree_.OtherKindKnown();
     settings_.Compared = setup_.Compared && tree_.ComparedIfAny() != nullptr;
+    settings_.CountLinks = setup_.CountLinks;
+    links_ = setup_.Links;
+    settings_.Links = links_;
+    settings_.ScanStart = setup_.ScanStart;
     if (settings_.Compared) settings_.Sort = Order::Change;
     path_.push_back(root);
     Load({});
 }
+
+View::~View() = default;
 
 // Lists the directory on screen and makes its items; the cursor goes to the
 // item named `select`, else stays where it was.
 void View::Load(const std::string& select) {
     listing_.clear();
     unlisted_.clear();
-    place_.Showing(Shown());
-    if (!place_.List(listing_, unlisted_) && unlisted_.empty()) unlisted_ = "cannot be listed";
+    files_.Showing(Shown());
+    if (!files_.List(listing_, unlisted_) && unlisted_.empty()) unlisted_ = "cannot be listed";
     items_ = CollectItems(tree_, Shown(), listing_, settings_);
     if (!select.empty()) {
         auto it = std::ranges::find(items_, select, &Item::Name);
@@ -55,11 +62,18 @@ const runtime::DirEntry* View::EntryOf(const Item& item) const {
 void View::Open() {
     if (cursor_ >= items_.size() || !items_[cursor_].Directory()) return;
     const Item& item = items_[cursor_];
+    if (item.Dir == tree::NoDir) {
+        status_ = "Made since the scan: r scans this directory again to show it";
+        return;
+    }
     std::string why;
     // A directory the walk did not enter (a link, another file system, a
     // cycle) is not entered here either: its files are not the scan's.
     bool entered = item.Why != Flag::NotEntered;
-    place_.Enter(entered ? EntryOf(item) : nullptr, tree_.Browse()[item.Dir].Identity, why);
+    if (!files_.Enter(entered ? EntryOf(item) : nullptr, tree_.Browse()[item.Dir].Identity, why)) {
+        status_ = "Cannot open " + item.Name + ": " + why;
+        return;
+    }
     if (!entered) why = "not entered by the scan";
     path_.push_back(item.Dir);
     cursor_ = 0;
@@ -72,7 +86,7 @@ void View::Up() {
     if (path_.size() < 2) return;
     std::string from(tree_.Name(Shown()));
     path_.pop_back();
-    place_.Leave();
+    files_.Leave();
     top_ = 0;
     Load(from);
 }
@@ -94,6 +108,18 @@ void View::SortBy(Order order) {
     Resort(false);
 }
 
+void View::SwitchKind() {
+    // A saved scan in JSON Lines holds one kind of size only.
+    if (!tree_.OtherKindKnown()) {
+        bool disk = settings_.DiskUsage;
+        status_ = std::string(disk ? "Apparent size" : "Disk usage") +
+                  " unknown: the scan holds only " + (disk ? "disk usage" : "apparent sizes");
+        return;
+    }
+    settings_.OtherKind = !settings_.OtherKind;
+    Resort(true);
+}
+
 std::string View::PathOf(const Item* item) const {
     std::string path = setup_.Start;
     const char sep = runtime::PathSeparator();
@@ -107,190 +133,116 @@ std::string View::PathOf(const Item* item) const {
     return path;
 }
 
-void View::AskDelete() {
-    if (!setup_.Locked.empty() || !place_.Changeable()) {
-        status_ = "Deletion is off: " + (setup_.Locked.empty() ? "saved scan" : setup_.Locked);
-        return;
-    }
-    if (cursor_ >= items_.size()) return;
-    const Item& item = items_[cursor_];
-    if (EntryOf(item) == nullptr) {
-        status_ = "Not on disk: " + item.Name;
-        return;
-    }
-    dialog_ = Dialog::Confirm;
+void View::Open(Dialog dialog) {
+    dialog_ = dialog;
+    helpTop_ = 0;
+    // Only keys typed once the box is in view answer it.
+    flush_ = true;
 }
 
-void View::Delete() {
-    Item item = items_[cursor_];
-    const runtime::DirEntry* entry = EntryOf(item);
-    if (entry == nullptr) return;
-    runtime::DirIdentity id = item.Directory() ? tree_.Browse()[item.Dir].Identity
-                                               : runtime::DirIdentity{entry->Device, entry->Inode};
-    Removal done = place_.Remove(*entry, id, item.Directory());
-    if (item.Directory()) {
-        if (done.Report.Complete()) {
-            DropDir(tree_, item.Dir);
-        } else {
-            // What is left is counted again, and the totals above follow.
-            tree::DirTree again;
-            tree::DirIndex root = tree::NoDir;
-            std::string why;
-            if (place_.Rescan(entry, again, root, why))
-                SwapDir(tree_, item.Dir, again, root);
-            else
-                DropDir(tree_, item.Dir);
-        }
-    } else if (done.Report.Complete()) {
-        bool disk = setup_.DiskUsage;
-        // One link of a file of several frees nothing while the others
-        // stay, and the walk counted the file where it met it first,
-        // perhaps elsewhere: the totals keep it.
-        std::int64_t files = entry->Links > 1 && !setup_.CountLinks ? 0 : 1;
-        DropFile(tree_, Shown(), files * FileBytes(*entry, disk), files * FileBytes(*entry, !disk),
-                 files);
-    }
-    if (done.Report.Complete())
-        status_ = "Deleted " + item.Name;
-    else
-        status_ = "Could not delete " + done.Failure;
-    Load({});
-}
-
-void View::Rescan() {
-    if (!setup_.Locked.empty() || !place_.Changeable()) {
-        status_ = "Rescan is off: " + (setup_.Locked.empty() ? "saved scan" : setup_.Locked);
-        return;
-    }
-    tree::DirTree again;
-    tree::DirIndex root = tree::NoDir;
-    std::string why;
-    if (!place_.Rescan(nullptr, again, root, why)) {
-        status_ = "Could not rescan: " + why;
-        return;
-    }
-    std::string at = cursor_ < items_.size() ? items_[cursor_].Name : std::string();
-    if (path_.size() == 1) {
-        // The start directory itself: the whole tree is the new one.
-        tree_ = std::move(again);
-        tree_.Parents(root);
-        path_[0] = root;
-        // The older scan's numbers were the old tree's.
-        settings_.Compared = false;
-    } else {
-        tree::DirIndex parent = tree_.Parents(Shown())[Shown()];
-        tree::DirIndex before = Shown();
-        std::string name(tree_.Name(before));
-        SwapDir(tree_, before, again, root);
-        // The rescan's copy took the place of the record in its parent's chain.
-        for (tree::DirIndex c = tree_.At(parent).First; c != tree::NoDir; c = tree_.At(c).Next)
-            if (tree_.Name(c) == name && tree_.IsLive(c)) path_.back() = c;
-    }
-    status_ = "Rescanned";
-    Load(at);
-}
-
-bool View::Key(crt32_pipe::ScreenKey key) {
-    status_.clear();
-    if (dialog_ != Dialog::None) {
-        Dialog was = std::exchange(dialog_, Dialog::None);
-        if (key.Kind == KeyKind::Interrupt) return false;
-        if (key.Kind == KeyKind::Resize) dialog_ = was;
-        if (was == Dialog::Confirm && key.Kind == KeyKind::Char &&
-            (key.Char == 'y' || key.Char == 'Y'))
-            Delete();
-        else if (was == Dialog::Confirm && key.Kind != KeyKind::Resize)
-            status_ = "Kept";
-        return true;
-    }
-    int page = std::max(1, screen_.Size().Y - 2);
-    switch (key.Kind) {
-    case KeyKind::Up:
-        Move(-1);
-        break;
-    case KeyKind::Down:
-        Move(1);
-        break;
-    case KeyKind::PageUp:
-        Move(-page);
-        break;
-    case KeyKind::PageDown:
-        Move(page);
-        break;
-    case KeyKind::Home:
+void View::Do(Action action) {
+    int page = std::max(1, screen_.Size().Y - 3);
+    switch (action) {
+    case Action::Up:
+        return Move(-1);
+    case Action::Down:
+        return Move(1);
+    case Action::PageUp:
+        return Move(-page);
+    case Action::PageDown:
+        return Move(page);
+    case Action::First:
         cursor_ = 0;
-        break;
-    case KeyKind::End:
-        Move(static_cast<std::ptrdiff_t>(items_.size()));
-        break;
-    case KeyKind::Enter:
-    case KeyKind::Right:
-        Open();
-        break;
-    case KeyKind::Left:
-    case KeyKind::Backspace:
-        Up();
-        break;
-    case KeyKind::Delete:
-        AskDelete();
-        break;
-    case KeyKind::Escape:
-    case KeyKind::Interrupt:
-        return false;
-    case KeyKind::Char:
-        switch (key.Char) {
-        case 'q':
-            return false;
-        case 's':
-            SortBy(Order::Size);
-            break;
-        case 'n':
-            SortBy(Order::Name);
-            break;
-        case 'c':
-            SortBy(Order::Files);
-            break;
-        case 'C':
-            SortBy(Order::Change);
-            break;
-        case 'a':
-            // A saved scan in JSON Lines holds one kind of size only.
-            if (!tree_.OtherKindKnown()) {
-                status_ = "The other size kind is not in this scan";
-                break;
-            }
-            settings_.OtherKind = !settings_.OtherKind;
-            Resort(true);
-            break;
-        case 'h':
-            exact_ = !exact_;
-            break;
-        case 'i':
-            if (cursor_ < items_.size()) dialog_ = Dialog::Info;
-            break;
-        case '?':
-            dialog_ = Dialog::Help;
-            break;
-        case 'd':
-            AskDelete();
-            break;
-        case 'r':
-            Rescan();
-            break;
+        return;
+    case Action::Last:
+        return Move(static_cast<std::ptrdiff_t>(items_.size()));
+    case Action::Open:
+        return Open();
+    case Action::Parent:
+        return Up();
+    case Action::SortBySize:
+        return SortBy(Order::Size);
+    case Action::SortByName:
+        return SortBy(Order::Name);
+    case Action::SortByFiles:
+        return SortBy(Order::Files);
+    case Action::SortByChange:
+        return SortBy(Order::Change);
+    case Action::SizeKind:
+        return SwitchKind();
+    case Action::ExactSizes:
+        exact_ = !exact_;
+        return;
+    case Action::Info:
+        if (cursor_ < items_.size()) Open(Dialog::Info);
+        return;
+    case Action::Rescan:
+        return Rescan();
+    case Action::Delete:
+        return AskDelete();
+    case Action::Help:
+        return Open(Dialog::Help);
+    case Action::Quit:
+        return;
+    }
+}
+
+// A key while a box is open: the help scrolls, the question is answered,
+// anything else closes the box.
+bool View::DialogKey(const crt32_pipe::ScreenKey& key) {
+    if (key.Kind == KeyKind::Interrupt) return false;
+    if (key.Kind == KeyKind::Resize) return true;
+    const KeyRow* row = FindKey(key);
+    Action does = row != nullptr ? row->Does : Action::Quit;
+    if (dialog_ == Dialog::Help && row != nullptr) {
+        std::size_t page = static_cast<std::size_t>(std::max(1, screen_.Size().Y - 4));
+        switch (does) {
+        case Action::Up:
+            helpTop_ -= std::min<std::size_t>(helpTop_, 1);
+            return true;
+        case Action::Down:
+            ++helpTop_; // the drawing keeps it within the lines
+            return true;
+        case Action::PageUp:
+            helpTop_ -= std::min(helpTop_, page);
+            return true;
+        case Action::PageDown:
+            helpTop_ += page;
+            return true;
+        case Action::First:
+            helpTop_ = 0;
+            return true;
         default:
             break;
         }
-        break;
-    default:
-        break;
     }
+    Dialog was = std::exchange(dialog_, Dialog::None);
+    if (was != Dialog::Confirm) return true;
+    if (key.Kind == KeyKind::Char && (key.Char == 'y' || key.Char == 'Y'))
+        Delete();
+    else
+        status_ = "Kept " + pending_->What.Name;
+    pending_.reset();
+    return !quit_;
+}
+
+bool View::Key(crt32_pipe::ScreenKey key) {
+    // A message stays through a size change: it is drawn again with the rest.
+    if (key.Kind == KeyKind::Resize) return true;
+    status_.clear();
+    if (dialog_ != Dialog::None) return DialogKey(key);
+    const KeyRow* row = FindKey(key);
+    if (row == nullptr) return true;
+    if (row->Does == Action::Quit) return false;
+    Do(row->Does);
     return true;
 }
 
 void View::Run() {
-    Draw();
-    while (Key(screen_.WaitKey()))
+    for (;;) {
         Draw();
+        if (!Key(screen_.WaitKey())) return;
+    }
 }
 
 } // namespace kelpo32::browse

@@ -1,5 +1,7 @@
 #include "kelpo32/browse/edits.h"
-#include "kelpo32/browse/saved_place.h"
+#include "kelpo32/browse/keys.h"
+#include "kelpo32/browse/linked.h"
+#include "kelpo32/browse/saved_file_system.h"
 #include "kelpo32/browse/view.h"
 #include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/testing/fake_screen.h"
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -19,15 +22,22 @@ using crt32_pipe::KeyKind;
 using testing::FakeScreen;
 
 // A directory in memory: a listing per directory on screen, deletions that
-// succeed or fail as the test says, and rescans that find what is left.
-class MemoryPlace final : public Place {
+// succeed or fail as the test says (a directory only with the identity it
+// has now), and rescans that find what is left.
+class MemoryFileSystem final : public FileSystem {
   public:
     std::map<std::string, std::vector<runtime::DirEntry>> Listings; // by path below the start
-    std::string FailOn;                                             // a deletion of this name fails
-    bool Locked = false;                                            // a saved scan's
+    std::map<std::string, runtime::DirIdentity> Now; // directories' identities now, by name
+    std::string FailOn;                              // a deletion of this name fails
+    std::string LockedWhy;
+    bool OutOfDescriptors = false; // every Enter is refused
     std::vector<std::string> Removed;
     std::int64_t LeftBytes = 0; // what a rescan after a failed deletion finds
+    // While a deletion runs: the time it takes, the keys typed meanwhile;
+    // false stops it.
+    std::function<bool(const runtime::RemoveControl&)> During;
 
+    std::string Locked() const override { return LockedWhy; }
     bool List(std::vector<runtime::DirEntry>& entries, std::string& why) override {
         auto it = Listings.find(Here());
         if (it == Listings.end()) {
@@ -37,19 +47,29 @@ class MemoryPlace final : public Place {
         entries = it->second;
         return true;
     }
-    void Enter(const runtime::DirEntry* entry, const runtime::DirIdentity& /*identity*/,
+    bool Enter(const runtime::DirEntry* entry, const runtime::DirIdentity& /*identity*/,
                std::string& why) override {
+        if (OutOfDescriptors) {
+            why = "too many open files";
+            return false;
+        }
         if (entry == nullptr) why = "not on disk now";
         path_.push_back(entry != nullptr ? entry->Name : std::string("?"));
+        return true;
     }
     void Leave() override { path_.pop_back(); }
-    bool Changeable() const override { return !Locked; }
-    Removal Remove(const runtime::DirEntry& entry, const runtime::DirIdentity& /*identity*/,
-                   bool /*directory*/) override {
+    Removal Remove(const runtime::DirEntry& entry, const runtime::DirIdentity& identity,
+                   bool directory, const runtime::RemoveControl& control) override {
         Removal done;
-        if (entry.Name == FailOn) {
+        if (During && !During(control)) {
+            done.Report.Cancelled = true;
+            return done;
+        }
+        bool other = directory && Now.contains(entry.Name) && !(Now[entry.Name] == identity);
+        if (entry.Name == FailOn || other || (directory && identity.File == 0)) {
             done.Report.Failures = 1;
-            done.Failure = entry.Name + "/stuck: permission denied";
+            done.Failure = entry.Name +
+                           (other ? ": changed since it was scanned" : "/stuck: permission denied");
             return done;
         }
         Removed.push_back(entry.Name);
@@ -57,14 +77,16 @@ class MemoryPlace final : public Place {
                       [&](const runtime::DirEntry& e) { return e.Name == entry.Name; });
         return done;
     }
-    bool Rescan(const runtime::DirEntry* entry, tree::DirTree& into, tree::DirIndex& root,
-                std::string& /*why*/) override {
-        root = into.Add(entry != nullptr ? entry->Name : "");
-        into.At(root).TotalBytes = LeftBytes;
-        into.At(root).OwnBytes = LeftBytes;
-        into.At(root).OwnFiles = 1;
-        into.At(root).SetTotalFiles(1);
-        into.Browse()[root].OtherTotalBytes = LeftBytes;
+    bool Rescan(const runtime::DirEntry* entry, const runtime::DirIdentity& /*identity*/,
+                Rescanned& into, std::string& /*why*/) override {
+        tree::DirIndex root = into.Tree.Add(entry != nullptr ? entry->Name : "");
+        into.Root = root;
+        into.Tree.At(root).TotalBytes = LeftBytes;
+        into.Tree.At(root).OwnBytes = LeftBytes;
+        into.Tree.At(root).OwnFiles = 1;
+        into.Tree.At(root).SetTotalFiles(1);
+        into.Tree.Browse()[root].OtherTotalBytes = LeftBytes;
+        if (entry != nullptr && Now.contains(entry->Name)) into.Identity = Now[entry->Name];
         return true;
     }
 
@@ -84,23 +106,27 @@ runtime::DirEntry File(std::string name, std::uint64_t size, std::uint32_t links
     e.Size = size;
     e.DiskBytes = (size + 4095) / 4096 * 4096;
     e.Links = links;
+    e.Device = 1;
+    e.Inode = 7000 + size;
     return e;
 }
 
-runtime::DirEntry Dir(std::string name) {
+runtime::DirEntry Dir(std::string name, std::uint64_t inode) {
     runtime::DirEntry e;
     e.Name = std::move(name);
     e.Type = runtime::EntryType::Directory;
+    e.Device = 1;
+    e.Inode = inode;
     return e;
 }
 
 // The start holds alpha (10 files, 1,000 bytes), beta (2 files, 5,000
 // bytes, holding gamma of 1 file, 4,000 bytes), and the files f1 (300
-// bytes) and f2 (20 bytes).
+// bytes) and f2 (20 bytes, taking two blocks on disk).
 struct Fixture {
     tree::DirTree Tree;
     tree::DirIndex Root, Alpha, Beta, Gamma;
-    MemoryPlace Place;
+    MemoryFileSystem Files;
 
     Fixture() {
         Root = Tree.Add("");
@@ -115,9 +141,11 @@ struct Fixture {
         Tree.At(Root).TotalDirs = 3;
         Tree.Append(Root, Tree.Append(Root, tree::NoDir, Alpha), Beta);
         Tree.Append(Beta, tree::NoDir, Gamma);
-        Place.Listings[""] = {Dir("alpha"), Dir("beta"), File("f1", 300), File("f2", 20)};
-        Place.Listings["/beta"] = {Dir("gamma"), File("b1", 1000)};
-        Place.Listings["/alpha"] = {};
+        runtime::DirEntry f2 = File("f2", 20);
+        f2.DiskBytes = 8192;
+        Files.Listings[""] = {Dir("alpha", 101), Dir("beta", 102), File("f1", 300), f2};
+        Files.Listings["/beta"] = {Dir("gamma", 103), File("b1", 1000)};
+        Files.Listings["/alpha"] = {};
     }
     void Set(tree::DirIndex d, std::int64_t own, std::int64_t total, std::int32_t ownFiles,
              std::int64_t files) {
@@ -127,6 +155,8 @@ struct Fixture {
         Tree.At(d).SetTotalFiles(files);
         // The other size kind: whole blocks of 4 KiB.
         Tree.Browse()[d].OtherTotalBytes = total * 4;
+        Tree.Browse()[d].Identity = {1, static_cast<std::uint64_t>(100 + d)};
+        if (d != Root) Files.Now[std::string(Tree.Name(d))] = Tree.Browse()[d].Identity;
     }
 };
 
@@ -137,30 +167,78 @@ std::string Screen(const FakeScreen& screen) {
     return all;
 }
 
+// Journeys change the fixture so.
+enum class Twist : std::uint8_t {
+    None,
+    OneKind,      // the tree knows one size kind (a JSON Lines scan)
+    StartNotHeld, // the file system cannot change anything
+    AlphaUnread,  // the scan could not read alpha; it was swapped since
+    BetaSwapped,  // beta's listing is another directory than the scan's
+    NewFile,      // a file of 5 MB made since the scan
+    OutOfHandles, // no directory can be opened
+};
+
 struct Journey {
     const char* Name;
-    std::u32string Keys;         // characters; the arrows and others below
+    std::u32string Keys;         // characters, "~" a pause; the arrows and others below
     std::vector<KeyKind> Before; // keys before the characters
     std::vector<std::string> Shows;
     std::vector<std::string> Hides;
     const char* Selected = nullptr; // the item under the cursor at the end
-    std::string Locked = {};
+    std::vector<std::string> Removes = {};
+    Twist Change = Twist::None;
     const char* Top = nullptr; // the first item at the end
-    bool OneKind = false;      // the tree knows one size kind (a JSON Lines scan)
+    std::string Locked = {};
 };
+
+constexpr std::int64_t ScanStart = 1'000'000'000;
 
 class JourneyTest : public ::testing::TestWithParam<Journey> {};
 
 TEST_P(JourneyTest, KeysGiveTheScreen) {
     const Journey& j = GetParam();
     Fixture f;
-    if (j.OneKind) f.Tree.SetOtherKindUnknown();
-    FakeScreen screen(80, 12);
+    switch (j.Change) {
+    case Twist::None:
+        break;
+    case Twist::OneKind:
+        f.Tree.SetOtherKindUnknown();
+        break;
+    case Twist::StartNotHeld:
+        f.Files.LockedWhy = "start not held";
+        break;
+    case Twist::AlphaUnread:
+        // The later listing names another inode than the directory the
+        // browser reads itself now.
+        f.Tree.Browse()[f.Alpha].Identity = {};
+        f.Tree.SetTrouble(f.Alpha, walk::DirProblem::Unreadable, "permission denied", false);
+        f.Files.Listings[""][0].Inode = 555;
+        f.Files.Now["alpha"] = {1, 999};
+        break;
+    case Twist::BetaSwapped:
+        f.Files.Listings[""][1].Inode = 556;
+        break;
+    case Twist::NewFile: {
+        runtime::DirEntry late = File("late", 5000000);
+        late.Changed = ScanStart + 1;
+        f.Files.Listings[""].push_back(late);
+        break;
+    }
+    case Twist::OutOfHandles:
+        f.Files.OutOfDescriptors = true;
+        break;
+    }
+    FakeScreen screen(100, 12);
     ViewSetup setup{"kelpo32 9.9", "/start", false, false, j.Locked};
-    View view(screen, f.Tree, f.Root, f.Place, setup);
+    setup.ScanStart = ScanStart;
+    View view(screen, f.Tree, f.Root, f.Files, setup);
     for (KeyKind k : j.Before)
         screen.PushKey(k);
-    screen.PushChars(j.Keys);
+    for (char32_t c : j.Keys)
+        if (c == U'~')
+            screen.PushPause();
+        else
+            screen.PushKey(KeyKind::Char, c);
     view.Run();
     std::string shown = Screen(screen);
     // Paths below the start are joined by the platform's separator.
@@ -181,6 +259,11 @@ TEST_P(JourneyTest, KeysGiveTheScreen) {
         ASSERT_FALSE(view.Items().empty());
         EXPECT_EQ(view.Items().front().Name, j.Top) << shown;
     }
+    EXPECT_EQ(f.Files.Removed, j.Removes) << shown;
+    // Whatever happened, the footer ends with the size kind and the help.
+    const std::string footer = screen.Lines().back();
+    EXPECT_TRUE(footer.ends_with("Apparent size  ? help") || footer.ends_with("Disk usage  ? help"))
+        << footer;
 }
 
 const Journey Journeys[] = {
@@ -193,85 +276,212 @@ const Journey Journeys[] = {
     {"Down", U"", {KeyKind::Down}, {}, {}, "alpha"},
     {"EndHome", U"", {KeyKind::End}, {}, {}, "f2"},
     // A new order keeps the cursor on its entry.
-    {"ByName", U"n", {}, {"Sort: name"}, {"reversed"}, "beta", {}, "alpha"},
-    {"ByNameReversed", U"nn", {}, {"Sort: name (reversed)"}, {}, "beta", {}, "f2"},
-    {"ByFiles", U"c", {}, {"Sort: files"}, {}, "beta", {}, "alpha"},
+    {"ByName", U"n", {}, {"Sort: name"}, {"reversed"}, "beta", {}, {}, "alpha"},
+    {"ByNameReversed", U"nn", {}, {"Sort: name (reversed)"}, {}, "beta", {}, {}, "f2"},
+    {"ByFiles", U"c", {}, {"Sort: files"}, {}, "beta", {}, {}, "alpha"},
     // Size is the order at the start: s again reverses it.
-    {"BySizeReversed", U"s", {}, {"Sort: size (reversed)"}, {}, "beta", {}, "f2"},
+    {"BySizeReversed", U"s", {}, {"Sort: size (reversed)"}, {}, "beta", {}, {}, "f2"},
+    // The files follow the size kind too: on disk f2 takes more than alpha.
+    {"OtherKindOrdersFilesToo", U"as", {}, {"Disk usage"}, {}, "beta", {}, {}, "alpha"},
     {"Open", U"", {KeyKind::Enter}, {"/start/beta", "gamma/", "b1"}, {"alpha/"}, "gamma"},
     {"OpenThenUp", U"", {KeyKind::Enter, KeyKind::Left}, {"alpha/"}, {"/start/beta"}, "beta"},
+    // Going up selects the directory just left, wherever it is.
+    {"UpSelectsTheDirectoryLeft",
+     U"",
+     {KeyKind::Down, KeyKind::Enter, KeyKind::Left},
+     {},
+     {},
+     "alpha"},
     {"FileIsNotOpened", U"", {KeyKind::End, KeyKind::Right}, {"f1"}, {"/start/"}, "f2"},
     {"UnlistedDirectory", U"", {KeyKind::Down, KeyKind::Enter}, {"/start/alpha"}, {}, nullptr},
+    {"OutOfDescriptorsRefusesTheStep",
+     U"",
+     {KeyKind::Enter},
+     {"Cannot open beta: too many open files", "alpha/"},
+     {"/start/beta"},
+     "beta",
+     {},
+     Twist::OutOfHandles},
     {"Exact", U"h", {}, {"5,000", "Here: 6,320 in 14 files"}, {}, "beta"},
     {"OtherKind", U"a", {}, {"Disk usage", "20K"}, {"Apparent size"}, "beta"},
     {"OtherKindNotInTheScan",
      U"a",
      {},
-     {"The other size kind is not in this scan", "Apparent size"},
-     {"Disk usage"},
+     {"Disk usage unknown", "Apparent size"},
+     {"Disk usage  ?"},
      "beta",
      {},
-     nullptr,
-     true},
+     Twist::OneKind},
     {"Info",
      U"i",
      {},
      {"Path:  /start/beta", "Files:  2 (1 directly in it)", "Directories below:  1"},
      {},
      "beta"},
-    {"Help", U"?", {}, {"Keys", "delete the entry"}, {}, "beta"},
-    {"HelpClosed", U"?x", {}, {}, {"Keys"}, "beta"},
-    {"DeleteRefused", U"dn", {}, {"Kept", "beta/"}, {"Delete /start"}, "beta"},
+    {"InfoOtherKindUnknown", U"i", {}, {"Disk usage:  unknown"}, {}, "beta", {}, Twist::OneKind},
+    {"Help", U"?", {}, {"Keys", "the entry above", "Down: more"}, {}, "beta"},
+    {"HelpClosed", U"?~x", {}, {}, {"Keys"}, "beta"},
+    // Only the question of a deletion takes y.
+    {"HelpThenYDeletesNothing", U"?~y", {}, {}, {"Deleted"}, "beta"},
+    {"DeleteRefused", U"d~n", {}, {"Kept beta", "beta/"}, {"Delete /start"}, "beta"},
     {"DeleteAsks",
      U"d",
      {},
      {"Delete /start/beta ?", "It holds 2 files, 4.9K", "y: delete"},
      {},
      "beta"},
-    {"DeleteDirectory", U"dy", {}, {"Deleted beta"}, {"beta/"}, "alpha"},
-    {"DeleteFile", U"dy", {KeyKind::End}, {"Deleted f2"}, {"0.3%"}, "f1"},
+    {"DeleteDirectory", U"d~y", {}, {"Deleted beta"}, {"beta/"}, "alpha", {"beta"}},
+    {"DeleteFile", U"d~y", {KeyKind::End}, {"Deleted f2"}, {"0.3%"}, "f1", {"f2"}},
+    {"DeleteKey", U"~y", {KeyKind::Delete}, {"Deleted beta"}, {}, "alpha", {"beta"}},
+    // Keys typed before the question was drawn answer nothing.
+    {"TypedAheadIsThrownAway", U"dydy", {}, {"Delete /start/beta ?"}, {}, "beta"},
+    {"TypedAheadPastTheQuestion", U"d~ydy", {}, {"Deleted beta"}, {}, "alpha", {"beta"}},
     {"ChangeWithoutOlder", U"C", {}, {"No older scan"}, {}, "beta"},
-    {"ReadOnly", U"d", {}, {"Deletion is off: read-only"}, {"Delete /start"}, "beta", "read-only"},
-    {"RescanLocked", U"r", {}, {"Rescan is off"}, {}, "beta", "saved scan"},
+    {"ReadOnly",
+     U"d",
+     {},
+     {"Deletion is off: read-only", "[read-only]"},
+     {"Delete /start"},
+     "beta",
+     {},
+     Twist::None,
+     nullptr,
+     "read-only"},
+    {"StartNotHeld",
+     U"dr",
+     {},
+     {"Rescan is off: start not held", "[start not held]"},
+     {"Delete /start"},
+     "beta",
+     {},
+     Twist::StartNotHeld},
+    // What the scan could not read is read by the browser itself, shown,
+    // and deleted by that reading's identity only.
+    {"UnreadDirectoryIsReadAndAskedAgain",
+     U"d",
+     {KeyKind::Down},
+     {"The scan did not read it (not read: permission denied)", "Read now: it holds 1 file"},
+     {},
+     "alpha",
+     {},
+     Twist::AlphaUnread},
+    {"UnreadDirectoryGoesByTheBrowsersReading",
+     U"d~y",
+     {KeyKind::Down},
+     {"Deleted alpha"},
+     {},
+     nullptr,
+     {"alpha"},
+     Twist::AlphaUnread},
+    {"SwappedDirectoryIsRefused",
+     U"d",
+     {},
+     {"Not deleted: beta is not the directory that was scanned"},
+     {"Delete /start"},
+     "beta",
+     {},
+     Twist::BetaSwapped},
+    // A file made since the scan is in no total, before and after it goes.
+    {"NewFileIsApart",
+     U"",
+     {},
+     {"(4.8M)", "* late", "Here: 6.2K in 14 files"},
+     {},
+     "late",
+     {},
+     Twist::NewFile},
+    {"NewFileGoesWithoutTheTotals",
+     U"d~y",
+     {},
+     {"Deleted late", "Here: 6.2K in 14 files"},
+     {},
+     "beta",
+     {"late"},
+     Twist::NewFile},
 };
 
 INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::ValuesIn(Journeys),
                          [](const auto& param) { return std::string(param.param.Name); });
 
+// Queues `keys` as typed: "~" is a pause, after which keys come once the
+// screen showed what the ones before did.
+void Type(FakeScreen& screen, std::u32string_view keys) {
+    for (char32_t c : keys)
+        if (c == U'~')
+            screen.PushPause();
+        else
+            screen.PushKey(KeyKind::Char, c);
+}
+
 // The numbers on screen follow a deletion without a rescan: the files and
-// bytes of the directory shown and of the start.
+// bytes of the directory shown and of the start; the message stays through
+// a change of the screen's size.
 TEST(ViewTest, DeletionCorrectsEveryTotal) {
     Fixture f;
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     screen.PushKey(KeyKind::Enter); // into beta
-    screen.PushChars(U"hdy");       // gamma goes: the totals show at once
+    Type(screen, U"hd~y");          // gamma goes: the totals show at once
+    screen.SetSize(90, 12, true);
     view.Run();
-    EXPECT_EQ(f.Place.Removed, std::vector<std::string>{"gamma"});
+    EXPECT_EQ(f.Files.Removed, std::vector<std::string>{"gamma"});
     EXPECT_EQ(f.Tree.At(f.Beta).TotalBytes, 1000);
     EXPECT_EQ(f.Tree.At(f.Root).TotalBytes, 2320);
     EXPECT_EQ(f.Tree.At(f.Root).TotalFiles(), 13);
     EXPECT_EQ(f.Tree.Browse()[f.Root].OtherTotalBytes, 6320 * 4 - 4000 * 4);
-    EXPECT_NE(Screen(screen).find("Here: 1,000 in 1 files  All: 2,320 in 13 files"),
-              std::string::npos)
-        << Screen(screen);
+    std::string shown = Screen(screen);
+    EXPECT_NE(shown.find("Here: 1,000 in 1 file  All: 2,320 in 13 files"), std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("Deleted gamma"), std::string::npos) << shown;
 }
 
-// One link of a file of several frees nothing and may have been counted
-// elsewhere: the totals stay; with every link counted, they drop.
-TEST(ViewTest, DeletedLinkOfSeveralCountsAsTheWalkCounted) {
+// A file of several links counts where the walk met it first: another link
+// shows its bytes apart, a link's deletion leaves the totals while another
+// link in the tree is left, and the last one takes the file out; with every
+// link counted, each deletion takes its own bytes.
+TEST(ViewTest, LinksCountWhereTheWalkCountedThem) {
     for (bool countLinks : {false, true}) {
+        SCOPED_TRACE(countLinks);
         Fixture f;
-        f.Place.Listings[""].push_back(File("linked", 100000, 2));
-        f.Tree.At(f.Root).OwnBytes += 100000;
-        f.Tree.At(f.Root).TotalBytes += 100000;
-        FakeScreen screen(100, 12);
+        runtime::DirEntry a = File("a", 100000, 2);
+        runtime::DirEntry b = a;
+        b.Name = "b";
+        runtime::DirEntry solo = File("solo", 50000, 2); // its other link is outside
+        f.Files.Listings[""].insert(f.Files.Listings[""].end(), {a, b, solo});
+        std::int64_t added = countLinks ? 250000 : 150000;
+        for (tree::DirIndex d : {f.Root}) {
+            f.Tree.At(d).OwnBytes += added;
+            f.Tree.At(d).TotalBytes += added;
+            f.Tree.At(d).OwnFiles += countLinks ? 3 : 2;
+            f.Tree.At(d).SetTotalFiles(f.Tree.At(d).TotalFiles() + (countLinks ? 3 : 2));
+        }
+        LinkedFiles links(f.Tree, false);
+        links.Met(1, a.Inode, 100000, 102400, f.Root);
+        links.Met(1, a.Inode, 100000, 102400, f.Root);
+        links.Met(1, solo.Inode, 50000, 53248, f.Root);
+        FakeScreen screen(100, 14);
         ViewSetup setup{"k", "/s", false, false, {}, countLinks};
-        View view(screen, f.Tree, f.Root, f.Place, setup);
-        screen.PushChars(U"dy"); // the largest: the linked file
+        setup.Links = countLinks ? nullptr : &links;
+        View view(screen, f.Tree, f.Root, f.Files, setup);
         view.Run();
-        EXPECT_EQ(f.Place.Removed, std::vector<std::string>{"linked"});
-        EXPECT_EQ(f.Tree.At(f.Root).TotalBytes, countLinks ? 6320 : 106320) << countLinks;
+        std::string shown = Screen(screen);
+        // The rows agree with "Here".
+        EXPECT_EQ(shown.find("(98K)") != std::string::npos, !countLinks) << shown;
+        auto total = [&] { return f.Tree.At(f.Root).TotalBytes; };
+        auto remove = [&](std::size_t at) {
+            screen.PushKey(KeyKind::Home);
+            for (std::size_t k = 0; k < at; ++k)
+                screen.PushKey(KeyKind::Down);
+            Type(screen, U"d~y");
+            view.Run();
+        };
+        remove(2); // solo: its last link in the tree
+        EXPECT_EQ(total(), 6320 + added - 50000);
+        remove(1); // b, not the counted link
+        EXPECT_EQ(total(), 6320 + added - 50000 - (countLinks ? 100000 : 0));
+        remove(0); // a, the last link of the two
+        EXPECT_EQ(total(), 6320);
+        EXPECT_EQ(f.Files.Removed, (std::vector<std::string>{"solo", "b", "a"}));
     }
 }
 
@@ -280,11 +490,11 @@ TEST(ViewTest, DeletedLinkOfSeveralCountsAsTheWalkCounted) {
 // found.
 TEST(ViewTest, FailedDeletionSaysWhyAndRecounts) {
     Fixture f;
-    f.Place.FailOn = "beta";
-    f.Place.LeftBytes = 700;
+    f.Files.FailOn = "beta";
+    f.Files.LeftBytes = 700;
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
-    screen.PushChars(U"dy");
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
+    Type(screen, U"d~y");
     view.Run();
     std::string shown = Screen(screen);
     EXPECT_NE(shown.find("Could not delete beta/stuck: permission denied"), std::string::npos)
@@ -292,27 +502,115 @@ TEST(ViewTest, FailedDeletionSaysWhyAndRecounts) {
     EXPECT_EQ(f.Tree.At(f.Root).TotalBytes, 6320 - 5000 + 700);
     EXPECT_EQ(f.Tree.At(f.Root).TotalFiles(), 14 - 2 + 1);
     ASSERT_FALSE(view.Items().empty());
-    EXPECT_EQ(view.Items()[view.Cursor()].Name, "alpha"); // beta, now 700 bytes, is second
+    EXPECT_EQ(view.Items()[view.Cursor()].Name, "beta"); // the one that stays
+}
+
+// A deletion that takes longer than a moment shows its progress in a box;
+// keys typed meanwhile are not replayed after it; Esc stops it, what is
+// left is counted again, and the browser goes on.
+TEST(ViewTest, LongDeletionShowsProgressAndStopsAtEsc) {
+    for (bool esc : {false, true}) {
+        SCOPED_TRACE(esc);
+        Fixture f;
+        f.Files.LeftBytes = 700;
+        FakeScreen screen(100, 14);
+        std::string during;
+        f.Files.During = [&](const runtime::RemoveControl& control) {
+            runtime::RemoveReport r;
+            r.Files = 3;
+            r.Bytes = 3000;
+            control.Progress(r);
+            during = Screen(screen);
+            // Typed while it runs, after the box was drawn.
+            if (!esc) Type(screen, U"dy");
+            if (!esc) return true;
+            screen.PushKey(KeyKind::Escape);
+            return control.Progress(r);
+        };
+        ViewSetup setup{"k", "/s", false, false, {}};
+        setup.Moment = std::chrono::milliseconds(0);
+        View view(screen, f.Tree, f.Root, f.Files, setup);
+        Type(screen, U"d~y");
+        view.Run();
+        EXPECT_NE(during.find("Deleting /s"), std::string::npos) << during;
+        EXPECT_NE(during.find("3 files, 0 directories, 3.0K removed so far"), std::string::npos)
+            << during;
+        std::string shown = Screen(screen);
+        if (esc) {
+            EXPECT_TRUE(f.Files.Removed.empty());
+            EXPECT_NE(shown.find("Stopped"), std::string::npos) << shown;
+            EXPECT_EQ(f.Tree.At(f.Root).TotalBytes, 6320 - 5000 + 700);
+        } else {
+            EXPECT_EQ(f.Files.Removed, std::vector<std::string>{"beta"});
+            EXPECT_EQ(screen.KeysLeft(), 0U);
+        }
+        f.Files.During = nullptr;
+        Type(screen, U"n");
+        view.Run();
+        EXPECT_NE(Screen(screen).find("Sort: name"), std::string::npos);
+    }
 }
 
 // A rescan of the directory shown takes the place of its numbers, and the
 // totals above it follow; one of the start directory replaces the tree.
 TEST(ViewTest, RescanCorrectsTheTotalsAbove) {
     Fixture f;
-    f.Place.LeftBytes = 700;
+    f.Files.LeftBytes = 700;
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     screen.PushKey(KeyKind::Enter); // into beta
     screen.PushChars(U"rhx");
     view.Run();
     std::string shown = Screen(screen);
-    EXPECT_NE(shown.find("Here: 700 in 1 files  All: 2,020 in 13 files"), std::string::npos)
+    EXPECT_NE(shown.find("Here: 700 in 1 file  All: 2,020 in 13 files"), std::string::npos)
         << shown;
     screen.PushKey(KeyKind::Left);
     screen.PushChars(U"rx");
     view.Run();
     shown = Screen(screen);
-    EXPECT_NE(shown.find("All: 700 in 1 files"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("All: 700 in 1 file"), std::string::npos) << shown;
+}
+
+// The help is the table of keys, every one of them, and fits a small
+// screen: each row inside the box, the rest reached by scrolling.
+TEST(ViewTest, HelpListsEveryKeyAndFitsASmallScreen) {
+    Fixture f;
+    FakeScreen screen(40, 10);
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
+    screen.PushChars(U"?");
+    std::string seen;
+    for (int k = 0; k < 60; ++k) {
+        view.Run();
+        for (const std::string& line : screen.Lines()) {
+            // A row of the box ends with its right edge.
+            if (line.find("\xE2\x94\x82") != std::string::npos) {
+                EXPECT_TRUE(line.ends_with("\xE2\x94\x82")) << line;
+            }
+            seen += line + "\n";
+        }
+        screen.PushKey(KeyKind::Down);
+    }
+    for (const KeyRow& row : KeyTable()) {
+        EXPECT_NE(seen.find(KeysOf(row)), std::string::npos) << KeysOf(row);
+        EXPECT_NE(seen.find(row.Help.substr(0, 12)), std::string::npos) << row.Help;
+    }
+    EXPECT_NE(seen.find("made since the scan"), std::string::npos);
+}
+
+// At 80 columns and less the footer shortens its other words first: the
+// size kind and the help stay whole.
+TEST(ViewTest, FooterKeepsTheKindAndTheHelp) {
+    Fixture f;
+    f.Tree.At(f.Root).TotalBytes = 1234567890123;
+    f.Tree.At(f.Root).SetTotalFiles(12345678);
+    for (int width : {80, 60, 40}) {
+        FakeScreen screen(width, 24);
+        View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
+        screen.PushChars(U"h");
+        view.Run();
+        EXPECT_TRUE(screen.Lines().back().ends_with("Apparent size  ? help"))
+            << width << ": " << screen.Lines().back();
+    }
 }
 
 // Scrolling keeps the cursor's row on screen, and a smaller screen after a
@@ -320,10 +618,10 @@ TEST(ViewTest, RescanCorrectsTheTotalsAbove) {
 TEST(ViewTest, CursorStaysOnScreenThroughScrollAndResize) {
     Fixture f;
     for (int i = 0; i < 200; ++i)
-        f.Place.Listings[""].push_back(
+        f.Files.Listings[""].push_back(
             File("file" + std::to_string(1000 + i), static_cast<std::uint64_t>(10 + i)));
     FakeScreen screen(80, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     screen.PushKey(KeyKind::PageDown);
     screen.PushKey(KeyKind::PageDown);
     screen.PushKey(KeyKind::Down);
@@ -345,22 +643,36 @@ TEST(ViewTest, CursorStaysOnScreenThroughScrollAndResize) {
     EXPECT_NE(screen.Lines()[5].find("Here:"), std::string::npos);
 }
 
-// Without Unicode the bar is ASCII; a hostile name is shown, never sent.
-TEST(ViewTest, AsciiBarsAndSafeNames) {
+// Without Unicode the bar is ASCII; a hostile name is shown, never sent; a
+// long name is cut with an ellipsis, a directory's keeping its "/".
+TEST(ViewTest, AsciiBarsSafeNamesAndCutNames) {
     Fixture f;
-    f.Place.Listings[""].push_back(File("evil\x1b[2J\x07name", 9000));
+    f.Files.Listings[""].push_back(File("evil\x1b[2J\x07name", 9000));
+    f.Files.Listings[""].push_back(File(std::string(150, 'x'), 9));
+    f.Tree.Append(f.Root, f.Beta, f.Tree.Add(std::string(150, 'd')));
     FakeScreen screen(80, 12);
     screen.SetUnicode(false);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, false, {}});
+    View view(screen, f.Tree, f.Root, f.Files, {"k", "/s", false, false, {}});
     view.Run();
     std::string shown = Screen(screen);
     EXPECT_NE(shown.find("[#####"), std::string::npos) << shown;
     EXPECT_NE(shown.find("evil?[2J?name"), std::string::npos) << shown;
     EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+    for (const std::string& line : screen.Lines()) {
+        if (line.find("ddddd") != std::string::npos) {
+            EXPECT_TRUE(line.ends_with("dd.../")) << line;
+        }
+        if (line.find("xxxxx") != std::string::npos) {
+            EXPECT_TRUE(line.ends_with("xx...")) << line;
+        }
+        EXPECT_LE(line.size(), 80U) << line;
+    }
 }
 
 // A comparison: the change column, new and gone directories, gone ones
-// greyed with their old numbers, and the change order by default.
+// greyed with their old numbers, and the order by the size of the change,
+// grown or shrunk, by default; C again reverses it. A rescan keeps the
+// older scan's numbers of the directory rescanned.
 TEST(ViewTest, ComparedTreeShowsChanges) {
     Fixture f;
     tree::Column<tree::CompareCells>& old = f.Tree.Compared();
@@ -371,10 +683,22 @@ TEST(ViewTest, ComparedTreeShowsChanges) {
     tree::DirIndex gone = f.Tree.Add("delta");
     old[gone] = {777, 3, tree::Mark::Gone};
     f.Tree.Append(f.Root, f.Beta, gone);
+    tree::DirTree older;
+    tree::DirIndex olderRoot = older.Add("");
+    tree::DirIndex olderAlpha = older.Add("alpha");
+    older.At(olderAlpha).TotalBytes = 3000;
+    older.Append(olderRoot, tree::NoDir, olderAlpha);
     FakeScreen screen(100, 12);
-    View view(screen, f.Tree, f.Root, f.Place, {"k", "/s", false, true, {}});
+    ViewSetup setup{"k", "/s", false, true, {}};
+    setup.Older = &older;
+    setup.OlderRoot = olderRoot;
+    View view(screen, f.Tree, f.Root, f.Files, setup);
     screen.PushChars(U"h");
     view.Run();
+    std::vector<std::string> order;
+    for (const Item& item : view.Items())
+        order.push_back(item.Name);
+    EXPECT_EQ(order, (std::vector<std::string>{"beta", "alpha", "delta", "f1", "f2"}));
     std::string shown = Screen(screen);
     EXPECT_NE(shown.find("Sort: change"), std::string::npos) << shown;
     EXPECT_NE(shown.find("-2,000"), std::string::npos) << shown;
@@ -387,6 +711,18 @@ TEST(ViewTest, ComparedTreeShowsChanges) {
             EXPECT_EQ(screen.LookAt(y, 2), crt32_pipe::Attr::Dim);
         }
     }
+    screen.PushChars(U"C");
+    view.Run();
+    EXPECT_EQ(view.Items().back().Name, "beta");
+    f.Files.LeftBytes = 700;
+    screen.PushChars(U"C");
+    screen.PushKey(KeyKind::Down);
+    screen.PushKey(KeyKind::Enter);
+    screen.PushChars(U"r");
+    screen.PushKey(KeyKind::Left);
+    view.Run();
+    shown = Screen(screen);
+    EXPECT_NE(shown.find("-2,300"), std::string::npos) << shown;
 }
 
 // After random deletions of directories and files in random trees, every
@@ -483,7 +819,7 @@ TEST(ViewTest, ASavedScanListsTheFilesItHolds) {
          {"name":"link","asize":100,"dsize":512,"ino":4,"nlink":2},
          {"name":"sym","asize":9,"notreg":true}]]])",
          scan);
-    SavedPlace place(scan.Tree);
+    SavedFileSystem place(scan.Tree);
     FakeScreen screen(80, 12);
     View view(screen, scan.Tree, scan.Root, place, {"k", "r", false, false, "saved scan"});
     screen.PushKey(KeyKind::Enter); // into leaf, the largest
@@ -502,7 +838,7 @@ TEST(ViewTest, ASavedScanListsTheFilesItHolds) {
     load(R"({"path":"r","depth":0,"files":2,"bytes":7,"dirs":0,"total_files":2,)"
          R"("total_bytes":7,"total_dirs":0})",
          scan);
-    SavedPlace lines(scan.Tree);
+    SavedFileSystem lines(scan.Tree);
     FakeScreen second(100, 12);
     ViewSetup setup{"k", "r", false, false, "saved scan"};
     setup.DirectoriesOnly = scan.Tree.FilesIfAny() == nullptr;

@@ -1,5 +1,6 @@
 #include "kelpo32/browse/walk_screen.h"
 
+#include "kelpo32/browse/text.h"
 #include "kelpo32/output/sizes.h"
 
 #include <array>
@@ -19,10 +20,9 @@ constexpr auto Every = std::chrono::milliseconds(100);
 void WalkScreen::Draw(std::string_view path) {
     crt32_pipe::Extent size = screen_.Size();
     std::string head = " " + title_ + "  scanning...";
-    std::string counts = "  " + output::FormatSize(dirs_, output::SizeUnits::Exact) +
-                         " directories, " + output::FormatSize(files_, output::SizeUnits::Exact) +
-                         " files, " + output::FormatSize(bytes_, output::SizeUnits::Binary) +
-                         " so far";
+    std::string counts = "  " + Grouped(dirs_) + (dirs_ == 1 ? " directory, " : " directories, ") +
+                         Files(files_) + ", " +
+                         output::FormatSize(bytes_, output::SizeUnits::Binary) + " so far";
     std::string reading = "  Reading: " + std::string(path);
     std::string hint = "  Esc or q: stop and quit";
     int cols = screen_.Columns(head);

@@ -36,6 +36,9 @@ class FakeScreen final : public crt32_pipe::Screen {
     void SetColour(bool on) { colour_ = on; }
 
     void PushKey(crt32_pipe::KeyKind kind, char32_t c = 0) { keys_.push_back({kind, c}); }
+    // The user waits to see the screen before typing on: FlushInput throws
+    // away the keys before it (typed ahead), not those after.
+    void PushPause() { keys_.push_back({crt32_pipe::KeyKind::None, 0}); }
     // Queues a Char key for each character of `text`.
     void PushChars(std::u32string_view text) {
         for (char32_t c : text)
@@ -79,16 +82,32 @@ class FakeScreen final : public crt32_pipe::Screen {
     // The next scripted key; when the script is used up, Interrupt, so a view
     // under test ends instead of waiting for ever.
     crt32_pipe::ScreenKey WaitKey() override {
-        if (keys_.empty()) return {crt32_pipe::KeyKind::Interrupt};
-        return Pop();
+        crt32_pipe::ScreenKey key = Pop();
+        return key.Kind == crt32_pipe::KeyKind::None
+                   ? crt32_pipe::ScreenKey{crt32_pipe::KeyKind::Interrupt}
+                   : key;
     }
+    // A pause ends what is waiting now.
     crt32_pipe::ScreenKey PollKey() override {
-        if (keys_.empty()) return {};
+        if (keys_.empty() || keys_.front().Kind == crt32_pipe::KeyKind::None) return {};
         return Pop();
     }
+    void FlushInput() override {
+        ++flushes_;
+        while (!keys_.empty()) {
+            bool pause = keys_.front().Kind == crt32_pipe::KeyKind::None;
+            keys_.pop_front();
+            if (pause) break;
+        }
+    }
+    int Flushes() const { return flushes_; }
 
   private:
+    // The next key, past pauses; None when there is none.
     crt32_pipe::ScreenKey Pop() {
+        while (!keys_.empty() && keys_.front().Kind == crt32_pipe::KeyKind::None)
+            keys_.pop_front();
+        if (keys_.empty()) return {};
         crt32_pipe::ScreenKey key = keys_.front();
         keys_.pop_front();
         return key;
@@ -129,6 +148,7 @@ class FakeScreen final : public crt32_pipe::Screen {
     std::vector<Pieces> shown_;
     std::deque<crt32_pipe::ScreenKey> keys_;
     int shows_ = 0;
+    int flushes_ = 0;
 };
 
 } // namespace kelpo32::testing

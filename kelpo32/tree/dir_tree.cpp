@@ -319,6 +319,7 @@ DirIndex DirTree::CopyRecord(const DirTree& from, DirIndex at, std::string_view 
     const DirTrouble& t = from.Trouble(at);
     SetTrouble(copy, t.Problem, t.Reason, t.Partial);
     if (browse_ && from.browse_) (*browse_)[copy] = (*from.browse_)[at];
+    if (compare_ && from.compare_) (*compare_)[copy] = (*from.compare_)[at];
     return copy;
 }
 

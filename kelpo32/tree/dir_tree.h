@@ -194,7 +194,7 @@ class DirTree {
     DirIndex CopySubtree(const DirTree& from, DirIndex at, std::string_view name);
     // Copies `from`'s record at `at` alone, linked to nothing: its name (a
     // "more" record stays one), numbers, problem and, where both trees have
-    // the browser's column, its cells.
+    // the browser's column or the compared one, its cells.
     DirIndex AddCopy(const DirTree& from, DirIndex at) {
         return CopyRecord(from, at, from.Name(at));
     }

@@ -139,6 +139,9 @@ class WalkConsumer {
     // (counted as the walk counts them), a bound it raises as it goes; the
     // walk may leave every other entry out. nullptr: it needs them all.
     virtual const std::atomic<std::uint64_t>* EntryFloor() const { return nullptr; }
+    // With entries and a floor: the files of several links are delivered
+    // too, whatever their size (where the listing tells a count above one).
+    virtual bool NeedsLinkedEntries() const { return false; }
     // It needs each listing's bytes by both size kinds (OtherFileBytes);
     // the walk sums the other kind only when some consumer asks.
     virtual bool NeedsBothKinds() const { return false; }
@@ -155,6 +158,7 @@ class ConsumerList final : public WalkConsumer {
     void Add(WalkConsumer& consumer) {
         consumers_.push_back(&consumer);
         if (consumer.NeedsEntries()) entries_.push_back(&consumer);
+        linked_ = linked_ || consumer.NeedsLinkedEntries();
         bothKinds_ = bothKinds_ || consumer.NeedsBothKinds();
     }
     // Adds a consumer the list owns from now on.
@@ -192,6 +196,7 @@ class ConsumerList final : public WalkConsumer {
     const std::atomic<std::uint64_t>* EntryFloor() const override {
         return entries_.size() == 1 ? entries_.front()->EntryFloor() : nullptr;
     }
+    bool NeedsLinkedEntries() const override { return linked_; }
     bool NeedsBothKinds() const override { return bothKinds_; }
     bool HoldsOutput() const override {
         for (const WalkConsumer* c : consumers_)
@@ -204,6 +209,7 @@ class ConsumerList final : public WalkConsumer {
     std::vector<WalkConsumer*> entries_; // those that need each entry
     std::vector<std::unique_ptr<WalkConsumer>> owned_;
     bool bothKinds_ = false;
+    bool linked_ = false;
 };
 
 } // namespace kelpo32::walk

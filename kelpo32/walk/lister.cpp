@@ -189,6 +189,7 @@ bool Listing::Take(Dir_Rec* node, Lister& lister, Part& part,
     bool deliver =
         options.EntryNames &&
         (options.EntryFloor == nullptr || own >= 0 ||
+         (late && options.LinkedEntries && e.Links > 1) ||
          (kind == EntryKind::File && bytes >= options.EntryFloor->load(std::memory_order_relaxed)));
     if (deliver) {
         AppendRecord(part.Records, kind, e);

@@ -357,6 +357,7 @@ std::int64_t WalkTreeFrom(DirSource& source, const WalkLimits& limits, const std
     WalkOptions own = options;
     own.EntryNames = consumer.NeedsEntries();
     own.EntryFloor = own.EntryNames ? consumer.EntryFloor() : nullptr;
+    own.LinkedEntries = own.EntryNames && consumer.NeedsLinkedEntries();
     own.BothKinds = consumer.NeedsBothKinds();
     Walker walker(source, limits, own, consumer);
     consumer.Begin();

@@ -52,6 +52,9 @@ struct WalkOptions {
     // EntryNames, only files of at least this many bytes are delivered.
     // Read by every listing thread; it only grows.
     const std::atomic<std::uint64_t>* EntryFloor = nullptr;
+    // Set by the walk from its consumer (WalkConsumer::NeedsLinkedEntries):
+    // with a floor, the files of several links are delivered whatever it is.
+    bool LinkedEntries = false;
     // Set by the walk from its consumer (WalkConsumer::NeedsBothKinds): each
     // listing gives its files' bytes by the other size kind too.
     bool BothKinds = false;

@@ -1,18 +1,20 @@
-// The place of a saved scan: nothing on disk to delete or rescan; the tree
-// is shown, and the files of each directory where the scan holds them (an
-// ncdu export read for the browser keeps them in the tree's file store).
+// The file system behind the browser over a saved scan: nothing on disk to
+// delete or rescan; the tree is shown, and the files of each directory where
+// the scan holds them (an ncdu export read for the browser keeps them in the
+// tree's file store).
 #pragma once
 
-#include "kelpo32/browse/place.h"
+#include "kelpo32/browse/file_system.h"
 #include "kelpo32/tree/file_store.h"
 #include "runtime/utf8name.h"
 
 namespace kelpo32::browse {
 
-class SavedPlace final : public Place {
+class SavedFileSystem final : public FileSystem {
   public:
-    explicit SavedPlace(const tree::DirTree& tree) : files_(tree.FilesIfAny()) {}
+    explicit SavedFileSystem(const tree::DirTree& tree) : files_(tree.FilesIfAny()) {}
 
+    std::string Locked() const override { return "saved scan"; }
     void Showing(tree::DirIndex dir) override { dir_ = dir; }
     bool List(std::vector<runtime::DirEntry>& entries, std::string& /*why*/) override {
         if (files_ == nullptr) return true;
@@ -27,16 +29,17 @@ class SavedPlace final : public Place {
         }
         return true;
     }
-    void Enter(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
-               std::string& /*why*/) override {}
+    bool Enter(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
+               std::string& /*why*/) override {
+        return true;
+    }
     void Leave() override {}
-    bool Changeable() const override { return false; }
     Removal Remove(const runtime::DirEntry& /*entry*/, const runtime::DirIdentity& /*identity*/,
-                   bool /*directory*/) override {
+                   bool /*directory*/, const runtime::RemoveControl& /*control*/) override {
         return {};
     }
-    bool Rescan(const runtime::DirEntry* /*entry*/, tree::DirTree& /*into*/,
-                tree::DirIndex& /*root*/, std::string& why) override {
+    bool Rescan(const runtime::DirEntry* /*entry*/, const runtime::DirIdentity& /*identity*/,
+                Rescanned& /*into*/, std::string& why) override {
         why = "a saved scan";
         return false;
     }
