@@ -128,8 +128,11 @@ void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::S
         TreeRows measured(tree, startPath, writer, true);
         tree::ListTree(tree, root, sel, measured);
     }
-    TreeRows rows(tree, startPath, writer, false);
-    tree::ListTree(tree, root, sel, rows);
+    for (std::int32_t pass = 0; pass < writer.Passes(); ++pass) {
+        writer.Pass(pass);
+        TreeRows rows(tree, startPath, writer, false);
+        tree::ListTree(tree, root, sel, rows);
+    }
 }
 
 void PlainLayout::DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
