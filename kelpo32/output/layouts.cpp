@@ -180,11 +180,13 @@ void ComparisonLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool
                              runtime::SafeText(startPath_, sink) +
                              "': directories are compared by their paths below each\n");
     }
+    // The compared tree keeps only what the selection may list.
     tree::DirTree compared;
-    tree::DirIndex top = tree::MergeOlder(tree, root, old_.Tree, old_.Root, compared);
+    std::int64_t unchanged = 0;
+    tree::DirIndex top =
+        tree::MergeOlder(tree, root, old_.Tree, old_.Root, compared, &sel_, &unchanged);
     writer_->Begin();
     WriteTreeRows(compared, top, sel_, startPath_, *writer_);
-    std::int64_t unchanged = tree::UnchangedLeftOut(compared, top, sel_);
     if (unchanged > 0) writer_->Unchanged(unchanged);
     writer_->End();
 }

@@ -47,8 +47,7 @@ std::vector<char> ChangedSubtrees(const DirTree& tree, DirIndex root, std::int64
     // subtree's answer is known before its parent's.
     for (std::size_t i = order.size(); i-- > 0;) {
         DirIndex d = order[i];
-        bool keep =
-            d == root || (min > 0 ? ChangedEnough(Change(tree, d), min) : ChangedAtAll(tree, d));
+        bool keep = d == root || ChangedItself(tree, d, min);
         for (DirIndex c = tree.At(d).First; c != NoDir && !keep; c = tree.At(c).Next)
             keep = changed[static_cast<std::size_t>(c)] != 0;
         changed[static_cast<std::size_t>(d)] = static_cast<char>(keep);
@@ -57,6 +56,10 @@ std::vector<char> ChangedSubtrees(const DirTree& tree, DirIndex root, std::int64
 }
 
 } // namespace
+
+bool ChangedItself(const DirTree& tree, DirIndex i, std::int64_t minChange) {
+    return minChange > 0 ? ChangedEnough(Change(tree, i), minChange) : ChangedAtAll(tree, i);
+}
 
 std::int32_t ShareTenths(std::int64_t part, std::int64_t whole) {
     if (whole <= 0 || part <= 0) return 0;
@@ -147,27 +150,6 @@ void ChildPicker::Remap(const std::vector<DirIndex>& remap) {
     for (DirIndex& k : kept_)
         k = remap[static_cast<std::size_t>(k)];
     std::erase(kept_, NoDir);
-}
-
-std::int64_t UnchangedLeftOut(const DirTree& tree, DirIndex root, const Selection& sel) {
-    if (root == NoDir || !sel.ChangedOnly || sel.MinChange > 0 || tree.ComparedIfAny() == nullptr)
-        return 0;
-    std::vector<char> changed = ChangedSubtrees(tree, root, 0);
-    // Below an unchanged directory nothing changed: its subtree is counted
-    // down to the depth limit.
-    std::int64_t count = 0;
-    std::vector<std::pair<DirIndex, std::int32_t>> open{{root, 0}};
-    while (!open.empty()) {
-        auto [d, level] = open.back();
-        open.pop_back();
-        std::int32_t below = runtime::CheckedAdd(level, 1);
-        if (below >= sel.Levels) continue;
-        for (DirIndex c = tree.At(d).First; c != NoDir; c = tree.At(c).Next) {
-            if (changed[static_cast<std::size_t>(c)] == 0) ++count;
-            open.emplace_back(c, below);
-        }
-    }
-    return count;
 }
 
 void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor) {

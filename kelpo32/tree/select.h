@@ -109,10 +109,10 @@ class ListVisitor {
     virtual void Line(const Listed& line) = 0;
 };
 
-// Of a compared tree listed with ChangedOnly: the directories above the
-// depth limit left out as unchanged (0 when the selection leaves none out
-// for that reason).
-std::int64_t UnchangedLeftOut(const DirTree& tree, DirIndex root, const Selection& sel);
+// Whether a compared directory's own numbers list it as changed: its bytes
+// by at least `minChange`, or with 0 at all (its bytes, its files, or it is
+// in one scan only).
+bool ChangedItself(const DirTree& tree, DirIndex i, std::int64_t minChange);
 
 // Lists the tree below `root` as the selection says. A tree a builder
 // already selected lists whole with the empty selection.
