@@ -45,7 +45,7 @@ class TreeRows final : public tree::ListVisitor {
             line.Parent == tree::NoDir ? 0 : tree_.At(line.Parent).TotalBytes;
         if (line.Dir == tree::NoDir) {
             // "... and M more": the parent's path, the sums of those left out.
-            path_.resize(ends_[depth - 1]);
+            ToParentOf(depth);
             r.Path = path_;
             r.More = line.MoreCount;
             r.TotalFiles = line.More.Files;
@@ -59,14 +59,13 @@ class TreeRows final : public tree::ListVisitor {
         if (depth == 0) {
             path_ = start_;
         } else {
-            path_.resize(ends_[depth - 1]);
+            ToParentOf(depth);
             if (!path_.empty() && path_.back() != runtime::PathSeparator())
                 path_ += runtime::PathSeparator();
             path_ += tree_.Name(line.Dir);
             r.Name = tree_.Name(line.Dir);
         }
-        ends_.resize(depth + 1);
-        ends_[depth] = path_.size();
+        pathDepth_ = depth;
         r.Path = path_;
         r.Children = line.Children;
         r.Files = d.OwnFiles;
@@ -92,6 +91,18 @@ class TreeRows final : public tree::ListVisitor {
     }
 
   private:
+    // Cuts the path back to the parent of a line at `depth`: the start
+    // directory's, or one name per level (a name holds no separator).
+    void ToParentOf(std::size_t depth) {
+        if (depth == 1) {
+            path_ = start_;
+        } else {
+            for (; pathDepth_ >= depth; --pathDepth_)
+                path_.resize(path_.rfind(runtime::PathSeparator()));
+        }
+        pathDepth_ = depth - 1;
+    }
+
     // What has no row of its own below the directory: of a compared tree its
     // subdirectories (gone ones aside) not listed; else every directory
     // below it but those listed and theirs.
@@ -102,9 +113,9 @@ class TreeRows final : public tree::ListVisitor {
             for (tree::DirIndex c = tree_.At(line.Dir).First; c != tree::NoDir;
                  c = tree_.At(c).Next)
                 if ((*compared_)[c].State != tree::Mark::Gone) ++all;
-            return std::max<std::int64_t>(0, all - static_cast<std::int64_t>(line.Kids->size()));
+            return std::max<std::int64_t>(0, all - static_cast<std::int64_t>(line.Kids.size()));
         }
-        for (tree::DirIndex k : *line.Kids)
+        for (tree::DirIndex k : line.Kids)
             listed = runtime::CheckedAdd<std::int64_t>(
                 listed, runtime::CheckedAdd<std::int64_t>(tree_.At(k).TotalDirs, 1));
         return tree_.At(line.Dir).TotalDirs - listed;
@@ -115,8 +126,8 @@ class TreeRows final : public tree::ListVisitor {
     RowWriter& writer_;
     const tree::Column<tree::CompareCells>* compared_;
     bool measure_; // the rows go to Measure, not Row
-    std::string path_;
-    std::vector<std::size_t> ends_; // of each open level's path
+    std::string path_;         // of the directory told last, or of its parent
+    std::size_t pathDepth_ = 0; // the level `path_` is of
     DirRow row_;
 };
 

@@ -3,6 +3,7 @@
 #include "runtime/rtl.h"
 
 #include <algorithm>
+#include <deque>
 #include <utility>
 
 namespace kelpo32::tree {
@@ -158,18 +159,33 @@ void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisi
     if ((sel.MinChange > 0 || sel.ChangedOnly) && tree.ComparedIfAny() != nullptr)
         changed = ChangedSubtrees(tree, root, sel.MinChange);
     const std::vector<char>* filter = changed.empty() ? nullptr : &changed;
-    // One picker per open level holds the listed subdirectories of the
-    // directory there, and how far they have been visited.
-    std::vector<ChildPicker> pickers;
-    std::vector<std::size_t> next;
-    std::vector<Listed> open;
+    // The listed subdirectories of every open directory, in their order, one
+    // directory's after another's, each told one marked (~index): a level
+    // costs where its own begin, and a chain a million deep 8 bytes a level.
+    std::vector<DirIndex> kids;
+    std::deque<std::uint32_t> begins;
+    // The "more" line of an open directory that has one.
+    struct MoreLine {
+        std::size_t Level;
+        std::int32_t Count;
+        Counts More;
+    };
+    std::vector<MoreLine> mores;
+    ChildPicker picker;
+    // Of the open directory at `level`, whose subdirectories end at `end`:
+    // how many of them were told.
+    auto told = [&](std::size_t level, std::size_t end) {
+        auto first = kids.begin() + static_cast<std::ptrdiff_t>(begins[level]);
+        auto it = std::partition_point(first, kids.begin() + static_cast<std::ptrdiff_t>(end),
+                                       [](DirIndex k) { return k < 0; });
+        return static_cast<std::size_t>(it - first);
+    };
+    // The open directory at `level` (the one its parent told last).
+    auto dirAt = [&](std::size_t level) {
+        if (level == 0) return root;
+        return ~kids[begins[level - 1] + told(level - 1, begins[level]) - 1];
+    };
     auto enter = [&](Listed line) {
-        auto level = static_cast<std::size_t>(line.Depth);
-        if (pickers.size() <= level) {
-            pickers.resize(level + 1);
-            next.resize(level + 1);
-        }
-        ChildPicker& picker = pickers[level];
         picker.Reset();
         std::int32_t below = runtime::CheckedAdd(line.Depth, 1);
         for (DirIndex c = tree.At(line.Dir).First; c != NoDir; c = tree.At(c).Next)
@@ -177,44 +193,50 @@ void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisi
                 picker.AddMore(tree.At(c));
             else
                 picker.Offer(tree, sel, c, below, filter);
-        const std::vector<DirIndex>& kids = picker.Ordered(tree, sel);
-        line.Children = runtime::CheckedAdd(runtime::CheckedRange<std::int32_t>(kids.size()),
+        const std::vector<DirIndex>& ordered = picker.Ordered(tree, sel);
+        line.Children = runtime::CheckedAdd(runtime::CheckedRange<std::int32_t>(ordered.size()),
                                             picker.MoreCount() > 0 ? 1 : 0);
-        next[level] = 0;
-        line.Kids = &kids;
+        begins.push_back(runtime::CheckedRange<std::uint32_t>(kids.size()));
+        kids.insert(kids.end(), ordered.begin(), ordered.end());
+        if (picker.MoreCount() > 0)
+            mores.push_back({static_cast<std::size_t>(line.Depth), picker.MoreCount(), picker.More()});
+        line.Kids = std::span<const DirIndex>(kids).subspan(begins.back());
         visitor.Line(line);
-        line.Kids = nullptr;
-        open.push_back(line);
     };
     Listed first;
     first.Dir = root;
     enter(first);
-    while (!open.empty()) {
-        const Listed top = open.back();
-        auto level = static_cast<std::size_t>(top.Depth);
-        const ChildPicker& picker = pickers[level];
-        const std::vector<DirIndex>& kids = picker.Kept();
-        std::size_t at = next[level]++;
-        if (at < kids.size()) {
+    while (!begins.empty()) {
+        const std::size_t level = begins.size() - 1;
+        const std::size_t count = kids.size() - begins[level];
+        const bool more = !mores.empty() && mores.back().Level == level;
+        const auto children = static_cast<std::int32_t>(count + (more ? 1 : 0));
+        const std::size_t at = told(level, kids.size());
+        const DirIndex dir = dirAt(level);
+        if (at < count) {
+            DirIndex& kid = kids[begins[level] + at];
             Listed line;
-            line.Dir = kids[at];
-            line.Depth = top.Depth + 1;
+            line.Dir = kid;
+            line.Depth = static_cast<std::int32_t>(level) + 1;
             line.Id = static_cast<std::int32_t>(at + 1);
-            line.Siblings = top.Children;
-            line.Parent = top.Dir;
+            line.Siblings = children;
+            line.Parent = dir;
+            kid = ~kid;
             enter(line);
             continue;
         }
-        open.pop_back();
-        if (picker.MoreCount() == 0) continue;
-        Listed more;
-        more.Depth = top.Depth + 1;
-        more.Id = top.Children;
-        more.Siblings = top.Children;
-        more.Parent = top.Dir;
-        more.MoreCount = picker.MoreCount();
-        more.More = picker.More();
-        visitor.Line(more);
+        kids.resize(begins[level]);
+        begins.pop_back();
+        if (!more) continue;
+        Listed line;
+        line.Depth = static_cast<std::int32_t>(level) + 1;
+        line.Id = children;
+        line.Siblings = children;
+        line.Parent = dir;
+        line.MoreCount = mores.back().Count;
+        line.More = mores.back().More;
+        mores.pop_back();
+        visitor.Line(line);
     }
 }
 

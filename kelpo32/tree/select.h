@@ -9,6 +9,7 @@
 #include "kelpo32/tree/dir_tree.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace kelpo32::tree {
@@ -94,7 +95,7 @@ struct Listed {
     DirIndex Parent = NoDir;
     // A directory's listed subdirectories in their order; valid while the
     // line is told. A "more" record is the "more" line.
-    const std::vector<DirIndex>* Kids = nullptr;
+    std::span<const DirIndex> Kids;
     std::int32_t MoreCount = 0; // a "more" line: how many, and their numbers
     Counts More;
 };
