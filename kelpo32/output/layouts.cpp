@@ -134,15 +134,16 @@ class TreeRows final : public tree::ListVisitor {
 } // namespace
 
 void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::Selection& sel,
-                   const std::string& startPath, RowWriter& writer) {
+                   const std::string& startPath, RowWriter& writer,
+                   const std::vector<char>* keep) {
     if (writer.Measures()) {
         TreeRows measured(tree, startPath, writer, true);
-        tree::ListTree(tree, root, sel, measured);
+        tree::ListTree(tree, root, sel, measured, keep);
     }
     for (std::int32_t pass = 0; pass < writer.Passes(); ++pass) {
         writer.Pass(pass);
         TreeRows rows(tree, startPath, writer, false);
-        tree::ListTree(tree, root, sel, rows);
+        tree::ListTree(tree, root, sel, rows, keep);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kelpo32::saved {
 struct SavedScan;
@@ -21,9 +22,10 @@ namespace kelpo32::output {
 
 // The tree below `root` as rows, listed as `sel` says: parents before their
 // children, each directory's path built from its ancestors' names below
-// `startPath`.
+// `startPath`; with `keep`, only the directories it keeps (tree::ListTree).
 void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::Selection& sel,
-                   const std::string& startPath, RowWriter& writer);
+                   const std::string& startPath, RowWriter& writer,
+                   const std::vector<char>* keep = nullptr);
 
 // The walk's order: a row per directory of the `levels` listed when its
 // subtree is done (children before their parent, the start directory last).

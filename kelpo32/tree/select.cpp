@@ -153,12 +153,14 @@ void ChildPicker::Remap(const std::vector<DirIndex>& remap) {
     std::erase(kept_, NoDir);
 }
 
-void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor) {
+void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor,
+              const std::vector<char>* keep) {
     if (root == NoDir) return;
     std::vector<char> changed;
-    if ((sel.MinChange > 0 || sel.ChangedOnly) && tree.ComparedIfAny() != nullptr)
+    if (keep == nullptr && (sel.MinChange > 0 || sel.ChangedOnly) &&
+        tree.ComparedIfAny() != nullptr)
         changed = ChangedSubtrees(tree, root, sel.MinChange);
-    const std::vector<char>* filter = changed.empty() ? nullptr : &changed;
+    const std::vector<char>* filter = keep != nullptr ? keep : changed.empty() ? nullptr : &changed;
     // The listed subdirectories of every open directory, in their order, one
     // directory's after another's, each told one marked (~index): a level
     // costs where its own begin, and a chain a million deep 8 bytes a level.

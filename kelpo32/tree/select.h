@@ -116,7 +116,10 @@ class ListVisitor {
 bool ChangedItself(const DirTree& tree, DirIndex i, std::int64_t minChange);
 
 // Lists the tree below `root` as the selection says. A tree a builder
-// already selected lists whole with the empty selection.
-void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor);
+// already selected lists whole with the empty selection. `keep`: one byte
+// per record, a directory with 0 is not listed (closed upwards, as
+// LargestOfTree gives it).
+void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor,
+              const std::vector<char>* keep = nullptr);
 
 } // namespace kelpo32::tree
