@@ -122,8 +122,8 @@ std::unique_ptr<walk::WalkConsumer> MakeLines(const OutputForm& form, const Form
     if (in.Old != nullptr || in.Opts.Totals) return Layout(form, in, nullptr);
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
-    run->Own(std::make_unique<output::PlainLayout>(in.Levels, in.Start,
-                                                   form.Rows(in, RowLayout::Plain)));
+    run->Own(in.Source.Stream(std::make_unique<output::PlainLayout>(
+        in.Levels, in.Start, form.Rows(in, RowLayout::Plain), report::StopExportIfAsked)));
     return run;
 }
 

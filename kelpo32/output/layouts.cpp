@@ -7,6 +7,8 @@
 #include "runtime/sysio.h"
 #include "runtime/textsafe.h"
 
+#include <deque>
+
 namespace kelpo32::output {
 
 namespace {
@@ -169,6 +171,79 @@ void PlainLayout::DirDone(const walk::WalkDir& dir, const walk::WalkListing& lis
     r.Reason = listing.Reason;
     r.Partial = listing.Partial;
     writer_->Row(r);
+}
+
+void PlainLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool /*built*/) {
+    writer_->Begin();
+    if (root == tree::NoDir) {
+        writer_->End();
+        return;
+    }
+    // The open directories, each with its id among its siblings ("more"
+    // records stand for none), and the path of the innermost.
+    struct Open {
+        tree::DirIndex Dir;
+        std::int32_t Id;
+    };
+    std::deque<Open> open;
+    std::string path = start_;
+    const char sep = runtime::PathSeparator();
+    auto sub = [&](tree::DirIndex c) {
+        while (c != tree::NoDir && tree.IsMore(c))
+            c = tree.At(c).Next;
+        return c;
+    };
+    auto enter = [&](tree::DirIndex d, std::int32_t id) {
+        if (!open.empty()) {
+            if (!path.empty() && path.back() != sep) path += sep;
+            path += tree.Name(d);
+        }
+        open.push_back({d, id});
+    };
+    enter(root, 0);
+    tree::DirIndex next = sub(tree.At(root).First);
+    while (!open.empty()) {
+        if (next != tree::NoDir) {
+            std::int32_t id = 1;
+            enter(next, id);
+            next = sub(tree.At(next).First);
+            continue;
+        }
+        const Open done = open.back();
+        open.pop_back();
+        if (poll_ != nullptr) poll_();
+        const auto level = static_cast<std::int32_t>(open.size());
+        if (level < levels_) {
+            const tree::DirRecord& d = tree.At(done.Dir);
+            const tree::DirTrouble& trouble = tree.Trouble(done.Dir);
+            DirRow& r = row_;
+            r = DirRow{};
+            r.Path = path;
+            r.Name = level == 0 ? std::string_view() : tree.Name(done.Dir);
+            r.Depth = level;
+            r.Id = done.Id;
+            r.Siblings = level == 0 ? 0 : tree.At(open.back().Dir).Subdirs;
+            r.Files = d.OwnFiles;
+            r.Bytes = d.OwnBytes;
+            r.Subdirs = d.Subdirs;
+            r.TotalFiles = d.TotalFiles();
+            r.TotalBytes = d.TotalBytes;
+            r.TotalDirs = d.TotalDirs;
+            r.Problem = trouble.Problem;
+            r.Reason = trouble.Reason;
+            r.Partial = trouble.Partial;
+            writer_->Row(r);
+        }
+        if (open.empty()) break;
+        // Back to the parent's path (a name holds no separator).
+        path.resize(open.size() == 1 ? start_.size() : path.rfind(sep));
+        next = sub(tree.At(done.Dir).Next);
+        if (next != tree::NoDir) {
+            enter(next, done.Id + 1);
+            next = sub(tree.At(next).First);
+        }
+    }
+    writer_->End();
 }
 
 void TotalsLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool built) {

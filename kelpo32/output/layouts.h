@@ -29,10 +29,21 @@ void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::S
 
 // The walk's order: a row per directory of the `levels` listed when its
 // subtree is done (children before their parent, the start directory last).
-class PlainLayout final : public walk::WalkConsumer {
+// From the walk's events it counts each open directory's subtree; a saved
+// scan's tree, which holds those counts, it reads in that order whole, with
+// only the open path and a few bytes a level.
+class PlainLayout final : public tree::TreeReader, public walk::WalkConsumer {
   public:
-    PlainLayout(std::int32_t levels, const RunStart& start, std::unique_ptr<RowWriter> writer)
-        : open_(start.Path), levels_(levels), writer_(std::move(writer)) {}
+    // `poll`: asked at each row of a tree read whole whether the run stops
+    // (it ends the run if so), as the walk's events ask at each directory.
+    PlainLayout(std::int32_t levels, const RunStart& start, std::unique_ptr<RowWriter> writer,
+                void (*poll)() = nullptr)
+        : open_(start.Path), start_(start.Path), levels_(levels), writer_(std::move(writer)),
+          poll_(poll) {}
+
+    tree::Selection Building() const override { return {}; }
+    walk::WalkConsumer* Events() override { return this; }
+    void Read(const tree::DirTree& tree, tree::DirIndex root, bool built) override;
 
     void Begin() override { writer_->Begin(); }
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
@@ -44,8 +55,10 @@ class PlainLayout final : public walk::WalkConsumer {
 
   private:
     SubtreeStack open_;
+    std::string start_;
     std::int32_t levels_;
     std::unique_ptr<RowWriter> writer_;
+    void (*poll_)();
     DirRow row_;
 };
 

@@ -44,8 +44,9 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
 // the same way.
 class WholeTree final : public walk::WalkConsumer {
   public:
-    WholeTree(const SavedScan& scan, std::unique_ptr<tree::TreeReader> reader)
-        : scan_(scan), reader_(std::move(reader)), events_(reader_->Events()) {}
+    // `events`: the reader takes the replay's events too (its Events()).
+    WholeTree(const SavedScan& scan, std::unique_ptr<tree::TreeReader> reader, bool events = true)
+        : scan_(scan), reader_(std::move(reader)), events_(events ? reader_->Events() : nullptr) {}
 
     void Begin() override {
         if (events_ != nullptr) events_->Begin();

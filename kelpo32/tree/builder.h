@@ -107,6 +107,29 @@ class TreeReader {
 std::vector<char> LargestOfTree(const DirTree& tree, DirIndex root, std::int32_t levels,
                                 std::size_t cap);
 
+// Hands a reader that makes its rows from the walk's events as they come
+// (its Events()) those events alone: no tree is built for it. A saved
+// scan's tree it reads whole instead (saved::WholeTree, without events).
+class EventsOnly final : public walk::WalkConsumer {
+  public:
+    explicit EventsOnly(std::unique_ptr<TreeReader> reader)
+        : reader_(std::move(reader)), events_(*reader_->Events()) {}
+
+    void Begin() override { events_.Begin(); }
+    void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
+        events_.DirListed(dir, listing);
+    }
+    void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
+                 std::int64_t total) override {
+        events_.DirDone(dir, listing, total);
+    }
+    void End() override { events_.End(); }
+
+  private:
+    std::unique_ptr<TreeReader> reader_;
+    walk::WalkConsumer& events_;
+};
+
 // Hands a reader the tree the walk's events build, with the selection it
 // asks for, once the walk is done.
 class BuiltTree final : public walk::WalkConsumer {
