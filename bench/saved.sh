@@ -95,8 +95,9 @@ PY
     for src in chain.ncdu chain10k.json fan.ncdu fan.json; do
         for form in --format=text --format=windows --format=json --format=tsv --format=html \
             --format=prometheus --sort=size /V1 "--compare=$dir/$src"; do
-            local ratio=- times=() olds=() peak=0
-            for ((i = 0; i < (AGAINST == "" ? 1 : RUNS); ++i)); do
+            local ratio=- times=() olds=() peak=0 runs=1
+            [[ -n $AGAINST ]] && runs=$RUNS
+            for ((i = 0; i < runs; ++i)); do
                 if [[ -n $AGAINST ]]; then
                     # shellcheck disable=SC2086
                     run "$AGAINST" --from="$dir/$src" $form

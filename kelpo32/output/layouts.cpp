@@ -13,6 +13,21 @@ namespace kelpo32::output {
 
 namespace {
 
+// A directory's numbers and problem as its record holds them.
+void RecordInto(DirRow& r, const tree::DirTree& tree, tree::DirIndex dir) {
+    const tree::DirRecord& d = tree.At(dir);
+    r.Files = d.OwnFiles;
+    r.Bytes = d.OwnBytes;
+    r.Subdirs = d.Subdirs;
+    r.TotalFiles = d.TotalFiles();
+    r.TotalBytes = d.TotalBytes;
+    r.TotalDirs = d.TotalDirs;
+    const tree::DirTrouble& trouble = tree.Trouble(dir);
+    r.Problem = trouble.Problem;
+    r.Reason = trouble.Reason;
+    r.Partial = trouble.Partial;
+}
+
 // Turns the listed lines of a tree into rows, keeping each open level's path.
 class TreeRows final : public tree::ListVisitor {
   public:
@@ -70,17 +85,8 @@ class TreeRows final : public tree::ListVisitor {
         pathDepth_ = depth;
         r.Path = path_;
         r.Children = line.Children;
-        r.Files = d.OwnFiles;
-        r.Bytes = d.OwnBytes;
-        r.Subdirs = d.Subdirs;
-        r.TotalFiles = d.TotalFiles();
-        r.TotalBytes = d.TotalBytes;
-        r.TotalDirs = d.TotalDirs;
+        RecordInto(r, tree_, line.Dir);
         r.ShareTenths = depth == 0 ? 1000 : tree::ShareTenths(d.TotalBytes, parentBytes);
-        const tree::DirTrouble& trouble = tree_.Trouble(line.Dir);
-        r.Problem = trouble.Problem;
-        r.Reason = trouble.Reason;
-        r.Partial = trouble.Partial;
         r.Folded = Folded(line);
         if (compared_ != nullptr) {
             const tree::CompareCells& c = (*compared_)[line.Dir];
@@ -201,12 +207,14 @@ void PlainLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool /*bu
         open.push_back({d, id});
     };
     enter(root, 0);
+    // The next directory to enter, and its id.
     tree::DirIndex next = sub(tree.At(root).First);
+    std::int32_t nextId = 1;
     while (!open.empty()) {
         if (next != tree::NoDir) {
-            std::int32_t id = 1;
-            enter(next, id);
+            enter(next, nextId);
             next = sub(tree.At(next).First);
+            nextId = 1;
             continue;
         }
         const Open done = open.back();
@@ -214,8 +222,6 @@ void PlainLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool /*bu
         if (poll_ != nullptr) poll_();
         const auto level = static_cast<std::int32_t>(open.size());
         if (level < levels_) {
-            const tree::DirRecord& d = tree.At(done.Dir);
-            const tree::DirTrouble& trouble = tree.Trouble(done.Dir);
             DirRow& r = row_;
             r = DirRow{};
             r.Path = path;
@@ -223,25 +229,14 @@ void PlainLayout::Read(const tree::DirTree& tree, tree::DirIndex root, bool /*bu
             r.Depth = level;
             r.Id = done.Id;
             r.Siblings = level == 0 ? 0 : tree.At(open.back().Dir).Subdirs;
-            r.Files = d.OwnFiles;
-            r.Bytes = d.OwnBytes;
-            r.Subdirs = d.Subdirs;
-            r.TotalFiles = d.TotalFiles();
-            r.TotalBytes = d.TotalBytes;
-            r.TotalDirs = d.TotalDirs;
-            r.Problem = trouble.Problem;
-            r.Reason = trouble.Reason;
-            r.Partial = trouble.Partial;
+            RecordInto(r, tree, done.Dir);
             writer_->Row(r);
         }
         if (open.empty()) break;
         // Back to the parent's path (a name holds no separator).
         path.resize(open.size() == 1 ? start_.size() : path.rfind(sep));
         next = sub(tree.At(done.Dir).Next);
-        if (next != tree::NoDir) {
-            enter(next, done.Id + 1);
-            next = sub(tree.At(next).First);
-        }
+        nextId = done.Id + 1;
     }
     writer_->End();
 }
