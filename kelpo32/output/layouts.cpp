@@ -133,8 +133,8 @@ class TreeRows final : public tree::ListVisitor {
     const std::string& start_;
     RowWriter& writer_;
     const tree::Column<tree::CompareCells>* compared_;
-    bool measure_; // the rows go to Measure, not Row
-    std::string path_;         // of the directory told last, or of its parent
+    bool measure_;              // the rows go to Measure, not Row
+    std::string path_;          // of the directory told last, or of its parent
     std::size_t pathDepth_ = 0; // the level `path_` is of
     DirRow row_;
 };
@@ -142,8 +142,7 @@ class TreeRows final : public tree::ListVisitor {
 } // namespace
 
 void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::Selection& sel,
-                   const std::string& startPath, RowWriter& writer,
-                   const std::vector<char>* keep) {
+                   const std::string& startPath, RowWriter& writer, const std::vector<char>* keep) {
     if (writer.Measures()) {
         TreeRows measured(tree, startPath, writer, true);
         tree::ListTree(tree, root, sel, measured, keep);

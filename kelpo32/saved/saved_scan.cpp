@@ -237,8 +237,8 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
     tree::DirIndex after = tree::NoDir;
     std::int32_t afterId = 0;
     while (!levels.empty()) {
-        tree::DirIndex next = Visited(
-            t, after == tree::NoDir ? t.At(at(levels.size() - 1)).First : t.At(after).Next);
+        tree::DirIndex next =
+            Visited(t, after == tree::NoDir ? t.At(at(levels.size() - 1)).First : t.At(after).Next);
         if (next != tree::NoDir) {
             reach(next, afterId + 1);
             after = tree::NoDir;

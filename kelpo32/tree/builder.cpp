@@ -232,7 +232,8 @@ std::vector<char> LargestOfTree(const DirTree& tree, DirIndex root, std::int32_t
     });
     const Key least = largest.top();
     visit([&](DirIndex d, std::int64_t seq) {
-        keep[static_cast<std::size_t>(d)] = static_cast<char>(!(Key{tree.At(d).TotalBytes, -seq} < least));
+        keep[static_cast<std::size_t>(d)] =
+            static_cast<char>(!(Key{tree.At(d).TotalBytes, -seq} < least));
     });
     return keep;
 }

@@ -84,14 +84,16 @@ DirIndex ChildPicker::Offer(const DirTree& tree, const Selection& sel, DirIndex 
     if (level >= sel.Levels) return child;
     if (changed != nullptr && (*changed)[static_cast<std::size_t>(child)] == 0) return child;
     if (tree.At(child).TotalBytes < sel.MinSize) return child;
-    kept_.push_back(child);
+    std::vector<DirIndex>& kept = Store();
+    kept.push_back(child);
     if (sel.Top <= 0) return NoDir;
     auto larger = [&](DirIndex a, DirIndex b) { return Larger(tree, a, b); };
-    std::push_heap(kept_.begin(), kept_.end(), larger);
-    if (kept_.size() <= static_cast<std::size_t>(sel.Top)) return NoDir;
-    std::pop_heap(kept_.begin(), kept_.end(), larger);
-    DirIndex smallest = kept_.back();
-    kept_.pop_back();
+    auto first = kept.begin() + static_cast<std::ptrdiff_t>(begin_);
+    std::push_heap(first, kept.end(), larger);
+    if (kept.size() - begin_ <= static_cast<std::size_t>(sel.Top)) return NoDir;
+    std::pop_heap(first, kept.end(), larger);
+    DirIndex smallest = kept.back();
+    kept.pop_back();
     moreCount_ = runtime::CheckedAdd<std::int32_t>(moreCount_, 1);
     Counts c = AsChild(tree.At(smallest));
     more_ = {runtime::CheckedAdd(more_.Files, c.Files), runtime::CheckedAdd(more_.Bytes, c.Bytes),
@@ -99,13 +101,13 @@ DirIndex ChildPicker::Offer(const DirTree& tree, const Selection& sel, DirIndex 
     return smallest;
 }
 
-const std::vector<DirIndex>& ChildPicker::Ordered(const DirTree& tree, const Selection& sel) {
+std::span<const DirIndex> ChildPicker::Ordered(const DirTree& tree, const Selection& sel) {
     auto name = [&](DirIndex a, DirIndex b) {
         std::string_view m = tree.Name(a);
         std::string_view n = tree.Name(b);
         return m != n ? m < n : a < b;
     };
-    auto& c = kept_;
+    std::span<DirIndex> c = std::span<DirIndex>(Store()).subspan(begin_);
     if (sel.AsLinked) return c;
     switch (sel.Sort) {
     case SortKey::Size:
@@ -148,9 +150,11 @@ void ChildPicker::AddMore(const DirRecord& more) {
 }
 
 void ChildPicker::Remap(const std::vector<DirIndex>& remap) {
-    for (DirIndex& k : kept_)
-        k = remap[static_cast<std::size_t>(k)];
-    std::erase(kept_, NoDir);
+    std::vector<DirIndex>& kept = Store();
+    for (auto k = kept.begin() + static_cast<std::ptrdiff_t>(begin_); k != kept.end(); ++k)
+        *k = remap[static_cast<std::size_t>(*k)];
+    kept.erase(std::remove(kept.begin() + static_cast<std::ptrdiff_t>(begin_), kept.end(), NoDir),
+               kept.end());
 }
 
 void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor,
@@ -173,7 +177,6 @@ void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisi
         Counts More;
     };
     std::vector<MoreLine> mores;
-    ChildPicker picker;
     // Of the open directory at `level`, whose subdirectories end at `end`:
     // how many of them were told.
     auto told = [&](std::size_t level, std::size_t end) {
@@ -188,20 +191,20 @@ void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisi
         return ~kids[begins[level - 1] + told(level - 1, begins[level]) - 1];
     };
     auto enter = [&](Listed line) {
-        picker.Reset();
+        begins.push_back(runtime::CheckedRange<std::uint32_t>(kids.size()));
+        ChildPicker picker(kids);
         std::int32_t below = runtime::CheckedAdd(line.Depth, 1);
         for (DirIndex c = tree.At(line.Dir).First; c != NoDir; c = tree.At(c).Next)
             if (tree.IsMore(c))
                 picker.AddMore(tree.At(c));
             else
                 picker.Offer(tree, sel, c, below, filter);
-        const std::vector<DirIndex>& ordered = picker.Ordered(tree, sel);
+        std::span<const DirIndex> ordered = picker.Ordered(tree, sel);
         line.Children = runtime::CheckedAdd(runtime::CheckedRange<std::int32_t>(ordered.size()),
                                             picker.MoreCount() > 0 ? 1 : 0);
-        begins.push_back(runtime::CheckedRange<std::uint32_t>(kids.size()));
-        kids.insert(kids.end(), ordered.begin(), ordered.end());
         if (picker.MoreCount() > 0)
-            mores.push_back({static_cast<std::size_t>(line.Depth), picker.MoreCount(), picker.More()});
+            mores.push_back(
+                {static_cast<std::size_t>(line.Depth), picker.MoreCount(), picker.More()});
         line.Kids = std::span<const DirIndex>(kids).subspan(begins.back());
         visitor.Line(line);
     };

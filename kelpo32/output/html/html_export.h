@@ -126,10 +126,10 @@ class HtmlExport final : public tree::TreeReader, public walk::WalkConsumer {
     tree::Selection sel_;
     std::size_t cap_; // 0: what the selection lists, uncapped
     HtmlRows rows_;
-    std::string path_;              // of the directory listed last, for the unread ones
+    std::string path_;                // of the directory listed last, for the unread ones
     std::vector<std::uint32_t> ends_; // of each open level's path
-    std::int64_t below_ = 0;        // directories below the start, listed or not
-    std::int64_t deep_ = 0;         // of those, below the depth limit
+    std::int64_t below_ = 0;          // directories below the start, listed or not
+    std::int64_t deep_ = 0;           // of those, below the depth limit
 };
 
 } // namespace kelpo32::output::html

@@ -132,7 +132,8 @@ TEST(HtmlExport, KeepsTheLargestWithTheirAncestorsAndFoldsTheRest) {
             ++folded[static_cast<std::size_t>(at[static_cast<std::size_t>(up)])];
         }
 
-        WalkedPage walked(std::make_unique<HtmlExport>(runtime::StdOut(), HtmlRun{}, maxDepth, cap));
+        WalkedPage walked(
+            std::make_unique<HtmlExport>(runtime::StdOut(), HtmlRun{}, maxDepth, cap));
         HtmlExport& page = walked.Page;
         walked.Built.Begin();
         Walk(walked.Built, dirs, 0);

@@ -122,8 +122,8 @@ void PrometheusWriter::Run(std::string& out, const PrometheusRun& run) const {
 
 void PrometheusWriter::Sample(std::string& out, Metric metric, std::string_view path,
                               std::int32_t depth, std::int64_t value) {
-    static constexpr const Family* Families[MetricCount] = {&Sizes, &Files, &RestSizes,
-                                                            &RestFiles, &RestDirs};
+    static constexpr const Family* Families[MetricCount] = {&Sizes, &Files, &RestSizes, &RestFiles,
+                                                            &RestDirs};
     auto m = static_cast<std::size_t>(metric);
     const Family& family = *Families[m];
     if (!begun_[m]) Header(out, family);
