@@ -11,6 +11,9 @@
 #   --runs N       timed runs per command (default 5, after 2 warm-up runs)
 #   --shapes       only the two extreme shapes below
 #   --links        only the files of several links below
+#   --against OLD  the shapes also with the build OLD (today's): each form
+#                  run in pairs, OLD and this one in turn, --runs of each;
+#                  prints the median of this one's time over OLD's
 #
 # Makes the tree's JSON Lines and ncdu exports, and an older scan in which
 # the files of every tenth directory had other sizes (as JSON Lines and as an
@@ -28,9 +31,10 @@
 # JSON Lines (the chain's JSON Lines at 10,000 deep: every line carries its
 # whole path, so 1,000,000 deep would be a terabyte). Every form and the
 # comparison of each with itself, output to /dev/null: seconds and peak
-# RSS (/usr/bin/time). The chain's JSON Lines and TSV write every path whole
-# (the square of the depth): they are stopped after 20 s, their peak RSS
-# still the run's.
+# RSS (/usr/bin/time), and whether the peak is within the target of 64 MiB;
+# the script ends with status 1 when one is not. The chain's JSON Lines and
+# TSV write every path whole (the square of the depth): they are stopped
+# after 20 s, their peak RSS still the run's (and no time ratio).
 #
 # Then the files of several links in an ncdu export: 2,000,000 of them in
 # one directory, each of 2 links (the other outside the export), and
@@ -47,6 +51,8 @@ KELPO32=$ROOT/build/posix/kelpo32
 SEED=1
 SHAPES_ONLY=0
 LINKS_ONLY=0
+AGAINST=
+TARGET_MIB=64
 while (($#)); do
     case $1 in
     --work) WORK=$2; shift 2 ;;
@@ -55,6 +61,7 @@ while (($#)); do
     --kelpo32) KELPO32=$2; shift 2 ;;
     --shapes) SHAPES_ONLY=1; shift ;;
     --links) LINKS_ONLY=1; shift ;;
+    --against) AGAINST=$2; shift 2 ;;
     *) echo "saved.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -83,18 +90,43 @@ PY
     [[ -s $dir/fan.json ]] || $K --from="$dir/fan.ncdu" --format=json >"$dir/fan.json"
     [[ -s $dir/chain10k.json ]] || $K --from="$dir/chain10k.ncdu" --format=json >"$dir/chain10k.json"
     echo "shapes: $(du -h "$dir/chain.ncdu" | cut -f1) chain.ncdu, $(du -h "$dir/fan.ncdu" | cut -f1) fan.ncdu, $(du -h "$dir/fan.json" | cut -f1) fan.json, $(du -h "$dir/chain10k.json" | cut -f1) chain10k.json"
-    printf '%-14s %-24s %9s %10s\n' source form seconds "peak MiB"
-    local src form secs kb
+    printf '%-14s %-24s %9s %10s %8s %10s\n' source form seconds "peak MiB" target "x against"
+    local src form secs kb over=0
+    # One run: its seconds and peak KiB in $secs and $kb.
+    run() {
+        local bin=$1
+        shift
+        /usr/bin/time -o "$dir/time" -f '%e %M' timeout 20 "$bin" --no-progress "$@" \
+            >/dev/null 2>&1 || true
+        read -r secs kb < <(tail -n1 "$dir/time")
+    }
     for src in chain.ncdu chain10k.json fan.ncdu fan.json; do
         for form in --format=text --format=windows --format=json --format=tsv --format=html \
             --format=prometheus --sort=size /V1 "--compare=$dir/$src"; do
-            # shellcheck disable=SC2086
-            /usr/bin/time -o "$dir/time" -f '%e %M' timeout 20 $K --from="$dir/$src" $form \
-                >/dev/null 2>&1 || true
-            read -r secs kb < <(tail -n1 "$dir/time")
-            printf '%-14s %-24s %9s %10s\n' "$src" "${form/$dir\//}" "$secs" "$((kb / 1024))"
+            local ratio=- times=() olds=() peak=0 runs=1
+            [[ -n $AGAINST ]] && runs=$RUNS
+            for ((i = 0; i < runs; ++i)); do
+                if [[ -n $AGAINST ]]; then
+                    # shellcheck disable=SC2086
+                    run "$AGAINST" --from="$dir/$src" $form
+                    olds+=("$secs")
+                fi
+                # shellcheck disable=SC2086
+                run "$KELPO32" --from="$dir/$src" $form
+                times+=("$secs")
+                ((kb > peak)) && peak=$kb
+            done
+            secs=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((${#times[@]} + 1) / 2))p")
+            if [[ -n $AGAINST ]] && ! [[ $src == chain.ncdu && $form =~ json|tsv ]]; then
+                ratio=$(python3 -c 'import statistics,sys; a,b=sys.argv[1].split(),sys.argv[2].split(); print("%.2f" % statistics.median(float(x)/max(float(y),0.01) for x,y in zip(a,b)))' "${times[*]}" "${olds[*]}")
+            fi
+            local met=met
+            if ((peak > TARGET_MIB * 1024)); then met=missed; over=1; fi
+            printf '%-14s %-24s %9s %10s %8s %10s\n' "$src" "${form/$dir\//}" "$secs" "$((peak / 1024))" "$met" "$ratio"
         done
     done
+    echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+    return $over
 }
 links() {
     local dir=$WORK/shapes K="$KELPO32 --no-progress" src secs kb

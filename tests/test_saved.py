@@ -101,13 +101,15 @@ class RoundTrip(SavedCase):
             plain = kelpo.run(["--format=tsv", "--from=" + saved], form=None).out.splitlines()
             self.assertLessEqual(set(plain), walked, args)
             self.assertEqual(plain[-1], [l for l in walked if l.endswith(b"\tT\t")][0], args)
-        # A comparison of the tree with a scan cut at a depth: no change, and
-        # nothing below the cut taken for new.
-        cut = self.save("s.json", ["--format=json", "/V1"])
-        res = kelpo.run(["--compare=" + cut, "--all", "--format=json", "T"], cwd=self.dir,
-                        form=None)
-        self.assertEqual({(o["change"], o["files_change"]) for o in kelpo.json_lines(res.out)
-                          if "change" in o}, {(0, 0)})
+        # A comparison of the tree with a scan cut at a depth or folded by a
+        # top-N: no change, and nothing cut or folded taken for new.
+        for cut_args in (["/V1"], ["--top=1"]):
+            cut = self.save("s.json", ["--format=json"] + cut_args)
+            res = kelpo.run(["--compare=" + cut, "--all", "--format=json", "T"], cwd=self.dir,
+                            form=None)
+            self.assertEqual({(o["change"], o["files_change"], o.get("state"))
+                              for o in kelpo.json_lines(res.out) if "change" in o},
+                             {(0, 0, None)}, cut_args)
         # The comparison's own JSON Lines is no scan: refused by name.
         with open(os.path.join(self.dir, "c.json"), "wb") as f:
             f.write(res.out)

@@ -122,8 +122,8 @@ std::unique_ptr<walk::WalkConsumer> MakeLines(const OutputForm& form, const Form
     if (in.Old != nullptr || in.Opts.Totals) return Layout(form, in, nullptr);
     auto run = std::make_unique<walk::ConsumerList>();
     run->Own(std::make_unique<ExportStop>());
-    run->Own(std::make_unique<output::PlainLayout>(in.Levels, in.Start,
-                                                   form.Rows(in, RowLayout::Plain)));
+    run->Own(in.Source.Stream(std::make_unique<output::PlainLayout>(
+        in.Levels, in.Start, form.Rows(in, RowLayout::Plain), report::StopExportIfAsked)));
     return run;
 }
 
@@ -144,15 +144,15 @@ std::unique_ptr<walk::WalkConsumer> MakeHtml(const OutputForm& form, const FormI
     // The page follows a minimum size or a top-N, largest first; without
     // them it keeps its own cap of the largest directories.
     if (o.MinSize > 0 || o.Top > 0)
-        run->Own(
+        run->Own(in.Source.Feed(
             std::make_unique<output::html::HtmlExport>(runtime::StdOut(), PageRun(in),
                                                        tree::Selection{.Sort = tree::SortKey::Size,
                                                                        .MinSize = o.MinSize,
                                                                        .Top = o.Top,
-                                                                       .Levels = in.Levels}));
+                                                                       .Levels = in.Levels})));
     else
-        run->Own(
-            std::make_unique<output::html::HtmlExport>(runtime::StdOut(), PageRun(in), in.Levels));
+        run->Own(in.Source.Feed(
+            std::make_unique<output::html::HtmlExport>(runtime::StdOut(), PageRun(in), in.Levels)));
     return run;
 }
 

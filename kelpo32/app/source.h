@@ -25,6 +25,10 @@ class RunSource {
 
     // The consumer that hands `layout` the run's tree once it is had.
     std::unique_ptr<walk::WalkConsumer> Feed(std::unique_ptr<tree::TreeReader> layout) const;
+    // The consumer of a layout in the walk's order: from the walk, the
+    // events as they come (its Events()); from a saved scan, the scan's tree
+    // read whole at the end, so that nothing is counted twice per level.
+    std::unique_ptr<walk::WalkConsumer> Stream(std::unique_ptr<tree::TreeReader> layout) const;
     // Hands `consumer` the events; returns the total of bytes.
     std::int64_t Run(walk::WalkConsumer& consumer) const;
 

@@ -75,6 +75,11 @@ class RowWriter {
     // before the first row is written.
     virtual bool Measures() const { return false; }
     virtual void Measure(const DirRow& /*row*/) {}
+    // A writer that writes its rows in groups (each metric of the metrics
+    // form as one) is handed a listed tree's rows once per group, told which
+    // before each; asked again after each pass.
+    virtual std::int32_t Passes() const { return 1; }
+    virtual void Pass(std::int32_t /*pass*/) {}
     // Before End of a comparison that lists changed directories only: how
     // many directories it left out as unchanged.
     virtual void Unchanged(std::int64_t /*count*/) {}

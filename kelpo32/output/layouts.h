@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kelpo32::saved {
 struct SavedScan;
@@ -21,16 +22,28 @@ namespace kelpo32::output {
 
 // The tree below `root` as rows, listed as `sel` says: parents before their
 // children, each directory's path built from its ancestors' names below
-// `startPath`.
+// `startPath`; with `keep`, only the directories it keeps (tree::ListTree).
 void WriteTreeRows(const tree::DirTree& tree, tree::DirIndex root, const tree::Selection& sel,
-                   const std::string& startPath, RowWriter& writer);
+                   const std::string& startPath, RowWriter& writer,
+                   const std::vector<char>* keep = nullptr);
 
 // The walk's order: a row per directory of the `levels` listed when its
 // subtree is done (children before their parent, the start directory last).
-class PlainLayout final : public walk::WalkConsumer {
+// From the walk's events it counts each open directory's subtree; a saved
+// scan's tree, which holds those counts, it reads in that order whole, with
+// only the open path and a few bytes a level.
+class PlainLayout final : public tree::TreeReader, public walk::WalkConsumer {
   public:
-    PlainLayout(std::int32_t levels, const RunStart& start, std::unique_ptr<RowWriter> writer)
-        : open_(start.Path), levels_(levels), writer_(std::move(writer)) {}
+    // `poll`: asked at each row of a tree read whole whether the run stops
+    // (it ends the run if so), as the walk's events ask at each directory.
+    PlainLayout(std::int32_t levels, const RunStart& start, std::unique_ptr<RowWriter> writer,
+                void (*poll)() = nullptr)
+        : open_(start.Path), start_(start.Path), levels_(levels), writer_(std::move(writer)),
+          poll_(poll) {}
+
+    tree::Selection Building() const override { return {}; }
+    walk::WalkConsumer* Events() override { return this; }
+    void Read(const tree::DirTree& tree, tree::DirIndex root, bool built) override;
 
     void Begin() override { writer_->Begin(); }
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
@@ -42,8 +55,10 @@ class PlainLayout final : public walk::WalkConsumer {
 
   private:
     SubtreeStack open_;
+    std::string start_;
     std::int32_t levels_;
     std::unique_ptr<RowWriter> writer_;
+    void (*poll_)();
     DirRow row_;
 };
 

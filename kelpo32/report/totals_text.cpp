@@ -41,7 +41,7 @@ class TotalsText final : public output::RowWriter {
         // parent's path, name and a separator, in the report's text.
         if (depth == 0) {
             front_ = start_;
-            ends_.assign(1, front_.size());
+            ends_.assign(1, runtime::CheckedRange<std::uint32_t>(front_.size()));
             name_.clear();
             native_.clear();
         } else if (row.More == 0) {
@@ -75,7 +75,7 @@ class TotalsText final : public output::RowWriter {
         if (!front_.empty() && front_.back() != runtime::PathSeparator())
             front_ += runtime::PathSeparator();
         ends_.resize(depth + 2);
-        ends_[depth + 1] = front_.size();
+        ends_[depth + 1] = runtime::CheckedRange<std::uint32_t>(front_.size());
     }
 
   private:
@@ -85,9 +85,9 @@ class TotalsText final : public output::RowWriter {
     std::size_t sizeWidth_ = 0;
     // What stands in front of a name at each level: the innermost one's
     // text, and where each level's ends (one string: a chain a million deep
-    // would hold the square of its depth in copies).
+    // would hold the square of its depth in copies; 4 bytes a level).
     std::string front_;
-    std::vector<std::size_t> ends_;
+    std::vector<std::uint32_t> ends_;
     std::string name_;
     std::string native_;
 };

@@ -176,8 +176,9 @@ tree::DirIndex Visited(const tree::DirTree& t, tree::DirIndex c) {
 std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
                              walk::WalkConsumer& consumer) {
     // An open directory: all that is kept of it while its subtree is
-    // visited, so that a chain a million deep costs 8 bytes a level. Its
-    // name, path and listing are made again when it is done.
+    // visited, so that a chain a million deep costs 4 bytes a level: its
+    // index, or where its id is not 1, its index's complement with the id
+    // in `ids`. Its name, path and listing are made again when it is done.
     struct Open {
         tree::DirIndex Dir;
         std::int32_t Id;
@@ -185,7 +186,23 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
     if (scan.Root == tree::NoDir) return 0;
     const tree::DirTree& t = scan.Tree;
     const bool entries = consumer.NeedsEntries();
-    std::deque<Open> open; // grown without a copy
+    std::deque<tree::DirIndex> levels; // grown without a copy
+    std::vector<std::int32_t> ids;
+    auto push = [&](Open d) {
+        levels.push_back(d.Id == 1 ? d.Dir : ~d.Dir);
+        if (d.Id != 1) ids.push_back(d.Id);
+    };
+    auto at = [&](std::size_t level) { return levels[level] < 0 ? ~levels[level] : levels[level]; };
+    auto pop = [&] {
+        Open d{levels.back(), 1};
+        levels.pop_back();
+        if (d.Dir < 0) {
+            d.Dir = ~d.Dir;
+            d.Id = ids.back();
+            ids.pop_back();
+        }
+        return d;
+    };
     // The path in front of the innermost directory's subdirectories' names,
     // as the walk builds it.
     std::string path = startDir;
@@ -202,11 +219,11 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
         name.clear();
         native.clear();
         if (level > 0) runtime::NameFromUtf8(t.Name(index), name, native);
-        std::int32_t siblings = level == 0 ? 0 : t.At(open[level - 1].Dir).Subdirs;
+        std::int32_t siblings = level == 0 ? 0 : t.At(at(level - 1)).Subdirs;
         return walk::WalkDir{path, name, native, static_cast<std::int32_t>(level), id, siblings};
     };
     auto reach = [&](tree::DirIndex index, std::int32_t id) {
-        walk::WalkDir dir = dirOf(index, id, open.size());
+        walk::WalkDir dir = dirOf(index, id, levels.size());
         consumer.DirStart(dir);
         if (entries)
             for (tree::DirIndex c = Visited(t, t.At(index).First); c != tree::NoDir;
@@ -219,32 +236,34 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
         consumer.DirListed(dir, listing);
         path += name;
         if (!path.empty() && path.back() != sep) path += sep;
-        open.push_back({index, id});
+        push({index, id});
     };
     consumer.Begin();
     reach(scan.Root, 0);
     // The subdirectory of the innermost open directory done last, and its id.
     tree::DirIndex after = tree::NoDir;
     std::int32_t afterId = 0;
-    while (!open.empty()) {
-        const Open top = open.back();
+    while (!levels.empty()) {
         tree::DirIndex next =
-            Visited(t, after == tree::NoDir ? t.At(top.Dir).First : t.At(after).Next);
+            Visited(t, after == tree::NoDir ? t.At(at(levels.size() - 1)).First : t.At(after).Next);
         if (next != tree::NoDir) {
             reach(next, afterId + 1);
             after = tree::NoDir;
             afterId = 0;
             continue;
         }
-        open.pop_back();
-        walk::WalkDir dir = dirOf(top.Dir, top.Id, open.size());
+        const Open top = pop();
+        walk::WalkDir dir = dirOf(top.Dir, top.Id, levels.size());
         // Back to the path in front of its name (a name holds no separator).
-        path.resize(open.empty() ? startLength : path.size() - name.size() - 1);
+        path.resize(levels.empty() ? startLength : path.size() - name.size() - 1);
         ListingOf(t, top.Dir, listing);
         consumer.DirDone(dir, listing, t.At(top.Dir).TotalBytes);
         after = top.Dir;
         afterId = top.Id;
     }
+    // The path of a chain's deepest directory is given back before the
+    // layouts of a whole tree, which run at the end, make their own.
+    std::string().swap(path);
     consumer.End();
     return t.At(scan.Root).TotalBytes;
 }

@@ -44,15 +44,30 @@ std::int64_t ReplaySavedScan(const SavedScan& scan, const std::string& startDir,
 // the same way.
 class WholeTree final : public walk::WalkConsumer {
   public:
-    WholeTree(const SavedScan& scan, std::unique_ptr<tree::TreeReader> reader)
-        : scan_(scan), reader_(std::move(reader)) {}
+    // `events`: the reader takes the replay's events too (its Events()).
+    WholeTree(const SavedScan& scan, std::unique_ptr<tree::TreeReader> reader, bool events = true)
+        : scan_(scan), reader_(std::move(reader)), events_(events ? reader_->Events() : nullptr) {}
 
-    void End() override { reader_->Read(scan_.Tree, scan_.Root, false); }
+    void Begin() override {
+        if (events_ != nullptr) events_->Begin();
+    }
+    void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
+        if (events_ != nullptr) events_->DirListed(dir, listing);
+    }
+    void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
+                 std::int64_t total) override {
+        if (events_ != nullptr) events_->DirDone(dir, listing, total);
+    }
+    void End() override {
+        if (events_ != nullptr) events_->End();
+        reader_->Read(scan_.Tree, scan_.Root, false);
+    }
     bool HoldsOutput() const override { return true; }
 
   private:
     const SavedScan& scan_;
     std::unique_ptr<tree::TreeReader> reader_;
+    walk::WalkConsumer* events_;
 };
 
 // How the readers of both forms give the directories' reasons back.

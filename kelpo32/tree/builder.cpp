@@ -5,6 +5,7 @@
 #include "runtime/utf8name.h"
 
 #include <algorithm>
+#include <deque>
 
 namespace kelpo32::tree {
 
@@ -185,6 +186,56 @@ std::int64_t TreeBuilder::Records() const {
     for (DirIndex i = 0; i < tree_.Size(); ++i)
         n += tree_.IsLive(i) && !tree_.IsMore(i) ? 1 : 0;
     return n;
+}
+
+std::vector<char> LargestOfTree(const DirTree& tree, DirIndex root, std::int32_t levels,
+                                std::size_t cap) {
+    std::vector<char> keep(static_cast<std::size_t>(tree.Size()), 0);
+    if (root == NoDir || cap == 0) return keep;
+    // The directories above the depth limit in the walk's order (a chain's
+    // "more" records stand for none), each told with its place in it.
+    auto visit = [&](auto told) {
+        std::deque<DirIndex> open; // 4 bytes a level
+        auto sub = [&](DirIndex c) {
+            while (c != NoDir && tree.IsMore(c))
+                c = tree.At(c).Next;
+            return c;
+        };
+        std::int64_t seq = 0;
+        told(root, seq++);
+        open.push_back(root);
+        DirIndex next = levels > 1 ? sub(tree.At(root).First) : NoDir;
+        while (!open.empty()) {
+            if (next != NoDir) {
+                told(next, seq++);
+                open.push_back(next);
+                next = static_cast<std::int64_t>(open.size()) < levels ? sub(tree.At(next).First)
+                                                                       : NoDir;
+                continue;
+            }
+            DirIndex done = open.back();
+            open.pop_back();
+            if (!open.empty()) next = sub(tree.At(done).Next);
+        }
+    };
+    // The least key of the `cap` largest, as the builder's cut keeps them.
+    using Key = std::pair<std::int64_t, std::int64_t>; // bytes, minus the walk position
+    std::priority_queue<Key, std::vector<Key>, std::greater<>> largest;
+    visit([&](DirIndex d, std::int64_t seq) {
+        Key key{tree.At(d).TotalBytes, -seq};
+        if (largest.size() < cap) {
+            largest.push(key);
+        } else if (largest.top() < key) {
+            largest.pop();
+            largest.push(key);
+        }
+    });
+    const Key least = largest.top();
+    visit([&](DirIndex d, std::int64_t seq) {
+        keep[static_cast<std::size_t>(d)] =
+            static_cast<char>(!(Key{tree.At(d).TotalBytes, -seq} < least));
+    });
+    return keep;
 }
 
 } // namespace kelpo32::tree

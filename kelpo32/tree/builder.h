@@ -91,8 +91,43 @@ class TreeReader {
     virtual ~TreeReader() = default;
     // What a builder may leave out as the walk goes.
     virtual Selection Building() const = 0;
+    // The builder's cap of the largest directories (TreeBuilder); 0: none.
+    virtual std::size_t Cap() const { return 0; }
+    // A consumer of the run's events besides, which the source hands them
+    // before the tree: nullptr when the reader needs none.
+    virtual walk::WalkConsumer* Events() { return nullptr; }
     // The tree below `root`; `built`: a builder made it with Building().
     virtual void Read(const DirTree& tree, DirIndex root, bool built) = 0;
+};
+
+// Of a whole tree, what a builder with `cap` keeps of the directories above
+// the depth `levels`: the `cap` largest by subtree bytes (ties: the one met
+// first in the walk's order), closed upwards; one byte per record, nonzero
+// where it stays.
+std::vector<char> LargestOfTree(const DirTree& tree, DirIndex root, std::int32_t levels,
+                                std::size_t cap);
+
+// Hands a reader that makes its rows from the walk's events as they come
+// (its Events()) those events alone: no tree is built for it. A saved
+// scan's tree it reads whole instead (saved::WholeTree, without events).
+class EventsOnly final : public walk::WalkConsumer {
+  public:
+    explicit EventsOnly(std::unique_ptr<TreeReader> reader)
+        : reader_(std::move(reader)), events_(*reader_->Events()) {}
+
+    void Begin() override { events_.Begin(); }
+    void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
+        events_.DirListed(dir, listing);
+    }
+    void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
+                 std::int64_t total) override {
+        events_.DirDone(dir, listing, total);
+    }
+    void End() override { events_.End(); }
+
+  private:
+    std::unique_ptr<TreeReader> reader_;
+    walk::WalkConsumer& events_;
 };
 
 // Hands a reader the tree the walk's events build, with the selection it
@@ -100,22 +135,32 @@ class TreeReader {
 class BuiltTree final : public walk::WalkConsumer {
   public:
     explicit BuiltTree(std::unique_ptr<TreeReader> reader)
-        : reader_(std::move(reader)), builder_(reader_->Building()) {}
+        : reader_(std::move(reader)), builder_(reader_->Building(), reader_->Cap()),
+          events_(reader_->Events()) {}
 
-    void Begin() override { builder_.Begin(); }
+    void Begin() override {
+        builder_.Begin();
+        if (events_ != nullptr) events_->Begin();
+    }
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override {
         builder_.DirListed(dir, listing);
+        if (events_ != nullptr) events_->DirListed(dir, listing);
     }
     void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
                  std::int64_t total) override {
         builder_.DirDone(dir, listing, total);
+        if (events_ != nullptr) events_->DirDone(dir, listing, total);
     }
-    void End() override { reader_->Read(builder_.Tree(), builder_.Root(), true); }
+    void End() override {
+        if (events_ != nullptr) events_->End();
+        reader_->Read(builder_.Tree(), builder_.Root(), true);
+    }
     bool HoldsOutput() const override { return true; }
 
   private:
     std::unique_ptr<TreeReader> reader_;
     TreeBuilder builder_;
+    walk::WalkConsumer* events_;
 };
 
 } // namespace kelpo32::tree

@@ -90,10 +90,13 @@ std::vector<std::string> Chain(const DirTree& tree, DirIndex parent) {
 
 // The comparison is a tree of its own: a "more" record stays one, the
 // browser's cells come along, and neither scan it compares changes, not even
-// where a directory is left out as not known to be new.
+// where a directory is left out as not known to be new: one the older scan
+// may have folded into its "more" record is neither new nor changed, and a
+// gone subtree leaves the "more" records it held behind.
 TEST(MergeTest, TheComparedTreeIsItsOwnAndBothScansStayAsTheyWere) {
     // Now: r holds a (holding x), n and "2 more"; the older scan r holds
-    // a (its listing had 2 subdirectories, y alone kept), g and "1 more".
+    // a (its listing had 2 subdirectories, y alone kept), g (holding z and
+    // "1 more") and "1 more".
     DirTree now;
     DirIndex r = now.Add("");
     DirIndex a = now.Add("a");
@@ -109,6 +112,7 @@ TEST(MergeTest, TheComparedTreeIsItsOwnAndBothScansStayAsTheyWere) {
     DirIndex g = old.Add("g");
     old.Append(oldA, NoDir, old.Add("y"));
     old.Append(oldRoot, old.Append(oldRoot, old.Append(oldRoot, NoDir, oldA), g), old.AddMore(1));
+    old.Append(g, old.Append(g, NoDir, old.Add("z")), old.AddMore(1));
     old.At(oldRoot).Subdirs = 3;
     old.At(oldA).Subdirs = 2;
     old.At(oldA).TotalBytes = 40;
@@ -116,9 +120,12 @@ TEST(MergeTest, TheComparedTreeIsItsOwnAndBothScansStayAsTheyWere) {
 
     DirTree merged;
     DirIndex top = MergeOlder(now, r, old, oldRoot, merged);
-    EXPECT_EQ(Chain(merged, top), (std::vector<std::string>{"aB", "nN", "+2N", "gG"}));
+    EXPECT_EQ(Chain(merged, top), (std::vector<std::string>{"aB", "+2N", "gG"}));
     DirIndex copyOfA = merged.At(top).First;
     EXPECT_EQ(Chain(merged, copyOfA), (std::vector<std::string>{"yG"}));
+    DirIndex copyOfG = merged.At(merged.At(copyOfA).Next).Next;
+    ASSERT_NE(copyOfG, NoDir);
+    EXPECT_EQ(Chain(merged, copyOfG), (std::vector<std::string>{"zG"}));
     EXPECT_EQ(merged.Compared()[copyOfA].OldBytes, 40);
     EXPECT_EQ(merged.Compared()[merged.At(copyOfA).Next].OldBytes, 0);
     ASSERT_NE(merged.BrowseIfAny(), nullptr);
@@ -129,6 +136,7 @@ TEST(MergeTest, TheComparedTreeIsItsOwnAndBothScansStayAsTheyWere) {
     EXPECT_EQ(Chain(now, r), (std::vector<std::string>{"a", "n", "+2"}));
     EXPECT_EQ(Chain(now, a), (std::vector<std::string>{"x"}));
     EXPECT_EQ(Chain(old, oldRoot), (std::vector<std::string>{"a", "g", "+1"}));
+    EXPECT_EQ(Chain(old, g), (std::vector<std::string>{"z", "+1"}));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "runtime/rtl.h"
 
 #include <algorithm>
+#include <deque>
 #include <utility>
 
 namespace kelpo32::tree {
@@ -47,8 +48,7 @@ std::vector<char> ChangedSubtrees(const DirTree& tree, DirIndex root, std::int64
     // subtree's answer is known before its parent's.
     for (std::size_t i = order.size(); i-- > 0;) {
         DirIndex d = order[i];
-        bool keep =
-            d == root || (min > 0 ? ChangedEnough(Change(tree, d), min) : ChangedAtAll(tree, d));
+        bool keep = d == root || ChangedItself(tree, d, min);
         for (DirIndex c = tree.At(d).First; c != NoDir && !keep; c = tree.At(c).Next)
             keep = changed[static_cast<std::size_t>(c)] != 0;
         changed[static_cast<std::size_t>(d)] = static_cast<char>(keep);
@@ -57,6 +57,10 @@ std::vector<char> ChangedSubtrees(const DirTree& tree, DirIndex root, std::int64
 }
 
 } // namespace
+
+bool ChangedItself(const DirTree& tree, DirIndex i, std::int64_t minChange) {
+    return minChange > 0 ? ChangedEnough(Change(tree, i), minChange) : ChangedAtAll(tree, i);
+}
 
 std::int32_t ShareTenths(std::int64_t part, std::int64_t whole) {
     if (whole <= 0 || part <= 0) return 0;
@@ -80,14 +84,16 @@ DirIndex ChildPicker::Offer(const DirTree& tree, const Selection& sel, DirIndex 
     if (level >= sel.Levels) return child;
     if (changed != nullptr && (*changed)[static_cast<std::size_t>(child)] == 0) return child;
     if (tree.At(child).TotalBytes < sel.MinSize) return child;
-    kept_.push_back(child);
+    std::vector<DirIndex>& kept = Store();
+    kept.push_back(child);
     if (sel.Top <= 0) return NoDir;
     auto larger = [&](DirIndex a, DirIndex b) { return Larger(tree, a, b); };
-    std::push_heap(kept_.begin(), kept_.end(), larger);
-    if (kept_.size() <= static_cast<std::size_t>(sel.Top)) return NoDir;
-    std::pop_heap(kept_.begin(), kept_.end(), larger);
-    DirIndex smallest = kept_.back();
-    kept_.pop_back();
+    auto first = kept.begin() + static_cast<std::ptrdiff_t>(begin_);
+    std::push_heap(first, kept.end(), larger);
+    if (kept.size() - begin_ <= static_cast<std::size_t>(sel.Top)) return NoDir;
+    std::pop_heap(first, kept.end(), larger);
+    DirIndex smallest = kept.back();
+    kept.pop_back();
     moreCount_ = runtime::CheckedAdd<std::int32_t>(moreCount_, 1);
     Counts c = AsChild(tree.At(smallest));
     more_ = {runtime::CheckedAdd(more_.Files, c.Files), runtime::CheckedAdd(more_.Bytes, c.Bytes),
@@ -95,13 +101,13 @@ DirIndex ChildPicker::Offer(const DirTree& tree, const Selection& sel, DirIndex 
     return smallest;
 }
 
-const std::vector<DirIndex>& ChildPicker::Ordered(const DirTree& tree, const Selection& sel) {
+std::span<const DirIndex> ChildPicker::Ordered(const DirTree& tree, const Selection& sel) {
     auto name = [&](DirIndex a, DirIndex b) {
         std::string_view m = tree.Name(a);
         std::string_view n = tree.Name(b);
         return m != n ? m < n : a < b;
     };
-    auto& c = kept_;
+    std::span<DirIndex> c = std::span<DirIndex>(Store()).subspan(begin_);
     if (sel.AsLinked) return c;
     switch (sel.Sort) {
     case SortKey::Size:
@@ -144,95 +150,98 @@ void ChildPicker::AddMore(const DirRecord& more) {
 }
 
 void ChildPicker::Remap(const std::vector<DirIndex>& remap) {
-    for (DirIndex& k : kept_)
-        k = remap[static_cast<std::size_t>(k)];
-    std::erase(kept_, NoDir);
+    std::vector<DirIndex>& kept = Store();
+    for (auto k = kept.begin() + static_cast<std::ptrdiff_t>(begin_); k != kept.end(); ++k)
+        *k = remap[static_cast<std::size_t>(*k)];
+    kept.erase(std::remove(kept.begin() + static_cast<std::ptrdiff_t>(begin_), kept.end(), NoDir),
+               kept.end());
 }
 
-std::int64_t UnchangedLeftOut(const DirTree& tree, DirIndex root, const Selection& sel) {
-    if (root == NoDir || !sel.ChangedOnly || sel.MinChange > 0 || tree.ComparedIfAny() == nullptr)
-        return 0;
-    std::vector<char> changed = ChangedSubtrees(tree, root, 0);
-    // Below an unchanged directory nothing changed: its subtree is counted
-    // down to the depth limit.
-    std::int64_t count = 0;
-    std::vector<std::pair<DirIndex, std::int32_t>> open{{root, 0}};
-    while (!open.empty()) {
-        auto [d, level] = open.back();
-        open.pop_back();
-        std::int32_t below = runtime::CheckedAdd(level, 1);
-        if (below >= sel.Levels) continue;
-        for (DirIndex c = tree.At(d).First; c != NoDir; c = tree.At(c).Next) {
-            if (changed[static_cast<std::size_t>(c)] == 0) ++count;
-            open.emplace_back(c, below);
-        }
-    }
-    return count;
-}
-
-void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor) {
+void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor,
+              const std::vector<char>* keep) {
     if (root == NoDir) return;
     std::vector<char> changed;
-    if ((sel.MinChange > 0 || sel.ChangedOnly) && tree.ComparedIfAny() != nullptr)
+    if (keep == nullptr && (sel.MinChange > 0 || sel.ChangedOnly) &&
+        tree.ComparedIfAny() != nullptr)
         changed = ChangedSubtrees(tree, root, sel.MinChange);
-    const std::vector<char>* filter = changed.empty() ? nullptr : &changed;
-    // One picker per open level holds the listed subdirectories of the
-    // directory there, and how far they have been visited.
-    std::vector<ChildPicker> pickers;
-    std::vector<std::size_t> next;
-    std::vector<Listed> open;
+    const std::vector<char>* filter = keep != nullptr ? keep : changed.empty() ? nullptr : &changed;
+    // The listed subdirectories of every open directory, in their order, one
+    // directory's after another's, each told one marked (~index): a level
+    // costs where its own begin, and a chain a million deep 8 bytes a level.
+    std::vector<DirIndex> kids;
+    std::deque<std::uint32_t> begins;
+    // The "more" line of an open directory that has one.
+    struct MoreLine {
+        std::size_t Level;
+        std::int32_t Count;
+        Counts More;
+    };
+    std::vector<MoreLine> mores;
+    // Of the open directory at `level`, whose subdirectories end at `end`:
+    // how many of them were told.
+    auto told = [&](std::size_t level, std::size_t end) {
+        auto first = kids.begin() + static_cast<std::ptrdiff_t>(begins[level]);
+        auto it = std::partition_point(first, kids.begin() + static_cast<std::ptrdiff_t>(end),
+                                       [](DirIndex k) { return k < 0; });
+        return static_cast<std::size_t>(it - first);
+    };
+    // The open directory at `level` (the one its parent told last).
+    auto dirAt = [&](std::size_t level) {
+        if (level == 0) return root;
+        return ~kids[begins[level - 1] + told(level - 1, begins[level]) - 1];
+    };
     auto enter = [&](Listed line) {
-        auto level = static_cast<std::size_t>(line.Depth);
-        if (pickers.size() <= level) {
-            pickers.resize(level + 1);
-            next.resize(level + 1);
-        }
-        ChildPicker& picker = pickers[level];
-        picker.Reset();
+        begins.push_back(runtime::CheckedRange<std::uint32_t>(kids.size()));
+        ChildPicker picker(kids);
         std::int32_t below = runtime::CheckedAdd(line.Depth, 1);
         for (DirIndex c = tree.At(line.Dir).First; c != NoDir; c = tree.At(c).Next)
             if (tree.IsMore(c))
                 picker.AddMore(tree.At(c));
             else
                 picker.Offer(tree, sel, c, below, filter);
-        const std::vector<DirIndex>& kids = picker.Ordered(tree, sel);
-        line.Children = runtime::CheckedAdd(runtime::CheckedRange<std::int32_t>(kids.size()),
+        std::span<const DirIndex> ordered = picker.Ordered(tree, sel);
+        line.Children = runtime::CheckedAdd(runtime::CheckedRange<std::int32_t>(ordered.size()),
                                             picker.MoreCount() > 0 ? 1 : 0);
-        next[level] = 0;
-        line.Kids = &kids;
+        if (picker.MoreCount() > 0)
+            mores.push_back(
+                {static_cast<std::size_t>(line.Depth), picker.MoreCount(), picker.More()});
+        line.Kids = std::span<const DirIndex>(kids).subspan(begins.back());
         visitor.Line(line);
-        line.Kids = nullptr;
-        open.push_back(line);
     };
     Listed first;
     first.Dir = root;
     enter(first);
-    while (!open.empty()) {
-        const Listed top = open.back();
-        auto level = static_cast<std::size_t>(top.Depth);
-        const ChildPicker& picker = pickers[level];
-        const std::vector<DirIndex>& kids = picker.Kept();
-        std::size_t at = next[level]++;
-        if (at < kids.size()) {
+    while (!begins.empty()) {
+        const std::size_t level = begins.size() - 1;
+        const std::size_t count = kids.size() - begins[level];
+        const bool more = !mores.empty() && mores.back().Level == level;
+        const auto children = static_cast<std::int32_t>(count + (more ? 1 : 0));
+        const std::size_t at = told(level, kids.size());
+        const DirIndex dir = dirAt(level);
+        if (at < count) {
+            DirIndex& kid = kids[begins[level] + at];
             Listed line;
-            line.Dir = kids[at];
-            line.Depth = top.Depth + 1;
+            line.Dir = kid;
+            line.Depth = static_cast<std::int32_t>(level) + 1;
             line.Id = static_cast<std::int32_t>(at + 1);
-            line.Siblings = top.Children;
-            line.Parent = top.Dir;
+            line.Siblings = children;
+            line.Parent = dir;
+            kid = ~kid;
             enter(line);
             continue;
         }
-        open.pop_back();
-        if (picker.MoreCount() == 0) continue;
-        Listed more;
-        more.Depth = top.Depth + 1;
-        more.Id = top.Children;
-        more.Siblings = top.Children;
-        more.Parent = top.Dir;
-        more.MoreCount = picker.MoreCount();
-        more.More = picker.More();
-        visitor.Line(more);
+        kids.resize(begins[level]);
+        begins.pop_back();
+        if (!more) continue;
+        Listed line;
+        line.Depth = static_cast<std::int32_t>(level) + 1;
+        line.Id = children;
+        line.Siblings = children;
+        line.Parent = dir;
+        line.MoreCount = mores.back().Count;
+        line.More = mores.back().More;
+        mores.pop_back();
+        visitor.Line(line);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "kelpo32/tree/dir_tree.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace kelpo32::tree {
@@ -53,9 +54,15 @@ bool Larger(const DirTree& tree, DirIndex a, DirIndex b);
 // of their chain.
 class ChildPicker {
   public:
+    ChildPicker() = default;
+    // Keeps the subdirectories at the end of `into`, from where it ends now
+    // (a stack that the open directories of a listing share), not in a
+    // vector of its own.
+    explicit ChildPicker(std::vector<DirIndex>& into) : into_(&into), begin_(into.size()) {}
+
     // Forgets the last directory's.
     void Reset() {
-        kept_.clear();
+        Store().resize(begin_);
         moreCount_ = 0;
         more_ = Counts{};
     }
@@ -67,9 +74,12 @@ class ChildPicker {
                    const std::vector<char>* changed = nullptr);
     // The kept subdirectories in the order of the sort key; names in byte
     // order break ties, then the chain's order.
-    const std::vector<DirIndex>& Ordered(const DirTree& tree, const Selection& sel);
+    std::span<const DirIndex> Ordered(const DirTree& tree, const Selection& sel);
     // The kept ones as they stand (ordered once Ordered was called).
-    const std::vector<DirIndex>& Kept() const { return kept_; }
+    std::span<const DirIndex> Kept() const {
+        const std::vector<DirIndex>& kept = into_ != nullptr ? *into_ : own_;
+        return std::span<const DirIndex>(kept).subspan(begin_);
+    }
     // Adds a "more" record's directories (a tree read back) to the line.
     void AddMore(const DirRecord& more);
     std::int32_t MoreCount() const { return moreCount_; }
@@ -78,7 +88,13 @@ class ChildPicker {
     void Remap(const std::vector<DirIndex>& remap);
 
   private:
-    std::vector<DirIndex> kept_; // with a top-N a heap, the smallest at its front
+    std::vector<DirIndex>& Store() { return into_ != nullptr ? *into_ : own_; }
+
+    // The kept ones, from begin_ on (with a top-N a heap, the smallest at
+    // its front): in own_, or at the end of the stack it was handed.
+    std::vector<DirIndex> own_;
+    std::vector<DirIndex>* into_ = nullptr;
+    std::size_t begin_ = 0;
     std::int32_t moreCount_ = 0;
     Counts more_;
 };
@@ -94,7 +110,7 @@ struct Listed {
     DirIndex Parent = NoDir;
     // A directory's listed subdirectories in their order; valid while the
     // line is told. A "more" record is the "more" line.
-    const std::vector<DirIndex>* Kids = nullptr;
+    std::span<const DirIndex> Kids;
     std::int32_t MoreCount = 0; // a "more" line: how many, and their numbers
     Counts More;
 };
@@ -109,13 +125,16 @@ class ListVisitor {
     virtual void Line(const Listed& line) = 0;
 };
 
-// Of a compared tree listed with ChangedOnly: the directories above the
-// depth limit left out as unchanged (0 when the selection leaves none out
-// for that reason).
-std::int64_t UnchangedLeftOut(const DirTree& tree, DirIndex root, const Selection& sel);
+// Whether a compared directory's own numbers list it as changed: its bytes
+// by at least `minChange`, or with 0 at all (its bytes, its files, or it is
+// in one scan only).
+bool ChangedItself(const DirTree& tree, DirIndex i, std::int64_t minChange);
 
 // Lists the tree below `root` as the selection says. A tree a builder
-// already selected lists whole with the empty selection.
-void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor);
+// already selected lists whole with the empty selection. `keep`: one byte
+// per record, a directory with 0 is not listed (closed upwards, as
+// LargestOfTree gives it).
+void ListTree(const DirTree& tree, DirIndex root, const Selection& sel, ListVisitor& visitor,
+              const std::vector<char>* keep = nullptr);
 
 } // namespace kelpo32::tree

@@ -300,8 +300,11 @@ TEST(TotalsTest, EveryFormListsWhatTheModelListsForEveryCombination) {
 
                         output::html::HtmlRun run;
                         run.StartPath = start;
-                        output::html::HtmlExport page(runtime::StdOut(), run, sel);
-                        Captured(page, events);
+                        auto made =
+                            std::make_unique<output::html::HtmlExport>(runtime::StdOut(), run, sel);
+                        output::html::HtmlExport& page = *made;
+                        tree::BuiltTree built(std::move(made));
+                        Captured(built, events);
                         std::vector<std::int32_t> atLevel;
                         std::size_t k = 0;
                         const std::vector<output::html::HtmlDir>& dirs = page.Dirs();

@@ -91,14 +91,16 @@ class HtmlRows final : public RowWriter {
     std::int64_t below_ = 0;            // directories below the start, shown or not
 };
 
-// The page's own layout of the walk: the tree its selection keeps, written
-// as rows once the start directory is done. Without a minimum size or a
-// top-N, the directories above the depth limit are capped at the `cap`
-// largest by subtree bytes (ties: the one met first), each with its
-// ancestors, which have at least its bytes and come first; a finished
-// subtree that cannot make that cut goes at once, so memory stays near the
-// cap. The header's unread directories are all of the walk's.
-class HtmlExport final : public walk::WalkConsumer {
+// The page's own layout: the tree its selection keeps, written as rows and
+// then as the page once the tree is had. Without a minimum size or a top-N,
+// the directories above the depth limit are capped at the `cap` largest by
+// subtree bytes (ties: the one met first), each with its ancestors, which
+// have at least its bytes and come first. From the walk a builder keeps
+// only those as it goes (a finished subtree that cannot make the cut goes at
+// once, so memory stays near the cap); a saved scan's tree is read in place,
+// with no second tree. The header's unread directories are all of the
+// run's events, which it takes as well.
+class HtmlExport final : public tree::TreeReader, public walk::WalkConsumer {
   public:
     // The cap largest; `levels` listed (0 to levels - 1).
     HtmlExport(runtime::TextOut& out, HtmlRun run, std::int32_t levels,
@@ -106,24 +108,28 @@ class HtmlExport final : public walk::WalkConsumer {
     // What `sel` lists (a minimum size, a top-N, the depth limit), in its order.
     HtmlExport(runtime::TextOut& out, HtmlRun run, const tree::Selection& sel);
 
+    tree::Selection Building() const override { return sel_; }
+    std::size_t Cap() const override { return cap_; }
+    walk::WalkConsumer* Events() override { return this; }
+    void Read(const tree::DirTree& tree, tree::DirIndex root, bool built) override;
+
     void Begin() override;
     void DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) override;
-    void DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
-                 std::int64_t total) override;
-    void End() override { rows_.End(); }
 
-    // The page's directories once the start directory is done, in its order.
+    // The page's directories once it is written, in its order.
     const std::vector<HtmlDir>& Dirs() { return rows_.Dirs(); }
     const HtmlRun& RunInfo() { return rows_.Run(); }
 
   private:
     void NoteUnread(const std::string& reason);
 
-    tree::TreeBuilder builder_;
+    tree::Selection sel_;
+    std::size_t cap_; // 0: what the selection lists, uncapped
     HtmlRows rows_;
-    bool capped_;
-    std::string path_;              // of the directory listed last, for the unread ones
-    std::vector<std::size_t> ends_; // of each open level's path
+    std::string path_;                // of the directory listed last, for the unread ones
+    std::vector<std::uint32_t> ends_; // of each open level's path
+    std::int64_t below_ = 0;          // directories below the start, listed or not
+    std::int64_t deep_ = 0;           // of those, below the depth limit
 };
 
 } // namespace kelpo32::output::html

@@ -1,4 +1,5 @@
 #include "kelpo32/output/html/html_export.h"
+#include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/testing/test_support.h"
 #include "runtime/textout.h"
 
@@ -6,7 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <random>
+#include <tuple>
 
 namespace kelpo32::output::html {
 namespace {
@@ -66,6 +69,36 @@ std::size_t Walk(walk::WalkConsumer& page, const std::vector<ModelDir>& dirs, st
     return next;
 }
 
+// The page as a run feeds it from the walk: a builder makes its tree.
+struct WalkedPage {
+    explicit WalkedPage(std::unique_ptr<HtmlExport> made) : Page(*made), Built(std::move(made)) {}
+    HtmlExport& Page;
+    tree::BuiltTree Built;
+};
+
+// The model as a saved scan's tree.
+saved::SavedScan ScanOf(const std::vector<ModelDir>& dirs) {
+    saved::SavedScan scan;
+    scan.Start = "p";
+    std::vector<tree::DirIndex> last(dirs.size(), tree::NoDir);
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        tree::DirIndex d = scan.Tree.Add(i == 0 ? "" : "d" + std::to_string(i));
+        tree::DirRecord& r = scan.Tree.At(d);
+        r.OwnFiles = static_cast<std::int32_t>(dirs[i].Files);
+        r.OwnBytes = dirs[i].Bytes;
+        r.TotalBytes = dirs[i].TotalBytes;
+        r.SetTotalFiles(dirs[i].TotalFiles);
+        for (auto up = dirs[i].Parent; up >= 0; up = dirs[static_cast<std::size_t>(up)].Parent)
+            ++scan.Tree.At(up).TotalDirs;
+        if (dirs[i].Parent < 0) continue;
+        auto parent = static_cast<std::size_t>(dirs[i].Parent);
+        ++scan.Tree.At(dirs[i].Parent).Subdirs;
+        last[parent] = scan.Tree.Append(dirs[i].Parent, last[parent], d);
+    }
+    scan.Root = 0;
+    return scan;
+}
+
 TEST(HtmlExport, KeepsTheLargestWithTheirAncestorsAndFoldsTheRest) {
     testing::CaptureStdOut();
     std::mt19937 rng(26);
@@ -99,10 +132,13 @@ TEST(HtmlExport, KeepsTheLargestWithTheirAncestorsAndFoldsTheRest) {
             ++folded[static_cast<std::size_t>(at[static_cast<std::size_t>(up)])];
         }
 
-        HtmlExport page(runtime::StdOut(), HtmlRun{}, maxDepth, cap);
-        Walk(page, dirs, 0);
+        WalkedPage walked(
+            std::make_unique<HtmlExport>(runtime::StdOut(), HtmlRun{}, maxDepth, cap));
+        HtmlExport& page = walked.Page;
+        walked.Built.Begin();
+        Walk(walked.Built, dirs, 0);
         testing::Captured().clear();
-        page.End();
+        walked.Built.End();
         runtime::StdOut().Flush();
         const std::vector<HtmlDir>& got = page.Dirs();
         ASSERT_EQ(got.size(), order.size()) << round;
@@ -124,6 +160,24 @@ TEST(HtmlExport, KeepsTheLargestWithTheirAncestorsAndFoldsTheRest) {
                   static_cast<std::int64_t>(dirs.size() - order.size()))
             << round;
         EXPECT_TRUE(testing::Captured().starts_with("<!DOCTYPE html>"));
+
+        // From a saved scan the page reads the scan's tree in place: the same.
+        saved::SavedScan scan = ScanOf(dirs);
+        auto made = std::make_unique<HtmlExport>(runtime::StdOut(), HtmlRun{}, maxDepth, cap);
+        HtmlExport& whole = *made;
+        saved::WholeTree fed(scan, std::move(made));
+        saved::ReplaySavedScan(scan, "p", fed);
+        auto fields = [](const std::vector<HtmlDir>& shown) {
+            std::vector<std::tuple<std::int32_t, std::string, std::int64_t, std::int64_t>> f;
+            for (const HtmlDir& d : shown)
+                f.emplace_back(d.Parent, d.Name, d.TotalBytes, d.Folded);
+            return f;
+        };
+        EXPECT_EQ(fields(whole.Dirs()), fields(got)) << round;
+        EXPECT_EQ(std::tuple(whole.RunInfo().TotalDirs, whole.RunInfo().FoldedDeep,
+                             whole.RunInfo().FoldedSmall),
+                  std::tuple(run.TotalDirs, run.FoldedDeep, run.FoldedSmall))
+            << round;
     }
 }
 
@@ -133,11 +187,13 @@ TEST(HtmlExport, ShowsWhatAMinimumSizeListsWithTheRestFoldedIntoParents) {
     for (int round = 0; round < 100; ++round) {
         std::vector<ModelDir> dirs = RandomTree(rng);
         const std::int64_t minSize = std::array<std::int64_t, 3>{1, 100, 4096}[round % 3];
-        HtmlExport page(runtime::StdOut(), HtmlRun{},
-                        tree::Selection{.Sort = tree::SortKey::Size, .MinSize = minSize});
-        page.Begin();
-        Walk(page, dirs, 0);
-        page.End();
+        WalkedPage walked(std::make_unique<HtmlExport>(
+            runtime::StdOut(), HtmlRun{},
+            tree::Selection{.Sort = tree::SortKey::Size, .MinSize = minSize}));
+        HtmlExport& page = walked.Page;
+        walked.Built.Begin();
+        Walk(walked.Built, dirs, 0);
+        walked.Built.End();
         runtime::StdOut().Flush();
         testing::Captured().clear();
         // Shown: the start and every directory of at least the minimum size
@@ -172,7 +228,9 @@ TEST(HtmlExport, NamesUnreadDirectoriesByTheirPaths) {
     testing::CaptureStdOut();
     HtmlRun run;
     run.StartPath = "/";
-    HtmlExport page(runtime::StdOut(), run, tree::AllLevels);
+    WalkedPage walked(std::make_unique<HtmlExport>(runtime::StdOut(), run, tree::AllLevels));
+    HtmlExport& page = walked.Page;
+    walk::WalkConsumer& events = walked.Built;
     const std::string none;
     const std::string a = "a";
     const std::string b = "b";
@@ -188,14 +246,16 @@ TEST(HtmlExport, NamesUnreadDirectoriesByTheirPaths) {
     walk::WalkListing elsewhere;
     elsewhere.Problem = walk::DirProblem::OtherFileSystem;
     elsewhere.Reason = "other file system";
-    page.DirListed(start, fine);
-    page.DirListed(dirA, fine);
-    page.DirListed(dirB, refused);
-    page.DirDone(dirB, refused, 0);
-    page.DirDone(dirA, fine, 0);
-    page.DirListed(dirM, elsewhere);
-    page.DirDone(dirM, elsewhere, 0);
-    page.DirDone(start, fine, 0);
+    events.Begin();
+    events.DirListed(start, fine);
+    events.DirListed(dirA, fine);
+    events.DirListed(dirB, refused);
+    events.DirDone(dirB, refused, 0);
+    events.DirDone(dirA, fine, 0);
+    events.DirListed(dirM, elsewhere);
+    events.DirDone(dirM, elsewhere, 0);
+    events.DirDone(start, fine, 0);
+    events.End();
     const HtmlRun& got = page.RunInfo();
     EXPECT_EQ(got.Unread, 1);
     EXPECT_EQ(got.UnreadNamed,

@@ -45,23 +45,24 @@ void HtmlRows::End() {
 }
 
 HtmlExport::HtmlExport(runtime::TextOut& out, HtmlRun run, std::int32_t levels, std::size_t cap)
-    : builder_(tree::Selection{.Levels = levels}, std::max<std::size_t>(cap, 1)),
-      rows_(out, std::move(run)), capped_(true) {
-    rows_.Run().Cap = std::max<std::size_t>(cap, 1);
+    : sel_{.Levels = levels}, cap_(std::max<std::size_t>(cap, 1)), rows_(out, std::move(run)) {
+    rows_.Run().Cap = cap_;
 }
 
 HtmlExport::HtmlExport(runtime::TextOut& out, HtmlRun run, const tree::Selection& sel)
-    : builder_(sel), rows_(out, std::move(run)), capped_(false) {}
+    : sel_(sel), cap_(0), rows_(out, std::move(run)) {}
 
 void HtmlExport::Begin() {
-    builder_.Begin();
     rows_.Dirs().clear();
+    below_ = 0;
+    deep_ = 0;
 }
 
 void HtmlExport::DirListed(const walk::WalkDir& dir, const walk::WalkListing& listing) {
-    builder_.DirListed(dir, listing);
     HtmlRun& run = rows_.Run();
     auto level = static_cast<std::size_t>(dir.Level);
+    if (dir.Level > 0) ++below_;
+    if (dir.Level >= sel_.Levels) ++deep_;
     if (level == 0) {
         path_ = run.StartPath;
     } else {
@@ -70,7 +71,7 @@ void HtmlExport::DirListed(const walk::WalkDir& dir, const walk::WalkListing& li
         runtime::AppendUtf8Name(path_, dir.Name, dir.Native);
     }
     ends_.resize(level + 1);
-    ends_[level] = path_.size();
+    ends_[level] = runtime::CheckedRange<std::uint32_t>(path_.size());
     // Not entered on purpose is not unread; a loop is named, as it is shown empty.
     if (listing.Problem != walk::DirProblem::None &&
         listing.Problem != walk::DirProblem::OtherFileSystem)
@@ -83,25 +84,28 @@ void HtmlExport::NoteUnread(const std::string& reason) {
     if (run.UnreadNamed.size() < HtmlUnreadNamed) run.UnreadNamed.emplace_back(path_, reason);
 }
 
-void HtmlExport::DirDone(const walk::WalkDir& dir, const walk::WalkListing& listing,
-                         std::int64_t total) {
-    builder_.DirDone(dir, listing, total);
-    if (dir.Level > 0) return;
-    // The start directory is done: the page's directories are known.
+void HtmlExport::Read(const tree::DirTree& tree, tree::DirIndex root, bool built) {
     HtmlRun& run = rows_.Run();
     rows_.Dirs().clear();
-    WriteTreeRows(builder_.Tree(), builder_.Root(), tree::Selection{.AsLinked = true},
-                  run.StartPath, rows_);
-    run.TotalDirs = builder_.Below();
+    if (built || cap_ == 0) {
+        WriteTreeRows(tree, root, built ? tree::Selection{.AsLinked = true} : sel_, run.StartPath,
+                      rows_);
+    } else {
+        // The cut the builder makes as the walk goes, made on the whole tree.
+        std::vector<char> keep = tree::LargestOfTree(tree, root, sel_.Levels, cap_);
+        WriteTreeRows(tree, root, tree::Selection{.AsLinked = true}, run.StartPath, rows_, &keep);
+    }
+    run.TotalDirs = below_;
     auto shown = static_cast<std::int64_t>(rows_.Dirs().size()) - 1;
-    if (capped_) {
-        run.FoldedDeep = builder_.Deep();
+    if (cap_ > 0) {
+        run.FoldedDeep = deep_;
         run.FoldedSmall = run.TotalDirs - shown - run.FoldedDeep;
     } else {
         run.FoldedSmall = run.TotalDirs - shown;
         run.FoldedDeep = 0;
         run.Cap = rows_.Dirs().size();
     }
+    rows_.End();
 }
 
 } // namespace kelpo32::output::html

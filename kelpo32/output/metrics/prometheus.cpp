@@ -107,32 +107,7 @@ PrometheusWriter::PrometheusWriter(std::string_view start, bool byteNames)
     AppendLabelValue(start_, start, byteNames);
 }
 
-void PrometheusWriter::Sample(std::string& lines, std::string_view metric, std::string_view path,
-                              std::int32_t depth, std::int64_t value) const {
-    lines.append(metric).append("{").append(start_).append(",path=");
-    AppendLabelValue(lines, path, byteNames_);
-    lines += ",depth=\"";
-    AppendNumber(lines, depth);
-    lines += "\"} ";
-    AppendNumber(lines, value);
-    lines += '\n';
-}
-
-void PrometheusWriter::Directory(std::string_view path, std::int32_t depth, std::int64_t bytes,
-                                 std::int64_t files) {
-    Sample(sizes_, Sizes.Name, path, depth, bytes);
-    Sample(files_, Files.Name, path, depth, files);
-}
-
-void PrometheusWriter::Rest(std::string_view path, std::int32_t depth, std::int64_t dirs,
-                            std::int64_t bytes, std::int64_t files) {
-    Sample(restSizes_, RestSizes.Name, path, depth, bytes);
-    Sample(restFiles_, RestFiles.Name, path, depth, files);
-    Sample(restDirs_, RestDirs.Name, path, depth, dirs);
-}
-
-std::string PrometheusWriter::Text(const PrometheusRun& run) const {
-    std::string out;
+void PrometheusWriter::Run(std::string& out, const PrometheusRun& run) const {
     auto runSample = [&](const Family& family, auto append) {
         Header(out, family);
         out.append(family.Name).append("{").append(start_).append("} ");
@@ -143,18 +118,23 @@ std::string PrometheusWriter::Text(const PrometheusRun& run) const {
     runSample(Duration, [&] { AppendSeconds(out, run.DurationMillis); });
     runSample(Unreadable, [&] { AppendNumber(out, run.Unreadable); });
     runSample(Completed, [&] { out += run.Completed ? '1' : '0'; });
-    // A family without a sample is left out, its help with it.
-    auto family = [&](const Family& f, const std::string& lines) {
-        if (lines.empty()) return;
-        Header(out, f);
-        out += lines;
-    };
-    family(Sizes, sizes_);
-    family(Files, files_);
-    family(RestSizes, restSizes_);
-    family(RestFiles, restFiles_);
-    family(RestDirs, restDirs_);
-    return out;
+}
+
+void PrometheusWriter::Sample(std::string& out, Metric metric, std::string_view path,
+                              std::int32_t depth, std::int64_t value) {
+    static constexpr const Family* Families[MetricCount] = {&Sizes, &Files, &RestSizes, &RestFiles,
+                                                            &RestDirs};
+    auto m = static_cast<std::size_t>(metric);
+    const Family& family = *Families[m];
+    if (!begun_[m]) Header(out, family);
+    begun_[m] = true;
+    out.append(family.Name).append("{").append(start_).append(",path=");
+    AppendLabelValue(out, path, byteNames_);
+    out += ",depth=\"";
+    AppendNumber(out, depth);
+    out += "\"} ";
+    AppendNumber(out, value);
+    out += '\n';
 }
 
 } // namespace kelpo32::output::metrics

@@ -2,8 +2,8 @@
 // textfile collector, a Prometheus server scraping a file): per directory
 // gauges of its subtree's bytes and files, and per run when the scan began,
 // how long it took, how many directories could not be read and whether it
-// went through the whole tree. The writer takes rows; the table of forms
-// feeds it those of the layout of totals.
+// went through the whole tree. The writer takes rows, one listing per family
+// of samples; the table of forms feeds it those of the layout of totals.
 #pragma once
 
 #include "kelpo32/output/dir_row.h"
@@ -24,8 +24,15 @@ struct PrometheusRun {
     bool Completed = false;          // the scan went through the whole tree
 };
 
-// Collects the directories' rows, then writes the whole exposition: every
-// metric's lines as one group, as the format asks.
+// The families of samples of the directories, in the order they are written.
+enum class Metric : std::uint8_t { Sizes, Files, RestSizes, RestFiles, RestDirs };
+inline constexpr std::size_t MetricCount = 5;
+
+// Writes the exposition's lines into a buffer the caller empties: the run's
+// gauges, then every metric's lines as one group, as the format asks. The
+// caller hands each family's samples together, in the order of Metric; a
+// family's help and type go before its first sample, and a family without
+// a sample is left out.
 class PrometheusWriter {
   public:
     // `start`: the start directory's path as the exports write it (UTF-8 on
@@ -33,29 +40,19 @@ class PrometheusWriter {
     // no UTF-8 and may hold control characters (runtime::NamesAreBytes).
     PrometheusWriter(std::string_view start, bool byteNames);
 
-    // A listed directory: its path as the exports write it, its level below
-    // the start directory, and its subtree's bytes and files (itself included).
-    void Directory(std::string_view path, std::int32_t depth, std::int64_t bytes,
-                   std::int64_t files);
-    // The subdirectories of `path` that --top leaves out, together: how many,
-    // and their subtrees' bytes and files. `depth` is theirs.
-    void Rest(std::string_view path, std::int32_t depth, std::int64_t dirs, std::int64_t bytes,
-              std::int64_t files);
-
-    // The whole exposition, the run's gauges first.
-    std::string Text(const PrometheusRun& run) const;
+    // The run's gauges, which go first.
+    void Run(std::string& out, const PrometheusRun& run) const;
+    // One sample of a listed directory (its subtree's bytes or files, itself
+    // included) or of the subdirectories of `path` that --top leaves out,
+    // together (their bytes, files or how many; `depth` is theirs): its
+    // path as the exports write it and its level below the start directory.
+    void Sample(std::string& out, Metric metric, std::string_view path, std::int32_t depth,
+                std::int64_t value);
 
   private:
     bool byteNames_;
     std::string start_; // the start label, escaped: start="..."
-    std::string sizes_; // each metric's sample lines so far
-    std::string files_;
-    std::string restSizes_;
-    std::string restFiles_;
-    std::string restDirs_;
-
-    void Sample(std::string& lines, std::string_view metric, std::string_view path,
-                std::int32_t depth, std::int64_t value) const;
+    bool begun_[MetricCount] = {};
 };
 
 // Appends a path as a label value between quotes: the backslash, the double
@@ -82,20 +79,27 @@ class PrometheusClock final : public walk::WalkConsumer {
     std::int64_t began_ = 0; // steady clock, milliseconds
 };
 
-// The writer of rows of the metrics form: each listed directory's gauges,
-// a "more" row as the rest of its parent; the whole exposition at the end,
-// to standard output.
+// The writer of rows of the metrics form: the run's gauges, then each
+// family's samples in a listing of its own (a directory's bytes, then its
+// files; a "more" row's as the rest of its parent), written to standard
+// output as they come: nothing is held but the line being made.
 class PrometheusRows final : public RowWriter {
   public:
     // `start`: the start directory's path as the exports write it; `run`:
-    // what the run says of itself, read at End.
+    // what the run says of itself, read before the first row.
     PrometheusRows(std::string_view start, const PrometheusRun* run);
+    std::int32_t Passes() const override;
+    void Pass(std::int32_t pass) override;
     void Row(const DirRow& row) override;
-    void End() override;
 
   private:
+    void Write();
+
     PrometheusWriter writer_;
     const PrometheusRun* run_;
+    Metric metric_ = Metric::Sizes;
+    bool rest_ = false; // a "more" row was listed: the rest's families follow
+    std::string out_;
 };
 
 // The levels below the start directory listed when nothing else bounds the

@@ -40,15 +40,47 @@ void PrometheusClock::End() {
 PrometheusRows::PrometheusRows(std::string_view start, const PrometheusRun* run)
     : writer_(start, runtime::NamesAreBytes()), run_(run) {}
 
-void PrometheusRows::Row(const DirRow& row) {
-    if (row.More > 0)
-        writer_.Rest(row.Path, row.Depth, row.More, row.TotalBytes, row.TotalFiles);
-    else
-        writer_.Directory(row.Path, row.Depth, row.TotalBytes, row.TotalFiles);
+// The directories' bytes, then their files; with a "more" row, the rest's
+// three families.
+std::int32_t PrometheusRows::Passes() const {
+    return rest_ ? static_cast<std::int32_t>(MetricCount) : 2;
 }
 
-void PrometheusRows::End() {
-    runtime::StdOut().Write(writer_.Text(*run_));
+void PrometheusRows::Pass(std::int32_t pass) {
+    metric_ = static_cast<Metric>(pass);
+    if (pass > 0) return;
+    writer_.Run(out_, *run_);
+    Write();
+}
+
+void PrometheusRows::Row(const DirRow& row) {
+    bool rest = metric_ >= Metric::RestSizes;
+    if ((row.More > 0) != rest) {
+        rest_ = rest_ || row.More > 0;
+        return;
+    }
+    std::int64_t value = 0;
+    switch (metric_) {
+    case Metric::Sizes:
+    case Metric::RestSizes:
+        value = row.TotalBytes;
+        break;
+    case Metric::Files:
+    case Metric::RestFiles:
+        value = row.TotalFiles;
+        break;
+    case Metric::RestDirs:
+        value = row.More;
+        break;
+    }
+    writer_.Sample(out_, metric_, row.Path, row.Depth, value);
+    Write();
+}
+
+// Standard output buffers: a line is written as soon as it is made.
+void PrometheusRows::Write() {
+    runtime::StdOut().Write(out_);
+    out_.clear();
 }
 
 } // namespace kelpo32::output::metrics

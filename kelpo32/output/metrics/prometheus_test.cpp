@@ -121,11 +121,16 @@ TEST(PrometheusLabels, RealNamesAreWrittenAsTheyAre) {
 
 TEST(PrometheusWriter, WritesEachMetricAsOneGroupAndTheRunFirst) {
     PrometheusWriter writer("/srv", true);
-    writer.Directory("/srv", 0, 300, 3);
-    writer.Directory("/srv/a", 1, 200, 2);
-    writer.Rest("/srv", 1, 4, 100, 1);
     PrometheusRun run{1700000000123, 61005, 2, true};
-    std::string text = writer.Text(run);
+    std::string text;
+    writer.Run(text, run);
+    writer.Sample(text, Metric::Sizes, "/srv", 0, 300);
+    writer.Sample(text, Metric::Sizes, "/srv/a", 1, 200);
+    writer.Sample(text, Metric::Files, "/srv", 0, 3);
+    writer.Sample(text, Metric::Files, "/srv/a", 1, 2);
+    writer.Sample(text, Metric::RestSizes, "/srv", 1, 100);
+    writer.Sample(text, Metric::RestFiles, "/srv", 1, 1);
+    writer.Sample(text, Metric::RestDirs, "/srv", 1, 4);
     const char* expected[] = {
         "kelpo32_scan_start_time_seconds{start=\"/srv\"} 1700000000.123\n",
         "kelpo32_scan_duration_seconds{start=\"/srv\"} 61.005\n",
@@ -149,8 +154,10 @@ TEST(PrometheusWriter, WritesEachMetricAsOneGroupAndTheRunFirst) {
     // Every sample line follows its metric's TYPE line; without --top's rest
     // the rest's metrics are left out, their help with them.
     PrometheusWriter plain(".", true);
-    plain.Directory(".", 0, 0, 0);
-    std::string small = plain.Text(PrometheusRun{});
+    std::string small;
+    plain.Run(small, PrometheusRun{});
+    plain.Sample(small, Metric::Sizes, ".", 0, 0);
+    plain.Sample(small, Metric::Files, ".", 0, 0);
     EXPECT_EQ(small.find("rest"), std::string::npos);
     EXPECT_NE(small.find("kelpo32_scan_start_time_seconds{start=\".\"} 0.000\n"),
               std::string::npos);
