@@ -3,6 +3,7 @@
 // comparison with a saved scan, the largest files after the report.
 #include "kelpo32/app/forms.h"
 
+#include "kelpo32/conventions.h"
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/html/html_export.h"
 #include "kelpo32/output/layouts.h"
@@ -170,14 +171,29 @@ std::unique_ptr<walk::WalkConsumer> MakePrometheus(const OutputForm& /*form*/,
     return run;
 }
 
+std::unique_ptr<output::RowWriter> TextGrowth(const Options& o, const output::RunStart& /*s*/) {
+    return report::NewGrowthText(o.Units, PlatformConventions().NoNumber);
+}
+
+std::unique_ptr<output::RowWriter> JsonGrowth(const Options& /*o*/, const output::RunStart& /*s*/) {
+    return output::NewJsonRows();
+}
+
+std::unique_ptr<output::RowWriter> TsvGrowth(const Options& /*o*/, const output::RunStart& /*s*/) {
+    return output::NewTsvRows();
+}
+
 constexpr std::string_view Compares{};
 
 constexpr OutputForm Forms[] = {
-    {"text", MakeReport, TextRows, 0, true, true, false, false, true, false, true, Compares, -1},
-    {"windows", MakeReport, TextRows, 0, true, false, false, true, false, false, true, Compares,
-     -1},
-    {"json", MakeLines, JsonRows, 'J', false, true, true, false, false, false, true, Compares, -1},
-    {"tsv", MakeLines, TsvRows, 0, false, true, true, false, false, false, true, Compares, -1},
+    {"text", MakeReport, TextRows, 0, true, true, false, false, true, false, true, Compares, -1,
+     TextGrowth},
+    {"windows", MakeReport, TextRows, 0, true, false, false, true, false, false, true, Compares, -1,
+     TextGrowth},
+    {"json", MakeLines, JsonRows, 'J', false, true, true, false, false, false, true, Compares, -1,
+     JsonGrowth},
+    {"tsv", MakeLines, TsvRows, 0, false, true, true, false, false, false, true, Compares, -1,
+     TsvGrowth},
     {"ncdu", MakeNcdu, nullptr, 0, false, true, true, false, false, true, false, Compares, -1},
     {"html", MakeHtml, PageRows, 0, false, true, true, false, false, false, true, Compares, -1},
     {"prometheus", MakePrometheus, nullptr, 0, false, true, true, false, false, false, true,

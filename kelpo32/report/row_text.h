@@ -27,4 +27,10 @@ std::unique_ptr<output::RowWriter> NewTotalsText(output::SizeUnits units, std::s
 // change, the change of its files, the mark and the name indented by depth.
 std::unique_ptr<output::RowWriter> NewCompareText(output::SizeUnits units);
 
+// The growth as text: the file system's line (its size, free space and
+// forecast), the window's, a heading, then per row its bytes now, their
+// change over the last day, week and month (`unknown` where the history is
+// too short), its rate per day, the mark and the name indented by depth.
+std::unique_ptr<output::RowWriter> NewGrowthText(output::SizeUnits units, std::string_view unknown);
+
 } // namespace kelpo32::report

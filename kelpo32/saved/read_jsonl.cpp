@@ -9,6 +9,7 @@
 // holds is kept: a directory cut off by a depth limit, a minimum size or a
 // top-N keeps its subtree's totals.
 #include "kelpo32/saved/sax.h"
+#include "kelpo32/saved/scan_time.h"
 
 #include "runtime/dirsearch.h"
 
@@ -41,7 +42,11 @@ enum class Field : std::uint8_t {
     TotalDirs,
     Error,
     Partial,
-    Compared
+    Compared,
+    Recorded,
+    Start,
+    FsSize,
+    FsFree
 };
 
 // The order of the lines, known from the first one.
@@ -116,6 +121,10 @@ class JsonLinesSax final : public SavedSax {
             {"error", Field::Error},
             {"partial", Field::Partial},
             {"old_bytes", Field::Compared},
+            {"recorded", Field::Recorded},
+            {"start", Field::Start},
+            {"fs_size", Field::FsSize},
+            {"fs_free", Field::FsFree},
         };
         field_ = FieldOf(key, Names, Field::Other);
         if (field_ == Field::Compared)
@@ -161,14 +170,41 @@ class JsonLinesSax final : public SavedSax {
             if (v.Type != Value::Bool) return Fail("not true or false where one belongs");
             line_.Partial = v.Flag;
             return true;
+        case Field::Recorded:
+        case Field::Start:
+            if (v.Type != Value::String) return Fail("not a string where a string belongs");
+            if (field_ == Field::Start) {
+                line_.Head.Start = std::move(*v.Text);
+                return true;
+            }
+            line_.HasRecorded = true;
+            if (!ParseUtc(*v.Text, line_.Head.Time))
+                return Fail("not a time of the form 2026-12-22T08:00:00Z");
+            return true;
+        case Field::FsSize:
+            return Count(v, line_.Head.FsSize);
+        case Field::FsFree:
+            return Count(v, line_.Head.FsFree);
         case Field::Other:
         case Field::Compared:
             break;
         }
         return true;
     }
+
+    // The first line of a scan kept in a history says when it was made.
+    bool Header() {
+        if (lines_ > 1) return Fail("a line of when the scan was recorded after the first line");
+        if (line_.HasPath || line_.HasParent)
+            return Fail("a line of when the scan was recorded that names a directory");
+        scan_.Header = std::move(line_.Head);
+        scan_.Header.Known = true;
+        return true;
+    }
     bool EndObject() override {
         inObject_ = false;
+        ++lines_;
+        if (line_.HasRecorded) return Header();
         if (line_.HasPath == line_.HasParent || !line_.HasDepth || !line_.HasTotal)
             return Fail("not a saved scan: a line without \"path\", \"depth\" or \"total_bytes\"");
         if (order_ == Order::Unknown)
@@ -438,6 +474,8 @@ class JsonLinesSax final : public SavedSax {
         bool HasTotalDirs = false;
         bool HasError = false;
         bool Partial = false;
+        bool HasRecorded = false;
+        ScanHeader Head;
     };
 
     SavedScan& scan_;
@@ -448,6 +486,7 @@ class JsonLinesSax final : public SavedSax {
     Field field_ = Field::Other;
     Order order_ = Order::Unknown;
     bool inObject_ = false;
+    std::uint64_t lines_ = 0;
 };
 
 } // namespace

@@ -1,0 +1,116 @@
+// The growth as text: one line per row under the file system's line and a
+// heading, paged like the report.
+#include "kelpo32/output/sizes.h"
+#include "kelpo32/report/paging.h"
+#include "kelpo32/report/report.h"
+#include "kelpo32/report/row_text.h"
+#include "kelpo32/saved/scan_time.h"
+#include "runtime/textout.h"
+#include "runtime/utf8name.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace kelpo32::report {
+
+namespace {
+
+constexpr std::int64_t Day = 86400;
+
+// A span as a person says it: minutes, hours below two days, else days.
+std::string Days(std::int64_t seconds) {
+    auto plural = [](std::int64_t n, const char* unit) {
+        return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
+    };
+    if (seconds < 3600) return plural((seconds + 30) / 60, "minute");
+    if (seconds < 2 * Day) return plural((seconds + 1800) / 3600, "hour");
+    return plural((seconds + Day / 2) / Day, "day");
+}
+
+class GrowthText final : public output::RowWriter {
+  public:
+    GrowthText(output::SizeUnits units, std::string_view unknown)
+        : units_(units), unknown_(unknown) {}
+
+    void Growth(const output::GrowthHead& h) override {
+        std::string line = "file system: ";
+        if (h.FsSize < 0 || h.FsFree < 0) {
+            line += "size and free space not known";
+        } else {
+            line += output::FormatSize(h.FsSize, units_) + " bytes, " +
+                    output::FormatSize(h.FsFree, units_) + " free, ";
+            if (!h.RateKnown)
+                line += "no forecast before two scans";
+            else if (h.FullAt < 0)
+                line += "not filling";
+            else
+                line += "full in " + Days(h.FullAt - h.Now) + " (about " +
+                        saved::UtcDate(h.FullAt) + ")";
+        }
+        Write(line);
+        line = "growth over " + Days(h.Span) + " of " + std::to_string(h.Scans) +
+               (h.Scans == 1 ? " scan" : " scans") + ", the newest of " + saved::UtcText(h.Now);
+        Write(line);
+    }
+
+    void Begin() override {
+        Write("             now        last day       last week      last month         per day"
+              "       directory");
+    }
+
+    void Row(const output::DirRow& row) override {
+        auto& out = runtime::StdOut();
+        line_.clear();
+        Field(output::FormatSize(row.TotalBytes, units_, false), 16);
+        for (std::int64_t change : row.Changes)
+            Field(change == tree::GrowthCells::Unknown ? std::string(unknown_)
+                                                       : output::FormatSize(change, units_, true),
+                  16);
+        Field(row.RateKnown ? output::FormatSize(std::llround(row.Rate), units_, true)
+                            : std::string(unknown_),
+              16);
+        line_ += row.State == tree::Mark::Gone  ? "  gone "
+                 : row.State == tree::Mark::New ? "  new  "
+                                                : "       ";
+        line_.append(2 * std::min(static_cast<std::size_t>(row.Depth), ShownPathLimit / 2), ' ');
+        runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name_, native_);
+        std::string_view mark = ProblemMark(row);
+        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size() + mark.size()));
+        out.Write(line_);
+        out.NoteName(name_, native_);
+        out.WriteName(name_);
+        out.Write(mark);
+        out.WriteLn();
+        NextLine();
+    }
+
+  private:
+    static void Write(const std::string& line) {
+        MakeRoom(static_cast<std::int64_t>(line.size()));
+        runtime::StdOut().Write(line);
+        runtime::StdOut().WriteLn();
+        NextLine();
+    }
+    // Right-aligned in `width` columns (an en dash is one column of three bytes).
+    void Field(const std::string& text, std::size_t width) {
+        std::size_t shown = text == unknown_ ? 1 : text.size();
+        if (shown < width) line_.append(width - shown, ' ');
+        line_ += text;
+    }
+
+    output::SizeUnits units_;
+    std::string unknown_;
+    std::string line_;
+    std::string name_;
+    std::string native_;
+};
+
+} // namespace
+
+std::unique_ptr<output::RowWriter> NewGrowthText(output::SizeUnits units,
+                                                 std::string_view unknown) {
+    return std::make_unique<GrowthText>(units, unknown);
+}
+
+} // namespace kelpo32::report
