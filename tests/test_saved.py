@@ -319,7 +319,7 @@ class Damaged(SavedCase):
             (["--from=" + saved, "--format=ncdu"], b"needs every file"),
             (["--compare=" + saved, "--min-change=12X", self.dir], b"invalid argument '12X' for '--min-change'"),
             (["--compare=" + saved, "--min-change=-1", self.dir], b"invalid argument '-1' for '--min-change'"),
-            (["--compare=" + saved, "--sort=growth", self.dir], b"for '--sort'"),
+            (["--compare=" + saved, "--sort=grown", self.dir], b"for '--sort'"),
         ]
         for args, message in table:
             res = kelpo.run(args, form=None)

@@ -238,26 +238,22 @@ constexpr LongOption Table[] = {
     {.Name = "history",
      .Value = "DIR",
      .Set = [](Options& o, Use u) { o.History = HistoryDir(u); },
-     .Help = Both("add this scan to the history in DIR (made if missing),\n"
-                  "which keeps one scan per hour, day, week (--history-keep)")},
+     .Help = Both("add the scan to the history in DIR (made if missing)")},
     {.Name = "history-keep",
      .Value = "RULE",
      .Set = [](Options& o, Use u) { o.HistoryKeep = KeepRuleOf(u); },
-     .Help = Both("which scans the history keeps: EVERY:FOR,...,EVERY\n"
-                  "(default 1h:2d,1d:60d,1w; \"all\": every one)")},
+     .Help = Both("the scans it keeps: EVERY:FOR,... (1h:2d,1d:60d,1w)")},
     {.Name = "growth",
      .Set =
          [](Options& o, Use) {
              o.Growth = true;
              if (!CmdLin::HasLongOption("sort")) o.Sort = tree::SortKey::Growth;
          },
-     .Help = Both("with --history: what grows, by how much a day, and when\n"
-                  "the disk is full (no DIRECTORY: the history alone)")},
+     .Help = Both("with --history: what grows fastest, when the disk is full")},
     {.Name = "window",
      .Value = "SPAN",
      .Set = [](Options& o, Use u) { o.Window = WindowOf(u); },
-     .Help = Both("the span --growth fits its rates over: 36h, 7d (the\n"
-                  "default), 2w, 3m")},
+     .Help = Both("the span of --growth's rates: 36h, 7d (default), 2w, 3m")},
     {.Name = "output",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },

@@ -1,10 +1,10 @@
 // The growth as text: one line per row under the file system's line and a
 // heading, paged like the report.
+#include "kelpo32/output/growth_fields.h"
 #include "kelpo32/output/sizes.h"
 #include "kelpo32/report/paging.h"
 #include "kelpo32/report/report.h"
 #include "kelpo32/report/row_text.h"
-#include "kelpo32/saved/scan_time.h"
 #include "runtime/textout.h"
 #include "runtime/utf8name.h"
 
@@ -16,42 +16,14 @@ namespace kelpo32::report {
 
 namespace {
 
-constexpr std::int64_t Day = 86400;
-
-// A span as a person says it: minutes, hours below two days, else days.
-std::string Days(std::int64_t seconds) {
-    auto plural = [](std::int64_t n, const char* unit) {
-        return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
-    };
-    if (seconds < 3600) return plural((seconds + 30) / 60, "minute");
-    if (seconds < 2 * Day) return plural((seconds + 1800) / 3600, "hour");
-    return plural((seconds + Day / 2) / Day, "day");
-}
-
 class GrowthText final : public output::RowWriter {
   public:
     GrowthText(output::SizeUnits units, std::string_view unknown)
         : units_(units), unknown_(unknown) {}
 
     void Growth(const output::GrowthHead& h) override {
-        std::string line = "file system: ";
-        if (h.FsSize < 0 || h.FsFree < 0) {
-            line += "size and free space not known";
-        } else {
-            line += output::FormatSize(h.FsSize, units_) + " bytes, " +
-                    output::FormatSize(h.FsFree, units_) + " free, ";
-            if (!h.RateKnown)
-                line += "no forecast before two scans";
-            else if (h.FullAt < 0)
-                line += "not filling";
-            else
-                line += "full in " + Days(h.FullAt - h.Now) + " (about " +
-                        saved::UtcDate(h.FullAt) + ")";
-        }
-        Write(line);
-        line = "growth over " + Days(h.Span) + " of " + std::to_string(h.Scans) +
-               (h.Scans == 1 ? " scan" : " scans") + ", the newest of " + saved::UtcText(h.Now);
-        Write(line);
+        Write(output::ForecastText(h, units_));
+        Write(output::WindowText(h));
     }
 
     void Begin() override {
