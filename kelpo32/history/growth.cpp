@@ -122,7 +122,7 @@ std::int64_t ChangeScan(std::span<const std::int64_t> times, std::int64_t span) 
     const std::int64_t now = times.back();
     for (std::size_t j = 0; j + 1 < times.size(); ++j) {
         std::int64_t age = now - times[j];
-        if (age * 2 < span) continue;
+        if (age * 2 < span || age > 2 * span) continue;
         std::int64_t off = age > span ? age - span : span - age;
         if (best < 0 || off < bestOff) {
             best = static_cast<std::int64_t>(j);

@@ -40,8 +40,8 @@ struct Growth {
 // those within `window` of it, and when that leaves fewer than two, the
 // nearest older one too; the index of the first.
 std::size_t WindowStart(std::span<const std::int64_t> times, std::int64_t window);
-// The scan, other than the newest, nearest to `span` before the newest and
-// at least half of it older; -1: none is.
+// The scan, other than the newest, nearest to `span` before the newest,
+// from half of it to twice it older; -1: none is.
 std::int64_t ChangeScan(std::span<const std::int64_t> times, std::int64_t span);
 // The slope of the least-squares line through (x, y); false with fewer
 // than two distinct x.

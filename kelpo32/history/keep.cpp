@@ -87,8 +87,10 @@ bool ParseSpan(std::string_view text, std::int64_t& seconds) {
 }
 
 std::string SpanText(std::int64_t seconds) {
+    // Weeks, days and hours: "60d" stays 60 days, not "2m".
     for (const Unit& u : Units)
-        if (seconds % u.Seconds == 0) return std::to_string(seconds / u.Seconds) + u.Letter;
+        if (u.Letter != 'y' && u.Letter != 'm' && seconds % u.Seconds == 0)
+            return std::to_string(seconds / u.Seconds) + u.Letter;
     return std::to_string(seconds) + "s";
 }
 

@@ -24,7 +24,8 @@ bool OurTemporary(std::string_view name);
 // A span: a whole number and a unit, h (hours), d (days), w (weeks), m
 // (months of 30 days) or y (years of 365 days): "36h", "7d", "6m".
 bool ParseSpan(std::string_view text, std::int64_t& seconds);
-// The span in its largest unit that divides it ("2d", "36h").
+// The span in weeks, days or hours, the largest that divides it ("2w",
+// "60d", "36h").
 std::string SpanText(std::int64_t seconds);
 
 // One tier of the rule: one scan per Every (UTC-aligned), for the For
