@@ -65,14 +65,14 @@ bool ListKept(const std::string& dir, std::vector<KeptFile>& ours, std::vector<s
         return false;
     }
     for (runtime::DirEntry& e : entries) {
-        KeptFile f{e.Name, e.Native, 0};
-        if (e.Type == runtime::EntryType::Regular && ParseKeptName(e.Name, f.NameTime))
+        KeptFile f{e.Name, e.Native, 0, 1};
+        if (e.Type == runtime::EntryType::Regular && ParseKeptName(e.Name, f.NameTime, &f.Second))
             ours.push_back(std::move(f));
         else if (!OurTemporary(e.Name))
             others.push_back(e.Name);
     }
     std::sort(ours.begin(), ours.end(), [](const KeptFile& a, const KeptFile& b) {
-        return a.NameTime != b.NameTime ? a.NameTime < b.NameTime : a.Name < b.Name;
+        return a.NameTime != b.NameTime ? a.NameTime < b.NameTime : a.Second < b.Second;
     });
     std::sort(others.begin(), others.end());
     return true;
@@ -103,14 +103,11 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
     std::vector<Read> read;
     for (std::size_t i = ours.size(); i-- > 0;) {
         const KeptFile& f = ours[i];
-        // Past the reach one more is read, for a sparse window.
-        if (haveNewest && newest - f.NameTime > reach) {
-            if (beyond) break;
-            beyond = true;
-        }
         std::string path = InDir(dir, f.Name);
         saved::SavedScan scan;
         std::string why;
+        // Every file is read, so that each damaged one is named; only those
+        // the growth needs are kept.
         if (!saved::LoadSavedScan(path, false, false, scan, why)) {
             runtime::WriteStdErr(why.substr(0, why.size() - 1) + "; left out\n");
             continue;
@@ -125,8 +122,13 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
             continue;
         }
         if (!haveNewest) {
-            newest = f.NameTime;
+            newest = scan.Header.Time;
             haveNewest = true;
+        }
+        // Past the reach one more is kept, for a sparse window.
+        if (newest - scan.Header.Time > reach) {
+            if (beyond) continue;
+            beyond = true;
         }
         history.Loaded.push_back(std::move(scan));
         read.push_back({history.Loaded.size() - 1, f.Name});
@@ -198,7 +200,7 @@ void RecordScan(const std::string& dir, const Recording& scan, const KeepRule& r
         runtime::RaiseIoError(code, std::move(what));
 
     // The rotation: ours alone, by the times in their names.
-    ours.push_back({name, {}, scan.Time});
+    ours.push_back({name, {}, scan.Time, 1});
     std::stable_sort(ours.begin(), ours.end(),
                      [](const KeptFile& a, const KeptFile& b) { return a.NameTime < b.NameTime; });
     std::vector<std::int64_t> times;

@@ -21,6 +21,7 @@ struct KeptFile {
     std::string Name;
     std::string Native; // the platform's form of the name; empty when it is Name
     std::int64_t NameTime = 0;
+    int Second = 1; // of scans of the same second: 2 for "-2"
 };
 
 // The directory's files: ours by name time (oldest first), and the names

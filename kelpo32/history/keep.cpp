@@ -43,7 +43,7 @@ std::string KeptName(std::int64_t time, int second) {
     return name.append(Extension);
 }
 
-bool ParseKeptName(std::string_view name, std::int64_t& time) {
+bool ParseKeptName(std::string_view name, std::int64_t& time, int* second) {
     if (!name.starts_with(Prefix) || !name.ends_with(Extension)) return false;
     std::string_view stamp =
         name.substr(Prefix.size(), name.size() - Prefix.size() - Extension.size());
@@ -55,8 +55,10 @@ bool ParseKeptName(std::string_view name, std::int64_t& time) {
         auto res = std::from_chars(count.data() + 1, count.data() + count.size(), n);
         if (res.ec != std::errc() || res.ptr != count.data() + count.size() || n < 2) return false;
         stamp = stamp.substr(0, 16);
+        if (second != nullptr) *second = n;
     }
     if (stamp.size() != 16) return false;
+    if (second != nullptr && name.size() == Prefix.size() + 16 + Extension.size()) *second = 1;
     // YYYYMMDDTHHMMSSZ
     std::string utc;
     utc.append(stamp.substr(0, 4)).append("-").append(stamp.substr(4, 2)).append("-");

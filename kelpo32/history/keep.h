@@ -16,8 +16,9 @@ namespace kelpo32::history {
 // extension. The prefix says the file is the history's own: no other file
 // of the directory is ever removed.
 std::string KeptName(std::int64_t time, int second = 1);
-// The time in the name of one of ours; false for any other name.
-bool ParseKeptName(std::string_view name, std::int64_t& time);
+// The time in the name of one of ours (and, when asked, which scan of that
+// second it is: 1, or N of "-N"); false for any other name.
+bool ParseKeptName(std::string_view name, std::int64_t& time, int* second = nullptr);
 // A temporary file of ours that a run stopped before renaming it.
 bool OurTemporary(std::string_view name);
 
