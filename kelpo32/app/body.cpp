@@ -131,9 +131,12 @@ void RunBody() {
         // Nothing is written before the screen: no banner, no widths.
         ParseOptions(opts);
         runtime::NamePatterns exclude(opts.Excludes);
-        browse::RunBrowse({.Walk = WalkSettings(opts, exclude), .ReadOnly = opts.ReadOnly},
-                          opts.From.empty() ? TypedStart() : SavedStart(from.Start),
-                          opts.From.empty() ? nullptr : &from,
+        browse::BrowseSettings settings;
+        settings.Walk = WalkSettings(opts, exclude);
+        settings.ReadOnly = opts.ReadOnly;
+        const output::RunStart start = opts.From.empty() ? TypedStart() : SavedStart(from.Start);
+        if (!opts.History.empty()) BrowseHistory(settings, start, opts);
+        browse::RunBrowse(settings, start, opts.From.empty() ? nullptr : &from,
                           opts.Compare.empty() ? nullptr : &old);
         return;
     }

@@ -16,6 +16,7 @@ using crt32_pipe::Span;
 namespace {
 
 constexpr int BarWidth = 10;
+constexpr std::size_t GrowthChartWidth = 8;
 
 std::string Grouped(std::int64_t n) {
     return output::FormatSize(n, output::SizeUnits::Exact);
@@ -27,7 +28,7 @@ std::string PadLeft(std::string text, std::size_t width) {
 }
 
 std::string_view OrderName(Order order) {
-    constexpr std::array<std::string_view, 4> Names{"size", "name", "files", "change"};
+    constexpr std::array<std::string_view, 5> Names{"size", "name", "files", "change", "growth"};
     return Names[static_cast<std::size_t>(order)];
 }
 
@@ -79,6 +80,12 @@ std::string View::Size(std::int64_t bytes, bool plus) const {
                               plus);
 }
 
+// A directory's growth per day ("+1.2M/d"), "-" where it is not known.
+std::string View::Rate(const Item& item) const {
+    if (item.Growth == nullptr || !item.Growth->RateKnown) return item.Directory() ? "-" : "";
+    return Size(static_cast<std::int64_t>(item.Growth->Rate), true) + "/d";
+}
+
 std::string View::Footer() const {
     const tree::DirRecord& here = tree_.At(Shown());
     const tree::DirRecord& all = tree_.At(path_.front());
@@ -93,6 +100,7 @@ std::string View::Footer() const {
         " files  Sort: " + std::string(OrderName(settings_.Sort)) +
         (settings_.Reverse ? " (reversed)" : "") + (disk ? "  Disk usage" : "  Apparent size");
     if (!setup_.Locked.empty()) text += "  [" + setup_.Locked + "]";
+    if (setup_.Growth != nullptr) text += "  " + setup_.Growth->Footer();
     text += "  ?: help";
     return text;
 }
@@ -145,6 +153,8 @@ void View::DrawRows(int first, int last) {
     std::size_t sizeWidth = 0;
     std::size_t changeWidth = 0;
     std::size_t filesWidth = 0;
+    std::size_t growthWidth = 0;
+    const bool growth = setup_.Growth != nullptr && setup_.Growth->Active();
     // A gone directory's old bytes are no share of what is there now.
     for (const Item& item : items_)
         if (item.State != tree::Mark::Gone) whole += std::max<std::int64_t>(0, item.Bytes);
@@ -154,6 +164,7 @@ void View::DrawRows(int first, int last) {
         sizeWidth = std::max(sizeWidth, Size(item.Bytes).size());
         if (settings_.Compared) changeWidth = std::max(changeWidth, Size(item.Change, true).size());
         if (item.Directory()) filesWidth = std::max(filesWidth, Grouped(item.Files).size());
+        if (growth) growthWidth = std::max(growthWidth, Rate(item).size());
     }
     bool unicode = screen_.Unicode();
     int width = screen_.Size().X;
@@ -176,6 +187,16 @@ void View::DrawRows(int first, int last) {
                                  : item.State == tree::Mark::New  ? "new"
                                                                   : Size(item.Change, true);
             line += PadLeft(change, std::max<std::size_t>(changeWidth, 4)) + " ";
+        }
+        if (growth) {
+            // Its rate per day and its sizes in the window's scans.
+            line += PadLeft(Rate(item), growthWidth) + " ";
+            std::string chart = item.Growth != nullptr
+                                    ? setup_.Growth->Chart(*item.Growth, unicode, GrowthChartWidth)
+                                    : std::string();
+            line += chart;
+            line.append(GrowthChartWidth + 1 - static_cast<std::size_t>(screen_.Columns(chart)),
+                        ' ');
         }
         line += PadLeft(std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%", 6);
         line += unicode ? " \xE2\x96\x95" : " [";
@@ -211,6 +232,7 @@ std::vector<std::string> View::HelpLines() const {
             "i             all that is known of the entry",
             "r             rescan the directory shown",
             "d             delete the entry (asks first)",
+            "G  w          sort by growth a day; its window: day, week, month",
             "q, Esc        quit",
             "",
             "Marks: ! unreadable  . read in part  > not entered",

@@ -3,6 +3,7 @@
 #include "runtime/utf8name.h"
 
 #include <algorithm>
+#include <limits>
 #include <unordered_map>
 
 namespace kelpo32::browse {
@@ -127,6 +128,12 @@ void SortItems(std::vector<Item>& items, const ItemSettings& settings) {
             break;
         case Order::Change:
             key = item.Change;
+            break;
+        case Order::Growth:
+            // A rate not known after every known one.
+            key = item.Growth != nullptr && item.Growth->RateKnown
+                      ? static_cast<std::int64_t>(item.Growth->Rate)
+                      : std::numeric_limits<std::int64_t>::min();
             break;
         case Order::Name:
             break;

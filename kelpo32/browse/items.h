@@ -14,7 +14,7 @@
 namespace kelpo32::browse {
 
 // How the entries are ordered; a key chosen again reverses it.
-enum class Order : std::uint8_t { Size, Name, Files, Change };
+enum class Order : std::uint8_t { Size, Name, Files, Change, Growth };
 
 // Why an entry's numbers are not the whole of it.
 enum class Flag : std::uint8_t {
@@ -35,6 +35,9 @@ struct Item {
     std::int64_t Change = 0;             // bytes since the older scan (compared trees)
     tree::Mark State = tree::Mark::Both; // compared trees: new, gone or in both
     Flag Why = Flag::None;
+    // Over a history (--history): its rate in bytes per day, where known,
+    // and its growth's cells for the chart.
+    const tree::GrowthCells* Growth = nullptr;
     bool Directory() const { return Dir != tree::NoDir; }
 };
 

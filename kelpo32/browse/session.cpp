@@ -11,6 +11,7 @@
 #include "kelpo32/tree/builder.h"
 #include "kelpo32/tree/merge.h"
 #include "runtime/rtl.h"
+#include "runtime/sysio.h"
 
 #include <memory>
 
@@ -65,6 +66,12 @@ void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
         setup.Start = Shown(start.Text);
         if (settings.ReadOnly) setup.Locked = "read-only";
         place = std::make_unique<DiskPlace>(start.Text, start.Native, settings.Walk);
+        if (settings.Walked) settings.Walked(walked, root);
+    }
+    std::unique_ptr<GrowthView> growth;
+    if (settings.Growth) {
+        growth = std::make_unique<GrowthView>(settings.Growth, settings.Window);
+        setup.Growth = growth.get();
     }
     if (old != nullptr) {
         // The view shows the compared tree, a tree of its own.
@@ -79,6 +86,7 @@ void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
     place.reset();
     screen.reset();
     // What could not be read is said once the terminal is back.
+    if (settings.Notes != nullptr) runtime::WriteStdErr(*settings.Notes);
     unread.Write();
     const Conventions& conventions = PlatformConventions();
     if (unread.Any() && conventions.UnreadExit != 0) runtime::Halt(conventions.UnreadExit);

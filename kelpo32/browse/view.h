@@ -5,6 +5,7 @@
 #pragma once
 
 #include "crt32_pipe/screen.h"
+#include "kelpo32/browse/growth_view.h"
 #include "kelpo32/browse/items.h"
 #include "kelpo32/browse/place.h"
 #include "kelpo32/tree/dir_tree.h"
@@ -23,6 +24,8 @@ struct ViewSetup {
     // Why deletion and rescans are off ("read-only", "saved scan"); empty: on.
     std::string Locked;
     bool CountLinks = false; // every link of a file of several counts (else only the first met)
+    // The history's growth (--history): a Growth column and chart, G and w.
+    GrowthView* Growth = nullptr;
 };
 
 // A box over the rows, closed by the next key.
@@ -48,6 +51,8 @@ class View {
 
   private:
     void Load(const std::string& select);
+    // The items made afresh, with their growth where the history has it.
+    void Collect();
     // Orders the items again; `collect`: their numbers are taken afresh first.
     void Resort(bool collect);
     void Open();
@@ -63,6 +68,7 @@ class View {
     std::vector<std::string> InfoLines() const;
     std::vector<std::string> HelpLines() const;
     std::string Footer() const;
+    std::string Rate(const Item& item) const;
     std::string Size(std::int64_t bytes, bool plus = false) const;
     const runtime::DirEntry* EntryOf(const Item& item) const;
 

@@ -25,8 +25,12 @@ std::string Shown(std::string_view text) {
     return runtime::SafeText(text, runtime::StdErrSink());
 }
 
+std::string Note(const std::string& dir, const std::string& text) {
+    return "kelpo32: history '" + Shown(dir) + "': " + text + "\n";
+}
+
 void Say(const std::string& dir, const std::string& text) {
-    runtime::WriteStdErr("kelpo32: history '" + Shown(dir) + "': " + text + "\n");
+    runtime::WriteStdErr(Note(dir, text));
 }
 
 // The first line of a kept scan.
@@ -84,11 +88,11 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
     std::vector<std::string> others;
     std::string error;
     if (!ListKept(dir, ours, others, error)) {
-        Say(dir, "cannot be read: " + error);
+        history.Notes += Note(dir, "cannot be read: " + error);
         return;
     }
     for (const std::string& name : others)
-        Say(dir, "'" + Shown(name) + "' is none of its scans; left alone");
+        history.Notes += Note(dir, "'" + Shown(name) + "' is none of its scans; left alone");
     // The newest that can be read sets the time; the window and a month
     // before it are what the growth reads.
     const std::int64_t reach = std::max(window, ChangeSpans[2] * 3 / 2);
@@ -109,11 +113,12 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
         // Every file is read, so that each damaged one is named; only those
         // the growth needs are kept.
         if (!saved::LoadSavedScan(path, false, false, scan, why)) {
-            runtime::WriteStdErr(why.substr(0, why.size() - 1) + "; left out\n");
+            history.Notes += why.substr(0, why.size() - 1) + "; left out\n";
             continue;
         }
         if (!scan.Header.Known) {
-            Say(dir, "'" + Shown(f.Name) + "' says nothing of when it was recorded; left out");
+            history.Notes +=
+                Note(dir, "'" + Shown(f.Name) + "' says nothing of when it was recorded; left out");
             continue;
         }
         if (history.Start.empty()) history.Start = scan.Header.Start;
@@ -134,10 +139,11 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
         read.push_back({history.Loaded.size() - 1, f.Name});
     }
     if (history.Others > 0)
-        Say(dir, std::to_string(history.Others) +
-                     (history.Others == 1 ? " scan of another start directory than '"
-                                          : " scans of another start directory than '") +
-                     Shown(history.Start) + "' left out");
+        history.Notes +=
+            Note(dir, std::to_string(history.Others) +
+                          (history.Others == 1 ? " scan of another start directory than '"
+                                               : " scans of another start directory than '") +
+                          Shown(history.Start) + "' left out");
     // Oldest first by the time each scan recorded; a clock set back shows
     // as a scan whose name (the order it was written in) disagrees.
     std::reverse(read.begin(), read.end());
@@ -148,9 +154,10 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
                      [&](std::size_t a, std::size_t b) { return timeOf(a) < timeOf(b); });
     for (std::size_t i = 1; i < read.size(); ++i)
         if (timeOf(i) < timeOf(i - 1))
-            Say(dir, "'" + Shown(read[i].Name) + "' is dated " + saved::UtcText(timeOf(i)) +
-                         ", before '" + Shown(read[i - 1].Name) +
-                         "' (the clock went back): ordered by their recorded times");
+            history.Notes +=
+                Note(dir, "'" + Shown(read[i].Name) + "' is dated " + saved::UtcText(timeOf(i)) +
+                              ", before '" + Shown(read[i - 1].Name) +
+                              "' (the clock went back): ordered by their recorded times");
     for (std::size_t i : byTime)
         history.Scans.push_back({timeOf(i), &history.Loaded[read[i].Slot]});
 }

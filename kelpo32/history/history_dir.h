@@ -39,13 +39,15 @@ struct History {
     std::vector<KeptScan> Scans;
     std::string Start;       // the start directory they are of (absolute)
     std::int32_t Others = 0; // scans of another start directory, left out
+    // What it says of the files it left out, for standard error.
+    std::string Notes;
 };
 
 // Reads the scans of `dir` that a growth over `window` needs (the newest,
 // the window's and those a month back), of the start directory `start`
 // (absolute; empty: the newest scan's). Each damaged or foreign file,
 // each scan of another start directory (counted) and a clock that went
-// back are named on standard error; the rest is used.
+// back are named in its Notes, one line each; the rest is used.
 void LoadHistory(const std::string& dir, const std::string& start, std::int64_t window,
                  History& history);
 

@@ -70,6 +70,10 @@ std::string ForecastText(const GrowthHead& h, SizeUnits units) {
            ")";
 }
 
+std::string ForecastDate(std::int64_t seconds) {
+    return saved::UtcDate(seconds);
+}
+
 std::string WindowText(const GrowthHead& h) {
     return "growth over " + SpanWords(h.Span) + " of " + std::to_string(h.Scans) +
            (h.Scans == 1 ? " scan" : " scans") + ", the newest of " + saved::UtcText(h.Now);

@@ -25,6 +25,8 @@ std::string SpanWords(std::int64_t seconds);
 // The file system's line: "file system: SIZE bytes, FREE free, full in 12
 // days (about 2026-12-22)", or "not filling", or why there is no forecast.
 std::string ForecastText(const GrowthHead& head, SizeUnits units);
+// "2026-12-22": the day of a time, UTC.
+std::string ForecastDate(std::int64_t seconds);
 // The window's: "growth over 7 days of 8 scans, the newest of TIME".
 std::string WindowText(const GrowthHead& head);
 
