@@ -137,6 +137,25 @@ class History(kelpo.Case):
         self.assertIn(b"(the clock went back): ordered by their recorded times", res.err)
         self.assertEqual(kelpo.json_lines(res.out)[0]["scans"], 4)
 
+    def test_the_browser_shows_the_growth(self):
+        self.native_only()
+        from test_browse import Browser
+        self.grow()
+        history = os.path.join(self.dir, "H")
+        b = Browser(self, ["--history=" + history, "--history-keep=all", os.path.join(self.dir, "T")],
+                    cols=120)
+        rows = b.drawn("Window: 7 days")
+        self.assertIn("/d", next(r for r in rows if "a/" in r))
+        self.assertIn("\u2581", "".join(rows))  # the chart
+        rows = b.key(b"G", "Sort: growth")
+        self.assertIn("a/", rows[1])
+        b.key(b"w", "Window: 30 days")
+        os.write(b.master, b"q")
+        self.assertEqual(b.wait(), 0)
+        self.assertEqual(b.err, b"")
+        # Its walk was recorded too.
+        self.assertEqual(len(kept(history)), 4)
+
     def test_mistakes(self):
         for args, message in [
             (["--growth"], b"'--growth' reads the history: it needs '--history=DIR'"),
