@@ -32,7 +32,6 @@ class GrowthText final : public output::RowWriter {
     }
 
     void Row(const output::DirRow& row) override {
-        auto& out = runtime::StdOut();
         line_.clear();
         Field(output::FormatSize(row.TotalBytes, units_, false), 16);
         for (std::int64_t change : row.Changes)
@@ -42,19 +41,7 @@ class GrowthText final : public output::RowWriter {
         Field(row.RateKnown ? output::FormatSize(std::llround(row.Rate), units_, true)
                             : std::string(unknown_),
               16);
-        line_ += row.State == tree::Mark::Gone  ? "  gone "
-                 : row.State == tree::Mark::New ? "  new  "
-                                                : "       ";
-        line_.append(2 * std::min(static_cast<std::size_t>(row.Depth), ShownPathLimit / 2), ' ');
-        runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name_, native_);
-        std::string_view mark = ProblemMark(row);
-        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size() + mark.size()));
-        out.Write(line_);
-        out.NoteName(name_, native_);
-        out.WriteName(name_);
-        out.Write(mark);
-        out.WriteLn();
-        NextLine();
+        WriteMarkedName(line_, row, name_, native_);
     }
 
   private:

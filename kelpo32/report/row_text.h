@@ -16,6 +16,12 @@ namespace kelpo32::report {
 // read (" [unread]") or was read only in part (" [partial]"); empty else.
 std::string_view ProblemMark(const output::DirRow& row);
 
+// The end of a line of the comparison and the growth: the mark ("new",
+// "gone"), the name indented by depth and its problem, written after `line`
+// (`name` and `native` are room for the name) and counted for the pages.
+void WriteMarkedName(std::string& line, const output::DirRow& row, std::string& name,
+                     std::string& native);
+
 // The layout of totals as text: each row with its subtree's files, bytes and
 // share of its parent, the "... and M more" lines; no depth notices, as each
 // line holds its whole subtree. `start` is the start
