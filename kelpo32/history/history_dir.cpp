@@ -25,6 +25,15 @@ std::string Shown(std::string_view text) {
     return runtime::SafeText(text, runtime::StdErrSink());
 }
 
+// A name between quotes, as standard error may show it (built by appending:
+// GCC 12 warns falsely of a short literal added to a string, bug 105329).
+std::string Quoted(std::string_view name) {
+    std::string text(1, '\'');
+    text += Shown(name);
+    text += '\'';
+    return text;
+}
+
 std::string Note(const std::string& dir, const std::string& text) {
     return "kelpo32: history '" + Shown(dir) + "': " + text + "\n";
 }
@@ -92,7 +101,7 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
         return;
     }
     for (const std::string& name : others)
-        history.Notes += Note(dir, "'" + Shown(name) + "' is none of its scans; left alone");
+        history.Notes += Note(dir, Quoted(name) + " is none of its scans; left alone");
     // The newest that can be read sets the time; the window and a month
     // before it are what the growth reads.
     const std::int64_t reach = std::max(window, ChangeSpans[2] * 3 / 2);
@@ -118,7 +127,7 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
         }
         if (!scan.Header.Known) {
             history.Notes +=
-                Note(dir, "'" + Shown(f.Name) + "' says nothing of when it was recorded; left out");
+                Note(dir, Quoted(f.Name) + " says nothing of when it was recorded; left out");
             continue;
         }
         if (history.Start.empty()) history.Start = scan.Header.Start;
@@ -155,9 +164,9 @@ void LoadHistory(const std::string& dir, const std::string& start, std::int64_t 
     for (std::size_t i = 1; i < read.size(); ++i)
         if (timeOf(i) < timeOf(i - 1))
             history.Notes +=
-                Note(dir, "'" + Shown(read[i].Name) + "' is dated " + saved::UtcText(timeOf(i)) +
-                              ", before '" + Shown(read[i - 1].Name) +
-                              "' (the clock went back): ordered by their recorded times");
+                Note(dir, Quoted(read[i].Name) + " is dated " + saved::UtcText(timeOf(i)) +
+                              ", before " + Quoted(read[i - 1].Name) +
+                              " (the clock went back): ordered by their recorded times");
     for (std::size_t i : byTime)
         history.Scans.push_back({timeOf(i), &history.Loaded[read[i].Slot]});
 }
@@ -221,7 +230,7 @@ void RecordScan(const std::string& dir, const Recording& scan, const KeepRule& r
         if (keep[i] || ours[i].Name == name) continue;
         runtime::RemoveTarget target{ours[i].Name, ours[i].Native, false, {}};
         if (runtime::RemoveEntry(h, target, {}).Failures > 0)
-            Say(dir, "cannot remove '" + Shown(ours[i].Name) + "', which it no longer keeps");
+            Say(dir, "cannot remove " + Quoted(ours[i].Name) + ", which it no longer keeps");
     }
     runtime::CloseDir(h);
 }
