@@ -64,11 +64,11 @@ struct DirRow {
     // history is too short), its row in the table of the window's sizes
     // (GrowthHead::Samples; -1: none); State: new or gone within the window,
     // OldBytes its bytes at the window's start.
-    bool Growth = false;
-    double Rate = 0;
-    bool RateKnown = false;
     std::array<std::int64_t, 3> Changes{};
+    double Rate = 0;
     std::int32_t Series = -1;
+    bool Growth = false;
+    bool RateKnown = false;
 };
 
 // What a layout of growth tells its writer before the first row: the

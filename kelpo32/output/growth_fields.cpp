@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <string_view>
 
 namespace kelpo32::output {
@@ -31,10 +32,9 @@ std::string Sparkline(std::span<const std::int64_t> samples, bool utf8, std::siz
         }
         // The middle block where all are equal.
         std::size_t level =
-            high == low
-                ? 3
-                : static_cast<std::size_t>(
-                      static_cast<double>(s - low) * 7.0 / static_cast<double>(high - low) + 0.5);
+            high == low ? 3
+                        : static_cast<std::size_t>(std::lround(static_cast<double>(s - low) * 7.0 /
+                                                               static_cast<double>(high - low)));
         level = std::min<std::size_t>(level, 7);
         if (utf8)
             chart += Blocks[level];

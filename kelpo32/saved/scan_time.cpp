@@ -84,7 +84,7 @@ bool ParseUtc(std::string_view text, std::int64_t& seconds) {
     // A day past the month's end comes back as another date.
     Civil back = CivilFromDays(days);
     if (back.Month != mo || back.Day != d) return false;
-    seconds = days * Day + h * 3600 + mi * 60 + s;
+    seconds = days * Day + std::int64_t{h} * 3600 + std::int64_t{mi} * 60 + s;
     return true;
 }
 
