@@ -16,7 +16,7 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install o
 # The build's own packages come from the list kelpo32.sh reads; the rest are the tests'.
 mapfile -t packages < <(grep -v -e '^#' -e '^$' tools/build-packages.txt)
 packages+=(libgtest-dev googletest python3 python3-pyte clang
-          libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 g++-mingw-w64-x86-64
+          libclang-rt-14-dev clang-format clang-tidy g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
           wine wine64 wine32:i386
           strace util-linux zip unzip man-db dpkg-dev file lintian icoutils gdu ncdu
           chromium chromium-driver python3-selenium

@@ -20,6 +20,8 @@
 #                   tree is drawn (not while it scans); without it kelpo32
 #                   --browse is not measured
 #   --quit KEY      kelpo32 --browse's quit key (default q)
+#   --history DIR   also kelpo32 --browse --history=DIR (its walk recorded in
+#                   DIR, the growth of DIR beside it), waited for the same way
 #
 # ncdu and gdu are waited for until their footer ("Apparent size:") shows,
 # and quit with q. The cache is warm (one unmeasured run of each command
@@ -38,6 +40,7 @@ ENTRIES=1000000
 SEED=1
 WAIT=
 QUIT=q
+HISTORY=
 DRIVER=$ROOT/bench/browse_timing.py
 
 while (($#)); do
@@ -48,6 +51,7 @@ while (($#)); do
         --entries) ENTRIES=${2:?--entries needs a number}; shift ;;
         --wait) WAIT=${2:?--wait needs a text}; shift ;;
         --quit) QUIT=${2:?--quit needs a key}; shift ;;
+        --history) HISTORY=${2:?--history needs a directory}; shift ;;
         -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
         *) echo "browse.sh: unknown argument: $1" >&2; exit 2 ;;
     esac
@@ -87,6 +91,7 @@ notes=()
 if "$KELPO32" --help 2>&1 | grep -q -- '--browse'; then
     if [[ -n $WAIT ]]; then
         names+=("kelpo32 --browse") kinds+=(browse)
+        [[ -n $HISTORY ]] && names+=("kelpo32 --browse --history") kinds+=(history)
     else
         notes+=("kelpo32 --browse not measured: give --wait with the text its first screen of the tree shows")
     fi
@@ -112,6 +117,8 @@ run() {
     case ${kinds[$1]} in
         plain) "${py[@]}" --plain -- "$KELPO32" "$tree" ;;
         browse) "${py[@]}" --quit "$QUIT" --wait "$WAIT" -- "$KELPO32" --browse "$tree" ;;
+        history) "${py[@]}" --quit "$QUIT" --wait "$WAIT" -- "$KELPO32" --browse \
+            --history="$HISTORY" "$tree" ;;
         ncdu) "${py[@]}" --quit q --wait "Apparent size:" -- ncdu "$tree" ;;
         gdu) "${py[@]}" --quit q --wait "Apparent size:" -- gdu "$tree" ;;
     esac

@@ -77,6 +77,9 @@ kelpo32_unit_test(totals_test kelpo32_app kelpo32/tree/totals_test.cpp kelpo32/t
   kelpo32/testing/test_alloc.cpp kelpo32/testing/test_support.cpp)
 target_link_libraries(totals_test PRIVATE kelpo32_testing)
 
+# The history: its names, rotation and the growth against a model.
+kelpo32_unit_test(history_test kelpo32_history kelpo32/history/history_test.cpp)
+
 # The browser's view through a screen in memory: journeys of keys, and its
 # corrections of the totals over random trees.
 kelpo32_unit_test(browse_test kelpo32_browse kelpo32/browse/view_test.cpp)

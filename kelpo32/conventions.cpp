@@ -101,6 +101,7 @@ constexpr Conventions Posix{
     .StopRedirectedExit = 130,
     .DotForCurrentDir = true,
     .UnreadExit = 1,
+    .NoNumber = "\u2013",
 };
 
 constexpr Conventions Windows{
@@ -129,6 +130,7 @@ constexpr Conventions Windows{
     .StopRedirectedExit = 0,
     .DotForCurrentDir = false,
     .UnreadExit = 0,
+    .NoNumber = "-",
 };
 
 constexpr std::string_view TryHelp = "Try 'kelpo32 --help' for more information.\n";

@@ -67,6 +67,9 @@ struct Conventions {
     // The exit code of a complete run in which some directory or entry could
     // not be read.
     int UnreadExit;
+    // What the text shows for a number not known (a change the history is
+    // too short for): an en dash in UTF-8, or the code page's hyphen.
+    std::string_view NoNumber;
 };
 
 // The conventions of this platform.

@@ -81,7 +81,7 @@ void FinishOutputFile() {
         return;
     }
     try {
-        out.Flush();
+        out.FinishSink(); // a compressed file's trailer too
     } catch (...) {
         Discard();
         throw;

@@ -1,5 +1,6 @@
 #include "runtime/textout.h"
 
+#include "runtime/gzip.h"
 #include "runtime/rtl.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@ namespace runtime {
 
 void TextOut::Assign(FileHandle h, std::size_t bufferSize) {
     handle_ = h;
+    sink_ = nullptr;
     name_.clear();
     limit_ = bufferSize;
     written_ = 0;
@@ -138,12 +140,24 @@ void TextOut::Flush() {
         failed_ = true;
         RaiseIoError(IoFileNotOpen, Failed("write", IoFileNotOpen));
     }
-    int code = writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
-                                  : WriteFile(handle_, buffer_.data(), buffer_.size());
+    int code = sink_ != nullptr     ? sink_->Write(handle_, buffer_.data(), buffer_.size())
+               : writer_ != nullptr ? writer_(handle_, buffer_.data(), buffer_.size())
+                                    : WriteFile(handle_, buffer_.data(), buffer_.size());
     // What could not be written is dropped, so the exit path does not fail on it again.
     if (code == 0) written_ += buffer_.size();
     buffer_.clear();
     if (code != 0) {
+        failed_ = true;
+        RaiseIoError(code, Failed("write", code));
+    }
+}
+
+void TextOut::FinishSink() {
+    Flush();
+    if (sink_ == nullptr) return;
+    ByteSink* sink = sink_;
+    sink_ = nullptr;
+    if (int code = sink->Finish(handle_); code != 0) {
         failed_ = true;
         RaiseIoError(code, Failed("write", code));
     }

@@ -11,6 +11,8 @@
 
 namespace runtime {
 
+class ByteSink;
+
 class TextOut {
   public:
     // Appends bytes to the buffer in the form the device shows them. `name`
@@ -40,6 +42,12 @@ class TextOut {
         lineEnd_.clear();
     }
     void SetWriter(Writer w) { writer_ = w; }
+    // The buffer goes to `sink` (not owned) in place of the writer, until
+    // FinishSink or the next Assign.
+    void SetSink(ByteSink* sink) { sink_ = sink; }
+    // Flushes, then lets the sink end its form (a compressed stream's
+    // trailer) and lets go of it.
+    void FinishSink();
     void SetNativeTranslator(NativeTranslator t) { nativeTranslator_ = t; }
     // The native form of a name that the next lines write (empty where it
     // equals the text). A device with a native translator shows a name written
@@ -86,6 +94,7 @@ class TextOut {
     Translator translator_ = nullptr;
     Writer writer_ = nullptr;
     NativeTranslator nativeTranslator_ = nullptr;
+    ByteSink* sink_ = nullptr;
     // The bytes of program text the translator gives back as they are,
     // learnt at its first use.
     std::array<bool, 256> kept_{};

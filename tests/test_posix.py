@@ -299,7 +299,7 @@ class Conventions(Posix):
         lines = res.out.decode("ascii").splitlines()
         self.assertEqual((lines[0], lines[-1]),
                          ("Usage: kelpo32 [SWITCH]... [DIRECTORY]", "See kelpo32(1)."))
-        self.assertTrue(len(lines) <= 70 and max(map(len, lines)) <= 79, lines)
+        self.assertTrue(len(lines) <= 80 and max(map(len, lines)) <= 79, lines)
         for name in ("--format=", "--disk-usage", "--apparent-size", "--one-file-system",
                      "--no-progress", "--version", "--help", "--  ", "/T", "/N", "/L", "/132",
                      "/Wnnn", "/Vnn", "/H", "KELPO32_THREADS", "NO_COLOR", "TERM", "LANG"):

@@ -8,6 +8,7 @@ files themselves (the ncdu export needs them and is refused with --from; the
 /L trace lists directories only), and the reason a directory could not be
 read in an ncdu export (it says only that it could not)."""
 
+import gzip
 import json
 import os
 import random
@@ -72,9 +73,19 @@ class RoundTrip(SavedCase):
             add_links(os.path.join(self.dir, "T"), seed)
             saved_json = self.save("s.json", ["--format=json"] + size)
             saved_ncdu = self.save("s.ncdu", ["--format=ncdu"])
+            # Compressed: by --output=FILE.gz, and an ncdu export by gzip's own writer.
+            saved_gz = os.path.join(self.dir, "s.jsonl.gz")
+            res = kelpo.run(["--format=json", "--output=" + saved_gz] + size + ["T"], cwd=self.dir,
+                            form=None)
+            self.assertEqual(res.rc, 0, res.err)
+            with gzip.open(saved_gz) as f, open(saved_json, "rb") as plain:
+                self.assertEqual(f.read(), plain.read())
+            ncdu_gz = saved_ncdu + ".gz"
+            with open(saved_ncdu, "rb") as plain, gzip.open(ncdu_gz, "wb") as f:
+                f.write(plain.read())
             for forms, args in runs:
-                self.check((saved_json, saved_ncdu), size + args, size + args, forms,
-                           lambda source: source == saved_json)
+                self.check((saved_json, saved_ncdu, saved_gz, ncdu_gz), size + args, size + args,
+                           forms, lambda source: source in (saved_json, saved_gz))
 
     def test_every_selection_and_order_reads_back_with_its_own_numbers(self):
         """Whatever JSON Lines the program writes (the walk's order, parents
@@ -353,7 +364,7 @@ class Damaged(SavedCase):
             (["--from=" + saved, "--format=ncdu"], b"needs every file"),
             (["--compare=" + saved, "--min-change=12X", self.dir], b"invalid argument '12X' for '--min-change'"),
             (["--compare=" + saved, "--min-change=-1", self.dir], b"invalid argument '-1' for '--min-change'"),
-            (["--compare=" + saved, "--sort=growth", self.dir], b"for '--sort'"),
+            (["--compare=" + saved, "--sort=grown", self.dir], b"for '--sort'"),
         ]
         for args, message in table:
             res = kelpo.run(args, form=None)

@@ -3,6 +3,7 @@
 #include "CmdLin/CmdLin.h"
 #include "crt32_pipe/crt32_pipe.h"
 #include "kelpo32/app/forms.h"
+#include "kelpo32/app/history_run.h"
 #include "kelpo32/app/options.h"
 #include "kelpo32/app/scan.h"
 #include "kelpo32/browse/session.h"
@@ -12,6 +13,7 @@
 #include "kelpo32/report/unread.h"
 #include "kelpo32/saved/saved_scan.h"
 #include "kelpo32/state.h"
+#include "runtime/gzip.h"
 #include "runtime/namematch.h"
 #include "runtime/outfile.h"
 #include "runtime/rtl.h"
@@ -61,6 +63,7 @@ void UseOutputFile(const Options& opts) {
     if (opts.Output.empty() || HelpSwitch() || badWidth) return;
     crt32_pipe::OutputToFile(runtime::OpenOutputFile(opts.Output));
     if (opts.Form->TextOutput) crt32_pipe::UseTextOutput();
+    if (runtime::GzipName(opts.Output)) runtime::CompressStdOut();
 }
 
 } // namespace
@@ -128,11 +131,13 @@ void RunBody() {
         // Nothing is written before the screen: no banner, no widths.
         ParseOptions(opts);
         runtime::NamePatterns exclude(opts.Excludes);
-        browse::RunBrowse({.Walk = WalkSettings(opts, exclude),
-                           .ReadOnly = opts.ReadOnly,
-                           .KindAsked = opts.ApparentSize || opts.DiskUsage},
-                          opts.From.empty() ? TypedStart() : SavedStart(from.Start),
-                          opts.From.empty() ? nullptr : &from,
+        browse::BrowseSettings settings;
+        settings.Walk = WalkSettings(opts, exclude);
+        settings.ReadOnly = opts.ReadOnly;
+        settings.KindAsked = opts.ApparentSize || opts.DiskUsage;
+        const output::RunStart start = opts.From.empty() ? TypedStart() : SavedStart(from.Start);
+        if (!opts.History.empty()) BrowseHistory(settings, start, opts);
+        browse::RunBrowse(settings, start, opts.From.empty() ? nullptr : &from,
                           opts.Compare.empty() ? nullptr : &old);
         return;
     }
@@ -157,7 +162,12 @@ void RunBody() {
     // The report names the start directory of the scan it lists.
     StartDir = start.Text;
     report::UnreadSummary unread;
-    ScanDir(start, opts, unread,
+    if (!opts.History.empty())
+        // --growth without a directory reads the history alone.
+        RunHistory(start, opts, unread, !opts.Growth || CmdLin::PositionalCount() >= 1);
+    else
+        ScanDir(
+            start, opts, unread,
             SavedInput{opts.From.empty() ? nullptr : &from, opts.Compare.empty() ? nullptr : &old});
     if (LogEnabled && !report) {
         LogFile.Close();

@@ -3,10 +3,12 @@
 // comparison with a saved scan, the largest files after the report.
 #include "kelpo32/app/forms.h"
 
+#include "kelpo32/conventions.h"
 #include "kelpo32/output/exports.h"
 #include "kelpo32/output/html/html_export.h"
 #include "kelpo32/output/layouts.h"
 #include "kelpo32/output/metrics/prometheus.h"
+#include "kelpo32/output/metrics/prometheus_growth.h"
 #include "kelpo32/output/row_writers.h"
 #include "kelpo32/report/largest.h"
 #include "kelpo32/report/paging.h"
@@ -75,17 +77,17 @@ std::unique_ptr<output::RowWriter> TsvRows(const FormInput& /*in*/, RowLayout /*
 }
 
 // What the page's header says of a run with these options.
-output::html::HtmlRun PageRun(const FormInput& in) {
-    const Options& options = in.Opts;
+output::html::HtmlRun PageRunOf(const Options& options, const output::RunStart& start,
+                                std::int32_t levels) {
     output::html::HtmlRun run;
-    run.StartPath = in.Start.Path;
+    run.StartPath = start.Path;
     run.ScanTime = output::html::HtmlTimeStamp(std::chrono::system_clock::now());
     run.Separator = runtime::PathSeparator();
     if (options.DiskUsage) run.Options.emplace_back("--disk-usage");
     if (options.CountLinks) run.Options.emplace_back("--count-links");
     if (options.OneFileSystem) run.Options.emplace_back("--one-file-system");
-    if (in.Levels != tree::AllLevels) {
-        run.DepthLimit = in.Levels - 1;
+    if (levels != tree::AllLevels) {
+        run.DepthLimit = levels - 1;
         run.Options.push_back("/V" + std::to_string(run.DepthLimit));
     }
     if (options.MinSize > 0) run.Options.push_back("--min-size=" + std::to_string(options.MinSize));
@@ -93,6 +95,10 @@ output::html::HtmlRun PageRun(const FormInput& in) {
     for (const std::string& pattern : options.Excludes)
         run.Options.push_back("--exclude=" + pattern);
     return run;
+}
+
+output::html::HtmlRun PageRun(const FormInput& in) {
+    return PageRunOf(in.Opts, in.Start, in.Levels);
 }
 
 // The page of a comparison colours each directory by its change.
@@ -170,19 +176,50 @@ std::unique_ptr<walk::WalkConsumer> MakePrometheus(const OutputForm& /*form*/,
     return run;
 }
 
+std::unique_ptr<output::RowWriter> TextGrowth(const Options& o, const output::RunStart& /*s*/) {
+    return report::NewGrowthText(o.Units, PlatformConventions().NoNumber);
+}
+
+std::unique_ptr<output::RowWriter> JsonGrowth(const Options& /*o*/, const output::RunStart& /*s*/) {
+    return output::NewJsonRows();
+}
+
+std::unique_ptr<output::RowWriter> TsvGrowth(const Options& /*o*/, const output::RunStart& /*s*/) {
+    return output::NewTsvRows();
+}
+
+// The page of a growth colours each directory by its change over the window.
+std::unique_ptr<output::RowWriter> PageGrowth(const Options& o, const output::RunStart& s) {
+    output::html::HtmlRun run = PageRunOf(o, s, ListedLevels(*o.Form, o));
+    run.Options.push_back("--growth");
+    run.Compare = true;
+    run.Growth = true;
+    run.OldStart = s.Path;
+    return std::make_unique<output::html::HtmlRows>(runtime::StdOut(), std::move(run));
+}
+
+std::unique_ptr<output::RowWriter> PrometheusGrowth(const Options& /*o*/,
+                                                    const output::RunStart& s) {
+    return output::metrics::NewPrometheusGrowth(s.Path);
+}
+
 constexpr std::string_view Compares{};
 
 constexpr OutputForm Forms[] = {
-    {"text", MakeReport, TextRows, 0, true, true, false, false, true, false, true, Compares, -1},
-    {"windows", MakeReport, TextRows, 0, true, false, false, true, false, false, true, Compares,
-     -1},
-    {"json", MakeLines, JsonRows, 'J', false, true, true, false, false, false, true, Compares, -1},
-    {"tsv", MakeLines, TsvRows, 0, false, true, true, false, false, false, true, Compares, -1},
+    {"text", MakeReport, TextRows, 0, true, true, false, false, true, false, true, Compares, -1,
+     TextGrowth},
+    {"windows", MakeReport, TextRows, 0, true, false, false, true, false, false, true, Compares, -1,
+     TextGrowth},
+    {"json", MakeLines, JsonRows, 'J', false, true, true, false, false, false, true, Compares, -1,
+     JsonGrowth},
+    {"tsv", MakeLines, TsvRows, 0, false, true, true, false, false, false, true, Compares, -1,
+     TsvGrowth},
     {"ncdu", MakeNcdu, nullptr, 0, false, true, true, false, false, true, false, Compares, -1},
-    {"html", MakeHtml, PageRows, 0, false, true, true, false, false, false, true, Compares, -1},
+    {"html", MakeHtml, PageRows, 0, false, true, true, false, false, false, true, Compares, -1,
+     PageGrowth},
     {"prometheus", MakePrometheus, nullptr, 0, false, true, true, false, false, false, true,
      "the collector keeps each run's numbers and compares them",
-     output::metrics::PrometheusDefaultLevels},
+     output::metrics::PrometheusDefaultLevels, PrometheusGrowth},
 };
 
 } // namespace

@@ -65,6 +65,9 @@ struct OutputForm {
     // The levels it lists below the start when nothing bounds the listing
     // (Options::Bounded); -1: all.
     std::int32_t DefaultDepth;
+    // Its writer of a growth's rows (--growth); nullptr: it has none.
+    std::unique_ptr<output::RowWriter> (*GrowthRows)(const Options& options,
+                                                     const output::RunStart& start) = nullptr;
 };
 
 std::span<const OutputForm> OutputForms();

@@ -2,6 +2,7 @@
 
 #include "CmdLin/CmdLin.h"
 #include "kelpo32/app/forms.h"
+#include "kelpo32/app/option_values.h"
 #include "kelpo32/output/sizes.h"
 #include "runtime/sysio.h"
 #include "runtime/textout.h"
@@ -47,24 +48,24 @@ struct SortName {
     std::string_view Name;
     tree::SortKey Value;
 };
-constexpr SortName SortNames[] = {{"change", tree::SortKey::Change},
-                                  {"size", tree::SortKey::Size},
-                                  {"files", tree::SortKey::Files},
-                                  {"name", tree::SortKey::Name},
-                                  {"none", tree::SortKey::None}};
+constexpr SortName SortNames[] = {
+    {"change", tree::SortKey::Change}, {"growth", tree::SortKey::Growth},
+    {"size", tree::SortKey::Size},     {"files", tree::SortKey::Files},
+    {"name", tree::SortKey::Name},     {"none", tree::SortKey::None}};
 
 tree::SortKey Sort(const OptionUse& use) {
     const auto* it = std::find_if(std::begin(SortNames), std::end(SortNames),
                                   [&](const SortName& s) { return s.Name == use.Value; });
     if (it == std::end(SortNames))
-        BadValue(use, "Valid arguments are: change, size, files, name, none");
+        BadValue(use, "Valid arguments are: change, growth, size, files, name, none");
     return it->Value;
 }
 
 // --top and --min-size list the largest: in size order unless another order
 // is asked for (the comparison's own is by change).
 void ImplySizeOrder(Options& o) {
-    if (!CmdLin::HasLongOption("sort") && !CmdLin::HasLongOption("compare"))
+    if (!CmdLin::HasLongOption("sort") && !CmdLin::HasLongOption("compare") &&
+        !CmdLin::HasLongOption("growth"))
         o.Sort = tree::SortKey::Size;
 }
 
@@ -86,30 +87,6 @@ std::string SavedFile(const OptionUse& use) {
 std::string OutputFile(const OptionUse& use) {
     if (use.Value.empty()) BadValue(use, "Valid arguments are: a file, or - (standard output)");
     return use.Value == "-" ? std::string() : std::string(use.Value);
-}
-
-// Reads one pattern a line; a CR before the line end and empty lines go.
-void ReadPatterns(std::string_view file, std::vector<std::string>& patterns) {
-    std::string name(file);
-    std::FILE* f = std::fopen(name.c_str(), "rb");
-    if (f == nullptr) {
-        std::string reason = std::strerror(errno);
-        Mistake(Message::UnreadablePatterns, {ShownArg(name), reason});
-    }
-    std::string line;
-    auto take = [&] {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) patterns.push_back(line);
-        line.clear();
-    };
-    for (int c; (c = std::fgetc(f)) != EOF;) {
-        if (c == '\n')
-            take();
-        else
-            line += static_cast<char>(c);
-    }
-    take();
-    std::fclose(f);
 }
 
 using Use = const OptionUse&;
@@ -279,6 +256,25 @@ constexpr LongOption Table[] = {
     {.Name = "all",
      .Set = [](Options& o, Use) { o.All = true; },
      .Help = Both("with --compare: list unchanged directories too")},
+    {.Name = "history",
+     .Value = "DIR",
+     .Set = [](Options& o, Use u) { o.History = HistoryDir(u); },
+     .Help = Both("add the scan to the history in DIR (made if missing)")},
+    {.Name = "history-keep",
+     .Value = "RULE",
+     .Set = [](Options& o, Use u) { o.HistoryKeep = KeepRuleOf(u); },
+     .Help = Both("the scans it keeps: EVERY:FOR,... (1h:2d,1d:60d,1w)")},
+    {.Name = "growth",
+     .Set =
+         [](Options& o, Use) {
+             o.Growth = true;
+             if (!CmdLin::HasLongOption("sort")) o.Sort = tree::SortKey::Growth;
+         },
+     .Help = Both("with --history: what grows fastest, when the disk is full")},
+    {.Name = "window",
+     .Value = "SPAN",
+     .Set = [](Options& o, Use u) { o.Window = WindowOf(u); },
+     .Help = Both("the span of --growth's rates: 36h, 7d (default), 2w, 3m")},
     {.Name = "output",
      .Value = "FILE",
      .Set = [](Options& o, Use u) { o.Output = OutputFile(u); },

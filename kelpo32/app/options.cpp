@@ -185,6 +185,14 @@ Options CheckLongOptions() {
     if (!saved.Compare.empty() && !saved.Form->NoComparison.empty())
         UsageError("'--format=" + std::string(saved.Form->Name) +
                    "' has no comparison: " + std::string(saved.Form->NoComparison));
+    if (saved.Growth && saved.History.empty())
+        UsageError("'--growth' reads the history: it needs '--history=DIR'");
+    if (!saved.History.empty() && !saved.From.empty())
+        UsageError("'--history' keeps the scans of walks: with '--from' nothing is walked");
+    if (saved.Growth && !saved.Compare.empty())
+        UsageError("'--growth' compares the scans of the history: it takes no '--compare'");
+    if (saved.Growth && !saved.Browse && saved.Form->GrowthRows == nullptr)
+        UsageError("'--format=" + std::string(saved.Form->Name) + "' has no growth");
     // The browser is the whole screen: it writes no form into a file or pipe.
     if (saved.Browse && !saved.Output.empty())
         UsageError("'--browse' shows the scan on the screen: it cannot go to '--output'");

@@ -5,6 +5,7 @@
 // the Windows program keep their report state in state.h.
 #pragma once
 
+#include "kelpo32/history/keep.h"
 #include "kelpo32/output/sizes.h"
 #include "kelpo32/tree/select.h"
 
@@ -54,6 +55,13 @@ struct Options {
     // The browser: one directory at a time on the whole screen.
     bool Browse = false;
     bool ReadOnly = false; // the browser deletes nothing
+
+    // The history: each walk adds its scan to the directory History, which
+    // keeps them by HistoryKeep; Growth lists what grows over the Window.
+    std::string History;
+    history::KeepRule HistoryKeep = history::DefaultKeep();
+    bool Growth = false;
+    std::int64_t Window = 7 * 86400;
 
     // The output goes to a file of its own beside this one and takes its
     // place when the run completed; empty: standard output.

@@ -109,7 +109,7 @@ walk::WalkOptions WalkSettings(const Options& options, const runtime::NamePatter
 }
 
 std::int64_t ScanDir(const output::RunStart& start, const Options& options,
-                     report::UnreadSummary& unread, SavedInput saved) {
+                     report::UnreadSummary& unread, SavedInput saved, RunExtra extra) {
     const OutputForm& form = *options.Form;
     runtime::NamePatterns exclude(options.Excludes);
     walk::WalkOptions walk = WalkSettings(options, exclude);
@@ -117,18 +117,21 @@ std::int64_t ScanDir(const output::RunStart& start, const Options& options,
     NoteOwnFiles(walk);
     const RunSource source(start, walk, saved.From);
     try {
-        std::unique_ptr<walk::WalkConsumer> output = form.Make(
-            form, FormInput{options, start, ListedLevels(form, options), saved.Old, source});
+        std::unique_ptr<walk::WalkConsumer> output =
+            extra.NoForm ? std::make_unique<walk::ConsumerList>()
+                         : form.Make(form, FormInput{options, start, ListedLevels(form, options),
+                                                     saved.Old, source});
         if (form.Utf8) crt32_pipe::PresentUtf8();
         report::WalkTrace trace;
-        report::StatusLine status(!options.NoProgress, output->HoldsOutput());
+        report::StatusLine status(!options.NoProgress, output->HoldsOutput() || extra.NoForm);
         walk::ConsumerList run;
         if (LogEnabled) run.Add(trace);
         run.Add(status);
         run.Add(unread);
         run.Add(*output);
+        if (extra.Also != nullptr) run.Add(*extra.Also);
         StopWhileWaiting stop(status, form.Paged);
-        if (output->HoldsOutput()) run.Add(stop);
+        if (output->HoldsOutput() || extra.NoForm) run.Add(stop);
         return source.Run(run);
     } catch (const walk::OutOfRecords&) {
         NoRecordsLeft(form);

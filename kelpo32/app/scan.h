@@ -25,11 +25,19 @@ struct SavedInput {
     const saved::SavedScan* Old = nullptr;
 };
 
+// What a run adds to its consumers: one more that the events go to (the
+// history's recording), and whether the chosen form writes nothing as the
+// walk goes (it writes a growth after it).
+struct RunExtra {
+    walk::WalkConsumer* Also = nullptr;
+    bool NoForm = false;
+};
+
 // Walks the start directory (or replays `saved.From`) with the run's
 // consumers and returns its total of bytes; `unread` is kept for the summary
 // after the report.
 std::int64_t ScanDir(const output::RunStart& start, const Options& options,
-                     report::UnreadSummary& unread, SavedInput saved = {});
+                     report::UnreadSummary& unread, SavedInput saved = {}, RunExtra extra = {});
 
 // The walk's settings that the options ask for, for the scan and the
 // browser alike; `exclude` holds the patterns of --exclude and must outlive

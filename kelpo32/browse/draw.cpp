@@ -16,9 +16,10 @@ using crt32_pipe::Span;
 namespace {
 
 constexpr int BarWidth = 10;
+constexpr std::size_t GrowthChartWidth = 8;
 
 std::string_view OrderName(Order order) {
-    constexpr std::array<std::string_view, 4> Names{"size", "name", "files", "change"};
+    constexpr std::array<std::string_view, 5> Names{"size", "name", "files", "change", "growth"};
     return Names[static_cast<std::size_t>(order)];
 }
 
@@ -27,6 +28,12 @@ std::string_view OrderName(Order order) {
 std::string View::Size(std::int64_t bytes, bool plus) const {
     return output::FormatSize(bytes, exact_ ? output::SizeUnits::Exact : output::SizeUnits::Binary,
                               plus);
+}
+
+// A directory's growth per day ("+1.2M/d"), "-" where it is not known.
+std::string View::Rate(const Item& item) const {
+    if (item.Growth == nullptr || !item.Growth->RateKnown) return item.Directory() ? "-" : "";
+    return Size(static_cast<std::int64_t>(item.Growth->Rate), true) + "/d";
 }
 
 // The totals, the order and the size kind, as much as fits: the other words
@@ -47,6 +54,7 @@ std::string View::Footer(int width) const {
     std::string sortShort = sort + (settings_.Reverse ? " rev." : "");
     std::string kind = disk ? "  Disk usage  ? help" : "  Apparent size  ? help";
     std::string end = kind;
+    if (setup_.Growth != nullptr) end = "  " + setup_.Growth->Footer() + end;
     if (setup_.DirectoriesOnly) end = " directories only" + end;
     if (std::string locked = Refused(); !locked.empty()) end = "  [" + locked + "]" + end;
     const std::string here = numbers(" Here: ", Shown(), true);
@@ -115,7 +123,8 @@ void View::Compose() {
 // it), its change, share and bar, its files, its mark in a column of its
 // own, and its name, cut with an ellipsis that keeps a directory's "/".
 std::string View::Row(const Item& item, std::int64_t whole, std::size_t sizeWidth,
-                      std::size_t changeWidth, std::size_t filesWidth, int width) const {
+                      std::size_t changeWidth, std::size_t growthWidth, std::size_t filesWidth,
+                      int width) const {
     bool counted = item.Counted && item.State != tree::Mark::Gone;
     std::int32_t tenths =
         counted ? tree::ShareTenths(std::max<std::int64_t>(0, item.Bytes), whole) : 0;
@@ -136,6 +145,15 @@ std::string View::Row(const Item& item, std::int64_t whole, std::size_t sizeWidt
         line += PadLeft(change, std::max<std::size_t>(changeWidth, 4)) + " ";
     }
     bool unicode = screen_.Unicode();
+    if (growthWidth > 0) {
+        // Its rate per day and its sizes in the window's scans.
+        line += PadLeft(Rate(item), growthWidth) + " ";
+        std::string chart = item.Growth != nullptr
+                                ? setup_.Growth->Chart(*item.Growth, unicode, GrowthChartWidth)
+                                : std::string();
+        line += chart;
+        line.append(GrowthChartWidth + 1 - static_cast<std::size_t>(screen_.Columns(chart)), ' ');
+    }
     line += PadLeft(counted ? std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%"
                             : std::string(),
                     6);
@@ -167,6 +185,8 @@ void View::DrawRows(int first, int last) {
     std::size_t sizeWidth = 0;
     std::size_t changeWidth = 0;
     std::size_t filesWidth = 0;
+    const bool growth = setup_.Growth != nullptr && setup_.Growth->Active();
+    std::size_t growthWidth = growth ? 1 : 0; // 0: no growth column
     // What the totals do not count is no share of them: a gone directory's
     // old bytes, another link's, what was made since the scan.
     for (const Item& item : items_)
@@ -178,6 +198,7 @@ void View::DrawRows(int first, int last) {
         sizeWidth = std::max(sizeWidth, Size(item.Bytes).size() + (item.Counted ? 0 : 2));
         if (settings_.Compared) changeWidth = std::max(changeWidth, Size(item.Change, true).size());
         if (item.Directory()) filesWidth = std::max(filesWidth, Grouped(item.Files).size());
+        if (growth) growthWidth = std::max(growthWidth, Rate(item).size());
     }
     int width = screen_.Size().X;
     for (int y = first; y <= last; ++y) {
@@ -187,7 +208,7 @@ void View::DrawRows(int first, int last) {
             continue;
         }
         const Item& item = items_[k];
-        std::string line = Row(item, whole, sizeWidth, changeWidth, filesWidth, width);
+        std::string line = Row(item, whole, sizeWidth, changeWidth, growthWidth, filesWidth, width);
         Attr look = Attr::Normal;
         if (item.State == tree::Mark::Gone || !item.Counted) look = Attr::Dim;
         if (k == cursor_) {

@@ -4,6 +4,7 @@
 #include "runtime/utf8name.h"
 
 #include <algorithm>
+#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -165,6 +166,12 @@ void SortItems(std::vector<Item>& items, const ItemSettings& settings) {
         case Order::Change:
             // Grown or shrunk: the size of the change orders.
             key = item.Change < 0 ? -std::max(item.Change, -INT64_MAX) : item.Change;
+            break;
+        case Order::Growth:
+            // A rate not known after every known one.
+            key = item.Growth != nullptr && item.Growth->RateKnown
+                      ? static_cast<std::int64_t>(item.Growth->Rate)
+                      : std::numeric_limits<std::int64_t>::min();
             break;
         case Order::Name:
             break;

@@ -14,7 +14,7 @@
 namespace kelpo32::browse {
 
 // How the entries are ordered; a key chosen again reverses it.
-enum class Order : std::uint8_t { Size, Name, Files, Change };
+enum class Order : std::uint8_t { Size, Name, Files, Change, Growth };
 
 // Why an entry's numbers are not the whole of it, or not the scan's.
 enum class Flag : std::uint8_t {
@@ -44,6 +44,9 @@ struct Item {
     // Its bytes are in the totals; not those of a link counted at another
     // link, or of an entry made since the scan.
     bool Counted = true;
+    // Over a history (--history): its rate in bytes per day, where known,
+    // and its growth's cells for the chart.
+    const tree::GrowthCells* Growth = nullptr;
     bool Directory() const { return Folder; }
 };
 

@@ -29,6 +29,8 @@ constexpr KeyRow Table[] = {
     {Action::SortByChange,
      {C('C')},
      "sort by the size of the change since the older scan (again: the other way)"},
+    {Action::SortByGrowth, {C('G')}, "sort by growth a day (--history; again: the other way)"},
+    {Action::GrowthWindow, {C('w')}, "the growth's window: a day, a week, a month"},
     {Action::SizeKind, {C('a')}, "disk usage or apparent size"},
     {Action::ExactSizes, {C('h')}, "human-readable or exact sizes"},
     {Action::Info, {C('i')}, "all that is known of the entry"},

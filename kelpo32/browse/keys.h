@@ -26,6 +26,8 @@ enum class Action : std::uint8_t {
     SortByName,
     SortByFiles,
     SortByChange,
+    SortByGrowth,
+    GrowthWindow,
     SizeKind,
     ExactSizes,
     Info,

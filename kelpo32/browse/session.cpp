@@ -13,6 +13,7 @@
 #include "kelpo32/tree/builder.h"
 #include "kelpo32/tree/merge.h"
 #include "runtime/rtl.h"
+#include "runtime/sysio.h"
 
 #include <chrono>
 #include <memory>
@@ -49,8 +50,11 @@ void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
     setup.CountLinks = settings.Walk.CountLinks;
     // Disk usage first, as the disk browsers users know show it, unless a
     // size kind was asked for; a comparison stays in the kind its older scan
-    // was saved in (JSON Lines does not say which: the options do).
-    bool diskFirst = !settings.KindAsked && !settings.Walk.DiskUsage && old == nullptr;
+    // was saved in (JSON Lines does not say which: the options do), and so
+    // does a history, whose scans are all of the options' kind.
+    bool history = settings.Walked || settings.Growth;
+    bool diskFirst =
+        !settings.KindAsked && !settings.Walk.DiskUsage && old == nullptr && !history;
     walk::WalkOptions walk = settings.Walk;
     if (from == nullptr) walk.DiskUsage = walk.DiskUsage || diskFirst;
     setup.DiskUsage = walk.DiskUsage;
@@ -99,6 +103,12 @@ void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
         files = std::make_unique<DiskFileSystem>(std::move(held), id, start.Text, start.Native,
                                                  walk, locked);
         if (!walk.CountLinks) setup.Links = links.get();
+        if (settings.Walked) settings.Walked(walked, root);
+    }
+    std::unique_ptr<GrowthView> growth;
+    if (settings.Growth) {
+        growth = std::make_unique<GrowthView>(settings.Growth, settings.Window);
+        setup.Growth = growth.get();
     }
     if (old != nullptr) {
         // The view shows the compared tree, a tree of its own.
@@ -117,6 +127,7 @@ void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
     files.reset();
     screen.reset();
     // What could not be read is said once the terminal is back.
+    if (settings.Notes != nullptr) runtime::WriteStdErr(*settings.Notes);
     unread.Write();
     const Conventions& conventions = PlatformConventions();
     if (unread.Any() && conventions.UnreadExit != 0) runtime::Halt(conventions.UnreadExit);

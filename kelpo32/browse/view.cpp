@@ -36,7 +36,7 @@ void View::Load(const std::string& select) {
     unlisted_.clear();
     files_.Showing(Shown());
     if (!files_.List(listing_, unlisted_) && unlisted_.empty()) unlisted_ = "cannot be listed";
-    items_ = CollectItems(tree_, Shown(), listing_, settings_);
+    Collect();
     if (!select.empty()) {
         auto it = std::ranges::find(items_, select, &Item::Name);
         if (it != items_.end()) cursor_ = static_cast<std::size_t>(it - items_.begin());
@@ -47,11 +47,19 @@ void View::Load(const std::string& select) {
 void View::Resort(bool collect) {
     std::string at = cursor_ < items_.size() ? items_[cursor_].Name : std::string();
     if (collect)
-        items_ = CollectItems(tree_, Shown(), listing_, settings_);
+        Collect();
     else
         SortItems(items_, settings_);
     auto it = std::ranges::find(items_, at, &Item::Name);
     cursor_ = it != items_.end() ? static_cast<std::size_t>(it - items_.begin()) : 0;
+}
+
+void View::Collect() {
+    items_ = CollectItems(tree_, Shown(), listing_, settings_);
+    if (setup_.Growth == nullptr || !setup_.Growth->Active()) return;
+    for (Item& item : items_)
+        if (item.Directory()) item.Growth = setup_.Growth->Child(item.Name);
+    if (settings_.Sort == Order::Growth) SortItems(items_, settings_);
 }
 
 const runtime::DirEntry* View::EntryOf(const Item& item) const {
@@ -75,6 +83,7 @@ void View::Open() {
         return;
     }
     if (!entered) why = "not entered by the scan";
+    if (setup_.Growth != nullptr) setup_.Growth->Enter(item.Name);
     path_.push_back(item.Dir);
     cursor_ = 0;
     top_ = 0;
@@ -87,6 +96,7 @@ void View::Up() {
     std::string from(tree_.Name(Shown()));
     path_.pop_back();
     files_.Leave();
+    if (setup_.Growth != nullptr) setup_.Growth->Leave();
     top_ = 0;
     Load(from);
 }
@@ -101,6 +111,10 @@ void View::Move(std::ptrdiff_t by) {
 void View::SortBy(Order order) {
     if (order == Order::Change && !settings_.Compared) {
         status_ = "No older scan to compare with (--compare=OLD)";
+        return;
+    }
+    if (order == Order::Growth && (setup_.Growth == nullptr || !setup_.Growth->Active())) {
+        status_ = "No history to show the growth of (--history=DIR)";
         return;
     }
     settings_.Reverse = settings_.Sort == order ? !settings_.Reverse : false;
@@ -168,6 +182,15 @@ void View::Do(Action action) {
         return SortBy(Order::Files);
     case Action::SortByChange:
         return SortBy(Order::Change);
+    case Action::SortByGrowth:
+        return SortBy(Order::Growth);
+    case Action::GrowthWindow:
+        if (setup_.Growth == nullptr || !setup_.Growth->Active()) {
+            status_ = "No history to show the growth of (--history=DIR)";
+            return;
+        }
+        setup_.Growth->NextWindow();
+        return Resort(true);
     case Action::SizeKind:
         return SwitchKind();
     case Action::ExactSizes:

@@ -7,6 +7,7 @@
 
 #include "crt32_pipe/screen.h"
 #include "kelpo32/browse/file_system.h"
+#include "kelpo32/browse/growth_view.h"
 #include "kelpo32/browse/items.h"
 #include "kelpo32/browse/keys.h"
 #include "kelpo32/tree/dir_tree.h"
@@ -41,6 +42,8 @@ struct ViewSetup {
     // A deletion that takes longer than this shows its progress.
     std::chrono::milliseconds Moment{250};
     bool DirectoriesOnly = false; // a saved scan that holds no files (JSON Lines): the footer says so
+    // The history's growth (--history): a Growth column and chart, G and w.
+    GrowthView* Growth = nullptr;
 };
 
 // A box over the rows, closed by the next key.
@@ -79,6 +82,8 @@ class View {
     };
 
     void Load(const std::string& select);
+    // The items made afresh, with their growth where the history has it.
+    void Collect();
     // Orders the items again; `collect`: their numbers are taken afresh first.
     void Resort(bool collect);
     void Do(Action action);
@@ -102,13 +107,15 @@ class View {
     void Compose();
     void DrawRows(int first, int last);
     std::string Row(const Item& item, std::int64_t whole, std::size_t sizeWidth,
-                    std::size_t changeWidth, std::size_t filesWidth, int width) const;
+                    std::size_t changeWidth, std::size_t growthWidth, std::size_t filesWidth,
+                    int width) const;
     void DrawDialog();
     void DrawBox(const std::vector<std::string>& lines, crt32_pipe::Attr look, std::size_t first);
     std::vector<std::string> InfoLines() const;
     std::vector<std::string> HelpLines(int inner) const;
     std::vector<std::string> ConfirmLines() const;
     std::string Footer(int width) const;
+    std::string Rate(const Item& item) const;
     std::string Size(std::int64_t bytes, bool plus = false) const;
     const runtime::DirEntry* EntryOf(const Item& item) const;
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <map>
 #include <random>
@@ -337,6 +338,7 @@ const Journey Journeys[] = {
     {"TypedAheadIsThrownAway", U"dydy", {}, {"Delete /start/beta ?"}, {}, "beta"},
     {"TypedAheadPastTheQuestion", U"d~ydy", {}, {"Deleted beta"}, {}, "alpha", {"beta"}},
     {"ChangeWithoutOlder", U"C", {}, {"No older scan"}, {}, "beta"},
+    {"GrowthWithoutHistory", U"Gw", {}, {"No history to show the growth of"}, {"/d"}, "beta"},
     {"ReadOnly",
      U"d",
      {},
@@ -723,6 +725,49 @@ TEST(ViewTest, ComparedTreeShowsChanges) {
     view.Run();
     shown = Screen(screen);
     EXPECT_NE(shown.find("-2,300"), std::string::npos) << shown;
+}
+
+// Over a history: each directory's rate and chart beside it, G orders by
+// growth, w switches the window, the footer tells the forecast, and the
+// rates follow the view into a subdirectory.
+TEST(ViewTest, GrowthOverAHistory) {
+    // Two days apart: alpha grows by 2,000 a day, beta shrinks, gamma in it too.
+    std::deque<saved::SavedScan> scans;
+    for (std::int64_t grow : {0, 4000}) {
+        Fixture g;
+        saved::SavedScan& s = scans.emplace_back();
+        s.Tree = std::move(g.Tree);
+        s.Root = g.Root;
+        s.Tree.At(g.Alpha).TotalBytes = 1000 + grow;
+        s.Tree.At(g.Beta).TotalBytes = 9000 - grow;
+        s.Tree.At(g.Gamma).TotalBytes = 8000 - grow;
+        s.Header = {true, 0, "/start", 100000, 50000 - grow};
+    }
+    const std::vector<history::KeptScan> kept = {{1000000, &scans[0]},
+                                                 {1000000 + 2 * 86400, &scans[1]}};
+    std::vector<std::int64_t> windows;
+    GrowthView growth(
+        [&](std::int64_t window, history::Growth& out) {
+            windows.push_back(window);
+            history::ComputeGrowth(kept, window, out);
+            return true;
+        },
+        7 * 86400);
+    Fixture f;
+    FakeScreen screen(120, 12);
+    ViewSetup setup{"k", "/s", false, false, {}};
+    setup.Growth = &growth;
+    View view(screen, f.Tree, f.Root, f.Files, setup);
+    screen.PushChars(U"Gw");
+    screen.PushKey(KeyKind::Enter);
+    view.Run();
+    std::string shown = Screen(screen);
+    EXPECT_NE(shown.find("Window: 30 days  full in 23 days"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("-2.0K/d"), std::string::npos) << shown; // gamma, in beta
+    EXPECT_NE(shown.find("\u2588\u2581"), std::string::npos) << shown;
+    EXPECT_EQ(windows, (std::vector<std::int64_t>{7 * 86400, 30 * 86400}));
+    // Growth first: alpha, then beta; the cursor went to beta and into it.
+    EXPECT_EQ(view.Items().front().Name, "gamma");
 }
 
 // After random deletions of directories and files in random trees, every

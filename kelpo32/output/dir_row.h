@@ -8,7 +8,9 @@
 #include "kelpo32/tree/dir_tree.h"
 #include "kelpo32/walk/consumer.h"
 
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace kelpo32::output {
@@ -56,6 +58,36 @@ struct DirRow {
     std::int64_t OldBytes = 0;
     std::int64_t OldFiles = 0;
     tree::Mark State = tree::Mark::Both;
+    // A row of growth over a history (--growth): its rate in bytes per day
+    // (RateKnown false where fewer than two scans tell it), its change over
+    // the last day, week and month (tree::GrowthCells::Unknown where the
+    // history is too short), its row in the table of the window's sizes
+    // (GrowthHead::Samples; -1: none); State: new or gone within the window,
+    // OldBytes its bytes at the window's start.
+    std::array<std::int64_t, 3> Changes{};
+    double Rate = 0;
+    std::int32_t Series = -1;
+    bool Growth = false;
+    bool RateKnown = false;
+};
+
+// What a layout of growth tells its writer before the first row: the
+// window, its scans, the file system's size and free space at the newest
+// one, and the forecast at the rate its free space fell over the window.
+struct GrowthHead {
+    std::int64_t Now = 0;     // the newest scan's time, seconds since 1970 UTC
+    std::int64_t Window = 0;  // the window asked for, in seconds
+    std::int64_t Span = 0;    // from the window's first scan to the newest
+    std::int32_t Scans = 0;   // the scans in the window
+    std::int64_t FsSize = -1; // -1: not known
+    std::int64_t FsFree = -1; // at the newest scan
+    bool RateKnown = false;   // of the free space: two scans of the window tell it
+    double FreeRate = 0;      // bytes per day, negative while the disk fills
+    std::int64_t FullAt = -1; // when free space runs out at that rate; -1: not filling
+    // The times of the window's scans, oldest first, and per row of the
+    // table those scans' sizes of a directory (-1: not known).
+    std::span<const std::int64_t> Times;
+    std::span<const std::int64_t> Samples;
 };
 
 // A form's writer of rows; its bytes go to standard output.
@@ -83,6 +115,8 @@ class RowWriter {
     // Before End of a comparison that lists changed directories only: how
     // many directories it left out as unchanged.
     virtual void Unchanged(std::int64_t /*count*/) {}
+    // Before Begin of a layout of growth.
+    virtual void Growth(const GrowthHead& /*head*/) {}
 };
 
 } // namespace kelpo32::output

@@ -33,7 +33,7 @@ class TreeRows final : public tree::ListVisitor {
   public:
     TreeRows(const tree::DirTree& tree, const std::string& start, RowWriter& writer, bool measure)
         : tree_(tree), start_(start), writer_(writer), compared_(tree.ComparedIfAny()),
-          measure_(measure) {}
+          growth_(tree.GrowthIfAny()), measure_(measure) {}
 
     void Line(const tree::Listed& line) override {
         DirRow& r = row_;
@@ -88,7 +88,18 @@ class TreeRows final : public tree::ListVisitor {
         RecordInto(r, tree_, line.Dir);
         r.ShareTenths = depth == 0 ? 1000 : tree::ShareTenths(d.TotalBytes, parentBytes);
         r.Folded = Folded(line);
-        if (compared_ != nullptr) {
+        if (growth_ != nullptr) {
+            const tree::GrowthCells& g = (*growth_)[line.Dir];
+            r.Growth = true;
+            r.Rate = g.Rate;
+            r.RateKnown = g.RateKnown;
+            r.Changes = g.Changes;
+            r.Series = g.Series;
+            if (compared_ != nullptr) {
+                r.OldBytes = (*compared_)[line.Dir].OldBytes;
+                r.State = (*compared_)[line.Dir].State;
+            }
+        } else if (compared_ != nullptr) {
             const tree::CompareCells& c = (*compared_)[line.Dir];
             r.Compared = true;
             r.OldBytes = c.OldBytes;
@@ -133,6 +144,7 @@ class TreeRows final : public tree::ListVisitor {
     const std::string& start_;
     RowWriter& writer_;
     const tree::Column<tree::CompareCells>* compared_;
+    const tree::Column<tree::GrowthCells>* growth_;
     bool measure_;              // the rows go to Measure, not Row
     std::string path_;          // of the directory told last, or of its parent
     std::size_t pathDepth_ = 0; // the level `path_` is of

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "kelpo32/output/dir_row.h"
+#include "runtime/textout.h"
 
 #include <memory>
 
@@ -16,6 +17,8 @@ namespace kelpo32::output {
 // "files_change", "state"?} of the subtree; after a comparison's rows,
 // {"unchanged"} when it left out unchanged directories.
 std::unique_ptr<RowWriter> NewJsonRows();
+// The same into `out` (a kept scan of the history).
+std::unique_ptr<RowWriter> NewJsonRows(runtime::TextOut& out);
 
 // TSV: a directory's row as total bytes, total files, bytes, files, path
 // and its problem (empty, or why it was not read whole); a compared row as

@@ -5,6 +5,7 @@
 #include "kelpo32/output/row_writers.h"
 #include "runtime/textout.h"
 
+#include <cmath>
 #include <string>
 
 namespace kelpo32::output {
@@ -16,7 +17,22 @@ class TsvRows final : public RowWriter {
     void Row(const DirRow& row) override {
         if (row.More > 0) return;
         line_.clear();
-        if (row.Compared) {
+        if (row.Growth) {
+            // Bytes now, the changes of a day, a week, a month and the rate
+            // per day (empty where not known), the mark and the path.
+            Field(row.TotalBytes);
+            for (std::int64_t n : row.Changes) {
+                if (n != tree::GrowthCells::Unknown) AppendNumber(line_, n);
+                line_ += '\t';
+            }
+            if (row.RateKnown) AppendNumber(line_, std::llround(row.Rate));
+            line_ += '\t';
+            line_ += row.State == tree::Mark::New    ? "new"
+                     : row.State == tree::Mark::Gone ? "gone"
+                                                     : "";
+            line_ += '\t';
+            AppendTsvPath(line_, row.Path);
+        } else if (row.Compared) {
             for (std::int64_t n : {row.TotalBytes, row.OldBytes, row.TotalBytes - row.OldBytes,
                                    row.TotalFiles, row.OldFiles, row.TotalFiles - row.OldFiles})
                 Field(n);

@@ -25,28 +25,12 @@ class CompareText final : public output::RowWriter {
     }
 
     void Row(const output::DirRow& row) override {
-        auto& out = runtime::StdOut();
         line_.clear();
         Field(output::FormatSize(row.TotalBytes, units_, false), 16);
         Field(output::FormatSize(row.TotalBytes - row.OldBytes, units_, true), 16);
         Field(output::FormatSize(row.TotalFiles - row.OldFiles, output::SizeUnits::Exact, true),
               10);
-        line_ += row.State == tree::Mark::Gone  ? "  gone "
-                 : row.State == tree::Mark::New ? "  new  "
-                                                : "       ";
-        // The indent stops at the bound of the over-deep paths: a chain a
-        // million deep would otherwise cost the square of its depth.
-        line_.append(2 * std::min(static_cast<std::size_t>(row.Depth), ShownPathLimit / 2), ' ');
-        // The report's text of the name (on Windows its OEM bytes), shown on
-        // a console from its native form.
-        runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name_, native_);
-        std::string_view mark = ProblemMark(row);
-        MakeRoom(static_cast<std::int64_t>(line_.size() + name_.size() + mark.size()));
-        out.Write(line_);
-        out.NoteName(name_, native_);
-        out.WriteName(name_);
-        out.Write(mark);
-        out.WriteLn();
+        WriteMarkedName(line_, row, name_, native_);
         NextLine();
     }
 
@@ -74,6 +58,28 @@ class CompareText final : public output::RowWriter {
 };
 
 } // namespace
+
+void WriteMarkedName(std::string& line, const output::DirRow& row, std::string& name,
+                     std::string& native) {
+    auto& out = runtime::StdOut();
+    line += row.State == tree::Mark::Gone  ? "  gone "
+            : row.State == tree::Mark::New ? "  new  "
+                                           : "       ";
+    // The indent stops at the bound of the over-deep paths: a chain a
+    // million deep would otherwise cost the square of its depth.
+    line.append(2 * std::min(static_cast<std::size_t>(row.Depth), ShownPathLimit / 2), ' ');
+    // The report's text of the name (on Windows its OEM bytes), shown on
+    // a console from its native form.
+    runtime::NameFromUtf8(row.Depth == 0 ? row.Path : row.Name, name, native);
+    std::string_view mark = ProblemMark(row);
+    MakeRoom(static_cast<std::int64_t>(line.size() + name.size() + mark.size()));
+    out.Write(line);
+    out.NoteName(name, native);
+    out.WriteName(name);
+    out.Write(mark);
+    out.WriteLn();
+    NextLine();
+}
 
 std::unique_ptr<output::RowWriter> NewCompareText(output::SizeUnits units) {
     return std::make_unique<CompareText>(units);

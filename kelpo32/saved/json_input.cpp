@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace kelpo32::saved {
 
@@ -140,8 +141,8 @@ JsonInput::int_type JsonInput::underflow() {
         if (inPos_ == inLen_) {
             if (inputDone_) break;
             std::size_t got = 0;
-            if (runtime::ReadFile(file_, in_.data(), in_.size(), got) != 0) {
-                Fail("cannot be read");
+            if (std::string why; !bytes_.Read(in_.data(), in_.size(), got, why)) {
+                Fail(std::move(why));
                 break;
             }
             inPos_ = 0;

@@ -1,15 +1,16 @@
 // A saved scan as the JSON reader sees it: the bytes of a file or of standard
-// input, read in blocks. Inside a string every byte stands for itself, valid
-// UTF-8 or not (an ncdu export holds a name's bytes raw), and the escape
-// \udcXX (XX from 80 to FF) that the exports write for a byte that is not
-// part of valid UTF-8 reaches the reader as that byte, unless it is the second
-// half of a surrogate pair: then it is part of a character. Any other lone
-// surrogate stands for nothing a name can hold and is refused. It counts lines
-// and bytes for messages and bounds the length of a token outside strings
-// (a number, a literal); a string may be of any length: each reader takes
-// what it needs of it (sax.h).
+// input (inflated when they are gzip), read in blocks. Inside a string every
+// byte stands for itself, valid UTF-8 or not (an ncdu export holds a name's
+// bytes raw), and the escape \udcXX (XX from 80 to FF) that the exports write
+// for a byte that is not part of valid UTF-8 reaches the reader as that byte,
+// unless it is the second half of a surrogate pair: then it is part of a
+// character. Any other lone surrogate stands for nothing a name can hold and
+// is refused. It counts lines and bytes for messages and bounds the length of
+// a token outside strings (a number, a literal); a string may be of any
+// length: each reader takes what it needs of it (sax.h).
 #pragma once
 
+#include "runtime/gzip.h"
 #include "runtime/sysio.h"
 
 #include <cstdint>
@@ -24,7 +25,7 @@ class JsonInput final : public std::streambuf {
   public:
     static constexpr std::size_t MaxToken = 4096;
 
-    explicit JsonInput(runtime::FileHandle file) : file_(file) {}
+    explicit JsonInput(runtime::FileHandle file) : bytes_(file) {}
 
     // The line (from 1) and the byte offset (from 0) of the next byte the
     // reader takes.
@@ -52,7 +53,7 @@ class JsonInput final : public std::streambuf {
     void EmitChanged(std::string_view text);
     void Fail(std::string text);
 
-    runtime::FileHandle file_;
+    runtime::InputBytes bytes_; // inflated when the file is gzip
     std::vector<char> in_ = std::vector<char>(std::size_t{1} << 16);
     std::size_t inPos_ = 0;
     std::size_t inLen_ = 0;

@@ -3,8 +3,10 @@
 // damaged), placed into the tree by jsonl_tree. Every number a line holds is
 // kept: a directory cut off by a depth limit, a minimum size or a top-N
 // keeps its subtree's totals. A path is taken in pieces, so a line of any
-// depth the walk writes is read.
+// depth the walk writes is read. A scan kept in a history has a first line
+// of its own: when it was recorded, where, and its file system's space.
 #include "kelpo32/saved/jsonl_tree.h"
+#include "kelpo32/saved/scan_time.h"
 
 #include <span>
 
@@ -26,7 +28,11 @@ enum class Field : std::uint8_t {
     TotalDirs,
     Error,
     Partial,
-    Compared
+    Compared,
+    Recorded,
+    Start,
+    FsSize,
+    FsFree
 };
 
 constexpr std::pair<std::string_view, Field> Names[] = {
@@ -43,10 +49,14 @@ constexpr std::pair<std::string_view, Field> Names[] = {
     {"error", Field::Error},
     {"partial", Field::Partial},
     {"old_bytes", Field::Compared},
+    {"recorded", Field::Recorded},
+    {"start", Field::Start},
+    {"fs_size", Field::FsSize},
+    {"fs_free", Field::FsFree},
 };
 
-constexpr std::uint16_t Bit(Field f) {
-    return static_cast<std::uint16_t>(1U << static_cast<unsigned>(f));
+constexpr std::uint32_t Bit(Field f) {
+    return std::uint32_t{1} << static_cast<unsigned>(f);
 }
 
 // The keys every line of a directory holds, and every "more" line, in the
@@ -64,7 +74,8 @@ std::string_view NameOf(Field f) {
 
 class JsonLinesSax final : public SavedSax {
   public:
-    JsonLinesSax(JsonInput& input, SavedScan& scan) : SavedSax(input), tree_(scan, *this, input) {}
+    JsonLinesSax(JsonInput& input, SavedScan& scan)
+        : SavedSax(input), scan_(scan), tree_(scan, *this, input) {}
 
     bool Finish() { return tree_.Finish(); }
 
@@ -76,6 +87,7 @@ class JsonLinesSax final : public SavedSax {
         error.clear();
         line_ = JsonLine{};
         line_.Error = std::move(error);
+        head_ = ScanHeader{};
         seen_ = 0;
         return true;
     }
@@ -130,14 +142,40 @@ class JsonLinesSax final : public SavedSax {
             if (v.Type != Value::Bool) return Fail("not true or false where one belongs");
             line_.Partial = v.Flag;
             return true;
+        case Field::Recorded:
+        case Field::Start:
+            if (v.Type != Value::String) return Fail("not a string where a string belongs");
+            if (field_ == Field::Start) {
+                head_.Start.assign(v.Text);
+                return true;
+            }
+            if (!ParseUtc(v.Text, head_.Time))
+                return Fail("not a time of the form 2026-12-22T08:00:00Z");
+            return true;
+        case Field::FsSize:
+            return Count(v, head_.FsSize);
+        case Field::FsFree:
+            return Count(v, head_.FsFree);
         case Field::Other:
         case Field::Compared:
             break;
         }
         return true;
     }
+
+    // The first line of a scan kept in a history says when it was made.
+    bool Header() {
+        if (lines_ > 1) return Fail("a line of when the scan was recorded after the first line");
+        if ((seen_ & (Bit(Field::Path) | Bit(Field::Parent))) != 0)
+            return Fail("a line of when the scan was recorded that names a directory");
+        scan_.Header = std::move(head_);
+        scan_.Header.Known = true;
+        return true;
+    }
     bool EndObject() override {
         inObject_ = false;
+        ++lines_;
+        if ((seen_ & Bit(Field::Recorded)) != 0) return Header();
         bool path = (seen_ & Bit(Field::Path)) != 0;
         bool parent = (seen_ & Bit(Field::Parent)) != 0;
         if (path == parent || (seen_ & Bit(Field::Depth)) == 0 ||
@@ -152,9 +190,12 @@ class JsonLinesSax final : public SavedSax {
         return tree_.Place(line_);
     }
 
+    SavedScan& scan_;
     JsonLinesTree tree_;
     JsonLine line_;
-    std::uint16_t seen_ = 0; // the fields of the line so far
+    ScanHeader head_;        // of a history's first line
+    std::uint32_t seen_ = 0; // the fields of the line so far
+    std::uint64_t lines_ = 0;
     Field field_ = Field::Other;
     bool inObject_ = false;
 };

@@ -15,12 +15,24 @@
 
 namespace kelpo32::saved {
 
+// What a scan kept in a history says of itself on its first line
+// ({"recorded", "start", "fs_size", "fs_free"}): when it was made, the start
+// directory as typed, and its file system's size and free space then.
+struct ScanHeader {
+    bool Known = false;    // the file has the line
+    std::int64_t Time = 0; // seconds since 1970 UTC
+    std::string Start;
+    std::int64_t FsSize = -1; // -1: the system did not tell
+    std::int64_t FsFree = -1;
+};
+
 // A saved scan: its start directory and its tree (files are not kept:
 // each directory's own numbers stand for them).
 struct SavedScan {
     std::string Start; // the saved start directory (UTF-8), "." for the current one
     tree::DirTree Tree;
     tree::DirIndex Root = tree::NoDir;
+    ScanHeader Header;
 };
 
 // Reads `file` ("-": standard input). `diskUsage` picks an ncdu export's

@@ -3,6 +3,8 @@
 #include "kelpo32/tree/builder.h"
 
 #include "runtime/dirsearch.h"
+#include "runtime/gzip.h"
+#include "runtime/textout.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +51,27 @@ std::string More(const std::string& parent, int depth, int more, std::int64_t fi
            ",\"more\":" + std::to_string(more) + ",\"total_files\":" + std::to_string(files) +
            ",\"total_bytes\":" + std::to_string(bytes) + ",\"total_dirs\":" + std::to_string(dirs) +
            "}";
+}
+
+// `text` as gzip, through the program's own writer.
+std::string Gzipped(const std::string& text) {
+    const char* name = "saved_scan_test.gz";
+    {
+        runtime::TextOut out;
+        out.Create(name, 4096);
+        std::unique_ptr<runtime::ByteSink> sink = runtime::NewGzipSink();
+        out.SetSink(sink.get());
+        out.Write(text);
+        out.FinishSink();
+        out.Close();
+    }
+    std::string bytes;
+    std::FILE* f = std::fopen(name, "rb");
+    for (int c; (c = std::fgetc(f)) != EOF;)
+        bytes += static_cast<char>(c);
+    std::fclose(f);
+    std::remove(name);
+    return bytes;
 }
 
 // Every event as one line: its kind, level, id of siblings, path and name.
@@ -488,6 +511,55 @@ TEST(SavedScanTest, DamagedInputIsPlacedByLineAndByteOfTheFile) {
         EXPECT_FALSE(Load(text, scan, error, row.DiskUsage));
         EXPECT_EQ(error, "kelpo32: saved_scan_test.tmp: " + message + "\n") << text;
         EXPECT_TRUE(scan.Tree.Size() == 0);
+    }
+}
+
+// A gzip file reads as the scan it holds, a kept scan's first line
+// included; damaged or truncated compressed data, or a first line out of
+// place, is refused by line and byte.
+TEST(SavedScanTest, GzipReadsByItsFirstBytesAndItsDamageIsNamed) {
+    const std::string lines =
+        "{\"recorded\":\"2026-12-10T14:46:38Z\",\"start\":\"/r\",\"fs_size\":100,"
+        "\"fs_free\":40}\n{\"path\":\"r\",\"depth\":0,\"files\":1,\"bytes\":7,\"dirs\":0,"
+        "\"total_files\":1,\"total_bytes\":7,\"total_dirs\":0}\n";
+    const std::string gz = Gzipped(lines);
+    SavedScan scan;
+    std::string error;
+    ASSERT_TRUE(Load(gz, scan, error)) << error;
+    EXPECT_EQ(scan.Tree.At(scan.Root).TotalBytes, 7);
+    EXPECT_TRUE(scan.Header.Known);
+    EXPECT_EQ(scan.Header.Time, 1796913998);
+    EXPECT_EQ(scan.Header.Start, "/r");
+    EXPECT_EQ((std::pair(scan.Header.FsSize, scan.Header.FsFree)),
+              (std::pair<std::int64_t, std::int64_t>(100, 40)));
+    // Two members one after the other read as one.
+    ASSERT_TRUE(Load(Gzipped(lines.substr(0, 40)) + Gzipped(lines.substr(40)), scan, error))
+        << error;
+
+    struct Row {
+        std::string Bytes;
+        std::string Message; // the end of the message
+    };
+    std::string flipped = gz;
+    flipped[flipped.size() - 6] ^= 0x55; // in the CRC
+    const Row rows[] = {
+        {gz.substr(0, gz.size() - 4), "truncated: the compressed data ends too soon"},
+        {gz.substr(0, 12), "truncated: the compressed data ends too soon"},
+        {flipped, "damaged compressed data (incorrect data check)"},
+        {gz + "trailing", "damaged compressed data (bytes after its end)"},
+        {std::string("\x1f\x8b\x08\x00", 4) + std::string(20, 'x'),
+         "damaged compressed data (invalid stored block lengths)"},
+        {Gzipped(Dir("r", 0) + "\n{\"recorded\":\"x\"}"),
+         "line 2, byte 114: not a time of the form 2026-12-22T08:00:00Z"},
+        {Gzipped(Dir("r", 0) + "\n{\"recorded\":\"2026-12-10T14:46:38Z\"}"),
+         "line 2, byte 133: a line of when the scan was recorded after the first line"},
+        {Gzipped("{\"recorded\":\"2026-02-30T14:46:38Z\"}"),
+         "line 1, byte 34: not a time of the form 2026-12-22T08:00:00Z"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_FALSE(Load(row.Bytes, scan, error));
+        EXPECT_TRUE(error.starts_with("kelpo32: saved_scan_test.tmp: line ")) << error;
+        EXPECT_TRUE(error.ends_with(row.Message + "\n")) << error;
     }
 }
 

@@ -130,6 +130,10 @@ void DirTree::GrowColumns() {
         browse_->Grow(n);
         (*browse_)[size_ - 1] = BrowseCells{};
     }
+    if (growth_) {
+        growth_->Grow(n);
+        (*growth_)[size_ - 1] = GrowthCells{};
+    }
     if (parents_) {
         parents_->Grow(n);
         (*parents_)[size_ - 1] = NoDir;
@@ -224,6 +228,7 @@ void DirTree::Compact(std::vector<DirIndex>& remap) {
         records_[kept] = r;
         if (compare_) (*compare_)[kept] = (*compare_)[i];
         if (browse_) (*browse_)[kept] = (*browse_)[i];
+        if (growth_) (*growth_)[kept] = (*growth_)[i];
         if (parents_) (*parents_)[kept] = (*parents_)[i];
         ++kept;
     }
@@ -247,6 +252,14 @@ Column<CompareCells>& DirTree::Compared() {
         compare_->Grow(static_cast<std::size_t>(size_));
     }
     return *compare_;
+}
+
+Column<GrowthCells>& DirTree::Growth() {
+    if (!growth_) {
+        growth_ = std::make_unique<Column<GrowthCells>>();
+        growth_->Grow(static_cast<std::size_t>(size_));
+    }
+    return *growth_;
 }
 
 Column<BrowseCells>& DirTree::Browse() {
@@ -378,6 +391,7 @@ std::size_t DirTree::Bytes() const {
     std::size_t n = records_.Bytes() + names_.Bytes();
     if (compare_) n += compare_->Bytes();
     if (browse_) n += browse_->Bytes();
+    if (growth_) n += growth_->Bytes();
     if (parents_) n += parents_->Bytes();
     if (files_) n += files_->Bytes();
     return n;

@@ -13,8 +13,10 @@
 #include "kelpo32/walk/consumer.h"
 #include "runtime/dirsearch.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,6 +71,19 @@ struct CompareCells {
     std::int64_t OldBytes = 0; // the older scan's subtree bytes
     std::int64_t OldFiles = 0; // and files
     Mark State = Mark::New;
+};
+
+// A directory's growth over a history of scans (--growth): its rate in
+// bytes per day over the window (RateKnown false where fewer than two scans
+// tell its size), its change over the last day, week and month (Unknown
+// where the history is too short) and its row in the table of its sizes in
+// the window's scans (-1: none).
+struct GrowthCells {
+    static constexpr std::int64_t Unknown = std::numeric_limits<std::int64_t>::min();
+    double Rate = 0;
+    bool RateKnown = false;
+    std::array<std::int64_t, 3> Changes{Unknown, Unknown, Unknown};
+    std::int32_t Series = -1;
 };
 
 // What the browser needs besides the record. The other size kind is
@@ -168,6 +183,8 @@ class DirTree {
     // Optional columns, made on demand.
     Column<CompareCells>& Compared();
     const Column<CompareCells>* ComparedIfAny() const { return compare_.get(); }
+    Column<GrowthCells>& Growth();
+    const Column<GrowthCells>* GrowthIfAny() const { return growth_.get(); }
     Column<BrowseCells>& Browse();
     Column<BrowseCells>* BrowseIfAny() { return browse_.get(); }
     const Column<BrowseCells>* BrowseIfAny() const { return browse_.get(); }
@@ -215,6 +232,7 @@ class DirTree {
     std::vector<DirTrouble> troubles_;
     std::unique_ptr<Column<CompareCells>> compare_;
     std::unique_ptr<Column<BrowseCells>> browse_;
+    std::unique_ptr<Column<GrowthCells>> growth_;
     std::unique_ptr<Column<DirIndex>> parents_;
     std::unique_ptr<FileStore> files_;
     DirIndex size_ = 0;

@@ -135,6 +135,20 @@ std::span<const DirIndex> ChildPicker::Ordered(const DirTree& tree, const Select
             break;
         }
         [[fallthrough]];
+    case SortKey::Growth:
+        // The fastest growth first; a rate not known after every known one.
+        if (const Column<GrowthCells>* g = tree.GrowthIfAny();
+            g != nullptr && sel.Sort == SortKey::Growth) {
+            std::sort(c.begin(), c.end(), [&](DirIndex a, DirIndex b) {
+                const GrowthCells& x = (*g)[a];
+                const GrowthCells& y = (*g)[b];
+                if (x.RateKnown != y.RateKnown) return x.RateKnown;
+                if (x.RateKnown && x.Rate != y.Rate) return x.Rate > y.Rate;
+                return name(a, b);
+            });
+            break;
+        }
+        [[fallthrough]];
     case SortKey::None:
         std::sort(c.begin(), c.end());
         break;

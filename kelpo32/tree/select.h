@@ -17,8 +17,8 @@ namespace kelpo32::tree {
 inline constexpr std::int32_t AllLevels = 2147483647;
 
 // How siblings are ordered: as listed, or by size (largest first), files,
-// name or change.
-enum class SortKey : std::uint8_t { None, Size, Files, Name, Change };
+// name, change or growth (the fastest first).
+enum class SortKey : std::uint8_t { None, Size, Files, Name, Change, Growth };
 
 struct Selection {
     SortKey Sort = SortKey::None;

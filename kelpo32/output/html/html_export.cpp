@@ -74,12 +74,17 @@ void AppendRunData(std::string& out, const HtmlRun& run, std::size_t shown) {
         out += ",\"compare\":true,\"oldStart\":";
         AppendString(out, run.OldStart);
     }
+    if (run.Growth) {
+        out += ",\"growth\":true,\"forecast\":";
+        AppendString(out, run.Forecast);
+    }
     out += ",\"d\":[";
 }
 
 // One directory: [parent, name, files, bytes, total files, total bytes,
-// folded, problem?]; in a comparison [..., problem, change, state].
-void AppendDir(std::string& out, const HtmlDir& d, bool compare) {
+// folded, problem?]; in a comparison [..., problem, change, state]; in a
+// growth [..., state, rate per day or null, chart].
+void AppendDir(std::string& out, const HtmlDir& d, bool compare, bool growth) {
     out += '[';
     Number(out, d.Parent);
     out += ',';
@@ -98,6 +103,15 @@ void AppendDir(std::string& out, const HtmlDir& d, bool compare) {
         out += ',';
         AppendString(out, d.State);
     }
+    if (growth) {
+        out += ',';
+        if (d.Rated)
+            Number(out, d.Rate);
+        else
+            out += "null";
+        out += ',';
+        AppendString(out, d.Chart);
+    }
     out += ']';
 }
 
@@ -109,7 +123,7 @@ void WriteHtmlPage(runtime::TextOut& out, const HtmlRun& run, const std::vector<
     AppendRunData(data, run, dirs.size());
     for (std::size_t i = 0; i < dirs.size(); ++i) {
         if (i > 0) data += ',';
-        AppendDir(data, dirs[i], run.Compare);
+        AppendDir(data, dirs[i], run.Compare, run.Growth);
         if (data.size() >= ChunkSize) {
             out.Write(data);
             data.clear();

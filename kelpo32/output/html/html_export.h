@@ -35,6 +35,11 @@ struct HtmlDir {
     // scan, and "new" or "gone" where it is in one scan only.
     std::int64_t Change = 0;
     std::string State;
+    // With a growth: its rate in bytes per day (Rated), and the chart of its
+    // sizes in the window's scans.
+    bool Rated = false;
+    std::int64_t Rate = 0;
+    std::string Chart;
 };
 
 // What the page's header says about the run.
@@ -54,6 +59,11 @@ struct HtmlRun {
     // colours each directory by its change.
     bool Compare = false;
     std::string OldStart;
+    // A growth over a history (a comparison with the window's first scan):
+    // what the page says of it, and the window's sizes of each directory.
+    bool Growth = false;
+    std::string Forecast;
+    GrowthHead Head;
 };
 
 // The most directories a page shows unless told otherwise: a page of them
@@ -79,6 +89,7 @@ class HtmlRows final : public RowWriter {
   public:
     HtmlRows(runtime::TextOut& out, HtmlRun run) : out_(out), run_(std::move(run)) {}
     void Row(const DirRow& row) override;
+    void Growth(const GrowthHead& head) override;
     void End() override;
     std::vector<HtmlDir>& Dirs() { return dirs_; }
     HtmlRun& Run() { return run_; }

@@ -1,11 +1,13 @@
 // The page's directories from rows, and the page's own layout of the walk.
 #include "kelpo32/output/html/html_export.h"
 
+#include "kelpo32/output/growth_fields.h"
 #include "kelpo32/output/layouts.h"
 #include "runtime/rtl.h"
 #include "runtime/utf8name.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kelpo32::output::html {
 
@@ -25,7 +27,15 @@ void HtmlRows::Row(const DirRow& row) {
     d.TotalFiles = row.TotalFiles;
     d.TotalBytes = row.TotalBytes;
     d.Folded = row.Folded;
-    if (row.Compared) {
+    if (row.Growth) {
+        d.Change = row.TotalBytes - row.OldBytes;
+        d.State = row.State == tree::Mark::New    ? "new"
+                  : row.State == tree::Mark::Gone ? "gone"
+                                                  : "";
+        d.Rated = row.RateKnown;
+        d.Rate = row.RateKnown ? std::llround(row.Rate) : 0;
+        d.Chart = Sparkline(SeriesOf(run_.Head, row.Series), true);
+    } else if (row.Compared) {
         d.Change = row.TotalBytes - row.OldBytes;
         d.State = row.State == tree::Mark::New    ? "new"
                   : row.State == tree::Mark::Gone ? "gone"
@@ -34,6 +44,11 @@ void HtmlRows::Row(const DirRow& row) {
         d.Problem = row.Reason;
     }
     dirs_.push_back(std::move(d));
+}
+
+void HtmlRows::Growth(const GrowthHead& head) {
+    run_.Head = head;
+    run_.Forecast = ForecastText(head, SizeUnits::Exact) + "; " + WindowText(head);
 }
 
 void HtmlRows::End() {

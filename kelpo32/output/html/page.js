@@ -62,6 +62,10 @@
       this.change = r.length > 8 ? value(r[8]) : 0;
       this.exactChange = r.length > 8 ? r[8] : 0;
       this.state = r.length > 9 ? r[9] : "";
+      // Over a history: its rate in bytes per day (null: not known) and the
+      // chart of its sizes in the window's scans.
+      this.rate = r.length > 10 ? r[10] : null;
+      this.chart = r.length > 11 ? shown(r[11]) : "";
       this.kids = [];
       this.depth = 0;
       this.known = undefined;
@@ -90,8 +94,11 @@
   // A comparison's table: the largest change first, growth or shrink.
   const byChange = (a, b) => Math.abs(b.change) - Math.abs(a.change) || byName(a, b);
   const compare = data.compare === true;
+  const growth = data.growth === true;
+  // A growth's table: the fastest first, a rate not known last.
+  const byRate = (a, b) => (b.rate ?? -Infinity) - (a.rate ?? -Infinity) || byName(a, b);
   for (const n of nodes) {
-    n.kids.sort(compare ? byChange : bySize);
+    n.kids.sort(growth ? byRate : compare ? byChange : bySize);
     // What the totals hold beyond the directories shown: the files directly
     // in it, and the directories folded into it.
     let kb = 0;
@@ -122,11 +129,18 @@
   const top = nodes[0];
   // The largest change of any directory below the start, which the
   // strongest colour stands for.
+  // Over a history the colour is the rate, a directory's files taking their
+  // directory's.
+  const paint = (n) => (growth ? value((n.owner || n).rate ?? 0) : n.change);
   let maxChange = 0;
-  for (const n of nodes) if (n !== top) maxChange = Math.max(maxChange, Math.abs(n.change));
+  for (const n of nodes) if (n !== top) maxChange = Math.max(maxChange, Math.abs(paint(n)));
   const signed = (v) => (value(v) > 0 ? "+" : value(v) < 0 ? "-" : "") + grouped(String(v).replace("-", ""));
+  const rateText = (n) => (n.rate === null ? "no rate yet" : signed(n.rate) + " bytes a day");
   const changeText = (n) =>
-    (n.state ? n.state + ", " : "") + signed(n.exactChange) + " bytes since the older scan";
+    growth
+      ? (n.state ? n.state + ", " : "") + rateText(n) + ", " + signed(n.exactChange) +
+        " bytes over the window" + (n.chart ? " " + n.chart : "")
+      : (n.state ? n.state + ", " : "") + signed(n.exactChange) + " bytes since the older scan";
 
   // The header.
   document.title = "Kelpo32: " + top.path;
@@ -146,7 +160,8 @@
       ", " +
       bytesText(top.exact.tbytes)
   );
-  if (compare) fact("Compared with", "a scan of " + shown(data.oldStart) + "; red grew, green shrank");
+  if (growth) fact("Growth", shown(data.forecast) + "; red grows, green shrinks");
+  else if (compare) fact("Compared with", "a scan of " + shown(data.oldStart) + "; red grew, green shrank");
   fact("Options", data.options.length ? data.options.map(shown).join(" ") : "none");
   const all = value(data.dirs) + 1;
   let note =
@@ -276,9 +291,10 @@
   // the change; grey for none.
   function changeColour(n) {
     if (past) return "hsl(0 0% 80%)";
-    if (!n.change || maxChange === 0) return "hsl(0 0% 88%)";
-    const strength = Math.min(1, Math.sqrt(Math.abs(n.change) / maxChange));
-    const hue = n.change > 0 ? 0 : 130;
+    const v = paint(n);
+    if (!v || maxChange === 0) return "hsl(0 0% 88%)";
+    const strength = Math.min(1, Math.sqrt(Math.abs(v) / maxChange));
+    const hue = v > 0 ? 0 : 130;
     return "hsl(" + hue + " " + Math.round(35 + 45 * strength) + "% " + Math.round(88 - 38 * strength) + "%)";
   }
 
@@ -491,6 +507,7 @@
       c.style.background = changeColour(n);
       tr.append(c);
       if (n.state) tr.classList.add(n.state);
+      if (growth) tr.append(el("td", "", n.rate === null ? "\u2013" : signed(n.rate)), el("td", "chart", n.chart));
     }
     return tr;
   }
@@ -506,6 +523,7 @@
       el("td", "", percent(n.foldBytes, n.tbytes))
     );
     if (compare) tr.append(el("td"));
+    if (growth) tr.append(el("td"), el("td"));
     return tr;
   }
   function drawTable() {
@@ -571,11 +589,21 @@
     head.scope = "col";
     head.title = "Change of the bytes since the older scan";
     document.querySelector("#table thead tr").append(head);
+    if (growth) {
+      head.textContent = "Window";
+      head.title = "Change of the bytes over the window";
+      for (const [text, title] of [["Per day", "Bytes a day, fitted over the window"], ["Chart", "Its size in each scan of the window"]]) {
+        const th = el("th", "", text);
+        th.scope = "col";
+        th.title = title;
+        document.querySelector("#table thead tr").append(th);
+      }
+    }
   }
   // A click on a column's heading orders the subdirectories of every
   // directory by it: names A to Z, numbers largest first.
   const byFiles = (a, b) => b.tfiles - a.tfiles || byName(a, b);
-  const orders = [byName, byFiles, bySize, bySize, byChange];
+  const orders = [byName, byFiles, bySize, bySize, byChange, byRate, byRate];
   const heads = Array.from(document.querySelectorAll("#table thead th"));
   heads.forEach((th, i) => {
     th.classList.add("sortable");
@@ -586,7 +614,7 @@
       drawTable();
     });
   });
-  heads[compare ? 4 : 2].setAttribute("aria-sort", "descending");
+  heads[growth ? 5 : compare ? 4 : 2].setAttribute("aria-sort", "descending");
   drawTable();
   drawMap();
   drawCrumbs();
