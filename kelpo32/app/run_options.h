@@ -61,7 +61,7 @@ struct Options {
     std::string History;
     history::KeepRule HistoryKeep = history::DefaultKeep();
     bool Growth = false;
-    std::int64_t Window = 7 * 86400;
+    std::int64_t Window = std::int64_t{7} * 86400;
 
     // The output goes to a file of its own beside this one and takes its
     // place when the run completed; empty: standard output.

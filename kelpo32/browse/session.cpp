@@ -53,8 +53,7 @@ void RunBrowse(const BrowseSettings& settings, const output::RunStart& start,
     // was saved in (JSON Lines does not say which: the options do), and so
     // does a history, whose scans are all of the options' kind.
     bool history = settings.Walked || settings.Growth;
-    bool diskFirst =
-        !settings.KindAsked && !settings.Walk.DiskUsage && old == nullptr && !history;
+    bool diskFirst = !settings.KindAsked && !settings.Walk.DiskUsage && old == nullptr && !history;
     walk::WalkOptions walk = settings.Walk;
     if (from == nullptr) walk.DiskUsage = walk.DiskUsage || diskFirst;
     setup.DiskUsage = walk.DiskUsage;

@@ -41,7 +41,8 @@ struct ViewSetup {
     std::int64_t ScanStart = 0;
     // A deletion that takes longer than this shows its progress.
     std::chrono::milliseconds Moment{250};
-    bool DirectoriesOnly = false; // a saved scan that holds no files (JSON Lines): the footer says so
+    bool DirectoriesOnly =
+        false; // a saved scan that holds no files (JSON Lines): the footer says so
     // The history's growth (--history): a Growth column and chart, G and w.
     GrowthView* Growth = nullptr;
 };

@@ -220,6 +220,7 @@ void RecordScan(const std::string& dir, const Recording& scan, const KeepRule& r
     std::stable_sort(ours.begin(), ours.end(),
                      [](const KeptFile& a, const KeptFile& b) { return a.NameTime < b.NameTime; });
     std::vector<std::int64_t> times;
+    times.reserve(ours.size());
     for (const KeptFile& f : ours)
         times.push_back(f.NameTime);
     std::vector<bool> keep = Rotate(times, scan.Time, rule);

@@ -81,7 +81,7 @@ bool ParseSpan(std::string_view text, std::int64_t& seconds) {
     if (res.ec != std::errc() || res.ptr != text.data() + text.size() - 1 || n < 1) return false;
     for (const Unit& u : Units)
         if (u.Letter == text.back()) {
-            if (n > 10000 * 365 * Day / u.Seconds) return false;
+            if (n > std::int64_t{10000} * 365 * Day / u.Seconds) return false;
             seconds = n * u.Seconds;
             return true;
         }
