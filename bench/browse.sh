@@ -65,25 +65,14 @@ done
 
 mkdir -p "$WORK" "$BIN"
 WORK=$(cd "$WORK" && pwd)
-[[ $BIN/gentree -nt $ROOT/bench/gentree.cpp ]] ||
-    c++ -O2 -std=c++20 -Wall -Wextra -o "$BIN/gentree" "$ROOT/bench/gentree.cpp"
 if [[ -z $KELPO32 ]]; then
     (cd "$ROOT" && cmake --preset posix >/dev/null && cmake --build build/posix -j2 --target kelpo32 >/dev/null)
     KELPO32=$ROOT/build/posix/kelpo32
 fi
 
 # The tree as bench/run.sh makes and names it.
-label=$([[ $ENTRIES == 1000000 ]] && echo 1M || echo "$ENTRIES")
-[[ $ENTRIES == 100000 ]] && label=100k
-tree=$WORK/tree-$label stamp=$WORK/tree-$label.stamp
-gen_id="gentree $(cksum <"$ROOT/bench/gentree.cpp" | cut -d' ' -f1) seed=$SEED entries=$ENTRIES"
-if ! [[ -d $tree && -f $stamp && $(head -n1 "$stamp") == "$gen_id" ]]; then
-    echo "== generating $ENTRIES entries in $tree" >&2
-    rm -rf -- "$tree" "$tree.tmp" "$stamp"
-    info=$("$BIN/gentree" --seed "$SEED" --entries "$ENTRIES" "$tree.tmp")
-    mv -- "$tree.tmp" "$tree"
-    printf '%s\n%s\n' "$gen_id" "$info" >"$stamp"
-fi
+. "$ROOT/bench/tree.sh"
+bench_tree "$ENTRIES"
 
 # Each command: its name and its kind (how run starts it).
 names=("plain report") kinds=(plain)
@@ -141,7 +130,7 @@ for name in "${names[@]}"; do
 done
 mv -- "$sorted" "$results"
 
-echo "Tree $label: $(sed -n '2p' "$stamp"); $ROUNDS paired rounds, warm, pseudo-terminal 140x40;" \
+echo "Tree ${tree##*/tree-}: $(sed -n '2p' "$stamp"); $ROUNDS paired rounds, warm, pseudo-terminal 140x40;" \
     "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 echo
 /usr/bin/python3 "$DRIVER" --summarize "$results"

@@ -95,7 +95,7 @@ rm -f "$f"
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "Tree $label: $(sed -n '2p' "$stamp"); $ROUNDS paired rounds, warm, output to /dev/null;" \
+echo "Tree ${tree##*/tree-}: $(sed -n '2p' "$stamp"); $ROUNDS paired rounds, warm, output to /dev/null;" \
     "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 echo
 printf '| %-38s | %8s | %9s | %7s | %9s | %14s |\n' command "wall (s)" "x plain" "CPU (s)" "CPU x pl." "peak RSS (MiB)"
