@@ -65,7 +65,7 @@ std::string ForecastText(const GrowthHead& h, SizeUnits units) {
     if (h.FsSize < 0 || h.FsFree < 0) return line + "size and free space not known";
     line += FormatSize(h.FsSize, units) + (units == SizeUnits::Exact ? " bytes, " : ", ") +
             FormatSize(h.FsFree, units) + " free, ";
-    if (!h.RateKnown) return line + "no forecast before two scans";
+    if (!h.RateKnown) return line + "no forecast before two scans at different times";
     if (h.FullAt < 0) return line + "not filling";
     return line + "full in " + SpanWords(h.FullAt - h.Now) + " (about " + saved::UtcDate(h.FullAt) +
            ")";
