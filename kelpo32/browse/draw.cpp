@@ -185,7 +185,7 @@ void View::DrawRows(int first, int last) {
     std::size_t sizeWidth = 0;
     std::size_t changeWidth = 0;
     std::size_t filesWidth = 0;
-    const bool growth = setup_.Growth != nullptr && setup_.Growth->Active();
+    const bool growth = Growing();
     std::size_t growthWidth = growth ? 1 : 0; // 0: no growth column
     // What the totals do not count is no share of them: a gone directory's
     // old bytes, another link's, what was made since the scan.

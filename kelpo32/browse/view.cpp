@@ -56,7 +56,7 @@ void View::Resort(bool collect) {
 
 void View::Collect() {
     items_ = CollectItems(tree_, Shown(), listing_, settings_);
-    if (setup_.Growth == nullptr || !setup_.Growth->Active()) return;
+    if (!Growing()) return;
     for (Item& item : items_)
         if (item.Directory()) item.Growth = setup_.Growth->Child(item.Name);
     if (settings_.Sort == Order::Growth) SortItems(items_, settings_);
@@ -108,15 +108,17 @@ void View::Move(std::ptrdiff_t by) {
         std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(cursor_) + by, 0, last));
 }
 
+bool View::AskGrowth() {
+    if (!Growing()) status_ = "No history to show the growth of (--history=DIR)";
+    return Growing();
+}
+
 void View::SortBy(Order order) {
     if (order == Order::Change && !settings_.Compared) {
         status_ = "No older scan to compare with (--compare=OLD)";
         return;
     }
-    if (order == Order::Growth && (setup_.Growth == nullptr || !setup_.Growth->Active())) {
-        status_ = "No history to show the growth of (--history=DIR)";
-        return;
-    }
+    if (order == Order::Growth && !AskGrowth()) return;
     settings_.Reverse = settings_.Sort == order ? !settings_.Reverse : false;
     settings_.Sort = order;
     Resort(false);
@@ -185,10 +187,7 @@ void View::Do(Action action) {
     case Action::SortByGrowth:
         return SortBy(Order::Growth);
     case Action::GrowthWindow:
-        if (setup_.Growth == nullptr || !setup_.Growth->Active()) {
-            status_ = "No history to show the growth of (--history=DIR)";
-            return;
-        }
+        if (!AskGrowth()) return;
         setup_.Growth->NextWindow();
         return Resort(true);
     case Action::SizeKind:

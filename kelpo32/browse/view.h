@@ -85,6 +85,10 @@ class View {
     void Load(const std::string& select);
     // The items made afresh, with their growth where the history has it.
     void Collect();
+    // A history's growth is on screen (--history with scans to show).
+    bool Growing() const { return setup_.Growth != nullptr && setup_.Growth->Active(); }
+    // Growing(), else says there is no history; for G and w.
+    bool AskGrowth();
     // Orders the items again; `collect`: their numbers are taken afresh first.
     void Resort(bool collect);
     void Do(Action action);
